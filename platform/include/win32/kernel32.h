@@ -1,0 +1,59 @@
+// Kernel services: command line, modules and resources, time, system directory, text
+// conversion. Implemented in platform/win32 over POSIX.
+#pragma once
+
+#include "win32/types.h"
+
+// The whole command line: the program path (double-quoted when it holds a blank), then the
+// arguments joined with blanks. Valid for the whole run.
+LPSTR WINAPI GetCommandLineA(void);
+
+// NULL names the executable itself; the answer is the handle WinMain receives.
+HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
+
+// Resource names and types are either integers (MAKEINTRESOURCEA) or case-insensitive texts;
+// a text of the form "#123" names the integer 123.
+#define MAKEINTRESOURCEA(i) ((LPSTR)((ULONG_PTR)((WORD)(i))))
+#define IS_INTRESOURCE(p) ((((ULONG_PTR)(p)) >> 16) == 0)
+#define RT_BITMAP MAKEINTRESOURCEA(2)
+#define RT_DIALOG MAKEINTRESOURCEA(5)
+#define RT_RCDATA MAKEINTRESOURCEA(10)
+
+// Null when the module holds no such resource. The bytes are read-only and stay valid for
+// the whole run; nothing needs freeing.
+HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type);
+HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource);
+LPVOID WINAPI LockResource(HGLOBAL data);
+DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource);
+
+typedef struct _SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+} SYSTEMTIME, *LPSYSTEMTIME;
+
+// Local wall-clock time.
+void WINAPI GetLocalTime(LPSYSTEMTIME time);
+
+// Writes the system directory and returns its length; when the buffer is too small, returns
+// the size needed (with the terminator) and writes nothing; 0 on failure.
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
+
+#define CP_ACP 0
+// Code page CP_ACP is the fixed byte-per-character mapping: code points 0-255 become the byte
+// of the same value, anything above becomes the default character ('?' when none is given).
+// Returns the bytes written (or needed, for a zero output size), 0 when the output is too small.
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount,
+                               LPSTR out, int outSize, LPCSTR defaultChar, LPBOOL usedDefault);
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int textCount,
+                               LPWSTR out, int outCount);
+
+// The program's entry point, defined by the program: the layer's main calls it with the
+// module handle, a null previous instance, the arguments part of the command line and
+// SW_SHOWNORMAL.
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand);

@@ -1,0 +1,178 @@
+// DialogBoxParamA and the dialog calls of user32, and the hooks tests drive dialogs with.
+
+#include "platform/win32/dialogs_local.h"
+#include "platform/win32/dialogs_testing.h"
+
+#include <cstdio>
+
+namespace rh::win32 {
+namespace {
+
+DialogShownHook& ShownHook() {
+    static DialogShownHook hook;
+    return hook;
+}
+
+// GTK is opened on the first dialog; without a display every dialog fails, as a dialog that
+// cannot be created does on Windows.
+bool GtkReady() {
+    static int state = -1;
+    if (state < 0) {
+        state = gtk_init_check(nullptr, nullptr) ? 1 : 0;
+        if (state == 0) std::fprintf(stderr, "dialogs: no display can be opened\n");
+    }
+    return state == 1;
+}
+
+struct PostedMessage {
+    HWND target;
+    UINT msg;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+
+gboolean DeliverPosted(gpointer data) {
+    const auto* m = static_cast<const PostedMessage*>(data);
+    if (HWND__* w = LiveWindow(m->target)) w->Handle(m->msg, m->wParam, m->lParam);
+    return G_SOURCE_REMOVE;
+}
+
+void FreePosted(gpointer data) { delete static_cast<PostedMessage*>(data); }
+
+}  // namespace
+
+bool PostToGtkWindow(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    g_idle_add_full(G_PRIORITY_DEFAULT, DeliverPosted, new PostedMessage{hwnd, msg, wParam, lParam},
+                    FreePosted);
+    return true;
+}
+
+void ReportDialogShown(HWND dialog, int templateId) {
+    // A copy: the hook may replace itself while it runs.
+    DialogShownHook hook = ShownHook();
+    if (hook) hook(dialog, templateId);
+}
+
+void SetDialogShownHook(DialogShownHook hook) { ShownHook() = std::move(hook); }
+
+bool SimulateDialogKey(HWND dialog, DialogKey key) {
+    auto* d = dynamic_cast<Dialog*>(LiveWindow(dialog));
+    if (d == nullptr) return false;
+    guint keyval = GDK_KEY_Return;
+    switch (key) {
+        case DialogKey::Enter: keyval = GDK_KEY_Return; break;
+        case DialogKey::Escape: keyval = GDK_KEY_Escape; break;
+        case DialogKey::Space: keyval = GDK_KEY_space; break;
+        case DialogKey::Tab: keyval = GDK_KEY_Tab; break;
+        case DialogKey::Right: keyval = GDK_KEY_Right; break;
+    }
+    return d->SimulateKey(keyval);
+}
+
+void ProcessPendingEvents() {
+    if (!GtkReady()) return;
+    // Twice: answers to the first round may queue more work (a configure leads to a resize).
+    for (int round = 0; round < 2; ++round) {
+        gdk_display_sync(gdk_display_get_default());
+        while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+    }
+}
+
+bool GetNativeWindowRect(HWND dialog, RECT* rect) {
+    auto* d = dynamic_cast<Dialog*>(LiveWindow(dialog));
+    if (d == nullptr || rect == nullptr) return false;
+    GdkWindow* gdk = gtk_widget_get_window(GTK_WIDGET(d->window()));
+    if (gdk == nullptr) return false;
+    GdkRectangle frame;
+    gdk_window_get_frame_extents(gdk, &frame);
+    *rect = RECT{frame.x, frame.y, frame.x + frame.width, frame.y + frame.height};
+    return true;
+}
+
+bool GetDialogBaseUnits(HWND dialog, int* baseX, int* baseY) {
+    auto* d = dynamic_cast<Dialog*>(LiveWindow(dialog));
+    if (d == nullptr) return false;
+    if (baseX != nullptr) *baseX = d->units().baseX;
+    if (baseY != nullptr) *baseY = d->units().baseY;
+    return true;
+}
+
+}  // namespace rh::win32
+
+using rh::win32::LiveWindow;
+
+INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner,
+                               DLGPROC dialogProc, LPARAM initParam) {
+    HRSRC resource = FindResourceA(instance, templateName, RT_DIALOG);
+    if (resource == nullptr) return -1;
+    const void* bytes = LockResource(LoadResource(instance, resource));
+    rh::win32::DialogTemplate dialogTemplate;
+    int templateId = IS_INTRESOURCE(templateName) ? LOWORD(templateName) : 0;
+    if (!rh::win32::ReadDialogTemplate(bytes, SizeofResource(instance, resource), &dialogTemplate)) {
+        std::fprintf(stderr, "dialog %d: the template is damaged\n", templateId);
+        return -1;
+    }
+    HWND__* ownerWindow = nullptr;
+    if (owner != nullptr) {
+        ownerWindow = LiveWindow(owner);
+        if (ownerWindow == nullptr) return -1;
+        ownerWindow = ownerWindow->Root();  // a dialog is owned by a top-level window
+    }
+    if (!rh::win32::GtkReady()) return -1;
+    auto dialog = std::make_unique<rh::win32::Dialog>(dialogTemplate, templateId, ownerWindow,
+                                                      dialogProc, instance);
+    if (!dialog->Build(dialogTemplate)) return -1;
+    return dialog->Run(initParam);
+}
+
+BOOL WINAPI EndDialog(HWND dialog, INT_PTR result) {
+    auto* d = dynamic_cast<rh::win32::Dialog*>(LiveWindow(dialog));
+    return d != nullptr && d->End(result) ? TRUE : FALSE;
+}
+
+HWND WINAPI GetDlgItem(HWND dialog, int id) {
+    HWND__* w = LiveWindow(dialog);
+    return w != nullptr ? w->FindChild(id) : nullptr;
+}
+
+LRESULT WINAPI SendDlgItemMessageA(HWND dialog, int id, UINT msg, WPARAM wParam, LPARAM lParam) {
+    HWND item = GetDlgItem(dialog, id);
+    return item != nullptr ? item->Handle(msg, wParam, lParam) : 0;
+}
+
+BOOL WINAPI SetDlgItemTextA(HWND dialog, int id, LPCSTR text) {
+    HWND item = GetDlgItem(dialog, id);
+    return item != nullptr ? SetWindowTextA(item, text) : FALSE;
+}
+
+UINT WINAPI GetDlgItemTextA(HWND dialog, int id, LPSTR text, int maxCount) {
+    if (text != nullptr && maxCount > 0) text[0] = '\0';
+    HWND item = GetDlgItem(dialog, id);
+    return item != nullptr ? static_cast<UINT>(GetWindowTextA(item, text, maxCount)) : 0;
+}
+
+BOOL WINAPI CheckDlgButton(HWND dialog, int id, UINT check) {
+    HWND item = GetDlgItem(dialog, id);
+    if (item == nullptr) return FALSE;
+    item->Handle(BM_SETCHECK, check, 0);
+    return TRUE;
+}
+
+UINT WINAPI IsDlgButtonChecked(HWND dialog, int id) {
+    return static_cast<UINT>(SendDlgItemMessageA(dialog, id, BM_GETCHECK, 0, 0));
+}
+
+BOOL WINAPI CheckRadioButton(HWND dialog, int firstId, int lastId, int checkId) {
+    HWND__* w = LiveWindow(dialog);
+    if (w == nullptr) return FALSE;
+    // A copy: a button's handling must not disturb the walk.
+    std::vector<HWND__*> children = w->children();
+    for (HWND__* child : children) {
+        if (LiveWindow(child) == nullptr) continue;
+        int id = child->id();
+        if (id >= firstId && id <= lastId) {
+            child->Handle(BM_SETCHECK, id == checkId ? BST_CHECKED : BST_UNCHECKED, 0);
+        }
+    }
+    return TRUE;
+}

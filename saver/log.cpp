@@ -1,0 +1,3 @@
+#include "saver/log.h"
+
+void Log(const char*) {}

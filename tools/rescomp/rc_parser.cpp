@@ -361,13 +361,7 @@ private:
             if (!ReadComma() || !ReadStyle(&set, &clear) || !ReadComma()) return false;
             c->style = (set | childVisible) & ~clear;
             if (!ReadInts({&c->x, &c->y, &c->cx, &c->cy})) return false;
-            if (Peek().kind == TokenKind::Comma) {
-                Next();
-                uint32_t exSet, exClear;
-                if (!ReadStyle(&exSet, &exClear)) return false;
-                c->exStyle = exSet & ~exClear;
-            }
-            return true;
+            return ReadOptionalExStyle(c);
         }
         auto it = kKinds.find(word);
         if (it == kKinds.end()) return Fail("unknown control statement " + kw.text);
@@ -383,12 +377,16 @@ private:
             if (!ReadStyle(&set, &clear)) return false;
         }
         c->style = (kind.style | set | childVisible) & ~clear;
-        if (Peek().kind == TokenKind::Comma) {
-            Next();
-            uint32_t exSet, exClear;
-            if (!ReadStyle(&exSet, &exClear)) return false;
-            c->exStyle = exSet & ~exClear;
-        }
+        return ReadOptionalExStyle(c);
+    }
+
+    // ", exstyle" may end a control statement.
+    bool ReadOptionalExStyle(DialogControl* c) {
+        if (Peek().kind != TokenKind::Comma) return true;
+        Next();
+        uint32_t set, clear;
+        if (!ReadStyle(&set, &clear)) return false;
+        c->exStyle = set & ~clear;
         return true;
     }
 

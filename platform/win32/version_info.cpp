@@ -7,9 +7,10 @@
 // fixed part: our own Linux files carry the block the same way, and a real Windows DLL holds
 // exactly these bytes in its resource section.
 
+#include "platform/crt/paths.h"
+
 #include <windows.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -55,56 +56,13 @@ bool IsVersionBlock(const unsigned char* block) {
            ReadDword(block + kFixedOffset) == VS_FFI_SIGNATURE;
 }
 
-bool SameIgnoringAsciiCase(const char* a, const char* b) {
-    auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
-    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-        if (lower(static_cast<unsigned char>(*a)) != lower(static_cast<unsigned char>(*b))) return false;
-    }
-    return *a == *b;
-}
-
-// A Windows file name on Linux: '\' separates like '/', and a name that does not exist as
-// written is looked up case-insensitively, one component at a time, as Windows disks match.
-std::string DiskPath(const char* name) {
-    std::string path(name);
-    std::replace(path.begin(), path.end(), '\\', '/');
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0) return path;
-
-    std::string resolved = path[0] == '/' ? "/" : "";
-    size_t start = 0;
-    while (start < path.size()) {
-        size_t end = path.find('/', start);
-        if (end == std::string::npos) end = path.size();
-        std::string part = path.substr(start, end - start);
-        start = end + 1;
-        if (part.empty()) continue;
-
-        std::string exact = resolved + part;
-        if (lstat(exact.c_str(), &st) != 0) {
-            DIR* dir = opendir(resolved.empty() ? "." : resolved.c_str());
-            if (dir == nullptr) return path;
-            while (dirent* entry = readdir(dir)) {
-                if (SameIgnoringAsciiCase(entry->d_name, part.c_str())) {
-                    part = entry->d_name;
-                    break;
-                }
-            }
-            closedir(dir);
-        }
-        resolved += part;
-        if (end < path.size()) resolved += '/';
-    }
-    return resolved;
-}
-
 // An open regular file, closed on scope exit.
 class File {
 public:
     explicit File(const char* name) {
         if (name == nullptr || *name == '\0') return;
         // O_NONBLOCK so that a FIFO or device name cannot hang the open; regular files ignore it.
-        fd_ = open(DiskPath(name).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        fd_ = open(rh::crt::DiskPath(name).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
         struct stat st;
         if (fd_ >= 0 && (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
             close(fd_);

@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
 // The layer defines fopen itself, so every caller in the process gets the Windows name rule.
 // A name that exists as written opens exactly as before; the real fopen does the opening.
@@ -23,7 +24,14 @@ extern "C" FILE* fopen(const char* name, const char* mode) {
         return nullptr;
     }
     if (name == nullptr || mode == nullptr) return realOpen(name, mode);
-    return realOpen(rh::crt::DiskPath(name).c_str(), mode);
+    std::string path = rh::crt::DiskPath(name);
+    // Linux opens a folder for reading; the original runtime refuses folders.
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        errno = EACCES;
+        return nullptr;
+    }
+    return realOpen(path.c_str(), mode);
 }
 
 long _filelength(int fd) {

@@ -57,6 +57,8 @@ TEST_F(WindowsFileNames, OpenWithBackslashesAndAnyCase) {
         {"/Media/LOWER.txt", "other"},
         {"/Media/Sub/Missing.txt", "<none>"},
         {"/Nowhere/File.TXT", "<none>"},
+        // Folders do not open as files.
+        {"/media/SUB", "<none>"},
     };
     for (const Case& c : cases) EXPECT_EQ(Read(dir_ + c.name), c.content) << c.name;
 }

@@ -1,0 +1,94 @@
+#include "core/text/paths.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+std::string Bytes(const String& s) {
+    return std::string(s.Text(), static_cast<size_t>(s.length()));
+}
+
+TEST(PathTest, PiecesOfPaths) {
+    struct Case {
+        const char* path;
+        const char* fileName;
+        const char* directory;
+        const char* prefix;
+        const char* extension;
+        const char* baseName;
+    };
+    const Case cases[] = {
+        {"a\\b/c.txt", "c.txt", "a\\b", "a\\b/", "txt", "c"},
+        {"c.txt", "c.txt", "", "", "txt", "c"},
+        {"dir/", "", "dir", "dir/", "", ""},
+        {"", "", "", "", "", ""},
+        {"/c.txt", "c.txt", "", "", "txt", "c"},  // the only separator is the first byte
+        {"\\c.txt", "c.txt", "", "", "txt", "c"},
+        {"//c", "c", "/", "//", "", "c"},
+        {"a/b.fx", "b.fx", "a", "a/", "fx", "b"},
+        {"dir.x/name", "name", "dir.x", "dir.x/", "", "name"},  // a '.' in a directory
+        {"dir.x\\name", "name", "dir.x", "dir.x/", "", "name"},
+        {"dir/a.tar.gz", "a.tar.gz", "dir", "dir/", "gz", "a.tar"},
+        {"name.", "name.", "", "", "", "name"},
+        {".hidden", ".hidden", "", "", "hidden", ""},
+        {"readme", "readme", "", "", "", "readme"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const String path(c.path);
+        EXPECT_EQ(Bytes(ExtractFileName(path)), c.fileName);
+        EXPECT_EQ(Bytes(ExtractDirectory(path)), c.directory);
+        EXPECT_EQ(Bytes(ExtractDirectoryPrefix(path)), c.prefix);
+        EXPECT_EQ(Bytes(ExtractExtension(path)), c.extension);
+        EXPECT_EQ(Bytes(ExtractBaseName(path)), c.baseName);
+    }
+}
+
+class PathFileTest : public testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/rh_paths_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        ASSERT_EQ(mkdir((root_ + "/Data").c_str(), 0700), 0);
+        file_ = root_ + "/Data/Table.txt";
+        FILE* f = std::fopen(file_.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs("12345", f);
+        std::fclose(f);
+    }
+    void TearDown() override {
+        unlink(file_.c_str());
+        rmdir((root_ + "/Data").c_str());
+        rmdir(root_.c_str());
+    }
+
+    std::string root_;
+    std::string file_;
+};
+
+TEST_F(PathFileTest, FileExistsOpensForReading) {
+    EXPECT_TRUE(FileExists(file_.c_str()));
+    EXPECT_FALSE(FileExists((root_ + "/Data/missing.txt").c_str()));
+    EXPECT_FALSE(FileExists(nullptr));
+    EXPECT_FALSE(FileExists(""));
+    // Names are Windows names: '\' separates and case does not matter.
+    EXPECT_TRUE(FileExists((root_ + "\\data\\TABLE.TXT").c_str()));
+}
+
+TEST_F(PathFileTest, FileLengthOfAnOpenFile) {
+    FILE* f = std::fopen(file_.c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(FileLength(f), 5);
+    std::fclose(f);
+    EXPECT_EQ(FileLength(nullptr), 0);
+}
+
+}  // namespace

@@ -231,7 +231,7 @@ uint32_t ArgbColor::ToARGB() const {
            PackComponent(b);
 }
 
-ColorValue ArgbColor::ToColorValue() const { return ColorValue{r, g, b, a}; }
+D3DCOLORVALUE ArgbColor::ToColorValue() const { return D3DCOLORVALUE{r, g, b, a}; }
 
 float ArgbColor::Intensity() const { return a * std::sqrt(r * r + g * g + b * b); }
 

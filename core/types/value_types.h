@@ -3,6 +3,8 @@
 // piecewise-linear density, and the union of two float ranges.
 #pragma once
 
+#include <d3d9types.h>
+
 #include <cstdint>
 
 // ---------------------------------------------------------------------------------------------
@@ -141,14 +143,6 @@ bool IntersectRects(const Rect& a, const Rect& b, Rect& out, bool sizeForm);
 // ---------------------------------------------------------------------------------------------
 // ArgbColor
 
-// Four floats in the order r, g, b, a: the memory layout of a Direct3D colour value.
-struct ColorValue {
-    float r;
-    float g;
-    float b;
-    float a;
-};
-
 // A floating-point colour, alpha first; 1.0 is full intensity. Byte and packed forms convert
 // with a factor of 1/255.
 struct ArgbColor {
@@ -175,7 +169,8 @@ struct ArgbColor {
     // as 255 and 0.5 as 128; unpacking divides by 255, so a round trip is not exact. Negative
     // and NaN components pack as 0.
     uint32_t ToARGB() const;
-    ColorValue ToColorValue() const;
+    // The Direct3D colour value: the same components in the order r, g, b, a.
+    D3DCOLORVALUE ToColorValue() const;
     // a * sqrt(r*r + g*g + b*b).
     float Intensity() const;
 };

@@ -413,8 +413,7 @@ TEST(ArgbColorTest, PackedRoundTrip) {
 }
 
 TEST(ArgbColorTest, ValueIntensityScaleAndCompare) {
-    static_assert(sizeof(ColorValue) == 4 * sizeof(float));
-    ColorValue v = ArgbColor(0.1f, 0.2f, 0.3f, 0.4f).ToColorValue();
+    D3DCOLORVALUE v = ArgbColor(0.1f, 0.2f, 0.3f, 0.4f).ToColorValue();
     EXPECT_EQ(v.r, 0.2f);
     EXPECT_EQ(v.g, 0.3f);
     EXPECT_EQ(v.b, 0.4f);

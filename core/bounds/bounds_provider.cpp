@@ -1,0 +1,5 @@
+#include "core/bounds/bounds_provider.h"
+
+bool BoundsProvider::ComputeBounds() {
+    return false;
+}

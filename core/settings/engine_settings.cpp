@@ -1,0 +1,3 @@
+#include "core/settings/engine_settings.h"
+
+constinit EngineSettings g_engineSettings;

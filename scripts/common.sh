@@ -13,7 +13,7 @@ PACKAGES=(
   libsdl2-dev libgl-dev libgl1-mesa-dri libgtk-3-dev
   libjpeg-dev libpng-dev libvorbis-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth libarchive-tools xdg-utils
+  xvfb xauth libarchive-tools xdg-utils zlib1g-dev
 )
 
 say() { printf '==> %s\n' "$*"; }

@@ -1,0 +1,28 @@
+// Reading members out of a RAR archive (format versions 1.5 to 2.0) held in memory: the block
+// walk, member lookup by name, stored members and members packed with the RAR 2.0 method.
+#pragma once
+
+#include <cstdint>
+
+class ByteBuffer;
+
+// An archive in memory and the reader's position in it. The bytes are not owned.
+struct ArchiveBlock {
+    const uint8_t* data = nullptr;
+    int32_t size = 0;
+    // Reset to 0 by every extraction; afterwards just past the last block read.
+    int32_t offset = 0;
+};
+
+// Extracts the member called `name` (matched with CompareMemberNames) from the archive:
+// true with out holding the member's bytes (a directory entry gives 0 bytes). False, with out
+// empty, when the data is not a RAR archive, the member is absent, needs a format version
+// outside 1.3 to 2.0, is encrypted, or anything on the way is corrupt (a header or member
+// CRC that does not match, sizes that lie, bad compressed data). In a solid archive every
+// earlier member is decoded on the way. Never reads outside archive->data[0, size).
+bool ExtractArchiveMember(ByteBuffer* out, const char* name, ArchiveBlock* archive);
+
+// Three-way order (-1, 0, 1) of two member names, each cut to 512 bytes: '\' and '/' both
+// count as '_', letters count as upper case, then bytes compare unsigned. So
+// "media/fonts/a.fs" equals "Media\Fonts\A.FS", and "a_b" equals "a/b".
+int CompareMemberNames(const char* a, const char* b);

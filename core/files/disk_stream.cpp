@@ -1,0 +1,56 @@
+#include "core/files/disk_stream.h"
+
+#include "core/text/paths.h"
+
+DiskStream::~DiskStream() { Close(); }
+
+bool DiskStream::Open(String name, int mode) {
+    Close();
+    char modeText[4];
+    int length = 0;
+    if ((mode & 1) != 0) modeText[length++] = 'r';
+    if ((mode & 2) != 0) modeText[length++] = 'w';
+    modeText[length++] = 'b';
+    modeText[length] = '\0';
+    file_ = std::fopen(name.Text(), modeText);
+    return file_ != nullptr;
+}
+
+bool DiskStream::Close() {
+    if (file_ != nullptr) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    return true;
+}
+
+int32_t DiskStream::Tell() {
+    if (file_ == nullptr) return -1;
+    return static_cast<int32_t>(std::ftell(file_));
+}
+
+int32_t DiskStream::Size() {
+    if (file_ == nullptr) return 0;
+    return static_cast<int32_t>(FileLength(file_));
+}
+
+bool DiskStream::Seek(int32_t offset, int origin) {
+    if (file_ == nullptr) return false;
+    const int whence = origin == 0 ? SEEK_SET : origin == 1 ? SEEK_CUR : SEEK_END;
+    return std::fseek(file_, offset, whence) != -1;
+}
+
+bool DiskStream::AtEnd() {
+    if (file_ == nullptr) return true;
+    return std::feof(file_) != 0;
+}
+
+int32_t DiskStream::Read(void* buffer, int32_t n) {
+    if (file_ == nullptr || n < 0) return 0;
+    return static_cast<int32_t>(std::fread(buffer, static_cast<size_t>(n), 1, file_));
+}
+
+int32_t DiskStream::Write(const void* buffer, int32_t n) {
+    if (file_ == nullptr || n < 0) return 0;
+    return static_cast<int32_t>(std::fwrite(buffer, static_cast<size_t>(n), 1, file_));
+}

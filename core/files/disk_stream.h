@@ -1,0 +1,40 @@
+// DiskStream: a Stream over a C runtime file. Names follow the platform's Windows name rule
+// ('\' separators, case-insensitive fallback), which the runtime's fopen applies.
+#pragma once
+
+#include "core/files/stream.h"
+
+#include <cstdio>
+
+class DiskStream : public Stream {
+public:
+    DiskStream() = default;
+    DiskStream(const DiskStream&) = delete;
+    DiskStream& operator=(const DiskStream&) = delete;
+    // Closes the file.
+    ~DiskStream() override;
+
+    // mode 1 opens with "rb", mode 2 with "wb" (the text is "r" when the mode has 1, then "w"
+    // when it has 2, then "b"). A file already open is closed first.
+    bool Open(String name, int mode) override;
+    // Closes the file when one is open and forgets it; true.
+    bool Close() override;
+    // The runtime position; -1 without a file.
+    int32_t Tell() override;
+    // The length of the file on disk (bytes still in the runtime's write buffer do not count);
+    // 0 without a file.
+    int32_t Size() override;
+    // fseek with SEEK_SET for origin 0, SEEK_CUR for 1, SEEK_END for anything else; true
+    // unless the runtime answered -1; false without a file.
+    bool Seek(int32_t offset, int origin) override;
+    // The file's end-of-file indicator; true without a file.
+    bool AtEnd() override;
+    // One block read of one item of n bytes. Answers 1 when all n bytes were read, else 0
+    // (also without a file) -- NOT a byte count, unlike MemStream::Read. Callers test for 0.
+    int32_t Read(void* buffer, int32_t n) override;
+    // Likewise 1 when all n bytes were written, else 0.
+    int32_t Write(const void* buffer, int32_t n) override;
+
+private:
+    FILE* file_ = nullptr;
+};

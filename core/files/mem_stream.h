@@ -1,0 +1,63 @@
+// MemStream: a Stream over memory. In read mode it reads straight out of `text`, which may
+// show lent bytes (a locked resource, a caller's block) without copying them; in write mode
+// (and for every Write) the bytes live in a TextRope, so writes into the middle stay cheap.
+#pragma once
+
+#include "core/files/stream.h"
+#include "core/files/text_rope.h"
+#include "core/text/string.h"
+
+#include <cstdint>
+
+class MemStream : public Stream {
+public:
+    MemStream() = default;
+    MemStream(const MemStream&) = delete;
+    MemStream& operator=(const MemStream&) = delete;
+    ~MemStream() override = default;
+
+    // Records the mode (2 means write mode), puts the position at 0 and succeeds; the name
+    // is not used.
+    bool Open(String name, int mode) override;
+    // Does nothing; true.
+    bool Close() override;
+    // position + base.
+    int32_t Tell() override;
+    // The rope's byte total in write mode, else the length of `text`.
+    int32_t Size() override;
+    // Clears the end flag. Target: offset + position (origin 1), offset - base (origin 0) or
+    // offset + size - base (any other origin). A target below 0 or beyond the size fails and
+    // leaves the position; the size itself is allowed.
+    bool Seek(int32_t offset, int origin) override;
+    // Set when a read started at or after the end; cleared by every seek.
+    bool AtEnd() override;
+    // Reads min(n, size - position) bytes and answers that BYTE COUNT -- unlike
+    // DiskStream::Read, which answers 1 or 0. At or after the end: sets the end flag, answers 0.
+    int32_t Read(void* buffer, int32_t n) override;
+    // Works on the rope in any mode: the n bytes from the position on (at most up to the end)
+    // are replaced by a copy of the buffer's n bytes; the position advances by n; answers n.
+    int32_t Write(const void* buffer, int32_t n) override;
+
+    // Every position Tell reports has `base` added, and Seek from the start subtracts it, so a
+    // stream over one block of a bigger file can report the file's own offsets.
+    void SetBase(int32_t base) { base_ = base; }
+
+    // The bytes of read mode: lent when `lend` (kept alive by the lender), else copied.
+    void ShowData(const void* data, int32_t size, bool lend);
+    // The rope, reset to a copy of the bytes (for write mode over existing data).
+    void ResetRope(const void* data, int32_t size);
+
+    const String& text() const { return text_; }
+    const TextRope& rope() const { return rope_; }
+
+private:
+    bool WriteMode() const { return mode_ == 2; }
+    int32_t DataSize() const;
+
+    String text_;
+    TextRope rope_;
+    int32_t mode_ = 0;
+    int32_t base_ = 0;
+    int32_t position_ = 0;
+    bool atEnd_ = false;
+};

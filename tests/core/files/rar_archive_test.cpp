@@ -1,0 +1,250 @@
+#include "core/files/archive/rar_archive.h"
+
+#include "core/files/archive/crc32.h"
+#include "core/types/value_types.h"
+#include "tests/core/files/rar_test_archive.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+using rar_test::Bytes;
+using rar_test::MakeArchive;
+using rar_test::Member;
+using rar_test::Text;
+
+namespace {
+
+bool Extract(const Bytes& archive, const char* name, ByteBuffer* out) {
+    ArchiveBlock block;
+    block.data = archive.data();
+    block.size = int32_t(archive.size());
+    return ExtractArchiveMember(out, name, &block);
+}
+
+std::string AsString(const ByteBuffer& b) {
+    return b.Size() == 0 ? std::string() : std::string(reinterpret_cast<const char*>(b.Data()), size_t(b.Size()));
+}
+
+Bytes ReadFixture(const char* relative) {
+    std::ifstream in(std::string(RH_FIXTURES_DIR) + "/" + relative, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+Member Directory(const char* name) {
+    Member m;
+    m.name = name;
+    m.flags = 0x80E0;  // data follows (none), directory
+    return m;
+}
+
+Bytes MediaArchive() {
+    Member font{"Media\\Fonts\\sylfaen.fs", Text("font bytes")};
+    Member under{"a_b", Text("underscore")};
+    return MakeArchive({Directory("Media\\Fonts"), font, under});
+}
+
+}  // namespace
+
+// A real archive written by the RAR 2.x archiver: three members packed with the RAR 2.0
+// method, two directories, and a name stored with a Unicode form after its plain form.
+TEST(RarArchive, ExtractsEveryMemberOfTheRealWorldArchive) {
+    Bytes archive = ReadFixture("rar/Rar2.rar");
+    ASSERT_EQ(archive.size(), 60234u) << "fixture missing: " << RH_FIXTURES_DIR;
+    struct Case {
+        const char* name;
+        int32_t size;
+        uint32_t crc;
+    } cases[] = {
+        {"exe\\test.exe", 45056, 0xCFB109C8u},
+        {"jpg/test.jpg", 40372, 0x088814E3u},
+        {"????.txt", 15498, 0x9BD160FAu},
+        {"EXE", 0, 0},
+        {"jpg", 0, 0},
+    };
+    for (const Case& c : cases) {
+        ByteBuffer out;
+        ASSERT_TRUE(Extract(archive, c.name, &out)) << c.name;
+        EXPECT_EQ(out.Size(), c.size) << c.name;
+        EXPECT_EQ(Crc32(out.Data(), size_t(out.Size())), c.crc) << c.name;
+    }
+    ByteBuffer exe;
+    ASSERT_TRUE(Extract(archive, "exe/test.exe", &exe));
+    EXPECT_EQ(exe.Data()[0], 'M');
+    EXPECT_EQ(exe.Data()[1], 'Z');
+    EXPECT_FALSE(Extract(archive, "exe/test.ex", &exe));
+    EXPECT_EQ(exe.Size(), 0);
+}
+
+TEST(RarArchive, NamesMatchWhateverTheSeparatorsAndCase) {
+    Bytes archive = MediaArchive();
+    struct Case {
+        const char* query;
+        bool found;
+        const char* content;
+    } cases[] = {
+        {"media/fonts/sylfaen.fs", true, "font bytes"},
+        {"Media\\Fonts\\sylfaen.fs", true, "font bytes"},
+        {"MEDIA/fonts\\SYLFAEN.FS", true, "font bytes"},
+        {"media_fonts_sylfaen.fs", true, "font bytes"},  // '_' stands for either separator
+        {"a/b", true, "underscore"},
+        {"a\\b", true, "underscore"},
+        {"media/fonts", true, ""},  // a directory entry extracts to nothing
+        {"media/fonts/", false, ""},
+        {"/media/fonts/sylfaen.fs", false, ""},
+        {"sylfaen.fs", false, ""},
+        {"", false, ""},
+    };
+    for (const auto& c : cases) {
+        ByteBuffer out;
+        EXPECT_EQ(Extract(archive, c.query, &out), c.found) << c.query;
+        EXPECT_EQ(AsString(out), c.content) << c.query;
+    }
+}
+
+TEST(RarArchive, CompareMemberNamesOrdersAsUpperCaseBytes) {
+    EXPECT_EQ(CompareMemberNames("media/x", "MEDIA\\X"), 0);
+    EXPECT_EQ(CompareMemberNames("a", "B"), -1);
+    EXPECT_EQ(CompareMemberNames("b", "A"), 1);
+    EXPECT_EQ(CompareMemberNames("\xE9", "z"), 1);  // unsigned: 0xE9 after 'Z'
+    EXPECT_EQ(CompareMemberNames("a", "a/"), -1);
+    // Names are cut to 512 bytes before comparing.
+    std::string longA(600, 'x'), longB(600, 'x');
+    longB[550] = 'y';
+    EXPECT_EQ(CompareMemberNames(longA.c_str(), longB.c_str()), 0);
+}
+
+// Each row spoils one thing about the only member; the archive must then answer "absent".
+TEST(RarArchive, RefusesMembersItCannotTrust) {
+    const Bytes data = Text("hello, archive");
+    auto member = [&] { return Member{"m.txt", data}; };
+    struct Case {
+        const char* what;
+        Member m;
+        bool found;
+    } cases[] = {
+        {"plain stored member", member(), true},
+        {"version 13", [&] { Member m = member(); m.version = 13; return m; }(), true},
+        {"version 29", [&] { Member m = member(); m.version = 29; return m; }(), false},
+        {"version 12", [&] { Member m = member(); m.version = 12; return m; }(), false},
+        {"wrong file CRC", [&] { Member m = member(); m.fileCrc = 1234; return m; }(), false},
+        {"encrypted", [&] { Member m = member(); m.flags |= 0x04; return m; }(), false},
+        {"stored with fewer packed than unpacked bytes",
+         [&] { Member m = member(); m.unpackedSize = int64_t(data.size()) + 1; return m; }(),
+         false},
+        {"packed size past the archive's end",
+         [&] { Member m = member(); m.packedSize = 1000; return m; }(), false},
+        {"packed member claiming 4 GB", [&] {
+             Member m = member(); m.method = 0x35; m.unpackedSize = 0xFFFFFFFF; return m; }(),
+         false},
+        {"packed bytes that are not a RAR 2.0 stream",
+         [&] { Member m = member(); m.method = 0x33; return m; }(), false},
+    };
+    for (const auto& c : cases) {
+        Bytes archive = MakeArchive({c.m});
+        ByteBuffer out;
+        EXPECT_EQ(Extract(archive, "m.txt", &out), c.found) << c.what;
+        EXPECT_EQ(AsString(out), c.found ? "hello, archive" : "") << c.what;
+    }
+}
+
+TEST(RarArchive, StoredMemberWithMorePackedBytesGivesTheUnpackedSize) {
+    Member m{"m", Text("abcdefgh")};
+    m.unpackedSize = 5;
+    m.fileCrc = Crc32(m.data.data(), 5);
+    ByteBuffer out;
+    ASSERT_TRUE(Extract(MakeArchive({m}), "m", &out));
+    EXPECT_EQ(AsString(out), "abcde");
+}
+
+TEST(RarArchive, WalksPastOtherBlocksButStopsAtASubBlock) {
+    Member first{"first", Text("1")};
+    Member other{"ignored", Text("comment-ish bytes")};
+    other.type = 0x7A;
+    Member last{"last", Text("found")};
+    ByteBuffer out;
+    EXPECT_TRUE(Extract(MakeArchive({first, other, last}), "last", &out));
+    EXPECT_EQ(AsString(out), "found");
+    other.type = 0x77;
+    EXPECT_FALSE(Extract(MakeArchive({first, other, last}), "last", &out));
+    EXPECT_TRUE(Extract(MakeArchive({first, other, last}), "first", &out));
+}
+
+TEST(RarArchive, RejectsWhatIsNotARarArchive) {
+    Bytes good = MakeArchive({Member{"m", Text("x")}});
+    ByteBuffer out;
+    ASSERT_TRUE(Extract(good, "m", &out));
+    struct Case {
+        const char* what;
+        size_t at;
+        uint8_t value;
+    } cases[] = {
+        {"newer format's marker", 6, 0x01},
+        {"zip signature", 0, 'P'},
+        {"main header of another type", 9, 0x74},
+    };
+    for (const auto& c : cases) {
+        Bytes bad = good;
+        bad[c.at] = c.value;
+        EXPECT_FALSE(Extract(bad, "m", &out)) << c.what;
+    }
+    EXPECT_FALSE(Extract(Bytes(), "m", &out));
+    ArchiveBlock none;
+    EXPECT_FALSE(ExtractArchiveMember(&out, "m", &none));
+}
+
+TEST(RarArchive, HeaderSizesThatLieEndTheSearch) {
+    Bytes good = MakeArchive({Member{"m", Text("x")}});
+    const size_t fileHeader = 7 + 13;
+    ByteBuffer out;
+    for (uint32_t size : {0u, 6u, 7u, 31u, 32u, 0xFFFFu}) {
+        Bytes bad = good;
+        rar_test::Set16(bad, fileHeader + 5, size);
+        rar_test::SealHeader(bad, fileHeader);  // a consistent CRC over whatever is there
+        EXPECT_FALSE(Extract(bad, "m", &out)) << "header size " << size;
+    }
+    for (uint32_t size : {0u, 12u, 0xFFFFu}) {
+        Bytes bad = good;
+        rar_test::Set16(bad, 7 + 5, size);
+        EXPECT_FALSE(Extract(bad, "m", &out)) << "main header size " << size;
+    }
+}
+
+// Every byte of a one-member archive is covered by the marker, a header CRC or the member's
+// CRC, so any single changed byte must make the member absent; so must any truncation.
+TEST(RarArchive, EveryDamagedOrTruncatedVariantOfASmallArchiveIsAbsent) {
+    Bytes good = MakeArchive({Member{"dir\\m.txt", Text("some stored text")}});
+    ByteBuffer out;
+    ASSERT_TRUE(Extract(good, "dir/m.txt", &out));
+    for (size_t i = 0; i < good.size(); ++i) {
+        for (uint8_t flip : {0x01, 0x80, 0xFF}) {
+            Bytes bad = good;
+            bad[i] ^= flip;
+            EXPECT_FALSE(Extract(bad, "dir/m.txt", &out)) << "byte " << i << " ^ " << int(flip);
+            EXPECT_EQ(out.Size(), 0);
+        }
+    }
+    for (size_t n = 0; n < good.size(); ++n) {
+        Bytes cut(good.begin(), good.begin() + long(n));
+        EXPECT_FALSE(Extract(cut, "dir/m.txt", &out)) << "length " << n;
+    }
+}
+
+TEST(RarArchive, DamagedPackedMembersAreAbsentAndNeverCrash) {
+    Bytes archive = ReadFixture("rar/Rar2.rar");
+    ASSERT_FALSE(archive.empty());
+    ByteBuffer out;
+    // Bytes inside the packed data of exe\test.exe (its data runs from 0x5A + 44).
+    for (size_t i = 0x5A + 44; i < 0x4833; i += 61) {
+        Bytes bad = archive;
+        bad[i] ^= 0x5A;
+        EXPECT_FALSE(Extract(bad, "exe\\test.exe", &out)) << "byte " << i;
+    }
+    for (size_t n = 0; n < archive.size(); n += 257) {
+        Bytes cut(archive.begin(), archive.begin() + long(n));
+        Extract(cut, "jpg\\test.jpg", &out);
+        EXPECT_FALSE(Extract(cut, "????.txt", &out)) << "length " << n;
+    }
+}

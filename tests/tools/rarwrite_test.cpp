@@ -1,0 +1,300 @@
+// The archive writer: block layout and header CRCs checked by an independent parse here, and the
+// archives cross-read by libarchive's bsdtar.
+
+#include "tools/rarwrite/rar_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using rh::rarwrite::Crc32;
+using rh::rarwrite::Member;
+using rh::rarwrite::WriteArchive;
+using rh::rarwrite::WriteOptions;
+using Bytes = std::vector<uint8_t>;
+
+uint32_t Word(const Bytes& b, size_t at) { return b[at] | (b[at + 1] << 8); }
+uint32_t Dword(const Bytes& b, size_t at) { return Word(b, at) | (Word(b, at + 2) << 16); }
+
+Bytes Pattern(size_t size, uint32_t seed) {
+    Bytes b(size);
+    for (auto& c : b) c = uint8_t((seed = seed * 1103515245u + 12345u) >> 16);
+    return b;
+}
+
+// One block of the archive as read back by the parse below.
+struct Block {
+    uint8_t type = 0;
+    uint32_t flags = 0;
+    uint32_t headerSize = 0;
+    bool headerCrcOk = false;
+    std::string name;
+    Bytes data;
+    uint32_t fileCrc = 0, dosTime = 0, attributes = 0;
+    uint8_t host = 0, version = 0, method = 0;
+};
+
+// Walks the blocks after the marker; every header's CRC and every size must hold together.
+std::vector<Block> ParseArchive(const Bytes& a) {
+    std::vector<Block> blocks;
+    EXPECT_GE(a.size(), 7u);
+    EXPECT_EQ(Bytes(a.begin(), a.begin() + 7), (Bytes{0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00}));
+    for (size_t at = 7; at < a.size();) {
+        Block b;
+        EXPECT_LE(at + 7, a.size());
+        if (at + 7 > a.size()) break;
+        b.type = a[at + 2];
+        b.flags = Word(a, at + 3);
+        b.headerSize = Word(a, at + 5);
+        EXPECT_LE(at + b.headerSize, a.size());
+        if (b.headerSize < 7 || at + b.headerSize > a.size()) break;
+        b.headerCrcOk = Word(a, at) == (Crc32(a.data() + at + 2, b.headerSize - 2) & 0xFFFF);
+        size_t next = at + b.headerSize;
+        if (b.type == 0x74) {
+            uint32_t packed = Dword(a, at + 7), unpacked = Dword(a, at + 11);
+            b.host = a[at + 15];
+            b.fileCrc = Dword(a, at + 16);
+            b.dosTime = Dword(a, at + 20);
+            b.version = a[at + 24];
+            b.method = a[at + 25];
+            uint32_t nameSize = Word(a, at + 26);
+            b.attributes = Dword(a, at + 28);
+            EXPECT_EQ(b.headerSize, 32 + nameSize);
+            EXPECT_EQ(packed, unpacked);
+            b.name.assign(a.begin() + at + 32, a.begin() + at + 32 + nameSize);
+            EXPECT_LE(next + packed, a.size());
+            if (next + packed > a.size()) break;
+            b.data.assign(a.begin() + next, a.begin() + next + packed);
+            next += packed;
+        }
+        blocks.push_back(b);
+        at = next;
+    }
+    return blocks;
+}
+
+std::string RunCommand(const std::string& command, int* status = nullptr) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return out;
+    char buf[65536];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    int rc = pclose(p);
+    if (status) *status = rc;
+    return out;
+}
+
+Bytes ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const fs::path& p, const Bytes& b) {
+    fs::create_directories(p.parent_path());
+    std::ofstream out(p, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+}
+
+// A fresh folder per test, removed afterwards.
+class RarWriteTree : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string t = (fs::temp_directory_path() / "rh_rarwrite_XXXXXX").string();
+        ASSERT_NE(mkdtemp(t.data()), nullptr);
+        dir_ = t;
+        tree_ = dir_ / "tree";
+        // Relative name (with '/') -> content; names ending in '/' are empty folders.
+        files_ = {
+            {"Media/Fonts/64font.fs", Pattern(300, 1)},
+            {"Media/Empty.dat", {}},
+            {"Media/Sky/Big.bin", Pattern(1 << 20, 2)},
+            {"Media/Sky/deep/MixedCase.TXT", Pattern(17, 3)},
+            {"readme.txt", {'h', 'i', '\n'}},
+        };
+        for (const auto& [name, data] : files_) WriteFile(tree_ / name, data);
+        fs::create_directories(tree_ / "Media/EmptyDir");
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    Bytes Build(const WriteOptions& options = {}) {
+        std::vector<Member> members;
+        std::string error;
+        Bytes archive;
+        EXPECT_TRUE(rh::rarwrite::CollectTree(tree_.string(), &members, &error)) << error;
+        EXPECT_TRUE(WriteArchive(members, options, &archive, &error)) << error;
+        return archive;
+    }
+
+    static std::string Backslashed(std::string s) {
+        for (char& c : s) c = c == '/' ? '\\' : c;
+        return s;
+    }
+
+    fs::path dir_, tree_;
+    std::map<std::string, Bytes> files_;
+};
+
+const std::vector<std::string> kFolders = {"Media", "Media/EmptyDir", "Media/Fonts", "Media/Sky", "Media/Sky/deep"};
+
+TEST(RarWriteCrc, CheckValue) {
+    const std::string s = "123456789";
+    EXPECT_EQ(Crc32(reinterpret_cast<const uint8_t*>(s.data()), s.size()), 0xCBF43926u);
+    // Continuing from a partial CRC gives the CRC of the whole.
+    uint32_t part = Crc32(reinterpret_cast<const uint8_t*>(s.data()), 4);
+    EXPECT_EQ(Crc32(reinterpret_cast<const uint8_t*>(s.data()) + 4, 5, part), 0xCBF43926u);
+}
+
+TEST(RarWriteLayout, MainHeaderAndOneStoredMemberFieldByField) {
+    Bytes a;
+    std::string error;
+    ASSERT_TRUE(WriteArchive({{"Dir\\ab.c", false, {'x', 'y', 'z'}}}, WriteOptions{}, &a, &error)) << error;
+    const Bytes expectedHead = {
+        0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00,                    // marker
+        0, 0, 0x73, 0x00, 0x00, 13, 0, 0, 0, 0, 0, 0, 0,             // main header (CRC patched below)
+        0, 0, 0x74, 0x00, 0x80, 40, 0,                               // file header: type, flags, size
+        3, 0, 0, 0, 3, 0, 0, 0,                                      // packed, unpacked
+        2,                                                           // host: Win32
+        0, 0, 0, 0,                                                  // file CRC (patched below)
+        0x00, 0x00, 0x21, 0x28,                                      // DOS time, date 2000-01-01
+        20, 0x30, 8, 0,                                              // version, stored, name size
+        0x20, 0, 0, 0,                                               // attribute: archive
+        'D', 'i', 'r', '\\', 'a', 'b', '.', 'c', 'x', 'y', 'z'};
+    ASSERT_EQ(a.size(), expectedHead.size());
+    Bytes expected = expectedHead;
+    uint32_t fileCrc = Crc32(expected.data() + expected.size() - 3, 3);
+    for (int i = 0; i < 4; ++i) expected[20 + 16 + i] = uint8_t(fileCrc >> (8 * i));
+    uint32_t mainCrc = Crc32(expected.data() + 9, 11), fileHeaderCrc = Crc32(expected.data() + 22, 38);
+    expected[7] = uint8_t(mainCrc), expected[8] = uint8_t(mainCrc >> 8);
+    expected[20] = uint8_t(fileHeaderCrc), expected[21] = uint8_t(fileHeaderCrc >> 8);
+    EXPECT_EQ(a, expected);
+}
+
+TEST(RarWriteLayout, EndBlockIsOptional) {
+    Bytes with, without;
+    std::string error;
+    WriteOptions o;
+    ASSERT_TRUE(WriteArchive({{"a", false, {1}}}, o, &without, &error));
+    o.endBlock = true;
+    ASSERT_TRUE(WriteArchive({{"a", false, {1}}}, o, &with, &error));
+    ASSERT_EQ(with.size(), without.size() + 7);
+    EXPECT_TRUE(std::equal(without.begin(), without.end(), with.begin()));
+    auto blocks = ParseArchive(with);
+    ASSERT_EQ(blocks.size(), 3u);
+    EXPECT_EQ(blocks[2].type, 0x7B);
+    EXPECT_EQ(blocks[2].flags, 0x4000u);
+    EXPECT_EQ(blocks[2].headerSize, 7u);
+    EXPECT_TRUE(blocks[2].headerCrcOk);
+}
+
+TEST(RarWriteErrors, RejectsMembersTheReaderCouldNotFindOrTellApart) {
+    struct Case {
+        const char* what;
+        std::vector<Member> members;
+    } cases[] = {
+        {"empty name", {{"", false, {}}}},
+        {"name too long", {{std::string(259, 'a'), false, {}}}},
+        {"non-ASCII name", {{"caf\xC3\xA9", false, {}}}},
+        {"forward slash", {{"a/b", false, {}}}},
+        {"leading separator", {{"\\a", false, {}}}},
+        {"trailing separator", {{"a\\", true, {}}}},
+        {"directory with data", {{"d", true, {1}}}},
+        {"same name", {{"a", false, {}}, {"a", false, {1}}}},
+        {"differ in case only", {{"Media\\A.txt", false, {}}, {"media\\a.TXT", false, {}}}},
+        {"underscore matches a separator", {{"a_b", false, {}}, {"a\\b", false, {}}}},
+    };
+    for (const auto& c : cases) {
+        Bytes a;
+        std::string error;
+        EXPECT_FALSE(WriteArchive(c.members, WriteOptions{}, &a, &error)) << c.what;
+        EXPECT_FALSE(error.empty()) << c.what;
+    }
+    Bytes a;
+    std::string error;
+    EXPECT_TRUE(WriteArchive({{std::string(258, 'a'), false, {}}}, WriteOptions{}, &a, &error)) << error;
+}
+
+TEST_F(RarWriteTree, EveryFolderAndFileReadsBackInNameOrderWithGoodCrcs) {
+    Bytes a = Build();
+    auto blocks = ParseArchive(a);
+    ASSERT_EQ(blocks.size(), 1 + kFolders.size() + files_.size());
+    EXPECT_EQ(blocks[0].type, 0x73);
+    EXPECT_EQ(blocks[0].headerSize, 13u);
+    EXPECT_EQ(blocks[0].flags, 0u);
+    std::vector<std::string> names;
+    for (const Block& b : blocks) {
+        EXPECT_TRUE(b.headerCrcOk) << b.name;
+        if (b.type != 0x74) continue;
+        names.push_back(b.name);
+        EXPECT_EQ(b.method, 0x30) << b.name;
+        EXPECT_GE(b.version, 13) << b.name;
+        EXPECT_LE(b.version, 20) << b.name;
+        EXPECT_EQ(b.dosTime, 0x28210000u);
+        EXPECT_EQ(b.fileCrc, Crc32(b.data.data(), b.data.size())) << b.name;
+        bool folder = (b.flags & 0xE0) == 0xE0;
+        EXPECT_EQ(b.flags, folder ? 0x80E0u : 0x8000u) << b.name;
+        EXPECT_EQ(b.attributes, folder ? 0x10u : 0x20u) << b.name;
+    }
+    std::vector<std::string> expected;
+    for (const auto& f : kFolders) expected.push_back(Backslashed(f));
+    for (const auto& [name, data] : files_) expected.push_back(Backslashed(name));
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(names, expected);
+    std::map<std::string, Bytes> stored;
+    for (const Block& b : blocks) stored[b.name] = b.data;
+    for (const auto& [name, data] : files_) EXPECT_EQ(stored[Backslashed(name)], data) << name;
+}
+
+TEST_F(RarWriteTree, ToolOutputIsTheSameBytesEveryRun) {
+    fs::path one = dir_ / "one.rar", two = dir_ / "two.rar";
+    int status = -1;
+    RunCommand(std::string(RH_RARWRITE_EXE) + " " + tree_.string() + " " + one.string(), &status);
+    ASSERT_EQ(status, 0);
+    // A later run over a touched tree must not change a byte: no file-system times are used.
+    fs::last_write_time(tree_ / "readme.txt", fs::file_time_type::clock::now() - std::chrono::hours(50));
+    RunCommand(std::string(RH_RARWRITE_EXE) + " " + tree_.string() + " " + two.string(), &status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(ReadFile(one), ReadFile(two));
+    EXPECT_EQ(ReadFile(one), Build());
+}
+
+TEST_F(RarWriteTree, ToolFailsOnAMissingFolderAndOnNamesThatCollide) {
+    int status = 0;
+    RunCommand(std::string(RH_RARWRITE_EXE) + " " + (dir_ / "absent").string() + " " + (dir_ / "x.rar").string() + " 2>/dev/null", &status);
+    EXPECT_NE(status, 0);
+    WriteFile(tree_ / "Media/empty.DAT", {1});
+    RunCommand(std::string(RH_RARWRITE_EXE) + " " + tree_.string() + " " + (dir_ / "y.rar").string() + " 2>/dev/null", &status);
+    EXPECT_NE(status, 0);
+}
+
+TEST_F(RarWriteTree, BsdtarListsAndExtractsEveryMember) {
+    for (bool endBlock : {false, true}) {
+        WriteOptions o;
+        o.endBlock = endBlock;
+        fs::path archive = dir_ / "bsdtar.rar";
+        WriteFile(archive, Build(o));
+        int status = -1;
+        std::string listing = RunCommand("bsdtar -tvf " + archive.string() + " 2>&1", &status);
+        ASSERT_EQ(status, 0) << listing;
+        for (const auto& f : kFolders) EXPECT_NE(listing.find(f), std::string::npos) << f << "\n" << listing;
+        for (const auto& [name, data] : files_) {
+            EXPECT_NE(listing.find(name), std::string::npos) << name << "\n" << listing;
+            std::string got = RunCommand("bsdtar -xOf " + archive.string() + " " + name, &status);
+            EXPECT_EQ(status, 0) << name;
+            EXPECT_EQ(Bytes(got.begin(), got.end()), data) << name;
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,181 @@
+#include "tools/rarwrite/rar_writer.h"
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <system_error>
+
+namespace rh::rarwrite {
+
+namespace {
+
+constexpr uint8_t kMarker[7] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
+
+constexpr uint8_t kMainHeaderType = 0x73;
+constexpr uint8_t kFileHeaderType = 0x74;
+constexpr uint8_t kEndArchiveType = 0x7B;
+
+constexpr uint16_t kFlagDataFollows = 0x8000;   // ADD_SIZE (the packed size) follows the header
+constexpr uint16_t kFlagDirectory = 0x00E0;     // all three dictionary bits set marks a folder
+constexpr uint16_t kFlagOldReadersSkip = 0x4000;
+
+constexpr uint8_t kMethodStored = 0x30;
+constexpr uint32_t kDosAttrDirectory = 0x10;
+constexpr uint32_t kDosAttrArchive = 0x20;
+
+constexpr uint16_t kMainHeaderSize = 13;
+constexpr uint16_t kFileHeaderFixedSize = 32;
+constexpr uint16_t kEndHeaderSize = 7;
+
+// The engine's reader keeps this many name bytes; a longer name could never be matched.
+constexpr size_t kMaxNameSize = 258;
+
+const std::array<uint32_t, 256>& CrcTable() {
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    return table;
+}
+
+void Put16(std::vector<uint8_t>* b, uint32_t v) {
+    b->push_back(uint8_t(v));
+    b->push_back(uint8_t(v >> 8));
+}
+
+void Put32(std::vector<uint8_t>* b, uint32_t v) {
+    Put16(b, v & 0xFFFF);
+    Put16(b, v >> 16);
+}
+
+// Fills in the header CRC at `start`: the low 16 bits of the CRC-32 of the header from its
+// type byte to its end.
+void SealHeader(std::vector<uint8_t>* b, size_t start) {
+    uint32_t crc = Crc32(b->data() + start + 2, b->size() - start - 2) & 0xFFFF;
+    (*b)[start] = uint8_t(crc);
+    (*b)[start + 1] = uint8_t(crc >> 8);
+}
+
+void AppendMember(const Member& m, const WriteOptions& o, std::vector<uint8_t>* out) {
+    size_t start = out->size();
+    uint32_t size = uint32_t(m.data.size());
+    Put16(out, 0);
+    out->push_back(kFileHeaderType);
+    Put16(out, kFlagDataFollows | (m.isDirectory ? kFlagDirectory : 0));
+    Put16(out, uint32_t(kFileHeaderFixedSize + m.name.size()));
+    Put32(out, size);  // packed size
+    Put32(out, size);  // unpacked size
+    out->push_back(o.hostOs);
+    Put32(out, Crc32(m.data.data(), m.data.size()));
+    Put32(out, o.dosDateTime);
+    out->push_back(o.versionNeeded);
+    out->push_back(kMethodStored);
+    Put16(out, uint32_t(m.name.size()));
+    Put32(out, m.isDirectory ? kDosAttrDirectory : kDosAttrArchive);
+    out->insert(out->end(), m.name.begin(), m.name.end());
+    SealHeader(out, start);
+    out->insert(out->end(), m.data.begin(), m.data.end());
+}
+
+bool CheckMember(const Member& m, std::string* error) {
+    if (m.name.empty()) return *error = "empty member name", false;
+    if (m.name.size() > kMaxNameSize) return *error = "name longer than 258 bytes: " + m.name, false;
+    for (unsigned char c : m.name) {
+        // No Unicode name form is written, so names stay in plain ASCII.
+        if (c < 0x20 || c >= 0x7F || c == '/') return *error = "name not plain ASCII: " + m.name, false;
+    }
+    if (m.name.front() == '\\' || m.name.back() == '\\') return *error = "name starts or ends with '\\': " + m.name, false;
+    if (m.isDirectory && !m.data.empty()) return *error = "directory with data: " + m.name, false;
+    if (m.data.size() > 0xFFFFFFFFu) return *error = "member of 4 GB or more: " + m.name, false;
+    return true;
+}
+
+}  // namespace
+
+uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc) {
+    const auto& table = CrcTable();
+    crc = ~crc;
+    for (size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
+std::string MemberKey(const std::string& name) {
+    std::string key = name;
+    for (char& c : key) {
+        if (c == '\\' || c == '/') c = '_';
+        else if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    }
+    return key;
+}
+
+bool WriteArchive(std::vector<Member> members, const WriteOptions& options, std::vector<uint8_t>* out,
+                  std::string* error) {
+    std::sort(members.begin(), members.end(), [](const Member& a, const Member& b) { return a.name < b.name; });
+    std::map<std::string, const Member*> keys;
+    for (const Member& m : members) {
+        if (!CheckMember(m, error)) return false;
+        auto [it, fresh] = keys.emplace(MemberKey(m.name), &m);
+        if (!fresh) return *error = "names the reader cannot tell apart: " + it->second->name + ", " + m.name, false;
+    }
+
+    out->assign(std::begin(kMarker), std::end(kMarker));
+    size_t main = out->size();
+    Put16(out, 0);
+    out->push_back(kMainHeaderType);
+    Put16(out, 0);  // flags: not solid, not a volume, no comment, not locked
+    Put16(out, kMainHeaderSize);
+    Put16(out, 0);  // reserved
+    Put32(out, 0);  // reserved
+    SealHeader(out, main);
+
+    for (const Member& m : members) AppendMember(m, options, out);
+
+    if (options.endBlock) {
+        size_t end = out->size();
+        Put16(out, 0);
+        out->push_back(kEndArchiveType);
+        Put16(out, kFlagOldReadersSkip);
+        Put16(out, kEndHeaderSize);
+        SealHeader(out, end);
+    }
+    return true;
+}
+
+bool CollectTree(const std::string& root, std::vector<Member>* out, std::string* error) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::recursive_directory_iterator it(root, ec), end;
+    if (ec) return *error = root + ": " + ec.message(), false;
+    for (; it != end; it.increment(ec)) {
+        if (ec) return *error = root + ": " + ec.message(), false;
+        const fs::directory_entry& e = *it;
+        Member m;
+        m.name = e.path().lexically_relative(root).generic_string();
+        // A '\' inside a Linux name would read back as a folder separator.
+        if (m.name.find('\\') != std::string::npos) return *error = "name holds '\\': " + e.path().string(), false;
+        std::replace(m.name.begin(), m.name.end(), '/', '\\');
+        if (e.is_symlink(ec)) return *error = "symbolic link: " + e.path().string(), false;
+        if (e.is_directory(ec)) {
+            m.isDirectory = true;
+        } else if (e.is_regular_file(ec)) {
+            std::ifstream in(e.path(), std::ios::binary);
+            if (!in.is_open()) return *error = "cannot open " + e.path().string(), false;
+            m.data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            if (in.bad()) return *error = "cannot read " + e.path().string(), false;
+        } else {
+            return *error = "not a file or folder: " + e.path().string(), false;
+        }
+        out->push_back(std::move(m));
+    }
+    return true;
+}
+
+}  // namespace rh::rarwrite

@@ -1,0 +1,52 @@
+// Writes RAR archives (block format of versions 1.5 to 2.0) whose members are all stored
+// uncompressed. The saver's media ship as such an archive; this builds it from a folder tree.
+
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace rh::rarwrite {
+
+// One archive entry. `name` uses '\' between folders and has no leading or trailing separator.
+// A directory entry carries no data.
+struct Member {
+    std::string name;
+    bool isDirectory = false;
+    std::vector<uint8_t> data;
+};
+
+struct WriteOptions {
+    // DOS date (high word) and time (low word) written for every member, fixed so that the
+    // same input always gives the same bytes. Default: 2000-01-01 00:00:00.
+    uint32_t dosDateTime = 0x28210000;
+    // Host system byte: 2 = Win32, so readers take the attributes as DOS attributes.
+    uint8_t hostOs = 2;
+    // Version needed to extract, 10 * major + minor; the engine's reader accepts 13 to 20.
+    uint8_t versionNeeded = 20;
+    // Appends the end-of-archive block (type 0x7B). Archivers of the 2.0 era did not write it,
+    // and readers of that era stop at the end of the data anyway.
+    bool endBlock = false;
+};
+
+// CRC-32 (reflected polynomial 0xEDB88320) continuing from `crc`; "123456789" gives 0xCBF43926.
+uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc = 0);
+
+// The key the engine's reader matches names by: every '\' and '/' becomes '_', letters are
+// upper-cased byte by byte. Two members with one key could not both be found.
+std::string MemberKey(const std::string& name);
+
+// Writes the archive: the marker, the main header, then one block per member in byte order of
+// the names. Fails with a message for an empty or non-ASCII name, a name longer than the
+// reader keeps (258 bytes), a member of 4 GB or more, or two names with the same MemberKey.
+bool WriteArchive(std::vector<Member> members, const WriteOptions& options, std::vector<uint8_t>* out,
+                  std::string* error);
+
+// Reads the tree below `root` (not `root` itself) into members: one directory entry per folder
+// and one member per regular file, named relative to `root`. Symbolic links and special files
+// fail with a message, so nothing outside the tree or not reproducible ends up in the archive.
+bool CollectTree(const std::string& root, std::vector<Member>* out, std::string* error);
+
+}  // namespace rh::rarwrite

@@ -1,43 +1,152 @@
 #include "core/types/value_types.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define RH_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define RH_ASAN 1
+#endif
+#endif
+#ifndef RH_ASAN
+#define RH_ASAN 0
+#endif
+#if RH_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
+
 // ---------------------------------------------------------------------------------------------
 // ByteBuffer
 
-ByteBuffer::~ByteBuffer() { delete[] data_; }
+namespace {
 
-ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept : data_(other.data_), size_(other.size_) {
+// Blocks this large come straight from the kernel (glibc maps everything above 32 MB) and go
+// back to it when freed, so each new one faults in every page on first touch: one kept block
+// spares the next buffer of about the same size that cost.
+constexpr size_t kCachedMin = size_t{1} << 20;
+
+// The kept block or null. While kept, its first bytes hold its capacity and, under
+// AddressSanitizer, all of it is poisoned: nothing may touch it until it is handed out.
+std::atomic<unsigned char*> gCachedBlock{nullptr};
+// Set when the cache is emptied at exit; buffers destroyed after that free their blocks.
+std::atomic<bool> gCacheClosed{false};
+
+void Poison([[maybe_unused]] const void* p, [[maybe_unused]] size_t n) {
+#if RH_ASAN
+    ASAN_POISON_MEMORY_REGION(p, n);
+#endif
+}
+
+void Unpoison([[maybe_unused]] const void* p, [[maybe_unused]] size_t n) {
+#if RH_ASAN
+    ASAN_UNPOISON_MEMORY_REGION(p, n);
+#endif
+}
+
+size_t CachedCapacity(unsigned char* block) {
+    size_t capacity = 0;
+    Unpoison(block, sizeof capacity);
+    std::memcpy(&capacity, block, sizeof capacity);
+    return capacity;
+}
+
+// Frees a block that was kept (null is fine).
+void DiscardCached(unsigned char* block) {
+    if (block != nullptr) {
+        Unpoison(block, CachedCapacity(block));
+        delete[] block;
+    }
+}
+
+// Keeps a block, tagged with its capacity, in place of the one kept before.
+void Keep(unsigned char* block, size_t capacity) {
+    std::memcpy(block, &capacity, sizeof capacity);
+    Poison(block, capacity);
+    DiscardCached(gCachedBlock.exchange(block, std::memory_order_acq_rel));
+}
+
+// Empties the cache at exit, so that leak checkers see every block freed.
+struct CacheDrain {
+    ~CacheDrain() {
+        gCacheClosed.store(true, std::memory_order_release);
+        DiscardCached(gCachedBlock.exchange(nullptr, std::memory_order_acq_rel));
+    }
+} gCacheDrain;
+
+// A block of at least n > 0 bytes, and its capacity: the kept block when it fits, else new.
+unsigned char* AcquireBlock(size_t n, size_t* capacity) {
+    // Below half the smallest kept size nothing can fit, so small buffers never touch the slot.
+    if (n >= kCachedMin / 2) {
+        unsigned char* cached = gCachedBlock.exchange(nullptr, std::memory_order_acq_rel);
+        if (cached != nullptr) {
+            size_t cachedCapacity = CachedCapacity(cached);
+            if (cachedCapacity >= n && cachedCapacity - n <= n) {
+                // The bytes past n stay poisoned, as they would lie past a new block's end.
+                Unpoison(cached, n);
+                *capacity = cachedCapacity;
+                return cached;
+            }
+            Keep(cached, cachedCapacity);
+        }
+    }
+    *capacity = n;
+    return new unsigned char[n];
+}
+
+void ReleaseBlock(unsigned char* block, size_t capacity) {
+    if (block == nullptr) {
+        return;
+    }
+    if (capacity >= kCachedMin && !gCacheClosed.load(std::memory_order_acquire)) {
+        Keep(block, capacity);
+    } else {
+        delete[] block;
+    }
+}
+
+}  // namespace
+
+ByteBuffer::~ByteBuffer() { ReleaseBlock(data_, capacity_); }
+
+ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept
+    : data_(other.data_), size_(other.size_), capacity_(other.capacity_) {
     other.data_ = nullptr;
     other.size_ = 0;
+    other.capacity_ = 0;
 }
 
 ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
     if (this != &other) {
-        delete[] data_;
+        ReleaseBlock(data_, capacity_);
         data_ = other.data_;
         size_ = other.size_;
+        capacity_ = other.capacity_;
         other.data_ = nullptr;
         other.size_ = 0;
+        other.capacity_ = 0;
     }
     return *this;
 }
 
 void ByteBuffer::Free() {
-    delete[] data_;
+    ReleaseBlock(data_, capacity_);
     data_ = nullptr;
     size_ = 0;
+    capacity_ = 0;
 }
 
 void ByteBuffer::Resize(int32_t n) {
     if (data_ != nullptr && n == size_) {
         return;
     }
+    // Freed first: a large block goes to the cache and may come straight back.
     Free();
     if (n > 0) {
-        data_ = new unsigned char[static_cast<size_t>(n)];
+        data_ = AcquireBlock(static_cast<size_t>(n), &capacity_);
     }
     size_ = n;
 }
@@ -49,13 +158,15 @@ void ByteBuffer::Assign(const void* source, int32_t n) {
     }
     // The new block is filled before the old one is freed: source may lie inside it.
     unsigned char* block = nullptr;
+    size_t capacity = 0;
     if (n > 0) {
-        block = new unsigned char[static_cast<size_t>(n)];
+        block = AcquireBlock(static_cast<size_t>(n), &capacity);
         std::memcpy(block, source, static_cast<size_t>(n));
     }
-    delete[] data_;
+    ReleaseBlock(data_, capacity_);
     data_ = block;
     size_ = n;
+    capacity_ = capacity;
 }
 
 bool ByteBuffersDiffer(const ByteBuffer& a, const ByteBuffer& b) {

@@ -5,6 +5,7 @@
 
 #include <d3d9types.h>
 
+#include <cstddef>
 #include <cstdint>
 
 // ---------------------------------------------------------------------------------------------
@@ -37,6 +38,11 @@ struct FlagWord {
 // An owned block of bytes. A fresh buffer has no block and size 0; whenever the size is 0 there
 // is no block. Not copyable: copying an owned block is always spelt out with Assign. Moving
 // hands the block over and leaves the source empty.
+//
+// The process keeps the most recently dropped block of 1 MB or more and hands it to the next
+// Resize or Assign of any buffer, on any thread, that fits it (at least n bytes, at most 2n),
+// so reading the same large file twice does not fault in fresh pages twice. Such a block may
+// be larger than Size(); only Size() bytes belong to the buffer.
 class ByteBuffer {
 public:
     ByteBuffer() = default;
@@ -64,6 +70,8 @@ public:
 private:
     unsigned char* data_ = nullptr;
     int32_t size_ = 0;
+    // Bytes in the block: Size() or, for a block that came from the cache, up to twice that.
+    size_t capacity_ = 0;
 };
 
 // True when the sizes differ or, for equal sizes with a block, when any byte differs.

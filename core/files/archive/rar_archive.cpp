@@ -76,6 +76,20 @@ BlockHeader ParseHeader(const uint8_t* p) {
     return h;
 }
 
+// Copies a stored member and returns its CRC-32. Chunk by chunk, each checked while it is in
+// the cache and then copied from there, so the source is read from memory only once.
+uint32_t CopyStored(const uint8_t* data, uint32_t size, uint8_t* out) {
+    constexpr uint32_t kChunk = 64 << 10;
+    uint32_t crc = 0;
+    for (uint32_t done = 0; done < size;) {
+        uint32_t n = size - done < kChunk ? size - done : kChunk;
+        crc = Crc32(data + done, n, crc);
+        std::memcpy(out + done, data + done, n);
+        done += n;
+    }
+    return crc;
+}
+
 // The stored header CRC is the low half of the CRC-32 of the header from its type byte on.
 bool HeaderCrcMatches(const uint8_t* header, uint16_t headerSize, uint16_t stored) {
     return (Crc32(header + 2, headerSize - 2u) & 0xFFFF) == stored;
@@ -202,8 +216,8 @@ bool MemberSearch::ExtractData(const BlockHeader& h, const uint8_t* data, bool w
         if (h.packedSize < h.unpackedSize) {
             return false;
         }
-        if (out != nullptr && h.unpackedSize > 0) {
-            std::memcpy(out, data, h.unpackedSize);
+        if (out != nullptr) {
+            return CopyStored(data, h.unpackedSize, out) == h.fileCrc;
         }
     } else if (h.unpackedSize > 0) {
         if (h.unpackedSize > (static_cast<uint64_t>(h.packedSize) + 1) * kMaxExpansionPerByte) {

@@ -12,6 +12,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -145,6 +146,66 @@ TEST(ByteBufferTest, Differ) {
         EXPECT_EQ(ByteBuffersDiffer(c.a, c.b), c.expected) << c.name;
         EXPECT_EQ(ByteBuffersDiffer(c.b, c.a), c.expected) << c.name << " (swapped)";
     }
+}
+
+// A dropped block of 1 MB or more is handed to the next buffer whose size n it fits
+// (n <= capacity <= 2n); any other size gets a block of its own while the kept one waits.
+TEST(ByteBufferTest, LargeBlocksAreReusedWhenTheyFit) {
+    constexpr int32_t kMB = 1 << 20;
+    struct Case {
+        const char* what;
+        int32_t dropped;
+        int32_t wanted;
+        bool reused;
+    } cases[] = {
+        {"same size", 4 * kMB, 4 * kMB, true},
+        {"smaller", 4 * kMB, 3 * kMB, true},
+        {"exactly half", 4 * kMB, 2 * kMB, true},
+        {"under half", 4 * kMB, 2 * kMB - 1, false},
+        {"larger", 4 * kMB, 4 * kMB + 1, false},
+    };
+    for (const Case& c : cases) {
+        ByteBuffer first;
+        first.Resize(c.dropped);
+        const unsigned char* block = first.Data();
+        first.Free();
+        ByteBuffer second;
+        second.Resize(c.wanted);
+        EXPECT_EQ(second.Data() == block, c.reused) << c.what;
+        ASSERT_EQ(second.Size(), c.wanted) << c.what;
+        // Every byte of the size is the buffer's own (AddressSanitizer would object).
+        std::memset(second.Data(), 0xA5, size_t(c.wanted));
+    }
+}
+
+// Assign out of its own large block: the old block may go to the cache only after the copy.
+TEST(ByteBufferTest, AssignFromItsOwnLargeBlock) {
+    constexpr int32_t kSize = 3 << 20;
+    ByteBuffer buffer;
+    buffer.Resize(kSize);
+    Fill(buffer, 1);
+    std::vector<unsigned char> tail(buffer.Data() + kSize / 3, buffer.Data() + kSize);
+    buffer.Assign(buffer.Data() + kSize / 3, int32_t(tail.size()));
+    ASSERT_EQ(buffer.Size(), int32_t(tail.size()));
+    EXPECT_EQ(std::memcmp(buffer.Data(), tail.data(), tail.size()), 0);
+}
+
+// Threads dropping and taking large blocks at once must never share one.
+TEST(ByteBufferTest, ThreadsNeverShareAKeptBlock) {
+    auto work = [](unsigned char mark, bool* ok) {
+        for (int i = 0; i < 50 && *ok; ++i) {
+            ByteBuffer b;
+            b.Resize((1 << 20) + i * 4096);
+            std::memset(b.Data(), mark, size_t(b.Size()));
+            std::this_thread::yield();
+            *ok = std::all_of(b.Data(), b.Data() + b.Size(), [&](unsigned char v) { return v == mark; });
+        }
+    };
+    bool ok[4] = {true, true, true, true};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) threads.emplace_back(work, static_cast<unsigned char>(t + 1), &ok[t]);
+    for (auto& t : threads) t.join();
+    for (int t = 0; t < 4; ++t) EXPECT_TRUE(ok[t]) << "thread " << t;
 }
 
 // ---------------------------------------------------------------------------------------------

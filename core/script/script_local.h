@@ -1,0 +1,275 @@
+// What the script node and both dialects share and nobody else needs: a growable stack of node
+// pointers, the state of one parse, and the text scanning rules written once for bytes and for
+// 16-bit units.
+#pragma once
+
+#include "core/script/script_node.h"
+
+#include <cstdint>
+#include <cstring>
+
+class SearchPaths;
+class Stream;
+
+namespace script_detail {
+
+// A stack of pointers that doubles its block: work lists of tree walks hold up to one entry
+// per node, so growth must stay amortised O(1).
+template <typename T>
+class PtrStack {
+public:
+    PtrStack() = default;
+    PtrStack(const PtrStack&) = delete;
+    PtrStack& operator=(const PtrStack&) = delete;
+    ~PtrStack() { delete[] items_; }
+
+    void Push(T* item) {
+        if (count_ == capacity_) {
+            const int32_t capacity = capacity_ == 0 ? 16 : capacity_ * 2;
+            T** items = new T*[capacity];
+            if (count_ > 0) std::memcpy(items, items_, sizeof(T*) * static_cast<size_t>(count_));
+            delete[] items_;
+            items_ = items;
+            capacity_ = capacity;
+        }
+        items_[count_++] = item;
+    }
+    // Only when not Empty().
+    T* Pop() { return items_[--count_]; }
+    bool Empty() const { return count_ == 0; }
+
+private:
+    T** items_ = nullptr;
+    int32_t count_ = 0;
+    int32_t capacity_ = 0;
+};
+
+using NodeStack = PtrStack<ScriptNode>;
+
+// Moves node's children onto `out` and unlinks them from node.
+void TakeChildren(ScriptNode* node, NodeStack& out);
+// Deletes every node on `nodes` and all below them. A node equal to *watch is among them:
+// *watch becomes null, so a caller's scope never points at freed memory.
+void FreeNodes(NodeStack& nodes, ScriptNode** watch);
+// The number of nodes below `node`, counted up to limit + 1 at most.
+int64_t CountDescendants(const ScriptNode* node, int64_t limit);
+// Deep copies of other's children (in list order) pushed onto `out` in reverse, so popping
+// gives them in order.
+void CopyChildren(const ScriptNode& other, NodeStack& out);
+// Adds the nodes popped from `copies` to target, in the order popped.
+void AdoptChildren(ScriptNode* target, NodeStack& copies);
+
+// Bounds that keep a hostile or broken file from exhausting the stack, time or memory.
+inline constexpr int32_t kMaxIncludeDepth = 16;  // included files nested inside each other
+inline constexpr int32_t kMaxNesting = 256;      // array(...)/object(...) values nested
+inline constexpr int64_t kCopyBudget = 1 << 20;  // nodes a parse may make by reference copies
+
+// The state of one parse, shared with the files it includes.
+struct ScriptContext {
+    ScriptContext() = default;
+    ScriptContext(const ScriptContext&) = delete;
+    ScriptContext& operator=(const ScriptContext&) = delete;
+    ~ScriptContext() { FreeNodes(buried, nullptr); }
+
+    // A reassigned node's old children are only unlinked during a parse and freed when it
+    // ends: a statement can reassign an ancestor of a scope that an enclosing array(...) or
+    // the statement loop still holds ("using a.b; x = array(using, a = 1), 5;"), and such a
+    // scope must stay valid memory. What is written below it then goes nowhere.
+    NodeStack buried;
+    int64_t copyBudget = kCopyBudget;
+    int32_t includeDepth = 0;
+    int32_t nesting = 0;
+
+    // Unlinks target's children onto the buried list and resets its nextIndex.
+    void ResetChildren(ScriptNode* target) {
+        TakeChildren(target, buried);
+        target->nextIndex = 0;
+    }
+};
+
+// The free-form parse of Stream with the shared state (the line dialect's include uses it).
+bool ParseScriptIn(Stream* stream, ScriptNode* root, SearchPaths* paths, ScriptContext& context);
+// The stream of an include's file name, resolved against paths when there are any; null when
+// the name is empty or the file does not open.
+Stream* OpenIncludeStream(const String& fileName, SearchPaths* paths);
+// Runs ParseScriptIn on the included stream within the nesting limit and deletes the stream.
+bool ParseIncluded(Stream* stream, ScriptNode* root, SearchPaths* paths, ScriptContext& context);
+// The first decimal name from scope's nextIndex on that is not a child's name; nextIndex moves
+// past every number tried.
+String NextAutoKey(ScriptNode* scope);
+
+// ---------------------------------------------------------------------------------------------
+// Text rules, for C = char (bytes) and C = char16_t (the line dialect's units).
+
+template <typename C>
+bool IsLineBreak(C c) {
+    return c == C('\n') || c == C('\r');
+}
+
+// Bytes count as 0..255 whatever the signedness of char.
+inline uint32_t UnitValue(char c) { return static_cast<unsigned char>(c); }
+inline uint32_t UnitValue(char16_t c) { return c; }
+
+template <typename C, typename P>
+bool StartsWith(const C* text, int32_t length, const P* prefix, int32_t prefixLength) {
+    if (length < prefixLength) return false;
+    for (int32_t i = 0; i < prefixLength; ++i) {
+        if (UnitValue(text[i]) != UnitValue(prefix[i])) return false;
+    }
+    return true;
+}
+
+// [first, last) of the text without leading and trailing blanks and tabs.
+template <typename C>
+void TrimRange(const C* text, int32_t& first, int32_t& last) {
+    while (first < last && (text[first] == C(' ') || text[first] == C('\t'))) ++first;
+    while (last > first && (text[last - 1] == C(' ') || text[last - 1] == C('\t'))) --last;
+}
+
+// The position after the rest of the line and the line breaks that follow it.
+template <typename C>
+int32_t SkipLineFrom(const C* text, int32_t length, int32_t position) {
+    while (position < length && !IsLineBreak(text[position])) ++position;
+    while (position < length && IsLineBreak(text[position])) ++position;
+    return position;
+}
+
+// The length of the group at the start of the text (delimiters included; an unclosed group
+// runs to the end), 0 when the text does not begin with `open`. The closer is tested first,
+// so for quotes the next quote closes.
+template <typename C>
+int32_t GroupLength(const C* text, int32_t length, C open, C close) {
+    if (length <= 0 || text[0] != open) return 0;
+    int32_t depth = 1;
+    int32_t i = 1;
+    while (i < length && depth > 0) {
+        if (text[i] == close) {
+            --depth;
+        } else if (text[i] == open) {
+            ++depth;
+        }
+        ++i;
+    }
+    return i;
+}
+
+// The length of the leading part up to the first separator that lies outside quoted,
+// bracketed and parenthesised groups (the whole length when there is none).
+template <typename C, typename P>
+int32_t TokenLength(const C* text, int32_t length, const P* separator, int32_t separatorLength) {
+    int32_t i = 0;
+    while (i < length && !StartsWith(text + i, length - i, separator, separatorLength)) {
+        const C c = text[i];
+        int32_t step = 1;
+        if (c == C('"')) {
+            step = GroupLength(text + i, length - i, C('"'), C('"'));
+        } else if (c == C('\'')) {
+            step = GroupLength(text + i, length - i, C('\''), C('\''));
+        } else if (c == C('[')) {
+            step = GroupLength(text + i, length - i, C('['), C(']'));
+        } else if (c == C('(')) {
+            step = GroupLength(text + i, length - i, C('('), C(')'));
+        }
+        i += step;
+    }
+    return i;
+}
+
+// True with `count` = the number of units between the opener at text[0] and the first closer
+// not preceded by an unpaired backslash; false when the text does not begin with the opener
+// or the closer is missing (the caller then keeps the text unchanged).
+template <typename C>
+bool UnquotedLength(const C* text, int32_t length, C open, C close, int32_t& count) {
+    if (length <= 0 || text[0] != open) return false;
+    bool escaped = false;
+    for (int32_t i = 1; i < length; ++i) {
+        if (text[i] == close && !escaped) {
+            count = i - 1;
+            return true;
+        }
+        // A doubled backslash protects nothing after it.
+        escaped = text[i] == C('\\') && !escaped;
+    }
+    return false;
+}
+
+// The path walk of FindOrCreateNode for either unit type; makeName turns a component
+// (pointer, length) into the narrow child name.
+template <typename C, typename MakeName>
+ScriptNode* FindOrCreatePath(ScriptNode* root, const C* path, int32_t length, ScriptNode* scope,
+                             MakeName makeName) {
+    int32_t at = 0;
+    int32_t end = length;
+    TrimRange(path, at, end);
+    ScriptNode* node = scope != nullptr ? scope : root;
+    // The next '.' and '[' are remembered, so a path of many components is scanned once.
+    int32_t dot = -1;
+    int32_t bracket = -1;
+    for (;;) {
+        if (dot < at) {
+            dot = at;
+            while (dot < end && path[dot] != C('.')) ++dot;
+        }
+        const int32_t bracketFrom = at < end && path[at] == C('[') ? at + 1 : at;
+        if (bracket < bracketFrom) {
+            bracket = bracketFrom;
+            while (bracket < end && path[bracket] != C('[')) ++bracket;
+        }
+        int32_t componentEnd = end;
+        int32_t next = end;
+        int32_t kind = -1;  // -1: the last component
+        if (bracket < end && bracket < dot) {
+            componentEnd = bracket;
+            next = bracket;
+            kind = ScriptNode::kArray;
+        } else if (dot < end) {
+            componentEnd = dot;
+            next = dot + 1;
+            kind = ScriptNode::kObject;
+        }
+        int32_t first = at;
+        int32_t last = componentEnd;
+        TrimRange(path, first, last);
+        int32_t count = 0;
+        if (UnquotedLength(path + first, last - first, C('['), C(']'), count)) {
+            first += 1;
+            last = first + count;
+        }
+        if (UnquotedLength(path + first, last - first, C('"'), C('"'), count)) {
+            first += 1;
+            last = first + count;
+        }
+        const String name = makeName(path + first, last - first);
+        const ScriptNode::Node* entry = node->FindNode(name);
+        ScriptNode* child = entry != nullptr ? entry->value : nullptr;
+        if (child == nullptr) {
+            child = new ScriptNode;
+            child->name = name;
+            node->AddChild(name, child);
+        }
+        node = child;
+        if (kind < 0) return node;
+        node->kind = kind;
+        at = next;
+    }
+}
+
+// Runs each element of an array(...)/object(...) value's inner text -- the pieces between
+// commas outside groups -- with run(pointer, length), one nesting level deeper; answers the AND
+// of the results, or false without running anything when the nesting bound is reached.
+template <typename C, typename Run>
+bool ForEachElement(const C* text, int32_t length, ScriptContext& context, Run run) {
+    if (context.nesting >= kMaxNesting) return false;
+    ++context.nesting;
+    bool ok = true;
+    for (int32_t at = 0; at < length;) {
+        const int32_t n = TokenLength(text + at, length - at, ",", 1);
+        ok = run(text + at, n) && ok;
+        at += n;
+        if (at < length) ++at;  // the ','
+    }
+    --context.nesting;
+    return ok;
+}
+
+}  // namespace script_detail

@@ -1,0 +1,163 @@
+// The reader on damaged files: cut short at every length, fields that lie, very deep trees,
+// and who frees which block when the reader goes.
+
+#include "core/data/data_reader.h"
+
+#include "zwf_test_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Every shorter file cuts a block of the small tree: the header cannot be read (null) or
+// some node cannot (the load answers false); the full file loads. Nothing reads past the
+// stream's exactly sized copy (ASan watches).
+TEST(DataDamageTest, AFileCutShortAtEveryLength) {
+    const std::string full = MakeSmallTree().bytes;
+    const int32_t loads[] = {0, kLoadWholeBlock, kLoadKeepBlock | kLoadExpand,
+                             kLoadKeepBlock | kLoadBorrowParent, kLoadExpand};
+    for (const int32_t flags : loads) {
+        for (size_t length = 0; length <= full.size(); ++length) {
+            ZwfFile file(full.substr(0, length));
+            DataNode* root = file.Open();
+            if (length == full.size()) {
+                ASSERT_NE(root, nullptr);
+                EXPECT_TRUE(root->Load(flags, kExpandBasicArrays)) << flags;
+            } else if (root != nullptr) {
+                EXPECT_FALSE(root->Load(flags, kExpandBasicArrays))
+                    << "flags " << flags << ", length " << length;
+            }
+            if (length < size_t(MakeSmallTree().rootOffset)) {
+                EXPECT_EQ(root, nullptr) << length;
+            }
+        }
+    }
+}
+
+// One field of the small tree made to lie. Counts, texts and sizes far beyond the file must
+// be refused before anything is allocated for them (ASan refuses gigabyte blocks).
+TEST(DataDamageTest, FieldsThatLie) {
+    const SmallTree tree = MakeSmallTree();
+    const int32_t fileSize = int32_t(tree.bytes.size());
+    const struct Case {
+        const char* what;
+        int32_t at;
+        int32_t value;
+        bool opens;
+        bool loads;
+        bool valsLoaded;  // vals came into memory
+        bool nameLoaded;  // grp's leaf name came into memory
+    } cases[] = {
+        {"type count", 22, 0x7fffffff, false, false, false, false},
+        {"negative type count", 22, -1, false, false, false, false},
+        {"member count", tree.memberCountAt, 0x10000000, false, false, false, false},
+        {"root size beyond the file", tree.rootSizeAt, 0x7fffffff, true, true, true, true},
+        {"root child count", tree.rootCountAt, 0x7fffffff, true, false, false, false},
+        {"negative root child count", tree.rootCountAt, -1, true, false, false, false},
+        {"name length", tree.valsNameAt, 0x7ffffff0, true, false, false, false},
+        {"negative name length", tree.valsNameAt, -4, true, false, false, false},
+        {"leaf size", tree.valsEntryAt + 4, 0x7fffffff, true, false, false, true},
+        {"negative leaf size", tree.valsEntryAt + 4, -8, true, false, false, true},
+        {"leaf one byte past the end", tree.valsEntryAt, fileSize - 11, true, false, false,
+         true},
+        {"negative leaf offset", tree.valsEntryAt, -4, true, false, false, true},
+        {"compound offset past the end", tree.grpEntryAt, fileSize + 1, true, false, true,
+         false},
+        {"array count", tree.valsCountAt, 0x7fffffff, true, true, true, true},
+        {"link past the end", tree.linkEntryAt, fileSize, true, false, true, true},
+    };
+    const int32_t loads[] = {0, kLoadKeepBlock, kLoadKeepBlock | kLoadBorrowParent};
+    for (const Case& c : cases) {
+        for (const int32_t flags : loads) {
+            SCOPED_TRACE(std::string(c.what) + ", flags " + std::to_string(flags));
+            ZwfBytes f{tree.bytes};
+            f.PatchInt(c.at, c.value);
+            ZwfFile file(f.bytes);
+            DataNode* root = file.Open();
+            ASSERT_EQ(root != nullptr, c.opens);
+            if (root == nullptr) continue;
+            EXPECT_EQ(root->Load(flags, 0), c.loads);
+            const DataNode* vals = root->FindChild("vals");
+            EXPECT_EQ(vals != nullptr && vals->IsInMemory(), c.valsLoaded);
+            const DataNode* grp = root->FindChild("grp");
+            const DataNode* name = grp != nullptr ? grp->FindChild("name") : nullptr;
+            EXPECT_EQ(name != nullptr && name->IsInMemory(), c.nameLoaded);
+            if (name != nullptr && name->IsInMemory()) {
+                EXPECT_EQ(std::string(name->DataAsString().Text()), "hello");
+            }
+        }
+    }
+}
+
+TEST(DataDamageTest, ALyingArrayCountMakesOnlyTheElementsThatFit) {
+    const SmallTree tree = MakeSmallTree();
+    ZwfBytes f{tree.bytes};
+    f.PatchInt(tree.valsCountAt, 0x7fffffff);
+    ZwfFile file(f.bytes);
+    DataNode* root = file.Open();
+    ASSERT_TRUE(root && root->Load(0, 0));
+    DataNode* vals = root->FindChild("vals");
+    EXPECT_FALSE(file.reader().ExpandNode(vals, kExpandBasicArrays));
+    EXPECT_EQ(vals->Children().count(), 3);
+}
+
+// 50000 compound blocks nested one in the next: loading and freeing use no deep recursion.
+TEST(DataDamageTest, AVeryDeepTree) {
+    constexpr int kDepth = 50000;
+    ZwfBytes f;
+    const int32_t rootSizeAt = f.Header();
+    const int32_t root = f.Pos();
+    std::vector<int32_t> entries;
+    for (int i = 0; i < kDepth; ++i) {
+        const int32_t dir = f.Directory(1);
+        entries.push_back(f.Entry("d", "D", 4));
+        f.EndDirectory(dir);
+        f.PatchInt(entries.back(), f.Pos());
+    }
+    f.Directory(0);
+    // Each block holds every block below it.
+    for (const int32_t entry : entries) f.PatchInt(entry + 4, f.Pos() - f.IntAt(entry));
+    f.PatchInt(rootSizeAt, f.Pos() - root);
+    f.Finish();
+    for (const int32_t flags : {0, int32_t(kLoadKeepBlock | kLoadBorrowParent)}) {
+        ZwfFile file(f.bytes);
+        DataNode* r = file.Open();
+        ASSERT_NE(r, nullptr);
+        EXPECT_TRUE(r->Load(flags, 0)) << flags;
+        int depth = 0;
+        for (const DataNode* n = r->FindChild("d"); n != nullptr; n = n->FindChild("d")) ++depth;
+        EXPECT_EQ(depth, kDepth) << flags;
+    }
+}
+
+// The reader frees every node and every block it owns (LSan watches), never a taken block
+// (the consumer frees it: a second free would show under ASan) and never a borrowed one; a
+// block read again keeps the old one alive for the parts that point into it.
+TEST(DataDamageTest, TheReaderFreesWhatItOwns) {
+    char* taken = nullptr;
+    {
+        ZwfFile file(MakeSmallTree().bytes);
+        DataNode* root = file.Open();
+        ASSERT_TRUE(root && root->Load(kLoadExpand, kExpandBasicArrays));
+        DataNode* name = root->FindChild("grp")->FindChild("name");
+        taken = name->GetData();
+        name->SetDataTaken(true);
+        EXPECT_TRUE(name->IsDataTaken());
+
+        ASSERT_TRUE(root->Load(kLoadKeepBlock | kLoadBorrowParent, 0));
+        DataNode* grp = root->FindChild("grp");
+        ASSERT_TRUE(grp->IsBorrowed());
+        const char* before = root->GetData();
+        ASSERT_TRUE(root->Load(kLoadWholeBlock | kLoadKeepBlock | kLoadNoChildren, 0));
+        EXPECT_NE(root->GetData(), before);
+        EXPECT_EQ(grp->DataAsString().length(), grp->GetSize());  // the old block still lives
+    }
+    ASSERT_NE(taken, nullptr);
+    EXPECT_EQ(std::string(taken, 5), "hello");
+    delete[] taken;
+}
+
+}  // namespace

@@ -55,6 +55,10 @@ public:
         out = String(block, n, false);
         return true;
     }
+    // Ends the source at `end` when that comes before its own end.
+    void Narrow(int32_t end) {
+        if (end < end_) end_ = end;
+    }
     // A count of records of at least minBytes each that the rest of the source could hold.
     bool Count(int32_t& count, int32_t minBytes) {
         return Int(count) && count >= 0 && count <= Remaining() / minBytes;
@@ -162,6 +166,7 @@ DataNode* BinaryDataReader::OpenDataFile() {
     nodesByOffset_.Clear();
     ClearTypes();
     fileEnd_ = stream()->Size();
+    entriesLeft_ = fileEnd_ / kMinEntryBytes + 1;
     BoundedSource file(stream(), fileEnd_);
     int32_t fileSize = 0;  // not used: the stream knows its size
     String magic;
@@ -315,10 +320,17 @@ bool BinaryDataReader::LoadOne(DataNode* node, int32_t flags, int32_t expandFlag
     if (compound && !node->listed_) {
         // 3. The directory. One that cannot be reached or breaks off keeps the entries read so
         // far and counts as listed, so a repeated load does not read it (and grow) again.
+        // The directory lies inside the node's own block: a compound entry too small to hold
+        // one (size 0 entries are never shared) cannot make a fresh node read a directory
+        // again, and over the whole file no more entries are read than it could hold if each
+        // were stored once, so overlapping directories cannot multiply the tree.
+        BoundedSource directory = source;
+        directory.Narrow(EndOf(node->offset_, node->size_));
         int32_t directorySize = 0;  // not used: the count says how many entries follow
         int32_t count = 0;
-        ok = source.Seek(node->offset_) && source.Int(directorySize) &&
-             source.Count(count, kMinEntryBytes);
+        ok = directory.Seek(node->offset_) && directory.Int(directorySize) &&
+             directory.Count(count, kMinEntryBytes) && count <= entriesLeft_;
+        if (ok) entriesLeft_ -= count;
         for (int32_t i = 0; ok && i < count; ++i) {
             String name;
             String typeName;
@@ -326,9 +338,9 @@ bool BinaryDataReader::LoadOne(DataNode* node, int32_t flags, int32_t expandFlag
             int32_t arrayCount = 0;
             int32_t offset = 0;
             int32_t size = 0;
-            ok = source.Text(name) && source.Text(typeName) && source.Byte(entryFlags) &&
-                 ((entryFlags & kDataNodeArray) == 0 || source.Int(arrayCount)) &&
-                 source.Int(offset) && source.Int(size);
+            ok = directory.Text(name) && directory.Text(typeName) && directory.Byte(entryFlags) &&
+                 ((entryFlags & kDataNodeArray) == 0 || directory.Int(arrayCount)) &&
+                 directory.Int(offset) && directory.Int(size);
             if (!ok) break;
             DataNode* child = nodesByOffset_.ValueRef(offset);
             if (child == nullptr) {

@@ -82,7 +82,9 @@ public:
     // loaded) and the other nodes still load. Expansion failures do not count. A compound
     // block read whole that reaches past the end of its source is cut at that end (and a node
     // that keeps the block has its size cut to match): the media's camera-path files give a
-    // root size 4 bytes larger than the file holds.
+    // root size 4 bytes larger than the file holds. A directory must lie inside its node's
+    // block, and one file's loads read no more directory entries than the file could hold
+    // with every entry stored once.
     virtual bool LoadNode(DataNode* node, int32_t loadFlags, int32_t expandFlags);
     // Reads the type count and the type records at the stream's position into the type map
     // (a repeated name replaces the earlier type). False on a short read.
@@ -132,5 +134,6 @@ private:
     DataNode* madeNodes_ = nullptr;  // every node this reader made, linked by nextMade_
     RetiredBlock* retiredBlocks_ = nullptr;
     int32_t fileEnd_ = 0;            // the file's size, the end of every offset
+    int32_t entriesLeft_ = 0;        // directory entries the rest of this file's loads may read
     uint32_t loadPass_ = 0;          // counts LoadNode calls; marks the nodes each one visited
 };

@@ -160,4 +160,34 @@ TEST(DataDamageTest, TheReaderFreesWhatItOwns) {
     delete[] taken;
 }
 
+// Size-0 entries are never shared, so a size-0 compound entry that points back at its own
+// directory would make a fresh node, reading that directory again, at every level. Such a
+// directory does not lie inside its node's block, so the load stops at once. Overlapping
+// directories of blocks that do hold them stop once the file's worth of entries is read.
+TEST(DataDamageTest, DirectoriesThatRepeatThemselvesStop) {
+    for (const int32_t selfSize : {0, 1000}) {
+        ZwfBytes b;
+        const int32_t rootSizeAt = b.Header();
+        const int32_t rootAt = b.Pos();
+        const int32_t dir = b.Directory(2);
+        const int32_t self = b.Entry("self", "", 4);
+        const int32_t other = b.Entry("other", "", 4);
+        b.EndDirectory(dir);
+        b.Place(self, rootAt, selfSize);
+        // A second node over the same directory, one byte in: a directory at every offset.
+        b.Place(other, rootAt + 1, selfSize);
+        b.PatchInt(rootSizeAt, b.Pos() - rootAt);
+        b.Finish();
+
+        ZwfFile file(b.bytes);
+        DataNode* root = file.Open();
+        ASSERT_NE(root, nullptr);
+        EXPECT_FALSE(root->Load(0, 0)) << selfSize;
+        ASSERT_NE(root->FindChild("self"), nullptr);
+        if (selfSize == 0) {
+            EXPECT_EQ(root->FindChild("self")->Children().count(), 0);
+        }
+    }
+}
+
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include "platform/win32/window_local.h"
 
+#include "platform/win32/sdl_window.h"
+
 #include <algorithm>
 #include <cstring>
 #include <unordered_set>
@@ -183,6 +185,11 @@ LRESULT WINAPI SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 BOOL WINAPI PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    // Without a window the message belongs to the thread, as PostThreadMessage would post it.
+    if (hwnd == nullptr) {
+        rh::win32::QueueMessage(nullptr, msg, wParam, lParam);
+        return TRUE;
+    }
     HWND__* w = LiveWindow(hwnd);
     return w != nullptr && w->Post(msg, wParam, lParam) ? TRUE : FALSE;
 }

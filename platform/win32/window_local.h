@@ -51,6 +51,13 @@ public:
     // EnableWindow after the handle was checked: returns whether it was disabled before.
     bool SetEnabled(bool enable);
 
+    // SetWindowLongA: the values are kept and read back; nothing else changes with them.
+    void SetStyle(DWORD style) { style_ = style; }
+    void SetExStyle(DWORD exStyle) { exStyle_ = exStyle; }
+    void SetId(int id) { id_ = id; }
+    LONG userData() const { return userData_; }
+    void SetUserData(LONG value) { userData_ = value; }
+
 protected:
     // Called after the text or the enabled state changed, to show it.
     virtual void OnTextChanged() {}
@@ -65,6 +72,7 @@ private:
     DWORD style_;
     DWORD exStyle_;
     bool enabled_;
+    LONG userData_ = 0;
 };
 
 namespace rh::win32 {

@@ -57,3 +57,17 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int text
 // module handle, a null previous instance, the arguments part of the command line and
 // SW_SHOWNORMAL.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand);
+
+// An exported function as GetProcAddress answers it; callers cast it to the function's type.
+typedef INT_PTR(WINAPI* FARPROC)(void);
+
+// Loads a library: "d3d9.dll" (any case, with or without a folder or the ".dll") is answered
+// by the layer itself; any other name is a shared object loaded from that file (a Windows
+// name is looked up on disk as fopen does). Null when it cannot be loaded. Every successful
+// call needs one FreeLibrary.
+HMODULE WINAPI LoadLibraryA(LPCSTR fileName);
+// The export of that name, or null (also for a null or unknown module, or an ordinal).
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
+// Balances one LoadLibraryA; the layer's own libraries stay loaded. FALSE for a handle
+// LoadLibraryA did not give.
+BOOL WINAPI FreeLibrary(HMODULE module);

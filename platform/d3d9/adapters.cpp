@@ -1,0 +1,203 @@
+// The OpenGL probe, the SDL displays as adapters and the HAL device's capabilities.
+
+#include "platform/d3d9/d3d9_local.h"
+#include "platform/d3d9/gl.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace rh::d3d9 {
+namespace {
+
+constexpr GLenum kMaxTextureUnits = 0x84E2;       // GL_MAX_TEXTURE_UNITS (fixed-function stages)
+constexpr GLenum kMax3dTextureSize = 0x8073;      // GL_MAX_3D_TEXTURE_SIZE
+constexpr GLenum kMaxAnisotropy = 0x84FF;         // GL_MAX_TEXTURE_MAX_ANISOTROPY_EXT
+
+bool HasExtension(const char* name) {
+    auto all = reinterpret_cast<const char*>(gl.GetString(GL_EXTENSIONS));
+    if (all == nullptr) return false;
+    size_t length = std::strlen(name);
+    for (const char* p = std::strstr(all, name); p != nullptr; p = std::strstr(p + length, name)) {
+        if ((p == all || p[-1] == ' ') && (p[length] == ' ' || p[length] == '\0')) return true;
+    }
+    return false;
+}
+
+const char* GlText(GLenum name) {
+    auto text = reinterpret_cast<const char*>(gl.GetString(name));
+    return text != nullptr ? text : "";
+}
+
+GlLimits RunProbe() {
+    GlLimits limits;
+    // Video and the GL library stay loaded for the rest of the process, as a program's
+    // Direct3D runtime stays loaded: drivers keep caches that must stay reachable.
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0 || SDL_GL_LoadLibrary(nullptr) != 0) {
+        std::fprintf(stderr, "Direct3D: no OpenGL: %s\n", SDL_GetError());
+        return limits;
+    }
+    SDL_Window* previousWindow = SDL_GL_GetCurrentWindow();
+    SDL_GLContext previousContext = SDL_GL_GetCurrentContext();
+    SetDeviceGlAttributes();
+    SDL_Window* window = SDL_CreateWindow("", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, 1, 1,
+                                          SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+    SDL_GLContext context = window != nullptr ? SDL_GL_CreateContext(window) : nullptr;
+    if (context == nullptr) {
+        std::fprintf(stderr, "Direct3D: no OpenGL 2.1 context: %s\n", SDL_GetError());
+    } else if (LoadGlFunctions()) {
+        int major = 0;
+        int minor = 0;
+        SDL_GL_GetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, &major);
+        SDL_GL_GetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, &minor);
+        limits.vendor = GlText(GL_VENDOR);
+        limits.renderer = GlText(GL_RENDERER);
+        limits.version = GlText(GL_VERSION);
+        int glMajor = 0;
+        int glMinor = 0;
+        limits.usable = std::sscanf(limits.version.c_str(), "%d.%d", &glMajor, &glMinor) == 2 &&
+                        (glMajor > 2 || (glMajor == 2 && glMinor >= 1));
+        gl.GetIntegerv(GL_MAX_TEXTURE_SIZE, &limits.maxTextureSize);
+        gl.GetIntegerv(kMax3dTextureSize, &limits.max3dTextureSize);
+        gl.GetIntegerv(kMaxTextureUnits, &limits.maxTextureUnits);
+        gl.GetIntegerv(GL_MAX_LIGHTS, &limits.maxLights);
+        gl.GetIntegerv(GL_MAX_CLIP_PLANES, &limits.maxClipPlanes);
+        GLfloat pointRange[2] = {1.0f, 1.0f};
+        gl.GetFloatv(GL_POINT_SIZE_RANGE, pointRange);
+        limits.maxPointSize = pointRange[1];
+        if (HasExtension("GL_EXT_texture_filter_anisotropic")) gl.GetFloatv(kMaxAnisotropy, &limits.maxAnisotropy);
+        gl.GetError();  // a limit the driver does not know must not surface later
+    }
+    if (context != nullptr) SDL_GL_DeleteContext(context);
+    if (window != nullptr) SDL_DestroyWindow(window);
+    if (previousContext != nullptr) SDL_GL_MakeCurrent(previousWindow, previousContext);
+    return limits;
+}
+
+// SDL reports 0 when the driver does not know the rate; Direct3D always names one.
+UINT RefreshOf(const SDL_DisplayMode& mode) { return mode.refresh_rate > 0 ? static_cast<UINT>(mode.refresh_rate) : 60; }
+
+}  // namespace
+
+void SetDeviceGlAttributes() {
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 1);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
+    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8);
+}
+
+const GlLimits& ProbeGl() {
+    static const GlLimits limits = RunProbe();
+    return limits;
+}
+
+bool IsAdapterFormat(D3DFORMAT format) { return format == D3DFMT_X8R8G8B8 || format == D3DFMT_R5G6B5; }
+
+std::vector<Adapter> ReadAdapters(const GlLimits& gl) {
+    std::vector<Adapter> adapters;
+    int displays = SDL_GetNumVideoDisplays();
+    for (int display = 0; display < displays; ++display) {
+        SDL_DisplayMode desktop;
+        if (SDL_GetDesktopDisplayMode(display, &desktop) != 0) continue;
+        Adapter adapter;
+        adapter.display = display;
+        const char* name = SDL_GetDisplayName(display);
+        adapter.name = name != nullptr ? name : "";
+        adapter.desktop = ModeSize{static_cast<UINT>(desktop.w), static_cast<UINT>(desktop.h), RefreshOf(desktop)};
+        adapter.modes.push_back(adapter.desktop);
+        for (int i = 0, n = SDL_GetNumDisplayModes(display); i < n; ++i) {
+            SDL_DisplayMode mode;
+            if (SDL_GetDisplayMode(display, i, &mode) != 0) continue;
+            adapter.modes.push_back(ModeSize{static_cast<UINT>(mode.w), static_cast<UINT>(mode.h), RefreshOf(mode)});
+        }
+        // SDL may list a size once per pixel format; Direct3D lists each mode once per format.
+        std::sort(adapter.modes.begin(), adapter.modes.end());
+        adapter.modes.erase(std::unique(adapter.modes.begin(), adapter.modes.end()), adapter.modes.end());
+        adapter.halCaps = BuildHalCaps(static_cast<UINT>(adapters.size()), gl);
+        adapters.push_back(std::move(adapter));
+    }
+    return adapters;
+}
+
+D3DCAPS9 BuildHalCaps(UINT adapter, const GlLimits& gl) {
+    D3DCAPS9 c{};
+    c.DeviceType = D3DDEVTYPE_HAL;
+    c.AdapterOrdinal = adapter;
+    c.Caps2 = D3DCAPS2_FULLSCREENGAMMA | D3DCAPS2_DYNAMICTEXTURES;
+    c.Caps3 = D3DCAPS3_ALPHA_FULLSCREEN_FLIP_OR_DISCARD;
+    // Swap intervals 0 and 1 are what SDL's swap control offers everywhere.
+    c.PresentationIntervals = D3DPRESENT_INTERVAL_IMMEDIATE | D3DPRESENT_INTERVAL_ONE;
+    // Transform and lighting run in GL's fixed-function pipeline; there is no pure device,
+    // since Get* must answer from stored state.
+    c.DevCaps = D3DDEVCAPS_HWTRANSFORMANDLIGHT | D3DDEVCAPS_HWRASTERIZATION;
+    c.PrimitiveMiscCaps = D3DPMISCCAPS_MASKZ | D3DPMISCCAPS_CULLNONE | D3DPMISCCAPS_CULLCW | D3DPMISCCAPS_CULLCCW |
+                          D3DPMISCCAPS_COLORWRITEENABLE | D3DPMISCCAPS_BLENDOP | D3DPMISCCAPS_SEPARATEALPHABLEND;
+    c.RasterCaps = D3DPRASTERCAPS_ZTEST | D3DPRASTERCAPS_FOGVERTEX | D3DPRASTERCAPS_FOGTABLE | D3DPRASTERCAPS_FOGRANGE |
+                   D3DPRASTERCAPS_SCISSORTEST | D3DPRASTERCAPS_SLOPESCALEDEPTHBIAS | D3DPRASTERCAPS_DEPTHBIAS;
+    if (gl.maxAnisotropy > 1.0f) c.RasterCaps |= D3DPRASTERCAPS_ANISOTROPY;
+    c.ZCmpCaps = c.AlphaCmpCaps = (D3DPCMPCAPS_ALWAYS << 1) - D3DPCMPCAPS_NEVER;  // all eight
+    c.SrcBlendCaps = c.DestBlendCaps = (D3DPBLENDCAPS_BLENDFACTOR << 1) - D3DPBLENDCAPS_ZERO;
+    c.ShadeCaps = D3DPSHADECAPS_COLORGOURAUDRGB | D3DPSHADECAPS_SPECULARGOURAUDRGB | D3DPSHADECAPS_ALPHAGOURAUDBLEND |
+                  D3DPSHADECAPS_FOGGOURAUD;
+    c.TextureCaps = D3DPTEXTURECAPS_PERSPECTIVE | D3DPTEXTURECAPS_ALPHA | D3DPTEXTURECAPS_PROJECTED |
+                    D3DPTEXTURECAPS_CUBEMAP | D3DPTEXTURECAPS_VOLUMEMAP | D3DPTEXTURECAPS_MIPMAP |
+                    D3DPTEXTURECAPS_MIPCUBEMAP;
+    c.TextureFilterCaps = D3DPTFILTERCAPS_MINFPOINT | D3DPTFILTERCAPS_MINFLINEAR | D3DPTFILTERCAPS_MIPFPOINT |
+                          D3DPTFILTERCAPS_MIPFLINEAR | D3DPTFILTERCAPS_MAGFPOINT | D3DPTFILTERCAPS_MAGFLINEAR;
+    if (gl.maxAnisotropy > 1.0f) {
+        c.TextureFilterCaps |= D3DPTFILTERCAPS_MINFANISOTROPIC | D3DPTFILTERCAPS_MAGFANISOTROPIC;
+    }
+    c.CubeTextureFilterCaps = c.VolumeTextureFilterCaps = c.TextureFilterCaps;
+    c.TextureAddressCaps = c.VolumeTextureAddressCaps = D3DPTADDRESSCAPS_WRAP | D3DPTADDRESSCAPS_MIRROR |
+                                                        D3DPTADDRESSCAPS_CLAMP | D3DPTADDRESSCAPS_BORDER |
+                                                        D3DPTADDRESSCAPS_INDEPENDENTUV;
+    c.LineCaps = D3DLINECAPS_TEXTURE | D3DLINECAPS_ZTEST | D3DLINECAPS_BLEND | D3DLINECAPS_ALPHACMP | D3DLINECAPS_FOG;
+    c.MaxTextureWidth = c.MaxTextureHeight = static_cast<DWORD>(gl.maxTextureSize);
+    c.MaxVolumeExtent = static_cast<DWORD>(gl.max3dTextureSize);
+    c.MaxTextureRepeat = 8192;
+    c.MaxTextureAspectRatio = static_cast<DWORD>(gl.maxTextureSize);
+    c.MaxAnisotropy = static_cast<DWORD>(gl.maxAnisotropy);
+    c.MaxVertexW = 1e10f;
+    c.GuardBandLeft = c.GuardBandTop = -32768.0f;
+    c.GuardBandRight = c.GuardBandBottom = 32767.0f;
+    c.StencilCaps = ((D3DSTENCILCAPS_DECR << 1) - D3DSTENCILCAPS_KEEP) | D3DSTENCILCAPS_TWOSIDED;
+    c.FVFCaps = 8 | D3DFVFCAPS_PSIZE;  // eight texture coordinate sets
+    c.TextureOpCaps = 0;  // filled in with the texture stages
+    DWORD stages = static_cast<DWORD>(std::clamp(gl.maxTextureUnits, 1, 8));
+    c.MaxTextureBlendStages = c.MaxSimultaneousTextures = stages;
+    c.VertexProcessingCaps = D3DVTXPCAPS_TEXGEN | D3DVTXPCAPS_MATERIALSOURCE7 | D3DVTXPCAPS_DIRECTIONALLIGHTS |
+                             D3DVTXPCAPS_POSITIONALLIGHTS | D3DVTXPCAPS_LOCALVIEWER | D3DVTXPCAPS_TEXGEN_SPHEREMAP;
+    c.MaxActiveLights = static_cast<DWORD>(gl.maxLights);
+    c.MaxUserClipPlanes = static_cast<DWORD>(gl.maxClipPlanes);
+    c.MaxPointSize = gl.maxPointSize;
+    c.MaxPrimitiveCount = 0x00FFFFFF;
+    c.MaxVertexIndex = 0x00FFFFFF;
+    c.MaxStreams = 16;
+    c.MaxStreamStride = 255;
+    c.VertexShaderVersion = D3DVS_VERSION(2, 0);
+    c.MaxVertexShaderConst = 256;
+    c.PixelShaderVersion = D3DPS_VERSION(2, 0);
+    c.PixelShader1xMaxValue = 8.0f;
+    c.MasterAdapterOrdinal = adapter;
+    c.AdapterOrdinalInGroup = 0;
+    c.NumberOfAdaptersInGroup = 1;
+    c.DeclTypes = D3DDTCAPS_UBYTE4 | D3DDTCAPS_UBYTE4N | D3DDTCAPS_SHORT2N | D3DDTCAPS_SHORT4N | D3DDTCAPS_USHORT2N |
+                  D3DDTCAPS_USHORT4N;
+    c.NumSimultaneousRTs = 1;
+    c.StretchRectFilterCaps = D3DPTFILTERCAPS_MINFPOINT | D3DPTFILTERCAPS_MINFLINEAR | D3DPTFILTERCAPS_MAGFPOINT |
+                              D3DPTFILTERCAPS_MAGFLINEAR;
+    c.VS20Caps.NumTemps = 12;
+    c.PS20Caps.NumTemps = 12;
+    c.PS20Caps.NumInstructionSlots = 96;
+    return c;
+}
+
+}  // namespace rh::d3d9

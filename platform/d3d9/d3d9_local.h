@@ -1,0 +1,237 @@
+// What the sources of platform/d3d9 share: the adapter object, the device and the vertex
+// declaration. Engine code sees only d3d9.h.
+#pragma once
+
+#include "platform/com/com_object.h"
+#include "platform/d3d9/device_child.h"
+#include "platform/d3d9/device_state.h"
+#include "platform/d3d9/gl_state.h"
+
+#include <d3d9.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct SDL_Window;
+union SDL_Event;
+
+namespace rh::d3d9 {
+
+// What the OpenGL implementation offers, probed once per process on a hidden window.
+struct GlLimits {
+    bool usable = false;  // a 2.1 compatibility context came up and every entry point loaded
+    std::string vendor, renderer, version;
+    int maxTextureSize = 0;
+    int max3dTextureSize = 0;
+    int maxTextureUnits = 0;
+    int maxLights = 0;
+    int maxClipPlanes = 0;
+    float maxPointSize = 1.0f;
+    float maxAnisotropy = 1.0f;
+};
+// The GL attributes of every device: a 2.1 compatibility context, double-buffered RGBA8 with
+// a 24-bit depth and an 8-bit stencil buffer (enough for D16, D24X8 and D24S8). On most
+// drivers the window's pixel format is chosen when the window is made, so they are set before
+// any window is made after Direct3DCreate9, and stay set.
+void SetDeviceGlAttributes();
+// Starts SDL video and holds the GL library for the rest of the process, then probes.
+const GlLimits& ProbeGl();
+
+// A display mode without its format: the same list serves every adapter format.
+struct ModeSize {
+    UINT width = 0;
+    UINT height = 0;
+    UINT refresh = 0;
+    auto operator<=>(const ModeSize&) const = default;
+};
+
+// One SDL display as Direct3D lists it.
+struct Adapter {
+    int display = 0;
+    std::string name;
+    ModeSize desktop;
+    std::vector<ModeSize> modes;  // sorted, unique, the desktop mode among them
+    D3DCAPS9 halCaps{};
+};
+
+// The display formats every adapter offers modes in (16-bit is rendered into RGBA8).
+bool IsAdapterFormat(D3DFORMAT format);
+// The format the desktop is in, as Direct3D reports it.
+inline constexpr D3DFORMAT kDesktopFormat = D3DFMT_X8R8G8B8;
+
+// Direct3D's capabilities of the HAL device on GL with these limits.
+D3DCAPS9 BuildHalCaps(UINT adapter, const GlLimits& gl);
+// The SDL displays as adapters, read now.
+std::vector<Adapter> ReadAdapters(const GlLimits& gl);
+
+class Direct3D9 final : public com::ComObject<IDirect3D9, IID_IDirect3D9> {
+public:
+    // Null when OpenGL cannot be used.
+    static Direct3D9* Create();
+
+    UINT STDMETHODCALLTYPE GetAdapterCount() override;
+    HRESULT STDMETHODCALLTYPE GetAdapterIdentifier(UINT adapter, DWORD flags, D3DADAPTER_IDENTIFIER9* identifier) override;
+    UINT STDMETHODCALLTYPE GetAdapterModeCount(UINT adapter, D3DFORMAT format) override;
+    HRESULT STDMETHODCALLTYPE EnumAdapterModes(UINT adapter, D3DFORMAT format, UINT mode, D3DDISPLAYMODE* out) override;
+    HRESULT STDMETHODCALLTYPE GetAdapterDisplayMode(UINT adapter, D3DDISPLAYMODE* mode) override;
+    HRESULT STDMETHODCALLTYPE CheckDeviceType(UINT adapter, D3DDEVTYPE type, D3DFORMAT adapterFormat,
+                                              D3DFORMAT backBufferFormat, BOOL windowed) override;
+    HRESULT STDMETHODCALLTYPE CheckDeviceFormat(UINT adapter, D3DDEVTYPE type, D3DFORMAT adapterFormat, DWORD usage,
+                                                D3DRESOURCETYPE resourceType, D3DFORMAT checkFormat) override;
+    HRESULT STDMETHODCALLTYPE CheckDeviceMultiSampleType(UINT adapter, D3DDEVTYPE type, D3DFORMAT surfaceFormat,
+                                                         BOOL windowed, D3DMULTISAMPLE_TYPE multiSample,
+                                                         DWORD* qualityLevels) override;
+    HRESULT STDMETHODCALLTYPE CheckDepthStencilMatch(UINT adapter, D3DDEVTYPE type, D3DFORMAT adapterFormat,
+                                                     D3DFORMAT renderTargetFormat, D3DFORMAT depthStencilFormat) override;
+    HRESULT STDMETHODCALLTYPE GetDeviceCaps(UINT adapter, D3DDEVTYPE type, D3DCAPS9* caps) override;
+    HRESULT STDMETHODCALLTYPE CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focusWindow, DWORD behaviorFlags,
+                                           D3DPRESENT_PARAMETERS* presentParameters, IDirect3DDevice9** device) override;
+
+    // Null for an ordinal out of range.
+    const Adapter* FindAdapter(UINT adapter) const;
+    // The desktop mode of an adapter, in kDesktopFormat.
+    D3DDISPLAYMODE DesktopMode(const Adapter& adapter) const;
+    // Whether the adapter lists width x height at refresh (0: any) in its modes.
+    bool HasMode(const Adapter& adapter, UINT width, UINT height, UINT refresh) const;
+
+private:
+    Direct3D9(const GlLimits& gl, std::vector<Adapter> adapters) : gl_(gl), adapters_(std::move(adapters)) {}
+
+    const GlLimits& gl_;
+    std::vector<Adapter> adapters_;
+};
+
+class VertexDeclaration;
+
+class Device final : public com::ComObject<IDirect3DDevice9, IID_IDirect3DDevice9> {
+public:
+    // presentParameters were checked and completed (CompletePresentParameters); window is
+    // the SDL window of hwnd, the window the device draws into.
+    static HRESULT Create(Direct3D9* d3d, UINT adapter, HWND hwnd, SDL_Window* window, DWORD behavior,
+                          const D3DPRESENT_PARAMETERS& presentParameters, Device** out);
+
+    HRESULT STDMETHODCALLTYPE TestCooperativeLevel() override;
+    HRESULT STDMETHODCALLTYPE GetDirect3D(IDirect3D9** direct3d) override;
+    HRESULT STDMETHODCALLTYPE GetDeviceCaps(D3DCAPS9* caps) override;
+    HRESULT STDMETHODCALLTYPE GetDisplayMode(UINT swapChain, D3DDISPLAYMODE* mode) override;
+    HRESULT STDMETHODCALLTYPE Reset(D3DPRESENT_PARAMETERS* presentParameters) override;
+    HRESULT STDMETHODCALLTYPE Present(const RECT* sourceRect, const RECT* destRect, HWND destWindowOverride,
+                                      const void* dirtyRegion) override;
+    void STDMETHODCALLTYPE SetGammaRamp(UINT swapChain, DWORD flags, const D3DGAMMARAMP* ramp) override;
+    void STDMETHODCALLTYPE GetGammaRamp(UINT swapChain, D3DGAMMARAMP* ramp) override;
+    HRESULT STDMETHODCALLTYPE BeginScene() override;
+    HRESULT STDMETHODCALLTYPE EndScene() override;
+    HRESULT STDMETHODCALLTYPE Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z,
+                                    DWORD stencil) override;
+
+    // State (device_state_methods.cpp).
+    HRESULT STDMETHODCALLTYPE SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* matrix) override;
+    HRESULT STDMETHODCALLTYPE GetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* matrix) override;
+    HRESULT STDMETHODCALLTYPE SetViewport(const D3DVIEWPORT9* viewport) override;
+    HRESULT STDMETHODCALLTYPE GetViewport(D3DVIEWPORT9* viewport) override;
+    HRESULT STDMETHODCALLTYPE SetMaterial(const D3DMATERIAL9* material) override;
+    HRESULT STDMETHODCALLTYPE GetMaterial(D3DMATERIAL9* material) override;
+    HRESULT STDMETHODCALLTYPE SetRenderState(D3DRENDERSTATETYPE state, DWORD value) override;
+    HRESULT STDMETHODCALLTYPE GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) override;
+    HRESULT STDMETHODCALLTYPE GetTexture(DWORD stage, IDirect3DBaseTexture9** texture) override;
+    HRESULT STDMETHODCALLTYPE SetTexture(DWORD stage, IDirect3DBaseTexture9* texture) override;
+    HRESULT STDMETHODCALLTYPE GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD* value) override;
+    HRESULT STDMETHODCALLTYPE SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value) override;
+    HRESULT STDMETHODCALLTYPE GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* value) override;
+    HRESULT STDMETHODCALLTYPE SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value) override;
+
+    // Vertex input (vertex_declaration.cpp).
+    HRESULT STDMETHODCALLTYPE CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements,
+                                                      IDirect3DVertexDeclaration9** declaration) override;
+    HRESULT STDMETHODCALLTYPE SetVertexDeclaration(IDirect3DVertexDeclaration9* declaration) override;
+    HRESULT STDMETHODCALLTYPE GetVertexDeclaration(IDirect3DVertexDeclaration9** declaration) override;
+    HRESULT STDMETHODCALLTYPE SetFVF(DWORD fvf) override;
+    HRESULT STDMETHODCALLTYPE GetFVF(DWORD* fvf) override;
+
+    // ---- The layer's own ----
+    // Makes the device's context current on its window (every GL-touching call does). False
+    // once the window was destroyed: the device then draws and shows nothing.
+    bool MakeCurrent();
+    // Brings GL in line with the state before drawing; the draw calls' entry.
+    void PrepareDraw();
+    // D3DPOOL_DEFAULT resources alive; Reset fails while any are.
+    void AddDefaultPoolResource() { ++defaultPoolResources_; }
+    void RemoveDefaultPoolResource() { --defaultPoolResources_; }
+    // Test hook: see d3d9_testing.h.
+    void ForceLoss(bool lost);
+    // Reads the back buffer's pixels (A8R8G8B8 words, top row first) of a rectangle.
+    bool ReadBackBuffer(const RECT& rect, std::vector<DWORD>* pixels);
+    const RenderTargetInfo& target() const { return target_; }
+    DeviceState& state() { return state_; }
+
+private:
+    Device(Direct3D9* d3d, UINT adapter, HWND hwnd, SDL_Window* window, DWORD behavior);
+    ~Device() override;
+
+    // Display mode, swap interval, back buffer: the parts of creation Reset repeats.
+    HRESULT ApplyPresentParameters(const D3DPRESENT_PARAMETERS& pp);
+    // States to their defaults, bound objects released.
+    void ResetState();
+    void ReleaseBindings();
+    bool Lost() const;
+    // Whether the device window still lives (a program may destroy it before the device).
+    bool WindowAlive() const;
+    void LeaveFullScreen();
+    static int OnSdlEvent(void* self, SDL_Event* event);
+
+    void BindDeclaration(VertexDeclaration* declaration);
+
+    com::ComRef<Direct3D9> d3d_;
+    UINT adapter_;
+    HWND hwnd_;
+    SDL_Window* window_;  // valid only while WindowAlive()
+    uint32_t windowId_;   // SDL's id of window_, for its events
+    void* context_ = nullptr;  // SDL_GLContext
+    DWORD behavior_;
+    D3DPRESENT_PARAMETERS pp_{};
+    D3DCAPS9 caps_{};
+    RenderTargetInfo target_;
+    DeviceState state_{};
+    GlCache glCache_;
+    IDirect3DBaseTexture9* textures_[kSamplerCount] = {};
+    VertexDeclaration* declaration_ = nullptr;  // bound (Bind), not owned by the program
+    DWORD fvf_ = 0;
+    std::map<DWORD, VertexDeclaration*> fvfDeclarations_;  // bound while the device lives
+    D3DGAMMARAMP gamma_{};
+    bool inScene_ = false;
+    bool fullScreen_ = false;  // the window was switched to a display mode
+    // Loss: a full-screen device without focus or minimised is lost; once it could draw
+    // again it waits for Reset.
+    bool hasFocus_ = true;
+    bool minimised_ = false;
+    bool forcedLost_ = false;
+    bool needsReset_ = false;
+    int defaultPoolResources_ = 0;
+};
+
+class VertexDeclaration final : public DeviceChild<IDirect3DVertexDeclaration9, IID_IDirect3DVertexDeclaration9> {
+public:
+    // elements end with D3DDECL_END and were validated.
+    VertexDeclaration(IDirect3DDevice9* device, std::vector<D3DVERTEXELEMENT9> elements, DWORD fvf)
+        : DeviceChild(device), elements_(std::move(elements)), fvf_(fvf) {}
+
+    HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9** device) override { return ShareDevice(device); }
+    HRESULT STDMETHODCALLTYPE GetDeclaration(D3DVERTEXELEMENT9* elements, UINT* count) override;
+
+    // The elements with the end marker.
+    const std::vector<D3DVERTEXELEMENT9>& elements() const { return elements_; }
+    // The equivalent FVF code, 0 when none expresses the layout.
+    DWORD fvf() const { return fvf_; }
+
+private:
+    std::vector<D3DVERTEXELEMENT9> elements_;
+    DWORD fvf_;
+};
+
+// Checks presentation parameters for a device on adapter drawing into window, filling the
+// fields Direct3D fills (window size, desktop format, one back buffer). D3D_OK or
+// D3DERR_INVALIDCALL (and pp unchanged).
+HRESULT CompletePresentParameters(const Direct3D9& d3d, UINT adapter, SDL_Window* window, D3DPRESENT_PARAMETERS* pp);
+
+}  // namespace rh::d3d9

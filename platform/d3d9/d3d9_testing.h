@@ -1,0 +1,26 @@
+// Hooks for tests of the Direct3D layer and of code running on it. Not for the program.
+#pragma once
+
+#include <d3d9.h>
+
+#include <vector>
+
+namespace rh::d3d9::testing {
+
+// true: the device is lost from now on (TestCooperativeLevel and Present answer
+// D3DERR_DEVICELOST), as when a full-screen window loses the focus. false: the cause ends;
+// the device then waits for Reset (D3DERR_DEVICENOTRESET). device is a device of this layer.
+void ForceDeviceLoss(IDirect3DDevice9* device, bool lost);
+
+// The back buffer's pixels in the rectangle (x, y from the top-left, right and bottom
+// exclusive) as 0xAARRGGBB words, top row first, read before Present. False for a rectangle
+// outside the back buffer.
+bool ReadBackBuffer(IDirect3DDevice9* device, RECT rect, std::vector<DWORD>* pixels);
+
+// Applies the device's pending state to GL as a draw would.
+void PrepareDraw(IDirect3DDevice9* device);
+
+// true: the GL cache passes every call through (to rule out a caching fault in one step).
+void BypassGlCache(bool on);
+
+}  // namespace rh::d3d9::testing

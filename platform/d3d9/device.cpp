@@ -1,0 +1,372 @@
+// The device's life: creation on the window's SDL window, Reset, loss, scenes, Clear and
+// Present.
+
+#include "platform/d3d9/d3d9_local.h"
+#include "platform/d3d9/formats.h"
+#include "platform/d3d9/gl.h"
+#include "platform/d3d9/gl_translate.h"
+#include "platform/win32/sdl_window_local.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace rh::d3d9 {
+namespace {
+
+bool ValidInterval(UINT interval) {
+    // The caps offer IMMEDIATE and ONE; DEFAULT means ONE.
+    return interval == D3DPRESENT_INTERVAL_DEFAULT || interval == D3DPRESENT_INTERVAL_ONE ||
+           interval == D3DPRESENT_INTERVAL_IMMEDIATE;
+}
+
+D3DGAMMARAMP IdentityRamp() {
+    D3DGAMMARAMP ramp;
+    for (int i = 0; i < 256; ++i) ramp.red[i] = ramp.green[i] = ramp.blue[i] = static_cast<WORD>(i * 257);
+    return ramp;
+}
+
+// The context must use the pixel format the window was made with: the window layer makes every
+// window with the device's attributes (SetDeviceGlAttributes), and so does the context. (With
+// EGL a context of another format cannot be made current on the window.)
+SDL_GLContext CreateDeviceContext(SDL_Window* window) {
+    SetDeviceGlAttributes();
+    return SDL_GL_CreateContext(window);
+}
+
+// The depth and stencil bits of the window's buffer, for the depth-bias scale and a warning
+// when the window was made without what the device asked for.
+void ReadWindowDepthBits(unsigned* depth, unsigned* stencil) {
+    GLint d = 0;
+    GLint s = 0;
+    gl.GetIntegerv(GL_DEPTH_BITS, &d);
+    gl.GetIntegerv(GL_STENCIL_BITS, &s);
+    *depth = static_cast<unsigned>(d);
+    *stencil = static_cast<unsigned>(s);
+}
+
+}  // namespace
+
+HRESULT CompletePresentParameters(const Direct3D9& d3d, UINT adapter, SDL_Window* window, D3DPRESENT_PARAMETERS* pp) {
+    const Adapter* a = d3d.FindAdapter(adapter);
+    if (a == nullptr || pp == nullptr) return D3DERR_INVALIDCALL;
+    D3DPRESENT_PARAMETERS p = *pp;
+    if (p.BackBufferCount > 3) return D3DERR_INVALIDCALL;
+    if (p.SwapEffect < D3DSWAPEFFECT_DISCARD || p.SwapEffect > D3DSWAPEFFECT_COPY) return D3DERR_INVALIDCALL;
+    if (p.SwapEffect == D3DSWAPEFFECT_COPY && p.BackBufferCount > 1) return D3DERR_INVALIDCALL;
+    if (p.MultiSampleType != D3DMULTISAMPLE_NONE || p.MultiSampleQuality != 0) return D3DERR_INVALIDCALL;
+    if (!ValidInterval(p.PresentationInterval)) return D3DERR_INVALIDCALL;
+    if (p.EnableAutoDepthStencil && !IsSupportedDepthFormat(p.AutoDepthStencilFormat)) return D3DERR_INVALIDCALL;
+    if (p.BackBufferCount == 0) p.BackBufferCount = 1;
+    if (p.Windowed) {
+        if (p.FullScreen_RefreshRateInHz != 0) return D3DERR_INVALIDCALL;
+        // A window's back buffer defaults to its client area in the desktop's format.
+        int w = 0;
+        int h = 0;
+        SDL_GL_GetDrawableSize(window, &w, &h);
+        if (p.BackBufferWidth == 0) p.BackBufferWidth = static_cast<UINT>(std::max(w, 1));
+        if (p.BackBufferHeight == 0) p.BackBufferHeight = static_cast<UINT>(std::max(h, 1));
+        if (p.BackBufferFormat == D3DFMT_UNKNOWN) p.BackBufferFormat = kDesktopFormat;
+        if (DisplayFormatOfBackBuffer(p.BackBufferFormat) != kDesktopFormat) return D3DERR_INVALIDCALL;
+    } else {
+        // Full screen: one of the adapter's modes, in a format a display shows.
+        if (DisplayFormatOfBackBuffer(p.BackBufferFormat) == D3DFMT_UNKNOWN) return D3DERR_INVALIDCALL;
+        if (!d3d.HasMode(*a, p.BackBufferWidth, p.BackBufferHeight, p.FullScreen_RefreshRateInHz)) {
+            return D3DERR_INVALIDCALL;
+        }
+    }
+    *pp = p;
+    return D3D_OK;
+}
+
+Device::Device(Direct3D9* d3d, UINT adapter, HWND hwnd, SDL_Window* window, DWORD behavior)
+    : adapter_(adapter), hwnd_(hwnd), window_(window), windowId_(SDL_GetWindowID(window)), behavior_(behavior) {
+    d3d->AddRef();
+    d3d_ = com::ComRef<Direct3D9>(d3d);
+    gamma_ = IdentityRamp();
+}
+
+HRESULT Device::Create(Direct3D9* d3d, UINT adapter, HWND hwnd, SDL_Window* window, DWORD behavior,
+                       const D3DPRESENT_PARAMETERS& presentParameters, Device** out) {
+    SDL_GLContext context = CreateDeviceContext(window);
+    if (context == nullptr) {
+        std::fprintf(stderr, "Direct3D: no OpenGL context on the device window: %s\n", SDL_GetError());
+        return D3DERR_NOTAVAILABLE;
+    }
+    if (!LoadGlFunctions()) {
+        SDL_GL_DeleteContext(context);
+        return D3DERR_NOTAVAILABLE;
+    }
+    Device* device = new Device(d3d, adapter, hwnd, window, behavior);
+    device->context_ = context;
+    device->caps_ = d3d->FindAdapter(adapter)->halCaps;
+    if (HRESULT hr = device->ApplyPresentParameters(presentParameters); hr != D3D_OK) {
+        device->Release();
+        return hr;
+    }
+    SDL_AddEventWatch(&Device::OnSdlEvent, device);
+    *out = device;
+    return D3D_OK;
+}
+
+Device::~Device() {
+    SDL_DelEventWatch(&Device::OnSdlEvent, this);
+    ReleaseBindings();
+    for (auto& [fvf, declaration] : fvfDeclarations_) declaration->Unbind();
+    fvfDeclarations_.clear();
+    bool alive = WindowAlive();
+    if (fullScreen_ && alive) LeaveFullScreen();
+    if (context_ != nullptr) {
+        if (SDL_GL_GetCurrentContext() == context_) SDL_GL_MakeCurrent(alive ? window_ : nullptr, nullptr);
+        SDL_GL_DeleteContext(static_cast<SDL_GLContext>(context_));
+    }
+}
+
+bool Device::WindowAlive() const { return win32::SdlWindowOf(hwnd_) == window_; }
+
+bool Device::MakeCurrent() {
+    if (!WindowAlive()) return false;
+    if (SDL_GL_GetCurrentContext() != context_ || SDL_GL_GetCurrentWindow() != window_) {
+        SDL_GL_MakeCurrent(window_, static_cast<SDL_GLContext>(context_));
+    }
+    return true;
+}
+
+void Device::LeaveFullScreen() {
+    // Direct3D gives the desktop its mode and ramp back when a full-screen device goes.
+    fullScreen_ = false;
+    SDL_SetWindowFullscreen(window_, 0);
+    D3DGAMMARAMP identity = IdentityRamp();
+    SDL_SetWindowGammaRamp(window_, identity.red, identity.green, identity.blue);
+}
+
+HRESULT Device::ApplyPresentParameters(const D3DPRESENT_PARAMETERS& pp) {
+    if (!MakeCurrent()) return D3DERR_INVALIDCALL;
+    if (pp.Windowed) {
+        if (fullScreen_) LeaveFullScreen();
+    } else {
+        SDL_DisplayMode mode{};
+        mode.w = static_cast<int>(pp.BackBufferWidth);
+        mode.h = static_cast<int>(pp.BackBufferHeight);
+        mode.refresh_rate = static_cast<int>(pp.FullScreen_RefreshRateInHz);
+        // Drivers without real mode changes (offscreen) still give the window the mode's size.
+        SDL_SetWindowSize(window_, mode.w, mode.h);
+        if (SDL_SetWindowDisplayMode(window_, &mode) != 0 || SDL_SetWindowFullscreen(window_, SDL_WINDOW_FULLSCREEN) != 0) {
+            std::fprintf(stderr, "Direct3D: cannot switch to %dx%d: %s\n", mode.w, mode.h, SDL_GetError());
+            return D3DERR_NOTAVAILABLE;
+        }
+        fullScreen_ = true;
+    }
+    // Direct3D's IMMEDIATE presents without waiting for the vertical blank.
+    SDL_GL_SetSwapInterval(pp.PresentationInterval == D3DPRESENT_INTERVAL_IMMEDIATE ? 0 : 1);
+    pp_ = pp;
+    const FormatInfo* depth = pp.EnableAutoDepthStencil ? FindFormat(pp.AutoDepthStencilFormat) : nullptr;
+    target_ = RenderTargetInfo{pp.BackBufferWidth, pp.BackBufferHeight, depth != nullptr ? depth->depthBits : 0,
+                               depth != nullptr ? depth->stencilBits : 0};
+    ReadWindowDepthBits(&target_.glDepthBits, &target_.glStencilBits);
+    if (target_.glDepthBits < target_.depthBits || target_.glStencilBits < target_.stencilBits) {
+        // The window was made without the device's attributes; depth and stencil keep what GL has.
+        std::fprintf(stderr, "Direct3D: the window has %u depth and %u stencil bits, fewer than format %d needs\n",
+                     target_.glDepthBits, target_.glStencilBits, static_cast<int>(pp.AutoDepthStencilFormat));
+    }
+    glCache_.Forget();
+    ResetState();
+    if (fullScreen_) SDL_SetWindowGammaRamp(window_, gamma_.red, gamma_.green, gamma_.blue);
+    CheckGlError("ApplyPresentParameters");
+    return D3D_OK;
+}
+
+void Device::ReleaseBindings() {
+    for (IDirect3DBaseTexture9*& texture : textures_) {
+        if (texture != nullptr) texture->Release();
+        texture = nullptr;
+    }
+    BindDeclaration(nullptr);
+    fvf_ = 0;
+}
+
+void Device::ResetState() {
+    ReleaseBindings();
+    state_.SetDefaults(pp_.EnableAutoDepthStencil != FALSE, pp_.BackBufferWidth, pp_.BackBufferHeight);
+    inScene_ = false;
+}
+
+bool Device::Lost() const { return forcedLost_ || (!pp_.Windowed && (!hasFocus_ || minimised_)); }
+
+int Device::OnSdlEvent(void* self, SDL_Event* event) {
+    auto* device = static_cast<Device*>(self);
+    if (event->type != SDL_WINDOWEVENT || event->window.windowID != device->windowId_) return 0;
+    switch (event->window.event) {
+        case SDL_WINDOWEVENT_FOCUS_LOST: device->hasFocus_ = false; break;
+        case SDL_WINDOWEVENT_FOCUS_GAINED: device->hasFocus_ = true; break;
+        case SDL_WINDOWEVENT_MINIMIZED: device->minimised_ = true; break;
+        case SDL_WINDOWEVENT_RESTORED:
+        case SDL_WINDOWEVENT_MAXIMIZED: device->minimised_ = false; break;
+        default: return 0;
+    }
+    if (device->Lost()) device->needsReset_ = true;
+    return 0;
+}
+
+void Device::ForceLoss(bool lost) {
+    forcedLost_ = lost;
+    if (lost) needsReset_ = true;
+}
+
+HRESULT STDMETHODCALLTYPE Device::TestCooperativeLevel() {
+    if (Lost()) return D3DERR_DEVICELOST;
+    return needsReset_ ? D3DERR_DEVICENOTRESET : D3D_OK;
+}
+
+HRESULT STDMETHODCALLTYPE Device::GetDirect3D(IDirect3D9** direct3d) {
+    if (direct3d == nullptr) return D3DERR_INVALIDCALL;
+    *direct3d = d3d_.share();
+    return D3D_OK;
+}
+
+HRESULT STDMETHODCALLTYPE Device::GetDeviceCaps(D3DCAPS9* caps) {
+    if (caps == nullptr) return D3DERR_INVALIDCALL;
+    *caps = caps_;
+    return D3D_OK;
+}
+
+HRESULT STDMETHODCALLTYPE Device::GetDisplayMode(UINT swapChain, D3DDISPLAYMODE* mode) {
+    if (swapChain != 0 || mode == nullptr) return D3DERR_INVALIDCALL;
+    if (pp_.Windowed) return d3d_->GetAdapterDisplayMode(adapter_, mode);
+    const Adapter* a = d3d_->FindAdapter(adapter_);
+    UINT refresh = pp_.FullScreen_RefreshRateInHz != 0 ? pp_.FullScreen_RefreshRateInHz : a->desktop.refresh;
+    *mode = D3DDISPLAYMODE{pp_.BackBufferWidth, pp_.BackBufferHeight, refresh, DisplayFormatOfBackBuffer(pp_.BackBufferFormat)};
+    return D3D_OK;
+}
+
+HRESULT STDMETHODCALLTYPE Device::Reset(D3DPRESENT_PARAMETERS* presentParameters) {
+    if (presentParameters == nullptr) return D3DERR_INVALIDCALL;
+    if (Lost()) return D3DERR_DEVICELOST;
+    // A failed Reset leaves the device waiting for a successful one, as on Windows.
+    if (defaultPoolResources_ > 0) {
+        needsReset_ = true;
+        return D3DERR_INVALIDCALL;
+    }
+    D3DPRESENT_PARAMETERS pp = *presentParameters;
+    if (!WindowAlive() || CompletePresentParameters(*d3d_.get(), adapter_, window_, &pp) != D3D_OK) {
+        needsReset_ = true;
+        return D3DERR_INVALIDCALL;
+    }
+    if (HRESULT hr = ApplyPresentParameters(pp); hr != D3D_OK) {
+        needsReset_ = true;
+        return hr;
+    }
+    *presentParameters = pp;
+    needsReset_ = false;
+    return D3D_OK;
+}
+
+HRESULT STDMETHODCALLTYPE Device::Present(const RECT* sourceRect, const RECT* destRect, HWND destWindowOverride,
+                                          const void* dirtyRegion) {
+    if (sourceRect != nullptr || destRect != nullptr || destWindowOverride != nullptr || dirtyRegion != nullptr) {
+        return D3DERR_INVALIDCALL;
+    }
+    // A lost device shows nothing until it was reset.
+    if (Lost() || needsReset_) return D3DERR_DEVICELOST;
+    if (!MakeCurrent()) return D3DERR_INVALIDCALL;  // the window is gone
+    SDL_GL_SwapWindow(window_);
+    CheckGlError("Present");
+    return D3D_OK;
+}
+
+void STDMETHODCALLTYPE Device::SetGammaRamp(UINT swapChain, DWORD, const D3DGAMMARAMP* ramp) {
+    if (swapChain != 0 || ramp == nullptr) return;
+    gamma_ = *ramp;
+    // Direct3D's ramp changes the display only for a full-screen device.
+    if (fullScreen_ && WindowAlive()) SDL_SetWindowGammaRamp(window_, gamma_.red, gamma_.green, gamma_.blue);
+}
+
+void STDMETHODCALLTYPE Device::GetGammaRamp(UINT swapChain, D3DGAMMARAMP* ramp) {
+    if (swapChain != 0 || ramp == nullptr) return;
+    *ramp = gamma_;
+}
+
+HRESULT STDMETHODCALLTYPE Device::BeginScene() {
+    if (inScene_) return D3DERR_INVALIDCALL;
+    inScene_ = true;
+    return D3D_OK;
+}
+
+HRESULT STDMETHODCALLTYPE Device::EndScene() {
+    if (!inScene_) return D3DERR_INVALIDCALL;
+    inScene_ = false;
+    return D3D_OK;
+}
+
+HRESULT STDMETHODCALLTYPE Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z,
+                                        DWORD stencil) {
+    if (count != 0 && rects == nullptr) return D3DERR_INVALIDCALL;
+    if ((flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) != 0 && target_.depthBits == 0) return D3DERR_INVALIDCALL;
+    if ((flags & D3DCLEAR_STENCIL) != 0 && target_.stencilBits == 0) return D3DERR_INVALIDCALL;
+    if (count == 0 && rects != nullptr) return D3D_OK;  // Direct3D ignores such a call
+    GLbitfield mask = 0;
+    if (flags & D3DCLEAR_TARGET) mask |= GL_COLOR_BUFFER_BIT;
+    if (flags & D3DCLEAR_ZBUFFER) mask |= GL_DEPTH_BUFFER_BIT;
+    if (flags & D3DCLEAR_STENCIL) mask |= GL_STENCIL_BUFFER_BIT;
+    if (mask == 0 || !MakeCurrent()) return D3D_OK;
+
+    // Direct3D clears whatever the write masks and the scissor state of drawing say; the
+    // cache remembers what is set here, so the next draw restores its own.
+    GlColor c = gl_from_d3d_color(color);
+    glCache_.ClearColor(c.r, c.g, c.b, c.a);
+    glCache_.ClearDepth(std::clamp(z, 0.0f, 1.0f));
+    glCache_.ClearStencil(static_cast<GLint>(stencil));
+    glCache_.ColorMask(true, true, true, true);
+    glCache_.DepthMask(true);
+    glCache_.StencilMask(0xFFFFFFFF, 0xFFFFFFFF);
+    glCache_.Enable(GL_SCISSOR_TEST, true);
+    state_.dirty |= kDirtyDepth | kDirtyStencil | kDirtyRaster;
+
+    // Every rectangle is cut to the viewport; without rectangles the viewport is cleared.
+    const D3DVIEWPORT9& vp = state_.viewport;
+    D3DRECT whole{static_cast<LONG>(vp.X), static_cast<LONG>(vp.Y), static_cast<LONG>(vp.X + vp.Width),
+                  static_cast<LONG>(vp.Y + vp.Height)};
+    const D3DRECT* list = count != 0 ? rects : &whole;
+    DWORD n = count != 0 ? count : 1;
+    for (DWORD i = 0; i < n; ++i) {
+        LONG x1 = std::max(list[i].x1, whole.x1);
+        LONG y1 = std::max(list[i].y1, whole.y1);
+        LONG x2 = std::min(list[i].x2, whole.x2);
+        LONG y2 = std::min(list[i].y2, whole.y2);
+        if (x1 >= x2 || y1 >= y2) continue;
+        glCache_.Scissor(x1, static_cast<GLint>(target_.height) - y2, x2 - x1, y2 - y1);
+        gl.Clear(mask);
+    }
+    CheckGlError("Clear");
+    return D3D_OK;
+}
+
+void Device::PrepareDraw() {
+    if (!MakeCurrent()) return;
+    ApplyDeviceState(state_, glCache_, target_, GlCache::bypassing());
+}
+
+bool Device::ReadBackBuffer(const RECT& rect, std::vector<DWORD>* pixels) {
+    LONG w = rect.right - rect.left;
+    LONG h = rect.bottom - rect.top;
+    if (w <= 0 || h <= 0 || rect.left < 0 || rect.top < 0 || static_cast<UINT>(rect.right) > target_.width ||
+        static_cast<UINT>(rect.bottom) > target_.height) {
+        return false;
+    }
+    if (!MakeCurrent()) return false;
+    pixels->assign(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
+    std::vector<DWORD> rows(pixels->size());
+    gl.ReadBuffer(GL_BACK);
+    gl.PixelStorei(GL_PACK_ALIGNMENT, 4);
+    gl.ReadPixels(rect.left, static_cast<GLint>(target_.height) - rect.bottom, w, h, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
+                  rows.data());
+    // GL's rows run bottom-up; Direct3D's top-down.
+    for (LONG y = 0; y < h; ++y) {
+        std::copy_n(rows.begin() + (h - 1 - y) * w, w, pixels->begin() + y * w);
+    }
+    CheckGlError("ReadBackBuffer");
+    return true;
+}
+
+}  // namespace rh::d3d9

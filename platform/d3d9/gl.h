@@ -1,0 +1,69 @@
+// The OpenGL entry points the Direct3D layer calls, loaded through SDL once a context exists so
+// that they match the context SDL made (GLX or EGL). Private to platform/d3d9.
+#pragma once
+
+#include <SDL.h>
+#include <SDL_opengl.h>
+
+namespace rh::d3d9 {
+
+// X(return type, name without the gl prefix, parameter list)
+#define RH_D3D9_GL_FUNCTIONS(X)                                                          \
+    X(GLenum, GetError, (void))                                                          \
+    X(const GLubyte*, GetString, (GLenum name))                                          \
+    X(void, GetIntegerv, (GLenum name, GLint * values))                                  \
+    X(void, GetFloatv, (GLenum name, GLfloat * values))                                  \
+    X(void, GetBooleanv, (GLenum name, GLboolean * values))                              \
+    X(GLboolean, IsEnabled, (GLenum cap))                                                \
+    X(void, Enable, (GLenum cap))                                                        \
+    X(void, Disable, (GLenum cap))                                                       \
+    X(void, Viewport, (GLint x, GLint y, GLsizei width, GLsizei height))                 \
+    X(void, Scissor, (GLint x, GLint y, GLsizei width, GLsizei height))                  \
+    X(void, DepthRange, (GLclampd nearValue, GLclampd farValue))                         \
+    X(void, ClearColor, (GLclampf r, GLclampf g, GLclampf b, GLclampf a))                \
+    X(void, ClearDepth, (GLclampd depth))                                                \
+    X(void, ClearStencil, (GLint stencil))                                               \
+    X(void, Clear, (GLbitfield mask))                                                    \
+    X(void, ColorMask, (GLboolean r, GLboolean g, GLboolean b, GLboolean a))             \
+    X(void, DepthMask, (GLboolean flag))                                                 \
+    X(void, StencilMask, (GLuint mask))                                                  \
+    X(void, DepthFunc, (GLenum func))                                                    \
+    X(void, BlendFuncSeparate, (GLenum srcRgb, GLenum dstRgb, GLenum srcA, GLenum dstA)) \
+    X(void, BlendEquationSeparate, (GLenum rgb, GLenum alpha))                           \
+    X(void, BlendColor, (GLclampf r, GLclampf g, GLclampf b, GLclampf a))                \
+    X(void, AlphaFunc, (GLenum func, GLclampf ref))                                      \
+    X(void, CullFace, (GLenum mode))                                                     \
+    X(void, FrontFace, (GLenum mode))                                                    \
+    X(void, PolygonMode, (GLenum face, GLenum mode))                                     \
+    X(void, PolygonOffset, (GLfloat factor, GLfloat units))                              \
+    X(void, ShadeModel, (GLenum mode))                                                   \
+    X(void, StencilFuncSeparate, (GLenum face, GLenum func, GLint ref, GLuint mask))     \
+    X(void, StencilOpSeparate, (GLenum face, GLenum fail, GLenum zfail, GLenum zpass))   \
+    X(void, StencilMaskSeparate, (GLenum face, GLuint mask))                             \
+    X(void, ReadPixels, (GLint x, GLint y, GLsizei w, GLsizei h, GLenum format,          \
+                         GLenum type, GLvoid * pixels))                                  \
+    X(void, PixelStorei, (GLenum name, GLint value))                                     \
+    X(void, ReadBuffer, (GLenum mode))                                                   \
+    X(void, DrawBuffer, (GLenum mode))                                                   \
+    X(void, Finish, (void))                                                              \
+    X(void, Flush, (void))
+
+// One table for the process: entry points do not depend on the context on Linux.
+struct GlFunctions {
+#define RH_D3D9_GL_MEMBER(ret, name, params) ret(APIENTRY* name) params = nullptr;
+    RH_D3D9_GL_FUNCTIONS(RH_D3D9_GL_MEMBER)
+#undef RH_D3D9_GL_MEMBER
+};
+
+// The table; valid after LoadGlFunctions succeeded.
+extern GlFunctions gl;
+
+// Loads every entry point with a GL context current. False (and a message on stderr) when
+// one is missing; safe to call again.
+bool LoadGlFunctions();
+
+// Debug builds: reports a pending GL error with the place it was found (once per place).
+// Release builds: nothing.
+void CheckGlError(const char* where);
+
+}  // namespace rh::d3d9

@@ -1,0 +1,103 @@
+// Vertex declarations and FVF codes on the device. The FVF <-> declaration conversion is
+// D3DX's (platform/d3dx9/fvf.cpp), so that the device and D3DX agree by construction.
+
+#include "platform/d3d9/d3d9_local.h"
+
+#include <d3dx9mesh.h>
+
+#include <algorithm>
+
+namespace rh::d3d9 {
+namespace {
+
+bool IsEnd(const D3DVERTEXELEMENT9& e) { return e.Stream == 0xFF && e.Type == D3DDECLTYPE_UNUSED; }
+
+// Direct3D refuses unknown types, methods and usages, and a usage index given twice.
+bool ValidElements(const std::vector<D3DVERTEXELEMENT9>& elements) {
+    for (size_t i = 0; i + 1 < elements.size(); ++i) {
+        const D3DVERTEXELEMENT9& e = elements[i];
+        if (e.Stream >= 16 || e.Type >= D3DDECLTYPE_UNUSED || e.Method > D3DDECLMETHOD_LOOKUPPRESAMPLED ||
+            e.Usage > D3DDECLUSAGE_SAMPLE) {
+            return false;
+        }
+        for (size_t j = 0; j < i; ++j) {
+            if (elements[j].Usage == e.Usage && elements[j].UsageIndex == e.UsageIndex) return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+HRESULT STDMETHODCALLTYPE VertexDeclaration::GetDeclaration(D3DVERTEXELEMENT9* elements, UINT* count) {
+    if (count == nullptr) return D3DERR_INVALIDCALL;
+    *count = static_cast<UINT>(elements_.size());
+    if (elements != nullptr) std::copy(elements_.begin(), elements_.end(), elements);
+    return D3D_OK;
+}
+
+HRESULT STDMETHODCALLTYPE Device::CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements,
+                                                          IDirect3DVertexDeclaration9** declaration) {
+    if (elements == nullptr || declaration == nullptr) return D3DERR_INVALIDCALL;
+    std::vector<D3DVERTEXELEMENT9> list;
+    for (UINT i = 0;; ++i) {
+        if (i > MAXD3DDECLLENGTH) return D3DERR_INVALIDCALL;
+        list.push_back(elements[i]);
+        if (IsEnd(elements[i])) break;
+    }
+    if (!ValidElements(list)) return D3DERR_INVALIDCALL;
+    DWORD fvf = 0;
+    if (D3DXFVFFromDeclarator(list.data(), &fvf) != D3D_OK) fvf = 0;
+    *declaration = new VertexDeclaration(this, std::move(list), fvf);
+    return D3D_OK;
+}
+
+void Device::BindDeclaration(VertexDeclaration* declaration) {
+    if (declaration == declaration_) return;
+    if (declaration != nullptr) declaration->Bind();
+    if (declaration_ != nullptr) declaration_->Unbind();
+    declaration_ = declaration;
+    state_.dirty |= kDirtyVertexInput;
+}
+
+HRESULT STDMETHODCALLTYPE Device::SetVertexDeclaration(IDirect3DVertexDeclaration9* declaration) {
+    auto* ours = static_cast<VertexDeclaration*>(declaration);
+    if (ours != nullptr && ours->device() != this) return D3DERR_INVALIDCALL;
+    BindDeclaration(ours);
+    fvf_ = ours != nullptr ? ours->fvf() : 0;
+    return D3D_OK;
+}
+
+HRESULT STDMETHODCALLTYPE Device::GetVertexDeclaration(IDirect3DVertexDeclaration9** declaration) {
+    if (declaration == nullptr) return D3DERR_INVALIDCALL;
+    *declaration = declaration_;
+    if (declaration_ != nullptr) declaration_->AddRef();
+    return D3D_OK;
+}
+
+HRESULT STDMETHODCALLTYPE Device::SetFVF(DWORD fvf) {
+    if (fvf == 0) return D3D_OK;  // Direct3D ignores it: the declaration stays
+    auto found = fvfDeclarations_.find(fvf);
+    if (found == fvfDeclarations_.end()) {
+        D3DVERTEXELEMENT9 elements[MAX_FVF_DECL_SIZE];
+        if (D3DXDeclaratorFromFVF(fvf, elements) != D3D_OK) return D3DERR_INVALIDCALL;
+        IDirect3DVertexDeclaration9* made = nullptr;
+        if (HRESULT hr = CreateVertexDeclaration(elements, &made); hr != D3D_OK) return hr;
+        auto* declaration = static_cast<VertexDeclaration*>(made);
+        // The device keeps it as a binding of its own; the program never held it.
+        declaration->Bind();
+        declaration->Release();
+        found = fvfDeclarations_.emplace(fvf, declaration).first;
+    }
+    BindDeclaration(found->second);
+    fvf_ = fvf;
+    return D3D_OK;
+}
+
+HRESULT STDMETHODCALLTYPE Device::GetFVF(DWORD* fvf) {
+    if (fvf == nullptr) return D3DERR_INVALIDCALL;
+    *fvf = fvf_;
+    return D3D_OK;
+}
+
+}  // namespace rh::d3d9

@@ -1,0 +1,155 @@
+// Direct3D 9: the adapter object and the device, as far as the engine calls them, over our
+// OpenGL layer (platform/d3d9). Methods answer D3D_OK or the documented error codes; invalid
+// arguments give D3DERR_INVALIDCALL and never crash.
+#pragma once
+
+#include "d3d9caps.h"
+#include "d3d9types.h"
+#include "objbase.h"
+#include "windows.h"
+
+#define D3D_OK S_OK
+#define D3DERR_WRONGTEXTUREFORMAT ((HRESULT)0x88760818L)
+#define D3DERR_UNSUPPORTEDCOLOROPERATION ((HRESULT)0x88760819L)
+#define D3DERR_CONFLICTINGRENDERSTATE ((HRESULT)0x88760821L)
+#define D3DERR_DRIVERINTERNALERROR ((HRESULT)0x88760827L)
+#define D3DERR_NOTFOUND ((HRESULT)0x88760866L)
+#define D3DERR_MOREDATA ((HRESULT)0x88760867L)
+#define D3DERR_DEVICELOST ((HRESULT)0x88760868L)
+#define D3DERR_DEVICENOTRESET ((HRESULT)0x88760869L)
+#define D3DERR_NOTAVAILABLE ((HRESULT)0x8876086AL)
+#define D3DERR_INVALIDDEVICE ((HRESULT)0x8876086BL)
+#define D3DERR_OUTOFVIDEOMEMORY ((HRESULT)0x8876017CL)
+#define D3DERR_WASSTILLDRAWING ((HRESULT)0x8876021CL)
+
+// {81BDCBCA-64D4-426D-AE8D-AD0147F4275C}
+inline constexpr IID IID_IDirect3D9 = {
+    0x81BDCBCA, 0x64D4, 0x426D, {0xAE, 0x8D, 0xAD, 0x01, 0x47, 0xF4, 0x27, 0x5C}};
+// {D0223B96-BF7A-43FD-92BD-A43B0D82B9EB}
+inline constexpr IID IID_IDirect3DDevice9 = {
+    0xD0223B96, 0xBF7A, 0x43FD, {0x92, 0xBD, 0xA4, 0x3B, 0x0D, 0x82, 0xB9, 0xEB}};
+// {DD13C59C-36FA-4098-A8FB-C7ED39DC8546}
+inline constexpr IID IID_IDirect3DVertexDeclaration9 = {
+    0xDD13C59C, 0x36FA, 0x4098, {0xA8, 0xFB, 0xC7, 0xED, 0x39, 0xDC, 0x85, 0x46}};
+
+struct IDirect3DDevice9;
+
+// What SetTexture takes: a 2D or cube texture. Its own methods arrive with the textures; the
+// device needs only the reference count.
+struct IDirect3DBaseTexture9 : public IUnknown {};
+
+// An immutable vertex layout made by IDirect3DDevice9::CreateVertexDeclaration.
+struct IDirect3DVertexDeclaration9 : public IUnknown {
+    // The device that made it, with a new reference.
+    virtual HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9** device) = 0;
+    // With elements null, *count receives the number of elements including D3DDECL_END;
+    // otherwise that many elements are copied out.
+    virtual HRESULT STDMETHODCALLTYPE GetDeclaration(D3DVERTEXELEMENT9* elements, UINT* count) = 0;
+};
+
+// The adapters, their display modes and formats, and device creation.
+struct IDirect3D9 : public IUnknown {
+    virtual UINT STDMETHODCALLTYPE GetAdapterCount() = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetAdapterIdentifier(UINT adapter, DWORD flags,
+                                                           D3DADAPTER_IDENTIFIER9* identifier) = 0;
+    // The display modes of one adapter format (0 for a format the adapter does not display).
+    virtual UINT STDMETHODCALLTYPE GetAdapterModeCount(UINT adapter, D3DFORMAT format) = 0;
+    virtual HRESULT STDMETHODCALLTYPE EnumAdapterModes(UINT adapter, D3DFORMAT format, UINT mode,
+                                                       D3DDISPLAYMODE* out) = 0;
+    // The mode the adapter shows now (the desktop's, while no full-screen device holds it).
+    virtual HRESULT STDMETHODCALLTYPE GetAdapterDisplayMode(UINT adapter, D3DDISPLAYMODE* mode) = 0;
+    // D3D_OK when a device of that type can show backBufferFormat on adapterFormat;
+    // D3DERR_NOTAVAILABLE otherwise.
+    virtual HRESULT STDMETHODCALLTYPE CheckDeviceType(UINT adapter, D3DDEVTYPE type,
+                                                      D3DFORMAT adapterFormat,
+                                                      D3DFORMAT backBufferFormat,
+                                                      BOOL windowed) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CheckDeviceFormat(UINT adapter, D3DDEVTYPE type,
+                                                        D3DFORMAT adapterFormat, DWORD usage,
+                                                        D3DRESOURCETYPE resourceType,
+                                                        D3DFORMAT checkFormat) = 0;
+    // qualityLevels (may be null) receives the number of quality levels on success.
+    virtual HRESULT STDMETHODCALLTYPE CheckDeviceMultiSampleType(UINT adapter, D3DDEVTYPE type,
+                                                                 D3DFORMAT surfaceFormat,
+                                                                 BOOL windowed,
+                                                                 D3DMULTISAMPLE_TYPE multiSample,
+                                                                 DWORD* qualityLevels) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CheckDepthStencilMatch(UINT adapter, D3DDEVTYPE type,
+                                                             D3DFORMAT adapterFormat,
+                                                             D3DFORMAT renderTargetFormat,
+                                                             D3DFORMAT depthStencilFormat) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetDeviceCaps(UINT adapter, D3DDEVTYPE type, D3DCAPS9* caps) = 0;
+    // Makes a device drawing into focusWindow (or presentParameters->hDeviceWindow when set).
+    // A full-screen device switches the display to the requested mode. presentParameters is
+    // updated with the values chosen for zero fields (back-buffer size and format).
+    virtual HRESULT STDMETHODCALLTYPE CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focusWindow,
+                                                   DWORD behaviorFlags,
+                                                   D3DPRESENT_PARAMETERS* presentParameters,
+                                                   IDirect3DDevice9** device) = 0;
+};
+
+// A rendering device. States are stored as set (Get* answers them, never the driver) and
+// applied when drawing; after creation and Reset every state has its Direct3D default.
+struct IDirect3DDevice9 : public IUnknown {
+    // D3D_OK; D3DERR_DEVICELOST while the device cannot draw (a full-screen device whose
+    // window lost the focus or was minimised); D3DERR_DEVICENOTRESET once it can be reset.
+    virtual HRESULT STDMETHODCALLTYPE TestCooperativeLevel() = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetDirect3D(IDirect3D9** direct3d) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetDeviceCaps(D3DCAPS9* caps) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetDisplayMode(UINT swapChain, D3DDISPLAYMODE* mode) = 0;
+    // Rebuilds the back buffers from presentParameters and returns every state to its
+    // default. Fails with D3DERR_INVALIDCALL while D3DPOOL_DEFAULT resources of the device
+    // are still alive, and with D3DERR_DEVICELOST while the device is lost.
+    virtual HRESULT STDMETHODCALLTYPE Reset(D3DPRESENT_PARAMETERS* presentParameters) = 0;
+    // Shows the back buffer. Only null arguments are supported (the whole buffer, the device
+    // window). D3DERR_DEVICELOST while lost (nothing is shown).
+    virtual HRESULT STDMETHODCALLTYPE Present(const RECT* sourceRect, const RECT* destRect,
+                                              HWND destWindowOverride,
+                                              const void* dirtyRegion) = 0;
+    // Entry i of each channel maps frame-buffer value i/255 to ramp[i]/65535 on the display.
+    virtual void STDMETHODCALLTYPE SetGammaRamp(UINT swapChain, DWORD flags, const D3DGAMMARAMP* ramp) = 0;
+    virtual void STDMETHODCALLTYPE GetGammaRamp(UINT swapChain, D3DGAMMARAMP* ramp) = 0;
+
+    virtual HRESULT STDMETHODCALLTYPE BeginScene() = 0;
+    virtual HRESULT STDMETHODCALLTYPE EndScene() = 0;
+    // Clears the viewport (or the given rectangles intersected with it).
+    virtual HRESULT STDMETHODCALLTYPE Clear(DWORD count, const D3DRECT* rects, DWORD flags,
+                                            D3DCOLOR color, float z, DWORD stencil) = 0;
+
+    virtual HRESULT STDMETHODCALLTYPE SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* matrix) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* matrix) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetViewport(const D3DVIEWPORT9* viewport) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetViewport(D3DVIEWPORT9* viewport) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetMaterial(const D3DMATERIAL9* material) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetMaterial(D3DMATERIAL9* material) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetRenderState(D3DRENDERSTATETYPE state, DWORD value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) = 0;
+    // The texture bound to a stage, with a new reference (null when none).
+    virtual HRESULT STDMETHODCALLTYPE GetTexture(DWORD stage, IDirect3DBaseTexture9** texture) = 0;
+    // The device keeps a reference to the bound texture until it is replaced.
+    virtual HRESULT STDMETHODCALLTYPE SetTexture(DWORD stage, IDirect3DBaseTexture9* texture) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type,
+                                                           DWORD* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type,
+                                                           DWORD value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* value) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value) = 0;
+
+    // elements end with D3DDECL_END (at most MAXD3DDECLLENGTH before it).
+    virtual HRESULT STDMETHODCALLTYPE CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements,
+                                                              IDirect3DVertexDeclaration9** declaration) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetVertexDeclaration(IDirect3DVertexDeclaration9* declaration) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetVertexDeclaration(IDirect3DVertexDeclaration9** declaration) = 0;
+    // Setting an FVF code replaces the declaration with the equivalent one.
+    virtual HRESULT STDMETHODCALLTYPE SetFVF(DWORD fvf) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetFVF(DWORD* fvf) = 0;
+};
+
+typedef IDirect3D9* LPDIRECT3D9;
+typedef IDirect3DDevice9* LPDIRECT3DDEVICE9;
+typedef IDirect3DVertexDeclaration9* LPDIRECT3DVERTEXDECLARATION9;
+
+// The entry point of "d3d9.dll": null unless sdkVersion is D3D_SDK_VERSION or OpenGL cannot
+// be used. Programs reach it through LoadLibraryA("d3d9.dll") and GetProcAddress, which the
+// layer answers itself.
+IDirect3D9* WINAPI Direct3DCreate9(UINT sdkVersion);

@@ -7,6 +7,20 @@
 
 namespace rh::com {
 
+// QueryInterface written once: answers IUnknown and each of Iids with self (one pointer serves
+// them all under single inheritance) and a new reference, anything else E_NOINTERFACE.
+template <typename Interface, const IID&... Iids>
+HRESULT AnswerQueryInterface(Interface* self, REFIID iid, void** object) {
+    if (object == nullptr) return E_POINTER;
+    if (iid == IID_IUnknown || ((iid == Iids) || ...)) {
+        self->AddRef();
+        *object = self;
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
 // Base of a COM object implementing Interface. Iids lists the interfaces the object answers
 // besides IUnknown; each must be Interface or one of its bases (single inheritance, so one
 // pointer serves them all). An object starts with one reference, owned by its creator, and
@@ -15,14 +29,7 @@ template <typename Interface, const IID&... Iids>
 class ComObject : public Interface {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (iid == IID_IUnknown || ((iid == Iids) || ...)) {
-            AddRef();
-            *object = static_cast<Interface*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
+        return AnswerQueryInterface<Interface, Iids...>(this, iid, object);
     }
 
     ULONG STDMETHODCALLTYPE AddRef() override { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }

@@ -2,6 +2,7 @@
 
 #include "platform/d3d9/d3d9_local.h"
 #include "platform/d3d9/gl.h"
+#include "platform/win32/sdl_window_local.h"
 
 #include <SDL.h>
 
@@ -81,18 +82,7 @@ UINT RefreshOf(const SDL_DisplayMode& mode) { return mode.refresh_rate > 0 ? sta
 
 }  // namespace
 
-void SetDeviceGlAttributes() {
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 1);
-    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
-    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8);
-}
+void SetDeviceGlAttributes() { rh::win32::SetGlPixelFormat(8); }
 
 const GlLimits& ProbeGl() {
     static const GlLimits limits = RunProbe();

@@ -2,6 +2,8 @@
 // textures, surfaces and queries as they come), written once.
 #pragma once
 
+#include "platform/com/com_object.h"
+
 #include <d3d9.h>
 
 namespace rh::d3d9 {
@@ -15,14 +17,7 @@ template <typename Interface, const IID&... Iids>
 class DeviceChild : public Interface {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (iid == IID_IUnknown || ((iid == Iids) || ...)) {
-            AddRef();
-            *object = static_cast<Interface*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
+        return rh::com::AnswerQueryInterface<Interface, Iids...>(this, iid, object);
     }
 
     ULONG STDMETHODCALLTYPE AddRef() override {

@@ -44,6 +44,19 @@ std::vector<SdlWindow*>& MutableSdlWindows() {
 
 const std::vector<SdlWindow*>& SdlWindows() { return MutableSdlWindows(); }
 
+void SetGlPixelFormat(int alphaBits) {
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 1);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, alphaBits);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
+    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8);
+}
+
 bool EnsureSdlVideo() {
     // Kept until exit: the GL contexts and DirectInput depend on it as long as the program runs.
     static bool started = [] {
@@ -107,18 +120,7 @@ bool SdlWindow::Open(std::string_view ansiTitle) {
     int width = std::max<int>(1, r.right - r.left), height = std::max<int>(1, r.bottom - r.top);
     for (int attempt = 0; attempt < 3 && sdl_ == nullptr; ++attempt) {
         SDL_GL_ResetAttributes();
-        if (attempt < 2) {
-            SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
-            SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
-            SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 1);
-            SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-            SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
-            SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
-            SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
-            SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, attempt == 0 ? 8 : 0);
-            SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
-            SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8);
-        }
+        if (attempt < 2) rh::win32::SetGlPixelFormat(attempt == 0 ? 8 : 0);
         sdl_ = SDL_CreateWindow(title.c_str(), r.left, r.top, width, height, flags);
     }
     if (sdl_ == nullptr) return false;

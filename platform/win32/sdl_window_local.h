@@ -26,6 +26,12 @@ HWND WindowFromSdlWindow(SDL_Window* window);
 // events watches them with SDL_AddEventWatch. UI thread only.
 void PumpSdlEvents();
 
+// Asks SDL for the GL pixel format and context every window of the layer carries and the
+// Direct3D device's context uses: OpenGL 2.1 compatibility, double-buffered, RGBA8 (alpha bits
+// as given), depth 24, stencil 8. The window's format and the context's must match (EGL is
+// strict about that), so windows and devices both set it through here.
+void SetGlPixelFormat(int alphaBits);
+
 // SDL's video, timer and events subsystems, started once and kept for the whole run. False
 // when no video driver can be opened (CreateWindowExA then fails).
 bool EnsureSdlVideo();

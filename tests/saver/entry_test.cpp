@@ -1,6 +1,6 @@
 // Program entry: the mode from the command line, the DirectX version check and WinMain.
 
-#include "platform/win32/win32_local.h"
+#include "platform/win32/win32_testing.h"
 #include "saver/entry.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/version_block.h"

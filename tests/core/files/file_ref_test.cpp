@@ -3,7 +3,7 @@
 
 #include "core/files/file_ref.h"
 #include "core/files/stream.h"
-#include "core/types/value_types.h"
+#include "core/types/byte_buffer.h"
 
 #include "fake_source.h"
 #include "tests/support/scratch_dir.h"

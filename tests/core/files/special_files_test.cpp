@@ -10,7 +10,7 @@
 #include "core/script/script_node.h"
 #include "core/script/script_parser.h"
 #include "core/text/paths.h"
-#include "core/types/value_types.h"
+#include "core/types/byte_buffer.h"
 
 #include "tests/support/fifo_watch.h"
 #include "tests/support/scratch_dir.h"

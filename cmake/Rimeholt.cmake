@@ -28,6 +28,27 @@ function(rh_library name)
   endif()
 endfunction()
 
+# rh_host_tool(NAME LIBRARY sources... [EXECUTABLE sources...]): a tool of the build machine,
+# as the library rh_NAME_lib and, with EXECUTABLE, the program rh_NAME over it. Tools run
+# during the build and their libraries are linked into tests as plain code, so they are built
+# without the sanitizer or fuzzer instrumentation the rest of a build may carry: the
+# directory-wide options are replaced, not added to.
+function(rh_host_tool name)
+  cmake_parse_arguments(ARG "" "" "LIBRARY;EXECUTABLE" ${ARGN})
+  set(targets rh_${name}_lib)
+  add_library(rh_${name}_lib STATIC ${ARG_LIBRARY})
+  if(ARG_EXECUTABLE)
+    add_executable(rh_${name} ${ARG_EXECUTABLE})
+    target_link_libraries(rh_${name} PRIVATE rh_${name}_lib)
+    list(APPEND targets rh_${name})
+  endif()
+  foreach(t ${targets})
+    target_include_directories(${t} PUBLIC ${PROJECT_SOURCE_DIR})
+    set_property(TARGET ${t} PROPERTY COMPILE_OPTIONS -Wall -Wextra -Werror)
+    set_property(TARGET ${t} PROPERTY LINK_OPTIONS "")
+  endforeach()
+endfunction()
+
 # Every test target is aggregated here so that one build target builds them all.
 if(NOT TARGET rh_tests)
   add_custom_target(rh_tests)

@@ -1,5 +1,6 @@
 // File calls of the C runtime the engine expects: Windows file names (with '\' and in any
-// case) open on Linux disks, and the runtime's _filelength and _mkdir.
+// case) open on Linux disks, only regular files open, and the runtime's _filelength and
+// _mkdir.
 
 #include "platform/crt/paths.h"
 
@@ -53,7 +54,7 @@ extern "C" FILE* fopen(const char* name, const char* mode) {
     const std::string path = rh::crt::DiskPath(name);
     const int fd = open(path.c_str(), flags | O_NONBLOCK, 0666);
     if (fd < 0) {
-        // Writing to a folder, or to a FIFO nobody reads.
+        // Writing to a folder or to a FIFO nobody reads, or opening a socket.
         if (errno == EISDIR || errno == ENXIO) errno = EACCES;
         return nullptr;
     }

@@ -17,15 +17,66 @@ function(rh_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
 endfunction()
 
-# rh_library(NAME [sources...] [LIBS ...]): a static library of our own code.
+# The platform seam. Engine code (these folders, where they exist) includes the engine's own
+# headers and the layer's public headers in platform/include, named as on Windows; never a
+# layer-private header, SDL2, OpenGL or GTK. The compiler enforces the first part: engine
+# targets get no include path to the project root but one to a folder of links that holds only
+# the engine folders, so "platform/..." does not resolve there. cmake/check_seam.cmake checks
+# the rest (system headers are always reachable) as the test rh_platform_seam.
+set(RH_ENGINE_FOLDERS core render saver scene gui)
+set(RH_ENGINE_INCLUDE_DIR ${CMAKE_BINARY_DIR}/engine_include)
+file(MAKE_DIRECTORY ${RH_ENGINE_INCLUDE_DIR})
+foreach(folder IN LISTS RH_ENGINE_FOLDERS)
+  if(IS_DIRECTORY ${PROJECT_SOURCE_DIR}/${folder} AND NOT EXISTS ${RH_ENGINE_INCLUDE_DIR}/${folder})
+    file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${folder} ${RH_ENGINE_INCLUDE_DIR}/${folder} SYMBOLIC)
+  endif()
+endforeach()
+
+# rh_library(NAME SOURCES ... [LIBS ...] [PUBLIC_INCLUDE ...]): a static library of our own
+# code. Its include rules follow from its folder: a library of the platform layer sees the
+# whole tree (one family may share another's private header) and gives whoever links it only
+# platform/include; an engine library sees, and gives, the engine folders and platform/include.
 function(rh_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;PUBLIC_INCLUDE" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
   rh_warnings(${name})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR} ${ARG_PUBLIC_INCLUDE})
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  string(REGEX REPLACE "/.*" "" folder "${folder}")
+  if(folder STREQUAL "platform")
+    target_include_directories(${name}
+      PRIVATE ${PROJECT_SOURCE_DIR}
+      PUBLIC ${PROJECT_SOURCE_DIR}/platform/include ${ARG_PUBLIC_INCLUDE})
+  elseif(folder IN_LIST RH_ENGINE_FOLDERS)
+    target_include_directories(${name}
+      PUBLIC ${RH_ENGINE_INCLUDE_DIR} ${PROJECT_SOURCE_DIR}/platform/include ${ARG_PUBLIC_INCLUDE})
+  else()
+    message(FATAL_ERROR "rh_library(${name}): ${folder}/ is neither the platform layer nor an "
+                        "engine folder (RH_ENGINE_FOLDERS)")
+  endif()
   if(ARG_LIBS)
     target_link_libraries(${name} PUBLIC ${ARG_LIBS})
   endif()
+endfunction()
+
+# rh_host_tool(NAME LIBRARY sources... [EXECUTABLE sources...]): a tool of the build machine,
+# as the library rh_NAME_lib and, with EXECUTABLE, the program rh_NAME over it. Tools run
+# during the build and their libraries are linked into tests as plain code, so they are built
+# without the sanitizer or fuzzer instrumentation the rest of a build may carry: the
+# directory-wide options are replaced, not added to.
+function(rh_host_tool name)
+  cmake_parse_arguments(ARG "" "" "LIBRARY;EXECUTABLE" ${ARGN})
+  set(targets rh_${name}_lib)
+  add_library(rh_${name}_lib STATIC ${ARG_LIBRARY})
+  if(ARG_EXECUTABLE)
+    add_executable(rh_${name} ${ARG_EXECUTABLE})
+    target_link_libraries(rh_${name} PRIVATE rh_${name}_lib)
+    list(APPEND targets rh_${name})
+  endif()
+  foreach(t ${targets})
+    target_include_directories(${t} PUBLIC ${PROJECT_SOURCE_DIR})
+    set_property(TARGET ${t} PROPERTY COMPILE_OPTIONS -Wall -Wextra -Werror)
+    set_property(TARGET ${t} PROPERTY LINK_OPTIONS "")
+  endforeach()
 endfunction()
 
 # Every test target is aggregated here so that one build target builds them all.
@@ -61,6 +112,7 @@ function(rh_add_fuzzer name)
   endif()
   add_executable(${name} ${ARG_SOURCES})
   rh_warnings(${name})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer,address)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS})
 endfunction()
@@ -81,5 +133,7 @@ function(rh_add_resources target script)
     COMMENT "Compiling resources of ${target}"
     VERBATIM)
   target_sources(${target} PRIVATE ${out_cpp} ${out_asm})
+  # The table is the layer's, whatever target it is linked into.
+  set_source_files_properties(${out_cpp} PROPERTIES INCLUDE_DIRECTORIES ${PROJECT_SOURCE_DIR})
   target_link_libraries(${target} PRIVATE rh_platform_win32)
 endfunction()

@@ -1,6 +1,6 @@
 // Any command line gives a defined mode and number.
 
-#include "platform/win32/win32_local.h"
+#include "platform/win32/win32_testing.h"
 #include "saver/entry.h"
 
 #include <cstdint>

@@ -11,7 +11,7 @@
 #pragma once
 
 #include "core/containers/ordered_map.h"
-#include "core/types/value_types.h"
+#include "core/types/point_rect.h"
 #include "render/device_enumeration.h"
 #include "render/vertex_format.h"
 

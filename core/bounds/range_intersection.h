@@ -2,7 +2,7 @@
 // part: the texture atlas packer scores placements by shared areas, edges and corners.
 #pragma once
 
-#include "core/types/value_types.h"
+#include "core/types/point_rect.h"
 
 #include <cstdint>
 

@@ -2,7 +2,7 @@
 // container instance names its comparison as a template argument; these are the defaults.
 #pragma once
 
-#include "core/types/value_types.h"
+#include "core/types/point_rect.h"
 
 #include <cstdint>
 #include <type_traits>

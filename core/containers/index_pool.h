@@ -4,7 +4,7 @@
 #pragma once
 
 #include "core/containers/ordered_map.h"
-#include "core/types/value_types.h"
+#include "core/types/point_rect.h"
 
 #include <cstdint>
 

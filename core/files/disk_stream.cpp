@@ -2,6 +2,18 @@
 
 #include "core/text/paths.h"
 
+#include <limits>
+
+namespace {
+
+// A runtime length or position as an int32; -1 (the failure of both) when it does not fit.
+int32_t Narrow(long value) {
+    if (value < 0 || value > std::numeric_limits<int32_t>::max()) return -1;
+    return static_cast<int32_t>(value);
+}
+
+}  // namespace
+
 DiskStream::~DiskStream() { Close(); }
 
 bool DiskStream::Open(String name, int mode) {
@@ -26,12 +38,12 @@ bool DiskStream::Close() {
 
 int32_t DiskStream::Tell() {
     if (file_ == nullptr) return -1;
-    return static_cast<int32_t>(std::ftell(file_));
+    return Narrow(std::ftell(file_));
 }
 
 int32_t DiskStream::Size() {
     if (file_ == nullptr) return 0;
-    return static_cast<int32_t>(FileLength(file_));
+    return Narrow(FileLength(file_));
 }
 
 bool DiskStream::Seek(int32_t offset, int origin) {

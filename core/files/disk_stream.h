@@ -1,5 +1,7 @@
 // DiskStream: a Stream over a C runtime file. Names follow the platform's Windows name rule
-// ('\' separators, case-insensitive fallback), which the runtime's fopen applies.
+// ('\' separators, case-insensitive fallback), which the runtime's fopen applies; it opens
+// regular files only, so a name that turns out to be a folder, FIFO or device fails to open
+// instead of blocking or reading endlessly.
 #pragma once
 
 #include "core/files/stream.h"
@@ -19,10 +21,12 @@ public:
     bool Open(String name, int mode) override;
     // Closes the file when one is open and forgets it; true.
     bool Close() override;
-    // The runtime position; -1 without a file.
+    // The runtime position; -1 without a file, and -1 when the position does not fit an int32.
     int32_t Tell() override;
     // The length of the file on disk (bytes still in the runtime's write buffer do not count);
-    // 0 without a file.
+    // 0 without a file. -1 when the runtime cannot tell it or it does not fit an int32 (files of
+    // 2 GB and more): a size that would be cut short is a failure, which readers of the size
+    // (FileRef::ReadWholeFile, the script and data readers) refuse.
     int32_t Size() override;
     // fseek with SEEK_SET for origin 0, SEEK_CUR for 1, SEEK_END for anything else; true
     // unless the runtime answered -1; false without a file.

@@ -4,7 +4,7 @@
 #include "core/files/file_source.h"
 #include "core/files/mem_stream.h"
 #include "core/text/paths.h"
-#include "core/types/value_types.h"
+#include "core/types/byte_buffer.h"
 
 #include <windows.h>
 

@@ -20,7 +20,8 @@ public:
     virtual bool Close() = 0;
     // The current position; -1 when the stream has nothing open.
     virtual int32_t Tell() = 0;
-    // The size in bytes.
+    // The size in bytes; negative when the stream cannot tell it or it does not fit an int32,
+    // which every reader of the size treats as a failure.
     virtual int32_t Size() = 0;
     // origin 0: from the start; 1: from the current position; any other value: from the end.
     // False when the move is refused.

@@ -10,7 +10,7 @@
 #include "core/math/vec3.h"
 #include "core/object/type_id.h"
 #include "core/text/string.h"
-#include "core/types/value_types.h"
+#include "core/types/byte_buffer.h"
 
 #include <cstdint>
 #include <new>

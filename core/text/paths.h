@@ -22,7 +22,8 @@ String ExtractExtension(const String& path);
 String ExtractBaseName(const String& path);
 
 // True when the file opens for reading (the C runtime's fopen with "r", so Windows names work:
-// '\' separators, any case); the file is closed again. False for a null path.
+// '\' separators, any case); the file is closed again. False for a null path, and false at
+// once for a folder, FIFO or device, which the runtime never opens as a file.
 bool FileExists(const char* path);
 // The length in bytes of an open file, -1 when the runtime cannot tell; 0 for a null handle.
 long FileLength(FILE* file);

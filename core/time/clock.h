@@ -7,7 +7,7 @@
 #pragma once
 
 #include "core/containers/linked_list.h"
-#include "core/types/value_types.h"
+#include "core/types/random_value.h"
 
 #include <cstdint>
 

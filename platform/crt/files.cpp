@@ -1,12 +1,13 @@
 // File calls of the C runtime the engine expects: Windows file names (with '\' and in any
-// case) open on Linux disks, and the runtime's _filelength and _mkdir.
+// case) open on Linux disks, only regular files open, and the runtime's _filelength and
+// _mkdir.
 
 #include "platform/crt/paths.h"
 
 #include <direct.h>
 #include <io.h>
 
-#include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,24 +15,60 @@
 #include <cstdio>
 #include <string>
 
-// The layer defines fopen itself, so every caller in the process gets the Windows name rule.
-// A name that exists as written opens exactly as before; the real fopen does the opening.
+namespace {
+
+// The open(2) flags for a C runtime mode: the first letter reads, writes (creating and
+// truncating) or appends; '+' reads and writes; glibc's 'x' and 'e' make the create exclusive
+// and the descriptor close-on-exec. Anything after ',' (glibc's ",ccs=") is not about opening.
+bool OpenFlagsOf(const char* mode, int* flags) {
+    int access = 0;
+    int more = 0;
+    switch (mode[0]) {
+        case 'r': access = O_RDONLY; break;
+        case 'w': access = O_WRONLY; more = O_CREAT | O_TRUNC; break;
+        case 'a': access = O_WRONLY; more = O_CREAT | O_APPEND; break;
+        default: return false;
+    }
+    for (const char* c = mode + 1; *c != '\0' && *c != ','; ++c) {
+        if (*c == '+') access = O_RDWR;
+        else if (*c == 'x') more |= O_EXCL;
+        else if (*c == 'e') more |= O_CLOEXEC;
+    }
+    *flags = access | more;
+    return true;
+}
+
+}  // namespace
+
+// The layer defines fopen itself, so every caller in the process gets the Windows name rule
+// and the Windows idea of a disk file. A Windows disk name names a file: folders, pipes and
+// devices never open as one (they fail with EACCES, as the original runtime fails on a folder),
+// and no open waits: a FIFO opened the ordinary way blocks until a writer comes, so the
+// opening is non-blocking until the file has been seen to be a regular one.
 extern "C" FILE* fopen(const char* name, const char* mode) {
-    using OpenFn = FILE* (*)(const char*, const char*);
-    static const OpenFn realOpen = reinterpret_cast<OpenFn>(dlsym(RTLD_NEXT, "fopen"));
-    if (realOpen == nullptr) {
-        errno = ENOSYS;
+    int flags = 0;
+    if (name == nullptr || mode == nullptr || !OpenFlagsOf(mode, &flags)) {
+        errno = EINVAL;
         return nullptr;
     }
-    if (name == nullptr || mode == nullptr) return realOpen(name, mode);
-    std::string path = rh::crt::DiskPath(name);
-    // Linux opens a folder for reading; the original runtime refuses folders.
+    const std::string path = rh::crt::DiskPath(name);
+    const int fd = open(path.c_str(), flags | O_NONBLOCK, 0666);
+    if (fd < 0) {
+        // Writing to a folder or to a FIFO nobody reads, or opening a socket.
+        if (errno == EISDIR || errno == ENXIO) errno = EACCES;
+        return nullptr;
+    }
     struct stat st;
-    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        errno = EACCES;
-        return nullptr;
+    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const int status = regular ? fcntl(fd, F_GETFL) : -1;
+    FILE* file = nullptr;
+    if (status != -1 && fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != -1) file = fdopen(fd, mode);
+    if (file == nullptr) {
+        const int error = regular ? errno : EACCES;
+        close(fd);
+        errno = error;
     }
-    return realOpen(path.c_str(), mode);
+    return file;
 }
 
 long _filelength(int fd) {

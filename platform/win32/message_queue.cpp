@@ -2,6 +2,7 @@
 // timers, retrieved in the order Windows retrieves them.
 
 #include "platform/win32/sdl_window.h"
+#include "platform/win32/win32_testing.h"
 
 #include <mmsystem.h>
 #include <SDL.h>
@@ -46,10 +47,14 @@ Queue& TheQueue() {
 
 const HWND kThreadOnly = reinterpret_cast<HWND>(static_cast<INT_PTR>(-1));
 
-uint64_t NowMs() {
+uint64_t SteadyMs() {
     using namespace std::chrono;
     return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
+
+TimerClock g_timerClock = &SteadyMs;
+
+uint64_t NowMs() { return g_timerClock(); }
 
 bool WindowMatches(HWND filter, HWND target) {
     if (filter == nullptr) return true;
@@ -173,6 +178,8 @@ std::string ControlCharacters(WPARAM vk) {
 }  // namespace
 
 DWORD MessageTime() { return timeGetTime(); }
+
+void SetTimerClock(TimerClock clock) { g_timerClock = clock != nullptr ? clock : &SteadyMs; }
 
 void QueueMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, std::string typed) {
     TheQueue().messages.push_back(Queued{Make(hwnd, msg, wParam, lParam), std::move(typed)});

@@ -1,6 +1,8 @@
 // Layer-private parts of the Windows family, shared by its sources, the entry point and the
-// conformance tests.
+// conformance tests. The hooks that tests of programs may use are in win32_testing.h.
 #pragma once
+
+#include "platform/win32/win32_testing.h"
 
 #include <string>
 
@@ -10,16 +12,8 @@ namespace rh::win32 {
 // holds a blank, then the arguments joined with blanks.
 std::string BuildCommandLine(int argc, const char* const* argv);
 
-// Replaces what GetCommandLineA answers.
-void SetCommandLine(std::string commandLine);
-
 // The arguments part of a command line, as WinMain receives it: what follows the program path
 // and the blanks after it.
 const char* SkipProgramName(const char* commandLine);
-
-// SPI_SETSCREENSAVERRUNNING: the flag as last set, and whether the desktop's screensaver is
-// being held off now.
-bool ScreensaverRunningFlag();
-bool DesktopScreensaverInhibited();
 
 }  // namespace rh::win32

@@ -1,11 +1,15 @@
 // Windows file names on Linux disks: '\' separates, and a name that does not exist as written
 // is matched without regard to case, one component at a time.
 
+#include "tests/support/fifo_watch.h"
+#include "tests/support/scratch_dir.h"
+
 #include <direct.h>
 #include <io.h>
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,15 +24,10 @@ namespace {
 class WindowsFileNames : public testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/rh_files_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        std::filesystem::create_directories(dir_ + "/Media/Sub");
-        std::ofstream(dir_ + "/Media/Sub/File.TXT") << "twelve bytes";
-        std::ofstream(dir_ + "/Media/lower.txt") << "exact";
-        std::ofstream(dir_ + "/Media/LOWER.txt") << "other";
+        scratch_.Write("Media/Sub/File.TXT", "twelve bytes");
+        scratch_.Write("Media/lower.txt", "exact");
+        scratch_.Write("Media/LOWER.txt", "other");
     }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
 
     std::string Read(const std::string& name) {
         FILE* f = fopen(name.c_str(), "rb");
@@ -39,7 +38,8 @@ protected:
         return std::string(buffer, n);
     }
 
-    std::string dir_;
+    rh::testing::ScratchDir scratch_{"rh_files"};
+    std::string dir_ = scratch_.path();
 };
 
 TEST_F(WindowsFileNames, OpenWithBackslashesAndAnyCase) {
@@ -69,6 +69,67 @@ TEST_F(WindowsFileNames, NewFilesGoIntoFoldersFoundInAnyCase) {
     fputs("x", f);
     fclose(f);
     EXPECT_TRUE(std::filesystem::exists(dir_ + "/Media/Sub/New.fxo"));
+}
+
+// The runtime's modes: what opens, and what a write of "XY" leaves in a file that held "old".
+TEST_F(WindowsFileNames, ModesOpenCreateTruncateAndAppend) {
+    struct Case {
+        const char* mode;
+        bool existing;        // the file holds "old" before the open
+        bool opens;
+        const char* after;    // the file's bytes after writing "XY" and closing; null: no file
+    };
+    const Case cases[] = {
+        {"rb", true, true, "old"},
+        {"wb", true, true, "XY"},
+        {"ab", true, true, "oldXY"},
+        {"r+b", true, true, "XYd"},
+        {"w+b", true, true, "XY"},
+        {"a+b", true, true, "oldXY"},
+        {"wxb", true, false, "old"},
+        {"rb", false, false, nullptr},
+        {"r+b", false, false, nullptr},
+        {"wb", false, true, "XY"},
+        {"wxb", false, true, "XY"},
+        {"qb", true, false, "old"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.mode) + (c.existing ? " on a file" : " on no file"));
+        const std::string name = dir_ + "/Media/Modes.bin";
+        std::filesystem::remove(name);
+        if (c.existing) scratch_.Write("Media/Modes.bin", "old");
+        FILE* f = fopen((dir_ + "\\Media\\Modes.bin").c_str(), c.mode);
+        EXPECT_EQ(f != nullptr, c.opens);
+        if (f != nullptr) {
+            // The file was opened without waiting; its reads and writes must wait as usual.
+            EXPECT_EQ(fcntl(fileno(f), F_GETFL) & O_NONBLOCK, 0);
+            fwrite("XY", 1, 2, f);
+            fclose(f);
+        }
+        if (c.after == nullptr) {
+            EXPECT_FALSE(std::filesystem::exists(name));
+        } else {
+            EXPECT_EQ(Read(name), c.after);
+        }
+    }
+}
+
+// A Windows disk name names a file: folders, FIFOs and devices never open as one, in any mode,
+// and opening never waits for the other end of a FIFO.
+TEST_F(WindowsFileNames, OnlyRegularFilesOpen) {
+    rh::testing::FifoWatch fifo(dir_ + "/Media/Pipe");
+    const std::string names[] = {dir_ + "/MEDIA/pipe", dir_ + "/Media/Sub", "/dev/null"};
+    for (const std::string& name : names) {
+        for (const char* mode : {"rb", "wb", "ab", "r+b"}) {
+            errno = 0;
+            FILE* f = fopen(name.c_str(), mode);
+            EXPECT_EQ(f, nullptr) << name << " " << mode;
+            EXPECT_EQ(errno, EACCES) << name << " " << mode;
+            if (f != nullptr) fclose(f);
+        }
+    }
+    EXPECT_FALSE(fifo.Unblocked()) << "an open waited for the FIFO's other end";
+    EXPECT_TRUE(std::filesystem::is_directory(dir_ + "/Media/Sub")) << "a folder is left as it was";
 }
 
 TEST_F(WindowsFileNames, FileLengthAndMakeFolder) {

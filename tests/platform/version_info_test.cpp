@@ -1,6 +1,7 @@
 // Conformance tests for file version information: GetFileVersionInfoSizeA,
 // GetFileVersionInfoA and VerQueryValueA over files carrying a VS_VERSIONINFO block.
 
+#include "tests/support/scratch_dir.h"
 #include "tests/support/version_block.h"
 
 #include <windows.h>
@@ -37,17 +38,8 @@ Bytes Junk(size_t count, unsigned seed) {
 
 class VersionInfo : public testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "rh_version_XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
     std::string Write(const std::string& name, const Bytes& content) {
-        std::filesystem::path path = dir_ / name;
-        std::ofstream(path, std::ios::binary) << content;
-        return path.string();
+        return scratch_.Write(name, content);
     }
 
     // What a program does to read a file's version: size, allocate, copy, query the root.
@@ -71,7 +63,8 @@ protected:
         return true;
     }
 
-    std::filesystem::path dir_;
+    rh::testing::ScratchDir scratch_{"rh_version"};
+    std::filesystem::path dir_ = scratch_.path();
 };
 
 TEST_F(VersionInfo, FindsTheBlockWhereverItLies) {

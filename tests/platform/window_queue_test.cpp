@@ -1,10 +1,10 @@
 // Conformance of the message queue: send and post, retrieval filters and order, WM_QUIT,
 // WM_PAINT and timers.
 
+#include "platform/win32/win32_testing.h"
 #include "window_test_support.h"
 
-#include <chrono>
-#include <thread>
+#include <cstdint>
 
 namespace rh::test {
 namespace {
@@ -152,12 +152,35 @@ TEST_F(QueueTest, UpdateWindowSendsPaintAtOnce) {
     EXPECT_THAT(TheRecorder().Only({WM_PAINT}), ElementsAre(WM_PAINT)) << "before any retrieval";
 }
 
-TEST_F(QueueTest, TimerFiresAfterItsIntervalAndStopsWhenKilled) {
+// Timers run on a clock the tests move by hand, so no test sleeps or depends on how fast it
+// runs.
+uint64_t g_now = 0;
+uint64_t ManualNow() { return g_now; }
+
+class TimerTest : public QueueTest {
+protected:
+    void SetUp() override {
+        g_now = 1'000'000;
+        rh::win32::SetTimerClock(&ManualNow);
+        QueueTest::SetUp();
+    }
+    void TearDown() override {
+        QueueTest::TearDown();
+        rh::win32::SetTimerClock(nullptr);
+    }
+    static void Advance(uint64_t ms) { g_now += ms; }
+};
+
+TEST_F(TimerTest, TimerFiresAfterItsIntervalAndStopsWhenKilled) {
     EXPECT_EQ(SetTimer(a_, 1, 60'000, nullptr), 1u);
     MSG m{};
+    Advance(59'999);
     EXPECT_FALSE(PeekMessageA(&m, a_, 0, 0, PM_REMOVE)) << "not before the interval";
     EXPECT_EQ(SetTimer(a_, 1, 20, nullptr), 1u) << "restarting an existing timer";
-    ASSERT_EQ(GetMessageA(&m, a_, 0, 0), 1) << "GetMessageA waits for the timer";
+    Advance(19);
+    EXPECT_FALSE(PeekMessageA(&m, a_, 0, 0, PM_REMOVE)) << "restarting counts from now";
+    Advance(1);
+    ASSERT_EQ(GetMessageA(&m, a_, 0, 0), 1);
     EXPECT_EQ(m.message, UINT(WM_TIMER));
     EXPECT_EQ(m.hwnd, a_);
     EXPECT_EQ(m.wParam, 1u);
@@ -166,21 +189,34 @@ TEST_F(QueueTest, TimerFiresAfterItsIntervalAndStopsWhenKilled) {
 
     EXPECT_TRUE(KillTimer(a_, 1));
     EXPECT_FALSE(KillTimer(a_, 1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    Advance(60);
     EXPECT_FALSE(PeekMessageA(&m, a_, 0, 0, PM_REMOVE));
 }
 
-TEST_F(QueueTest, LateTimerDeliversOneMessageNotAPile) {
+TEST_F(TimerTest, ShortIntervalsAreRaisedToTenMilliseconds) {
+    SetTimer(a_, 5, 1, nullptr);
+    Advance(9);
+    EXPECT_THAT(TakeAll(a_), ElementsAre());
+    Advance(1);
+    EXPECT_THAT(TakeAll(a_), ElementsAre(std::make_pair(a_, UINT(WM_TIMER))));
+    KillTimer(a_, 5);
+}
+
+TEST_F(TimerTest, LateTimerDeliversOneMessageNotAPile) {
     SetTimer(a_, 2, 500, nullptr);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1600));
-    auto taken = TakeAll(a_);
-    EXPECT_THAT(taken, ElementsAre(std::make_pair(a_, UINT(WM_TIMER))));
+    Advance(1600);
+    EXPECT_THAT(TakeAll(a_), ElementsAre(std::make_pair(a_, UINT(WM_TIMER))));
+    // The next one falls due an interval after the late one was taken.
+    Advance(499);
+    EXPECT_THAT(TakeAll(a_), ElementsAre());
+    Advance(1);
+    EXPECT_THAT(TakeAll(a_), ElementsAre(std::make_pair(a_, UINT(WM_TIMER))));
     KillTimer(a_, 2);
 }
 
-TEST_F(QueueTest, TimersYieldToPostedMessagesAndDieWithTheirWindow) {
+TEST_F(TimerTest, TimersYieldToPostedMessagesAndDieWithTheirWindow) {
     SetTimer(b_, 3, 10, nullptr);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    Advance(30);
     PostMessageA(b_, WM_USER, 0, 0);
     MSG first{}, second{};
     ASSERT_TRUE(PeekMessageA(&first, b_, 0, 0, PM_REMOVE));
@@ -188,7 +224,7 @@ TEST_F(QueueTest, TimersYieldToPostedMessagesAndDieWithTheirWindow) {
     EXPECT_EQ(first.message, UINT(WM_USER));
     EXPECT_EQ(second.message, UINT(WM_TIMER));
     DestroyWindow(b_);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    Advance(30);
     MSG m{};
     EXPECT_FALSE(PeekMessageA(&m, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE));
 }
@@ -198,9 +234,10 @@ void CALLBACK RecordTimer(HWND, UINT msg, UINT_PTR id, DWORD) {
     if (msg == WM_TIMER) g_timerCalls.push_back(id);
 }
 
-TEST_F(QueueTest, TimerProcedureIsCalledByDispatchInsteadOfTheWindow) {
+TEST_F(TimerTest, TimerProcedureIsCalledByDispatchInsteadOfTheWindow) {
     g_timerCalls.clear();
     SetTimer(a_, 4, 10, RecordTimer);
+    Advance(10);
     MSG m{};
     ASSERT_EQ(GetMessageA(&m, a_, WM_TIMER, WM_TIMER), 1);
     EXPECT_EQ(m.lParam, reinterpret_cast<LPARAM>(&RecordTimer));
@@ -216,11 +253,12 @@ TEST_F(QueueTest, TimerProcedureIsCalledByDispatchInsteadOfTheWindow) {
     EXPECT_THAT(g_timerCalls, ElementsAre(4u));
 }
 
-TEST_F(QueueTest, ThreadTimerGetsItsOwnId) {
+TEST_F(TimerTest, ThreadTimerGetsItsOwnId) {
     UINT_PTR first = SetTimer(nullptr, 0, 10, RecordTimer);
     UINT_PTR second = SetTimer(nullptr, 0, 10, RecordTimer);
     EXPECT_NE(first, 0u);
     EXPECT_NE(second, first);
+    Advance(10);
     MSG m{};
     ASSERT_EQ(GetMessageA(&m, kThreadOnly, 0, 0), 1);
     EXPECT_EQ(m.hwnd, nullptr);

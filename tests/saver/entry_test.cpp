@@ -1,7 +1,8 @@
 // Program entry: the mode from the command line, the DirectX version check and WinMain.
 
-#include "platform/win32/win32_local.h"
+#include "platform/win32/win32_testing.h"
 #include "saver/entry.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/version_block.h"
 
 #include <windows.h>
@@ -41,32 +42,17 @@ private:
     bool had_ = false;
 };
 
-// A temporary folder standing in for the system directory.
+// A scratch folder standing in for the system directory.
 class SystemDir {
 public:
-    SystemDir() {
-        char pattern[] = "/tmp/rh_sysdir_XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~SystemDir() {
-        for (const std::string& f : files_) unlink(f.c_str());
-        rmdir(path_.c_str());
-    }
     void Add(const char* name, uint32_t ms, uint32_t ls) {
-        files_.push_back(path_ + "/" + name);
-        ASSERT_TRUE(rh::testing::WriteFileWithVersion(files_.back(), ms, ls));
+        ASSERT_TRUE(rh::testing::WriteFileWithVersion(scratch_.Path(name), ms, ls));
     }
-    void AddWithoutVersion(const char* name) {
-        files_.push_back(path_ + "/" + name);
-        FILE* f = fopen(files_.back().c_str(), "wb");
-        fputs("MZ no version information here", f);
-        fclose(f);
-    }
-    const std::string& path() const { return path_; }
+    void AddWithoutVersion(const char* name) { scratch_.Write(name, "MZ no version information here"); }
+    const std::string& path() const { return scratch_.path(); }
 
 private:
-    std::string path_;
-    std::vector<std::string> files_;
+    rh::testing::ScratchDir scratch_{"rh_sysdir"};
 };
 
 TEST(ParseCommandLine, ModesAndNumbers) {

@@ -2,7 +2,7 @@
 // on its OK button. Runs the real GTK dialog (under Xvfb in the test command).
 
 #include "platform/win32/dialogs_testing.h"
-#include "platform/win32/win32_local.h"
+#include "platform/win32/win32_testing.h"
 #include "saver/entry.h"
 #include "tests/support/recording_opener.h"
 

@@ -11,23 +11,16 @@
 namespace rh::testing {
 
 RecordingOpener::RecordingOpener() {
-    char pattern[] = "/tmp/rh_opener_XXXXXX";
-    dir_ = mkdtemp(pattern);
-    log_ = dir_ + "/opened.log";
-    std::string script = dir_ + "/xdg-open";
-    std::ofstream(script) << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << log_ << "'\n";
+    log_ = dir_.Path("opened.log");
+    const std::string script =
+        dir_.Write("xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + log_ + "'\n");
     chmod(script.c_str(), 0755);
     const char* path = std::getenv("PATH");
     oldPath_ = path != nullptr ? path : "";
-    setenv("PATH", (dir_ + ":" + oldPath_).c_str(), 1);
+    setenv("PATH", (dir_.path() + ":" + oldPath_).c_str(), 1);
 }
 
-RecordingOpener::~RecordingOpener() {
-    setenv("PATH", oldPath_.c_str(), 1);
-    unlink((dir_ + "/xdg-open").c_str());
-    unlink(log_.c_str());
-    rmdir(dir_.c_str());
-}
+RecordingOpener::~RecordingOpener() { setenv("PATH", oldPath_.c_str(), 1); }
 
 std::vector<std::string> RecordingOpener::Opened() const {
     std::vector<std::string> lines;

@@ -2,6 +2,8 @@
 // each address it is given to a log file, so tests can see what the program opened.
 #pragma once
 
+#include "tests/support/scratch_dir.h"
+
 #include <string>
 #include <vector>
 
@@ -21,7 +23,7 @@ public:
     std::vector<std::string> Opened() const;
 
 private:
-    std::string dir_;
+    ScratchDir dir_{"rh_opener"};
     std::string log_;
     std::string oldPath_;
 };

@@ -1,6 +1,7 @@
 // The archive writer: block layout and header CRCs checked by an independent parse here, and the
 // archives cross-read by libarchive's bsdtar.
 
+#include "tests/support/scratch_dir.h"
 #include "tools/rarwrite/rar_writer.h"
 
 #include <gtest/gtest.h>
@@ -111,9 +112,6 @@ void WriteFile(const fs::path& p, const Bytes& b) {
 class RarWriteTree : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string t = (fs::temp_directory_path() / "rh_rarwrite_XXXXXX").string();
-        ASSERT_NE(mkdtemp(t.data()), nullptr);
-        dir_ = t;
         tree_ = dir_ / "tree";
         // Relative name (with '/') -> content; names ending in '/' are empty folders.
         files_ = {
@@ -126,7 +124,6 @@ protected:
         for (const auto& [name, data] : files_) WriteFile(tree_ / name, data);
         fs::create_directories(tree_ / "Media/EmptyDir");
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     Bytes Build(const WriteOptions& options = {}) {
         std::vector<Member> members;
@@ -142,7 +139,8 @@ protected:
         return s;
     }
 
-    fs::path dir_, tree_;
+    rh::testing::ScratchDir scratch_{"rh_rarwrite"};
+    fs::path dir_ = scratch_.path(), tree_;
     std::map<std::string, Bytes> files_;
 };
 

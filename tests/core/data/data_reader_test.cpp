@@ -5,6 +5,7 @@
 #include "core/data/data_reader.h"
 
 #include "core/files/disk_stream.h"
+#include "tests/support/scratch_dir.h"
 
 #include "zwf_test_file.h"
 
@@ -102,15 +103,12 @@ TEST(DataReaderTest, KeepsACameraPathRootBlockCutAtTheEndOfTheFile) {
 }
 
 TEST(DataReaderTest, ReadsFromADiskFile) {
-    char path[] = "/tmp/rh_zwf_XXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
+    const rh::testing::ScratchDir scratch("rh_zwf");
     const SmallTree tree = MakeSmallTree();
-    ASSERT_EQ(write(fd, tree.bytes.data(), tree.bytes.size()), ssize_t(tree.bytes.size()));
-    close(fd);
+    const std::string path = scratch.Write("tree.zwf", tree.bytes);
     {
         DiskStream stream;
-        ASSERT_TRUE(stream.Open(path, 1));
+        ASSERT_TRUE(stream.Open(path.c_str(), 1));
         BinaryDataReader reader;
         DataNode* root = reader.OpenStream(&stream);
         ASSERT_NE(root, nullptr);
@@ -119,7 +117,6 @@ TEST(DataReaderTest, ReadsFromADiskFile) {
         reader.CloseDataFile();
         EXPECT_EQ(stream.Tell(), -1) << "closed";
     }
-    std::remove(path);
 }
 
 TEST(DataReaderTest, RefusesAnyOtherMagic) {

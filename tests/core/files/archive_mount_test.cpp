@@ -5,7 +5,7 @@
 #include "core/files/search_paths.h"
 #include "core/files/stream.h"
 
-#include "scratch_dir.h"
+#include "tests/support/scratch_dir.h"
 
 #include <string>
 
@@ -14,7 +14,7 @@ namespace {
 // data/media.rar: "Media\Fonts\Tiny.fs" and "Media\ReadMe.txt", stored.
 constexpr int32_t kMediaArchive = 227;
 
-using SearchPathsMountedArchive = ScratchDirTest;
+using SearchPathsMountedArchive = rh::testing::ScratchDirTest;
 
 TEST_F(SearchPathsMountedArchive, LoaderNamesResolveIntoTheArchive) {
     ArchiveFileSource media;

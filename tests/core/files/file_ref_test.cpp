@@ -3,10 +3,10 @@
 
 #include "core/files/file_ref.h"
 #include "core/files/stream.h"
-#include "core/types/value_types.h"
+#include "core/types/byte_buffer.h"
 
 #include "fake_source.h"
-#include "scratch_dir.h"
+#include "tests/support/scratch_dir.h"
 
 #include <cstring>
 #include <string>
@@ -59,7 +59,7 @@ TEST(FileRef, LocationIsTheDirectoryWithTheSameSources) {
     EXPECT_EQ(FileRef("").Location().flags, 0);  // no name: not a disk directory
 }
 
-using FileRefOpen = ScratchDirTest;
+using FileRefOpen = rh::testing::ScratchDirTest;
 
 TEST_F(FileRefOpen, ResourceIsLentAndNarrowsTheFlags) {
     FileRef ref = FileRef::Resource(kResourceId);
@@ -129,7 +129,7 @@ WholeRead ReadWhole(FileRef ref, bool mayBorrow, const void* lender) {
     return result;
 }
 
-using ReadWholeFile = ScratchDirTest;
+using ReadWholeFile = rh::testing::ScratchDirTest;
 
 TEST_F(ReadWholeFile, LendsOnlyWhenAllowedAndPossible) {
     const uint8_t* resource = nullptr;

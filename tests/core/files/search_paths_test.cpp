@@ -4,7 +4,7 @@
 #include "core/files/search_paths.h"
 
 #include "fake_source.h"
-#include "scratch_dir.h"
+#include "tests/support/scratch_dir.h"
 
 #include <string>
 #include <vector>
@@ -14,7 +14,7 @@ namespace {
 constexpr int32_t kResourceId = 300;  // data/resource.txt
 constexpr int32_t kAbsentId = 301;
 
-using SearchPathsTest = ScratchDirTest;
+using SearchPathsTest = rh::testing::ScratchDirTest;
 
 std::string Name(const FileRef& ref) { return ref.name.Text(); }
 

@@ -5,7 +5,7 @@
 #include "core/files/mem_stream.h"
 #include "core/text/wide_string.h"
 
-#include "scratch_dir.h"
+#include "tests/support/scratch_dir.h"
 
 #include <cstdio>
 #include <cstring>
@@ -13,7 +13,7 @@
 
 namespace {
 
-using DiskStreamTest = ScratchDirTest;
+using DiskStreamTest = rh::testing::ScratchDirTest;
 
 TEST_F(DiskStreamTest, SeekTellSizeAndEndFollowTheRuntime) {
     WriteFile("ten.bin", "0123456789");

@@ -8,6 +8,7 @@
 #include "core/script/line_script.h"
 #include "core/script/script_node.h"
 #include "core/script/script_parser.h"
+#include "tests/support/scratch_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -106,21 +107,14 @@ inline bool RunOnSmallStack(const std::function<void()>& work) {
     return started;
 }
 
-// A fresh directory under /tmp on the search paths, for include statements.
+// A fresh scratch folder on the search paths, for include statements.
 class IncludeDirTest : public testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/rh_script_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        paths_.Add(FileRef(dir_.c_str()));
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-    void Write(const std::string& name, const std::string& text) {
-        std::ofstream(dir_ + "/" + name, std::ios::binary) << text;
-    }
+    void SetUp() override { paths_.Add(FileRef(dir_.c_str())); }
+    void Write(const std::string& name, const std::string& text) { scratch_.Write(name, text); }
 
-    std::string dir_;
+    rh::testing::ScratchDir scratch_{"rh_script"};
+    std::string dir_ = scratch_.path();
     SearchPaths paths_;
 };
 

@@ -1,4 +1,5 @@
 #include "core/text/paths.h"
+#include "tests/support/scratch_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -53,25 +54,9 @@ TEST(PathTest, PiecesOfPaths) {
 
 class PathFileTest : public testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/rh_paths_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        ASSERT_EQ(mkdir((root_ + "/Data").c_str(), 0700), 0);
-        file_ = root_ + "/Data/Table.txt";
-        FILE* f = std::fopen(file_.c_str(), "w");
-        ASSERT_NE(f, nullptr);
-        std::fputs("12345", f);
-        std::fclose(f);
-    }
-    void TearDown() override {
-        unlink(file_.c_str());
-        rmdir((root_ + "/Data").c_str());
-        rmdir(root_.c_str());
-    }
-
-    std::string root_;
-    std::string file_;
+    rh::testing::ScratchDir scratch_{"rh_paths"};
+    std::string root_ = scratch_.path();
+    std::string file_ = scratch_.Write("Data/Table.txt", "12345");
 };
 
 TEST_F(PathFileTest, FileExistsOpensForReading) {

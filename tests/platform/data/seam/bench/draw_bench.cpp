@@ -1,0 +1,2 @@
+#include "platform/com/com_local.h"
+#include <SDL_opengl.h>

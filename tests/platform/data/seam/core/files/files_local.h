@@ -1,0 +1,2 @@
+// Private to core/files and its subfolders.
+#pragma once

@@ -1,0 +1,1 @@
+#include "platform/win32/win32_testing.h"

@@ -66,4 +66,33 @@ TEST(RarWriteEngineRead, EveryMemberExtractsWithItsBytes) {
     }
 }
 
+// Stored members of archives with an archive comment and file comments, laid out (and their
+// headers sealed) as the format has it.
+TEST(RarWriteEngineRead, MembersOfArchivesWithCommentsExtract) {
+    std::vector<Member> members = {
+        {"Media", true, {}, "the media folder"},
+        {"Media\\Fonts\\64font.fs", false, Pattern(300, 1), "a font"},
+        {"Media\\Empty.dat", false, {}, std::string(1000, 'e')},
+        {"Media\\Plain.bin", false, Pattern(70000, 3)},
+        {"Readme.TXT", false, {'h', 'i'}, std::string("\0\xFF binary comment", 17)},
+    };
+    for (const std::string& comment : {std::string(), std::string("Archive comment\r\n")}) {
+        rh::rarwrite::WriteOptions options;
+        options.archiveComment = comment;
+        Bytes archive;
+        std::string error;
+        ASSERT_TRUE(rh::rarwrite::WriteArchive(members, options, &archive, &error)) << error;
+        for (const Member& m : members) {
+            Bytes got;
+            EXPECT_TRUE(Extract(archive, LocatorName(m.name), &got)) << m.name;
+            EXPECT_EQ(got, m.data) << m.name;
+        }
+        // Damage in a member's data still makes it absent.
+        Bytes bad = archive;
+        bad[bad.size() - 1] ^= 1;
+        Bytes got;
+        EXPECT_FALSE(Extract(bad, "readme.txt", &got));
+    }
+}
+
 }  // namespace

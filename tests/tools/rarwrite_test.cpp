@@ -45,7 +45,29 @@ struct Block {
     Bytes data;
     uint32_t fileCrc = 0, dosTime = 0, attributes = 0;
     uint8_t host = 0, version = 0, method = 0;
+    // The embedded comment (main header flag 0x02, file header flag 0x08), whose block's own
+    // CRC and comment CRC held.
+    bool hasComment = false;
+    std::string comment;
 };
+
+// The comment block at `at` inside a header that ends at `end`: 13 fixed bytes sealed over
+// themselves (type 0x75, flags, size, unpacked size, version, method 0x30, comment CRC), then
+// the comment stored. Returns the block's size.
+size_t ParseComment(const Bytes& a, size_t at, size_t end, std::string* comment) {
+    EXPECT_LE(at + 13, end);
+    if (at + 13 > end) return 0;
+    EXPECT_EQ(a[at + 2], 0x75);
+    EXPECT_EQ(Word(a, at), Crc32(a.data() + at + 2, 11) & 0xFFFF);
+    uint32_t size = Word(a, at + 5), length = Word(a, at + 7);
+    EXPECT_EQ(size, 13 + length);
+    EXPECT_LE(at + size, end);
+    if (at + size > end || size < 13) return 0;
+    EXPECT_EQ(a[at + 10], 0x30);
+    comment->assign(a.begin() + long(at + 13), a.begin() + long(at + size));
+    EXPECT_EQ(Word(a, at + 11), Crc32(a.data() + at + 13, length) & 0xFFFF);
+    return size;
+}
 
 // Walks the blocks after the marker; every header's CRC and every size must hold together.
 std::vector<Block> ParseArchive(const Bytes& a) {
@@ -61,7 +83,19 @@ std::vector<Block> ParseArchive(const Bytes& a) {
         b.headerSize = Word(a, at + 5);
         EXPECT_LE(at + b.headerSize, a.size());
         if (b.headerSize < 7 || at + b.headerSize > a.size()) break;
-        b.headerCrcOk = Word(a, at) == (Crc32(a.data() + at + 2, b.headerSize - 2) & 0xFFFF);
+        // A header that embeds a comment is sealed over its fixed part (main header) or up to the
+        // name (file header); any other over all of it.
+        size_t sealEnd = b.headerSize;
+        if (b.type == 0x73 && (b.flags & 0x02) != 0) {
+            b.hasComment = true;
+            sealEnd = 13;
+            EXPECT_EQ(b.headerSize, 13 + ParseComment(a, at + 13, at + b.headerSize, &b.comment));
+        }
+        if (b.type == 0x74 && (b.flags & 0x08) != 0) {
+            b.hasComment = true;
+            sealEnd = 32 + Word(a, at + 26);
+        }
+        b.headerCrcOk = Word(a, at) == (Crc32(a.data() + at + 2, sealEnd - 2) & 0xFFFF);
         size_t next = at + b.headerSize;
         if (b.type == 0x74) {
             uint32_t packed = Dword(a, at + 7), unpacked = Dword(a, at + 11);
@@ -72,7 +106,8 @@ std::vector<Block> ParseArchive(const Bytes& a) {
             b.method = a[at + 25];
             uint32_t nameSize = Word(a, at + 26);
             b.attributes = Dword(a, at + 28);
-            EXPECT_EQ(b.headerSize, 32 + nameSize);
+            size_t commentSize = b.hasComment ? ParseComment(a, at + 32 + nameSize, next, &b.comment) : 0;
+            EXPECT_EQ(b.headerSize, 32 + nameSize + commentSize);
             EXPECT_EQ(packed, unpacked);
             b.name.assign(a.begin() + at + 32, a.begin() + at + 32 + nameSize);
             EXPECT_LE(next + packed, a.size());
@@ -196,6 +231,86 @@ TEST(RarWriteLayout, EndBlockIsOptional) {
     EXPECT_TRUE(blocks[2].headerCrcOk);
 }
 
+// Comments as the format lays them out: the archive comment in a comment block after the main
+// header's 13 fixed bytes, a file comment in one after the name; flags 0x02 and 0x08; each
+// header sealed over its fixed part or up to the name, each comment block over its 13 bytes.
+TEST(RarWriteLayout, ArchiveAndFileCommentsFieldByField) {
+    Bytes a;
+    std::string error;
+    WriteOptions o;
+    o.archiveComment = "Hi";
+    ASSERT_TRUE(WriteArchive({{"ab.c", false, {'x', 'y', 'z'}, "note"}}, o, &a, &error)) << error;
+    Bytes expected = {
+        0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00,                    // marker
+        0, 0, 0x73, 0x02, 0x00, 28, 0, 0, 0, 0, 0, 0, 0,             // main header: comment flag, 13 + 15
+        0, 0, 0x75, 0, 0, 15, 0, 2, 0, 20, 0x30, 0, 0, 'H', 'i',     // its comment block
+        0, 0, 0x74, 0x08, 0x80, 32 + 4 + 17, 0,                      // file header: comment flag
+        3, 0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 0,                       // sizes, host, file CRC
+        0x00, 0x00, 0x21, 0x28, 20, 0x30, 4, 0, 0x20, 0, 0, 0,       // time, version, method, name size, attributes
+        'a', 'b', '.', 'c',                                          // name
+        0, 0, 0x75, 0, 0, 17, 0, 4, 0, 20, 0x30, 0, 0, 'n', 'o', 't', 'e',  // its comment block
+        'x', 'y', 'z'};
+    ASSERT_EQ(a.size(), expected.size());
+    auto put16 = [&](size_t at, uint32_t v) { expected[at] = uint8_t(v), expected[at + 1] = uint8_t(v >> 8); };
+    const size_t mainAt = 7, mainComment = 20, fileAt = 35, fileComment = fileAt + 36;
+    uint32_t fileCrc = Crc32(expected.data() + expected.size() - 3, 3);
+    for (int i = 0; i < 4; ++i) expected[fileAt + 16 + i] = uint8_t(fileCrc >> (8 * i));
+    put16(mainComment + 11, Crc32(expected.data() + mainComment + 13, 2));
+    put16(fileComment + 11, Crc32(expected.data() + fileComment + 13, 4));
+    put16(mainComment, Crc32(expected.data() + mainComment + 2, 11));
+    put16(fileComment, Crc32(expected.data() + fileComment + 2, 11));
+    put16(mainAt, Crc32(expected.data() + mainAt + 2, 11));  // the fixed part only
+    put16(fileAt, Crc32(expected.data() + fileAt + 2, 34));  // up to the end of the name
+    EXPECT_EQ(a, expected);
+
+    auto blocks = ParseArchive(a);
+    ASSERT_EQ(blocks.size(), 2u);
+    EXPECT_TRUE(blocks[0].headerCrcOk);
+    EXPECT_EQ(blocks[0].comment, "Hi");
+    EXPECT_TRUE(blocks[1].headerCrcOk);
+    EXPECT_EQ(blocks[1].comment, "note");
+    EXPECT_EQ(blocks[1].data, (Bytes{'x', 'y', 'z'}));
+}
+
+// Without comments nothing changes: no flag, no block, the whole header sealed.
+TEST(RarWriteLayout, CommentsOnlyWhereAsked) {
+    std::vector<Member> members = {{"a", false, {1}}, {"b", false, {2}, "b's note"}, {"d", true, {}, "folder note"}};
+    Bytes a;
+    std::string error;
+    ASSERT_TRUE(WriteArchive(members, WriteOptions{}, &a, &error)) << error;
+    auto blocks = ParseArchive(a);
+    ASSERT_EQ(blocks.size(), 4u);
+    EXPECT_EQ(blocks[0].flags, 0u);
+    EXPECT_EQ(blocks[0].headerSize, 13u);
+    EXPECT_EQ(blocks[1].flags, 0x8000u);
+    EXPECT_FALSE(blocks[1].hasComment);
+    EXPECT_EQ(blocks[2].flags, 0x8008u);
+    EXPECT_EQ(blocks[2].comment, "b's note");
+    EXPECT_EQ(blocks[3].flags, 0x80E8u);
+    EXPECT_EQ(blocks[3].comment, "folder note");
+    for (const Block& b : blocks) EXPECT_TRUE(b.headerCrcOk);
+}
+
+// A header's size field has 16 bits and counts its comment: comments up to that fit.
+TEST(RarWriteErrors, CommentsMustFitTheirHeader) {
+    Bytes a;
+    std::string error;
+    WriteOptions o;
+    o.archiveComment.assign(0xFFFF - 26, 'c');
+    ASSERT_TRUE(WriteArchive({{"n", false, {}, std::string(0xFFFF - 32 - 1 - 13, 'f')}}, o, &a, &error)) << error;
+    auto blocks = ParseArchive(a);
+    ASSERT_EQ(blocks.size(), 2u);
+    EXPECT_EQ(blocks[0].headerSize, 0xFFFFu);
+    EXPECT_EQ(blocks[1].headerSize, 0xFFFFu);
+    EXPECT_TRUE(blocks[0].headerCrcOk && blocks[1].headerCrcOk);
+    o.archiveComment += 'c';
+    EXPECT_FALSE(WriteArchive({{"n", false, {}}}, o, &a, &error));
+    EXPECT_NE(error.find("comment"), std::string::npos) << error;
+    error.clear();
+    EXPECT_FALSE(WriteArchive({{"n", false, {}, std::string(0xFFFF - 32 - 1 - 13 + 1, 'f')}}, WriteOptions{}, &a, &error));
+    EXPECT_NE(error.find("comment"), std::string::npos) << error;
+}
+
 TEST(RarWriteErrors, RejectsMembersTheReaderCouldNotFindOrTellApart) {
     struct Case {
         const char* what;
@@ -265,6 +380,26 @@ TEST_F(RarWriteTree, ToolOutputIsTheSameBytesEveryRun) {
     ASSERT_EQ(status, 0);
     EXPECT_EQ(ReadFile(one), ReadFile(two));
     EXPECT_EQ(ReadFile(one), Build());
+}
+
+TEST_F(RarWriteTree, ToolWritesTheArchiveCommentFromAFile) {
+    const Bytes comment = {'T', 'h', 'e', ' ', 'm', 'e', 'd', 'i', 'a', '\r', '\n', 0, 0xFF};
+    WriteFile(dir_ / "comment.txt", comment);
+    fs::path out = dir_ / "commented.rar";
+    int status = -1;
+    RunCommand(std::string(RH_RARWRITE_EXE) + " --comment " + (dir_ / "comment.txt").string() + " " + tree_.string() + " " +
+                   out.string(), &status);
+    ASSERT_EQ(status, 0);
+    WriteOptions o;
+    o.archiveComment.assign(comment.begin(), comment.end());
+    EXPECT_EQ(ReadFile(out), Build(o));
+    auto blocks = ParseArchive(ReadFile(out));
+    ASSERT_FALSE(blocks.empty());
+    EXPECT_EQ(blocks[0].flags, 0x02u);
+    EXPECT_EQ(blocks[0].comment, o.archiveComment);
+    RunCommand(std::string(RH_RARWRITE_EXE) + " --comment " + (dir_ / "absent.txt").string() + " " + tree_.string() + " " +
+                   out.string() + " 2>/dev/null", &status);
+    EXPECT_NE(status, 0);
 }
 
 TEST_F(RarWriteTree, ToolFailsOnAMissingFolderAndOnNamesThatCollide) {

@@ -1,5 +1,7 @@
 #include "tools/rarwrite/rar_writer.h"
 
+#include "core/files/archive/rar_format.h"
+
 #include <algorithm>
 #include <array>
 #include <filesystem>
@@ -12,26 +14,15 @@ namespace rh::rarwrite {
 
 namespace {
 
-constexpr uint8_t kMarker[7] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
+using namespace rar_format;
 
-constexpr uint8_t kMainHeaderType = 0x73;
-constexpr uint8_t kFileHeaderType = 0x74;
-constexpr uint8_t kEndArchiveType = 0x7B;
-
-constexpr uint16_t kFlagDataFollows = 0x8000;   // ADD_SIZE (the packed size) follows the header
-constexpr uint16_t kFlagDirectory = 0x00E0;     // all three dictionary bits set marks a folder
-constexpr uint16_t kFlagOldReadersSkip = 0x4000;
-
-constexpr uint8_t kMethodStored = 0x30;
 constexpr uint32_t kDosAttrDirectory = 0x10;
 constexpr uint32_t kDosAttrArchive = 0x20;
 
-constexpr uint16_t kMainHeaderSize = 13;
-constexpr uint16_t kFileHeaderFixedSize = 32;
-constexpr uint16_t kEndHeaderSize = 7;
-
 // The engine's reader keeps this many name bytes; a longer name could never be matched.
 constexpr size_t kMaxNameSize = 258;
+// A header's size field has 16 bits, and an embedded comment counts in it.
+constexpr size_t kMaxHeaderSize = 0xFFFF;
 
 const std::array<uint32_t, 256>& CrcTable() {
     static const std::array<uint32_t, 256> table = [] {
@@ -57,20 +48,44 @@ void Put32(std::vector<uint8_t>* b, uint32_t v) {
 }
 
 // Fills in the header CRC at `start`: the low 16 bits of the CRC-32 of the header from its
-// type byte to its end.
-void SealHeader(std::vector<uint8_t>* b, size_t start) {
-    uint32_t crc = Crc32(b->data() + start + 2, b->size() - start - 2) & 0xFFFF;
+// type byte to `end` (from the block's start): its end, or less for a header that embeds a
+// comment (rar_format::HeaderCrcEnd).
+void SealHeader(std::vector<uint8_t>* b, size_t start, size_t end) {
+    uint32_t crc = Crc32(b->data() + start + 2, end - 2) & 0xFFFF;
     (*b)[start] = uint8_t(crc);
     (*b)[start + 1] = uint8_t(crc >> 8);
+}
+
+void SealHeader(std::vector<uint8_t>* b, size_t start) { SealHeader(b, start, b->size() - start); }
+
+// The comment block a main or file header embeds: the 13 fixed bytes, sealed over themselves
+// alone, then the comment stored as it is.
+void AppendComment(const std::string& comment, const WriteOptions& o, std::vector<uint8_t>* out) {
+    size_t start = out->size();
+    const auto* bytes = reinterpret_cast<const uint8_t*>(comment.data());
+    Put16(out, 0);
+    out->push_back(kCommentType);
+    Put16(out, 0);  // flags
+    Put16(out, uint32_t(kCommentHeaderSize + comment.size()));
+    Put16(out, uint32_t(comment.size()));  // unpacked size
+    out->push_back(o.versionNeeded);
+    out->push_back(kMethodStored);
+    Put16(out, Crc32(bytes, comment.size()) & 0xFFFF);
+    SealHeader(out, start);
+    out->insert(out->end(), bytes, bytes + comment.size());
 }
 
 void AppendMember(const Member& m, const WriteOptions& o, std::vector<uint8_t>* out) {
     size_t start = out->size();
     uint32_t size = uint32_t(m.data.size());
+    uint16_t flags = kDataFollows | (m.isDirectory ? kFileDirectory : 0) |
+                     (m.comment.empty() ? 0 : kFileComment);
+    size_t headerSize = kFileHeaderSize + m.name.size() +
+                        (m.comment.empty() ? 0 : kCommentHeaderSize + m.comment.size());
     Put16(out, 0);
     out->push_back(kFileHeaderType);
-    Put16(out, kFlagDataFollows | (m.isDirectory ? kFlagDirectory : 0));
-    Put16(out, uint32_t(kFileHeaderFixedSize + m.name.size()));
+    Put16(out, flags);
+    Put16(out, uint32_t(headerSize));
     Put32(out, size);  // packed size
     Put32(out, size);  // unpacked size
     out->push_back(o.hostOs);
@@ -81,7 +96,8 @@ void AppendMember(const Member& m, const WriteOptions& o, std::vector<uint8_t>* 
     Put16(out, uint32_t(m.name.size()));
     Put32(out, m.isDirectory ? kDosAttrDirectory : kDosAttrArchive);
     out->insert(out->end(), m.name.begin(), m.name.end());
-    SealHeader(out, start);
+    if (!m.comment.empty()) AppendComment(m.comment, o, out);
+    SealHeader(out, start, HeaderCrcEnd(kFileHeaderType, flags, uint16_t(m.name.size()), uint32_t(headerSize)));
     out->insert(out->end(), m.data.begin(), m.data.end());
 }
 
@@ -95,6 +111,9 @@ bool CheckMember(const Member& m, std::string* error) {
     if (m.name.front() == '\\' || m.name.back() == '\\') return *error = "name starts or ends with '\\': " + m.name, false;
     if (m.isDirectory && !m.data.empty()) return *error = "directory with data: " + m.name, false;
     if (m.data.size() > 0xFFFFFFFFu) return *error = "member of 4 GB or more: " + m.name, false;
+    if (!m.comment.empty() && kFileHeaderSize + m.name.size() + kCommentHeaderSize + m.comment.size() > kMaxHeaderSize) {
+        return *error = "comment too long for the header: " + m.name, false;
+    }
     return true;
 }
 
@@ -126,15 +145,23 @@ bool WriteArchive(std::vector<Member> members, const WriteOptions& options, std:
         if (!fresh) return *error = "names the reader cannot tell apart: " + it->second->name + ", " + m.name, false;
     }
 
+    const std::string& comment = options.archiveComment;
+    if (kMainHeaderSize + kCommentHeaderSize + comment.size() > kMaxHeaderSize) {
+        return *error = "archive comment too long for the main header", false;
+    }
     out->assign(std::begin(kMarker), std::end(kMarker));
     size_t main = out->size();
+    // Not solid, not a volume, not locked; the comment flag when there is one.
+    uint16_t flags = comment.empty() ? 0 : kMainComment;
+    size_t headerSize = kMainHeaderSize + (comment.empty() ? 0 : kCommentHeaderSize + comment.size());
     Put16(out, 0);
     out->push_back(kMainHeaderType);
-    Put16(out, 0);  // flags: not solid, not a volume, no comment, not locked
-    Put16(out, kMainHeaderSize);
+    Put16(out, flags);
+    Put16(out, uint32_t(headerSize));
     Put16(out, 0);  // reserved
     Put32(out, 0);  // reserved
-    SealHeader(out, main);
+    if (!comment.empty()) AppendComment(comment, options, out);
+    SealHeader(out, main, HeaderCrcEnd(kMainHeaderType, flags, 0, uint32_t(headerSize)));
 
     for (const Member& m : members) AppendMember(m, options, out);
 
@@ -142,7 +169,7 @@ bool WriteArchive(std::vector<Member> members, const WriteOptions& options, std:
         size_t end = out->size();
         Put16(out, 0);
         out->push_back(kEndArchiveType);
-        Put16(out, kFlagOldReadersSkip);
+        Put16(out, kOldReadersSkip);
         Put16(out, kEndHeaderSize);
         SealHeader(out, end);
     }

@@ -1,11 +1,13 @@
-// Writes RAR archives (block format of versions 1.5 to 2.0) whose members are all stored
-// uncompressed. The saver's media ship as such an archive; this builds it from a folder tree.
+// Writes RAR archives (block format of versions 1.5 to 2.0, core/files/archive/rar_format.h)
+// whose members are all stored uncompressed, with an archive comment and file comments when
+// asked. The saver's media ship as such an archive; this builds it from a folder tree.
 
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace rh::rarwrite {
@@ -13,9 +15,17 @@ namespace rh::rarwrite {
 // One archive entry. `name` uses '\' between folders and has no leading or trailing separator.
 // A directory entry carries no data.
 struct Member {
+    Member() = default;
+    Member(std::string name_, bool isDirectory_, std::vector<uint8_t> data_, std::string comment_ = {})
+        : name(std::move(name_)), isDirectory(isDirectory_), data(std::move(data_)), comment(std::move(comment_)) {}
+
     std::string name;
     bool isDirectory = false;
     std::vector<uint8_t> data;
+    // The file comment, any bytes; none when empty. Written as the format lays it out: a
+    // comment block (stored) after the name inside the file header, flag 0x08 set, and the
+    // header CRC over the header up to the end of the name only.
+    std::string comment;
 };
 
 struct WriteOptions {
@@ -29,6 +39,10 @@ struct WriteOptions {
     // Appends the end-of-archive block (type 0x7B). Archivers of the 2.0 era did not write it,
     // and readers of that era stop at the end of the data anyway.
     bool endBlock = false;
+    // The archive comment, any bytes; none when empty. Written as the format lays it out: a
+    // comment block (stored) after the main header's 13 fixed bytes and counted in its size,
+    // flag 0x02 set, and the main header's CRC over its fixed bytes only.
+    std::string archiveComment;
 };
 
 // CRC-32 (reflected polynomial 0xEDB88320) continuing from `crc`; "123456789" gives 0xCBF43926.
@@ -40,7 +54,8 @@ std::string MemberKey(const std::string& name);
 
 // Writes the archive: the marker, the main header, then one block per member in byte order of
 // the names. Fails with a message for an empty or non-ASCII name, a name longer than the
-// reader keeps (258 bytes), a member of 4 GB or more, or two names with the same MemberKey.
+// reader keeps (258 bytes), a member of 4 GB or more, two names with the same MemberKey, or a
+// comment that would make its header larger than a header's 16-bit size allows.
 bool WriteArchive(std::vector<Member> members, const WriteOptions& options, std::vector<uint8_t>* out,
                   std::string* error);
 

@@ -5,6 +5,8 @@
 #include "core/files/mem_stream.h"
 #include "core/types/value_types.h"
 
+#include <utility>
+
 bool ArchiveFileSource::Mount(const FileRef& archive) {
     Unmount();
     FileRef source = archive;
@@ -16,7 +18,26 @@ bool ArchiveFileSource::Mount(const FileRef& archive) {
     return true;
 }
 
-void ArchiveFileSource::Unmount() { archive_ = String(); }
+void ArchiveFileSource::Unmount() {
+    DropKeptMember();
+    archive_ = String();
+}
+
+void ArchiveFileSource::DropKeptMember() {
+    hasKept_ = false;
+    keptName_ = String();
+    kept_.Free();
+}
+
+bool ArchiveFileSource::TakeKept(const String& name, ByteBuffer& out) {
+    // Names that compare equal find the same member: the search compares them the same way.
+    bool same = hasKept_ && CompareMemberNames(keptName_.Text(), name.Text()) == 0;
+    if (same) {
+        out = std::move(kept_);
+    }
+    DropKeptMember();
+    return same;
+}
 
 bool ArchiveFileSource::Extract(const String& name, ByteBuffer& out) {
     ArchiveBlock block;
@@ -26,13 +47,19 @@ bool ArchiveFileSource::Extract(const String& name, ByteBuffer& out) {
 }
 
 bool ArchiveFileSource::Exists(String name) {
-    ByteBuffer scratch;
-    return Extract(name, scratch);
+    ByteBuffer member;
+    if (!TakeKept(name, member) && !Extract(name, member)) {
+        return false;
+    }
+    kept_ = std::move(member);
+    keptName_ = std::move(name);
+    hasKept_ = true;
+    return true;
 }
 
 Stream* ArchiveFileSource::Open(String name, int mode) {
     ByteBuffer member;
-    if (!Extract(name, member)) {
+    if (!TakeKept(name, member) && !Extract(name, member)) {
         return nullptr;
     }
     auto* stream = new MemStream;

@@ -1,6 +1,7 @@
 #include "core/files/archive/rar_archive.h"
 
 #include "core/files/archive/crc32.h"
+#include "core/files/archive/rar_format.h"
 #include "core/files/archive/rar_unpack20.h"
 #include "core/types/value_types.h"
 
@@ -9,25 +10,10 @@
 
 namespace {
 
-constexpr uint8_t kMarker[7] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
+using namespace rar_format;
 
-constexpr uint8_t kMainHeaderType = 0x73;
-constexpr uint8_t kFileHeaderType = 0x74;
-constexpr uint8_t kSubBlockType = 0x77;
-
-constexpr uint16_t kMainSolid = 0x08;
-constexpr uint16_t kFileEncrypted = 0x04;
-constexpr uint16_t kFileSolidContinuation = 0x10;
-constexpr uint16_t kDataFollows = 0x8000;
-
-constexpr int kMainHeaderSize = 13;
-constexpr int kFileHeaderSize = 32;
 constexpr int kMaxKeptName = 259;
 constexpr int kMaxComparedName = 512;
-
-constexpr uint8_t kMethodStored = 0x30;
-constexpr uint8_t kMinVersion = 13;
-constexpr uint8_t kMaxVersion = 20;
 
 // No RAR 2.0 symbol yields more than 260 bytes and every symbol takes at least one bit, so
 // a larger claimed size is a lie; refusing it keeps a few forged bytes from asking for
@@ -67,12 +53,12 @@ BlockHeader ParseCommon(const uint8_t* p) {
 // The 32-byte layout of a file header, which every other block is read with as well.
 BlockHeader ParseHeader(const uint8_t* p) {
     BlockHeader h = ParseCommon(p);
-    h.packedSize = Read32(p + 7);
-    h.unpackedSize = Read32(p + 11);
-    h.fileCrc = Read32(p + 16);
-    h.version = p[24];
-    h.method = p[25];
-    h.nameSize = Read16(p + 26);
+    h.packedSize = Read32(p + kFilePackedSize);
+    h.unpackedSize = Read32(p + kFileUnpackedSize);
+    h.fileCrc = Read32(p + kFileCrc);
+    h.version = p[kFileVersion];
+    h.method = p[kFileMethod];
+    h.nameSize = Read16(p + kFileNameSize);
     return h;
 }
 
@@ -91,8 +77,16 @@ uint32_t CopyStored(const uint8_t* data, uint32_t size, uint8_t* out) {
 }
 
 // The stored header CRC is the low half of the CRC-32 of the header from its type byte on.
-bool HeaderCrcMatches(const uint8_t* header, uint16_t headerSize, uint16_t stored) {
-    return (Crc32(header + 2, headerSize - 2u) & 0xFFFF) == stored;
+// A header that embeds a comment (format 1.5 to 2.0) has its CRC over less than that, up to
+// CommentedHeaderCrcEnd: either answer is accepted for it, as archivers of both kinds exist.
+bool HeaderCrcMatches(const uint8_t* header, const BlockHeader& h) {
+    constexpr int kCovered = 2;  // the CRC field itself is not covered
+    if ((Crc32(header + kCovered, h.headerSize - size_t{kCovered}) & 0xFFFF) == h.crc) {
+        return true;
+    }
+    uint32_t end = CommentedHeaderCrcEnd(h.type, h.flags, h.nameSize);
+    return end != 0 && end <= h.headerSize &&
+           (Crc32(header + kCovered, end - size_t{kCovered}) & 0xFFFF) == h.crc;
 }
 
 void PrepareName(const char* in, char (&out)[kMaxComparedName + 1]) {
@@ -122,13 +116,20 @@ private:
         return static_cast<uint64_t>(a_->offset) + n <= static_cast<uint64_t>(a_->size);
     }
     const uint8_t* Here() const { return a_->data + a_->offset; }
-    // Decodes or copies one member: into out_ when wanted, else only through the window.
+    // Decodes or copies one member: into out_ when wanted, else only through the window (a
+    // member the window cannot take is passed over, see streamLost_). False when the wanted
+    // member does not extract, or an earlier one's data is corrupt.
     bool ExtractData(const BlockHeader& h, const uint8_t* data, bool wanted);
 
     ArchiveBlock* a_;
     const char* name_;
     ByteBuffer* out_;
     bool solid_ = false;
+    // Set when an encrypted packed member of a solid archive was passed over: the decoder's
+    // window, tables and distances would now come from bytes that cannot be decrypted, so a
+    // packed member that continues the stream (kFileSolid) cannot be decoded. Cleared by a
+    // packed member that starts the stream anew. Stored members never touch the stream.
+    bool streamLost_ = false;
     std::unique_ptr<RarUnpack20> unpacker_;
 };
 
@@ -144,7 +145,7 @@ bool MemberSearch::Run() {
     }
     BlockHeader main = ParseCommon(Here());
     if (main.type != kMainHeaderType || main.headerSize < kMainHeaderSize ||
-        !Have(main.headerSize) || !HeaderCrcMatches(Here(), main.headerSize, main.crc)) {
+        !Have(main.headerSize) || !HeaderCrcMatches(Here(), main)) {
         return false;
     }
     solid_ = (main.flags & kMainSolid) != 0;
@@ -154,7 +155,7 @@ bool MemberSearch::Run() {
     while (Have(kFileHeaderSize)) {
         const uint8_t* start = Here();
         BlockHeader h = ParseHeader(start);
-        if (h.headerSize < 7) {
+        if (h.headerSize < kBlockHeaderSize) {
             return false;
         }
         uint64_t next = static_cast<uint64_t>(a_->offset) + h.headerSize +
@@ -169,8 +170,7 @@ bool MemberSearch::Run() {
             a_->offset = static_cast<int32_t>(next);
             continue;
         }
-        if (h.headerSize < kFileHeaderSize + h.nameSize ||
-            !HeaderCrcMatches(start, h.headerSize, h.crc)) {
+        if (h.headerSize < kFileHeaderSize + h.nameSize || !HeaderCrcMatches(start, h)) {
             return false;
         }
         // A Unicode name follows the plain one after a zero byte; the plain one is compared.
@@ -199,9 +199,15 @@ bool MemberSearch::ExtractData(const BlockHeader& h, const uint8_t* data, bool w
     if (h.version < kMinVersion || h.version > kMaxVersion) {
         return false;
     }
+    const bool packed = h.method != kMethodStored && h.unpackedSize > 0;
     if ((h.flags & kFileEncrypted) != 0) {
-        // Without a key the bytes cannot be checked; a solid stream cannot go on past it.
-        return false;
+        // Without a key the member cannot be read. Only in a solid archive is an unwanted one
+        // looked at, and the search goes on past it; but a packed one would have fed the
+        // stream that later members continue.
+        if (!wanted && packed) {
+            streamLost_ = true;
+        }
+        return !wanted;
     }
     uint8_t* out = nullptr;
     if (wanted) {
@@ -223,11 +229,16 @@ bool MemberSearch::ExtractData(const BlockHeader& h, const uint8_t* data, bool w
         if (h.unpackedSize > (static_cast<uint64_t>(h.packedSize) + 1) * kMaxExpansionPerByte) {
             return false;
         }
+        bool keep = (h.flags & kFileSolid) != 0;
+        if (keep && streamLost_) {
+            // It depends on the encrypted member's data: absent when wanted, else passed over.
+            return !wanted;
+        }
+        streamLost_ = false;
         if (unpacker_ == nullptr) {
             unpacker_ = std::make_unique<RarUnpack20>();
         }
         uint32_t written = 0;
-        bool keep = (h.flags & kFileSolidContinuation) != 0;
         if (!unpacker_->Decode(data, h.packedSize, h.unpackedSize, keep, out,
                                h.unpackedSize, &written)) {
             return false;

@@ -18,8 +18,13 @@ struct ArchiveBlock {
 // true with out holding the member's bytes (a directory entry gives 0 bytes). False, with out
 // empty, when the data is not a RAR archive, the member is absent, needs a format version
 // outside 1.3 to 2.0, is encrypted, or anything on the way is corrupt (a header or member
-// CRC that does not match, sizes that lie, bad compressed data). In a solid archive every
-// earlier member is decoded on the way. Never reads outside archive->data[0, size).
+// CRC that does not match, sizes that lie, bad compressed data). A header CRC may cover the
+// whole header or, for a header with an embedded comment, the part the format covers (see
+// rar_format::CommentedHeaderCrcEnd). In a solid archive every earlier member is decoded on
+// the way; an encrypted one is passed over (there is no key), and a packed member that
+// continues the solid stream after an encrypted packed one, before any member starts the
+// stream anew, is absent too: its code tables and window come from the encrypted bytes.
+// Stored members never depend on the stream. Never reads outside archive->data[0, size).
 bool ExtractArchiveMember(ByteBuffer* out, const char* name, ArchiveBlock* archive);
 
 // Three-way order (-1, 0, 1) of two member names, each cut to 512 bytes: '\' and '/' both

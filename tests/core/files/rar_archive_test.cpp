@@ -282,3 +282,140 @@ TEST(RarArchive, DamagedPackedMembersAreAbsentAndNeverCrash) {
         EXPECT_FALSE(Extract(cut, "????.txt", &out)) << "length " << n;
     }
 }
+
+// Archives of format 1.5 to 2.0 embed comments in headers: an archive comment after the main
+// header's 13 fixed bytes (flag 0x02), a file comment after the member's name (flag 0x08).
+// The archiver seals such a header over its fixed part or up to the name only; a header
+// sealed over all of it is taken too.
+TEST(RarArchiveComments, StoredMembersAreFoundWhicheverWayTheHeadersAreSealed) {
+    using rar_test::Seal;
+    for (Seal seal : {Seal::kFormat, Seal::kWhole}) {
+        Member a{"Media\\a.txt", Text("first member")};
+        a.comment = "a file comment";
+        a.seal = seal;
+        Member b{"Media\\b.txt", Text("second, without a comment")};
+        Member c{"c.bin", Bytes(3000, 0x5C)};
+        c.comment = std::string(500, 'c');
+        c.seal = seal;
+        Member dir = Directory("Media");
+        dir.comment = "a folder's comment";
+        dir.seal = seal;
+        for (const std::string& archiveComment : {std::string(), std::string("The archive's comment\r\n")}) {
+            Bytes archive = MakeArchive({dir, a, b, c}, 0, archiveComment, seal);
+            for (const Member& m : {dir, a, b, c}) {
+                ByteBuffer out;
+                EXPECT_TRUE(Extract(archive, m.name.c_str(), &out)) << m.name;
+                EXPECT_EQ(AsString(out), std::string(m.data.begin(), m.data.end())) << m.name;
+            }
+            ByteBuffer out;
+            EXPECT_FALSE(Extract(archive, "media/absent.txt", &out));
+        }
+    }
+}
+
+// The comment flag allows the shorter span, and only then; either span must match.
+TEST(RarArchiveComments, AHeaderCrcMustMatchTheWholeHeaderOrTheSpanItsFlagAllows) {
+    Member m{"m.txt", Text("member bytes")};
+    m.comment = "comment";
+    const Bytes good = MakeArchive({m}, 0, "archive comment");
+    ByteBuffer out;
+    ASSERT_TRUE(Extract(good, "m.txt", &out));
+    const size_t mainAt = 7;
+    const size_t fileAt = mainAt + rar_test::Get16(good, mainAt + 5);
+    const uint32_t fileHeaderSize = rar_test::Get16(good, fileAt + 5);
+    struct Case {
+        const char* what;
+        size_t block;
+        uint16_t clearFlag;  // a flag cleared before sealing
+        size_t sealEnd;      // 0: the whole header
+        bool found;
+    } cases[] = {
+        {"main: fixed part", mainAt, 0, 13, true},
+        {"main: whole header", mainAt, 0, 0, true},
+        {"main: fixed part less one byte", mainAt, 0, 12, false},
+        {"main: fixed part and one comment byte", mainAt, 0, 14, false},
+        {"main: fixed part without the comment flag", mainAt, 0x02, 13, false},
+        {"main: whole header without the comment flag", mainAt, 0x02, 0, true},
+        {"file: up to the name", fileAt, 0, 32 + 5, true},
+        {"file: whole header", fileAt, 0, 0, true},
+        {"file: up to the name less one byte", fileAt, 0, 32 + 4, false},
+        {"file: fixed part only", fileAt, 0, 32, false},
+        {"file: up to the name without the comment flag", fileAt, 0x08, 32 + 5, false},
+        {"file: whole header without the comment flag", fileAt, 0x08, 0, true},
+    };
+    for (const Case& c : cases) {
+        Bytes bad = good;
+        rar_test::Set16(bad, c.block + 3, rar_test::Get16(bad, c.block + 3) & ~uint32_t(c.clearFlag));
+        size_t headerSize = c.block == mainAt ? rar_test::Get16(good, mainAt + 5) : fileHeaderSize;
+        uint32_t crc = Crc32(bad.data() + c.block + 2, (c.sealEnd != 0 ? c.sealEnd : headerSize) - 2);
+        rar_test::Set16(bad, c.block, crc & 0xFFFF);
+        EXPECT_EQ(Extract(bad, "m.txt", &out), c.found) << c.what;
+        EXPECT_EQ(AsString(out), c.found ? "member bytes" : "") << c.what;
+    }
+}
+
+// What a comment-sealed header's CRC leaves out is the embedded comment block, which the
+// reader does not use: a changed byte there leaves the member as it was. Every other byte is
+// still covered by the marker, a header CRC or the member's CRC.
+TEST(RarArchiveComments, OnlyTheCommentBlocksAreOutsideTheChecks) {
+    Member m{"dir\\m.txt", Text("some stored text")};
+    m.comment = "file note";
+    const Bytes good = MakeArchive({m}, 0, "archive note");
+    const size_t mainComment = 7 + 13, mainEnd = mainComment + 13 + 12;
+    const size_t fileComment = mainEnd + 32 + 9, fileEnd = fileComment + 13 + 9;
+    ByteBuffer out;
+    ASSERT_TRUE(Extract(good, "dir/m.txt", &out));
+    ASSERT_EQ(rar_test::Get16(good, 7 + 5), mainEnd - 7);
+    ASSERT_EQ(good[fileComment + 2], 0x75);
+    for (size_t i = 0; i < good.size(); ++i) {
+        bool inComment = (i >= mainComment && i < mainEnd) || (i >= fileComment && i < fileEnd);
+        for (uint8_t flip : {0x01, 0x80}) {
+            Bytes bad = good;
+            bad[i] ^= flip;
+            EXPECT_EQ(Extract(bad, "dir/m.txt", &out), inComment) << "byte " << i << " ^ " << int(flip);
+            EXPECT_EQ(AsString(out), inComment ? "some stored text" : "") << "byte " << i;
+        }
+    }
+}
+
+// Packed members: the real archive with an archive comment and a comment in every file header
+// inserted as the archiver lays them out (the members' packed data unchanged).
+TEST(RarArchiveComments, PackedMembersOfTheRealArchiveWithCommentsExtract) {
+    const Bytes plain = ReadFixture("rar/Rar2.rar");
+    ASSERT_EQ(plain.size(), 60234u) << "fixture missing: " << RH_FIXTURES_DIR;
+    struct Case {
+        const char* name;
+        int32_t size;
+        uint32_t crc;
+    } cases[] = {
+        {"exe\\test.exe", 45056, 0xCFB109C8u},
+        {"jpg/test.jpg", 40372, 0x088814E3u},
+        {"????.txt", 15498, 0x9BD160FAu},
+        {"exe", 0, 0},
+    };
+    using rar_test::Seal;
+    for (Seal seal : {Seal::kFormat, Seal::kWhole}) {
+        const Bytes archive = rar_test::WithComments(plain, "Packed by the RAR 2.x archiver", "a file comment", seal);
+        ASSERT_EQ(archive.size(), plain.size() + 13 + 30 + 5 * (13 + 14));
+        EXPECT_EQ(archive[7 + 3] & 0x02, 0x02);
+        for (const Case& c : cases) {
+            ByteBuffer out;
+            ASSERT_TRUE(Extract(archive, c.name, &out)) << c.name;
+            EXPECT_EQ(out.Size(), c.size) << c.name;
+            EXPECT_EQ(Crc32(out.Data(), size_t(out.Size())), c.crc) << c.name;
+        }
+        // Damage inside the packed data of a member still makes it absent.
+        Bytes bad = archive;
+        bad[bad.size() - 100] ^= 0x21;
+        ByteBuffer out;
+        EXPECT_FALSE(Extract(bad, "????.txt", &out));
+        EXPECT_TRUE(Extract(bad, "jpg\\test.jpg", &out));
+    }
+    // Before this mend a header sealed the archiver's way ended the search: so must a header
+    // whose comment flag is cleared, as then the whole header is the span.
+    Bytes noFlag = rar_test::WithComments(plain, "", "a file comment");
+    const size_t firstFile = 7 + 13;
+    rar_test::Set16(noFlag, firstFile + 3, rar_test::Get16(noFlag, firstFile + 3) & ~0x08u);
+    ByteBuffer out;
+    EXPECT_FALSE(Extract(noFlag, "exe\\test.exe", &out));
+}

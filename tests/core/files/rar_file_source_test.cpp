@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -81,6 +82,110 @@ TEST(RarFileSource, SearchPathsResolveArchiveMembersThroughIt) {
     ASSERT_TRUE(paths.ResolveFile(ref));
     EXPECT_EQ(ref.flags, FileRef::kArchive);
     EXPECT_EQ(ref.archive, &source);
+    std::unique_ptr<Stream> stream(ref.OpenFile(1));
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(ReadAll(*stream), "glyphs");
+}
+
+namespace {
+
+// Where a member's stored bytes start in MediaArchive's layout (to damage them in place).
+size_t DataOffset(const Bytes& archive, const std::string& name) {
+    for (size_t at = 7 + 13; at + 32 <= archive.size();) {
+        uint32_t headerSize = rar_test::Get16(archive, at + 5);
+        uint32_t packed = rar_test::Get32(archive, at + 7);
+        uint32_t nameSize = rar_test::Get16(archive, at + 26);
+        if (std::string(archive.begin() + long(at + 32), archive.begin() + long(at + 32 + nameSize)) == name) {
+            return at + headerSize;
+        }
+        at += headerSize + packed;
+    }
+    ADD_FAILURE() << name << " not in the archive";
+    return 0;
+}
+
+}  // namespace
+
+// The Open that follows an Exists for the same member takes the bytes Exists extracted: seen
+// here by damaging the lent archive between the two calls, which a second extraction would
+// notice (the member would fail its CRC check).
+TEST(RarFileSourceKept, OpenAfterExistsReusesTheExtractedMember) {
+    Bytes archive = MediaArchive();
+    ArchiveFileSource source;
+    ASSERT_TRUE(source.Mount(FileRef::Memory(archive.data(), int32_t(archive.size()))));
+    const size_t readme = DataOffset(archive, "Media\\readme.txt");
+
+    ASSERT_TRUE(source.Exists("media/readme.txt"));
+    EXPECT_TRUE(source.HasKeptMember());
+    archive[readme] ^= 0x20;
+    std::unique_ptr<Stream> read(source.Open("MEDIA\\README.TXT", 1));  // same member, other spelling
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(ReadAll(*read), "read me");
+    EXPECT_FALSE(source.HasKeptMember());
+    // The kept member served one call: now the damage shows.
+    EXPECT_EQ(source.Open("media/readme.txt", 1), nullptr);
+    EXPECT_FALSE(source.Exists("media/readme.txt"));
+    EXPECT_FALSE(source.HasKeptMember());
+    archive[readme] ^= 0x20;
+
+    // Write mode takes it too: the rope holds a copy.
+    ASSERT_TRUE(source.Exists("media/fonts/sylfaen.fs"));
+    archive[DataOffset(archive, "Media\\Fonts\\sylfaen.fs")] ^= 0x20;
+    std::unique_ptr<Stream> write(source.Open("media/fonts/sylfaen.fs", 2));
+    ASSERT_NE(write, nullptr);
+    EXPECT_EQ(dynamic_cast<MemStream*>(write.get())->rope().size(), 6);
+}
+
+TEST(RarFileSourceKept, AnyOtherCallDropsTheKeptMember) {
+    Bytes archive = MediaArchive();
+    ArchiveFileSource source;
+    ASSERT_TRUE(source.Mount(FileRef::Memory(archive.data(), int32_t(archive.size()))));
+    const size_t readme = DataOffset(archive, "Media\\readme.txt");
+    // Exists on the sound archive, damage, `between`, then Open: true when Open failed, so
+    // extracted anew instead of taking the kept bytes.
+    auto damaged = [&](const std::function<void()>& between) {
+        EXPECT_TRUE(source.Exists("media/readme.txt"));
+        archive[readme] ^= 0x20;
+        between();
+        std::unique_ptr<Stream> s(source.Open("media/readme.txt", 1));
+        archive[readme] ^= 0x20;
+        return s == nullptr;
+    };
+    EXPECT_FALSE(damaged([] {}));
+    EXPECT_TRUE(damaged([&] { source.DropKeptMember(); }));
+    EXPECT_TRUE(damaged([&] { EXPECT_TRUE(source.Exists("media/fonts/sylfaen.fs")); }));
+    EXPECT_TRUE(damaged([&] { EXPECT_FALSE(source.Exists("media/absent")); }));
+    EXPECT_TRUE(damaged([&] { std::unique_ptr<Stream>(source.Open("media/fonts/sylfaen.fs", 1)); }));
+    // A second Exists for the same member takes the kept bytes and keeps them again.
+    EXPECT_FALSE(damaged([&] { EXPECT_TRUE(source.Exists("media/readme.txt")); }));
+
+    // A member that fails its CRC check does not exist, and nothing is kept for it.
+    archive[readme] ^= 0x20;
+    EXPECT_FALSE(source.Exists("media/readme.txt"));
+    EXPECT_FALSE(source.HasKeptMember());
+    archive[readme] ^= 0x20;
+
+    ASSERT_TRUE(source.Exists("media/readme.txt"));
+    source.Unmount();
+    EXPECT_FALSE(source.HasKeptMember());
+    EXPECT_EQ(source.Open("media/readme.txt", 1), nullptr);
+    ASSERT_TRUE(source.Mount(FileRef::Memory(archive.data(), int32_t(archive.size()))));
+    ASSERT_TRUE(source.Exists("media/readme.txt"));
+    ASSERT_TRUE(source.Mount(FileRef::Memory(archive.data(), int32_t(archive.size()))));
+    EXPECT_FALSE(source.HasKeptMember());
+}
+
+// Resolving a name through the search paths and opening it costs one extraction.
+TEST(RarFileSourceKept, ResolveThenOpenExtractsOnce) {
+    Bytes archive = MediaArchive();
+    ArchiveFileSource source;
+    ASSERT_TRUE(source.Mount(FileRef::Memory(archive.data(), int32_t(archive.size()))));
+    SearchPaths paths;
+    paths.Add(FileRef::Member(&source, ""));
+    FileRef ref("media/fonts/sylfaen.fs");
+    ref.flags = FileRef::kArchive;
+    ASSERT_TRUE(paths.ResolveFile(ref));
+    archive[DataOffset(archive, "Media\\Fonts\\sylfaen.fs")] ^= 0x20;
     std::unique_ptr<Stream> stream(ref.OpenFile(1));
     ASSERT_NE(stream, nullptr);
     EXPECT_EQ(ReadAll(*stream), "glyphs");

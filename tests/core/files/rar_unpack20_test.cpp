@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -225,4 +226,115 @@ TEST(RarUnpack20, SolidMembersShareWindowAndTables) {
     archive = rar_test::MakeArchive({m1, m2}, 0);
     block.data = archive.data();
     EXPECT_FALSE(ExtractArchiveMember(&out, "two", &block));
+}
+
+namespace {
+
+// One packed member of `text` (3 bytes) made of literals, ending with fresh tables for the
+// next member of the stream; starts the stream anew unless continuing.
+rar_test::Member PackedLiterals(const char* name, const char* text, bool continuing) {
+    BitWriter w;
+    if (!continuing) PutTables(w);
+    PutLiterals(w, text);
+    w.Put(MainCode(269), 4);
+    PutTables(w, true);
+    rar_test::Member m{name, w.Finish(8)};
+    m.method = 0x35;
+    m.unpackedSize = int64_t(std::strlen(text));
+    m.fileCrc = Crc32(reinterpret_cast<const uint8_t*>(text), std::strlen(text));
+    if (continuing) m.flags |= 0x10;
+    return m;
+}
+
+// A member continuing the stream that repeats the last 3 bytes of the stream before it.
+rar_test::Member PackedRepeat(const char* name, const char* expected) {
+    BitWriter w;
+    PutMatch3At3(w);
+    rar_test::Member m{name, w.Finish(8)};
+    m.method = 0x35;
+    m.unpackedSize = 3;
+    m.fileCrc = Crc32(reinterpret_cast<const uint8_t*>(expected), 3);
+    m.flags |= 0x10;
+    return m;
+}
+
+// An encrypted member (flag 0x04) of a solid stream: its bytes are noise without the key.
+rar_test::Member Encrypted(const char* name, uint8_t method) {
+    rar_test::Member m{name, Bytes{0x9E, 0x37, 0x79, 0xB9, 0x7F, 0x4A, 0x7C, 0x15, 0xF3, 0x9C, 0xC0, 0x60}};
+    m.method = method;
+    m.unpackedSize = method == 0x30 ? 12 : 40;
+    m.fileCrc = 0x12345678;
+    m.flags |= 0x04 | (method == 0x30 ? 0 : 0x10);
+    return m;
+}
+
+std::string ExtractText(const Bytes& archive, const char* name, bool* found) {
+    ArchiveBlock block;
+    block.data = archive.data();
+    block.size = int32_t(archive.size());
+    ByteBuffer out;
+    *found = ExtractArchiveMember(&out, name, &block);
+    return std::string(reinterpret_cast<const char*>(out.Data()), size_t(out.Size()));
+}
+
+}  // namespace
+
+// An encrypted member of a solid archive is absent (there is no key), and the search goes on
+// past it. A packed member that continues the stream after an encrypted packed one is absent
+// too: its code tables and window would come from the encrypted bytes. Stored members, and
+// packed members from the next one that starts the stream anew, are found.
+TEST(RarSolidEncrypted, LaterMembersAreFoundUnlessTheyDependOnTheEncryptedData) {
+    rar_test::Member stored{"stored", rar_test::Text("plain stored bytes")};
+    const std::vector<rar_test::Member> members = {
+        PackedLiterals("one", "abc", false),
+        Encrypted("secret", 0x35),
+        PackedRepeat("two", "abc"),          // continues the stream through "secret"
+        stored,
+        PackedLiterals("fresh", "cab", false),  // starts it anew
+        PackedRepeat("after", "cab"),
+    };
+    const Bytes archive = rar_test::MakeArchive(members, 0x08);
+    struct Case {
+        const char* name;
+        bool found;
+        const char* text;
+    } cases[] = {
+        {"one", true, "abc"},       {"secret", false, ""}, {"two", false, ""},
+        {"stored", true, "plain stored bytes"}, {"fresh", true, "cab"}, {"after", true, "cab"},
+        {"absent", false, ""},
+    };
+    for (const Case& c : cases) {
+        bool found = !c.found;
+        EXPECT_EQ(ExtractText(archive, c.name, &found), c.text) << c.name;
+        EXPECT_EQ(found, c.found) << c.name;
+    }
+
+    // Without the encrypted member the second member continues the first one's stream.
+    std::vector<rar_test::Member> clear = members;
+    clear.erase(clear.begin() + 1);
+    bool found = false;
+    EXPECT_EQ(ExtractText(rar_test::MakeArchive(clear, 0x08), "two", &found), "abc");
+    EXPECT_TRUE(found);
+}
+
+// A stored member never feeds the solid stream, so an encrypted stored one leaves it whole.
+TEST(RarSolidEncrypted, AnEncryptedStoredMemberLeavesTheStreamWhole) {
+    const Bytes archive = rar_test::MakeArchive(
+        {PackedLiterals("one", "cba", false), Encrypted("secret", 0x30), PackedRepeat("two", "cba")}, 0x08);
+    bool found = true;
+    ExtractText(archive, "secret", &found);
+    EXPECT_FALSE(found);
+    EXPECT_EQ(ExtractText(archive, "two", &found), "cba");
+    EXPECT_TRUE(found);
+}
+
+// Outside a solid archive an encrypted member is absent and the others are found as ever.
+TEST(RarSolidEncrypted, NonSolidArchivesSkipEncryptedMembers) {
+    rar_test::Member a{"a", rar_test::Text("A")}, b{"b", rar_test::Text("B")};
+    const Bytes archive = rar_test::MakeArchive({a, Encrypted("secret", 0x35), b});
+    bool found = false;
+    EXPECT_EQ(ExtractText(archive, "b", &found), "B");
+    EXPECT_TRUE(found);
+    ExtractText(archive, "secret", &found);
+    EXPECT_FALSE(found);
 }

@@ -51,8 +51,15 @@ void TakeChildren(ScriptNode* node, NodeStack& out);
 // Deletes every node on `nodes` and all below them. A node equal to *watch is among them:
 // *watch becomes null, so a caller's scope never points at freed memory.
 void FreeNodes(NodeStack& nodes, ScriptNode** watch);
-// The number of nodes below `node`, counted up to limit + 1 at most.
-int64_t CountDescendants(const ScriptNode* node, int64_t limit);
+// What a reference copy of `node` would make: the nodes below it, and the bytes the copy takes
+// -- node's value and, for every node below it, its own memory, its name (held twice: as the
+// map key and as the name) and its value. The walk stops as soon as either figure passes its
+// limit, so a refusal costs no more than the budget it checks.
+struct CopyCost {
+    int64_t nodes = 0;
+    int64_t bytes = 0;
+};
+CopyCost MeasureCopy(const ScriptNode* node, int64_t nodeLimit, int64_t byteLimit);
 // Deep copies of other's children (in list order) pushed onto `out` in reverse, so popping
 // gives them in order.
 void CopyChildren(const ScriptNode& other, NodeStack& out);
@@ -63,6 +70,9 @@ void AdoptChildren(ScriptNode* target, NodeStack& copies);
 inline constexpr int32_t kMaxIncludeDepth = 16;  // included files nested inside each other
 inline constexpr int32_t kMaxNesting = 256;      // array(...)/object(...) values nested
 inline constexpr int64_t kCopyBudget = 1 << 20;  // nodes a parse may make by reference copies
+// Bytes a parse may spend on reference copies (see MeasureCopy): a node count alone lets a
+// short script copy one long value a million times, or fill a million nodes of 300 bytes each.
+inline constexpr int64_t kCopyByteBudget = int64_t(64) << 20;
 
 // The state of one parse, shared with the files it includes.
 struct ScriptContext {
@@ -76,7 +86,8 @@ struct ScriptContext {
     // the statement loop still holds ("using a.b; x = array(using, a = 1), 5;"), and such a
     // scope must stay valid memory. What is written below it then goes nowhere.
     NodeStack buried;
-    int64_t copyBudget = kCopyBudget;
+    int64_t copyBudget = kCopyBudget;          // nodes reference copies may still make
+    int64_t copyByteBudget = kCopyByteBudget;  // bytes they may still take
     int32_t includeDepth = 0;
     int32_t nesting = 0;
 

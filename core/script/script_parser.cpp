@@ -72,16 +72,18 @@ bool RunElements(ScriptNode* root, ScriptNode* target, const String& value, Sear
 bool AssignReference(ScriptNode* root, ScriptNode* target, const String& path,
                      ScriptContext& context) {
     const ScriptNode* source = FindOrCreateNode(root, path, nullptr);
-    const int64_t made = CountDescendants(source, context.copyBudget);
-    if (made > context.copyBudget) {
-        // Spent once here, the budget makes every later refusal cheap.
+    const CopyCost cost = MeasureCopy(source, context.copyBudget, context.copyByteBudget);
+    if (cost.nodes > context.copyBudget || cost.bytes > context.copyByteBudget) {
+        // With no nodes left, every later copy of a node with children is refused after one
+        // step of the walk; copies of a bare value still go on within the bytes left.
         context.copyBudget = 0;
         context.ResetChildren(target);
         target->kind = ScriptNode::kText;
         target->value = String();
         return false;
     }
-    context.copyBudget -= made;
+    context.copyBudget -= cost.nodes;
+    context.copyByteBudget -= cost.bytes;
     NodeStack copies;
     CopyChildren(*source, copies);
     const int32_t kind = source->kind;

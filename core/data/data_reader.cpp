@@ -154,8 +154,18 @@ BinaryDataReader::~BinaryDataReader() {
     }
 }
 
-DataNode* BinaryDataReader::MakeNode() {
+DataNode* BinaryDataReader::MakeNode(const String& name, const String& typeName, uint8_t flags,
+                                     int32_t arrayCount, int32_t offset, int32_t size) {
+    if (nodesLeft_ <= 0) return nullptr;
+    --nodesLeft_;
     DataNode* node = new DataNode;
+    node->nodeName_ = name;
+    node->typeName_ = typeName;
+    node->nodeFlags_ = flags;
+    node->arrayCount_ = arrayCount;
+    node->offset_ = offset;
+    node->size_ = size;
+    node->reader_ = this;
     node->nextMade_ = madeNodes_;
     madeNodes_ = node;
     return node;
@@ -167,6 +177,7 @@ DataNode* BinaryDataReader::OpenDataFile() {
     ClearTypes();
     fileEnd_ = stream()->Size();
     entriesLeft_ = fileEnd_ / kMinEntryBytes + 1;
+    nodesLeft_ = int64_t(kNodesPerFileByte) * fileEnd_;
     BoundedSource file(stream(), fileEnd_);
     int32_t fileSize = 0;  // not used: the stream knows its size
     String magic;
@@ -177,14 +188,8 @@ DataNode* BinaryDataReader::OpenDataFile() {
     int32_t rootSize = 0;
     if (!ReadTypeTable() || !file.Int(rootSize)) return nullptr;
 
-    DataNode* root = MakeNode();
-    root->nodeName_ = "_root";
-    root->typeName_ = "_roottype";
-    root->nodeFlags_ = kDataNodeCompound;
-    root->reader_ = this;
-    root->size_ = rootSize;
-    root->offset_ = stream()->Tell();
-    return root;
+    // The header alone takes more bytes than the root needs of the node bound.
+    return MakeNode("_root", "_roottype", kDataNodeCompound, 0, stream()->Tell(), rootSize);
 }
 
 bool BinaryDataReader::ReadTypeTable() {
@@ -344,14 +349,10 @@ bool BinaryDataReader::LoadOne(DataNode* node, int32_t flags, int32_t expandFlag
             if (!ok) break;
             DataNode* child = nodesByOffset_.ValueRef(offset);
             if (child == nullptr) {
-                child = MakeNode();
-                child->nodeName_ = name;
-                child->typeName_ = typeName;
-                child->arrayCount_ = arrayCount;
-                child->offset_ = offset;
-                child->size_ = size;
-                child->reader_ = this;
-                child->nodeFlags_ = entryFlags & ~kDataNodeLink;
+                child = MakeNode(name, typeName, entryFlags & ~kDataNodeLink, arrayCount, offset,
+                                 size);
+                ok = child != nullptr;  // the file's node bound is spent
+                if (!ok) break;
                 if (size != 0) nodesByOffset_.Insert(offset, child, 1);
             }
             if (entryFlags & kDataNodeLink) {

@@ -1,4 +1,5 @@
 #include "core/data/data_reader.h"
+#include "core/data/zwf_format.h"
 
 #include "core/files/mem_stream.h"
 
@@ -7,13 +8,9 @@
 
 namespace {
 
-constexpr char kMagic[] = "ZWF Binary 1.0";
-constexpr int32_t kMagicLength = 14;
-// The fewest bytes a directory entry, a type record and a member record can take (empty
-// texts, no array count): counts beyond what the rest of the source could hold are lies.
-constexpr int32_t kMinEntryBytes = 17;
-constexpr int32_t kMinTypeBytes = 8;
-constexpr int32_t kMinMemberBytes = 9;
+using zwf_format::kMinEntryBytes;
+using zwf_format::kMinMemberBytes;
+using zwf_format::kMinTypeBytes;
 
 // Reads from a stream whose bytes end at the absolute position `end`; every read and seek that
 // would pass the end is refused before anything is allocated or read. (DiskStream and
@@ -182,7 +179,8 @@ DataNode* BinaryDataReader::OpenDataFile() {
     int32_t fileSize = 0;  // not used: the stream knows its size
     String magic;
     if (!file.Int(fileSize) || !file.Text(magic)) return nullptr;
-    if (magic.length() != kMagicLength || std::memcmp(magic.data(), kMagic, kMagicLength) != 0) {
+    if (magic.length() != zwf_format::kMagicLength ||
+        std::memcmp(magic.data(), zwf_format::kMagic, zwf_format::kMagicLength) != 0) {
         return nullptr;
     }
     int32_t rootSize = 0;

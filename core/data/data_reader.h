@@ -1,7 +1,7 @@
 // Readers of the engine's hierarchical binary data files (".zwf" scenes, ".cam" camera paths,
 // magic "ZWF Binary 1.0"). A file is a header, an optional table of structured types and a
-// root compound block; compound blocks hold a directory of child entries, leaves raw bytes.
-// All integers are little-endian 32-bit; a text is an int byte count and that many bytes.
+// root compound block; compound blocks hold a directory of child entries, leaves raw bytes
+// (the layout is in core/data/zwf_format.h).
 //
 // Every count, offset and size read from a file is checked against the bytes that can hold it
 // before anything is allocated or read, so a truncated or damaged file makes a load answer

@@ -1,21 +1,15 @@
 // BinaryDataReader: structured types, their sizes and the expansion of leaves by type.
 
 #include "core/data/data_reader.h"
+#include "core/data/zwf_format.h"
 
 #include <cstdint>
 #include <cstring>
 
 namespace {
 
-bool SameText(const String& text, const char* literal, int32_t length) {
-    return text.length() == length && std::memcmp(text.data(), literal, size_t(length)) == 0;
-}
-
-// 4 for "int" and "real", 1 for "char" and "byte", 0 for any other name (case counts).
 int32_t BasicTypeSize(const String& name) {
-    if (SameText(name, "int", 3) || SameText(name, "real", 4)) return 4;
-    if (SameText(name, "char", 4) || SameText(name, "byte", 4)) return 1;
-    return 0;
+    return zwf_format::BasicTypeSize(name.data(), size_t(name.length()));
 }
 
 // Levels of parts below the expanded node. Each level can cost a node per byte of data, so

@@ -1,6 +1,6 @@
 #include "core/data/data_reader.h"
-#include "core/data/zwf_format.h"
 
+#include "core/data/zwf_format.h"
 #include "core/files/mem_stream.h"
 
 #include <cstdint>

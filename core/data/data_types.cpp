@@ -1,6 +1,7 @@
 // BinaryDataReader: structured types, their sizes and the expansion of leaves by type.
 
 #include "core/data/data_reader.h"
+
 #include "core/data/zwf_format.h"
 
 #include <cstdint>

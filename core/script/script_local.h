@@ -283,7 +283,6 @@ bool ForEachElement(const C* text, int32_t length, ScriptContext& context, Run r
     return ok;
 }
 
-
 // The first position of needle (ASCII) in text, or -1.
 template <typename C, typename P>
 int32_t FindText(const C* text, int32_t length, const P* needle, int32_t needleLength) {

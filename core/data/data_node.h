@@ -5,6 +5,7 @@
 #pragma once
 
 #include "core/containers/ordered_map.h"
+#include "core/data/zwf_format.h"
 #include "core/text/string.h"
 
 #include <cstdint>
@@ -15,9 +16,9 @@ class DataNode;
 // Node flags (nodeFlags). The entry flags of a file use the same bits; the link bit is never
 // kept in a node.
 enum DataNodeFlag : uint8_t {
-    kDataNodeArray = 0x01,
-    kDataNodeLink = 0x02,
-    kDataNodeCompound = 0x04,
+    kDataNodeArray = zwf_format::kEntryArray,
+    kDataNodeLink = zwf_format::kEntryLink,
+    kDataNodeCompound = zwf_format::kEntryCompound,
 };
 
 // Load flags of DataNode::Load / BinaryDataReader::LoadNode. 0 reads the whole tree straight

@@ -1,5 +1,6 @@
 #include "core/data/data_reader.h"
 
+#include "core/data/zwf_format.h"
 #include "core/files/mem_stream.h"
 
 #include <cstdint>
@@ -7,13 +8,9 @@
 
 namespace {
 
-constexpr char kMagic[] = "ZWF Binary 1.0";
-constexpr int32_t kMagicLength = 14;
-// The fewest bytes a directory entry, a type record and a member record can take (empty
-// texts, no array count): counts beyond what the rest of the source could hold are lies.
-constexpr int32_t kMinEntryBytes = 17;
-constexpr int32_t kMinTypeBytes = 8;
-constexpr int32_t kMinMemberBytes = 9;
+using zwf_format::kMinEntryBytes;
+using zwf_format::kMinMemberBytes;
+using zwf_format::kMinTypeBytes;
 
 // Reads from a stream whose bytes end at the absolute position `end`; every read and seek that
 // would pass the end is refused before anything is allocated or read. (DiskStream and
@@ -154,8 +151,18 @@ BinaryDataReader::~BinaryDataReader() {
     }
 }
 
-DataNode* BinaryDataReader::MakeNode() {
+DataNode* BinaryDataReader::MakeNode(const String& name, const String& typeName, uint8_t flags,
+                                     int32_t arrayCount, int32_t offset, int32_t size) {
+    if (nodesLeft_ <= 0) return nullptr;
+    --nodesLeft_;
     DataNode* node = new DataNode;
+    node->nodeName_ = name;
+    node->typeName_ = typeName;
+    node->nodeFlags_ = flags;
+    node->arrayCount_ = arrayCount;
+    node->offset_ = offset;
+    node->size_ = size;
+    node->reader_ = this;
     node->nextMade_ = madeNodes_;
     madeNodes_ = node;
     return node;
@@ -167,24 +174,20 @@ DataNode* BinaryDataReader::OpenDataFile() {
     ClearTypes();
     fileEnd_ = stream()->Size();
     entriesLeft_ = fileEnd_ / kMinEntryBytes + 1;
+    nodesLeft_ = int64_t(kNodesPerFileByte) * fileEnd_;
     BoundedSource file(stream(), fileEnd_);
     int32_t fileSize = 0;  // not used: the stream knows its size
     String magic;
     if (!file.Int(fileSize) || !file.Text(magic)) return nullptr;
-    if (magic.length() != kMagicLength || std::memcmp(magic.data(), kMagic, kMagicLength) != 0) {
+    if (magic.length() != zwf_format::kMagicLength ||
+        std::memcmp(magic.data(), zwf_format::kMagic, zwf_format::kMagicLength) != 0) {
         return nullptr;
     }
     int32_t rootSize = 0;
     if (!ReadTypeTable() || !file.Int(rootSize)) return nullptr;
 
-    DataNode* root = MakeNode();
-    root->nodeName_ = "_root";
-    root->typeName_ = "_roottype";
-    root->nodeFlags_ = kDataNodeCompound;
-    root->reader_ = this;
-    root->size_ = rootSize;
-    root->offset_ = stream()->Tell();
-    return root;
+    // The header alone takes more bytes than the root needs of the node bound.
+    return MakeNode("_root", "_roottype", kDataNodeCompound, 0, stream()->Tell(), rootSize);
 }
 
 bool BinaryDataReader::ReadTypeTable() {
@@ -344,14 +347,10 @@ bool BinaryDataReader::LoadOne(DataNode* node, int32_t flags, int32_t expandFlag
             if (!ok) break;
             DataNode* child = nodesByOffset_.ValueRef(offset);
             if (child == nullptr) {
-                child = MakeNode();
-                child->nodeName_ = name;
-                child->typeName_ = typeName;
-                child->arrayCount_ = arrayCount;
-                child->offset_ = offset;
-                child->size_ = size;
-                child->reader_ = this;
-                child->nodeFlags_ = entryFlags & ~kDataNodeLink;
+                child = MakeNode(name, typeName, entryFlags & ~kDataNodeLink, arrayCount, offset,
+                                 size);
+                ok = child != nullptr;  // the file's node bound is spent
+                if (!ok) break;
                 if (size != 0) nodesByOffset_.Insert(offset, child, 1);
             }
             if (entryFlags & kDataNodeLink) {

@@ -1,7 +1,7 @@
 // Readers of the engine's hierarchical binary data files (".zwf" scenes, ".cam" camera paths,
 // magic "ZWF Binary 1.0"). A file is a header, an optional table of structured types and a
-// root compound block; compound blocks hold a directory of child entries, leaves raw bytes.
-// All integers are little-endian 32-bit; a text is an int byte count and that many bytes.
+// root compound block; compound blocks hold a directory of child entries, leaves raw bytes
+// (the layout is in core/data/zwf_format.h).
 //
 // Every count, offset and size read from a file is checked against the bytes that can hold it
 // before anything is allocated or read, so a truncated or damaged file makes a load answer
@@ -70,6 +70,13 @@ struct DataType {
 // those borrowed from another block. Not thread-safe.
 class BinaryDataReader : public DataReader {
 public:
+    // The most nodes one file's loads and expansions make, per byte of the file, the root and
+    // directory entries included. Without it the parts of size 0 that expansion makes (members
+    // of empty or cyclic types, arrays of count 0) cost no data, so a file of a few kilobytes
+    // could ask for millions of nodes: as many as its type table has members times its data
+    // has elements. A reader without an open file makes no nodes.
+    static constexpr int32_t kNodesPerFileByte = 2;
+
     BinaryDataReader() = default;
     ~BinaryDataReader() override;
 
@@ -84,7 +91,8 @@ public:
     // that keeps the block has its size cut to match): the media's camera-path files give a
     // root size 4 bytes larger than the file holds. A directory must lie inside its node's
     // block, and one file's loads read no more directory entries than the file could hold
-    // with every entry stored once.
+    // with every entry stored once; a directory whose entries would need nodes past the
+    // file's node bound (kNodesPerFileByte) breaks off there.
     virtual bool LoadNode(DataNode* node, int32_t loadFlags, int32_t expandFlags);
     // Reads the type count and the type records at the stream's position into the type map
     // (a repeated name replaces the earlier type). False on a short read.
@@ -95,7 +103,9 @@ public:
     // type (skipped), a child whose size is 0 or reaches past the node's data (it gets size 0
     // and no data and is not expanded further), an array count below 0 or beyond what the
     // data holds (only the elements that fit are made), parts more than 256 levels below the
-    // node (left unexpanded), and any failure further down.
+    // node (left unexpanded), parts past the file's node bound (kNodesPerFileByte: a node
+    // keeps the parts made before it, and one that would get none stays a leaf), and any
+    // failure further down.
     virtual bool ExpandNode(DataNode* node, int32_t expandFlags);
 
     // "int" and "real" 4, "char" and "byte" 1, a structured type the sum of its members (a
@@ -109,7 +119,10 @@ protected:
     DataNode* OpenDataFile() override;
 
 private:
-    DataNode* MakeNode();
+    // Every node is made here: one of this reader, with these fields, counted against the
+    // file's node bound. Null when the bound is spent.
+    DataNode* MakeNode(const String& name, const String& typeName, uint8_t flags,
+                       int32_t arrayCount, int32_t offset, int32_t size);
     void ClearTypes();
     void ComputeTypeSizes();
     bool LoadOne(DataNode* node, int32_t flags, int32_t expandFlags);
@@ -135,5 +148,6 @@ private:
     RetiredBlock* retiredBlocks_ = nullptr;
     int32_t fileEnd_ = 0;            // the file's size, the end of every offset
     int32_t entriesLeft_ = 0;        // directory entries the rest of this file's loads may read
+    int64_t nodesLeft_ = 0;          // nodes the rest of this file's loads and expansions may make
     uint32_t loadPass_ = 0;          // counts LoadNode calls; marks the nodes each one visited
 };

@@ -2,28 +2,23 @@
 
 #include "core/data/data_reader.h"
 
+#include "core/data/zwf_format.h"
+
 #include <cstdint>
 #include <cstring>
 
 namespace {
 
-bool SameText(const String& text, const char* literal, int32_t length) {
-    return text.length() == length && std::memcmp(text.data(), literal, size_t(length)) == 0;
-}
-
-// 4 for "int" and "real", 1 for "char" and "byte", 0 for any other name (case counts).
 int32_t BasicTypeSize(const String& name) {
-    if (SameText(name, "int", 3) || SameText(name, "real", 4)) return 4;
-    if (SameText(name, "char", 4) || SameText(name, "byte", 4)) return 1;
-    return 0;
+    return zwf_format::BasicTypeSize(name.data(), size_t(name.length()));
 }
 
-// A member's share of its type's size: the element size, times the count for an array.
-// Negative when the count is negative.
 // Levels of parts below the expanded node. Each level can cost a node per byte of data, so
 // the levels a type table could nest (thousands) would let a small file ask for gigabytes.
 constexpr int32_t kMaxExpandDepth = 256;
 
+// A member's share of its type's size: the element size, times the count for an array.
+// Negative when the count is negative.
 int64_t MemberBytes(const DataMember& member, int64_t elementSize) {
     if (!member.isArray) return elementSize;
     return member.count < 0 ? -1 : elementSize * member.count;
@@ -133,23 +128,29 @@ bool BinaryDataReader::ExpandOne(PendingExpansion item, int32_t expandFlags,
     const DataType* type = basic > 0 ? nullptr : FindType(node->typeName_);
     if (basic == 0 && type == nullptr) return false;
 
+    // The file's node bound is spent: the node stays a leaf.
+    if (nodesLeft_ <= 0) return false;
     node->nodeFlags_ |= kDataNodeCompound;
     node->listed_ = true;
     bool ok = true;
     int64_t cursor = 0;  // the parts are cut from the data in order
-    // Makes one part of `bytes` bytes (invalid when negative) at the cursor.
+    // Makes one part of `bytes` bytes (invalid when not above 0) at the cursor. False once the
+    // file's node bound is spent: the node keeps the parts made so far.
     auto cut = [&](const String& name, const String& typeName, uint8_t flags, int32_t count,
                    int64_t bytes) {
-        DataNode* child = MakeNode();
-        child->nodeName_ = name;
-        child->typeName_ = typeName;
-        child->nodeFlags_ = flags;
-        child->arrayCount_ = count;
-        child->reader_ = this;
+        const bool fits = bytes > 0 && node->data_ != nullptr && cursor + bytes <= node->size_;
+        DataNode* child =
+            MakeNode(name, typeName, flags, count,
+                     fits ? static_cast<int32_t>(node->offset_ + cursor) : 0,
+                     fits ? static_cast<int32_t>(bytes) : 0);
+        if (child == nullptr) {
+            ok = false;
+            return false;
+        }
         child->parent_ = node;
         child->inMemory_ = true;
         child->listed_ = true;
-        if (bytes <= 0 || node->data_ == nullptr || cursor + bytes > node->size_) {
+        if (!fits) {
             ok = false;  // size 0, no data
         } else {
             const bool borrow = (expandFlags & kExpandBorrow) != 0;
@@ -161,8 +162,6 @@ bool BinaryDataReader::ExpandOne(PendingExpansion item, int32_t expandFlags,
             }
             child->data_ = data;
             child->dataBorrowed_ = borrow;
-            child->size_ = static_cast<int32_t>(bytes);
-            child->offset_ = static_cast<int32_t>(node->offset_ + cursor);
             if (!(expandFlags & kExpandOneLevel)) {
                 if (item.depth + 1 >= kMaxExpandDepth) {
                     ok = false;  // left unexpanded
@@ -174,6 +173,7 @@ bool BinaryDataReader::ExpandOne(PendingExpansion item, int32_t expandFlags,
         }
         if (bytes > 0) cursor += bytes;
         node->AddChild(child, false);
+        return true;
     };
 
     if (isArray) {
@@ -187,7 +187,7 @@ bool BinaryDataReader::ExpandOne(PendingExpansion item, int32_t expandFlags,
             count = count < 0 ? 0 : fit;
         }
         for (int32_t i = 0; i < count; ++i) {
-            cut(String(i, 10), node->typeName_, 0, 0, elementSize);
+            if (!cut(String(i, 10), node->typeName_, 0, 0, elementSize)) break;
         }
         return ok;
     }
@@ -203,8 +203,10 @@ bool BinaryDataReader::ExpandOne(PendingExpansion item, int32_t expandFlags,
         }
         const int64_t elementSize = memberBasic > 0 ? memberBasic : TypeSize(description.typeName);
         const int64_t bytes = MemberBytes(description, elementSize);
-        cut(member->key, description.typeName, description.isArray ? kDataNodeArray : 0,
-            description.isArray ? description.count : 0, bytes > INT32_MAX ? -1 : bytes);
+        if (!cut(member->key, description.typeName, description.isArray ? kDataNodeArray : 0,
+                 description.isArray ? description.count : 0, bytes > INT32_MAX ? -1 : bytes)) {
+            break;
+        }
     }
     return ok;
 }

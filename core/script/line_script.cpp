@@ -16,99 +16,18 @@ String NarrowSlice(const char16_t* text, int32_t length) {
     return String(WideString(text, length, true));
 }
 
-int32_t FindUnit(const WideString& text, char16_t unit) {
-    for (int32_t i = 0; i < text.length(); ++i) {
-        if (text.data()[i] == unit) return i;
-    }
-    return -1;
-}
-
-// The index of the first occurrence of needle (ASCII) in text, or -1.
-int32_t FindText(const char16_t* text, int32_t length, const char* needle, int32_t needleLength) {
-    for (int32_t i = 0; i + needleLength <= length; ++i) {
-        if (StartsWith(text + i, length - i, needle, needleLength)) return i;
-    }
-    return -1;
-}
-
-bool ExecuteLine(ScriptNode* root, const WideString& statement, ScriptNode*& scope,
-                 SearchPaths* paths, ScriptContext& context);
-
-// Runs the elements of an array(...)/object(...) value as line statements with target as
-// scope. An empty element answers false and appends nothing.
-bool RunLineElements(ScriptNode* root, ScriptNode* target, const WideString& value,
-                     SearchPaths* paths, ScriptContext& context) {
-    const int32_t open = FindUnit(value, u'(');
-    if (open < 0) return true;
-    const WideString inner = TrimWide(value.Mid(open + 1, value.length() - 2));
-    ScriptNode* scope = target;
-    return ForEachElement(inner.Text(), inner.length(), context,
-                          [&](const char16_t* element, int32_t n) {
-                              return ExecuteLine(root, WideSlice(element, n), scope, paths,
-                                                 context);
-                          });
-}
+// Wide text, stored narrow with encoding 1; no references, and an empty statement fails.
+struct LineDialect {
+    using Unit = char16_t;
+    static constexpr bool kEmptyFails = true;
+    static constexpr bool kReferences = false;
+    static String Narrow(const char16_t* text, int32_t length) { return NarrowSlice(text, length); }
+};
 
 bool ExecuteLine(ScriptNode* root, const WideString& statement, ScriptNode*& scope,
                  SearchPaths* paths, ScriptContext& context) {
-    const WideString s = TrimWide(statement);
-    const char16_t* text = s.Text();
-    const int32_t length = s.length();
-    if (length == 0) return false;
-    if (StartsWith(text, length, "using", 5)) {
-        const WideString path = TrimWide(s.Mid(5, -1));
-        if (path.length() == 0) {
-            scope = nullptr;
-        } else {
-            scope = FindOrCreateNodeWide(root, path, nullptr);
-            scope->kind = ScriptNode::kObject;
-        }
-        return true;
-    }
-    if (StartsWith(text, length, "include", 7)) {
-        const WideString inner = TrimWide(s.Mid(FindUnit(s, u'(') + 1, FindUnit(s, u')') - 1));
-        const String fileName(UnquoteWide(ExtractGroupWide(inner, u'"', u'"'), u'"', u'"'));
-        // The included file is written in the free-form dialect.
-        if (Stream* stream = OpenIncludeStream(fileName, paths)) {
-            return ParseIncluded(stream, root, paths, context);
-        }
-    }
-
-    int32_t op = FindText(text, length, "=>", 2);
-    int32_t opLength = 2;
-    if (op < 0 || TokenLength(text, length, "=>", 2) != op) {
-        op = FindUnit(s, u'=');
-        opLength = 1;
-        if (op >= 0 && TokenLength(text, length, "=", 1) != op) op = -1;
-    }
-    WideString key;
-    WideString value;
-    if (op >= 0) {
-        key = WideSlice(text, op);
-        value = WideSlice(text + op + opLength, length - op - opLength);
-    } else {
-        if (scope == nullptr) return true;
-        key = WideString(NextAutoKey(scope));
-        value = s;
-    }
-    ScriptNode* target = FindOrCreateNodeWide(root, key, scope);
-    context.ResetChildren(target);
-    const WideString v = TrimWide(value);
-    const char16_t* vText = v.Text();
-    const int32_t vLength = v.length();
-    const bool isArray = StartsWith(vText, vLength, "array", 5);
-    if (isArray || StartsWith(vText, vLength, "object", 6)) {
-        // The value text is left as it was.
-        target->kind = isArray ? ScriptNode::kArray : ScriptNode::kObject;
-        return RunLineElements(root, target, v, paths, context);
-    }
-    if (vLength > 0 && (vText[0] == u'"' || vText[0] == u'\'')) {
-        target->value = String(UnquoteWide(v, vText[0], vText[0]));
-    } else {
-        target->value = String(v);
-    }
-    target->kind = ScriptNode::kText;
-    return true;
+    return ExecuteUnits<LineDialect>(root, statement.Text(), statement.length(), scope, paths,
+                                     context);
 }
 
 }  // namespace

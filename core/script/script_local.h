@@ -1,6 +1,6 @@
 // What the script node and both dialects share and nobody else needs: a growable stack of node
-// pointers, the state of one parse, and the text scanning rules written once for bytes and for
-// 16-bit units.
+// pointers, the state of one parse, and the text scanning rules and the statement executor,
+// each written once for bytes and for 16-bit units.
 #pragma once
 
 #include "core/script/script_node.h"
@@ -51,8 +51,15 @@ void TakeChildren(ScriptNode* node, NodeStack& out);
 // Deletes every node on `nodes` and all below them. A node equal to *watch is among them:
 // *watch becomes null, so a caller's scope never points at freed memory.
 void FreeNodes(NodeStack& nodes, ScriptNode** watch);
-// The number of nodes below `node`, counted up to limit + 1 at most.
-int64_t CountDescendants(const ScriptNode* node, int64_t limit);
+// What a reference copy of `node` would make: the nodes below it, and the bytes the copy takes
+// -- node's value and, for every node below it, its own memory, its name (held twice: as the
+// map key and as the name) and its value. The walk stops as soon as either figure passes its
+// limit, so a refusal costs no more than the budget it checks.
+struct CopyCost {
+    int64_t nodes = 0;
+    int64_t bytes = 0;
+};
+CopyCost MeasureCopy(const ScriptNode* node, int64_t nodeLimit, int64_t byteLimit);
 // Deep copies of other's children (in list order) pushed onto `out` in reverse, so popping
 // gives them in order.
 void CopyChildren(const ScriptNode& other, NodeStack& out);
@@ -63,6 +70,9 @@ void AdoptChildren(ScriptNode* target, NodeStack& copies);
 inline constexpr int32_t kMaxIncludeDepth = 16;  // included files nested inside each other
 inline constexpr int32_t kMaxNesting = 256;      // array(...)/object(...) values nested
 inline constexpr int64_t kCopyBudget = 1 << 20;  // nodes a parse may make by reference copies
+// Bytes a parse may spend on reference copies (see MeasureCopy): a node count alone lets a
+// short script copy one long value a million times, or fill a million nodes of 300 bytes each.
+inline constexpr int64_t kCopyByteBudget = int64_t(64) << 20;
 
 // The state of one parse, shared with the files it includes.
 struct ScriptContext {
@@ -76,7 +86,8 @@ struct ScriptContext {
     // the statement loop still holds ("using a.b; x = array(using, a = 1), 5;"), and such a
     // scope must stay valid memory. What is written below it then goes nowhere.
     NodeStack buried;
-    int64_t copyBudget = kCopyBudget;
+    int64_t copyBudget = kCopyBudget;          // nodes reference copies may still make
+    int64_t copyByteBudget = kCopyByteBudget;  // bytes they may still take
     int32_t includeDepth = 0;
     int32_t nesting = 0;
 
@@ -270,6 +281,173 @@ bool ForEachElement(const C* text, int32_t length, ScriptContext& context, Run r
     }
     --context.nesting;
     return ok;
+}
+
+// The first position of needle (ASCII) in text, or -1.
+template <typename C, typename P>
+int32_t FindText(const C* text, int32_t length, const P* needle, int32_t needleLength) {
+    for (int32_t i = 0; i + needleLength <= length; ++i) {
+        if (StartsWith(text + i, length - i, needle, needleLength)) return i;
+    }
+    return -1;
+}
+
+// [from, to) of the units first..last (inclusive) of a text of `length` units, with the
+// clamping of String::Mid: last -1 means the end, and a range that is empty after clamping
+// gives from == to.
+inline void MidRange(int32_t length, int32_t first, int32_t last, int32_t& from, int32_t& to) {
+    from = to = 0;
+    if (length == 0 || first > length - 1) return;
+    if (last == -1 || last > length - 1) last = length - 1;
+    if (last < first) return;
+    if (first < 0) first = 0;
+    if (last < first) return;
+    from = first;
+    to = last + 1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The statement executor of both dialects. They differ only where a Dialect says so:
+//
+//   using Unit;                        char (free-form) or char16_t (line dialect)
+//   static constexpr bool kEmptyFails; an empty statement answers false instead of being run
+//   static constexpr bool kReferences; a value that is not array(...), object(...), quoted
+//                                      text or a number is a reference (see AssignValue)
+//   static String Narrow(const Unit* text, int32_t length);
+//                                      the text as stored in the tree (names, values, files)
+//   and, with kReferences:
+//   static bool IsNumber(const Unit* text, int32_t length);
+//   static bool AssignReference(ScriptNode* root, ScriptNode* target, const Unit* path,
+//                               int32_t length, ScriptContext& context);
+//
+// Statements are ranges of the caller's text, which must stay unchanged while they run; the
+// tree never points into it.
+
+template <typename Dialect>
+bool ExecuteUnits(ScriptNode* root, const typename Dialect::Unit* text, int32_t length,
+                  ScriptNode*& scope, SearchPaths* paths, ScriptContext& context);
+
+// Runs the elements of an array(...)/object(...) value -- from after its first '(' up to, not
+// including, its last unit -- as statements with target as their scope.
+template <typename Dialect>
+bool RunElements(ScriptNode* root, ScriptNode* target, const typename Dialect::Unit* value,
+                 int32_t length, SearchPaths* paths, ScriptContext& context) {
+    using C = typename Dialect::Unit;
+    const int32_t open = FindText(value, length, "(", 1);
+    if (open < 0) return true;
+    int32_t first = 0;
+    int32_t last = 0;
+    MidRange(length, open + 1, length - 2, first, last);
+    TrimRange(value, first, last);
+    ScriptNode* scope = target;
+    return ForEachElement(value + first, last - first, context,
+                          [&](const C* element, int32_t n) {
+                              return ExecuteUnits<Dialect>(root, element, n, scope, paths,
+                                                           context);
+                          });
+}
+
+// Gives target the (trimmed) value.
+template <typename Dialect>
+bool AssignValue(ScriptNode* root, ScriptNode* target, const typename Dialect::Unit* value,
+                 int32_t length, SearchPaths* paths, ScriptContext& context) {
+    using C = typename Dialect::Unit;
+    const bool isArray = StartsWith(value, length, "array", 5);
+    const bool isObject = !isArray && StartsWith(value, length, "object", 6);
+    const bool quoted = length > 0 && (value[0] == C('"') || value[0] == C('\''));
+    if constexpr (Dialect::kReferences) {
+        if (length > 0 && !isArray && !isObject && !quoted &&
+            !Dialect::IsNumber(value, length)) {
+            // The copy is taken before target changes: the source may lie below it.
+            return Dialect::AssignReference(root, target, value, length, context);
+        }
+    }
+    context.ResetChildren(target);
+    if (isArray || isObject) {
+        // The value text is left as it was.
+        target->kind = isArray ? ScriptNode::kArray : ScriptNode::kObject;
+        return RunElements<Dialect>(root, target, value, length, paths, context);
+    }
+    int32_t count = 0;
+    if (quoted && UnquotedLength(value, length, value[0], value[0], count)) {
+        target->value = Dialect::Narrow(value + 1, count);
+    } else {
+        target->value = Dialect::Narrow(value, length);
+    }
+    target->kind = ScriptNode::kText;
+    return true;
+}
+
+// One statement: "using", "include", an assignment by "=>" or "=", or a bare value appended
+// to the scope under the next free number.
+template <typename Dialect>
+bool ExecuteUnits(ScriptNode* root, const typename Dialect::Unit* text, int32_t length,
+                  ScriptNode*& scope, SearchPaths* paths, ScriptContext& context) {
+    using C = typename Dialect::Unit;
+    int32_t first = 0;
+    int32_t last = length;
+    TrimRange(text, first, last);
+    const C* s = text + first;
+    const int32_t n = last - first;
+    if (Dialect::kEmptyFails && n == 0) return false;
+
+    if (StartsWith(s, n, "using", 5)) {
+        int32_t from = 5;
+        int32_t to = n;
+        TrimRange(s, from, to);
+        if (from == to) {
+            scope = nullptr;
+        } else {
+            scope = FindOrCreatePath(root, s + from, to - from, nullptr, Dialect::Narrow);
+            scope->kind = ScriptNode::kObject;
+        }
+        return true;
+    }
+    if (StartsWith(s, n, "include", 7)) {
+        // The file name: the quoted group at the start of what lies between the first '(' and
+        // the first ')'. A file that does not open leaves an ordinary statement.
+        int32_t from = 0;
+        int32_t to = 0;
+        MidRange(n, FindText(s, n, "(", 1) + 1, FindText(s, n, ")", 1) - 1, from, to);
+        TrimRange(s, from, to);
+        int32_t nameAt = from;
+        int32_t nameLength = GroupLength(s + from, to - from, C('"'), C('"'));
+        int32_t count = 0;
+        if (UnquotedLength(s + from, nameLength, C('"'), C('"'), count)) {
+            nameAt = from + 1;
+            nameLength = count;
+        }
+        if (Stream* stream = OpenIncludeStream(Dialect::Narrow(s + nameAt, nameLength), paths)) {
+            return ParseIncluded(stream, root, paths, context);
+        }
+    }
+
+    // The operator: the first "=>" when it lies outside groups, else the first "=" under the
+    // same test. Only the first occurrence of each is tried.
+    int32_t op = FindText(s, n, "=>", 2);
+    int32_t opLength = 2;
+    if (op < 0 || TokenLength(s, n, "=>", 2) != op) {
+        op = FindText(s, n, "=", 1);
+        opLength = 1;
+        if (op >= 0 && TokenLength(s, n, "=", 1) != op) op = -1;
+    }
+    ScriptNode* target = nullptr;
+    int32_t valueFrom = 0;
+    int32_t valueTo = n;
+    if (op >= 0) {
+        target = FindOrCreatePath(root, s, op, scope, Dialect::Narrow);
+        valueFrom = op + opLength;
+    } else {
+        if (scope == nullptr) return true;
+        // A fresh decimal name: no path to walk, and no child of that name yet.
+        const String key = NextAutoKey(scope);
+        target = new ScriptNode;
+        target->name = key;
+        scope->AddChild(key, target);
+    }
+    TrimRange(s, valueFrom, valueTo);
+    return AssignValue<Dialect>(root, target, s + valueFrom, valueTo - valueFrom, paths,
+                                context);
 }
 
 }  // namespace script_detail

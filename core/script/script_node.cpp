@@ -23,20 +23,25 @@ void FreeNodes(NodeStack& nodes, ScriptNode** watch) {
     }
 }
 
-int64_t CountDescendants(const ScriptNode* node, int64_t limit) {
+CopyCost MeasureCopy(const ScriptNode* node, int64_t nodeLimit, int64_t byteLimit) {
+    // A copied node's own memory besides its texts: the node and its entry in the parent's map.
+    constexpr int64_t kNodeBytes = sizeof(ScriptNode) + sizeof(ScriptNode::Node);
+    CopyCost cost;
+    cost.bytes = node->value.length();  // the target takes the value; the target itself exists
     PtrStack<const ScriptNode> work;
     work.Push(node);
-    int64_t count = 0;
-    while (!work.Empty() && count <= limit) {
+    while (!work.Empty() && cost.nodes <= nodeLimit && cost.bytes <= byteLimit) {
         const ScriptNode* n = work.Pop();
         const ScriptNode::Node* entry = n->first();
         for (int32_t i = 0; i < n->count(); ++i) {
-            ++count;
-            work.Push(entry->value);
+            const ScriptNode* child = entry->value;
+            ++cost.nodes;
+            cost.bytes += kNodeBytes + 2 * int64_t(child->name.length()) + child->value.length();
+            work.Push(child);
             entry = entry->next;
         }
     }
-    return count;
+    return cost;
 }
 
 namespace {

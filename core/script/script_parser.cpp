@@ -50,120 +50,52 @@ private:
 
 String Slice(const char* text, int32_t length) { return String(text, length, true); }
 
-bool Execute(ScriptNode* root, const String& statement, ScriptNode*& scope, SearchPaths* paths,
-             ScriptContext& context);
+// Bytes as they are; values that are neither groups, quoted texts nor numbers are references.
+struct FreeFormDialect {
+    using Unit = char;
+    static constexpr bool kEmptyFails = false;
+    static constexpr bool kReferences = true;
 
-// Runs the elements of an array(...)/object(...) value as statements with target as scope.
-bool RunElements(ScriptNode* root, ScriptNode* target, const String& value, SearchPaths* paths,
-                 ScriptContext& context) {
-    const int32_t open = value.Find(String("("), 0);
-    if (open < 0) return true;
-    // From after the first '(' up to, not including, the last byte (the closing parenthesis).
-    const String inner = Trim(value.Mid(open + 1, value.length() - 2));
-    ScriptNode* scope = target;
-    return ForEachElement(inner.Text(), inner.length(), context,
-                          [&](const char* element, int32_t n) {
-                              return Execute(root, Slice(element, n), scope, paths, context);
-                          });
-}
+    static String Narrow(const char* text, int32_t length) { return Slice(text, length); }
+    static bool IsNumber(const char* text, int32_t length) {
+        return ::IsNumber(Slice(text, length));
+    }
 
-// The reference value: target becomes a copy of the node at path (from the root, made when
-// missing) as it stood before this assignment, within the parse's copy budget.
-bool AssignReference(ScriptNode* root, ScriptNode* target, const String& path,
-                     ScriptContext& context) {
-    const ScriptNode* source = FindOrCreateNode(root, path, nullptr);
-    const int64_t made = CountDescendants(source, context.copyBudget);
-    if (made > context.copyBudget) {
-        // Spent once here, the budget makes every later refusal cheap.
-        context.copyBudget = 0;
+    // Target becomes a copy of the node at path (from the root, made when missing) as it
+    // stood before this assignment, within the parse's copy budgets.
+    static bool AssignReference(ScriptNode* root, ScriptNode* target, const char* path,
+                                int32_t length, ScriptContext& context) {
+        const ScriptNode* source = FindOrCreatePath(root, path, length, nullptr, Slice);
+        const CopyCost cost = MeasureCopy(source, context.copyBudget, context.copyByteBudget);
+        if (cost.nodes > context.copyBudget || cost.bytes > context.copyByteBudget) {
+            // With no nodes left, every later copy of a node with children is refused after
+            // one step of the walk; copies of a bare value still go on within the bytes left.
+            context.copyBudget = 0;
+            context.ResetChildren(target);
+            target->kind = ScriptNode::kText;
+            target->value = String();
+            return false;
+        }
+        context.copyBudget -= cost.nodes;
+        context.copyByteBudget -= cost.bytes;
+        NodeStack copies;
+        CopyChildren(*source, copies);
+        const int32_t kind = source->kind;
+        const int32_t nextIndex = source->nextIndex;
+        const String value = source->value;
         context.ResetChildren(target);
-        target->kind = ScriptNode::kText;
-        target->value = String();
-        return false;
-    }
-    context.copyBudget -= made;
-    NodeStack copies;
-    CopyChildren(*source, copies);
-    const int32_t kind = source->kind;
-    const int32_t nextIndex = source->nextIndex;
-    const String value = source->value;
-    context.ResetChildren(target);
-    AdoptChildren(target, copies);
-    target->kind = kind;
-    target->nextIndex = nextIndex;
-    target->value = value;
-    return true;
-}
-
-// Gives target the trimmed value text.
-bool AssignValue(ScriptNode* root, ScriptNode* target, const String& value, SearchPaths* paths,
-                 ScriptContext& context) {
-    const char* text = value.Text();
-    const int32_t length = value.length();
-    const bool isArray = StartsWith(text, length, "array", 5);
-    const bool isObject = StartsWith(text, length, "object", 6);
-    if (length > 0 && !isArray && !isObject && text[0] != '"' &&
-        text[0] != '\'' && !IsNumber(value)) {
-        return AssignReference(root, target, value, context);
-    }
-    context.ResetChildren(target);
-    if (length == 0) {
-        target->value = String();
-        target->kind = ScriptNode::kText;
+        AdoptChildren(target, copies);
+        target->kind = kind;
+        target->nextIndex = nextIndex;
+        target->value = value;
         return true;
     }
-    if (isArray || isObject) {
-        // The value text is left as it was.
-        target->kind = isArray ? ScriptNode::kArray : ScriptNode::kObject;
-        return RunElements(root, target, value, paths, context);
-    }
-    target->value = text[0] == '"' || text[0] == '\'' ? Unquote(value, text[0], text[0]) : value;
-    target->kind = ScriptNode::kText;
-    return true;
-}
+};
 
 bool Execute(ScriptNode* root, const String& statement, ScriptNode*& scope, SearchPaths* paths,
              ScriptContext& context) {
-    const String s = Trim(statement);
-    const char* text = s.Text();
-    const int32_t length = s.length();
-    if (StartsWith(text, length, "using", 5)) {
-        const String path = Trim(s.Mid(5, -1));
-        if (path.length() == 0) {
-            scope = nullptr;
-        } else {
-            scope = FindOrCreateNode(root, path, nullptr);
-            scope->kind = ScriptNode::kObject;
-        }
-        return true;
-    }
-    if (StartsWith(text, length, "include", 7)) {
-        const String inner = Trim(s.Mid(s.Find(String("("), 0) + 1, s.Find(String(")"), 0) - 1));
-        const String fileName = Unquote(ExtractGroup(inner, '"', '"'), '"', '"');
-        if (Stream* stream = OpenIncludeStream(fileName, paths)) {
-            return ParseIncluded(stream, root, paths, context);
-        }
-    }
-
-    int32_t op = s.Find(String("=>"), 0);
-    int32_t opLength = 2;
-    if (op < 0 || TokenLength(text, length, "=>", 2) != op) {
-        op = s.Find(String("="), 0);
-        opLength = 1;
-        if (op >= 0 && TokenLength(text, length, "=", 1) != op) op = -1;
-    }
-    String key;
-    String value;
-    if (op >= 0) {
-        key = Slice(text, op);
-        value = Slice(text + op + opLength, length - op - opLength);
-    } else {
-        if (scope == nullptr) return true;
-        key = NextAutoKey(scope);
-        value = s;
-    }
-    ScriptNode* target = FindOrCreateNode(root, key, scope);
-    return AssignValue(root, target, Trim(value), paths, context);
+    return ExecuteUnits<FreeFormDialect>(root, statement.Text(), statement.length(), scope, paths,
+                                         context);
 }
 
 }  // namespace

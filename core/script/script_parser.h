@@ -24,8 +24,10 @@ class Stream;
 // and after keep their effect. The stream is not deleted.
 // Bounds: includes nest at most 16 deep (a deeper include is not parsed and answers false);
 // array(...)/object(...) values nest at most 256 deep (deeper elements are not run, false);
-// reference copies may make at most 1 << 20 nodes per parse, includes counted (a copy beyond
-// that is not made: its target is left empty, kind 0, and the parse answers false).
+// reference copies may make at most 1 << 20 nodes and take at most 64 MB per parse (the
+// copied nodes themselves, their names and their values), includes counted: a copy beyond
+// either is not made, its target is left empty, kind 0, and the parse answers false; after
+// such a refusal only copies of nodes without children are made.
 // An empty statement (";;") is skipped; only the end of the text ends the parse.
 bool ParseScript(Stream* stream, ScriptNode* root, SearchPaths* paths);
 

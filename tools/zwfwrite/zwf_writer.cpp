@@ -31,13 +31,7 @@ void PutString(Bytes* b, std::string_view s) {
     b->insert(b->end(), s.begin(), s.end());
 }
 
-int64_t BasicSize(std::string_view type) {
-    if (type == "int" || type == "real") return 4;
-    if (type == "char" || type == "byte") return 1;
-    return 0;
-}
-
-int64_t StringSize(const std::string& s) { return 4 + int64_t(s.size()); }
+int64_t BasicSize(std::string_view type) { return zwf_format::BasicTypeSize(type.data(), type.size()); }
 
 }  // namespace
 
@@ -286,7 +280,7 @@ public:
                 const Item& kid = items_[k];
                 if (kid.node->isLink()) continue;
                 if (kid.size == 0) {
-                    offsets[k] = offsets[i] + 4;
+                    offsets[k] = offsets[i] + zwf_format::kChildCountAt;
                 } else {
                     offsets[k] = cursor;
                     cursor += kid.size;
@@ -377,7 +371,7 @@ private:
             const Node& n = *it.node;
             if (!n.isLink()) {
                 if (n.isCompound()) {
-                    it.dirSize = 8 + entries[i];
+                    it.dirSize = zwf_format::kDirectoryHeaderBytes + entries[i];
                     it.size = it.dirSize + blocks[i];
                 } else {
                     it.size = int64_t(n.data().size());
@@ -386,8 +380,8 @@ private:
             }
             if (it.parent == kNone) continue;
             const Node& shown = *items_[n.isLink() ? it.target : i].node;
-            entries[it.parent] += StringSize(n.name()) + StringSize(shown.typeName()) + 1 +
-                                  (shown.isArray() ? 4 : 0) + 8;
+            entries[it.parent] += zwf_format::EntryBytes(int64_t(n.name().size()),
+                                                         int64_t(shown.typeName().size()), shown.isArray());
             if (!n.isLink()) blocks[it.parent] += it.size;
         }
     }

@@ -2,12 +2,10 @@
 // scene files (".zwf") and camera-path files (".cam") the saver loads. Media tools build a tree
 // of `Node` values in code and hand it to `Write`.
 //
-// Layout written (all integers 32-bit little-endian, strings as a byte count then the bytes):
-//   file size, magic, the type table, the root size, then the root block.
-//   A compound block is its directory (directory size, child count, one entry per child)
-//   followed by its children's blocks in entry order, each child's block holding its own
-//   subtree (depth first). So a compound's size spans its whole subtree, which lets a reader
-//   take a child's block out of its parent's block in memory.
+// The records are those of core/data/zwf_format.h. How this writer lays them out:
+//   A compound block is its directory followed by its children's blocks in entry order, each
+//   child's block holding its own subtree (depth first). So a compound's size spans its whole
+//   subtree, which lets a reader take a child's block out of its parent's block in memory.
 //   A leaf block is its bytes. A link entry has no block: it repeats the target's type, flags,
 //   array count, offset and size with the link bit (2) added, and readers share one node.
 //   An empty leaf has no bytes; its entry points at its parent's child-count field (parent
@@ -17,6 +15,8 @@
 
 #pragma once
 
+#include "core/data/zwf_format.h"
+
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -25,12 +25,12 @@
 
 namespace rh::zwf {
 
-inline constexpr char kMagic[] = "ZWF Binary 1.0";
+using zwf_format::kMagic;
 
 // Entry flag bits.
-inline constexpr uint8_t kFlagArray = 1;
-inline constexpr uint8_t kFlagLink = 2;
-inline constexpr uint8_t kFlagCompound = 4;
+inline constexpr uint8_t kFlagArray = zwf_format::kEntryArray;
+inline constexpr uint8_t kFlagLink = zwf_format::kEntryLink;
+inline constexpr uint8_t kFlagCompound = zwf_format::kEntryCompound;
 
 using Bytes = std::vector<uint8_t>;
 

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 using script_test::Dump;
 using script_test::Parse;
@@ -270,9 +271,54 @@ TEST(ScriptReferences, DoublingCopiesStopAtTheBudget) {
     int64_t depth = 0;
     script_test::Measure(root, count, depth);
     EXPECT_LT(count, 4 << 20);
-    // Statements after the refusal still run; a copy of a childless node costs nothing.
+    // Statements after the refusal still run; a copy of a childless node is still made.
     EXPECT_EQ(Str(root.Child("z")->value), "2");
     EXPECT_EQ(Str(root.Child("w")->value), "2");
+}
+
+// The node budget alone does not bound memory: these scripts stay within it (or near it) while
+// each copied node is large. Copies are charged by their bytes too and refused past 64 MB.
+int64_t ValueBytes(const ScriptNode& node) {
+    int64_t bytes = 0;
+    std::vector<const ScriptNode*> work{&node};
+    while (!work.empty()) {
+        const ScriptNode* at = work.back();
+        work.pop_back();
+        bytes += at->value.length();
+        const ScriptNode::Node* entry = at->first();
+        for (int32_t i = 0; i < at->count(); ++i, entry = entry->next) work.push_back(entry->value);
+    }
+    return bytes;
+}
+
+TEST(ScriptReferences, CopiesOfALongValueStopAtTheByteBudget) {
+    // 16 + 256 + 4096 + 65536 copies of a 2000-byte value: under the node budget, but 140 MB.
+    std::string script = "l0 = \"" + std::string(2000, 'v') + "\";";
+    for (int level = 1; level <= 4; ++level) {
+        script += " l" + std::to_string(level) + " = array(";
+        for (int i = 0; i < 16; ++i) script += (i > 0 ? ", l" : "l") + std::to_string(level - 1);
+        script += ");";
+    }
+    script += " z = 2; w = z;";
+    ScriptNode root;
+    EXPECT_FALSE(Parse(script, root));
+    EXPECT_LT(ValueBytes(root), int64_t(64) << 20);
+    EXPECT_EQ(Str(root.Child("w")->value), "2");
+}
+
+TEST(ScriptReferences, CopiesOfManySmallNodesStopAtTheByteBudget) {
+    // Each "a;" appends a copy of a to a itself, doubling it; the node budget would allow a
+    // million nodes (over 300 MB). The bytes refuse the copies once the nodes they make,
+    // each at least a ScriptNode in size, reach 64 MB.
+    std::string script = "using a;";
+    while (script.size() < 256) script += " a;";
+    ScriptNode root;
+    EXPECT_FALSE(Parse(script, root));
+    int64_t count = 0;
+    int64_t depth = 0;
+    script_test::Measure(root, count, depth);
+    EXPECT_GT(count, 1000);
+    EXPECT_LT(count, (int64_t(64) << 20) / int64_t(sizeof(ScriptNode)));
 }
 
 // ---------------------------------------------------------------------------------------------

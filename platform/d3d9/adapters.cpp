@@ -58,8 +58,10 @@ GlLimits RunProbe() {
         limits.version = GlText(GL_VERSION);
         int glMajor = 0;
         int glMinor = 0;
+        // The back buffer is a framebuffer object: GL 3.0 or ARB_framebuffer_object.
         limits.usable = std::sscanf(limits.version.c_str(), "%d.%d", &glMajor, &glMinor) == 2 &&
-                        (glMajor > 2 || (glMajor == 2 && glMinor >= 1));
+                        (glMajor > 2 || (glMajor == 2 && glMinor >= 1)) &&
+                        (glMajor >= 3 || HasExtension("GL_ARB_framebuffer_object"));
         gl.GetIntegerv(GL_MAX_TEXTURE_SIZE, &limits.maxTextureSize);
         gl.GetIntegerv(kMax3dTextureSize, &limits.max3dTextureSize);
         gl.GetIntegerv(kMaxTextureUnits, &limits.maxTextureUnits);
@@ -106,6 +108,8 @@ std::vector<Adapter> ReadAdapters(const GlLimits& gl) {
         for (int i = 0, n = SDL_GetNumDisplayModes(display); i < n; ++i) {
             SDL_DisplayMode mode;
             if (SDL_GetDisplayMode(display, i, &mode) != 0) continue;
+            // No display shows a mode without pixels (SDL's offscreen driver lists a 0x0 one).
+            if (mode.w <= 0 || mode.h <= 0) continue;
             adapter.modes.push_back(ModeSize{static_cast<UINT>(mode.w), static_cast<UINT>(mode.h), RefreshOf(mode)});
         }
         // SDL may list a size once per pixel format; Direct3D lists each mode once per format.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/com/com_object.h"
+#include "platform/d3d9/back_buffer.h"
 #include "platform/d3d9/device_child.h"
 #include "platform/d3d9/device_state.h"
 #include "platform/d3d9/gl_state.h"
@@ -140,6 +141,8 @@ public:
     HRESULT STDMETHODCALLTYPE SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value) override;
     HRESULT STDMETHODCALLTYPE GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* value) override;
     HRESULT STDMETHODCALLTYPE SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value) override;
+    HRESULT STDMETHODCALLTYPE SetScissorRect(const RECT* rect) override;
+    HRESULT STDMETHODCALLTYPE GetScissorRect(RECT* rect) override;
 
     // Vertex input (vertex_declaration.cpp).
     HRESULT STDMETHODCALLTYPE CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements,
@@ -162,6 +165,14 @@ public:
     void ForceLoss(bool lost);
     // Reads the back buffer's pixels (A8R8G8B8 words, top row first) of a rectangle.
     bool ReadBackBuffer(const RECT& rect, std::vector<DWORD>* pixels);
+    // What Present showed in the window's client area: width x height words, top row first.
+    struct WindowImage {
+        int width = 0;
+        int height = 0;
+        std::vector<DWORD> pixels;
+    };
+    // Present with null arguments; with shown, also reads the client area it filled.
+    HRESULT PresentToWindow(WindowImage* shown);
     const RenderTargetInfo& target() const { return target_; }
     DeviceState& state() { return state_; }
 
@@ -181,6 +192,12 @@ private:
     static int OnSdlEvent(void* self, SDL_Event* event);
 
     void BindDeclaration(VertexDeclaration* declaration);
+    VertexDeclaration* declaration() const;
+    // Whether object is one this device made (the only kind Direct3D's Set* can bind).
+    bool OwnsObject(IUnknown* object) const;
+    // Reads w x h pixels at x, y (top-left origin) of the bound read framebuffer, which is
+    // framebufferHeight pixels high, as A8R8G8B8 words, top row first.
+    static void ReadPixels(GLint x, GLint y, GLsizei w, GLsizei h, GLint framebufferHeight, std::vector<DWORD>* pixels);
 
     com::ComRef<Direct3D9> d3d_;
     UINT adapter_;
@@ -192,12 +209,14 @@ private:
     D3DPRESENT_PARAMETERS pp_{};
     D3DCAPS9 caps_{};
     RenderTargetInfo target_;
+    BackBuffer backBuffer_;
     DeviceState state_{};
     GlCache glCache_;
-    IDirect3DBaseTexture9* textures_[kSamplerCount] = {};
-    VertexDeclaration* declaration_ = nullptr;  // bound (Bind), not owned by the program
+    // The device's bindings: private references, never the program's (see device_child.h).
+    Binding<IDirect3DBaseTexture9> textures_[kSamplerCount];  // by SamplerSlot
+    Binding<IDirect3DVertexDeclaration9> declaration_;          // always a VertexDeclaration
     DWORD fvf_ = 0;
-    std::map<DWORD, VertexDeclaration*> fvfDeclarations_;  // bound while the device lives
+    std::map<DWORD, Binding<IDirect3DVertexDeclaration9>> fvfDeclarations_;  // bound while the device lives
     D3DGAMMARAMP gamma_{};
     bool inScene_ = false;
     bool fullScreen_ = false;  // the window was switched to a display mode

@@ -17,6 +17,11 @@ void ForceDeviceLoss(IDirect3DDevice9* device, bool lost);
 // outside the back buffer.
 bool ReadBackBuffer(IDirect3DDevice9* device, RECT rect, std::vector<DWORD>* pixels);
 
+// Present(null, null, null, null), also reading what it showed in the device window's client
+// area: *width x *height 0xAARRGGBB words, top row first. The Present result; pixels stay
+// empty unless it is D3D_OK.
+HRESULT PresentAndReadWindow(IDirect3DDevice9* device, std::vector<DWORD>* pixels, int* width, int* height);
+
 // Applies the device's pending state to GL as a draw would.
 void PrepareDraw(IDirect3DDevice9* device);
 

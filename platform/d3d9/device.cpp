@@ -35,17 +35,6 @@ SDL_GLContext CreateDeviceContext(SDL_Window* window) {
     return SDL_GL_CreateContext(window);
 }
 
-// The depth and stencil bits of the window's buffer, for the depth-bias scale and a warning
-// when the window was made without what the device asked for.
-void ReadWindowDepthBits(unsigned* depth, unsigned* stencil) {
-    GLint d = 0;
-    GLint s = 0;
-    gl.GetIntegerv(GL_DEPTH_BITS, &d);
-    gl.GetIntegerv(GL_STENCIL_BITS, &s);
-    *depth = static_cast<unsigned>(d);
-    *stencil = static_cast<unsigned>(s);
-}
-
 }  // namespace
 
 HRESULT CompletePresentParameters(const Direct3D9& d3d, UINT adapter, SDL_Window* window, D3DPRESENT_PARAMETERS* pp) {
@@ -70,7 +59,9 @@ HRESULT CompletePresentParameters(const Direct3D9& d3d, UINT adapter, SDL_Window
         if (p.BackBufferFormat == D3DFMT_UNKNOWN) p.BackBufferFormat = kDesktopFormat;
         if (DisplayFormatOfBackBuffer(p.BackBufferFormat) != kDesktopFormat) return D3DERR_INVALIDCALL;
     } else {
-        // Full screen: one of the adapter's modes, in a format a display shows.
+        // Full screen: one of the adapter's modes, in a format a display shows. A zero size
+        // takes nothing from the window here: Direct3D refuses it.
+        if (p.BackBufferWidth == 0 || p.BackBufferHeight == 0) return D3DERR_INVALIDCALL;
         if (DisplayFormatOfBackBuffer(p.BackBufferFormat) == D3DFMT_UNKNOWN) return D3DERR_INVALIDCALL;
         if (!d3d.HasMode(*a, p.BackBufferWidth, p.BackBufferHeight, p.FullScreen_RefreshRateInHz)) {
             return D3DERR_INVALIDCALL;
@@ -113,10 +104,11 @@ HRESULT Device::Create(Direct3D9* d3d, UINT adapter, HWND hwnd, SDL_Window* wind
 Device::~Device() {
     SDL_DelEventWatch(&Device::OnSdlEvent, this);
     ReleaseBindings();
-    for (auto& [fvf, declaration] : fvfDeclarations_) declaration->Unbind();
     fvfDeclarations_.clear();
     bool alive = WindowAlive();
     if (fullScreen_ && alive) LeaveFullScreen();
+    // Without the window the context cannot be made current; deleting it frees the buffers.
+    if (context_ != nullptr && MakeCurrent()) backBuffer_.Destroy();
     if (context_ != nullptr) {
         if (SDL_GL_GetCurrentContext() == context_) SDL_GL_MakeCurrent(alive ? window_ : nullptr, nullptr);
         SDL_GL_DeleteContext(static_cast<SDL_GLContext>(context_));
@@ -160,16 +152,17 @@ HRESULT Device::ApplyPresentParameters(const D3DPRESENT_PARAMETERS& pp) {
     }
     // Direct3D's IMMEDIATE presents without waiting for the vertical blank.
     SDL_GL_SetSwapInterval(pp.PresentationInterval == D3DPRESENT_INTERVAL_IMMEDIATE ? 0 : 1);
-    pp_ = pp;
-    const FormatInfo* depth = pp.EnableAutoDepthStencil ? FindFormat(pp.AutoDepthStencilFormat) : nullptr;
-    target_ = RenderTargetInfo{pp.BackBufferWidth, pp.BackBufferHeight, depth != nullptr ? depth->depthBits : 0,
-                               depth != nullptr ? depth->stencilBits : 0};
-    ReadWindowDepthBits(&target_.glDepthBits, &target_.glStencilBits);
-    if (target_.glDepthBits < target_.depthBits || target_.glStencilBits < target_.stencilBits) {
-        // The window was made without the device's attributes; depth and stencil keep what GL has.
-        std::fprintf(stderr, "Direct3D: the window has %u depth and %u stencil bits, fewer than format %d needs\n",
-                     target_.glDepthBits, target_.glStencilBits, static_cast<int>(pp.AutoDepthStencilFormat));
+    // Direct3D's back buffer has the size asked for, whatever the window's: it is a buffer of
+    // its own, which Present stretches onto the client area.
+    D3DFORMAT depthFormat = pp.EnableAutoDepthStencil ? pp.AutoDepthStencilFormat : D3DFMT_UNKNOWN;
+    if (!backBuffer_.Create(pp.BackBufferWidth, pp.BackBufferHeight, pp.BackBufferFormat, depthFormat)) {
+        return D3DERR_NOTAVAILABLE;
     }
+    pp_ = pp;
+    const FormatInfo* depth = depthFormat != D3DFMT_UNKNOWN ? FindFormat(depthFormat) : nullptr;
+    target_ = RenderTargetInfo{pp.BackBufferWidth, pp.BackBufferHeight, depth != nullptr ? depth->depthBits : 0,
+                               depth != nullptr ? depth->stencilBits : 0, backBuffer_.depthBits(),
+                               backBuffer_.stencilBits()};
     glCache_.Forget();
     ResetState();
     if (fullScreen_) SDL_SetWindowGammaRamp(window_, gamma_.red, gamma_.green, gamma_.blue);
@@ -178,18 +171,21 @@ HRESULT Device::ApplyPresentParameters(const D3DPRESENT_PARAMETERS& pp) {
 }
 
 void Device::ReleaseBindings() {
-    for (IDirect3DBaseTexture9*& texture : textures_) {
-        if (texture != nullptr) texture->Release();
-        texture = nullptr;
-    }
+    for (Binding<IDirect3DBaseTexture9>& texture : textures_) texture.Set(nullptr);
     BindDeclaration(nullptr);
     fvf_ = 0;
 }
 
 void Device::ResetState() {
     ReleaseBindings();
-    state_.SetDefaults(pp_.EnableAutoDepthStencil != FALSE, pp_.BackBufferWidth, pp_.BackBufferHeight);
+    state_.SetDefaults(pp_.EnableAutoDepthStencil != FALSE, pp_.BackBufferWidth, pp_.BackBufferHeight,
+                       caps_.MaxPointSize);
     inScene_ = false;
+}
+
+bool Device::OwnsObject(IUnknown* object) const {
+    const DeviceObject* owned = DeviceObjectOf(object);
+    return owned != nullptr && owned->device() == this;
 }
 
 bool Device::Lost() const { return forcedLost_ || (!pp_.Windowed && (!hasFocus_ || minimised_)); }
@@ -267,10 +263,32 @@ HRESULT STDMETHODCALLTYPE Device::Present(const RECT* sourceRect, const RECT* de
     if (sourceRect != nullptr || destRect != nullptr || destWindowOverride != nullptr || dirtyRegion != nullptr) {
         return D3DERR_INVALIDCALL;
     }
+    return PresentToWindow(nullptr);
+}
+
+HRESULT Device::PresentToWindow(WindowImage* shown) {
     // A lost device shows nothing until it was reset.
     if (Lost() || needsReset_) return D3DERR_DEVICELOST;
     if (!MakeCurrent()) return D3DERR_INVALIDCALL;  // the window is gone
+    int width = 0;
+    int height = 0;
+    SDL_GL_GetDrawableSize(window_, &width, &height);
+    if (width > 0 && height > 0) {
+        // A blit skips the fragment operations except the scissor test (and, on some drivers,
+        // the colour mask); the next draw restores both.
+        glCache_.Enable(GL_SCISSOR_TEST, false);
+        glCache_.ColorMask(true, true, true, true);
+        state_.dirty |= kDirtyRaster;
+        backBuffer_.StretchToWindow(width, height);
+        if (shown != nullptr) {
+            gl.ReadBuffer(GL_BACK);
+            shown->width = width;
+            shown->height = height;
+            ReadPixels(0, 0, width, height, height, &shown->pixels);
+        }
+    }
     SDL_GL_SwapWindow(window_);
+    backBuffer_.Bind();
     CheckGlError("Present");
     return D3D_OK;
 }
@@ -301,10 +319,12 @@ HRESULT STDMETHODCALLTYPE Device::EndScene() {
 
 HRESULT STDMETHODCALLTYPE Device::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, float z,
                                         DWORD stencil) {
-    if (count != 0 && rects == nullptr) return D3DERR_INVALIDCALL;
     if ((flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) != 0 && target_.depthBits == 0) return D3DERR_INVALIDCALL;
     if ((flags & D3DCLEAR_STENCIL) != 0 && target_.stencilBits == 0) return D3DERR_INVALIDCALL;
-    if (count == 0 && rects != nullptr) return D3D_OK;  // Direct3D ignores such a call
+    // Direct3D clears nothing for rectangles without a count, and the whole viewport for a
+    // count without rectangles.
+    if (count == 0 && rects != nullptr) return D3D_OK;
+    if (rects == nullptr) count = 0;
     GLbitfield mask = 0;
     if (flags & D3DCLEAR_TARGET) mask |= GL_COLOR_BUFFER_BIT;
     if (flags & D3DCLEAR_ZBUFFER) mask |= GL_DEPTH_BUFFER_BIT;
@@ -323,17 +343,24 @@ HRESULT STDMETHODCALLTYPE Device::Clear(DWORD count, const D3DRECT* rects, DWORD
     glCache_.Enable(GL_SCISSOR_TEST, true);
     state_.dirty |= kDirtyDepth | kDirtyStencil | kDirtyRaster;
 
-    // Every rectangle is cut to the viewport; without rectangles the viewport is cleared.
+    // Every rectangle is cut to the viewport, and to the scissor rectangle while the scissor
+    // test is on; without rectangles the viewport is cleared.
     const D3DVIEWPORT9& vp = state_.viewport;
     D3DRECT whole{static_cast<LONG>(vp.X), static_cast<LONG>(vp.Y), static_cast<LONG>(vp.X + vp.Width),
                   static_cast<LONG>(vp.Y + vp.Height)};
+    D3DRECT limit = whole;
+    if (state_.renderStates[D3DRS_SCISSORTESTENABLE] != FALSE) {
+        const RECT& scissor = state_.scissorRect;
+        limit = D3DRECT{std::max(limit.x1, scissor.left), std::max(limit.y1, scissor.top),
+                        std::min(limit.x2, scissor.right), std::min(limit.y2, scissor.bottom)};
+    }
     const D3DRECT* list = count != 0 ? rects : &whole;
     DWORD n = count != 0 ? count : 1;
     for (DWORD i = 0; i < n; ++i) {
-        LONG x1 = std::max(list[i].x1, whole.x1);
-        LONG y1 = std::max(list[i].y1, whole.y1);
-        LONG x2 = std::min(list[i].x2, whole.x2);
-        LONG y2 = std::min(list[i].y2, whole.y2);
+        LONG x1 = std::max(list[i].x1, limit.x1);
+        LONG y1 = std::max(list[i].y1, limit.y1);
+        LONG x2 = std::min(list[i].x2, limit.x2);
+        LONG y2 = std::min(list[i].y2, limit.y2);
         if (x1 >= x2 || y1 >= y2) continue;
         glCache_.Scissor(x1, static_cast<GLint>(target_.height) - y2, x2 - x1, y2 - y1);
         gl.Clear(mask);
@@ -355,18 +382,21 @@ bool Device::ReadBackBuffer(const RECT& rect, std::vector<DWORD>* pixels) {
         return false;
     }
     if (!MakeCurrent()) return false;
-    pixels->assign(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
-    std::vector<DWORD> rows(pixels->size());
-    gl.ReadBuffer(GL_BACK);
-    gl.PixelStorei(GL_PACK_ALIGNMENT, 4);
-    gl.ReadPixels(rect.left, static_cast<GLint>(target_.height) - rect.bottom, w, h, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
-                  rows.data());
-    // GL's rows run bottom-up; Direct3D's top-down.
-    for (LONG y = 0; y < h; ++y) {
-        std::copy_n(rows.begin() + (h - 1 - y) * w, w, pixels->begin() + y * w);
-    }
+    gl.ReadBuffer(GL_COLOR_ATTACHMENT0);
+    ReadPixels(rect.left, rect.top, w, h, static_cast<GLint>(target_.height), pixels);
     CheckGlError("ReadBackBuffer");
     return true;
+}
+
+void Device::ReadPixels(GLint x, GLint y, GLsizei w, GLsizei h, GLint framebufferHeight, std::vector<DWORD>* pixels) {
+    pixels->assign(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
+    std::vector<DWORD> rows(pixels->size());
+    gl.PixelStorei(GL_PACK_ALIGNMENT, 4);
+    gl.ReadPixels(x, framebufferHeight - y - h, w, h, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, rows.data());
+    // GL's rows run bottom-up; Direct3D's top-down.
+    for (GLsizei row = 0; row < h; ++row) {
+        std::copy_n(rows.begin() + (h - 1 - row) * w, w, pixels->begin() + row * w);
+    }
 }
 
 }  // namespace rh::d3d9

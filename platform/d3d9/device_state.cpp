@@ -12,6 +12,14 @@ DWORD FloatBits(float value) {
     return bits;
 }
 
+std::optional<DWORD> SamplerSlot(DWORD sampler) {
+    if (sampler < kPixelSamplerCount) return sampler;
+    if (sampler >= D3DDMAPSAMPLER && sampler <= D3DVERTEXTEXTURESAMPLER3) {
+        return kPixelSamplerCount + (sampler - D3DDMAPSAMPLER);
+    }
+    return std::nullopt;
+}
+
 bool IsRenderState(DWORD state) {
     switch (state) {
         case D3DRS_ZENABLE: case D3DRS_FILLMODE: case D3DRS_SHADEMODE: case D3DRS_ZWRITEENABLE:
@@ -95,7 +103,7 @@ uint32_t DirtyGroupOfRenderState(D3DRENDERSTATETYPE state) {
     }
 }
 
-void DeviceState::SetDefaults(bool autoDepthStencil, UINT width, UINT height) {
+void DeviceState::SetDefaults(bool autoDepthStencil, UINT width, UINT height, float maxPointSize) {
     std::memset(renderStates, 0, sizeof renderStates);
     DWORD* rs = renderStates;
     // Direct3D 9's documented defaults; states not listed default to 0.
@@ -131,7 +139,9 @@ void DeviceState::SetDefaults(bool autoDepthStencil, UINT width, UINT height) {
     rs[D3DRS_POINTSCALE_A] = FloatBits(1.0f);
     rs[D3DRS_MULTISAMPLEANTIALIAS] = TRUE;
     rs[D3DRS_MULTISAMPLEMASK] = 0xFFFFFFFF;
-    rs[D3DRS_POINTSIZE_MAX] = FloatBits(64.0f);
+    // A real device reads back its caps' MaxPointSize here, not the 64.0 the documentation
+    // names: the runtime starts the state at the driver's limit.
+    rs[D3DRS_POINTSIZE_MAX] = FloatBits(maxPointSize);
     rs[D3DRS_COLORWRITEENABLE] = 0x0000000F;
     rs[D3DRS_BLENDOP] = D3DBLENDOP_ADD;
     rs[D3DRS_POSITIONDEGREE] = 3;  // D3DDEGREE_CUBIC
@@ -185,6 +195,7 @@ void DeviceState::SetDefaults(bool autoDepthStencil, UINT width, UINT height) {
 
     std::memset(&material, 0, sizeof material);
     viewport = D3DVIEWPORT9{0, 0, width, height, 0.0f, 1.0f};
+    scissorRect = RECT{0, 0, static_cast<LONG>(width), static_cast<LONG>(height)};
     dirty = kDirtyAll;
 }
 

@@ -5,11 +5,15 @@
 #include <d3d9.h>
 
 #include <cstdint>
+#include <optional>
 
 namespace rh::d3d9 {
 
 inline constexpr DWORD kRenderStateCount = 256;  // D3DRENDERSTATETYPE values are below 210
-inline constexpr DWORD kSamplerCount = 16;
+// The samplers a device has: the pixel samplers 0..15, then D3DDMAPSAMPLER and
+// D3DVERTEXTEXTURESAMPLER0..3, which state arrays keep in slots 16..20 (see SamplerSlot).
+inline constexpr DWORD kPixelSamplerCount = 16;
+inline constexpr DWORD kSamplerCount = kPixelSamplerCount + 5;
 inline constexpr DWORD kSamplerStateCount = 14;  // D3DSAMP_* values 1..13
 inline constexpr DWORD kStageCount = 8;
 inline constexpr DWORD kStageStateCount = 33;    // D3DTSS_* values 1..32
@@ -37,6 +41,10 @@ enum DirtyGroup : uint32_t {
     kDirtyAll = (1u << 17) - 1,
 };
 
+// The slot of a Direct3D sampler index in the device's sampler arrays; nullopt for an index
+// that names no sampler.
+std::optional<DWORD> SamplerSlot(DWORD sampler);
+
 // Whether state names a render state Direct3D 9 defines.
 bool IsRenderState(DWORD state);
 // Whether state names a transform slot: view, projection, texture 0-7, world 0-255.
@@ -51,12 +59,13 @@ struct DeviceState {
     D3DMATRIX transforms[kTransformCount];
     D3DMATERIAL9 material;
     D3DVIEWPORT9 viewport;
+    RECT scissorRect;  // in render-target pixels, y downwards; right and bottom exclusive
     uint32_t dirty;
 
-    // Direct3D 9's defaults for a device whose back buffer is width x height; D3DRS_ZENABLE
-    // is TRUE only with an automatic depth buffer. Marks everything dirty. Bound objects
-    // (textures, declarations) are the device's to release.
-    void SetDefaults(bool autoDepthStencil, UINT width, UINT height);
+    // Direct3D 9's defaults for a device whose back buffer is width x height and whose caps
+    // give maxPointSize; D3DRS_ZENABLE is TRUE only with an automatic depth buffer. Marks
+    // everything dirty. Bound objects (textures, declarations) are the device's to release.
+    void SetDefaults(bool autoDepthStencil, UINT width, UINT height, float maxPointSize);
 };
 
 // The bits of a float render-state value.

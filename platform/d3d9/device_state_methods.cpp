@@ -88,19 +88,20 @@ HRESULT STDMETHODCALLTYPE Device::GetRenderState(D3DRENDERSTATETYPE state, DWORD
 }
 
 HRESULT STDMETHODCALLTYPE Device::GetTexture(DWORD stage, IDirect3DBaseTexture9** texture) {
-    if (texture == nullptr || stage >= kSamplerCount) return D3DERR_INVALIDCALL;
-    *texture = textures_[stage];
-    if (*texture != nullptr) (*texture)->AddRef();
+    std::optional<DWORD> slot = SamplerSlot(stage);
+    if (texture == nullptr || !slot) return D3DERR_INVALIDCALL;
+    *texture = textures_[*slot].Share();
     return D3D_OK;
 }
 
 HRESULT STDMETHODCALLTYPE Device::SetTexture(DWORD stage, IDirect3DBaseTexture9* texture) {
-    if (stage >= kSamplerCount) return D3DERR_INVALIDCALL;
-    IDirect3DBaseTexture9*& bound = textures_[stage];
-    if (bound == texture) return D3D_OK;
-    if (texture != nullptr) texture->AddRef();
-    if (bound != nullptr) bound->Release();
-    bound = texture;
+    std::optional<DWORD> slot = SamplerSlot(stage);
+    if (!slot) return D3DERR_INVALIDCALL;
+    Binding<IDirect3DBaseTexture9>& bound = textures_[*slot];
+    if (bound.get() == texture) return D3D_OK;
+    if (texture != nullptr && !OwnsObject(texture)) return D3DERR_INVALIDCALL;
+    // The binding is the device's private reference: the program's count stays as it was.
+    bound.Set(texture);
     state_.dirty |= kDirtyTextures;
     return D3D_OK;
 }
@@ -121,17 +122,34 @@ HRESULT STDMETHODCALLTYPE Device::SetTextureStageState(DWORD stage, D3DTEXTUREST
 }
 
 HRESULT STDMETHODCALLTYPE Device::GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* value) {
-    if (value == nullptr || sampler >= kSamplerCount || !IsSamplerState(type)) return D3DERR_INVALIDCALL;
-    *value = state_.samplerStates[sampler][type];
+    std::optional<DWORD> slot = SamplerSlot(sampler);
+    if (value == nullptr || !slot || !IsSamplerState(type)) return D3DERR_INVALIDCALL;
+    *value = state_.samplerStates[*slot][type];
     return D3D_OK;
 }
 
 HRESULT STDMETHODCALLTYPE Device::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value) {
-    if (sampler >= kSamplerCount || !IsSamplerState(type)) return D3DERR_INVALIDCALL;
-    DWORD& stored = state_.samplerStates[sampler][type];
+    std::optional<DWORD> slot = SamplerSlot(sampler);
+    if (!slot || !IsSamplerState(type)) return D3DERR_INVALIDCALL;
+    DWORD& stored = state_.samplerStates[*slot][type];
     if (stored == value) return D3D_OK;
     stored = value;
     state_.dirty |= kDirtySamplers;
+    return D3D_OK;
+}
+
+HRESULT STDMETHODCALLTYPE Device::SetScissorRect(const RECT* rect) {
+    if (rect == nullptr) return D3DERR_INVALIDCALL;
+    RECT& stored = state_.scissorRect;
+    if (std::memcmp(&stored, rect, sizeof stored) == 0) return D3D_OK;
+    stored = *rect;
+    state_.dirty |= kDirtyRaster;
+    return D3D_OK;
+}
+
+HRESULT STDMETHODCALLTYPE Device::GetScissorRect(RECT* rect) {
+    if (rect == nullptr) return D3DERR_INVALIDCALL;
+    *rect = state_.scissorRect;
     return D3D_OK;
 }
 

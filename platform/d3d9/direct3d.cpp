@@ -149,7 +149,7 @@ HRESULT STDMETHODCALLTYPE Direct3D9::CheckDeviceMultiSampleType(UINT adapter, D3
     if (HRESULT hr = CheckAdapterAndType(*this, adapter, type); hr != D3D_OK) return hr;
     if (static_cast<DWORD>(multiSample) > D3DMULTISAMPLE_16_SAMPLES) return D3DERR_INVALIDCALL;
     bool known = DisplayFormatOfBackBuffer(surfaceFormat) != D3DFMT_UNKNOWN || IsSupportedDepthFormat(surfaceFormat);
-    // The back buffer is the window's own single-sampled buffer.
+    // The back buffer is a single-sampled buffer of its own.
     if (!known || multiSample != D3DMULTISAMPLE_NONE) return D3DERR_NOTAVAILABLE;
     if (qualityLevels != nullptr) *qualityLevels = 1;
     return D3D_OK;
@@ -195,6 +195,10 @@ HRESULT STDMETHODCALLTYPE Direct3D9::CreateDevice(UINT adapter, D3DDEVTYPE type,
 }  // namespace rh::d3d9
 
 IDirect3D9* WINAPI Direct3DCreate9(UINT sdkVersion) {
-    if (sdkVersion != D3D_SDK_VERSION) return nullptr;
+    // The 9.0c runtime takes the versions of both 9.0c SDK generations, 31 and 32, each also
+    // with the high bit the SDK sets for its debug-information builds.
+    constexpr UINT kDebugBit = 0x80000000u;
+    UINT version = sdkVersion & ~kDebugBit;
+    if (version != 31 && version != 32) return nullptr;
     return rh::d3d9::Direct3D9::Create();
 }

@@ -46,7 +46,21 @@ namespace rh::d3d9 {
     X(void, ReadBuffer, (GLenum mode))                                                   \
     X(void, DrawBuffer, (GLenum mode))                                                   \
     X(void, Finish, (void))                                                              \
-    X(void, Flush, (void))
+    X(void, Flush, (void))                                                               \
+    X(void, GenFramebuffers, (GLsizei n, GLuint * names))                                \
+    X(void, DeleteFramebuffers, (GLsizei n, const GLuint* names))                        \
+    X(void, BindFramebuffer, (GLenum target, GLuint name))                               \
+    X(GLenum, CheckFramebufferStatus, (GLenum target))                                   \
+    X(void, FramebufferRenderbuffer, (GLenum target, GLenum attachment,                  \
+                                      GLenum renderbufferTarget, GLuint renderbuffer))   \
+    X(void, GenRenderbuffers, (GLsizei n, GLuint * names))                               \
+    X(void, DeleteRenderbuffers, (GLsizei n, const GLuint* names))                       \
+    X(void, BindRenderbuffer, (GLenum target, GLuint name))                              \
+    X(void, RenderbufferStorage, (GLenum target, GLenum format, GLsizei w, GLsizei h))   \
+    X(void, GetRenderbufferParameteriv, (GLenum target, GLenum name, GLint * value))     \
+    X(void, BlitFramebuffer, (GLint srcX0, GLint srcY0, GLint srcX1, GLint srcY1,        \
+                              GLint dstX0, GLint dstY0, GLint dstX1, GLint dstY1,        \
+                              GLbitfield mask, GLenum filter))
 
 // One table for the process: entry points do not depend on the context on Linux.
 struct GlFunctions {

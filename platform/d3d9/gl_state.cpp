@@ -5,6 +5,7 @@
 #include "platform/d3d9/gl.h"
 #include "platform/d3d9/gl_translate.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -230,9 +231,12 @@ void ApplyRaster(const DeviceState& s, GlCache& cache, const RenderTargetInfo& t
     DWORD write = rs[D3DRS_COLORWRITEENABLE];
     cache.ColorMask(write & 1, write & 2, write & 4, write & 8);
     cache.Enable(GL_DITHER, rs[D3DRS_DITHERENABLE] != FALSE);
-    // D3DRS_SCISSORTESTENABLE with the default scissor rectangle, the whole render target.
+    // Direct3D's scissor rectangle has its top edge at y, measured downwards; an inverted one
+    // keeps nothing.
     cache.Enable(GL_SCISSOR_TEST, rs[D3DRS_SCISSORTESTENABLE] != FALSE);
-    cache.Scissor(0, 0, static_cast<GLsizei>(target.width), static_cast<GLsizei>(target.height));
+    const RECT& scissor = s.scissorRect;
+    cache.Scissor(scissor.left, static_cast<GLint>(target.height) - scissor.bottom,
+                  std::max<GLsizei>(scissor.right - scissor.left, 0), std::max<GLsizei>(scissor.bottom - scissor.top, 0));
     // Direct3D's depth bias is in depth-buffer units of 0..1; GL's units are the smallest
     // resolvable steps.
     float bias = AsFloat(rs[D3DRS_DEPTHBIAS]);

@@ -84,7 +84,7 @@ struct RenderTargetInfo {
     UINT height = 0;  // GL's y runs upwards: a D3D rectangle's top y maps to height - y
     unsigned depthBits = 0;  // of the device's depth format; 0: no depth buffer, no depth tests or writes
     unsigned stencilBits = 0;
-    unsigned glDepthBits = 0;  // of the GL buffer behind it (the window's), which GL's depth units count
+    unsigned glDepthBits = 0;  // of the GL depth buffer behind it, which GL's depth units count
     unsigned glStencilBits = 0;
 };
 

@@ -53,16 +53,16 @@ HRESULT STDMETHODCALLTYPE Device::CreateVertexDeclaration(const D3DVERTEXELEMENT
 }
 
 void Device::BindDeclaration(VertexDeclaration* declaration) {
-    if (declaration == declaration_) return;
-    if (declaration != nullptr) declaration->Bind();
-    if (declaration_ != nullptr) declaration_->Unbind();
-    declaration_ = declaration;
-    state_.dirty |= kDirtyVertexInput;
+    if (declaration_.Set(declaration)) state_.dirty |= kDirtyVertexInput;
+}
+
+VertexDeclaration* Device::declaration() const {
+    return static_cast<VertexDeclaration*>(declaration_.get());  // only ours are bound
 }
 
 HRESULT STDMETHODCALLTYPE Device::SetVertexDeclaration(IDirect3DVertexDeclaration9* declaration) {
+    if (declaration != nullptr && !OwnsObject(declaration)) return D3DERR_INVALIDCALL;
     auto* ours = static_cast<VertexDeclaration*>(declaration);
-    if (ours != nullptr && ours->device() != this) return D3DERR_INVALIDCALL;
     BindDeclaration(ours);
     fvf_ = ours != nullptr ? ours->fvf() : 0;
     return D3D_OK;
@@ -70,8 +70,7 @@ HRESULT STDMETHODCALLTYPE Device::SetVertexDeclaration(IDirect3DVertexDeclaratio
 
 HRESULT STDMETHODCALLTYPE Device::GetVertexDeclaration(IDirect3DVertexDeclaration9** declaration) {
     if (declaration == nullptr) return D3DERR_INVALIDCALL;
-    *declaration = declaration_;
-    if (declaration_ != nullptr) declaration_->AddRef();
+    *declaration = declaration_.Share();
     return D3D_OK;
 }
 
@@ -83,13 +82,12 @@ HRESULT STDMETHODCALLTYPE Device::SetFVF(DWORD fvf) {
         if (D3DXDeclaratorFromFVF(fvf, elements) != D3D_OK) return D3DERR_INVALIDCALL;
         IDirect3DVertexDeclaration9* made = nullptr;
         if (HRESULT hr = CreateVertexDeclaration(elements, &made); hr != D3D_OK) return hr;
-        auto* declaration = static_cast<VertexDeclaration*>(made);
         // The device keeps it as a binding of its own; the program never held it.
-        declaration->Bind();
-        declaration->Release();
-        found = fvfDeclarations_.emplace(fvf, declaration).first;
+        found = fvfDeclarations_.try_emplace(fvf).first;
+        found->second.Set(made);
+        made->Release();
     }
-    BindDeclaration(found->second);
+    BindDeclaration(static_cast<VertexDeclaration*>(found->second.get()));
     fvf_ = fvf;
     return D3D_OK;
 }

@@ -101,8 +101,9 @@ struct IDirect3DDevice9 : public IUnknown {
     // default. Fails with D3DERR_INVALIDCALL while D3DPOOL_DEFAULT resources of the device
     // are still alive, and with D3DERR_DEVICELOST while the device is lost.
     virtual HRESULT STDMETHODCALLTYPE Reset(D3DPRESENT_PARAMETERS* presentParameters) = 0;
-    // Shows the back buffer. Only null arguments are supported (the whole buffer, the device
-    // window). D3DERR_DEVICELOST while lost (nothing is shown).
+    // Shows the back buffer. Only null arguments are supported: the whole back buffer fills
+    // the device window's client area, stretched when their sizes differ. D3DERR_DEVICELOST
+    // while lost (nothing is shown).
     virtual HRESULT STDMETHODCALLTYPE Present(const RECT* sourceRect, const RECT* destRect,
                                               HWND destWindowOverride,
                                               const void* dirtyRegion) = 0;
@@ -112,7 +113,9 @@ struct IDirect3DDevice9 : public IUnknown {
 
     virtual HRESULT STDMETHODCALLTYPE BeginScene() = 0;
     virtual HRESULT STDMETHODCALLTYPE EndScene() = 0;
-    // Clears the viewport (or the given rectangles intersected with it).
+    // Clears the viewport (or the given rectangles intersected with it), and only inside the
+    // scissor rectangle while D3DRS_SCISSORTESTENABLE is on. Write masks do not apply. A null
+    // rects with a count clears the whole viewport; rects with a count of 0 clears nothing.
     virtual HRESULT STDMETHODCALLTYPE Clear(DWORD count, const D3DRECT* rects, DWORD flags,
                                             D3DCOLOR color, float z, DWORD stencil) = 0;
 
@@ -124,9 +127,12 @@ struct IDirect3DDevice9 : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetMaterial(D3DMATERIAL9* material) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetRenderState(D3DRENDERSTATETYPE state, DWORD value) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) = 0;
+    // stage is a sampler: 0..15, D3DDMAPSAMPLER or D3DVERTEXTEXTURESAMPLER0..3.
     // The texture bound to a stage, with a new reference (null when none).
     virtual HRESULT STDMETHODCALLTYPE GetTexture(DWORD stage, IDirect3DBaseTexture9** texture) = 0;
-    // The device keeps a reference to the bound texture until it is replaced.
+    // The device keeps the bound texture alive until it is replaced, through a reference of
+    // its own that the texture's AddRef/Release count does not show. Only a texture of this
+    // device can be bound.
     virtual HRESULT STDMETHODCALLTYPE SetTexture(DWORD stage, IDirect3DBaseTexture9* texture) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type,
                                                            DWORD* value) = 0;
@@ -134,10 +140,16 @@ struct IDirect3DDevice9 : public IUnknown {
                                                            DWORD value) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* value) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value) = 0;
+    // The rectangle drawing and Clear keep to while D3DRS_SCISSORTESTENABLE is on, in
+    // render-target pixels (right and bottom exclusive); the whole back buffer after creation
+    // and Reset.
+    virtual HRESULT STDMETHODCALLTYPE SetScissorRect(const RECT* rect) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetScissorRect(RECT* rect) = 0;
 
     // elements end with D3DDECL_END (at most MAXD3DDECLLENGTH before it).
     virtual HRESULT STDMETHODCALLTYPE CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements,
                                                               IDirect3DVertexDeclaration9** declaration) = 0;
+    // Binds like SetTexture: the declaration's public count does not change.
     virtual HRESULT STDMETHODCALLTYPE SetVertexDeclaration(IDirect3DVertexDeclaration9* declaration) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetVertexDeclaration(IDirect3DVertexDeclaration9** declaration) = 0;
     // Setting an FVF code replaces the declaration with the equivalent one.
@@ -149,7 +161,8 @@ typedef IDirect3D9* LPDIRECT3D9;
 typedef IDirect3DDevice9* LPDIRECT3DDEVICE9;
 typedef IDirect3DVertexDeclaration9* LPDIRECT3DVERTEXDECLARATION9;
 
-// The entry point of "d3d9.dll": null unless sdkVersion is D3D_SDK_VERSION or OpenGL cannot
-// be used. Programs reach it through LoadLibraryA("d3d9.dll") and GetProcAddress, which the
-// layer answers itself.
+// The entry point of "d3d9.dll": null for an SDK version other than the 9.0c ones (31 and 32,
+// each with or without the debug bit 0x80000000) or when OpenGL cannot be used. Programs
+// reach it through LoadLibraryA("d3d9.dll") and GetProcAddress, which the layer answers
+// itself.
 IDirect3D9* WINAPI Direct3DCreate9(UINT sdkVersion);

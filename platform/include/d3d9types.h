@@ -356,7 +356,15 @@ typedef enum _D3DMATERIALCOLORSOURCE {
     D3DMCS_COLOR2 = 2
 } D3DMATERIALCOLORSOURCE;
 
-// Sampler states, per sampler 0..15 (the engine uses 0..7).
+// Sampler indices besides the pixel samplers 0..15: the displacement map's and the four the
+// vertex shader reads.
+#define D3DDMAPSAMPLER 256
+#define D3DVERTEXTEXTURESAMPLER0 (D3DDMAPSAMPLER + 1)
+#define D3DVERTEXTEXTURESAMPLER1 (D3DDMAPSAMPLER + 2)
+#define D3DVERTEXTEXTURESAMPLER2 (D3DDMAPSAMPLER + 3)
+#define D3DVERTEXTEXTURESAMPLER3 (D3DDMAPSAMPLER + 4)
+
+// Sampler states, per sampler (pixel samplers 0..15 and the ones above; the engine uses 0..7).
 typedef enum _D3DSAMPLERSTATETYPE {
     D3DSAMP_ADDRESSU = 1,
     D3DSAMP_ADDRESSV = 2,

@@ -29,18 +29,27 @@ protected:
     IDirect3D9* d3d_ = nullptr;
 };
 
-TEST(Direct3DCreate9Test, OnlyTheSdkVersionOfThisRuntimeGivesAnObject) {
-    for (UINT version : {0u, 30u, 32u, 0x80000000u | 31u}) {
-        IDirect3D9* d3d = Direct3DCreate9(version);
-        EXPECT_EQ(d3d, nullptr) << "version " << version;
-        if (d3d != nullptr) d3d->Release();
+TEST(Direct3DCreate9Test, OnlyThe9cSdkVersionsGiveAnObject) {
+    constexpr UINT kDebug = 0x80000000u;  // set by the SDK's debug-information builds
+    struct Case {
+        UINT version;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {31, true},           {32, true},           {kDebug | 31, true}, {kDebug | 32, true},
+        {0, false},           {30, false},          {33, false},         {kDebug, false},
+        {kDebug | 30, false}, {kDebug | 33, false}, {0x40000000u | 31, false},
+    };
+    for (const Case& c : cases) {
+        IDirect3D9* d3d = Direct3DCreate9(c.version);
+        EXPECT_EQ(d3d != nullptr, c.accepted) << "version 0x" << std::hex << c.version;
+        if (d3d != nullptr) {
+            EXPECT_EQ(d3d->Release(), 0u);
+        }
     }
-    IDirect3D9* d3d = Direct3DCreate9(31);
-    ASSERT_NE(d3d, nullptr);
-    EXPECT_EQ(d3d->Release(), 0u);
 }
 
-TEST_F(Direct3DTest, TheDesktopModeIsListedExactlyOncePerAdapterFormat) {
+TEST_F(Direct3DTest, TheDesktopModeIsListedExactlyOncePerAdapterFormatAndNoModeIsEmpty) {
     ASSERT_GE(d3d_->GetAdapterCount(), 1u);
     for (UINT adapter = 0; adapter < d3d_->GetAdapterCount(); ++adapter) {
         D3DDISPLAYMODE desktop{};
@@ -55,6 +64,7 @@ TEST_F(Direct3DTest, TheDesktopModeIsListedExactlyOncePerAdapterFormat) {
                 D3DDISPLAYMODE mode{};
                 ASSERT_EQ(d3d_->EnumAdapterModes(adapter, format, i, &mode), D3D_OK);
                 EXPECT_EQ(mode.Format, format);
+                EXPECT_TRUE(mode.Width > 0 && mode.Height > 0) << "no mode is without pixels: mode " << i;
                 if (mode.Width == desktop.Width && mode.Height == desktop.Height && mode.RefreshRate == desktop.RefreshRate) {
                     ++desktopSeen;
                 }

@@ -1,9 +1,11 @@
 // Conformance of the Direct3D 9 device: creation, default states, Set/Get, Reset, loss,
-// scenes, Clear read back from the back buffer, reference counts and vertex declarations.
+// scenes, Clear read back from the back buffer, Present into the window, reference counts and
+// vertex declarations.
 
 #include "tests/platform/d3d9_test_support.h"
 
 #include "platform/d3d9/d3d9_testing.h"
+#include "platform/d3d9/device_child.h"
 #include "platform/win32/sdl_window_local.h"
 
 #include <d3d9.h>
@@ -15,9 +17,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
-
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <vector>
 
 namespace {
@@ -44,8 +48,8 @@ bool IsIdentity(const D3DMATRIX& m) {
     return true;
 }
 
-// Stands in for a texture: a COM object whose count the test can watch.
-class FakeTexture : public IDirect3DBaseTexture9 {
+// A program's own COM object posing as a texture: no device of the layer made it.
+class ForeignTexture : public IDirect3DBaseTexture9 {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
         *object = nullptr;
@@ -55,6 +59,26 @@ public:
     ULONG STDMETHODCALLTYPE Release() override { return --refs; }
     ULONG refs = 1;
 };
+
+// A texture made on the device the way the layer's textures are (counted as a device object),
+// without storage; it reports its destruction. Stands in until the layer makes textures.
+class StandInTexture final : public rh::d3d9::DeviceChild<IDirect3DBaseTexture9> {
+public:
+    StandInTexture(IDirect3DDevice9* device, bool* destroyed) : DeviceChild(device), destroyed_(destroyed) {}
+    ~StandInTexture() override { *destroyed_ = true; }
+
+private:
+    bool* destroyed_;
+};
+
+// Whether every channel of a and b differs by at most tolerance.
+bool Close(DWORD a, DWORD b, int tolerance) {
+    for (int shift = 0; shift < 24; shift += 8) {
+        int d = static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF);
+        if (d < -tolerance || d > tolerance) return false;
+    }
+    return true;
+}
 
 class DeviceTest : public ::testing::Test {
 protected:
@@ -83,15 +107,8 @@ protected:
     DWORD SolidColour(RECT rect) {
         std::vector<DWORD> pixels;
         if (!rh::d3d9::testing::ReadBackBuffer(device_, rect, &pixels) || pixels.empty()) return 0x12345678;
-        auto close = [](DWORD a, DWORD b) {
-            for (int shift = 0; shift < 24; shift += 8) {
-                int d = static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF);
-                if (d < -1 || d > 1) return false;
-            }
-            return true;
-        };
         for (DWORD p : pixels) {
-            if (!close(p, pixels[0])) return 0x12345678;
+            if (!Close(p, pixels[0], 1)) return 0x12345678;
         }
         return pixels[0] & 0x00FFFFFF;
     }
@@ -155,6 +172,19 @@ TEST_F(DeviceTest, CreationRefusesWhatTheAdapterDoesNotOffer) {
              p.Windowed = FALSE;
              p.BackBufferWidth = 123;
              p.BackBufferHeight = 45;
+             p.BackBufferFormat = D3DFMT_X8R8G8B8;
+         },
+         D3DERR_INVALIDCALL},
+        {"full screen 0x0", D3DDEVTYPE_HAL, hw,
+         [](D3DPRESENT_PARAMETERS& p) {
+             p.Windowed = FALSE;
+             p.BackBufferFormat = D3DFMT_X8R8G8B8;
+         },
+         D3DERR_INVALIDCALL},
+        {"full screen without height", D3DDEVTYPE_HAL, hw,
+         [](D3DPRESENT_PARAMETERS& p) {
+             p.Windowed = FALSE;
+             p.BackBufferWidth = 640;
              p.BackBufferFormat = D3DFMT_X8R8G8B8;
          },
          D3DERR_INVALIDCALL},
@@ -260,7 +290,9 @@ TEST_F(DeviceTest, StatesStartAtTheDirect3DDefaults) {
         {D3DSAMP_MIPFILTER, D3DTEXF_NONE},    {D3DSAMP_MIPMAPLODBIAS, 0},           {D3DSAMP_MAXMIPLEVEL, 0},
         {D3DSAMP_MAXANISOTROPY, 1},           {D3DSAMP_SRGBTEXTURE, 0},
     };
-    for (DWORD sampler : {0u, 7u, 15u}) {
+    // The displacement-map and vertex-texture samplers are samplers like the others.
+    for (DWORD sampler : {0u, 7u, 15u, DWORD{D3DDMAPSAMPLER}, DWORD{D3DVERTEXTEXTURESAMPLER0},
+                          DWORD{D3DVERTEXTEXTURESAMPLER3}}) {
         for (const SamplerCase& c : samplerCases) {
             DWORD value = 0xDEADBEEF;
             ASSERT_EQ(device_->GetSamplerState(sampler, c.type, &value), D3D_OK);
@@ -309,16 +341,35 @@ TEST_F(DeviceTest, StatesStartAtTheDirect3DDefaults) {
     ASSERT_EQ(device_->GetMaterial(&material), D3D_OK);
     const D3DMATERIAL9 zero{};
     EXPECT_EQ(std::memcmp(&material, &zero, sizeof material), 0);
-    IDirect3DBaseTexture9* texture = reinterpret_cast<IDirect3DBaseTexture9*>(uintptr_t{0x5EB7});
-    ASSERT_EQ(device_->GetTexture(0, &texture), D3D_OK);
-    EXPECT_EQ(texture, nullptr);
+    for (DWORD stage : {0u, DWORD{D3DDMAPSAMPLER}, DWORD{D3DVERTEXTEXTURESAMPLER3}}) {
+        IDirect3DBaseTexture9* texture = reinterpret_cast<IDirect3DBaseTexture9*>(uintptr_t{0x5EB7});
+        ASSERT_EQ(device_->GetTexture(stage, &texture), D3D_OK) << stage;
+        EXPECT_EQ(texture, nullptr) << stage;
+    }
+
+    // A real device starts D3DRS_POINTSIZE_MAX at its MaxPointSize, not at the documented 64.
+    D3DCAPS9 caps{};
+    ASSERT_EQ(device_->GetDeviceCaps(&caps), D3D_OK);
+    DWORD pointSizeMax = 0;
+    ASSERT_EQ(device_->GetRenderState(D3DRS_POINTSIZE_MAX, &pointSizeMax), D3D_OK);
+    EXPECT_EQ(pointSizeMax, Bits(caps.MaxPointSize));
+
+    RECT scissor{1, 2, 3, 4};
+    ASSERT_EQ(device_->GetScissorRect(&scissor), D3D_OK);
+    EXPECT_EQ(scissor.left, 0);
+    EXPECT_EQ(scissor.top, 0);
+    EXPECT_EQ(scissor.right, kWidth) << "the whole back buffer";
+    EXPECT_EQ(scissor.bottom, kHeight);
 }
 
 TEST_F(DeviceTest, SetValuesReadBackAndInvalidOnesAreRefused) {
     ASSERT_EQ(device_->SetRenderState(D3DRS_FOGSTART, Bits(-500.0f)), D3D_OK);
     ASSERT_EQ(device_->SetRenderState(D3DRS_TEXTUREFACTOR, 0x80FF0000), D3D_OK);
     ASSERT_EQ(device_->SetSamplerState(3, D3DSAMP_MINFILTER, D3DTEXF_LINEAR), D3D_OK);
+    ASSERT_EQ(device_->SetSamplerState(D3DVERTEXTEXTURESAMPLER1, D3DSAMP_MINFILTER, D3DTEXF_ANISOTROPIC), D3D_OK);
     ASSERT_EQ(device_->SetTextureStageState(2, D3DTSS_COLOROP, D3DTOP_ADD), D3D_OK);
+    const RECT scissor{10, 20, 90, 70};
+    ASSERT_EQ(device_->SetScissorRect(&scissor), D3D_OK);
     D3DMATRIX world{};
     for (int i = 0; i < 16; ++i) world.m[i / 4][i % 4] = static_cast<float>(i);
     ASSERT_EQ(device_->SetTransform(D3DTS_WORLD, &world), D3D_OK);
@@ -336,6 +387,13 @@ TEST_F(DeviceTest, SetValuesReadBackAndInvalidOnesAreRefused) {
     EXPECT_EQ(value, 0x80FF0000u);
     EXPECT_EQ(device_->GetSamplerState(3, D3DSAMP_MINFILTER, &value), D3D_OK);
     EXPECT_EQ(value, static_cast<DWORD>(D3DTEXF_LINEAR));
+    EXPECT_EQ(device_->GetSamplerState(D3DVERTEXTEXTURESAMPLER1, D3DSAMP_MINFILTER, &value), D3D_OK);
+    EXPECT_EQ(value, static_cast<DWORD>(D3DTEXF_ANISOTROPIC));
+    EXPECT_EQ(device_->GetSamplerState(D3DVERTEXTEXTURESAMPLER2, D3DSAMP_MINFILTER, &value), D3D_OK);
+    EXPECT_EQ(value, static_cast<DWORD>(D3DTEXF_POINT)) << "each sampler has its own states";
+    RECT gotScissor{};
+    EXPECT_EQ(device_->GetScissorRect(&gotScissor), D3D_OK);
+    EXPECT_EQ(std::memcmp(&gotScissor, &scissor, sizeof scissor), 0);
     EXPECT_EQ(device_->GetTextureStageState(2, D3DTSS_COLOROP, &value), D3D_OK);
     EXPECT_EQ(value, static_cast<DWORD>(D3DTOP_ADD));
     D3DMATRIX m{};
@@ -361,6 +419,8 @@ TEST_F(DeviceTest, SetValuesReadBackAndInvalidOnesAreRefused) {
         {"render state 300", device_->GetRenderState(static_cast<D3DRENDERSTATETYPE>(300), &out)},
         {"null render state out", device_->GetRenderState(D3DRS_ZENABLE, nullptr)},
         {"sampler 16", device_->SetSamplerState(16, D3DSAMP_MINFILTER, 1)},
+        {"sampler 255", device_->SetSamplerState(255, D3DSAMP_MINFILTER, 1)},
+        {"sampler 261", device_->GetSamplerState(D3DVERTEXTEXTURESAMPLER3 + 1, D3DSAMP_MINFILTER, &out)},
         {"sampler state 14", device_->GetSamplerState(0, static_cast<D3DSAMPLERSTATETYPE>(14), &out)},
         {"stage 8", device_->SetTextureStageState(8, D3DTSS_COLOROP, 1)},
         {"stage state 12", device_->GetTextureStageState(0, static_cast<D3DTEXTURESTAGESTATETYPE>(12), &out)},
@@ -371,6 +431,9 @@ TEST_F(DeviceTest, SetValuesReadBackAndInvalidOnesAreRefused) {
         {"null viewport", device_->GetViewport(nullptr)},
         {"viewport beyond the back buffer", device_->SetViewport(&tooWide)},
         {"texture stage 16", device_->SetTexture(16, nullptr)},
+        {"texture stage 261", device_->SetTexture(D3DVERTEXTEXTURESAMPLER3 + 1, nullptr)},
+        {"null scissor rectangle", device_->SetScissorRect(nullptr)},
+        {"null scissor rectangle out", device_->GetScissorRect(nullptr)},
         {"null texture out", device_->GetTexture(0, nullptr)},
     };
     for (const Case& c : cases) EXPECT_EQ(c.result, D3DERR_INVALIDCALL) << c.what;
@@ -380,10 +443,16 @@ TEST_F(DeviceTest, SetValuesReadBackAndInvalidOnesAreRefused) {
 }
 
 TEST_F(DeviceTest, ResetReturnsEveryStateToItsDefault) {
-    FakeTexture texture;
-    ASSERT_EQ(device_->SetTexture(1, &texture), D3D_OK);
-    EXPECT_EQ(texture.refs, 2u) << "the device holds the bound texture";
+    // Bound, then released by the program: only the device's binding keeps it.
+    bool textureDestroyed = false;
+    IDirect3DBaseTexture9* texture = new StandInTexture(device_, &textureDestroyed);
+    ASSERT_EQ(device_->SetTexture(1, texture), D3D_OK);
+    EXPECT_EQ(texture->Release(), 0u);
+    EXPECT_FALSE(textureDestroyed) << "the device still uses it";
     device_->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device_->SetRenderState(D3DRS_POINTSIZE_MAX, Bits(8.0f));
+    const RECT scissor{1, 2, 3, 4};
+    device_->SetScissorRect(&scissor);
     device_->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
     device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
     D3DMATRIX view{};
@@ -393,10 +462,22 @@ TEST_F(DeviceTest, ResetReturnsEveryStateToItsDefault) {
     device_->SetViewport(&viewport);
     device_->SetFVF(D3DFVF_XYZ | D3DFVF_DIFFUSE);
 
-    // Without a depth buffer this time: depth testing then starts off.
+    // A full-screen reset to no size is refused.
+    D3DPRESENT_PARAMETERS zero = d3d9_test::FullScreenParameters(d3d_);
+    zero.BackBufferWidth = zero.BackBufferHeight = 0;
+    EXPECT_EQ(device_->Reset(&zero), D3DERR_INVALIDCALL);
+
+    // Without a depth buffer this time, in a back buffer of its own size: depth testing starts
+    // off, viewport and scissor rectangle cover the new back buffer.
     D3DPRESENT_PARAMETERS pp = WindowedParameters(D3DFMT_UNKNOWN);
+    pp.BackBufferWidth = 100;
+    pp.BackBufferHeight = 60;
     ASSERT_EQ(device_->Reset(&pp), D3D_OK);
-    EXPECT_EQ(texture.refs, 1u) << "Reset released the bound texture";
+    EXPECT_TRUE(textureDestroyed) << "Reset released the bound texture";
+    IDirect3DBaseTexture9* bound = texture;
+    ASSERT_EQ(device_->GetTexture(1, &bound), D3D_OK);
+    EXPECT_EQ(bound, nullptr);
+    EXPECT_EQ(RefCount(device_), 1u);
     DWORD value = 0;
     device_->GetRenderState(D3DRS_LIGHTING, &value);
     EXPECT_EQ(value, static_cast<DWORD>(TRUE));
@@ -409,10 +490,20 @@ TEST_F(DeviceTest, ResetReturnsEveryStateToItsDefault) {
     D3DMATRIX m{};
     device_->GetTransform(D3DTS_VIEW, &m);
     EXPECT_TRUE(IsIdentity(m));
+    D3DCAPS9 caps{};
+    device_->GetDeviceCaps(&caps);
+    device_->GetRenderState(D3DRS_POINTSIZE_MAX, &value);
+    EXPECT_EQ(value, Bits(caps.MaxPointSize));
     D3DVIEWPORT9 got{};
     device_->GetViewport(&got);
-    EXPECT_EQ(got.Width, static_cast<DWORD>(kWidth));
-    EXPECT_EQ(got.Height, static_cast<DWORD>(kHeight));
+    EXPECT_EQ(got.Width, 100u);
+    EXPECT_EQ(got.Height, 60u);
+    RECT gotScissor{};
+    device_->GetScissorRect(&gotScissor);
+    EXPECT_EQ(gotScissor.left, 0);
+    EXPECT_EQ(gotScissor.top, 0);
+    EXPECT_EQ(gotScissor.right, 100);
+    EXPECT_EQ(gotScissor.bottom, 60);
     device_->GetFVF(&value);
     EXPECT_EQ(value, 0u);
     IDirect3DVertexDeclaration9* declaration = reinterpret_cast<IDirect3DVertexDeclaration9*>(uintptr_t{1});
@@ -569,8 +660,129 @@ TEST_F(DeviceTest, ClearFillsTheViewportOrItsRectanglesWhateverTheWriteStates) {
     EXPECT_EQ(SolidColour(RECT{0, 0, kWidth, kHeight}), 0x00808080u);
     ASSERT_EQ(device_->Clear(0, two, D3DCLEAR_TARGET, 0xFFFFFFFF, 1.0f, 0), D3D_OK);
     EXPECT_EQ(SolidColour(RECT{0, 0, kWidth, kHeight}), 0x00808080u);
-    EXPECT_EQ(device_->Clear(1, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0), D3DERR_INVALIDCALL);
+
+    // A count without rectangles clears the whole viewport.
+    ASSERT_EQ(device_->SetViewport(&rightHalf), D3D_OK);
+    ASSERT_EQ(device_->Clear(1, nullptr, D3DCLEAR_TARGET, 0xFF00FF00, 1.0f, 0), D3D_OK);
+    EXPECT_EQ(SolidColour(left), 0x00808080u);
+    EXPECT_EQ(SolidColour(right), 0x0000FF00u);
     EXPECT_EQ(device_->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+}
+
+TEST_F(DeviceTest, ClearKeepsToTheScissorRectangleWhileTheTestIsOn) {
+    // Quarter coordinates: the scissor rectangle is the middle, the cleared rectangle the
+    // top-left quarter of the back buffer.
+    constexpr LONG qx = kWidth / 4;
+    constexpr LONG qy = kHeight / 4;
+    const RECT scissor{qx, qy, 3 * qx, 3 * qy};
+    ASSERT_EQ(device_->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFFFFFFFF, 1.0f, 0), D3D_OK);
+    ASSERT_EQ(device_->SetScissorRect(&scissor), D3D_OK);
+    // The rectangle alone does nothing while the test is off.
+    ASSERT_EQ(device_->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF0000FF, 1.0f, 0), D3D_OK);
+    EXPECT_EQ(SolidColour(RECT{0, 0, kWidth, kHeight}), 0x000000FFu);
+
+    ASSERT_EQ(device_->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFFFFFFFF, 1.0f, 0), D3D_OK);
+    ASSERT_EQ(device_->SetRenderState(D3DRS_SCISSORTESTENABLE, TRUE), D3D_OK);
+    ASSERT_EQ(device_->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF00FF00, 1.0f, 0), D3D_OK);
+    const D3DRECT topLeft{0, 0, 2 * qx, 2 * qy};
+    ASSERT_EQ(device_->Clear(1, &topLeft, D3DCLEAR_TARGET, 0xFFFF0000, 1.0f, 0), D3D_OK);
+    // Drawing keeps to the same rectangle (GL counts its rows from the bottom).
+    rh::d3d9::testing::PrepareDraw(device_);
+    auto getIntegers = reinterpret_cast<void (*)(GLenum, GLint*)>(SDL_GL_GetProcAddress("glGetIntegerv"));
+    ASSERT_NE(getIntegers, nullptr);
+    GLint box[4] = {};
+    getIntegers(GL_SCISSOR_BOX, box);
+    EXPECT_EQ(box[0], qx);
+    EXPECT_EQ(box[1], kHeight - 3 * qy);
+    EXPECT_EQ(box[2], 2 * qx);
+    EXPECT_EQ(box[3], 2 * qy);
+    ASSERT_EQ(device_->SetRenderState(D3DRS_SCISSORTESTENABLE, FALSE), D3D_OK);
+
+    struct Region {
+        const char* what;
+        RECT rect;
+        DWORD colour;
+    };
+    const Region regions[] = {
+        {"above the scissor rectangle", {0, 0, kWidth, qy - 2}, 0x00FFFFFFu},
+        {"below it", {0, 3 * qy + 2, kWidth, kHeight}, 0x00FFFFFFu},
+        {"left of it", {0, 0, qx - 2, kHeight}, 0x00FFFFFFu},
+        {"right of it", {3 * qx + 2, 0, kWidth, kHeight}, 0x00FFFFFFu},
+        {"the rectangle inside it", {qx + 2, qy + 2, 2 * qx - 2, 2 * qy - 2}, 0x00FF0000u},
+        {"the rest of it", {2 * qx + 2, qy + 2, 3 * qx - 2, 3 * qy - 2}, 0x0000FF00u},
+        {"its lower-left quarter", {qx + 2, 2 * qy + 2, 2 * qx - 2, 3 * qy - 2}, 0x0000FF00u},
+    };
+    for (const Region& r : regions) EXPECT_EQ(SolidColour(r.rect), r.colour) << r.what;
+}
+
+// The colour of every pixel of rect in a width-wide image, or 0x12345678 when one differs from
+// the first by more than tolerance a channel.
+DWORD SolidIn(const std::vector<DWORD>& image, int width, RECT rect, int tolerance) {
+    DWORD first = image[static_cast<size_t>(rect.top) * width + rect.left];
+    for (LONG y = rect.top; y < rect.bottom; ++y) {
+        for (LONG x = rect.left; x < rect.right; ++x) {
+            if (!Close(image[static_cast<size_t>(y) * width + x], first, tolerance)) return 0x12345678;
+        }
+    }
+    return first & 0x00FFFFFF;
+}
+
+// With RH_D3D9_TEST_IMAGES naming a directory, writes an image there as a binary PPM to look at.
+void SaveImageIfAsked(const char* name, const std::vector<DWORD>& image, int width, int height) {
+    const char* dir = std::getenv("RH_D3D9_TEST_IMAGES");
+    if (dir == nullptr || *dir == '\0') return;
+    std::string path = std::string(dir) + "/" + name + ".ppm";
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return;
+    std::fprintf(file, "P6\n%d %d\n255\n", width, height);
+    for (DWORD p : image) {
+        const unsigned char rgb[3] = {static_cast<unsigned char>(p >> 16), static_cast<unsigned char>(p >> 8),
+                                      static_cast<unsigned char>(p)};
+        std::fwrite(rgb, 1, 3, file);
+    }
+    std::fclose(file);
+}
+
+TEST_F(DeviceTest, PresentStretchesTheBackBufferOntoTheWholeClientArea) {
+    struct Case {
+        const char* what;
+        UINT width;
+        UINT height;
+    };
+    const Case cases[] = {
+        {"same size", kWidth, kHeight},
+        {"half size", kWidth / 2, kHeight / 2},
+        {"twice the size", kWidth * 2, kHeight * 2},
+        {"wider and shorter", kWidth * 5 / 2, kHeight * 3 / 4},
+    };
+    // One colour a quarter: top-left, top-right, bottom-left, bottom-right.
+    const DWORD colours[4] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFF00};
+    for (const Case& c : cases) {
+        D3DPRESENT_PARAMETERS pp = WindowedParameters();
+        pp.BackBufferWidth = c.width;
+        pp.BackBufferHeight = c.height;
+        ASSERT_EQ(device_->Reset(&pp), D3D_OK) << c.what;
+        const LONG w = static_cast<LONG>(c.width);
+        const LONG h = static_cast<LONG>(c.height);
+        for (int q = 0; q < 4; ++q) {
+            const D3DRECT quarter{(q % 2) * w / 2, (q / 2) * h / 2, (q % 2 + 1) * w / 2, (q / 2 + 1) * h / 2};
+            ASSERT_EQ(device_->Clear(1, &quarter, D3DCLEAR_TARGET, colours[q], 1.0f, 0), D3D_OK);
+        }
+        std::vector<DWORD> shown;
+        int width = 0;
+        int height = 0;
+        ASSERT_EQ(rh::d3d9::testing::PresentAndReadWindow(device_, &shown, &width, &height), D3D_OK) << c.what;
+        ASSERT_EQ(width, kWidth) << c.what << ": the client area is filled";
+        ASSERT_EQ(height, kHeight) << c.what;
+        SaveImageIfAsked(c.what, shown, width, height);
+        // The middle half of each quarter of the window, away from the filtered seams.
+        for (int q = 0; q < 4; ++q) {
+            const LONG x0 = (q % 2) * kWidth / 2;
+            const LONG y0 = (q / 2) * kHeight / 2;
+            const RECT middle{x0 + kWidth / 8, y0 + kHeight / 8, x0 + 3 * kWidth / 8, y0 + 3 * kHeight / 8};
+            EXPECT_EQ(SolidIn(shown, width, middle, 2), colours[q] & 0x00FFFFFF) << c.what << ", quarter " << q;
+        }
+    }
 }
 
 TEST_F(DeviceTest, ClearingABufferTheDeviceLacksIsRefused) {
@@ -638,32 +850,62 @@ TEST_F(DeviceTest, ReferencesBalance) {
     ASSERT_EQ(declaration->GetDevice(&owner), D3D_OK);
     EXPECT_EQ(owner, device_);
     owner->Release();
-    // Bound, then released by the program: the device keeps using it but is not kept alive.
+    // Binding takes no public reference. Bound, then released by the program: the device
+    // keeps using it but is not kept alive by it.
     ASSERT_EQ(device_->SetVertexDeclaration(declaration), D3D_OK);
+    EXPECT_EQ(RefCount(declaration), 1u);
     EXPECT_EQ(declaration->Release(), 0u);
     EXPECT_EQ(RefCount(device_), 1u);
     IDirect3DVertexDeclaration9* bound = nullptr;
     ASSERT_EQ(device_->GetVertexDeclaration(&bound), D3D_OK);
     EXPECT_EQ(bound, declaration);
+    EXPECT_EQ(RefCount(bound), 1u) << "Get* hands out a public reference";
     EXPECT_EQ(RefCount(device_), 2u);
     EXPECT_EQ(bound->Release(), 0u);
+    EXPECT_EQ(RefCount(device_), 1u);
+}
 
-    FakeTexture texture;
-    ASSERT_EQ(device_->SetTexture(0, &texture), D3D_OK);
-    ASSERT_EQ(device_->SetTexture(0, &texture), D3D_OK);
-    EXPECT_EQ(texture.refs, 2u) << "binding the same texture again takes no second reference";
-    IDirect3DBaseTexture9* got = nullptr;
-    ASSERT_EQ(device_->GetTexture(0, &got), D3D_OK);
-    EXPECT_EQ(got, &texture);
-    EXPECT_EQ(texture.refs, 3u);
-    got->Release();
+TEST_F(DeviceTest, BoundTexturesKeepTheirPublicCount) {
+    bool destroyed = false;
+    IDirect3DBaseTexture9* texture = new StandInTexture(device_, &destroyed);
+    EXPECT_EQ(RefCount(device_), 2u) << "a texture holds its device";
+    for (DWORD stage : {0u, 5u, DWORD{D3DDMAPSAMPLER}, DWORD{D3DVERTEXTEXTURESAMPLER2}}) {
+        ASSERT_EQ(device_->SetTexture(stage, texture), D3D_OK) << stage;
+        EXPECT_EQ(RefCount(texture), 1u) << "stage " << stage << ": binding takes no public reference";
+        ASSERT_EQ(device_->SetTexture(stage, texture), D3D_OK) << stage;
+        EXPECT_EQ(RefCount(texture), 1u) << "stage " << stage << ": nor does binding it again";
+        IDirect3DBaseTexture9* got = nullptr;
+        ASSERT_EQ(device_->GetTexture(stage, &got), D3D_OK);
+        EXPECT_EQ(got, texture);
+        EXPECT_EQ(RefCount(texture), 2u) << "stage " << stage << ": GetTexture hands out one";
+        got->Release();
+    }
     ASSERT_EQ(device_->SetTexture(0, nullptr), D3D_OK);
-    EXPECT_EQ(texture.refs, 1u);
-    ASSERT_EQ(device_->SetTexture(5, &texture), D3D_OK);
-    // TearDown's Release must bring the device to 0 and free the texture's binding.
+    EXPECT_EQ(RefCount(texture), 1u);
+
+    // Objects the device did not make are refused and left alone.
+    ForeignTexture foreign;
+    EXPECT_EQ(device_->SetTexture(3, &foreign), D3DERR_INVALIDCALL);
+    EXPECT_EQ(foreign.refs, 1u);
+    TestWindow otherWindow(64, 64);
+    D3DPRESENT_PARAMETERS pp = WindowedParameters();
+    IDirect3DDevice9* other = nullptr;
+    ASSERT_EQ(d3d_->CreateDevice(0, D3DDEVTYPE_HAL, otherWindow.hwnd(), D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, &other),
+              D3D_OK);
+    EXPECT_EQ(other->SetTexture(3, texture), D3DERR_INVALIDCALL) << "a texture of another device";
+    EXPECT_EQ(other->Release(), 0u);
+    IDirect3DBaseTexture9* got = texture;
+    ASSERT_EQ(device_->GetTexture(3, &got), D3D_OK);
+    EXPECT_EQ(got, nullptr);
+
+    // The program's last Release leaves the bound texture alive and lets the device go; the
+    // device's last Release frees what it still binds.
+    EXPECT_EQ(texture->Release(), 0u);
+    EXPECT_FALSE(destroyed);
+    EXPECT_EQ(RefCount(device_), 1u);
     EXPECT_EQ(device_->Release(), 0u);
     device_ = nullptr;
-    EXPECT_EQ(texture.refs, 1u);
+    EXPECT_TRUE(destroyed);
 }
 
 TEST_F(DeviceTest, FvfCodesAndDeclarationsAnswerEachOther) {

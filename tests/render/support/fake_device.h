@@ -40,6 +40,8 @@ enum class DeviceCall {
     SetTextureStageState,
     GetSamplerState,
     SetSamplerState,
+    SetScissorRect,
+    GetScissorRect,
     CreateVertexDeclaration,
     SetVertexDeclaration,
     GetVertexDeclaration,
@@ -190,6 +192,12 @@ public:
     HRESULT STDMETHODCALLTYPE SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value) override {
         samplerStates[{sampler, type}] = value;
         return Count(DeviceCall::SetSamplerState);
+    }
+
+    HRESULT STDMETHODCALLTYPE SetScissorRect(const RECT*) override { return Count(DeviceCall::SetScissorRect); }
+    HRESULT STDMETHODCALLTYPE GetScissorRect(RECT* rect) override {
+        if (rect != nullptr) *rect = RECT{};
+        return Count(DeviceCall::GetScissorRect);
     }
 
     // Makes a FakeVertexDeclaration the caller owns (one reference) unless told to fail.

@@ -13,13 +13,14 @@ DialogShownHook& ShownHook() {
     return hook;
 }
 
-// GTK is opened on the first dialog; without a display every dialog fails, as a dialog that
-// cannot be created does on Windows.
+// GTK is opened on the first dialog, so that a run that shows none never starts it; without a
+// display every dialog fails, as a dialog that cannot be created does on Windows. Once the
+// layer found no display, GTK is not asked again (its attempt would only add noise).
 bool GtkReady() {
     static int state = -1;
     if (state < 0) {
-        state = gtk_init_check(nullptr, nullptr) ? 1 : 0;
-        if (state == 0) std::fprintf(stderr, "dialogs: no display can be opened\n");
+        state = !NoDisplay() && gtk_init_check(nullptr, nullptr) ? 1 : 0;
+        if (state == 0) ReportNoDisplay();
     }
     return state == 1;
 }

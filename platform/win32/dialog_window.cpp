@@ -405,11 +405,17 @@ void Dialog::UpdateFrameFromGdk(bool fromConfigure) {
         if (SameRect(actual, rect_)) placementPending_ = false;
         return;
     }
-    // Moved or sized by the user or the window manager; a size the user chose stays.
+    // Moved or sized by the user or the window manager.
     rect_ = actual;
+    // A size the user gave a resizable dialog stays; the window manager's own answers about a
+    // size the layer asked for change nothing.
     RECT client = ClientScreenRect();
-    minClient_ = PixelSize{std::max(1, static_cast<int>(client.right - client.left)),
-                           std::max(1, static_cast<int>(client.bottom - client.top))};
+    PixelSize now{std::max(1, static_cast<int>(client.right - client.left)),
+                  std::max(1, static_cast<int>(client.bottom - client.top))};
+    PixelSize asked = ClientSizeNeeded();
+    if ((style() & WS_THICKFRAME) != 0 && (now.width != asked.width || now.height != asked.height)) {
+        minClient_ = now;
+    }
 }
 
 void Dialog::SendCommand(int id, WORD code) {

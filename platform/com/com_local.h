@@ -36,10 +36,8 @@ bool ParseGlslVersion(const char* text, int* major, int* minor);
 // what the Direct3D 9 layer needs, 8.1 for an older context, nothing without a context.
 std::optional<DirectXVersion> DirectXVersionFromGl(const GlCapabilities& gl);
 
-// Creates a hidden window with an OpenGL 2.1 compatibility context (falling back to any
-// context, to tell "old" from "none"), reads the versions and destroys it all. Runs once per
-// process; later calls answer the first result. Leaves SDL's video subsystem count, GL
-// attributes and current context as it found them.
+// The versions the layer's one OpenGL driver probe found (an OpenGL 2.1 compatibility context,
+// else any context, to tell "old" from "none"). Probes on the first call of the process.
 const GlCapabilities& ProbeOpenGl();
 
 // The RIMEHOLT_DXDIAG_VERSION override: "9.0c", "8.1b", "9.0" (no letter) or "none".

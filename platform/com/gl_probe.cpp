@@ -1,11 +1,7 @@
-// The OpenGL capability probe behind the DirectX diagnostic provider.
+// What the OpenGL driver offers, in the terms of the DirectX diagnostic provider.
 
 #include "platform/com/com_local.h"
-
-#include <SDL.h>
-#include <SDL_opengl.h>
-
-#include <cstdio>
+#include "platform/win32/sdl_window_local.h"
 
 namespace rh::com {
 namespace {
@@ -38,76 +34,6 @@ bool ParseVersion(const char* text, int* major, int* minor, int* minorDigits) {
     return true;
 }
 
-// The GL attributes the probe changes, so that it can put them back for whoever creates the
-// real context later.
-struct SavedGlAttributes {
-    int profile = 0;
-    int major = 0;
-    int minor = 0;
-
-    void Save() {
-        SDL_GL_GetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, &profile);
-        SDL_GL_GetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, &major);
-        SDL_GL_GetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, &minor);
-    }
-    void Restore() const {
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, profile);
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, major);
-        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, minor);
-    }
-};
-
-// Tries one context request on window; fills gl when a context comes up.
-bool ProbeContext(SDL_Window* window, int major, int minor, GlCapabilities* gl) {
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, major);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, minor);
-    SDL_GLContext context = SDL_GL_CreateContext(window);  // also makes it current
-    if (context == nullptr) return false;
-
-    gl->hasContext = true;
-    // Loaded through SDL so that the entry point matches the context SDL made (GLX or EGL).
-    using GetStringFn = const GLubyte*(APIENTRY*)(GLenum);
-    auto getString = reinterpret_cast<GetStringFn>(SDL_GL_GetProcAddress("glGetString"));
-    if (getString != nullptr) {
-        auto version = reinterpret_cast<const char*>(getString(GL_VERSION));
-        auto glsl = reinterpret_cast<const char*>(getString(GL_SHADING_LANGUAGE_VERSION));
-        if (!ParseGlVersion(version, &gl->glMajor, &gl->glMinor)) gl->glMajor = gl->glMinor = 0;
-        if (!ParseGlslVersion(glsl, &gl->glslMajor, &gl->glslMinor)) gl->glslMajor = gl->glslMinor = 0;
-    }
-    SDL_GL_DeleteContext(context);
-    return true;
-}
-
-GlCapabilities RunProbe() {
-    GlCapabilities gl;
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-        std::fprintf(stderr, "DirectX diagnostics: no video: %s\n", SDL_GetError());
-        return gl;
-    }
-    SDL_Window* previousWindow = SDL_GL_GetCurrentWindow();
-    SDL_GLContext previousContext = SDL_GL_GetCurrentContext();
-    SavedGlAttributes saved;
-    saved.Save();
-
-    SDL_Window* window = SDL_CreateWindow("", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, 1, 1,
-                                          SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
-    if (window == nullptr) {
-        std::fprintf(stderr, "DirectX diagnostics: no OpenGL window: %s\n", SDL_GetError());
-    } else {
-        // What the Direct3D 9 layer asks for first; any older context still tells "old" from "none".
-        if (!ProbeContext(window, 2, 1, &gl) && !ProbeContext(window, 1, 1, &gl)) {
-            std::fprintf(stderr, "DirectX diagnostics: no OpenGL context: %s\n", SDL_GetError());
-        }
-        SDL_DestroyWindow(window);
-    }
-
-    saved.Restore();
-    if (previousContext != nullptr) SDL_GL_MakeCurrent(previousWindow, previousContext);
-    SDL_QuitSubSystem(SDL_INIT_VIDEO);
-    return gl;
-}
-
 }  // namespace
 
 bool ParseGlVersion(const char* text, int* major, int* minor) {
@@ -131,7 +57,16 @@ std::optional<DirectXVersion> DirectXVersionFromGl(const GlCapabilities& gl) {
 }
 
 const GlCapabilities& ProbeOpenGl() {
-    static const GlCapabilities probed = RunProbe();
+    // The driver is probed once per process; Direct3DCreate9 answers from the same probe.
+    static const GlCapabilities probed = [] {
+        const win32::GlDriverFacts& driver = win32::ProbeGlDriver();
+        GlCapabilities gl;
+        gl.hasContext = driver.hasContext;
+        if (!ParseGlVersion(driver.version.c_str(), &gl.glMajor, &gl.glMinor)) gl.glMajor = gl.glMinor = 0;
+        if (!ParseGlslVersion(driver.shadingLanguageVersion.c_str(), &gl.glslMajor, &gl.glslMinor))
+            gl.glslMajor = gl.glslMinor = 0;
+        return gl;
+    }();
     return probed;
 }
 

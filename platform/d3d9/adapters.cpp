@@ -13,69 +13,32 @@
 namespace rh::d3d9 {
 namespace {
 
-constexpr GLenum kMaxTextureUnits = 0x84E2;       // GL_MAX_TEXTURE_UNITS (fixed-function stages)
-constexpr GLenum kMax3dTextureSize = 0x8073;      // GL_MAX_3D_TEXTURE_SIZE
-constexpr GLenum kMaxAnisotropy = 0x84FF;         // GL_MAX_TEXTURE_MAX_ANISOTROPY_EXT
-
-bool HasExtension(const char* name) {
-    auto all = reinterpret_cast<const char*>(gl.GetString(GL_EXTENSIONS));
-    if (all == nullptr) return false;
-    size_t length = std::strlen(name);
-    for (const char* p = std::strstr(all, name); p != nullptr; p = std::strstr(p + length, name)) {
-        if ((p == all || p[-1] == ' ') && (p[length] == ' ' || p[length] == '\0')) return true;
-    }
-    return false;
-}
-
-const char* GlText(GLenum name) {
-    auto text = reinterpret_cast<const char*>(gl.GetString(name));
-    return text != nullptr ? text : "";
-}
-
+// Direct3D runs on the one probe of the process, which the DirectX diagnostics share.
 GlLimits RunProbe() {
+    const win32::GlDriverFacts& driver = win32::ProbeGlDriver();
     GlLimits limits;
-    // Video and the GL library stay loaded for the rest of the process, as a program's
-    // Direct3D runtime stays loaded: drivers keep caches that must stay reachable.
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0 || SDL_GL_LoadLibrary(nullptr) != 0) {
-        std::fprintf(stderr, "Direct3D: no OpenGL: %s\n", SDL_GetError());
+    if (!driver.hasContext) return limits;
+    if (driver.contextMajor < 2 || (driver.contextMajor == 2 && driver.contextMinor < 1)) {
+        std::fprintf(stderr, "Direct3D: no OpenGL 2.1 context (the driver offers %s)\n", driver.version.c_str());
         return limits;
     }
-    SDL_Window* previousWindow = SDL_GL_GetCurrentWindow();
-    SDL_GLContext previousContext = SDL_GL_GetCurrentContext();
-    SetDeviceGlAttributes();
-    SDL_Window* window = SDL_CreateWindow("", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, 1, 1,
-                                          SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
-    SDL_GLContext context = window != nullptr ? SDL_GL_CreateContext(window) : nullptr;
-    if (context == nullptr) {
-        std::fprintf(stderr, "Direct3D: no OpenGL 2.1 context: %s\n", SDL_GetError());
-    } else if (LoadGlFunctions()) {
-        int major = 0;
-        int minor = 0;
-        SDL_GL_GetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, &major);
-        SDL_GL_GetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, &minor);
-        limits.vendor = GlText(GL_VENDOR);
-        limits.renderer = GlText(GL_RENDERER);
-        limits.version = GlText(GL_VERSION);
-        int glMajor = 0;
-        int glMinor = 0;
-        // The back buffer is a framebuffer object: GL 3.0 or ARB_framebuffer_object.
-        limits.usable = std::sscanf(limits.version.c_str(), "%d.%d", &glMajor, &glMinor) == 2 &&
-                        (glMajor > 2 || (glMajor == 2 && glMinor >= 1)) &&
-                        (glMajor >= 3 || HasExtension("GL_ARB_framebuffer_object"));
-        gl.GetIntegerv(GL_MAX_TEXTURE_SIZE, &limits.maxTextureSize);
-        gl.GetIntegerv(kMax3dTextureSize, &limits.max3dTextureSize);
-        gl.GetIntegerv(kMaxTextureUnits, &limits.maxTextureUnits);
-        gl.GetIntegerv(GL_MAX_LIGHTS, &limits.maxLights);
-        gl.GetIntegerv(GL_MAX_CLIP_PLANES, &limits.maxClipPlanes);
-        GLfloat pointRange[2] = {1.0f, 1.0f};
-        gl.GetFloatv(GL_POINT_SIZE_RANGE, pointRange);
-        limits.maxPointSize = pointRange[1];
-        if (HasExtension("GL_EXT_texture_filter_anisotropic")) gl.GetFloatv(kMaxAnisotropy, &limits.maxAnisotropy);
-        gl.GetError();  // a limit the driver does not know must not surface later
-    }
-    if (context != nullptr) SDL_GL_DeleteContext(context);
-    if (window != nullptr) SDL_DestroyWindow(window);
-    if (previousContext != nullptr) SDL_GL_MakeCurrent(previousWindow, previousContext);
+    limits.vendor = driver.vendor;
+    limits.renderer = driver.renderer;
+    limits.version = driver.version;
+    int glMajor = 0;
+    int glMinor = 0;
+    // The back buffer is a framebuffer object: GL 3.0 or ARB_framebuffer_object.
+    limits.usable = std::sscanf(limits.version.c_str(), "%d.%d", &glMajor, &glMinor) == 2 &&
+                    (glMajor > 2 || (glMajor == 2 && glMinor >= 1)) &&
+                    (glMajor >= 3 || win32::HasGlExtension(driver.extensions, "GL_ARB_framebuffer_object")) &&
+                    LoadGlFunctions();
+    limits.maxTextureSize = driver.maxTextureSize;
+    limits.max3dTextureSize = driver.max3dTextureSize;
+    limits.maxTextureUnits = driver.maxTextureUnits;
+    limits.maxLights = driver.maxLights;
+    limits.maxClipPlanes = driver.maxClipPlanes;
+    limits.maxPointSize = driver.maxPointSize;
+    limits.maxAnisotropy = driver.maxAnisotropy;
     return limits;
 }
 

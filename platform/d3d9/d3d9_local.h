@@ -36,7 +36,7 @@ struct GlLimits {
 // drivers the window's pixel format is chosen when the window is made, so they are set before
 // any window is made after Direct3DCreate9, and stay set.
 void SetDeviceGlAttributes();
-// Starts SDL video and holds the GL library for the rest of the process, then probes.
+// The process's one OpenGL driver probe (shared with the DirectX diagnostics) in Direct3D's terms.
 const GlLimits& ProbeGl();
 
 // A display mode without its format: the same list serves every adapter format.

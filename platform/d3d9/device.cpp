@@ -143,7 +143,12 @@ HRESULT Device::ApplyPresentParameters(const D3DPRESENT_PARAMETERS& pp) {
         mode.h = static_cast<int>(pp.BackBufferHeight);
         mode.refresh_rate = static_cast<int>(pp.FullScreen_RefreshRateInHz);
         // Drivers without real mode changes (offscreen) still give the window the mode's size.
-        SDL_SetWindowSize(window_, mode.w, mode.h);
+        // A resize to the size the window has is skipped: under X11 SDL waits out a timeout
+        // for the confirmation of a change that never comes (most of a Reset's time).
+        int w = 0;
+        int h = 0;
+        SDL_GetWindowSize(window_, &w, &h);
+        if (w != mode.w || h != mode.h) SDL_SetWindowSize(window_, mode.w, mode.h);
         if (SDL_SetWindowDisplayMode(window_, &mode) != 0 || SDL_SetWindowFullscreen(window_, SDL_WINDOW_FULLSCREEN) != 0) {
             std::fprintf(stderr, "Direct3D: cannot switch to %dx%d: %s\n", mode.w, mode.h, SDL_GetError());
             return D3DERR_NOTAVAILABLE;

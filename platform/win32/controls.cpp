@@ -97,6 +97,7 @@ bool Control::Place(HWND, int x, int y, int cx, int cy, UINT flags) {
     ApplyRect();
     if (widget_ != nullptr && (flags & SWP_SHOWWINDOW)) gtk_widget_show_all(widget_);
     if (widget_ != nullptr && (flags & SWP_HIDEWINDOW)) gtk_widget_hide(widget_);
+    dialog_->FitControls();
     return true;
 }
 

@@ -181,6 +181,26 @@ bool Dialog::Build(const DialogTemplate& t) {
     return true;
 }
 
+PixelSize Dialog::ClientSizeNeeded() const {
+    int width = minClient_.width;
+    int height = minClient_.height;
+    for (const auto& c : controls_) {
+        // A hidden control cannot be cut off; a shown one never is.
+        if (c->widget() == nullptr || !gtk_widget_get_visible(c->widget())) continue;
+        width = std::max(width, static_cast<int>(c->rect().right) + margin_.width);
+        height = std::max(height, static_cast<int>(c->rect().bottom) + margin_.height);
+    }
+    return PixelSize{std::max(1, width), std::max(1, height)};
+}
+
+void Dialog::FitControls() {
+    PixelSize need = ClientSizeNeeded();
+    RECT client = ClientScreenRect();
+    if (need.width == client.right - client.left && need.height == client.bottom - client.top) return;
+    ApplySize();
+    placementPending_ = true;
+}
+
 void Dialog::MeasureFont(const DialogTemplate& t) {
     std::string family;
     int points;
@@ -213,8 +233,20 @@ void Dialog::MeasureFont(const DialogTemplate& t) {
 }
 
 void Dialog::PlaceInitially(const DialogTemplate& t) {
-    int cw = std::max(1, units_.X(t.cx));
-    int ch = std::max(1, units_.Y(t.cy));
+    // The margin the template keeps right of and below its controls, up to the 7 dialog units
+    // dialogs usually keep; a template drawn edge to edge keeps none.
+    constexpr int kUsualMargin = 7;
+    int right = 0, bottom = 0;
+    for (const DialogItemTemplate& item : t.items) {
+        right = std::max(right, item.x + item.cx);
+        bottom = std::max(bottom, item.y + item.cy);
+    }
+    margin_ = PixelSize{units_.X(std::clamp(t.cx - right, 0, kUsualMargin)),
+                        units_.Y(std::clamp(t.cy - bottom, 0, kUsualMargin))};
+    minClient_ = PixelSize{std::max(1, units_.X(t.cx)), std::max(1, units_.Y(t.cy))};
+    PixelSize client = ClientSizeNeeded();
+    int cw = client.width;
+    int ch = client.height;
     int x, y;
     if (t.style & DS_CENTER) {
         GdkDisplay* display = gdk_display_get_default();
@@ -238,8 +270,11 @@ void Dialog::PlaceInitially(const DialogTemplate& t) {
 }
 
 void Dialog::ApplySize() {
-    int cw = std::max<int>(1, (rect_.right - rect_.left) - frame_.left - frame_.right);
-    int ch = std::max<int>(1, (rect_.bottom - rect_.top) - frame_.top - frame_.bottom);
+    PixelSize client = ClientSizeNeeded();
+    int cw = client.width;
+    int ch = client.height;
+    rect_.right = rect_.left + cw + frame_.left + frame_.right;
+    rect_.bottom = rect_.top + ch + frame_.top + frame_.bottom;
     gtk_widget_set_size_request(layout_, cw, ch);
     gtk_layout_set_size(GTK_LAYOUT(layout_), cw, ch);
     gtk_window_resize(GTK_WINDOW(window_), cw, ch);
@@ -303,9 +338,7 @@ bool Dialog::Place(HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {
         placementPending_ = true;
     }
     if ((flags & SWP_NOSIZE) == 0) {
-        rect_.right = rect_.left + std::max(cx, 1);
-        rect_.bottom = rect_.top + std::max(cy, 1);
-        sizeFromProgram_ = true;
+        minClient_ = PixelSize{std::max(cx, 1), std::max(cy, 1)};
         ApplySize();
         placementPending_ = true;
     }
@@ -359,16 +392,11 @@ void Dialog::UpdateFrameFromGdk(bool fromConfigure) {
                 std::max(0, frame.y + frame.height - (oy + h))};
     RECT actual{frame.x, frame.y, frame.x + frame.width, frame.y + frame.height};
     if (!SameRect(insets, frame_)) {
-        // The frame became known: keep the size the program asked for, or else the client
-        // size the template gave.
+        // The frame became known: the client area keeps its size and the window grows by it.
         RECT client = ClientScreenRect();
         frame_ = insets;
-        if (sizeFromProgram_) {
-            ApplySize();
-        } else {
-            rect_.right = rect_.left + (client.right - client.left) + insets.left + insets.right;
-            rect_.bottom = rect_.top + (client.bottom - client.top) + insets.top + insets.bottom;
-        }
+        rect_.right = rect_.left + (client.right - client.left) + insets.left + insets.right;
+        rect_.bottom = rect_.top + (client.bottom - client.top) + insets.top + insets.bottom;
         placementPending_ = true;
         return;
     }
@@ -379,6 +407,15 @@ void Dialog::UpdateFrameFromGdk(bool fromConfigure) {
     }
     // Moved or sized by the user or the window manager.
     rect_ = actual;
+    // A size the user gave a resizable dialog stays; the window manager's own answers about a
+    // size the layer asked for change nothing.
+    RECT client = ClientScreenRect();
+    PixelSize now{std::max(1, static_cast<int>(client.right - client.left)),
+                  std::max(1, static_cast<int>(client.bottom - client.top))};
+    PixelSize asked = ClientSizeNeeded();
+    if ((style() & WS_THICKFRAME) != 0 && (now.width != asked.width || now.height != asked.height)) {
+        minClient_ = now;
+    }
 }
 
 void Dialog::SendCommand(int id, WORD code) {

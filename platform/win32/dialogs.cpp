@@ -4,6 +4,8 @@
 #include "platform/win32/dialogs_testing.h"
 
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 namespace rh::win32 {
 namespace {
@@ -13,13 +15,14 @@ DialogShownHook& ShownHook() {
     return hook;
 }
 
-// GTK is opened on the first dialog; without a display every dialog fails, as a dialog that
-// cannot be created does on Windows.
+// GTK is opened on the first dialog, so that a run that shows none never starts it; without a
+// display every dialog fails, as a dialog that cannot be created does on Windows. Once the
+// layer found no display, GTK is not asked again (its attempt would only add noise).
 bool GtkReady() {
     static int state = -1;
     if (state < 0) {
-        state = gtk_init_check(nullptr, nullptr) ? 1 : 0;
-        if (state == 0) std::fprintf(stderr, "dialogs: no display can be opened\n");
+        state = !NoDisplay() && gtk_init_check(nullptr, nullptr) ? 1 : 0;
+        if (state == 0) ReportNoDisplay();
     }
     return state == 1;
 }
@@ -69,13 +72,60 @@ bool SimulateDialogKey(HWND dialog, DialogKey key) {
     return d->SimulateKey(keyval);
 }
 
+namespace {
+
+// Waits until every shown top-level window went through one more layout phase of its frame
+// clock: GTK carries out a size queued while it awaited the display server's answer to an
+// earlier one only there, not when events are handled. A clock that does not tick (a window
+// frozen for its own reasons) is not waited for beyond a quarter second.
+void WaitForLayout() {
+    struct Wait {
+        int pending = 0;
+        bool timedOut = false;
+    } wait;
+    std::vector<std::pair<GdkFrameClock*, gulong>> handlers;
+    GList* toplevels = gtk_window_list_toplevels();
+    for (GList* w = toplevels; w != nullptr; w = w->next) {
+        GtkWidget* widget = GTK_WIDGET(w->data);
+        GdkFrameClock* clock = gtk_widget_get_mapped(widget) ? gtk_widget_get_frame_clock(widget) : nullptr;
+        if (clock == nullptr) continue;
+        ++wait.pending;
+        auto done = +[](GdkFrameClock* c, gpointer data) {
+            auto* state = static_cast<Wait*>(data);
+            --state->pending;
+            g_signal_handlers_disconnect_matched(c, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, data);
+        };
+        handlers.emplace_back(clock, g_signal_connect(clock, "layout", G_CALLBACK(done), &wait));
+        gdk_frame_clock_request_phase(clock, GDK_FRAME_CLOCK_PHASE_LAYOUT);
+    }
+    g_list_free(toplevels);
+    if (wait.pending == 0) return;
+    guint timer = g_timeout_add(250, +[](gpointer data) -> gboolean {
+        static_cast<Wait*>(data)->timedOut = true;
+        return G_SOURCE_REMOVE;
+    }, &wait);
+    while (wait.pending > 0 && !wait.timedOut) gtk_main_iteration_do(TRUE);
+    if (!wait.timedOut) g_source_remove(timer);
+    // Handlers of clocks that never ticked must not outlive `wait`.
+    if (wait.pending > 0) {
+        for (auto& [clock, id] : handlers) {
+            if (g_signal_handler_is_connected(clock, id)) g_signal_handler_disconnect(clock, id);
+        }
+    }
+}
+
+}  // namespace
+
 void ProcessPendingEvents() {
     if (!GtkReady()) return;
     // Twice: answers to the first round may queue more work (a configure leads to a resize).
     for (int round = 0; round < 2; ++round) {
         gdk_display_sync(gdk_display_get_default());
         while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+        WaitForLayout();
     }
+    gdk_display_sync(gdk_display_get_default());
+    while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
 }
 
 bool GetNativeWindowRect(HWND dialog, RECT* rect) {
@@ -86,6 +136,29 @@ bool GetNativeWindowRect(HWND dialog, RECT* rect) {
     GdkRectangle frame;
     gdk_window_get_frame_extents(gdk, &frame);
     *rect = RECT{frame.x, frame.y, frame.x + frame.width, frame.y + frame.height};
+    return true;
+}
+
+bool GetNativeClientSize(HWND dialog, int* width, int* height) {
+    auto* d = dynamic_cast<Dialog*>(LiveWindow(dialog));
+    if (d == nullptr || width == nullptr || height == nullptr) return false;
+    GdkWindow* gdk = gtk_widget_get_window(GTK_WIDGET(d->window()));
+    if (gdk == nullptr) return false;
+    // Asked of the display server, not GDK's copy of its last answer.
+    gdk_window_get_geometry(gdk, nullptr, nullptr, width, height);
+    return true;
+}
+
+bool GetNativeControlRect(HWND control, RECT* inClient) {
+    auto* c = dynamic_cast<Control*>(LiveWindow(control));
+    if (c == nullptr || inClient == nullptr || c->widget() == nullptr) return false;
+    int x = 0, y = 0;
+    if (!gtk_widget_translate_coordinates(c->widget(), GTK_WIDGET(c->dialog()->window()), 0, 0, &x, &y)) {
+        return false;
+    }
+    GtkAllocation a;
+    gtk_widget_get_allocation(c->widget(), &a);
+    *inClient = RECT{x, y, x + a.width, y + a.height};
     return true;
 }
 

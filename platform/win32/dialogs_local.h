@@ -21,6 +21,12 @@ struct DialogUnits {
     int Y(int dialogUnits) const;
 };
 
+// A width and height in pixels.
+struct PixelSize {
+    int width = 0;
+    int height = 0;
+};
+
 // Queues a message for a GTK-backed window on the GLib main loop that runs its dialog.
 bool PostToGtkWindow(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
@@ -93,6 +99,10 @@ public:
     // is of a class the layer does not build (as Windows fails for an unknown class).
     bool Build(const DialogTemplate& dialogTemplate);
 
+    // Sizes the client area again after a control moved, grew or was shown: it always holds
+    // every shown control (see ClientSizeNeeded).
+    void FitControls();
+
     // Sends WM_INITDIALOG, shows the dialog and runs its modal loop until End; returns the
     // value given to End.
     INT_PTR Run(LPARAM initParam);
@@ -124,6 +134,10 @@ private:
     void MeasureFont(const DialogTemplate& dialogTemplate);
     void PlaceInitially(const DialogTemplate& dialogTemplate);
     void Restack(HWND insertAfter);
+    // The client size the dialog gets: what the template or the program asked for, grown to
+    // reach past every shown control by the template's own margin.
+    PixelSize ClientSizeNeeded() const;
+    // Sizes the window to ClientSizeNeeded, the frame around it.
     void ApplySize();
     void UpdateFrameFromGdk(bool fromConfigure);
     void FocusFirstControl();
@@ -153,9 +167,13 @@ private:
     // A placement the layer asked for and the display server has not yet confirmed; until
     // then configure events of earlier states do not overwrite rect_.
     bool placementPending_ = false;
-    // Whether the program set the whole window size; when the frame becomes known, that size
-    // is kept and the client area shrinks, else the template's client size is kept.
-    bool sizeFromProgram_ = false;
+    // The smallest client size: the template's, then what SetWindowPos or the user asked for.
+    // A size given to SetWindowPos is taken for the client area: the frame a window manager
+    // adds is not the program's to know, and controls placed in dialog units of the real font
+    // need the room their template gave them.
+    PixelSize minClient_{1, 1};
+    // Room kept right of and below the controls: the template's own, up to the usual margin.
+    PixelSize margin_{0, 0};
 
     bool ended_ = false;
     INT_PTR result_ = 0;

@@ -31,6 +31,13 @@ void ProcessPendingEvents();
 // checking that the layer's answers reach the real window.
 bool GetNativeWindowRect(HWND dialog, RECT* rect);
 
+// What the display server and GTK show, for checking that no control is cut off: the size of
+// the dialog's client area (its top-level window without the frame), and where a control's
+// widget was actually allocated in it, which can exceed the control's own rectangle when the
+// widget needs more room.
+bool GetNativeClientSize(HWND dialog, int* width, int* height);
+bool GetNativeControlRect(HWND control, RECT* inClient);
+
 // The dialog's base units in pixels (the font's average character width and height).
 bool GetDialogBaseUnits(HWND dialog, int* baseX, int* baseY);
 

@@ -57,17 +57,17 @@ void SetGlPixelFormat(int alphaBits) {
     SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8);
 }
 
-bool EnsureSdlVideo() {
-    // Kept until exit: the GL contexts and DirectInput depend on it as long as the program runs.
-    static bool started = [] {
-        if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_TIMER | SDL_INIT_EVENTS) != 0) return false;
-        // The GL driver stays loaded too: SDL would unload it with the last GL window and load
-        // it again for the next, each time a device's window is remade. Failing here only
-        // means there is no GL, which the device reports when it is created.
-        SDL_GL_LoadLibrary(nullptr);
-        return true;
-    }();
-    return started;
+SDL_Window* CreateGlWindow(const char* title, int x, int y, int width, int height, unsigned flags) {
+    // Under X11 the window's visual is chosen here, so the pixel format the device's context
+    // needs (RGBA8, D24S8, double-buffered, GL 2.1 compatibility) must be asked for now; a
+    // display without it gets the nearest format it has, first without alpha, then SDL's own.
+    SDL_Window* window = nullptr;
+    for (int attempt = 0; attempt < 3 && window == nullptr; ++attempt) {
+        SDL_GL_ResetAttributes();
+        if (attempt < 2) SetGlPixelFormat(attempt == 0 ? 8 : 0);
+        window = SDL_CreateWindow(title, x, y, width, height, flags | SDL_WINDOW_OPENGL);
+    }
+    return window;
 }
 
 SdlWindow* SdlWindowFromHandle(HWND hwnd) { return dynamic_cast<SdlWindow*>(LiveWindow(hwnd)); }
@@ -113,16 +113,9 @@ bool SdlWindow::Open(std::string_view ansiTitle) {
     if ((style() & WS_THICKFRAME) != 0) flags |= SDL_WINDOW_RESIZABLE;
     if (parent() != nullptr || (exStyle() & WS_EX_TOOLWINDOW) != 0) flags |= SDL_WINDOW_SKIP_TASKBAR;
     if ((exStyle() & WS_EX_TOPMOST) != 0) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
-    // Under X11 the window's visual is chosen here, so the pixel format the device's context
-    // needs (RGBA8, D24S8, double-buffered, GL 2.1 compatibility) must be asked for now; a
-    // display without it gets the nearest format it has, first without alpha, then SDL's own.
     std::string title = Utf8Title(ansiTitle);
     int width = std::max<int>(1, r.right - r.left), height = std::max<int>(1, r.bottom - r.top);
-    for (int attempt = 0; attempt < 3 && sdl_ == nullptr; ++attempt) {
-        SDL_GL_ResetAttributes();
-        if (attempt < 2) rh::win32::SetGlPixelFormat(attempt == 0 ? 8 : 0);
-        sdl_ = SDL_CreateWindow(title.c_str(), r.left, r.top, width, height, flags);
-    }
+    sdl_ = CreateGlWindow(title.c_str(), r.left, r.top, width, height, flags);
     if (sdl_ == nullptr) return false;
     SDL_SetWindowData(sdl_, kHandleKey, this);
     return true;

@@ -85,6 +85,10 @@ private:
     bool destroying_ = false;
 };
 
+// An SDL window with SDL_WINDOW_OPENGL and the layer's GL pixel format (SetGlPixelFormat), or
+// the nearest format the display has; null when SDL cannot make one.
+SDL_Window* CreateGlWindow(const char* title, int x, int y, int width, int height, unsigned flags);
+
 // The SdlWindow a live handle names, or null (stale, null, a dialog or a control).
 SdlWindow* SdlWindowFromHandle(HWND hwnd);
 // Every live SdlWindow, oldest first.

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 struct SDL_Window;
 
 namespace rh::win32 {
@@ -32,8 +34,38 @@ void PumpSdlEvents();
 // strict about that), so windows and devices both set it through here.
 void SetGlPixelFormat(int alphaBits);
 
-// SDL's video, timer and events subsystems, started once and kept for the whole run. False
-// when no video driver can be opened (CreateWindowExA then fails).
+// SDL's video, timer and events subsystems, started once and kept for the whole run, with the
+// GL library loaded. False when no display can be opened (CreateWindowExA then fails), which is
+// reported once on stderr. SDL's invisible drivers (offscreen, dummy) count as a display only
+// when SDL_VIDEODRIVER asks for them: SDL would otherwise fall back to them silently.
 bool EnsureSdlVideo();
+
+// What the OpenGL driver offers, as a hidden window in the layer's GL pixel format finds it.
+struct GlDriverFacts {
+    bool hasContext = false;  // some context came up
+    // The context version asked for that came up: 2.1 (compatibility), or 1.1 when only an
+    // older context could be had. 0.0 without a context.
+    int contextMajor = 0;
+    int contextMinor = 0;
+    // As the driver words them; empty when unknown.
+    std::string vendor, renderer, version, shadingLanguageVersion, extensions;
+    int maxTextureSize = 0;
+    int max3dTextureSize = 0;
+    int maxTextureUnits = 0;  // fixed-function texture units
+    int maxLights = 0;
+    int maxClipPlanes = 0;
+    float maxPointSize = 1.0f;
+    float maxAnisotropy = 1.0f;  // 1 without GL_EXT_texture_filter_anisotropic
+};
+
+// The process's one probe of the OpenGL driver, run on the first call (starting SDL's video
+// with EnsureSdlVideo); later calls answer the same. Leaves the current context as it found it
+// and the GL attributes at the layer's pixel format. Both the DirectX diagnostics and
+// Direct3DCreate9 answer from it: loading a driver and making a context are the slow part of
+// start-up.
+const GlDriverFacts& ProbeGlDriver();
+
+// Whether name is one of the blank-separated words of a GL_EXTENSIONS text.
+bool HasGlExtension(const std::string& extensions, const char* name);
 
 }  // namespace rh::win32

@@ -81,6 +81,11 @@ namespace rh::win32 {
 // destroyed, or not a window of this process); the handle is only compared, never read.
 HWND__* LiveWindow(HWND hwnd);
 
+// Says on stderr, once per process, that no display can be opened; every later attempt to
+// open one stays silent. NoDisplay tells whether it was said.
+void ReportNoDisplay();
+bool NoDisplay();
+
 // Window texts are UTF-16 as on Windows; the *A calls convert through the current code page,
 // where bytes 0-255 are code points 0-255 and anything else becomes '?'.
 std::u16string WideFromAnsi(std::string_view ansi);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <iterator>
@@ -296,15 +297,19 @@ TEST_F(DialogTest, SetWindowPosPlacesTheDialogAndItsControls) {
     Run(kMainDialog, [&](HWND d) {
         for (const Step& s : steps) {
             EXPECT_TRUE(SetWindowPos(d, s.insertAfter, s.x, s.y, s.cx, s.cy, s.flags)) << s.what;
-            RECT rect{};
+            RECT rect{}, client{};
             EXPECT_TRUE(GetWindowRect(d, &rect));
-            // Answered at once, as Windows does...
-            EXPECT_TRUE(Near(rect, s.expected, 0)) << s.what << ": " << Show(rect);
+            EXPECT_TRUE(GetClientRect(d, &client));
+            // Answered at once, as Windows does: the window where it was put, the client area
+            // the size it was given (a window manager's frame comes on top)...
+            RECT placed{rect.left, rect.top, rect.left + client.right, rect.top + client.bottom};
+            EXPECT_TRUE(Near(placed, s.expected, 0)) << s.what << ": " << Show(placed);
             // ...and the real window follows.
             ProcessPendingEvents();
             RECT native{};
+            EXPECT_TRUE(GetWindowRect(d, &rect));
             EXPECT_TRUE(rh::win32::GetNativeWindowRect(d, &native));
-            EXPECT_TRUE(Near(native, s.expected, 2)) << s.what << ": " << Show(native);
+            EXPECT_TRUE(Near(native, rect, 2)) << s.what << ": " << Show(native) << " vs " << Show(rect);
         }
         // A control's position is relative to the dialog's client area.
         HWND ok = GetDlgItem(d, IDOK);
@@ -352,6 +357,61 @@ TEST_F(DialogTest, DialogUnitsBecomePixelsWithTheDialogFontsMetrics) {
         GetWindowRect(d, &window);
         EXPECT_TRUE(rh::win32::GetNativeWindowRect(d, &native));
         EXPECT_TRUE(Near(native, window, 2)) << Show(native) << " vs " << Show(window);
+    });
+}
+
+// A size given to SetWindowPos is the least the client area gets: it grows to hold every
+// control (and the template's margin of 7 dialog units past them), also when the program moves
+// a control out, and goes back to the asked size when the control comes back in.
+TEST_F(DialogTest, TheClientAreaAlwaysHoldsEveryControl) {
+    Run(kMainDialog, [](HWND d) {
+        int baseX = 0, baseY = 0;
+        ASSERT_TRUE(rh::win32::GetDialogBaseUnits(d, &baseX, &baseY));
+        const LONG marginX = ToPixels(7, baseX, 4), marginY = ToPixels(7, baseY, 8);
+        POINT origin{0, 0};
+        ClientToScreen(d, &origin);
+        // How far right and down the controls reach, in the client area.
+        auto reach = [&](LONG* right, LONG* bottom) {
+            *right = *bottom = 0;
+            for (int id : {kText, kCheck, kRadioA, kRadioB, kRadioC, kManualCheck, IDOK, IDCANCEL}) {
+                RECT r{};
+                GetWindowRect(GetDlgItem(d, id), &r);
+                *right = std::max(*right, r.right - origin.x);
+                *bottom = std::max(*bottom, r.bottom - origin.y);
+            }
+        };
+        LONG right = 0, bottom = 0;
+        reach(&right, &bottom);
+        struct Step {
+            const char* what;
+            int id;  // 0: the dialog
+            int x, y, cx, cy;
+            UINT flags;
+            bool grows;  // beyond the size the dialog was given last
+        };
+        const Step steps[] = {
+            {"smaller than the controls", 0, 0, 0, 40, 30, SWP_NOMOVE | SWP_NOZORDER, true},
+            {"larger than the controls", 0, 0, 0, 500, 400, SWP_NOMOVE | SWP_NOZORDER, false},
+            {"a button moved out", IDOK, 470, 390, 60, 20, SWP_NOZORDER, true},
+            {"the button moved back", IDOK, 10, 10, 60, 20, SWP_NOZORDER, false},
+        };
+        LONG askedWidth = 0, askedHeight = 0;
+        for (const Step& s : steps) {
+            SetWindowPos(s.id == 0 ? d : GetDlgItem(d, s.id), nullptr, s.x, s.y, s.cx, s.cy, s.flags);
+            if (s.id == 0) askedWidth = s.cx, askedHeight = s.cy;
+            reach(&right, &bottom);
+            RECT client{};
+            GetClientRect(d, &client);
+            EXPECT_EQ(client.right, std::max(askedWidth, right + marginX)) << s.what;
+            EXPECT_EQ(client.bottom, std::max(askedHeight, bottom + marginY)) << s.what;
+            EXPECT_EQ(client.right > askedWidth || client.bottom > askedHeight, s.grows) << s.what;
+            // The window the display server shows has that client size.
+            ProcessPendingEvents();
+            int width = 0, height = 0;
+            EXPECT_TRUE(rh::win32::GetNativeClientSize(d, &width, &height));
+            EXPECT_EQ(width, client.right) << s.what;
+            EXPECT_EQ(height, client.bottom) << s.what;
+        }
     });
 }
 

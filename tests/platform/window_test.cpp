@@ -3,7 +3,11 @@
 
 #include "window_test_support.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include <unistd.h>
 
 namespace rh::test {
 namespace {
@@ -311,6 +315,40 @@ TEST_F(WindowTest, SystemCursorsOnly) {
     HCURSOR before = SetCursor(sizeWe);
     EXPECT_EQ(SetCursor(nullptr), sizeWe);
     EXPECT_EQ(SetCursor(before), nullptr);
+}
+
+// SDL falls back to its offscreen driver when no display answers; a window there is never seen.
+// Without a display and without SDL_VIDEODRIVER asking for such a driver, windows and the GL
+// probe fail, and the layer says so once, however often it is asked.
+TEST(WindowWithoutDisplayTest, WindowsFailAndTheLayerSaysSoOnce) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process: SDL not started yet
+    auto oneLineNamingTheDisplay = [](const std::string& errors) {
+        size_t newline = errors.find('\n');
+        return newline != std::string::npos && newline + 1 == errors.size() &&
+               errors.find("no display") != std::string::npos;
+    };
+    EXPECT_EXIT(
+        {
+            unsetenv("DISPLAY");
+            unsetenv("WAYLAND_DISPLAY");
+            unsetenv("SDL_VIDEODRIVER");
+            // With no runtime directory, the Wayland client library SDL tries complains by itself.
+            char runtime[] = "/tmp/rh-nodisplay-XXXXXX";
+            if (mkdtemp(runtime) != nullptr) setenv("XDG_RUNTIME_DIR", runtime, 1);
+            WNDCLASSA wc{};
+            wc.lpfnWndProc = DefWindowProcA;
+            wc.lpszClassName = "Unseen";
+            RegisterClassA(&wc);
+            bool failed = true;
+            for (int attempt = 0; attempt < 2; ++attempt) {
+                failed = failed && CreateWindowExA(0, "Unseen", "", WS_POPUP | WS_VISIBLE, 0, 0, 640, 480, nullptr,
+                                                   nullptr, nullptr, nullptr) == nullptr;
+            }
+            failed = failed && !rh::win32::ProbeGlDriver().hasContext;
+            rmdir(runtime);
+            std::exit(failed ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), testing::Truly(oneLineNamingTheDisplay));
 }
 
 }  // namespace

@@ -8,8 +8,10 @@
 
 #include <windows.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -18,6 +20,7 @@ namespace {
 struct DialogVisit {
     int templateId = 0;
     RECT rect = {};
+    RECT client = {};
     std::string text;
 };
 
@@ -28,6 +31,7 @@ int RunWithMissingDirectX(const std::function<void(HWND)>& act, DialogVisit* vis
     rh::win32::SetDialogShownHook([&](HWND dialog, int templateId) {
         visit->templateId = templateId;
         GetWindowRect(dialog, &visit->rect);
+        GetClientRect(dialog, &visit->client);
         char text[256] = {};
         GetDlgItemTextA(dialog, -1, text, sizeof text);
         visit->text = text;
@@ -73,11 +77,88 @@ TEST(NoDirectXDialog, PlacedAt300By300WithTheTemplateText) {
     RunWithMissingDirectX([](HWND d) { SendDlgItemMessageA(d, IDCANCEL, BM_CLICK, 0, 0); }, &visit);
     EXPECT_EQ(visit.rect.left, 300);
     EXPECT_EQ(visit.rect.top, 300);
-    EXPECT_EQ(visit.rect.right - visit.rect.left, 390);
-    EXPECT_EQ(visit.rect.bottom - visit.rect.top, 131);
+    // The forced size is the client area's (a window manager's frame comes on top); at the
+    // default text size the controls need no more.
+    EXPECT_EQ(visit.client.right, 390);
+    EXPECT_EQ(visit.client.bottom, 131);
     EXPECT_EQ(visit.text,
               "DirectX 9 is required for the screensaver to work properly. Click button \"Download "
               "DirectX 9\" to download it from Microsoft's website");
+}
+
+// Dialog 107 is forced to 390 x 131 pixels, but its controls sit where dialog units of the real
+// font put them: with larger text they reach further, and the dialog must grow to hold them.
+// Checks the layer's rectangles and what GTK and the display server actually show. Runs in its
+// own process, since GTK reads the text scale once.
+[[noreturn]] void ShowAtTextScaleAndCheck(const char* scale) {
+    setenv("GDK_DPI_SCALE", scale, 1);
+    int problems = 0;
+    auto problem = [&](const char* what, int id, const RECT& r, int width, int height) {
+        std::fprintf(stderr, "%s: control %d at (%ld, %ld)-(%ld, %ld) outside the client area %d x %d\n", what, id,
+                     static_cast<long>(r.left), static_cast<long>(r.top), static_cast<long>(r.right),
+                     static_cast<long>(r.bottom), width, height);
+        ++problems;
+    };
+    DialogVisit visit;
+    RunWithMissingDirectX(
+        [&](HWND d) {
+            rh::win32::ProcessPendingEvents();
+            int baseX = 0, baseY = 0;
+            rh::win32::GetDialogBaseUnits(d, &baseX, &baseY);
+            std::fprintf(stderr, "baseY=%d\n", baseY);
+            RECT client{};
+            GetClientRect(d, &client);
+            // The forced size is the least the client area gets.
+            if (client.right < 390 || client.bottom < 131) {
+                std::fprintf(stderr, "client area %ld x %ld is below 390 x 131\n", static_cast<long>(client.right),
+                             static_cast<long>(client.bottom));
+                ++problems;
+            }
+            int nativeWidth = 0, nativeHeight = 0;
+            if (!rh::win32::GetNativeClientSize(d, &nativeWidth, &nativeHeight)) ++problems;
+            POINT origin{0, 0};
+            ClientToScreen(d, &origin);
+            for (int id : {-1, IDOK, IDCANCEL}) {  // the text, the download and the cancel button
+                HWND control = GetDlgItem(d, id);
+                RECT r{};
+                if (control == nullptr || !GetWindowRect(control, &r)) {
+                    std::fprintf(stderr, "control %d is missing\n", id);
+                    ++problems;
+                    continue;
+                }
+                r = RECT{r.left - origin.x, r.top - origin.y, r.right - origin.x, r.bottom - origin.y};
+                if (r.left < 0 || r.top < 0 || r.right > client.right || r.bottom > client.bottom) {
+                    problem("layer", id, r, client.right, client.bottom);
+                }
+                RECT shown{};
+                if (!rh::win32::GetNativeControlRect(control, &shown) || shown.left < 0 || shown.top < 0 ||
+                    shown.right > nativeWidth || shown.bottom > nativeHeight) {
+                    problem("shown", id, shown, nativeWidth, nativeHeight);
+                }
+            }
+            SendDlgItemMessageA(d, IDCANCEL, BM_CLICK, 0, 0);
+        },
+        &visit);
+    std::exit(visit.templateId == 107 && problems == 0 ? 0 : 1);
+}
+
+TEST(NoDirectXDialog, EveryControlFitsAtEveryTextScale) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const char* const scales[] = {"1.0", "1.25", "1.5"};
+    int baseY[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(std::string("GDK_DPI_SCALE=") + scales[i]);
+        auto readBaseY = [&baseY, i](const std::string& errors) {
+            size_t at = errors.find("baseY=");
+            if (at != std::string::npos) baseY[i] = std::atoi(errors.c_str() + at + 6);
+            return at != std::string::npos;
+        };
+        EXPECT_EXIT(ShowAtTextScaleAndCheck(scales[i]), testing::ExitedWithCode(0), testing::Truly(readBaseY));
+    }
+    // The scale reached the dialog font, so the larger cases really had more to hold.
+    if (HasFailure()) return;
+    EXPECT_GT(baseY[1], baseY[0]);
+    EXPECT_GT(baseY[2], baseY[1]);
 }
 
 }  // namespace

@@ -2,10 +2,10 @@
 
 #include "platform/com/com_local.h"
 
+#include <rimeholt/log.h>
+
 #include <SDL.h>
 #include <SDL_opengl.h>
-
-#include <cstdio>
 
 namespace rh::com {
 namespace {
@@ -82,7 +82,7 @@ bool ProbeContext(SDL_Window* window, int major, int minor, GlCapabilities* gl) 
 GlCapabilities RunProbe() {
     GlCapabilities gl;
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-        std::fprintf(stderr, "DirectX diagnostics: no video: %s\n", SDL_GetError());
+        rh::LogError("DirectX diagnostics: no video: %s", SDL_GetError());
         return gl;
     }
     SDL_Window* previousWindow = SDL_GL_GetCurrentWindow();
@@ -93,11 +93,11 @@ GlCapabilities RunProbe() {
     SDL_Window* window = SDL_CreateWindow("", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, 1, 1,
                                           SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
     if (window == nullptr) {
-        std::fprintf(stderr, "DirectX diagnostics: no OpenGL window: %s\n", SDL_GetError());
+        rh::LogError("DirectX diagnostics: no OpenGL window: %s", SDL_GetError());
     } else {
         // What the Direct3D 9 layer asks for first; any older context still tells "old" from "none".
         if (!ProbeContext(window, 2, 1, &gl) && !ProbeContext(window, 1, 1, &gl)) {
-            std::fprintf(stderr, "DirectX diagnostics: no OpenGL context: %s\n", SDL_GetError());
+            rh::LogError("DirectX diagnostics: no OpenGL context: %s", SDL_GetError());
         }
         SDL_DestroyWindow(window);
     }

@@ -4,6 +4,8 @@
 #include "platform/d3d9/gl.h"
 #include "platform/win32/sdl_window_local.h"
 
+#include <rimeholt/log.h>
+
 #include <SDL.h>
 
 #include <algorithm>
@@ -37,7 +39,7 @@ GlLimits RunProbe() {
     // Video and the GL library stay loaded for the rest of the process, as a program's
     // Direct3D runtime stays loaded: drivers keep caches that must stay reachable.
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0 || SDL_GL_LoadLibrary(nullptr) != 0) {
-        std::fprintf(stderr, "Direct3D: no OpenGL: %s\n", SDL_GetError());
+        rh::LogError("Direct3D: no OpenGL: %s", SDL_GetError());
         return limits;
     }
     SDL_Window* previousWindow = SDL_GL_GetCurrentWindow();
@@ -47,7 +49,7 @@ GlLimits RunProbe() {
                                           SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
     SDL_GLContext context = window != nullptr ? SDL_GL_CreateContext(window) : nullptr;
     if (context == nullptr) {
-        std::fprintf(stderr, "Direct3D: no OpenGL 2.1 context: %s\n", SDL_GetError());
+        rh::LogError("Direct3D: no OpenGL 2.1 context: %s", SDL_GetError());
     } else if (LoadGlFunctions()) {
         int major = 0;
         int minor = 0;

@@ -7,10 +7,11 @@
 #include "platform/d3d9/gl_translate.h"
 #include "platform/win32/sdl_window_local.h"
 
+#include <rimeholt/log.h>
+
 #include <SDL.h>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace rh::d3d9 {
 namespace {
@@ -91,7 +92,7 @@ HRESULT Device::Create(Direct3D9* d3d, UINT adapter, HWND hwnd, SDL_Window* wind
                        const D3DPRESENT_PARAMETERS& presentParameters, Device** out) {
     SDL_GLContext context = CreateDeviceContext(window);
     if (context == nullptr) {
-        std::fprintf(stderr, "Direct3D: no OpenGL context on the device window: %s\n", SDL_GetError());
+        rh::LogError("Direct3D: no OpenGL context on the device window: %s", SDL_GetError());
         return D3DERR_NOTAVAILABLE;
     }
     if (!LoadGlFunctions()) {
@@ -153,7 +154,7 @@ HRESULT Device::ApplyPresentParameters(const D3DPRESENT_PARAMETERS& pp) {
         // Drivers without real mode changes (offscreen) still give the window the mode's size.
         SDL_SetWindowSize(window_, mode.w, mode.h);
         if (SDL_SetWindowDisplayMode(window_, &mode) != 0 || SDL_SetWindowFullscreen(window_, SDL_WINDOW_FULLSCREEN) != 0) {
-            std::fprintf(stderr, "Direct3D: cannot switch to %dx%d: %s\n", mode.w, mode.h, SDL_GetError());
+            rh::LogError("Direct3D: cannot switch to %dx%d: %s", mode.w, mode.h, SDL_GetError());
             return D3DERR_NOTAVAILABLE;
         }
         fullScreen_ = true;
@@ -167,8 +168,8 @@ HRESULT Device::ApplyPresentParameters(const D3DPRESENT_PARAMETERS& pp) {
     ReadWindowDepthBits(&target_.glDepthBits, &target_.glStencilBits);
     if (target_.glDepthBits < target_.depthBits || target_.glStencilBits < target_.stencilBits) {
         // The window was made without the device's attributes; depth and stencil keep what GL has.
-        std::fprintf(stderr, "Direct3D: the window has %u depth and %u stencil bits, fewer than format %d needs\n",
-                     target_.glDepthBits, target_.glStencilBits, static_cast<int>(pp.AutoDepthStencilFormat));
+        rh::LogWarning("Direct3D: the window has %u depth and %u stencil bits, fewer than format %d needs",
+                       target_.glDepthBits, target_.glStencilBits, static_cast<int>(pp.AutoDepthStencilFormat));
     }
     glCache_.Forget();
     ResetState();

@@ -3,7 +3,7 @@
 #include "platform/win32/dialogs_local.h"
 #include "platform/win32/dialogs_testing.h"
 
-#include <cstdio>
+#include <rimeholt/log.h>
 
 namespace rh::win32 {
 namespace {
@@ -19,7 +19,7 @@ bool GtkReady() {
     static int state = -1;
     if (state < 0) {
         state = gtk_init_check(nullptr, nullptr) ? 1 : 0;
-        if (state == 0) std::fprintf(stderr, "dialogs: no display can be opened\n");
+        if (state == 0) rh::LogError("dialogs: no display can be opened");
     }
     return state == 1;
 }
@@ -109,7 +109,7 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND own
     rh::win32::DialogTemplate dialogTemplate;
     int templateId = IS_INTRESOURCE(templateName) ? LOWORD(templateName) : 0;
     if (!rh::win32::ReadDialogTemplate(bytes, SizeofResource(instance, resource), &dialogTemplate)) {
-        std::fprintf(stderr, "dialog %d: the template is damaged\n", templateId);
+        rh::LogError("dialog %d: the template is damaged", templateId);
         return -1;
     }
     HWND__* ownerWindow = nullptr;

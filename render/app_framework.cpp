@@ -3,6 +3,8 @@
 #include "core/debug/debug_trace.h"
 #include "render/state_cache.h"
 
+#include <rimeholt/log.h>
+
 #include <cassert>
 
 IDirect3DDevice9* g_device = nullptr;
@@ -198,12 +200,17 @@ bool AppFramework::CreateDevice() {
     BuildPresentParams();
 
     IDirect3DDevice9* device = nullptr;
-    if (d3d_ == nullptr ||
-        d3d_->CreateDevice(current_.adapter, current_.deviceType, hwnd_, BehaviourFlags(current_.vertexProcessing),
-                           &presentParams_, &device) != D3D_OK ||
-        device == nullptr) {
+    const HRESULT created = d3d_ == nullptr ? D3DERR_INVALIDCALL
+                                            : d3d_->CreateDevice(current_.adapter, current_.deviceType, hwnd_,
+                                                                 BehaviourFlags(current_.vertexProcessing),
+                                                                 &presentParams_, &device);
+    if (created != D3D_OK || device == nullptr) {
+        rh::LogTrace("Device creation failed: 0x%08X", static_cast<unsigned>(created));
         return false;
     }
+    rh::LogTrace("Device created: %ux%u, %s", presentParams_.BackBufferWidth, presentParams_.BackBufferHeight,
+                 windowed_ ? "windowed" : "full screen");
+    lossTraced_ = false;
     if (windowed_) {
         SetWindowPos(hwnd_, HWND_NOTOPMOST, windowRect_.left, windowRect_.top, Width(windowRect_),
                      Height(windowRect_), SWP_SHOWWINDOW);
@@ -240,12 +247,18 @@ bool AppFramework::Reset() {
         restored_ = false;
         InvalidateDeviceObjects();
     }
-    if (device_->Reset(&presentParams_) != D3D_OK) return false;
+    if (const HRESULT reset = device_->Reset(&presentParams_); reset != D3D_OK) {
+        rh::LogTrace("Device reset failed: 0x%08X", static_cast<unsigned>(reset));
+        return false;
+    }
     InvalidateStateCache();
+    lossTraced_ = false;
     if (RestoreDeviceObjects()) {
+        rh::LogTrace("Device reset: %ux%u", presentParams_.BackBufferWidth, presentParams_.BackBufferHeight);
         restored_ = true;
         return true;
     }
+    rh::LogTrace("Device reset, but its objects failed to restore");
     InvalidateDeviceObjects();
     return false;
 }
@@ -261,6 +274,7 @@ void AppFramework::ReleaseDevice() {
     device_->Release();
     device_ = nullptr;
     g_device = nullptr;
+    rh::LogTrace("Device released");
 }
 
 bool AppFramework::RecreateDevice(bool fullscreen) {
@@ -273,7 +287,12 @@ bool AppFramework::RecreateDevice(bool fullscreen) {
 bool AppFramework::CheckDevice() {
     if (device_ == nullptr) return false;
     // A lost device keeps drawing (its calls have no effect) until it can be reset.
-    if (device_->TestCooperativeLevel() != D3DERR_DEVICENOTRESET) return true;
+    const HRESULT level = device_->TestCooperativeLevel();
+    if ((level == D3DERR_DEVICELOST || level == D3DERR_DEVICENOTRESET) && !lossTraced_) {
+        lossTraced_ = true;
+        rh::LogTrace("Device lost");
+    }
+    if (level != D3DERR_DEVICENOTRESET) return true;
     if (windowed_ && d3d_ != nullptr) {
         D3DDISPLAYMODE mode{};
         d3d_->GetAdapterDisplayMode(current_.adapter, &mode);

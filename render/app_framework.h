@@ -188,6 +188,9 @@ private:
     bool minimized_ = false;
     bool maximized_ = false;
     bool restored_ = false;
+    // A loss was traced and no reset has ended it yet, so a lost device is traced once, not
+    // every frame.
+    bool lossTraced_ = false;
     OrderedSet<DeviceResource*> resources_;
     OrderedSet<MessageListener*> listeners_;
 };

@@ -7,6 +7,8 @@
 #include "saver/log.h"
 #include "saver/saver_app.h"
 
+#include <rimeholt/log.h>
+
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +26,17 @@ void LogStart() {
     std::snprintf(line, sizeof line, ">>Log started %u/%u/%u, %u:%02u:%02u ", t.wDay, t.wMonth,
                   t.wYear, t.wHour, t.wMinute, t.wSecond);
     Log(line);
+}
+
+const char* ModeName(SaverMode mode) {
+    switch (mode) {
+        case SaverMode::FullScreen: return "full screen";
+        case SaverMode::Preview: return "preview";
+        case SaverMode::Test: return "test";
+        case SaverMode::Settings: return "settings";
+        case SaverMode::Password: return "password";
+    }
+    return "?";
 }
 
 }  // namespace
@@ -85,6 +98,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (FAILED(GetDirectXVersion(&version, versionText, sizeof versionText)) ||
         version < kRequiredDirectXVersion) {
         Log("DX version < 9 \n");
+        rh::LogTrace("DirectX version \"%s\": 9.0 or later is required", versionText);
         INT_PTR choice = DialogBoxParamA(instance, MAKEINTRESOURCEA(107), nullptr, NoDirectXDlgProc, 0);
         if (choice == IDOK) {
             ShellExecuteA(nullptr, "open", g_directXDownloadAddress, nullptr, nullptr, SW_SHOWNORMAL);
@@ -93,12 +107,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         return 0;
     }
     Log("DX version ok\n");
+    rh::LogTrace("DirectX version %s", versionText);
 
     LONG number = 0;
     SaverMode mode = ParseCommandLine(&number);
     char line[48];
     std::snprintf(line, sizeof line, "Running in mode: %d\n", static_cast<int>(mode));
     Log(line);
+    rh::LogTrace("Mode: %s (number %d)", ModeName(mode), static_cast<int>(number));
 
     SaverApp* app = GetSaverApp();
     SystemParametersInfoA(SPI_SETSCREENSAVERRUNNING, TRUE, nullptr, 0);

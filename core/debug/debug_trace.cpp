@@ -1,25 +1,30 @@
 #include "core/debug/debug_trace.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <rimeholt/log.h>
+
+#include <string>
 
 namespace {
 
-// Read on every call, so that a test or a debugger can switch it; the calls are rare.
-bool TraceToStderr() {
-    const char* value = std::getenv("RIMEHOLT_DEBUG_TRACE");
-    return value != nullptr && std::strcmp(value, "1") == 0;
-}
-
-void Write(const String& text) {
-    if (text.length() > 0) std::fwrite(text.data(), 1, static_cast<size_t>(text.length()), stderr);
+// The start of a line whose end has not arrived yet. Never destroyed, so a trace from an exit
+// handler still finds it.
+std::string& Pending() {
+    static std::string* pending = new std::string;
+    return *pending;
 }
 
 }  // namespace
 
 void DebugTrace(String message, String detail) {
-    if (!TraceToStderr()) return;
-    Write(message);
-    Write(detail);
+    if (!rh::LogEnabled(rh::LogLevel::Trace)) return;
+    std::string& pending = Pending();
+    // An empty String may hold no block at all.
+    if (message.length() > 0) pending.append(message.data(), static_cast<size_t>(message.length()));
+    if (detail.length() > 0) pending.append(detail.data(), static_cast<size_t>(detail.length()));
+    size_t start = 0;
+    for (size_t end = pending.find('\n'); end != std::string::npos; end = pending.find('\n', start)) {
+        rh::LogText(rh::LogLevel::Trace, pending.data() + start, end - start);
+        start = end + 1;
+    }
+    pending.erase(0, start);
 }

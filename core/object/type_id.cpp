@@ -1,7 +1,8 @@
 #include "core/object/type_id.h"
 
+#include <rimeholt/log.h>
+
 #include <cassert>
-#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -17,7 +18,7 @@ void DestroyPlainValue(void*) {}
 int32_t TypeRegistry::Register(DestroyRoutine routine) {
     const int32_t id = nextTypeId;
     if (id >= kMaxTypeIds) {
-        std::fprintf(stderr, "TypeRegistry: more than %d type ids\n", kMaxTypeIds - 1);
+        rh::LogError("TypeRegistry: more than %d type ids", kMaxTypeIds - 1);
         std::abort();
     }
     ++nextTypeId;

@@ -8,12 +8,13 @@
 #include "platform/com/com_local.h"
 #include "platform/com/com_object.h"
 
+#include <rimeholt/log.h>
+
 #include <dxdiag.h>
 
 #include <sys/utsname.h>
 
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -216,8 +217,8 @@ VersionOverride ParseVersionOverride(const char* text) {
 
     static std::atomic<bool> logged{false};
     if (!logged.exchange(true)) {
-        std::fprintf(stderr, "RIMEHOLT_DXDIAG_VERSION=\"%s\" is not a version like 9.0c or none; ignored\n",
-                     text);
+        rh::LogWarning("RIMEHOLT_DXDIAG_VERSION=\"%s\" is not a version like 9.0c or none; ignored",
+                       text);
     }
     return {};
 }

@@ -3,6 +3,8 @@
 #include "platform/com/com_local.h"
 #include "platform/win32/sdl_window_local.h"
 
+#include <rimeholt/log.h>
+
 namespace rh::com {
 namespace {
 

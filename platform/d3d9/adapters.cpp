@@ -4,6 +4,8 @@
 #include "platform/d3d9/gl.h"
 #include "platform/win32/sdl_window_local.h"
 
+#include <rimeholt/log.h>
+
 #include <SDL.h>
 
 #include <algorithm>
@@ -19,7 +21,7 @@ GlLimits RunProbe() {
     GlLimits limits;
     if (!driver.hasContext) return limits;
     if (driver.contextMajor < 2 || (driver.contextMajor == 2 && driver.contextMinor < 1)) {
-        std::fprintf(stderr, "Direct3D: no OpenGL 2.1 context (the driver offers %s)\n", driver.version.c_str());
+        rh::LogError("Direct3D: no OpenGL 2.1 context (the driver offers %s)", driver.version.c_str());
         return limits;
     }
     limits.vendor = driver.vendor;

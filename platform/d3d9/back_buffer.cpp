@@ -5,6 +5,8 @@
 #include "platform/d3d9/formats.h"
 #include "platform/d3d9/gl.h"
 
+#include <rimeholt/log.h>
+
 #include <cstdio>
 #include <initializer_list>
 
@@ -55,7 +57,7 @@ bool BackBuffer::Create(UINT width, UINT height, D3DFORMAT colour, D3DFORMAT dep
     GLenum status = gl.CheckFramebufferStatus(GL_FRAMEBUFFER);
     CheckGlError("BackBuffer::Create");
     if (status != GL_FRAMEBUFFER_COMPLETE) {
-        std::fprintf(stderr, "Direct3D: no %ux%u back buffer with depth format %d (GL status 0x%04X)\n", width, height,
+        rh::LogError("Direct3D: no %ux%u back buffer with depth format %d (GL status 0x%04X)", width, height,
                      static_cast<int>(depth), static_cast<unsigned>(status));
         Destroy();
         return false;

@@ -7,10 +7,11 @@
 #include "platform/d3d9/gl_translate.h"
 #include "platform/win32/sdl_window_local.h"
 
+#include <rimeholt/log.h>
+
 #include <SDL.h>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace rh::d3d9 {
 namespace {
@@ -82,7 +83,7 @@ HRESULT Device::Create(Direct3D9* d3d, UINT adapter, HWND hwnd, SDL_Window* wind
                        const D3DPRESENT_PARAMETERS& presentParameters, Device** out) {
     SDL_GLContext context = CreateDeviceContext(window);
     if (context == nullptr) {
-        std::fprintf(stderr, "Direct3D: no OpenGL context on the device window: %s\n", SDL_GetError());
+        rh::LogError("Direct3D: no OpenGL context on the device window: %s", SDL_GetError());
         return D3DERR_NOTAVAILABLE;
     }
     if (!LoadGlFunctions()) {
@@ -150,7 +151,7 @@ HRESULT Device::ApplyPresentParameters(const D3DPRESENT_PARAMETERS& pp) {
         SDL_GetWindowSize(window_, &w, &h);
         if (w != mode.w || h != mode.h) SDL_SetWindowSize(window_, mode.w, mode.h);
         if (SDL_SetWindowDisplayMode(window_, &mode) != 0 || SDL_SetWindowFullscreen(window_, SDL_WINDOW_FULLSCREEN) != 0) {
-            std::fprintf(stderr, "Direct3D: cannot switch to %dx%d: %s\n", mode.w, mode.h, SDL_GetError());
+            rh::LogError("Direct3D: cannot switch to %dx%d: %s", mode.w, mode.h, SDL_GetError());
             return D3DERR_NOTAVAILABLE;
         }
         fullScreen_ = true;

@@ -72,7 +72,7 @@ struct GlFunctions {
 // The table; valid after LoadGlFunctions succeeded.
 extern GlFunctions gl;
 
-// Loads every entry point with a GL context current. False (and a message on stderr) when
+// Loads every entry point with a GL context current. False (and an error in the log) when
 // one is missing; safe to call again.
 bool LoadGlFunctions();
 

@@ -2,7 +2,8 @@
 
 #include "platform/d3d9/gl.h"
 
-#include <cstdio>
+#include <rimeholt/log.h>
+
 #include <set>
 #include <string>
 
@@ -16,7 +17,7 @@ bool LoadGlFunctions() {
     if (gl.name == nullptr) {                                                                \
         gl.name = reinterpret_cast<decltype(gl.name)>(SDL_GL_GetProcAddress("gl" #name));    \
         if (gl.name == nullptr) {                                                            \
-            std::fprintf(stderr, "Direct3D: OpenGL entry point gl%s is missing\n", #name);   \
+            rh::LogError("Direct3D: OpenGL entry point gl%s is missing", #name);             \
             ok = false;                                                                      \
         }                                                                                    \
     }
@@ -31,7 +32,7 @@ void CheckGlError([[maybe_unused]] const char* where) {
     static std::set<std::string> reported;
     for (GLenum error = gl.GetError(); error != GL_NO_ERROR; error = gl.GetError()) {
         if (reported.insert(where).second) {
-            std::fprintf(stderr, "Direct3D: OpenGL error 0x%04X at %s\n", static_cast<unsigned>(error), where);
+            rh::LogWarning("Direct3D: OpenGL error 0x%04X at %s", static_cast<unsigned>(error), where);
         }
     }
 #endif

@@ -2,7 +2,8 @@
 
 #include "platform/d3d9/gl_translate.h"
 
-#include <cstdio>
+#include <rimeholt/log.h>
+
 #include <mutex>
 #include <set>
 #include <string>
@@ -26,7 +27,7 @@ void ReportUnknown(const char* kind, DWORD value) {
     static std::set<std::string> seen;
     std::string key = std::string(kind) + ":" + std::to_string(value);
     std::lock_guard<std::mutex> lock(mutex);
-    if (seen.insert(key).second) std::fprintf(stderr, "Direct3D: unknown %s value %u\n", kind, value);
+    if (seen.insert(key).second) rh::LogWarning("Direct3D: unknown %s value %u", kind, value);
 }
 
 }  // namespace

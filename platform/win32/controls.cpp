@@ -2,8 +2,9 @@
 
 #include "platform/win32/dialogs_local.h"
 
+#include <rimeholt/log.h>
+
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 namespace rh::win32 {
@@ -238,8 +239,8 @@ public:
                                 ? LoadBitmapResource(dialog->instance(), item.title.ordinal)
                                 : nullptr;
         if (pixbuf == nullptr) {
-            std::fprintf(stderr, "dialog control %d: bitmap %d cannot be loaded\n", item.id,
-                         item.title.isOrdinal ? item.title.ordinal : -1);
+            rh::LogWarning("dialog control %d: bitmap %d cannot be loaded", item.id,
+                           item.title.isOrdinal ? item.title.ordinal : -1);
         }
         bool sunken = HasSunkenEdge(item);
         int edge = sunken ? ((item.exStyle & WS_EX_CLIENTEDGE) ? 2 : 1) : 0;

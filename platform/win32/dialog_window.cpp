@@ -3,9 +3,10 @@
 
 #include "platform/win32/dialogs_local.h"
 
+#include <rimeholt/log.h>
+
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 namespace rh::win32 {
@@ -168,11 +169,11 @@ bool Dialog::Build(const DialogTemplate& t) {
     for (const DialogItemTemplate& item : t.items) {
         std::unique_ptr<Control> control = MakeControl(this, item);
         if (control == nullptr) {
-            std::fprintf(stderr, "dialog %d: control %d has a class this layer does not build (%s)\n",
-                         templateId_, item.id,
-                         item.windowClass.isOrdinal
-                             ? std::to_string(item.windowClass.ordinal).c_str()
-                             : Utf8FromWide(item.windowClass.text).c_str());
+            rh::LogWarning("dialog %d: control %d has a class this layer does not build (%s)",
+                           templateId_, item.id,
+                           item.windowClass.isOrdinal
+                               ? std::to_string(item.windowClass.ordinal).c_str()
+                               : Utf8FromWide(item.windowClass.text).c_str());
             return false;
         }
         controls_.push_back(std::move(control));

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <utility>
 #include <vector>
+#include <rimeholt/log.h>
 
 namespace rh::win32 {
 namespace {
@@ -182,7 +183,7 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND own
     rh::win32::DialogTemplate dialogTemplate;
     int templateId = IS_INTRESOURCE(templateName) ? LOWORD(templateName) : 0;
     if (!rh::win32::ReadDialogTemplate(bytes, SizeofResource(instance, resource), &dialogTemplate)) {
-        std::fprintf(stderr, "dialog %d: the template is damaged\n", templateId);
+        rh::LogError("dialog %d: the template is damaged", templateId);
         return -1;
     }
     HWND__* ownerWindow = nullptr;

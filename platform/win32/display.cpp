@@ -3,6 +3,8 @@
 
 #include "platform/win32/sdl_window.h"
 
+#include <rimeholt/log.h>
+
 #include <SDL.h>
 #include <SDL_opengl.h>
 
@@ -107,11 +109,11 @@ GlDriverFacts RunProbe() {
     // found here holds for them.
     SDL_Window* window = CreateGlWindow("", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, 1, 1, SDL_WINDOW_HIDDEN);
     if (window == nullptr) {
-        std::fprintf(stderr, "OpenGL: no window for the driver probe: %s\n", SDL_GetError());
+        rh::LogError("OpenGL: no window for the driver probe: %s", SDL_GetError());
     } else {
         // What the Direct3D layer asks for; any older context still tells "old" from "none".
         if (!TryContext(window, 2, 1, &facts) && !TryContext(window, 1, 1, &facts)) {
-            std::fprintf(stderr, "OpenGL: no context: %s\n", SDL_GetError());
+            rh::LogError("OpenGL: no context: %s", SDL_GetError());
         }
         SDL_DestroyWindow(window);
     }
@@ -128,11 +130,9 @@ void ReportNoDisplay() {
     const char* display = EnvironmentValue("DISPLAY");
     const char* wayland = EnvironmentValue("WAYLAND_DISPLAY");
     if (display == nullptr && wayland == nullptr) {
-        std::fprintf(stderr, "%s: no display: neither DISPLAY nor WAYLAND_DISPLAY is set\n",
-                     program_invocation_short_name);
+        rh::LogError("no display: neither DISPLAY nor WAYLAND_DISPLAY is set");
     } else {
-        std::fprintf(stderr, "%s: cannot open the display (DISPLAY=%s, WAYLAND_DISPLAY=%s)\n",
-                     program_invocation_short_name, display != nullptr ? display : "unset",
+        rh::LogError("cannot open the display (DISPLAY=%s, WAYLAND_DISPLAY=%s)", display != nullptr ? display : "unset",
                      wayland != nullptr ? wayland : "unset");
     }
 }

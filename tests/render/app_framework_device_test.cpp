@@ -7,6 +7,7 @@
 #include "render/app_framework.h"
 
 #include "platform/d3d9/d3d9_testing.h"
+#include "platform/log/log_testing.h"
 
 #include <gtest/gtest.h>
 
@@ -180,6 +181,15 @@ bool OffersMode(IDirect3D9* direct3d, UINT width, UINT height) {
     return false;
 }
 
+// The trace lines captured so far, without the warnings and errors the capture also holds.
+std::vector<std::string> TraceTexts(const rh::testing::LogCapture& capture) {
+    std::vector<std::string> texts;
+    for (const rh::testing::LoggedLine& line : capture.lines()) {
+        if (line.level == rh::LogLevel::Trace) texts.push_back(line.text);
+    }
+    return texts;
+}
+
 struct Request {
     const char* name;
     bool desktop;
@@ -190,6 +200,7 @@ struct Request {
 // The whole life of the saver's device on whatever display SDL opened.
 void RunDemonstration(const Request& request) {
     SCOPED_TRACE(request.name);
+    rh::testing::LogCapture capture(rh::LogLevel::Trace);
     Log log;
     DemoApp app;
     NamedResource first("first", log);
@@ -235,16 +246,26 @@ void RunDemonstration(const Request& request) {
     }
     EXPECT_EQ(p.MultiSampleType,
               offersSize && offersFourSamples ? D3DMULTISAMPLE_4_SAMPLES : D3DMULTISAMPLE_NONE);
+    // The trace ends with the settings the device was made from and its creation.
+    const std::string size = std::to_string(p.BackBufferWidth) + "x" + std::to_string(p.BackBufferHeight);
+    std::vector<std::string> traced = TraceTexts(capture);
+    ASSERT_GE(traced.size(), 6u);
+    EXPECT_EQ(traced.back(), "Device created: " + size + ", full screen");
+    EXPECT_EQ(traced[traced.size() - 6], "----------------------");
+    EXPECT_EQ(traced[traced.size() - 5].rfind("Fullscreen " + size, 0), 0u) << traced[traced.size() - 5];
+    EXPECT_EQ(traced[traced.size() - 2], "----------------------");
 
     ExpectColour(DrawFrame(app, 0xFF4080C0), 0x40, 0x80, 0xC0);
     ExpectColour(DrawFrame(app, 0xFFC08040), 0xC0, 0x80, 0x40);
 
     // Lost: frames go on without effect, nobody is told anything.
     log.clear();
+    capture.clear();
     rh::d3d9::testing::ForceDeviceLoss(g_device, true);
     EXPECT_TRUE(app.CheckDevice());
     DrawFrame(app, 0xFF00FF00);
     EXPECT_TRUE(log.empty());
+    EXPECT_EQ(TraceTexts(capture), std::vector<std::string>{"Device lost"}) << "traced once, not every frame";
 
     // The loss ends: the next frame resets, telling every resource lost and then restored.
     rh::d3d9::testing::ForceDeviceLoss(g_device, false);
@@ -252,14 +273,17 @@ void RunDemonstration(const Request& request) {
     ExpectColour(DrawFrame(app, 0xFF102030), 0x10, 0x20, 0x30);
     EXPECT_EQ(log, (Log{"lost second", "lost first", "restore second", "restore first"}));
     EXPECT_EQ(g_device->TestCooperativeLevel(), D3D_OK);
+    EXPECT_EQ(TraceTexts(capture), (std::vector<std::string>{"Device lost", "Device reset: " + size}));
 
     // Closing: the device goes, the Direct3D object goes, the loop is told to quit.
     log.clear();
+    capture.clear();
     SendMessageA(app.window(), WM_CLOSE, 0, 0);
     EXPECT_TRUE(listener.sawClose);
     EXPECT_TRUE(app.QuitRequested());
     EXPECT_EQ(g_device, nullptr);
     EXPECT_EQ(log, (Log{"lost second", "lost first"}));
+    EXPECT_EQ(TraceTexts(capture), std::vector<std::string>{"Device released"});
     // The window itself stays (the framework only releases the device), so its other
     // messages are dispatched: an undispatched WM_PAINT would come back for ever, as on
     // Windows, until the window procedure validates it.

@@ -2,6 +2,7 @@
 // device's creation, loss and reset protocol, the declaration cache and the message handling.
 #include "render/app_framework.h"
 
+#include "platform/log/log_testing.h"
 #include "render/state_cache.h"
 #include "tests/render/support/fake_device.h"
 
@@ -320,6 +321,71 @@ TEST_F(AppFrameworkTest, FailedRestoreKeepsTheDeviceButFailsTheReset) {
     device.Answer(DeviceCall::Reset, D3DERR_DEVICELOST);
     EXPECT_FALSE(app.CheckDevice());
     EXPECT_EQ(log, (Log{"lost bad", "lost good"})) << "a refused reset restores nothing";
+}
+
+// At trace level a run's device can be followed: the settings it is made from, its creation
+// or refusal, a loss once however many frames it lasts, each reset's outcome, its release.
+TEST_F(AppFrameworkTest, TraceFollowsTheDeviceLife) {
+    using Texts = std::vector<std::string>;
+    const Texts description = {
+        "----------------------",
+        "Fullscreen 800x600X8R8G8B8, D24S8Present Interval: D3DPRESENT_INTERVAL_IMMEDIATE",
+        "Vertex Proccessing: HARDWARE_VP",
+        "MultiSample: D3DMULTISAMPLE_NONE , Quality:0",
+        "----------------------",
+    };
+    auto describedThen = [&](const Texts& after) {
+        Texts texts = description;
+        texts.insert(texts.end(), after.begin(), after.end());
+        return texts;
+    };
+    rh::testing::LogCapture capture(rh::LogLevel::Trace);
+    TestApp app;
+    RecordingResource resource("r", log);
+    ASSERT_TRUE(app.Create(nullptr, nullptr));
+    EXPECT_TRUE(capture.lines().empty()) << "Create describes nothing";
+
+    direct3d.createAnswer = D3DERR_NOTAVAILABLE;
+    EXPECT_FALSE(app.RecreateDevice(true));
+    EXPECT_EQ(capture.texts(), describedThen({"Device creation failed: 0x8876086A"}));
+    capture.clear();
+    direct3d.createAnswer = D3D_OK;
+    ASSERT_TRUE(app.RecreateDevice(true));
+    EXPECT_EQ(capture.texts(), describedThen({"Device created: 800x600, full screen"}));
+
+    struct Step {
+        const char* name;
+        HRESULT cooperative;
+        HRESULT reset;
+        bool restores;
+        Texts expected;
+    };
+    const Step steps[] = {
+        {"first lost frame", D3DERR_DEVICELOST, D3D_OK, true, {"Device lost"}},
+        {"still lost", D3DERR_DEVICELOST, D3D_OK, true, {}},
+        {"can be reset", D3DERR_DEVICENOTRESET, D3D_OK, true, {"Device reset: 800x600"}},
+        {"back to normal", D3D_OK, D3D_OK, true, {}},
+        {"lost again, reset refused", D3DERR_DEVICENOTRESET, D3DERR_DEVICELOST, true,
+         {"Device lost", "Device reset failed: 0x88760868"}},
+        {"refused again", D3DERR_DEVICENOTRESET, D3DERR_DEVICELOST, true, {"Device reset failed: 0x88760868"}},
+        {"reset, restore fails", D3DERR_DEVICENOTRESET, D3D_OK, false,
+         {"Device reset, but its objects failed to restore"}},
+        // That reset went through, so the loss had ended: not-reset once more is a new loss.
+        {"lost once more", D3DERR_DEVICENOTRESET, D3D_OK, true, {"Device lost", "Device reset: 800x600"}},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        capture.clear();
+        device.Answer(DeviceCall::TestCooperativeLevel, step.cooperative);
+        device.Answer(DeviceCall::Reset, step.reset);
+        resource.restoreAnswer = step.restores;
+        app.CheckDevice();
+        EXPECT_EQ(capture.texts(), step.expected);
+    }
+
+    capture.clear();
+    app.MsgProc(nullptr, WM_QUIT, 0, 0);
+    EXPECT_EQ(capture.texts(), Texts{"Device released"});
 }
 
 TEST_F(AppFrameworkTest, DeclarationsAreSharedAndDroppedWithTheDevice) {

@@ -1,12 +1,12 @@
 // The device enumeration and the settings search against a configurable fake Direct3D object.
 #include "render/device_enumeration.h"
 
+#include "platform/log/log_testing.h"
 #include "render/format_facts.h"
 #include "tests/render/support/fake_direct3d.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -520,27 +520,25 @@ TEST(DescribeSettings, WritesTheSettingsToTheDebugTrace) {
     settings.vertexProcessing = kHardwareVertexProcessing;
     settings.multiSampleType = D3DMULTISAMPLE_NONE;
     settings.multiSampleQuality = 0;
-    setenv("RIMEHOLT_DEBUG_TRACE", "1", 1);
-    ::testing::internal::CaptureStderr();
+    rh::testing::LogCapture capture(rh::LogLevel::Trace);
     DescribeSettings(settings);
     settings.windowed = true;
     settings.multiSampleType = D3DMULTISAMPLE_4_SAMPLES;
     settings.multiSampleQuality = 2;
     settings.vertexProcessing = 7;
     DescribeSettings(settings);
-    const std::string text = ::testing::internal::GetCapturedStderr();
-    unsetenv("RIMEHOLT_DEBUG_TRACE");
-    EXPECT_EQ(text,
-              "----------------------\n"
-              "Fullscreen 800x600X8R8G8B8, D24S8Present Interval: D3DPRESENT_INTERVAL_IMMEDIATE\n"
-              "Vertex Proccessing: HARDWARE_VP\n"
-              "MultiSample: D3DMULTISAMPLE_NONE , Quality:0\n"
-              "----------------------\n"
-              "----------------------\n"
-              "Windowed 800x600X8R8G8B8, D24S8Present Interval: D3DPRESENT_INTERVAL_IMMEDIATE\n"
-              "Vertex Proccessing: Unknown VertexProcessingType\n"
-              "MultiSample: D3DMULTISAMPLE_4_SAMPLES , Quality:2\n"
-              "----------------------\n");
+    EXPECT_EQ(capture.texts(), (std::vector<std::string>{
+                                   "----------------------",
+                                   "Fullscreen 800x600X8R8G8B8, D24S8Present Interval: D3DPRESENT_INTERVAL_IMMEDIATE",
+                                   "Vertex Proccessing: HARDWARE_VP",
+                                   "MultiSample: D3DMULTISAMPLE_NONE , Quality:0",
+                                   "----------------------",
+                                   "----------------------",
+                                   "Windowed 800x600X8R8G8B8, D24S8Present Interval: D3DPRESENT_INTERVAL_IMMEDIATE",
+                                   "Vertex Proccessing: Unknown VertexProcessingType",
+                                   "MultiSample: D3DMULTISAMPLE_4_SAMPLES , Quality:2",
+                                   "----------------------",
+                               }));
 }
 
 }  // namespace

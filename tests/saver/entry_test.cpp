@@ -1,5 +1,6 @@
 // Program entry: the mode from the command line, the DirectX version check and WinMain.
 
+#include "platform/log/log_testing.h"
 #include "platform/win32/win32_testing.h"
 #include "saver/entry.h"
 #include "tests/support/scratch_dir.h"
@@ -206,13 +207,25 @@ TEST(FileVersion, ReadsTheFixedVersionOrFails) {
     EXPECT_EQ(GetFileVersion("x", nullptr), E_INVALIDARG);
 }
 
+// Each mode runs to its end; at trace level the run tells the version found and the mode chosen.
 TEST(WinMain, RunsEveryModeToItsEndWithTheScreensaverFlagCleared) {
+    struct Row {
+        const char* line;
+        const char* traced;
+    };
+    const Row rows[] = {
+        {"saver /s", "Mode: full screen (number 0)"}, {"saver /t", "Mode: test (number 0)"},
+        {"saver /c", "Mode: settings (number 0)"},    {"saver /p 1234", "Mode: preview (number 1234)"},
+        {"saver /a", "Mode: password (number 0)"},    {"saver", "Mode: settings (number 0)"},
+    };
     ScopedEnv env("RIMEHOLT_DXDIAG_VERSION", "9.0c");
-    const char* lines[] = {"saver /s", "saver /t", "saver /c", "saver /p 1234", "saver /a", "saver"};
-    for (const char* line : lines) {
-        rh::win32::SetCommandLine(line);
-        EXPECT_EQ(WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<LPSTR>(""), SW_SHOWNORMAL), 1) << line;
-        EXPECT_FALSE(rh::win32::ScreensaverRunningFlag()) << line;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        rh::testing::LogCapture capture(rh::LogLevel::Trace);
+        rh::win32::SetCommandLine(row.line);
+        EXPECT_EQ(WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<LPSTR>(""), SW_SHOWNORMAL), 1);
+        EXPECT_FALSE(rh::win32::ScreensaverRunningFlag());
+        EXPECT_EQ(capture.texts(), (std::vector<std::string>{"DirectX version 9.0c", row.traced}));
     }
 }
 

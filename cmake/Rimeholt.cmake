@@ -8,8 +8,10 @@ if(RIMEHOLT_FUZZ)
   if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     message(FATAL_ERROR "RIMEHOLT_FUZZ needs clang (CC=clang CXX=clang++)")
   endif()
-  add_compile_options(-fsanitize=address,fuzzer-no-link -fno-omit-frame-pointer)
-  add_link_options(-fsanitize=address)
+  # Undefined behaviour aborts (no recovery), so that libFuzzer records it like a crash.
+  add_compile_options(-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=undefined
+                      -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
 endif()
 
 # Our own code builds warning-free; third-party headers come in as system includes.
@@ -113,7 +115,7 @@ function(rh_add_fuzzer name)
   add_executable(${name} ${ARG_SOURCES})
   rh_warnings(${name})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
-  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS})
 endfunction()
 

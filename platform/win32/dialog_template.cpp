@@ -3,6 +3,8 @@
 
 #include "platform/win32/dialog_template.h"
 
+#include <utility>
+
 namespace rh::win32 {
 namespace {
 
@@ -109,9 +111,12 @@ bool ReadDialogTemplate(const void* data, size_t size, DialogTemplate* out) {
         out->hasFont = true;
         if (!r.Word(&out->pointSize) || !r.Text(&out->faceName)) return false;
     }
-    out->items.resize(count);
-    for (DialogItemTemplate& item : out->items) {
+    // Items are added as they are read: the count is the template's word, and a damaged one
+    // must not make room for 65535 items that two bytes claimed.
+    for (uint16_t i = 0; i < count; ++i) {
+        DialogItemTemplate item;
         if (!ReadItem(&r, &item)) return false;
+        out->items.push_back(std::move(item));
     }
     return true;
 }

@@ -59,8 +59,17 @@ TEST(ResourceScript, ErrorsNameTheLine) {
         {"1 DIALOG 0, 0, 10, 10\nBEGIN\nLTEXT \"a\", 1, 0, 0, 5, 5\n", "line 4: expected END"},
         {"1 DIALOG 0, 0, 10, 10\nBEGIN\nSLIDER \"a\", 1, 0, 0, 5, 5\nEND\n", "line 3: unknown control statement SLIDER"},
         {"1 MemFile \"a\" $", "line 1: unexpected character '$'"},
+        // Texts that would not read back from a template: a broken or overlong UTF-8
+        // sequence, a zero, U+FFFF (the ordinal mark).
+        {"1 DIALOG 0,0,1,1\nCAPTION \"\x91\"", "line 2: string is not UTF-8 text"},
+        {"1 DIALOG 0,0,1,1\nCAPTION \"\xC0\x80\"", "line 2: string is not UTF-8 text"},
+        {"1 DIALOG 0,0,1,1\nBEGIN\nLTEXT \"\xEF\xBF\xBFx\", 1, 0, 0, 5, 5\nEND\n",
+         "line 3: string is not UTF-8 text"},
     };
     for (const Case& c : cases) EXPECT_EQ(ParseResourceScript(c.script, ".").error, c.error) << c.script;
+    // A zero byte inside a string.
+    const std::string zero("1 MemFile \"a\0b\"", 15);
+    EXPECT_EQ(ParseResourceScript(zero, ".").error, "line 1: string is not UTF-8 text");
 }
 
 TEST(DialogTemplate, HeaderAndItemsInTheWindowsLayout) {

@@ -9,6 +9,40 @@ namespace {
 
 enum class TokenKind { End, Name, Number, String, Comma, Bar };
 
+// Whether a string can go into a template as UTF-16: well-formed UTF-8 (no overlong forms, no
+// surrogates, nothing past U+10FFFF) without U+0000, which would end the text early, and
+// without U+FFFF, which at the start of a class or control text reads back as an ordinal.
+bool IsTemplateText(const std::string& s) {
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        int extra;
+        uint32_t cp;
+        uint32_t least;
+        if (c < 0x80) {
+            extra = 0, cp = c, least = 1;
+        } else if (c >= 0xC2 && c < 0xE0) {
+            extra = 1, cp = c & 0x1Fu, least = 0x80;
+        } else if (c >= 0xE0 && c < 0xF0) {
+            extra = 2, cp = c & 0x0Fu, least = 0x800;
+        } else if (c >= 0xF0 && c < 0xF5) {
+            extra = 3, cp = c & 0x07u, least = 0x10000;
+        } else {
+            return false;
+        }
+        if (s.size() - i - 1 < static_cast<size_t>(extra)) return false;
+        for (int k = 1; k <= extra; ++k) {
+            const unsigned char t = static_cast<unsigned char>(s[i + static_cast<size_t>(k)]);
+            if ((t & 0xC0) != 0x80) return false;
+            cp = cp << 6 | (t & 0x3Fu);
+        }
+        if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000) || cp == 0xFFFF) {
+            return false;
+        }
+        i += static_cast<size_t>(extra) + 1;
+    }
+    return true;
+}
+
 struct Token {
     TokenKind kind = TokenKind::End;
     std::string text;  // the name or the decoded string
@@ -98,6 +132,10 @@ private:
                     out->push_back('"');
                     ++pos_;
                     continue;
+                }
+                if (!IsTemplateText(*out)) {
+                    *error = "line " + std::to_string(line_) + ": string is not UTF-8 text";
+                    return false;
                 }
                 return true;
             }

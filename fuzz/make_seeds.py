@@ -1,0 +1,205 @@
+#!/usr/bin/env python3
+"""Writes the seed inputs of the structure-aware fuzz targets into fuzz/corpus/.
+
+The inputs describe what each target builds (see the comment at the top of each target's
+source), so they stay small even where the target makes members over 1 MB. Run it again after
+changing an input layout: python3 fuzz/make_seeds.py
+"""
+import os
+import struct
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
+
+
+def write(target, name, data):
+    folder = os.path.join(ROOT, target)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(data)
+
+
+def text(s):
+    b = s.encode("latin-1") if isinstance(s, str) else s
+    assert len(b) < 256
+    return bytes([len(b)]) + b
+
+
+# ---- fuzz_archive_files --------------------------------------------------------------------
+
+def member(name, data=b"", directory=False):
+    return bytes([1 if directory else 0]) + text(name) + struct.pack("<H", len(data)) + data
+
+
+def repeated(name, pattern, size):
+    return bytes([2]) + text(name) + bytes([len(pattern) - 1]) + pattern + struct.pack("<I", size)[:3]
+
+
+def archive_input(options, members, damage=(), archives=(), folders=(), queries=b""):
+    out = bytes([options, len(members)]) + b"".join(members)
+    out += bytes([len(damage)]) + b"".join(struct.pack("<I", at)[:3] + bytes([x]) for at, x in damage)
+    out += bytes([len(archives)]) + b"".join(bytes([which]) + text(prefix) for which, prefix in archives)
+    out += bytes([len(folders)]) + bytes(folders)
+    return out + queries
+
+
+def raw(flags, name, preset=False, open_anyway=False):
+    return bytes([flags | (0x40 if preset else 0) | (0x80 if open_anyway else 0)]) + text(name)
+
+
+def pick(flags, form, index, variation):
+    return bytes([flags | form << 4, index, variation])
+
+
+MEDIA = [
+    member("Media\\Fonts\\64font.fs", b"Name = \"Sylfaen\"; Size = 64;"),
+    member("Media\\Scenes", directory=True),
+    member("Media\\Scenes\\sky.zwf", b"ZWF Binary 1.0"),
+    member("readme.txt", b"in the fuzzed archive"),
+]
+QUERIES = b"".join([
+    raw(3, "media/fonts/64FONT.fs"),
+    raw(2, "Fonts\\64font.fs"),
+    raw(2, "scenes", preset=True),
+    raw(3, "/\\Media/Scenes/sky.zwf"),
+    raw(1, "readme.txt"),
+    raw(3, "missing.txt", open_anyway=True),
+    raw(8, "memory"),
+    pick(2, 1, 0, 0x80),  # a fuzzed member without its first folder: found through a prefix
+    pick(3, 1, 2, 0x15),  # upper case, "\\" separators, one leading "/"
+    pick(1, 2, 0, 0x06),  # the disk font in lower case with '\'
+    pick(1, 2, 1, 0x80),  # a disk file found in the "MEDIA" folder entry
+    pick(3, 2, 5, 0x00),  # a folder: not opened
+    pick(2, 3, 0, 0x80),  # a member of the archive on disk through the "Media" prefix
+    pick(3, 3, 3, 0x41),
+])
+ARCHIVES = [(0, ""), (0, "Media"), (1, "Media\\"), (1, "")]
+FOLDERS = [0, 3, 5]
+
+write("fuzz_archive_files", "stored", archive_input(0x08, MEDIA, archives=ARCHIVES, folders=FOLDERS, queries=QUERIES))
+write("fuzz_archive_files", "solid", archive_input(0x09, MEDIA, archives=ARCHIVES, folders=FOLDERS, queries=QUERIES))
+write("fuzz_archive_files", "copied_v13_end_block", archive_input(0x1E, MEDIA, archives=ARCHIVES, folders=[1, 2, 4], queries=QUERIES))
+write("fuzz_archive_files", "over_1mb_solid", archive_input(
+    0x49,
+    [member("a.txt", b"before"), repeated("big.bin", b"0123456789abcdef", 0x100007), member("z.txt", b"after")],
+    archives=[(0, ""), (0, "x")], folders=[0],
+    queries=b"".join([raw(2, "big.bin"), raw(2, "Z.TXT"), raw(2, "a.txt"), pick(2, 1, 1, 0x02)])))
+write("fuzz_archive_files", "damaged", archive_input(
+    0x08, MEDIA, damage=[(60, 0x01)], archives=ARCHIVES, folders=FOLDERS, queries=QUERIES))
+write("fuzz_archive_files", "version29", archive_input(0x38, MEDIA, archives=ARCHIVES, folders=FOLDERS, queries=QUERIES))
+
+
+# ---- fuzz_script_include -------------------------------------------------------------------
+
+def script_seed(name, options, body):
+    write("fuzz_script_include", name, bytes([options]) + body.encode("latin-1"))
+
+
+script_seed("includes", 0, 'include("a.fs"); include("Sub/c.fs"); x = object(y = a); include("SELF.FS");')
+script_seed("include_twice", 4, 'include("b.fs"); include("b.fs"); copy2 = copy;')
+script_seed("include_many", 0, 'using Top; include("many.fs"); t = Styles;')
+script_seed("include_missing", 0, 'include("nothing.fs"); include(); include("empty.fs"); include("\\\\/a.fs");')
+script_seed("line_include", 1, 'Title = Settings\ninclude("a.fs")\nArr = array(1, include("b.fs"))\n')
+script_seed("copied_archive", 2, 'include("other.fs"); include("settings.txt"); s = Title;')
+for seed in ("font.fs", "charset.css", "texture.ts"):
+    with open(os.path.join(ROOT, "fuzz_script", seed), "rb") as f:
+        write("fuzz_script_include", seed, bytes([0]) + f.read())
+
+
+# ---- fuzz_zwf_stages -----------------------------------------------------------------------
+
+NO_CHILDREN, ONE_LEVEL, EXPAND, WHOLE, FROM_PARENT, KEEP, BORROW = 1, 4, 8, 0x10, 0x20, 0x40, 0x80
+
+
+def leaf(data):
+    assert len(data) < 0x40
+    return bytes([len(data)]) + data
+
+
+def ints(*values):
+    return bytes([0x40 | len(values)]) + b"".join(struct.pack("<i", v) for v in values)
+
+
+OPEN, CLOSE = b"\x80", b"\xc0"
+
+
+def link(index):
+    return bytes([0xE0, index])
+
+
+TREE = (leaf(b"hello") + OPEN + leaf(b"grp leaf") + ints(1, 2, 3) + OPEN + leaf(b"deep") + CLOSE
+        + link(0) + CLOSE + OPEN + leaf(b"") + link(2) + leaf(b"last") + CLOSE + ints(7))
+
+
+def stages(name, plan, tree=TREE, mode=0):
+    write("fuzz_zwf_stages", name, bytes([mode]) + bytes(plan) + tree)
+
+
+stages("keep_then_from_parent", [KEEP, FROM_PARENT | KEEP | NO_CHILDREN, FROM_PARENT | BORROW, 0x08 | 0x10])
+stages("borrow_all", [KEEP, FROM_PARENT | BORROW | KEEP, BORROW, 0x08 | 0x40 | 0x10])
+stages("plain_then_keep", [0, NO_CHILDREN, KEEP | NO_CHILDREN, 0x08 | 0x20 | 0x80])
+stages("whole_blocks_slack", [WHOLE, WHOLE | ONE_LEVEL, FROM_PARENT, 0x08 | 0x60 | 0x10], mode=0x40)
+stages("expand", [EXPAND | KEEP, EXPAND | FROM_PARENT | BORROW, EXPAND, 0x01 | 0x02 | 0x08 | 0x10])
+for seed in ("camera.cam", "small_tree.zwf", "types.zwf"):
+    with open(os.path.join(ROOT, "fuzz_zwf", seed), "rb") as f:
+        body = f.read()
+    write("fuzz_zwf_stages", "raw_" + seed, bytes([0x80, KEEP, FROM_PARENT | BORROW, KEEP | NO_CHILDREN, 0x08 | 0x10 | 0x01]) + body)
+
+
+# ---- fuzz_dialog_template ------------------------------------------------------------------
+
+def utf16z(s):
+    return s.encode("utf-16-le") + b"\0\0"
+
+
+def name_field(value):
+    if isinstance(value, int):
+        return struct.pack("<HH", 0xFFFF, value)
+    return utf16z(value)
+
+
+def dialog(style, items, caption="", font=None, menu="", cls="", ex=0, rect=(0, 0, 275, 73)):
+    out = struct.pack("<IIHhhhh", style | (0x40 if font else 0), ex, len(items), *rect)
+    out += name_field(menu) + name_field(cls) + utf16z(caption)
+    if font:
+        out += struct.pack("<H", font[0]) + utf16z(font[1])
+    for style_, ex_, rect_, ident, cls_, title, extra in items:
+        out += b"\0" * (-len(out) % 4)
+        out += struct.pack("<IIhhhhH", style_, ex_, *rect_, ident)
+        out += name_field(cls_) + name_field(title)
+        out += struct.pack("<H", len(extra) + 2) + extra if extra else b"\0\0"
+    return out
+
+
+write("fuzz_dialog_template", "error_dialog", dialog(
+    0x80C80080, [
+        (0x50020000, 0, (7, 7, 205, 36), 0xFFFF, 0x82, "DirectX 9 is required", b""),
+        (0x50010001, 0, (40, 50, 90, 16), 1, 0x80, "Download", b""),
+        (0x50010000, 0, (140, 50, 60, 16), 2, 0x80, "Cancel", b""),
+    ], caption="Error", font=(8, "MS Shell Dlg")))
+write("fuzz_dialog_template", "named_classes", dialog(
+    0x80880000, [
+        (0x5000000E, 0x200, (0, 0, 40, -40), 1053, "Static", 1053, b""),
+        (0x50010010, 0, (7, 7, 100, 15), 1046, "msctls_trackbar32", "", b"\x01\x02\x03"),
+    ], menu=5, cls="MyClass", caption="Settings", ex=1, rect=(-10, 20, 300, 200)))
+write("fuzz_dialog_template", "empty", dialog(0, []))
+
+
+# ---- fuzz_version_info ---------------------------------------------------------------------
+
+def version_block(length=None, value_length=52, signature=0xFEEF04BD, tail=b""):
+    body = struct.pack("<HHH", 0, value_length, 0) + utf16z("VS_VERSION_INFO") + b"\0\0"
+    body += struct.pack("<I", signature) + struct.pack("<I", 0x10000) + struct.pack("<IIII", 0x10002, 0x30004, 0x10002, 0x30004)
+    body += b"\0" * (40 + 52 - len(body)) + tail
+    stated = len(body) if length is None else length
+    return struct.pack("<H", stated) + body[2:]
+
+
+def version_seed(name, filler, pad, short, content):
+    write("fuzz_version_info", name, bytes([filler]) + struct.pack("<I", pad)[:3] + bytes([short]) + content)
+
+
+version_seed("plain", 0, 100, 40, version_block(tail=b"StringFileInfo"))
+version_seed("across_chunk", 0x56, 65536 - 50, 200, version_block())
+version_seed("at_chunk_end", 0, 65536 - 92, 0, version_block())
+version_seed("cut_by_file_end", 0x20, 3, 90, version_block(length=4000))
+version_seed("false_then_true", 0, 7, 1, version_block(value_length=50) + version_block(signature=0xFEEF04BC) + version_block())

@@ -3,7 +3,7 @@
 
 #include "platform/dinput8/dinput8_local.h"
 
-#include "platform/win32/sdl_window.h"
+#include "platform/win32/sdl_window_local.h"
 #include "platform/win32/win32_local.h"
 
 #include <SDL.h>

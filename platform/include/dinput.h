@@ -193,13 +193,9 @@ struct IDirectInput8A : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE CreateDevice(REFGUID guid, IDirectInputDevice8A** device, LPUNKNOWN outer) = 0;
 };
 
-typedef IDirectInput8A* LPDIRECTINPUT8A;
-typedef IDirectInputDevice8A* LPDIRECTINPUTDEVICE8A;
-#define IDirectInput8 IDirectInput8A
-#define IDirectInputDevice8 IDirectInputDevice8A
-#define IID_IDirectInput8 IID_IDirectInput8A
-#define LPDIRECTINPUT8 LPDIRECTINPUT8A
-#define LPDIRECTINPUTDEVICE8 LPDIRECTINPUTDEVICE8A
+// The names without the character-set suffix: text is always narrow here.
+typedef IDirectInput8A IDirectInput8;
+typedef IDirectInputDevice8A IDirectInputDevice8;
 
 // The entry point of "dinput8.dll": instance must be non-null, version DIRECTINPUT_VERSION
 // (DIERR_OLDDIRECTINPUTVERSION above it, DIERR_BETADIRECTINPUTVERSION below), iid

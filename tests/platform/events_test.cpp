@@ -60,6 +60,7 @@ TEST(EventTest, ACreatedSignalledEventSatisfiesTheFirstWait) {
     HANDLE h = CreateEventA(nullptr, FALSE, TRUE, nullptr);
     EXPECT_EQ(WaitForMultipleObjects(1, &h, FALSE, 0), WAIT_OBJECT_0);
     EXPECT_EQ(WaitForMultipleObjects(1, &h, FALSE, 0), WAIT_TIMEOUT);
+    EXPECT_EQ(WaitForMultipleObjects(1, &h, FALSE, 5), WAIT_TIMEOUT) << "a wait that finds nothing ends";
     EXPECT_TRUE(CloseHandle(h));
 }
 

@@ -4,6 +4,7 @@
 #include "platform/crt/paths.h"
 
 #include <d3d9.h>
+#include <dinput.h>
 #include <windows.h>
 
 #include <dlfcn.h>
@@ -39,8 +40,13 @@ const Export kD3d9Exports[] = {
     {"Direct3DCreate9", AsExport(&Direct3DCreate9)},
 };
 
+const Export kDinput8Exports[] = {
+    {"DirectInput8Create", AsExport(&DirectInput8Create)},
+};
+
 const BuiltinLibrary kBuiltins[] = {
     {"d3d9.dll", kD3d9Exports, std::size(kD3d9Exports)},
+    {"dinput8.dll", kDinput8Exports, std::size(kDinput8Exports)},
 };
 
 // Windows takes a module name without a folder, in any case, with ".dll" implied when no

@@ -16,4 +16,7 @@ std::string BuildCommandLine(int argc, const char* const* argv);
 // and the blanks after it.
 const char* SkipProgramName(const char* commandLine);
 
+// Whether the handle names an event made by CreateEventA and not yet closed.
+bool IsOpenEvent(void* handle);
+
 }  // namespace rh::win32

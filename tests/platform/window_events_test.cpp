@@ -280,6 +280,36 @@ TEST_F(EventTest, MouseMoveCoordinatesAgreeWithTheCursorPosition) {
     EXPECT_EQ(Next().message, UINT(WM_NULL));
 }
 
+// Windows asks for the pointer's shape before every mouse move it delivers; a program that
+// answers with SetCursor(NULL) has no pointer over its window.
+TEST_F(EventTest, EveryMouseMoveAsksForThePointerShapeFirst) {
+    TheRecorder().answer = [](const Seen& s, LRESULT* result) {
+        if (s.msg != WM_SETCURSOR) return false;
+        SetCursor(nullptr);
+        *result = TRUE;
+        return true;
+    };
+    PushMotion(3, 4);
+    PushKey(true, SDL_SCANCODE_A, SDLK_a);  // keeps the two moves apart in the queue
+    PushMotion(5, 6);
+    Drain();
+    EXPECT_THAT(TheRecorder().Only({WM_SETCURSOR, WM_MOUSEMOVE}),
+                ElementsAre(WM_SETCURSOR, WM_MOUSEMOVE, WM_SETCURSOR, WM_MOUSEMOVE));
+    const Seen* setCursor = TheRecorder().Last(WM_SETCURSOR);
+    ASSERT_NE(setCursor, nullptr);
+    EXPECT_EQ(setCursor->wParam, reinterpret_cast<WPARAM>(w_));
+    EXPECT_EQ(LOWORD(setCursor->lParam), HTCLIENT);
+    EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE) << "SetCursor(NULL) hides the pointer";
+
+    // The default handling sets the class cursor again, and the pointer is back.
+    TheRecorder().answer = nullptr;
+    PushMotion(7, 8);
+    Drain();
+    EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE);
+    PushKey(false, SDL_SCANCODE_A, SDLK_a);
+    Drain();
+}
+
 TEST_F(EventTest, ButtonsArriveAndShowInTheKeyState) {
     struct Case {
         Uint8 button;

@@ -61,8 +61,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
 // An exported function as GetProcAddress answers it; callers cast it to the function's type.
 typedef INT_PTR(WINAPI* FARPROC)(void);
 
-// Loads a library: "d3d9.dll" (any case, with or without a folder or the ".dll") is answered
-// by the layer itself; any other name is a shared object loaded from that file (a Windows
+// Loads a library: "d3d9.dll" and "dinput8.dll" (any case, with or without a folder or the
+// ".dll") are answered by the layer itself; any other name is a shared object loaded from that file (a Windows
 // name is looked up on disk as fopen does). Null when it cannot be loaded. Every successful
 // call needs one FreeLibrary.
 HMODULE WINAPI LoadLibraryA(LPCSTR fileName);
@@ -71,3 +71,32 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
 // Balances one LoadLibraryA; the layer's own libraries stay loaded. FALSE for a handle
 // LoadLibraryA did not give.
 BOOL WINAPI FreeLibrary(HMODULE module);
+
+// ---- Event objects and waiting ---------------------------------------------------------------
+typedef struct _SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_TIMEOUT 0x00000102u
+#define WAIT_FAILED 0xFFFFFFFFu
+#define MAXIMUM_WAIT_OBJECTS 64
+
+// An event of this process: manual-reset events stay signalled until reset; auto-reset ones
+// are reset by the wait they satisfy. The security attributes are ignored. Named events are not
+// offered: a name gives null. Handles are never reused, so a closed handle stays invalid.
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCSTR name);
+// Signals the event; FALSE for a handle that names no open event.
+BOOL WINAPI SetEvent(HANDLE event);
+// Waits for one (waitAll FALSE) or all of 1..MAXIMUM_WAIT_OBJECTS events. WAIT_OBJECT_0 + i
+// names the lowest signalled index (waitAll: WAIT_OBJECT_0 once all are signalled); the
+// auto-reset events the wait was satisfied by are reset. WAIT_TIMEOUT when nothing came within
+// `milliseconds` (0: just looks); WAIT_FAILED for a bad count, a handle that names no open event,
+// or, with waitAll, the same event twice. While it waits, new SDL input is read (no window
+// messages are dispatched), since that is what signals the layer's events.
+DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);
+// Closes an event; FALSE for anything else.
+BOOL WINAPI CloseHandle(HANDLE object);

@@ -14,14 +14,14 @@ namespace {
 
 constexpr uint32_t kNone = 0xFFFFFFFFu;
 
-// The scoring has the published method's shape: the newest entries of the cache one fixed
-// score, older ones falling off with a power of their age, plus a boost falling with a power
-// of the faces a vertex has left (finishing a vertex off spares fetching it again much
-// later). The constants are tuned on grids, spheres, cylinders and shuffled meshes for a
-// first-in-first-out cache of 16 entries, which keeps what it fetched in fetch order however
-// often it is used: so the vertices of the face just drawn get no bonus over their boost (they
-// stay fetched longest), and older entries only a little less than the youngest, so that
-// faces reusing them are drawn before they are lost.
+// The scoring has the published method's shape: the three newest entries of the cache (the
+// face just drawn) share one fixed score, older ones fall off with a power of their age, and a
+// boost falls with a power of the faces a vertex has left (finishing a vertex off spares
+// fetching it again much later). The constants are our own, tuned on grids, cut grids,
+// spheres, closed tubes and shuffled meshes for a first-in-first-out cache of 16 entries. Such
+// a cache does not refresh a vertex that is used again, so the face just drawn earns its
+// vertices nothing beyond their boost, and older entries score only a little less than the
+// youngest, so that the faces reusing them come before they are lost.
 constexpr float kLastFaceScore = 0.0f;
 constexpr float kCacheDecayPower = 0.359f;
 constexpr float kValenceBoostScale = 3.355f;

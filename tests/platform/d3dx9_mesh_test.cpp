@@ -117,12 +117,12 @@ Triangles Shuffled(const Triangles& in, uint32_t seed) {
 }
 
 // Many separate small tubes: the optimiser meets a dead end at the end of each.
-Triangles Pieces(uint32_t count) {
+Triangles Tubes(uint32_t count) {
     Triangles t;
     for (uint32_t i = 0; i < count; ++i) {
-        const Triangles piece = Cylinder(8, 3);
-        for (uint32_t index : piece.indices) t.indices.push_back(index + t.vertexCount);
-        t.vertexCount += piece.vertexCount;
+        const Triangles tube = Cylinder(8, 3);
+        for (uint32_t index : tube.indices) t.indices.push_back(index + t.vertexCount);
+        t.vertexCount += tube.vertexCount;
     }
     return t;
 }
@@ -486,7 +486,7 @@ TEST_F(MeshTest, OptimizeInplaceNumbersVerticesByFirstUse) {
          {69999, 5, 65536, 0, 1}, {0, 1, 2}},
         {"a grid with 16-bit indices", Grid(5), D3DXMESH_SYSTEMMEM, {}, {}},
         {"16-bit indices of more than 32,768 vertices", Grid(190), D3DXMESH_SYSTEMMEM, {}, {}},
-        {"shuffled pieces with 32-bit indices", Shuffled(Pieces(6), 3), D3DXMESH_SYSTEMMEM | D3DXMESH_32BIT, {}, {}},
+        {"shuffled tubes with 32-bit indices", Shuffled(Tubes(6), 3), D3DXMESH_SYSTEMMEM | D3DXMESH_32BIT, {}, {}},
         {"a grid with a vertex no face uses", {Grid(3).indices, Grid(3).vertexCount + 1}, D3DXMESH_SYSTEMMEM, {}, {}},
     };
     for (const Case& c : cases) {
@@ -557,7 +557,7 @@ std::vector<ShapeCase> Shapes() {
         {"grid", Grid(12)},
         {"cut grid", CutGrid(12, 5)},
         {"closed cylinder", Cylinder(16, 6)},
-        {"shuffled pieces", Shuffled(Pieces(10), 4)},
+        {"shuffled tubes", Shuffled(Tubes(10), 4)},
         {"a single face", {{0, 1, 2}, 3}},
         {"an edge of three faces and a degenerate face", nonManifold},
     };
@@ -619,7 +619,7 @@ TEST_F(MeshTest, OptimizeInplaceMissesTheCacheNoMoreThanTheReference) {
         {"closed cylinder", Cylinder(32, 24)},
         {"shuffled grid", Shuffled(Grid(40), 1)},
         {"shuffled cut grid", Shuffled(CutGrid(40, 9), 2)},
-        {"shuffled pieces", Shuffled(Pieces(60), 7)},
+        {"shuffled tubes", Shuffled(Tubes(60), 7)},
     };
     for (const ShapeCase& c : cases) {
         SCOPED_TRACE(c.name);

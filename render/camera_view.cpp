@@ -83,6 +83,11 @@ const FrustumPlane* CameraView::GetFrustumPlanes() const {
     return planes_;
 }
 
+const PackedFrustum& CameraView::GetPackedFrustum() const {
+    RecomputeIfDirty();
+    return packedPlanes_;
+}
+
 void CameraView::RecomputeIfDirty() const {
     if (!dirty_) {
         return;
@@ -113,10 +118,11 @@ void CameraView::RecomputeIfDirty() const {
     planes_[kFrustumBottom] = PlaneOf(w + y);
     planes_[kFrustumNear] = PlaneOf(z);
     planes_[kFrustumFar] = PlaneOf(w - z);
+    packedPlanes_ = PackFrustumPlanes(planes_);
 
     dirty_ = false;
 }
 
 int32_t ClassifyBoxAgainstFrustum(const BoundingBox& box, const CameraView& view) {
-    return ClassifyBoxAgainstFrustum(box, view.GetFrustumPlanes());
+    return ClassifyBoxAgainstFrustum(box, view.GetPackedFrustum());
 }

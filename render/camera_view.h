@@ -40,6 +40,8 @@ public:
     // -w <= x <= w, -w <= y <= w and 0 <= z <= w. Owned by this view and valid until its next
     // setter call.
     const FrustumPlane* GetFrustumPlanes() const;
+    // The same planes packed for testing many boxes; owned and valid as GetFrustumPlanes.
+    const PackedFrustum& GetPackedFrustum() const;
 
 private:
     void RecomputeIfDirty() const;
@@ -58,8 +60,9 @@ private:
     Vec3 up_{0.0f, 1.0f, 0.0f};
 
     mutable FrustumPlane planes_[kFrustumPlaneCount] = {};
+    mutable PackedFrustum packedPlanes_ = {};
     mutable bool dirty_ = true;
 };
 
-// ClassifyBoxAgainstFrustum against the view's planes (recomputed first when stale).
+// ClassifyBoxAgainstFrustum against the view's packed planes (recomputed first when stale).
 int32_t ClassifyBoxAgainstFrustum(const BoundingBox& box, const CameraView& view);

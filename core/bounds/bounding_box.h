@@ -49,8 +49,11 @@ inline constexpr float kBoxCornerSigns[8][3] = {
     {-1, +1, +1}, {+1, +1, +1}, {+1, -1, +1}, {-1, -1, +1},
 };
 
+// The signs of corner k, k outside 0..7 giving corner 7's, as BoundingBox::Corner reads them.
+inline const float* BoxCornerSigns(int k) { return kBoxCornerSigns[(k >= 0 && k < 8) ? k : 7]; }
+
 inline Vec3 BoundingBox::Corner(int k) const {
-    const float* sign = kBoxCornerSigns[(k >= 0 && k < 8) ? k : 7];
+    const float* sign = BoxCornerSigns(k);
     // sign * h is exactly +h or -h, so each coordinate is centre +- size / 2.
     return Vec3{centre.x + sign[0] * (size.x / 2), centre.y + sign[1] * (size.y / 2),
                 centre.z + sign[2] * (size.z / 2)};

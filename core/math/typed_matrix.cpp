@@ -1,5 +1,6 @@
 #include "core/math/typed_matrix.h"
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -7,20 +8,32 @@ namespace {
 
 constinit const TypedMatrix kIdentity{};
 
-struct ProductTable {
-    MatrixProduct routines[8][8];
+// The routines of the product table by number, so that MultiplyMatrices can switch on the
+// pair's routine and run it inline instead of calling through a pointer.
+enum class ProductRoutine : uint8_t {
+    kCopyLeft,
+    kCopyRight,
+    kTranslationByMatrix,
+    kMatrixByTranslation,
+    kScaleByMatrix,
+    kMatrixByScale,
+    kGeneral,
 };
 
 // The first rule that applies wins; see MatrixProductFor.
-constexpr MatrixProduct ProductRule(int32_t left, int32_t right) {
-    if (left == kMatrixIdentity) return CopyRightMatrix;
-    if (right == kMatrixIdentity) return CopyLeftMatrix;
-    if (left == kMatrixTranslation) return MultiplyTranslationByMatrix;
-    if (right == kMatrixTranslation) return MultiplyMatrixByTranslation;
-    if (left == kMatrixScale) return MultiplyScaleByMatrix;
-    if (right == kMatrixScale) return MultiplyMatrixByScale;
-    return MultiplyGeneralMatrices;
+constexpr ProductRoutine ProductRule(int32_t left, int32_t right) {
+    if (left == kMatrixIdentity) return ProductRoutine::kCopyRight;
+    if (right == kMatrixIdentity) return ProductRoutine::kCopyLeft;
+    if (left == kMatrixTranslation) return ProductRoutine::kTranslationByMatrix;
+    if (right == kMatrixTranslation) return ProductRoutine::kMatrixByTranslation;
+    if (left == kMatrixScale) return ProductRoutine::kScaleByMatrix;
+    if (right == kMatrixScale) return ProductRoutine::kMatrixByScale;
+    return ProductRoutine::kGeneral;
 }
+
+struct ProductTable {
+    ProductRoutine routines[8][8];
+};
 
 // Built at compile time rather than by a start-up routine: the table is then complete before
 // any static initialiser anywhere can multiply, whatever the order of translation units.
@@ -76,88 +89,149 @@ bool IsRotation3x3(const TypedMatrix& m) {
     return true;
 }
 
+// Four floats as one value. GCC and clang turn arithmetic on it into vector instructions where
+// the target has them, and each lane does exactly the scalar operation written, in the order
+// written: a lane of a product below is rounded step by step just as the element by element
+// loop it replaces. (x86-64 without -mfma has no fused multiply-add, so no step is fused.)
+typedef float Float4 __attribute__((vector_size(16)));
+typedef int32_t Int4 __attribute__((vector_size(16)));
+
+Float4 LoadRow(const TypedMatrix& m, int r) {
+    Float4 v;
+    std::memcpy(&v, &m.m[4 * r], sizeof v);
+    return v;
+}
+
+Float4 Splat(float s) { return Float4{s, s, s, s}; }
+
+// formed with its element 3 taken from original. Element 3 of a row that a routine does not
+// form is copied bit for bit: multiplied by 1 or added to 0 it would lose a signalling NaN or
+// (for the sum) a -0.
+Float4 WithElement3Of(Float4 formed, Float4 original) {
+    constexpr Int4 kFirstThree = {-1, -1, -1, 0};
+    return std::bit_cast<Float4>((std::bit_cast<Int4>(formed) & kFirstThree) |
+                                 (std::bit_cast<Int4>(original) & ~kFirstThree));
+}
+
+// What a routine forms: the product's rows and kind, held in registers until Store writes them.
+// A routine reads everything before anything is written, so out may be either operand.
+struct Formed {
+    Float4 rows[4];
+    int32_t kind;
+};
+
+[[gnu::always_inline]] inline void Store(const Formed& formed, TypedMatrix& out) {
+    std::memcpy(out.m, formed.rows, sizeof out.m);
+    out.kind = formed.kind;
+}
+
+[[gnu::always_inline]] inline Formed Copy(const TypedMatrix& m) {
+    return Formed{{LoadRow(m, 0), LoadRow(m, 1), LoadRow(m, 2), LoadRow(m, 3)}, m.kind};
+}
+
+// Row 3 becomes t.x R0 + t.y R1 + t.z R2 + R3 in elements 0 to 2.
+[[gnu::always_inline]] inline Formed TranslationByMatrix(const TypedMatrix& translation, const TypedMatrix& right) {
+    const Float4 r0 = LoadRow(right, 0), r1 = LoadRow(right, 1), r2 = LoadRow(right, 2), r3 = LoadRow(right, 3);
+    const Float4 moved = Splat(translation.m[12]) * r0 + Splat(translation.m[13]) * r1 +
+                         Splat(translation.m[14]) * r2 + r3;
+    return Formed{{r0, r1, r2, WithElement3Of(moved, r3)}, right.kind & ~kMatrixNoTranslation};
+}
+
+// Row 3 elements 0 to 2 plus t.
+[[gnu::always_inline]] inline Formed MatrixByTranslation(const TypedMatrix& left, const TypedMatrix& translation) {
+    const Float4 t = {translation.m[12], translation.m[13], translation.m[14], 0.0f};
+    const Float4 l3 = LoadRow(left, 3);
+    return Formed{{LoadRow(left, 0), LoadRow(left, 1), LoadRow(left, 2), WithElement3Of(l3 + t, l3)},
+                  left.kind & ~kMatrixNoTranslation};
+}
+
+// Rows 0, 1, 2 (all four elements) times s.x, s.y, s.z.
+[[gnu::always_inline]] inline Formed ScaleByMatrix(const TypedMatrix& scale, const TypedMatrix& right) {
+    return Formed{{Splat(scale.m[0]) * LoadRow(right, 0), Splat(scale.m[5]) * LoadRow(right, 1),
+                   Splat(scale.m[10]) * LoadRow(right, 2), LoadRow(right, 3)},
+                  right.kind & ~kMatrixNoScale};
+}
+
+// Elements 0, 1, 2 of every row times s.x, s.y, s.z.
+[[gnu::always_inline]] inline Formed MatrixByScale(const TypedMatrix& left, const TypedMatrix& scale) {
+    const Float4 s = {scale.m[0], scale.m[5], scale.m[10], 1.0f};
+    const auto scaled = [&](int r) {
+        const Float4 row = LoadRow(left, r);
+        return WithElement3Of(row * s, row);
+    };
+    return Formed{{scaled(0), scaled(1), scaled(2), scaled(3)}, left.kind & ~kMatrixNoScale};
+}
+
+// Row i of the product is a(i,0) B0 + a(i,1) B1 + a(i,2) B2 + a(i,3) B3 for the rows Bk of
+// right, so lane j sums a(i,0) b(0,j) + a(i,1) b(1,j) + a(i,2) b(2,j) + a(i,3) b(3,j) from the
+// left: the order D3DXMatrixMultiply sums in, hence the same bits.
+[[gnu::always_inline]] inline Formed GeneralProduct(const TypedMatrix& left, const TypedMatrix& right) {
+    const Float4 b0 = LoadRow(right, 0), b1 = LoadRow(right, 1), b2 = LoadRow(right, 2), b3 = LoadRow(right, 3);
+    const auto row = [&](int i) {
+        const float* a = &left.m[4 * i];
+        return Splat(a[0]) * b0 + Splat(a[1]) * b1 + Splat(a[2]) * b2 + Splat(a[3]) * b3;
+    };
+    return Formed{{row(0), row(1), row(2), row(3)}, kMatrixGeneral};
+}
+
+ProductRoutine RoutineFor(int32_t leftKind, int32_t rightKind) {
+    return kProducts.routines[TableIndex(leftKind)][TableIndex(rightKind)];
+}
+
 }  // namespace
 
 const TypedMatrix& IdentityMatrix() { return kIdentity; }
 
 MatrixProduct MatrixProductFor(int32_t leftKind, int32_t rightKind) {
-    return kProducts.routines[TableIndex(leftKind)][TableIndex(rightKind)];
+    // In ProductRoutine order.
+    static constexpr MatrixProduct kRoutines[] = {
+        CopyLeftMatrix,        CopyRightMatrix,       MultiplyTranslationByMatrix, MultiplyMatrixByTranslation,
+        MultiplyScaleByMatrix, MultiplyMatrixByScale, MultiplyGeneralMatrices,
+    };
+    return kRoutines[static_cast<int>(RoutineFor(leftKind, rightKind))];
 }
 
+// The same routines as the table's, switched on inline: the dispatch costs a jump rather than
+// a call through a pointer, and the rows go straight from registers into the result.
 TypedMatrix MultiplyMatrices(const TypedMatrix& a, const TypedMatrix& b) {
+    Formed formed;
+    switch (RoutineFor(a.kind, b.kind)) {
+        case ProductRoutine::kCopyLeft: formed = Copy(a); break;
+        case ProductRoutine::kCopyRight: formed = Copy(b); break;
+        case ProductRoutine::kTranslationByMatrix: formed = TranslationByMatrix(a, b); break;
+        case ProductRoutine::kMatrixByTranslation: formed = MatrixByTranslation(a, b); break;
+        case ProductRoutine::kScaleByMatrix: formed = ScaleByMatrix(a, b); break;
+        case ProductRoutine::kMatrixByScale: formed = MatrixByScale(a, b); break;
+        default: formed = GeneralProduct(a, b); break;
+    }
     TypedMatrix result;
-    result.kind = kMatrixGeneral;
-    result.valid = 0;
-    MatrixProductFor(a.kind, b.kind)(a, b, result);
+    Store(formed, result);
     result.valid = 1;
     return result;
 }
 
-// Each routine reads what it needs of an operand before writing the element that might
-// overwrite it, so out may be either operand without a temporary; element by element writes
-// also keep the faster routines from paying for a whole-matrix copy.
+void CopyLeftMatrix(const TypedMatrix& left, const TypedMatrix&, TypedMatrix& out) { Store(Copy(left), out); }
 
-void CopyLeftMatrix(const TypedMatrix& left, const TypedMatrix&, TypedMatrix& out) {
-    if (&out == &left) return;
-    std::memcpy(out.m, left.m, sizeof out.m);
-    out.kind = left.kind;
-}
-
-void CopyRightMatrix(const TypedMatrix&, const TypedMatrix& right, TypedMatrix& out) {
-    if (&out == &right) return;
-    std::memcpy(out.m, right.m, sizeof out.m);
-    out.kind = right.kind;
-}
+void CopyRightMatrix(const TypedMatrix&, const TypedMatrix& right, TypedMatrix& out) { Store(Copy(right), out); }
 
 void MultiplyTranslationByMatrix(const TypedMatrix& translation, const TypedMatrix& right, TypedMatrix& out) {
-    const float tx = translation.m[12], ty = translation.m[13], tz = translation.m[14];
-    const int32_t kind = right.kind & ~kMatrixNoTranslation;
-    for (int i = 0; i < 12; ++i) out.m[i] = right.m[i];
-    for (int c = 0; c < 3; ++c) {
-        out.m[12 + c] = tx * right.m[c] + ty * right.m[4 + c] + tz * right.m[8 + c] + right.m[12 + c];
-    }
-    out.m[15] = right.m[15];
-    out.kind = kind;
+    Store(TranslationByMatrix(translation, right), out);
 }
 
 void MultiplyMatrixByTranslation(const TypedMatrix& left, const TypedMatrix& translation, TypedMatrix& out) {
-    const float tx = translation.m[12], ty = translation.m[13], tz = translation.m[14];
-    const int32_t kind = left.kind & ~kMatrixNoTranslation;
-    for (int i = 0; i < 12; ++i) out.m[i] = left.m[i];
-    out.m[12] = left.m[12] + tx;
-    out.m[13] = left.m[13] + ty;
-    out.m[14] = left.m[14] + tz;
-    out.m[15] = left.m[15];
-    out.kind = kind;
+    Store(MatrixByTranslation(left, translation), out);
 }
 
 void MultiplyScaleByMatrix(const TypedMatrix& scale, const TypedMatrix& right, TypedMatrix& out) {
-    const float s[3] = {scale.m[0], scale.m[5], scale.m[10]};
-    const int32_t kind = right.kind & ~kMatrixNoScale;
-    for (int row = 0; row < 3; ++row) {
-        for (int c = 0; c < 4; ++c) out.m[4 * row + c] = s[row] * right.m[4 * row + c];
-    }
-    for (int c = 12; c < 16; ++c) out.m[c] = right.m[c];
-    out.kind = kind;
+    Store(ScaleByMatrix(scale, right), out);
 }
 
 void MultiplyMatrixByScale(const TypedMatrix& left, const TypedMatrix& scale, TypedMatrix& out) {
-    const float s[3] = {scale.m[0], scale.m[5], scale.m[10]};
-    const int32_t kind = left.kind & ~kMatrixNoScale;
-    for (int row = 0; row < 4; ++row) {
-        for (int c = 0; c < 3; ++c) out.m[4 * row + c] = left.m[4 * row + c] * s[c];
-        out.m[4 * row + 3] = left.m[4 * row + 3];
-    }
-    out.kind = kind;
+    Store(MatrixByScale(left, scale), out);
 }
 
 void MultiplyGeneralMatrices(const TypedMatrix& left, const TypedMatrix& right, TypedMatrix& out) {
-    D3DXMATRIX a, b, product;
-    CopyToD3DX(left, a);
-    CopyToD3DX(right, b);
-    D3DXMatrixMultiply(&product, &a, &b);
-    std::memcpy(out.m, &product, sizeof out.m);
-    out.kind = kMatrixGeneral;
+    Store(GeneralProduct(left, right), out);
 }
 
 int32_t MatrixKindOf(const TypedMatrix& m) {

@@ -84,7 +84,8 @@ void MultiplyScaleByMatrix(const TypedMatrix& scale, const TypedMatrix& right, T
 // left with elements 0, 1, 2 of every row times s.x, s.y, s.z; element 3 copied; kind = left's
 // kind without kMatrixNoScale.
 void MultiplyMatrixByScale(const TypedMatrix& left, const TypedMatrix& scale, TypedMatrix& out);
-// The full 4x4 product by D3DXMatrixMultiply; kind 0.
+// The full 4x4 product, each element summed in the order D3DXMatrixMultiply sums it (so the
+// same bits); kind 0.
 void MultiplyGeneralMatrices(const TypedMatrix& left, const TypedMatrix& right, TypedMatrix& out);
 
 // The kind bits that the contents of m bear out. Exact comparisons decide the bits the faster

@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -100,6 +104,186 @@ TEST(TypedMatrixProduct, EveryKindPairMatchesTheNaiveProduct) {
                 EXPECT_EQ(product.valid, 1) << what;
                 EXPECT_EQ(product.kind & ~MatrixKindOf(product), 0)
                     << what << ": the result promises only what it holds (kind " << product.kind << ")";
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The product as it was formed before the routines ran on whole rows: the rule chain and each
+// routine element by element, the general product as D3DXMatrixMultiply's sum. The render-state
+// cache compares matrices word by word, so the products must keep these exact bits.
+
+TypedMatrix FormerProduct(const TypedMatrix& a, const TypedMatrix& b) {
+    const int32_t left = (a.kind & ~7) == 0 ? a.kind : kMatrixGeneral;
+    const int32_t right = (b.kind & ~7) == 0 ? b.kind : kMatrixGeneral;
+    TypedMatrix r;
+    if (left == kMatrixIdentity || right == kMatrixIdentity) {
+        r = left == kMatrixIdentity ? b : a;
+    } else if (left == kMatrixTranslation) {
+        const float t[3] = {a.m[12], a.m[13], a.m[14]};
+        r = b;
+        for (int c = 0; c < 3; ++c) r.m[12 + c] = t[0] * b.m[c] + t[1] * b.m[4 + c] + t[2] * b.m[8 + c] + b.m[12 + c];
+        r.kind = b.kind & ~kMatrixNoTranslation;
+    } else if (right == kMatrixTranslation) {
+        r = a;
+        for (int c = 0; c < 3; ++c) r.m[12 + c] = a.m[12 + c] + b.m[12 + c];
+        r.kind = a.kind & ~kMatrixNoTranslation;
+    } else if (left == kMatrixScale) {
+        const float s[3] = {a.m[0], a.m[5], a.m[10]};
+        r = b;
+        for (int row = 0; row < 3; ++row) {
+            for (int c = 0; c < 4; ++c) r.m[4 * row + c] = s[row] * b.m[4 * row + c];
+        }
+        r.kind = b.kind & ~kMatrixNoScale;
+    } else if (right == kMatrixScale) {
+        const float s[3] = {b.m[0], b.m[5], b.m[10]};
+        r = a;
+        for (int row = 0; row < 4; ++row) {
+            for (int c = 0; c < 3; ++c) r.m[4 * row + c] = a.m[4 * row + c] * s[c];
+        }
+        r.kind = a.kind & ~kMatrixNoScale;
+    } else {
+        for (int i = 0; i < 4; ++i) {
+            for (int j = 0; j < 4; ++j) {
+                r.m[4 * i + j] = a.m[4 * i] * b.m[j] + a.m[4 * i + 1] * b.m[4 + j] + a.m[4 * i + 2] * b.m[8 + j] +
+                                 a.m[4 * i + 3] * b.m[12 + j];
+            }
+        }
+        r.kind = kMatrixGeneral;
+    }
+    r.valid = 1;
+    return r;
+}
+
+uint32_t Bits(float f) {
+    uint32_t u;
+    std::memcpy(&u, &f, sizeof u);
+    return u;
+}
+
+float FromBits(uint32_t u) {
+    float f;
+    std::memcpy(&f, &u, sizeof f);
+    return f;
+}
+
+// Element values as they come: ordinary, ±0, huge (products overflow), tiny and subnormal
+// (products underflow), infinite and NaN. Contents ignore the kind on purpose: the routines
+// trust it, and every element a routine reads or copies must come out as before.
+class AwkwardFloats {
+public:
+    explicit AwkwardFloats(uint32_t seed) : rng_(seed) {}
+
+    float Next() {
+        const uint32_t sign = (rng_() & 1) << 31;
+        switch (rng_() % 10) {
+            case 0: return FromBits(sign);  // +0 or -0
+            case 1: return FromBits(sign | Bits(std::ldexp(1.0f, static_cast<int>(rng_() % 60) + 64)) | (rng_() & 0x7fffff));
+            case 2: return FromBits(sign | Bits(std::ldexp(1.0f, -static_cast<int>(rng_() % 60) - 64)) | (rng_() & 0x7fffff));
+            case 3: return FromBits(sign | (rng_() & 0x7fffff));  // subnormal (or 0)
+            case 4: {
+                const uint32_t payload = rng_() & 0x3fffff;
+                switch (rng_() % 3) {
+                    case 0: return FromBits(sign | 0x7f800000u | (payload + 1));  // signalling NaN
+                    case 1: return FromBits(sign | 0x7fc00000u | payload);        // quiet NaN
+                    default: return FromBits(sign | 0x7f800000u);                 // infinity
+                }
+            }
+            case 5: return static_cast<float>(static_cast<int>(rng_() % 5) - 2);
+            default: return std::uniform_real_distribution<float>(-4.0f, 4.0f)(rng_);
+        }
+    }
+
+    TypedMatrix Matrix(int32_t kind) {
+        TypedMatrix m;
+        for (float& e : m.m) e = Next();
+        m.kind = kind;
+        m.valid = static_cast<int32_t>(rng_() % 2);
+        return m;
+    }
+
+private:
+    std::mt19937 rng_;
+};
+
+// Equal bits element by element, with one allowance: where both are NaN the payload is not
+// compared, since which NaN survives when two meet depends on the operand order a compiler
+// picks for a commutative operation, in the old code as in the new.
+::testing::AssertionResult SameBits(const TypedMatrix& actual, const TypedMatrix& expected) {
+    for (int i = 0; i < 16; ++i) {
+        if (Bits(actual.m[i]) == Bits(expected.m[i])) continue;
+        if (std::isnan(actual.m[i]) && std::isnan(expected.m[i])) continue;
+        return ::testing::AssertionFailure() << "element " << i << ": " << std::hex << Bits(actual.m[i])
+                                             << " instead of " << Bits(expected.m[i]);
+    }
+    if (actual.kind != expected.kind) {
+        return ::testing::AssertionFailure() << "kind " << actual.kind << " instead of " << expected.kind;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+TEST(TypedMatrixProduct, EveryKindPairKeepsTheFormerBits) {
+    AwkwardFloats values(1108);
+    std::mt19937 rng(42);
+    const int32_t kinds[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, -1};
+    for (int32_t left : kinds) {
+        for (int32_t right : kinds) {
+            const std::string what = "kinds " + std::to_string(left) + " x " + std::to_string(right);
+            for (int trial = 0; trial < 400; ++trial) {
+                // Half with awkward contents, half true matrices of the kind (where 0 to 7).
+                const bool awkward = trial % 2 == 0 || left < 0 || left > 7 || right < 0 || right > 7;
+                TypedMatrix a = awkward ? values.Matrix(left) : RandomOfKind(left, rng);
+                TypedMatrix b = awkward ? values.Matrix(right) : RandomOfKind(right, rng);
+                const TypedMatrix expected = FormerProduct(a, b);
+                const TypedMatrix product = MultiplyMatrices(a, b);
+                ASSERT_TRUE(SameBits(product, expected)) << what << ", trial " << trial;
+                ASSERT_EQ(product.valid, 1) << what;
+
+                // The table's routine, into a fresh matrix and over either operand.
+                const MatrixProduct routine = MatrixProductFor(left, right);
+                TypedMatrix fresh;
+                routine(a, b, fresh);
+                ASSERT_TRUE(SameBits(fresh, expected)) << what << ", table routine, trial " << trial;
+                TypedMatrix overLeft = a;
+                routine(overLeft, b, overLeft);
+                ASSERT_TRUE(SameBits(overLeft, expected)) << what << ", over the left operand, trial " << trial;
+                TypedMatrix overRight = b;
+                routine(a, overRight, overRight);
+                ASSERT_TRUE(SameBits(overRight, expected)) << what << ", over the right operand, trial " << trial;
+            }
+        }
+    }
+}
+
+// The elements a routine passes through are copied, not multiplied by 1 or added to 0: a
+// signalling NaN stays signalling and -0 stays -0 there, which the NaN allowance above would
+// not notice.
+TEST(TypedMatrixProduct, PassedThroughElementsKeepEveryBit) {
+    struct Case {
+        const char* name;
+        int32_t leftKind, rightKind;
+        bool fromLeft;  // which operand the elements come from
+        std::vector<int> kept;
+    };
+    const Case cases[] = {
+        {"copy left", 0, 7, true, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}},
+        {"copy right", 7, 0, false, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}},
+        {"translation x matrix", 6, 0, false, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 15}},
+        {"matrix x translation", 0, 6, true, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 15}},
+        {"scale x matrix", 5, 0, false, {12, 13, 14, 15}},
+        {"matrix x scale", 0, 5, true, {3, 7, 11, 15}},
+    };
+    for (const Case& c : cases) {
+        for (uint32_t pattern : {0x7f800001u, 0xffa00005u, 0x80000000u}) {  // signalling NaNs, -0
+            TypedMatrix source = FromRows({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16},
+                                          c.fromLeft ? c.leftKind : c.rightKind);
+            for (int i : c.kept) source.m[i] = FromBits(pattern + static_cast<uint32_t>(i % 2));
+            TypedMatrix other = Scale(2, 3, 4);
+            other.kind = c.fromLeft ? c.rightKind : c.leftKind;
+            const TypedMatrix product = c.fromLeft ? MultiplyMatrices(source, other) : MultiplyMatrices(other, source);
+            for (int i : c.kept) {
+                EXPECT_EQ(Bits(product.m[i]), Bits(source.m[i])) << c.name << ", element " << i;
             }
         }
     }

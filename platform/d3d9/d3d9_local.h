@@ -152,6 +152,22 @@ public:
     HRESULT STDMETHODCALLTYPE SetFVF(DWORD fvf) override;
     HRESULT STDMETHODCALLTYPE GetFVF(DWORD* fvf) override;
 
+    // Buffers (buffers.cpp), drawing (draw.cpp) and queries (query.cpp).
+    HRESULT STDMETHODCALLTYPE CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
+                                                 IDirect3DVertexBuffer9** buffer, HANDLE* sharedHandle) override;
+    HRESULT STDMETHODCALLTYPE CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                                                IDirect3DIndexBuffer9** buffer, HANDLE* sharedHandle) override;
+    HRESULT STDMETHODCALLTYPE SetStreamSource(UINT stream, IDirect3DVertexBuffer9* buffer, UINT offset,
+                                              UINT stride) override;
+    HRESULT STDMETHODCALLTYPE GetStreamSource(UINT stream, IDirect3DVertexBuffer9** buffer, UINT* offset,
+                                              UINT* stride) override;
+    HRESULT STDMETHODCALLTYPE SetIndices(IDirect3DIndexBuffer9* buffer) override;
+    HRESULT STDMETHODCALLTYPE GetIndices(IDirect3DIndexBuffer9** buffer) override;
+    HRESULT STDMETHODCALLTYPE DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) override;
+    HRESULT STDMETHODCALLTYPE DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertexIndex, UINT minVertexIndex,
+                                                   UINT numVertices, UINT startIndex, UINT primitiveCount) override;
+    HRESULT STDMETHODCALLTYPE CreateQuery(D3DQUERYTYPE type, IDirect3DQuery9** query) override;
+
     // ---- The layer's own ----
     // Makes the device's context current on its window (every GL-touching call does). False
     // once the window was destroyed: the device then draws and shows nothing.
@@ -163,6 +179,8 @@ public:
     void RemoveDefaultPoolResource() { --defaultPoolResources_; }
     // Test hook: see d3d9_testing.h.
     void ForceLoss(bool lost);
+    UINT drawCalls() const { return drawCalls_; }
+    void ResetDrawCalls() { drawCalls_ = 0; }
     // Reads the back buffer's pixels (A8R8G8B8 words, top row first) of a rectangle.
     bool ReadBackBuffer(const RECT& rect, std::vector<DWORD>* pixels);
     // What Present showed in the window's client area: width x height words, top row first.
@@ -227,6 +245,7 @@ private:
     bool forcedLost_ = false;
     bool needsReset_ = false;
     int defaultPoolResources_ = 0;
+    UINT drawCalls_ = 0;
 };
 
 class VertexDeclaration final : public DeviceChild<IDirect3DVertexDeclaration9, IID_IDirect3DVertexDeclaration9> {

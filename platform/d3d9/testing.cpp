@@ -27,4 +27,12 @@ void PrepareDraw(IDirect3DDevice9* device) { static_cast<Device*>(device)->Prepa
 
 void BypassGlCache(bool on) { GlCache::Bypass(on); }
 
+UINT DrawCallCount(IDirect3DDevice9* device) { return static_cast<Device*>(device)->drawCalls(); }
+
+void ResetDrawCallCount(IDirect3DDevice9* device) { static_cast<Device*>(device)->ResetDrawCalls(); }
+
+void HoldQueryResults(bool) {}
+
+void MakeQueriesUnsupported(bool) {}
+
 }  // namespace rh::d3d9::testing

@@ -97,10 +97,11 @@ HRESULT BufferStore::Lock(UINT offset, UINT size, void** data, DWORD flags) {
     return D3D_OK;
 }
 
-bool BufferStore::EndLock(Range* written) {
+bool BufferStore::EndLock(Range* range, bool* readOnly) {
     if (!locked_) return false;
     locked_ = false;
-    *written = readOnly_ ? Range{} : lockedRange_;
+    *range = lockedRange_;
+    *readOnly = readOnly_;
     return true;
 }
 
@@ -141,9 +142,10 @@ HRESULT STDMETHODCALLTYPE VertexBuffer::Lock(UINT offset, UINT size, void** data
 }
 
 HRESULT STDMETHODCALLTYPE VertexBuffer::Unlock() {
-    BufferStore::Range written;
-    if (!store_.EndLock(&written)) return D3DERR_INVALIDCALL;
-    store_.Upload(written);
+    BufferStore::Range range;
+    bool readOnly = false;
+    if (!store_.EndLock(&range, &readOnly)) return D3DERR_INVALIDCALL;
+    if (!readOnly) store_.Upload(range);
     return D3D_OK;
 }
 
@@ -180,17 +182,16 @@ HRESULT STDMETHODCALLTYPE IndexBuffer::Lock(UINT offset, UINT size, void** data,
 }
 
 HRESULT STDMETHODCALLTYPE IndexBuffer::Unlock() {
-    BufferStore::Range written;
-    if (!store_.EndLock(&written)) return D3DERR_INVALIDCALL;
-    if (written.begin >= written.end) return D3D_OK;
-    // The summaries must describe exactly what GL holds: whole chunks are summarised and
-    // uploaded, so bytes a program wrote through a read-only lock reach both or neither.
+    BufferStore::Range range;
+    bool readOnly = false;
+    if (!store_.EndLock(&range, &readOnly)) return D3DERR_INVALIDCALL;
+    if (range.begin >= range.end) return D3D_OK;
+    // Even a read-only range goes up: the draws' checks read the CPU copy, so GL must hold
+    // exactly that, whatever a program wrote against its lock.
     UINT chunkBytes = kChunk * indexSize_;
-    UINT firstChunk = written.begin / chunkBytes;
-    UINT endChunk = std::min<UINT>((written.end + chunkBytes - 1) / chunkBytes, static_cast<UINT>(chunkMin_.size()));
-    Summarise(firstChunk, endChunk);
-    UINT uploadEnd = std::min<uint64_t>(uint64_t{endChunk} * chunkBytes, store_.length());
-    store_.Upload(BufferStore::Range{std::min(firstChunk * chunkBytes, written.begin), std::max(uploadEnd, written.end)});
+    Summarise(range.begin / chunkBytes,
+              std::min<UINT>((range.end + chunkBytes - 1) / chunkBytes, static_cast<UINT>(chunkMin_.size())));
+    store_.Upload(range);
     return D3D_OK;
 }
 
@@ -225,6 +226,12 @@ void IndexBuffer::Summarise(UINT firstChunk, UINT endChunk) {
         chunkMin_[c] = smallest;
         chunkMax_[c] = largest;
     }
+}
+
+std::vector<uint32_t> IndexBuffer::Rebased(UINT first, UINT count, int32_t base) const {
+    std::vector<uint32_t> rebased(count);
+    for (UINT i = 0; i < count; ++i) rebased[i] = static_cast<uint32_t>(int64_t{IndexAt(first + i)} + base);
+    return rebased;
 }
 
 void IndexBuffer::IndexRange(UINT first, UINT count, uint32_t* smallest, uint32_t* largest) const {

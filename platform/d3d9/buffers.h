@@ -36,9 +36,9 @@ public:
     BufferStore& operator=(const BufferStore&) = delete;
 
     HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags);
-    // The range to mirror into GL; false when no lock is open. A read-only lock mirrors nothing
-    // (written is then empty).
-    bool EndLock(Range* written);
+    // Ends the lock: the range it covered and whether it was read-only; false when no lock
+    // is open.
+    bool EndLock(Range* range, bool* readOnly);
     // Copies [begin, end) of the CPU bytes into the GL object.
     void Upload(Range range);
 
@@ -115,10 +115,12 @@ public:
     // Whole indices the buffer holds.
     UINT indexCount() const { return store_.length() / indexSize_; }
     GLenum glType() const { return indexSize_ == 2 ? GL_UNSIGNED_SHORT : GL_UNSIGNED_INT; }
-    // The smallest and largest of the count indices from first on, as GL holds them; first +
-    // count must not pass indexCount() and count must not be 0. A draw checks its vertex range
-    // with them, so they follow every Unlock.
+    // The smallest and largest of the count indices from first on; first + count must not
+    // pass indexCount() and count must not be 0. A draw checks its vertex range with them.
+    // Outside locks GL holds exactly the CPU copy these read.
     void IndexRange(UINT first, UINT count, uint32_t* smallest, uint32_t* largest) const;
+    // The count indices from first on plus base (which IndexRange showed to be at least 0).
+    std::vector<uint32_t> Rebased(UINT first, UINT count, int32_t base) const;
 
 private:
     // Indices per summarised chunk: a draw's range check reads at most two partial chunks

@@ -234,9 +234,11 @@ private:
     VertexDeclaration* declaration() const;
 
     // Drawing (draw.cpp). Whether every stream the layout reads is bound and holds vertices
-    // first..last (baseVertex is added to the attribute arrays' offsets), so GL reads only
-    // bytes of the buffers.
-    bool StreamsHold(const DeclarationLayout& layout, int64_t first, int64_t last, int64_t baseVertex) const;
+    // first..last, so GL reads only bytes of the buffers.
+    bool StreamsHold(const DeclarationLayout& layout, int64_t first, int64_t last) const;
+    // Whether every stream's attribute arrays can start baseVertex vertices on (GL takes no
+    // offset below 0).
+    bool ArraysCanStartAt(const DeclarationLayout& layout, int64_t baseVertex) const;
     // The checks every draw makes before the ranges: a declaration GL can read, a known
     // primitive type and a count within the caps. The vertices or indices drawn, else 0.
     uint64_t CheckDraw(D3DPRIMITIVETYPE type, UINT primitiveCount) const;

@@ -107,7 +107,7 @@ uint64_t Device::CheckDraw(D3DPRIMITIVETYPE type, UINT primitiveCount) const {
     return VerticesOfPrimitives(type, primitiveCount);
 }
 
-bool Device::StreamsHold(const DeclarationLayout& layout, int64_t first, int64_t last, int64_t baseVertex) const {
+bool Device::StreamsHold(const DeclarationLayout& layout, int64_t first, int64_t last) const {
     if (first < 0 || last < first) return false;
     for (UINT stream = 0; stream < layout.streamExtent.size(); ++stream) {
         if ((layout.streamMask & (1u << stream)) == 0) continue;
@@ -120,8 +120,15 @@ bool Device::StreamsHold(const DeclarationLayout& layout, int64_t first, int64_t
         int64_t stride = source.stride;
         int64_t end = int64_t{source.offset} + last * stride + layout.streamExtent[stream];
         if (end > int64_t{buffer->store().length()}) return false;
-        // The attribute arrays start at vertex baseVertex; GL takes no offset below 0.
-        if (int64_t{source.offset} + baseVertex * stride < 0) return false;
+    }
+    return true;
+}
+
+bool Device::ArraysCanStartAt(const DeclarationLayout& layout, int64_t baseVertex) const {
+    for (UINT stream = 0; stream < kStreamCount; ++stream) {
+        if ((layout.streamMask & (1u << stream)) == 0) continue;
+        const StreamSource& source = streams_[stream];
+        if (int64_t{source.offset} + baseVertex * int64_t{source.stride} < 0) return false;
     }
     return true;
 }
@@ -251,7 +258,7 @@ HRESULT STDMETHODCALLTYPE Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT star
     if (vertices == 0 || startVertex > INT_MAX) return D3DERR_INVALIDCALL;
     const DeclarationLayout& layout = declaration()->layout();
     int64_t last = int64_t{startVertex} + static_cast<int64_t>(vertices) - 1;
-    if (!StreamsHold(layout, startVertex, last, 0)) return D3DERR_INVALIDCALL;
+    if (!StreamsHold(layout, startVertex, last)) return D3DERR_INVALIDCALL;
     // A lost device draws nothing and says nothing about it.
     if (!CannotDraw() && MakeCurrent()) {
         PrepareDraw();
@@ -276,16 +283,27 @@ HRESULT STDMETHODCALLTYPE Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, IN
     uint32_t largest = 0;
     indices->IndexRange(startIndex, static_cast<UINT>(count), &smallest, &largest);
     const DeclarationLayout& layout = declaration()->layout();
-    if (!StreamsHold(layout, int64_t{baseVertexIndex} + smallest, int64_t{baseVertexIndex} + largest, baseVertexIndex)) {
+    if (!StreamsHold(layout, int64_t{baseVertexIndex} + smallest, int64_t{baseVertexIndex} + largest)) {
         return D3DERR_INVALIDCALL;
     }
     if (!CannotDraw() && MakeCurrent()) {
         PrepareDraw();
         if (program_ == nullptr) return D3DERR_DRIVERINTERNALERROR;
-        BindStreams(layout, baseVertexIndex);
-        glCache_.BindBuffer(GL_ELEMENT_ARRAY_BUFFER, indices->store().name());
-        gl.DrawElements(GlPrimitive(type), static_cast<GLsizei>(count), indices->glType(),
-                        reinterpret_cast<const void*>(uintptr_t{startIndex} * indices->indexSize()));
+        GLenum mode = GlPrimitive(type);
+        if (ArraysCanStartAt(layout, baseVertexIndex)) {
+            BindStreams(layout, baseVertexIndex);
+            glCache_.BindBuffer(GL_ELEMENT_ARRAY_BUFFER, indices->store().name());
+            gl.DrawElements(mode, static_cast<GLsizei>(count), indices->glType(),
+                            reinterpret_cast<const void*>(uintptr_t{startIndex} * indices->indexSize()));
+        } else {
+            // A negative base vertex before the start of a stream: GL takes no offset below
+            // 0, so the indices themselves are rebased, from the CPU copy, which the checks
+            // above describe.
+            std::vector<uint32_t> rebased = indices->Rebased(startIndex, static_cast<UINT>(count), baseVertexIndex);
+            BindStreams(layout, 0);
+            glCache_.BindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
+            gl.DrawElements(mode, static_cast<GLsizei>(count), GL_UNSIGNED_INT, rebased.data());
+        }
         CheckGlError("DrawIndexedPrimitive");
     }
     ++drawCalls_;

@@ -24,9 +24,9 @@ void MakeQueriesUnsupported(bool unsupported) { queriesUnsupported = unsupported
 }  // namespace testing
 
 HRESULT STDMETHODCALLTYPE Device::CreateQuery(D3DQUERYTYPE type, IDirect3DQuery9** query) {
+    if (query != nullptr) *query = nullptr;
     if (type != D3DQUERYTYPE_OCCLUSION || !occlusionQueries_ || queriesUnsupported) return D3DERR_NOTAVAILABLE;
     if (query == nullptr) return D3D_OK;  // only asked whether the type is supported
-    *query = nullptr;
     if (!MakeCurrent()) return D3DERR_NOTAVAILABLE;
     GLuint name = 0;
     gl.GenQueries(1, &name);

@@ -504,6 +504,18 @@ TEST_F(DrawConventionsTest, BaseVertexIndexPicksTheMeshInASharedBuffer) {
         }
     }
     SaveImage("draw-base-vertex");
+
+    // A negative base vertex with indices that make up for it (GL takes no negative array
+    // offsets: the layer rebases the indices).
+    IDirect3DIndexBuffer9* later = Indices(std::vector<uint16_t>{4, 5, 6, 6, 5, 7});
+    Start();
+    device_->SetFVF(kScreenFvf);
+    device_->SetStreamSource(0, vertices, 0, sizeof(ScreenVertex));
+    device_->SetIndices(later);
+    ASSERT_EQ(device_->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, -4, 0, 4, 0, 2), D3D_OK);
+    EXPECT_EQ(Count(RECT{11, 11, 39, 49}, kRed), 28 * 38);
+    EXPECT_EQ(Count(RECT{0, 0, kWidth, kHeight}, kRed), 30 * 40);
+    EXPECT_EQ(Count(RECT{0, 0, kWidth, kHeight}, kGreen), 0);
 }
 
 TEST_F(DrawConventionsTest, AFrameOfSeveralDraws) {

@@ -1,8 +1,8 @@
 // Arbitrary bytes as a RAR archive in memory, asked for the members of the seed archives.
 // Every header CRC is first set right, so that mutations get past the header checks into
 // the block walk and the decompressor; the untouched input is tried once as well. Besides
-// what ASan sees, a reader state that leaks between extractions, or a position outside the
-// archive, aborts.
+// what ASan sees, a reader state that leaks between extractions, a position outside the
+// archive, or a lent member (LendArchiveMember) that differs from the extracted one, aborts.
 
 #include "core/files/archive/crc32.h"
 #include "core/files/archive/rar_archive.h"
@@ -48,6 +48,22 @@ void ExtractAll(const uint8_t* data, size_t size) {
         ByteBuffer first;
         bool found = ExtractArchiveMember(&first, name, &archive);
         Check(archive.offset >= 0 && archive.offset <= archive.size);
+
+        // The same answer without the copy: a stored member lies inside the archive.
+        const int32_t offset = archive.offset;
+        MemberView view;
+        ByteBuffer decoded;
+        Check(LendArchiveMember(&view, &decoded, name, &archive) == found);
+        Check(archive.offset == offset);
+        if (found) {
+            const bool inside = view.data >= data && view.data + view.size <= data + size;
+            Check(inside ? decoded.Size() == 0 : view.data == decoded.Data());
+            Check(view.size == first.Size() &&
+                  (view.size == 0 || std::memcmp(view.data, first.Data(), size_t(view.size)) == 0));
+        } else {
+            Check(view.data == nullptr && view.size == 0 && decoded.Size() == 0);
+        }
+
         if (!found) {
             Check(first.Size() == 0 && first.Data() == nullptr);
             continue;

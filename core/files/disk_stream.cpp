@@ -1,6 +1,10 @@
 #include "core/files/disk_stream.h"
 
 #include "core/text/paths.h"
+#include "core/types/byte_buffer.h"
+
+#include <io.h>
+#include <windows.h>
 
 #include <limits>
 
@@ -65,4 +69,18 @@ int32_t DiskStream::Read(void* buffer, int32_t n) {
 int32_t DiskStream::Write(const void* buffer, int32_t n) {
     if (file_ == nullptr || n < 0) return 0;
     return static_cast<int32_t>(std::fwrite(buffer, static_cast<size_t>(n), 1, file_));
+}
+
+bool DiskStream::MapWhole(ByteBuffer& out) {
+    const int32_t size = Size();
+    if (size <= 0) return false;
+    HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(fileno(file_)));
+    HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_WRITECOPY, 0, 0, nullptr);
+    if (mapping == nullptr) return false;
+    void* view = MapViewOfFile(mapping, FILE_MAP_COPY, 0, 0, static_cast<SIZE_T>(size));
+    // The view holds the file on its own.
+    CloseHandle(mapping);
+    if (view == nullptr) return false;
+    out.AdoptFileView(view, size);
+    return true;
 }

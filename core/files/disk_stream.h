@@ -8,6 +8,8 @@
 
 #include <cstdio>
 
+class ByteBuffer;
+
 class DiskStream : public Stream {
 public:
     DiskStream() = default;
@@ -38,6 +40,13 @@ public:
     int32_t Read(void* buffer, int32_t n) override;
     // Likewise 1 when all n bytes were written, else 0.
     int32_t Write(const void* buffer, int32_t n) override;
+
+    // Maps the whole open file into `out` as a copy-on-write view (ByteBuffer::AdoptFileView)
+    // instead of reading it: nothing is copied, and pages come in as they are first read. True
+    // when mapped; false, with `out` left alone, without a file, for an empty file or one whose
+    // size Size() refuses, or when the system does not map it (the caller then reads it). The
+    // file must stay as it is while the view lives (see MapViewOfFile).
+    bool MapWhole(ByteBuffer& out);
 
 private:
     FILE* file_ = nullptr;

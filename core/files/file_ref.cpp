@@ -191,7 +191,11 @@ bool FileRef::ReadWholeFile(String& out, bool* mayBorrow) {
     return true;
 }
 
-bool FileRef::ReadWholeFile(ByteBuffer& out) {
+bool FileRef::ReadWholeFile(ByteBuffer& out) { return ReadWhole(out, false); }
+
+bool FileRef::MapWholeFile(ByteBuffer& out) { return ReadWhole(out, true); }
+
+bool FileRef::ReadWhole(ByteBuffer& out, bool mapDisk) {
     out.Free();
     const uint8_t* data = nullptr;
     int32_t size = 0;
@@ -205,7 +209,9 @@ bool FileRef::ReadWholeFile(ByteBuffer& out) {
     }
     Stream* stream = OpenFile(1);
     if (stream == nullptr) return false;
-    const bool complete = ReadStream(stream, out);
+    // OpenFile narrows the flags to the source that opened: kDisk alone means a DiskStream.
+    bool complete = mapDisk && flags == kDisk && static_cast<DiskStream*>(stream)->MapWhole(out);
+    if (!complete) complete = ReadStream(stream, out);
     stream->Close();
     delete stream;
     return complete;

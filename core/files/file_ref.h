@@ -68,6 +68,12 @@ public:
     bool ReadWholeFile(String& out, bool* mayBorrow);
     // The same read into an owned buffer, never lent (a ByteBuffer always owns its block).
     bool ReadWholeFile(ByteBuffer& out);
+    // ReadWholeFile into an owned buffer, except that a disk file is mapped copy-on-write
+    // (DiskStream::MapWhole) rather than read, which copies nothing: for readers of large
+    // files that stay put. Writes to the buffer stay in it, but the unwritten bytes show the
+    // file as it is when they are read, so a file changed or shortened meanwhile shows through
+    // (see MapViewOfFile). An empty disk file, and one the system does not map, is read.
+    bool MapWholeFile(ByteBuffer& out);
 
     // Equals, so that rings of locators can use their own presence test.
     bool operator==(const FileRef& other) const { return Equals(*this, other); }
@@ -78,6 +84,10 @@ public:
     FileSource* archive = nullptr;  // not owned
     Block block;
     bool noCopy = true;
+
+private:
+    // ReadWholeFile, or with mapDisk MapWholeFile.
+    bool ReadWhole(ByteBuffer& out, bool mapDisk);
 };
 
 // Finds resource `id` (low 16 bits, an integer resource name) of type `type` in the program's

@@ -1,6 +1,7 @@
 #include "core/files/mem_stream.h"
 
 #include <cstring>
+#include <utility>
 
 bool MemStream::Open(String /*name*/, int mode) {
     mode_ = mode;
@@ -70,6 +71,13 @@ void MemStream::ShowData(const void* data, int32_t size, bool lend) {
     } else {
         text_ = String(bytes, size, true);
     }
+    keeper_.reset();
+}
+
+void MemStream::ShowShared(const void* data, int32_t size, std::shared_ptr<const void> keeper) {
+    // The new keeper is taken before the old one goes: both may keep the same bytes.
+    text_.Borrow(static_cast<const char*>(data), size);
+    keeper_ = std::move(keeper);
 }
 
 void MemStream::ResetRope(const void* data, int32_t size) {

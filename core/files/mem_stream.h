@@ -1,6 +1,7 @@
 // MemStream: a Stream over memory. In read mode it reads straight out of `text`, which may
-// show lent bytes (a locked resource, a caller's block) without copying them; in write mode
-// (and for every Write) the bytes live in a TextRope, so writes into the middle stay cheap.
+// show lent bytes (a locked resource, a caller's block, an archive member) without copying
+// them; no call ever writes them. In write mode (and for every Write) the bytes live in a
+// TextRope, so writes into the middle stay cheap.
 #pragma once
 
 #include "core/files/stream.h"
@@ -8,6 +9,7 @@
 #include "core/text/string.h"
 
 #include <cstdint>
+#include <memory>
 
 class MemStream : public Stream {
 public:
@@ -44,6 +46,9 @@ public:
 
     // The bytes of read mode: lent when `lend` (kept alive by the lender), else copied.
     void ShowData(const void* data, int32_t size, bool lend);
+    // The bytes of read mode, lent: the stream holds `keeper`, which keeps them alive, as long
+    // as it shows them (null when the lender keeps them alive anyway).
+    void ShowShared(const void* data, int32_t size, std::shared_ptr<const void> keeper);
     // The rope, reset to a copy of the bytes (for write mode over existing data).
     void ResetRope(const void* data, int32_t size);
 
@@ -55,6 +60,8 @@ private:
     int32_t DataSize() const;
 
     String text_;
+    // Holds the owner of the bytes text_ shows, when ShowShared gave one.
+    std::shared_ptr<const void> keeper_;
     TextRope rope_;
     int32_t mode_ = 0;
     int32_t base_ = 0;

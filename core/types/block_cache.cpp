@@ -1,7 +1,10 @@
 #include "core/types/block_cache_local.h"
 
+#include <windows.h>
+
 #include <atomic>
 #include <cstring>
+#include <new>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define RH_ASAN 1
@@ -19,7 +22,8 @@
 
 namespace {
 
-// The smallest block kept.
+// The smallest block kept, and the smallest that comes from VirtualAlloc: a block's capacity
+// tells where it came from.
 constexpr size_t kCachedMin = size_t{1} << 20;
 
 // The kept block or null. While kept, its first bytes hold its capacity and, under
@@ -47,11 +51,31 @@ size_t CachedCapacity(unsigned char* block) {
     return capacity;
 }
 
+// Under AddressSanitizer every block comes from the heap, whose redzones catch a read past a
+// block's end; a system region has none.
+bool FromSystem(size_t capacity) { return !RH_ASAN && capacity >= kCachedMin; }
+
+unsigned char* NewBlock(size_t n) {
+    if (!FromSystem(n)) return new unsigned char[n];
+    void* block = VirtualAlloc(nullptr, n, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (block == nullptr) throw std::bad_alloc();
+    return static_cast<unsigned char*>(block);
+}
+
+void FreeBlock(unsigned char* block, size_t capacity) {
+    if (FromSystem(capacity)) {
+        VirtualFree(block, 0, MEM_RELEASE);
+    } else {
+        delete[] block;
+    }
+}
+
 // Frees a block that was kept (null is fine).
 void DiscardCached(unsigned char* block) {
     if (block != nullptr) {
-        Unpoison(block, CachedCapacity(block));
-        delete[] block;
+        const size_t capacity = CachedCapacity(block);
+        Unpoison(block, capacity);
+        FreeBlock(block, capacity);
     }
 }
 
@@ -90,7 +114,7 @@ unsigned char* Acquire(size_t n, size_t* capacity) {
         }
     }
     *capacity = n;
-    return new unsigned char[n];
+    return NewBlock(n);
 }
 
 void Release(unsigned char* block, size_t capacity) {
@@ -100,7 +124,7 @@ void Release(unsigned char* block, size_t capacity) {
     if (capacity >= kCachedMin && !gCacheClosed.load(std::memory_order_acquire)) {
         Keep(block, capacity);
     } else {
-        delete[] block;
+        FreeBlock(block, capacity);
     }
 }
 

@@ -1,9 +1,10 @@
 // The process-wide block cache behind ByteBuffer (private to core/types).
 //
-// Blocks of 1 MB and more come straight from the kernel (glibc maps everything above 32 MB) and
-// go back to it when freed, so each new one faults in every page on first touch. The cache
-// keeps the block released last and hands it to the next request it fits, so reading the same
-// large file twice does not pay for fresh pages twice.
+// Blocks of 1 MB and more come straight from the system (VirtualAlloc) and go back to it when
+// freed, so each new one faults in every page on first touch. The layer backs such regions
+// with huge pages where it can, which makes the first touch cheap; the cache keeps the block
+// released last and hands it to the next request it fits, so reading the same large file twice
+// does not pay for fresh pages twice.
 //
 // Contract:
 // - One slot for the whole process. Taking and putting are atomic exchanges: any thread may
@@ -22,8 +23,10 @@
 
 namespace block_cache {
 
-// A block of at least n > 0 bytes: the kept block when it fits, else a new one. *capacity
-// receives the block's true size, which Release needs back.
+// A block of at least n > 0 bytes: the kept block when it fits, else a new one (from
+// VirtualAlloc for 1 MB or more, else from the heap, and always from the heap under
+// AddressSanitizer so that its redzones guard every block). *capacity receives the block's true size,
+// which Release needs back. Throws std::bad_alloc when there is no memory.
 unsigned char* Acquire(size_t n, size_t* capacity);
 // Gives back a block from Acquire (null is fine): kept when it is 1 MB or more and the cache is
 // still open, freed otherwise. A block kept before it is freed.

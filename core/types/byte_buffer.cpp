@@ -2,35 +2,49 @@
 
 #include "core/types/block_cache_local.h"
 
+#include <windows.h>
+
 #include <cstring>
 
-ByteBuffer::~ByteBuffer() { block_cache::Release(data_, capacity_); }
+ByteBuffer::~ByteBuffer() { ReleaseBlock(); }
+
+void ByteBuffer::ReleaseBlock() {
+    if (fileView_) {
+        UnmapViewOfFile(data_);
+    } else {
+        block_cache::Release(data_, capacity_);
+    }
+}
 
 ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept
-    : data_(other.data_), size_(other.size_), capacity_(other.capacity_) {
+    : data_(other.data_), size_(other.size_), capacity_(other.capacity_), fileView_(other.fileView_) {
     other.data_ = nullptr;
     other.size_ = 0;
     other.capacity_ = 0;
+    other.fileView_ = false;
 }
 
 ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
     if (this != &other) {
-        block_cache::Release(data_, capacity_);
+        ReleaseBlock();
         data_ = other.data_;
         size_ = other.size_;
         capacity_ = other.capacity_;
+        fileView_ = other.fileView_;
         other.data_ = nullptr;
         other.size_ = 0;
         other.capacity_ = 0;
+        other.fileView_ = false;
     }
     return *this;
 }
 
 void ByteBuffer::Free() {
-    block_cache::Release(data_, capacity_);
+    ReleaseBlock();
     data_ = nullptr;
     size_ = 0;
     capacity_ = 0;
+    fileView_ = false;
 }
 
 void ByteBuffer::Resize(int32_t n) {
@@ -57,10 +71,19 @@ void ByteBuffer::Assign(const void* source, int32_t n) {
         block = block_cache::Acquire(static_cast<size_t>(n), &capacity);
         std::memcpy(block, source, static_cast<size_t>(n));
     }
-    block_cache::Release(data_, capacity_);
+    ReleaseBlock();
     data_ = block;
     size_ = n;
     capacity_ = capacity;
+    fileView_ = false;
+}
+
+void ByteBuffer::AdoptFileView(void* view, int32_t n) {
+    Free();
+    data_ = static_cast<unsigned char*>(view);
+    size_ = n;
+    capacity_ = static_cast<size_t>(n);
+    fileView_ = true;
 }
 
 bool ByteBuffersDiffer(const ByteBuffer& a, const ByteBuffer& b) {

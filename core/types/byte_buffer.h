@@ -11,7 +11,8 @@
 // more dropped last goes to the next Resize or Assign of any buffer, on any thread, that it
 // fits (at least n bytes, at most 2n), so reading the same large file twice does not fault in
 // fresh pages twice. Such a block may be larger than Size(); only Size() bytes belong to the
-// buffer.
+// buffer. A buffer may instead hold a copy-on-write view of a file (AdoptFileView), whose
+// writes stay in the buffer like those to any block.
 class ByteBuffer {
 public:
     ByteBuffer() = default;
@@ -30,6 +31,10 @@ public:
     // n >= 0. As Resize(n), then n bytes copied from source (which may lie inside this
     // buffer's own block).
     void Assign(const void* source, int32_t n);
+    // n > 0. Drops the block held before and takes over a view from MapViewOfFile of n bytes,
+    // mapped with FILE_MAP_COPY so that writes to it stay in this buffer. The buffer ends the
+    // view (UnmapViewOfFile) when it lets go of it, as it frees a block.
+    void AdoptFileView(void* view, int32_t n);
 
     // Null when there is no block.
     unsigned char* Data() { return data_; }
@@ -37,10 +42,15 @@ public:
     int32_t Size() const { return size_; }
 
 private:
+    // Gives the block back where it came from; the members are left as they are.
+    void ReleaseBlock();
+
     unsigned char* data_ = nullptr;
     int32_t size_ = 0;
     // Bytes in the block: Size() or, for a block that came from the cache, up to twice that.
     size_t capacity_ = 0;
+    // The block is a file view, not a block of the cache.
+    bool fileView_ = false;
 };
 
 // True when the sizes differ or, for equal sizes with a block, when any byte differs.

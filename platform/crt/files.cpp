@@ -1,7 +1,8 @@
 // File calls of the C runtime the engine expects: Windows file names (with '\' and in any
-// case) open on Linux disks, only regular files open, and the runtime's _filelength and
-// _mkdir.
+// case) open on Linux disks, only regular files open, and the runtime's _filelength,
+// _get_osfhandle and _mkdir.
 
+#include "platform/crt/handles.h"
 #include "platform/crt/paths.h"
 
 #include <direct.h>
@@ -75,6 +76,14 @@ long _filelength(int fd) {
     struct stat st;
     if (fstat(fd, &st) != 0) return -1;
     return static_cast<long>(st.st_size);
+}
+
+intptr_t _get_osfhandle(int fd) {
+    if (fd < 0 || fcntl(fd, F_GETFD) == -1) {
+        errno = EBADF;
+        return -1;
+    }
+    return rh::crt::HandleOfDescriptor(fd);
 }
 
 int _mkdir(const char* name) {

@@ -90,10 +90,20 @@ BOOL WINAPI SetEvent(HANDLE event) {
     return TRUE;
 }
 
-BOOL WINAPI CloseHandle(HANDLE object) {
+namespace rh::win32 {
+
+bool CloseEvent(void* handle) {
     Events& events = TheEvents();
     std::lock_guard<std::mutex> lock(events.mutex);
-    return events.open.erase(KeyOf(object)) == 1 ? TRUE : FALSE;
+    return events.open.erase(KeyOf(handle)) == 1;
+}
+
+}  // namespace rh::win32
+
+// Event handles are small multiples of 4 and mapping handles are heap addresses, so one handle
+// never names both kinds.
+BOOL WINAPI CloseHandle(HANDLE object) {
+    return rh::win32::CloseEvent(object) || rh::win32::CloseMapping(object) ? TRUE : FALSE;
 }
 
 DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {

@@ -19,4 +19,9 @@ const char* SkipProgramName(const char* commandLine);
 // Whether the handle names an event made by CreateEventA and not yet closed.
 bool IsOpenEvent(void* handle);
 
+// What CloseHandle does for each kind of handle: true when the handle named an open object of
+// that kind, which is then closed.
+bool CloseEvent(void* handle);
+bool CloseMapping(void* handle);
+
 }  // namespace rh::win32

@@ -3,33 +3,49 @@
 #include "core/files/archive/rar_archive.h"
 #include "core/files/file_ref.h"
 #include "core/files/mem_stream.h"
-#include "core/types/value_types.h"
 
 #include <utility>
 
 bool ArchiveFileSource::Mount(const FileRef& archive) {
     Unmount();
     FileRef source = archive;
-    bool mayBorrow = true;
-    if (!source.ReadWholeFile(archive_, &mayBorrow)) {
-        archive_ = String();
+    const uint8_t* resource = nullptr;
+    int32_t resourceSize = 0;
+    if ((source.flags & FileRef::kResource) != 0 &&
+        LoadResourceData(source.resourceId, "MemFile", &resource, &resourceSize)) {
+        // Read-only bytes of the program itself, there for the whole run.
+        archive_.Borrow(reinterpret_cast<const char*>(resource), resourceSize);
+        lendMembers_ = true;
+        return true;
+    }
+    if ((source.flags & FileRef::kMemory) != 0 && source.noCopy) {
+        archive_.Borrow(reinterpret_cast<const char*>(source.block.data), source.block.size);
+        return true;
+    }
+    auto owned = std::make_shared<ByteBuffer>();
+    if (!source.MapWholeFile(*owned)) {
         return false;
     }
+    archive_.Borrow(reinterpret_cast<const char*>(owned->Data()), owned->Size());
+    owned_ = std::move(owned);
+    lendMembers_ = true;
     return true;
 }
 
 void ArchiveFileSource::Unmount() {
     DropKeptMember();
     archive_ = String();
+    owned_.reset();
+    lendMembers_ = false;
 }
 
 void ArchiveFileSource::DropKeptMember() {
     hasKept_ = false;
     keptName_ = String();
-    kept_.Free();
+    kept_ = Member();
 }
 
-bool ArchiveFileSource::TakeKept(const String& name, ByteBuffer& out) {
+bool ArchiveFileSource::TakeKept(const String& name, Member& out) {
     // Names that compare equal find the same member: the search compares them the same way.
     bool same = hasKept_ && CompareMemberNames(keptName_.Text(), name.Text()) == 0;
     if (same) {
@@ -39,15 +55,36 @@ bool ArchiveFileSource::TakeKept(const String& name, ByteBuffer& out) {
     return same;
 }
 
-bool ArchiveFileSource::Extract(const String& name, ByteBuffer& out) {
+bool ArchiveFileSource::Extract(const String& name, Member& out) {
     ArchiveBlock block;
     block.data = reinterpret_cast<const uint8_t*>(archive_.data());
     block.size = archive_.length();
-    return ExtractArchiveMember(&out, name.Text(), &block);
+    auto decoded = std::make_shared<ByteBuffer>();
+    if (lendMembers_) {
+        MemberView view;
+        if (!LendArchiveMember(&view, decoded.get(), name.Text(), &block)) {
+            return false;
+        }
+        out.data = view.data;
+        out.size = view.size;
+        if (decoded->Data() != nullptr) {
+            out.keeper = std::move(decoded);
+        } else {
+            out.keeper = owned_;
+        }
+        return true;
+    }
+    if (!ExtractArchiveMember(decoded.get(), name.Text(), &block)) {
+        return false;
+    }
+    out.data = decoded->Data();
+    out.size = decoded->Size();
+    out.keeper = std::move(decoded);
+    return true;
 }
 
 bool ArchiveFileSource::Exists(String name) {
-    ByteBuffer member;
+    Member member;
     if (!TakeKept(name, member) && !Extract(name, member)) {
         return false;
     }
@@ -58,16 +95,16 @@ bool ArchiveFileSource::Exists(String name) {
 }
 
 Stream* ArchiveFileSource::Open(String name, int mode) {
-    ByteBuffer member;
+    Member member;
     if (!TakeKept(name, member) && !Extract(name, member)) {
         return nullptr;
     }
     auto* stream = new MemStream;
     stream->Open(name, mode);
     if ((mode & 2) != 0) {
-        stream->ResetRope(member.Data(), member.Size());
+        stream->ResetRope(member.data, member.size);
     } else {
-        stream->ShowData(member.Data(), member.Size(), false);
+        stream->ShowShared(member.data, member.size, std::move(member.keeper));
     }
     return stream;
 }

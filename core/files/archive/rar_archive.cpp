@@ -106,8 +106,9 @@ void PrepareName(const char* in, char (&out)[kMaxComparedName + 1]) {
 // Walks the blocks from the first one after the main header to the member called name.
 class MemberSearch {
 public:
-    MemberSearch(ArchiveBlock* archive, const char* name, ByteBuffer* out)
-        : a_(archive), name_(name), out_(out) {}
+    // With `lent`, a wanted stored member is lent there instead of copied into out.
+    MemberSearch(ArchiveBlock* archive, const char* name, ByteBuffer* out, MemberView* lent)
+        : a_(archive), name_(name), out_(out), lent_(lent) {}
 
     bool Run();
 
@@ -124,6 +125,7 @@ private:
     ArchiveBlock* a_;
     const char* name_;
     ByteBuffer* out_;
+    MemberView* lent_;
     bool solid_ = false;
     // Set when an encrypted packed member of a solid archive was passed over: the decoder's
     // window, tables and distances would now come from bytes that cannot be decrypted, so a
@@ -210,17 +212,28 @@ bool MemberSearch::ExtractData(const BlockHeader& h, const uint8_t* data, bool w
         return !wanted;
     }
     uint8_t* out = nullptr;
+    const bool lend = wanted && lent_ != nullptr && h.method == kMethodStored;
     if (wanted) {
         if (h.unpackedSize > 0x7FFFFFFFu) {
             return false;
         }
-        out_->Resize(static_cast<int32_t>(h.unpackedSize));
-        out = out_->Data();
+        if (!lend) {
+            out_->Resize(static_cast<int32_t>(h.unpackedSize));
+            out = out_->Data();
+        }
     }
     if (h.method == kMethodStored) {
         // Fewer stored bytes than the member's size means the header lies.
         if (h.packedSize < h.unpackedSize) {
             return false;
+        }
+        if (lend) {
+            if (Crc32(data, h.unpackedSize) != h.fileCrc) {
+                return false;
+            }
+            lent_->data = data;
+            lent_->size = static_cast<int32_t>(h.unpackedSize);
+            return true;
         }
         if (out != nullptr) {
             return CopyStored(data, h.unpackedSize, out) == h.fileCrc;
@@ -254,10 +267,29 @@ bool MemberSearch::ExtractData(const BlockHeader& h, const uint8_t* data, bool w
 
 bool ExtractArchiveMember(ByteBuffer* out, const char* name, ArchiveBlock* archive) {
     out->Free();
-    MemberSearch search(archive, name != nullptr ? name : "", out);
+    MemberSearch search(archive, name != nullptr ? name : "", out, nullptr);
     if (!search.Run()) {
         out->Free();
         return false;
+    }
+    return true;
+}
+
+bool LendArchiveMember(MemberView* view, ByteBuffer* decoded, const char* name,
+                       ArchiveBlock* archive) {
+    *view = MemberView();
+    decoded->Free();
+    MemberView lent;
+    MemberSearch search(archive, name != nullptr ? name : "", decoded, &lent);
+    if (!search.Run()) {
+        decoded->Free();
+        return false;
+    }
+    if (lent.data != nullptr) {
+        *view = lent;
+    } else {
+        view->data = decoded->Data();
+        view->size = decoded->Size();
     }
     return true;
 }

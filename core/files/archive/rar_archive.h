@@ -27,6 +27,22 @@ struct ArchiveBlock {
 // Stored members never depend on the stream. Never reads outside archive->data[0, size).
 bool ExtractArchiveMember(ByteBuffer* out, const char* name, ArchiveBlock* archive);
 
+// A member's bytes where they lie, not owned.
+struct MemberView {
+    const uint8_t* data = nullptr;
+    int32_t size = 0;
+};
+
+// ExtractArchiveMember without the copy of a stored member: the same search and the same
+// answer, but a stored member's bytes are lent where they lie in archive->data (CRC checked
+// there, as a copy's would be) and `decoded` stays empty; a packed member is decoded into
+// `decoded`. True with *view showing the member's bytes either way; false with *view empty and
+// `decoded` empty. A lent view lives as long as the archive's bytes, and only the archive's
+// owner knows whether they can change: a member that must not change after its check, or that
+// the caller writes to, has to be copied out.
+bool LendArchiveMember(MemberView* view, ByteBuffer* decoded, const char* name,
+                       ArchiveBlock* archive);
+
 // Three-way order (-1, 0, 1) of two member names, each cut to 512 bytes: '\' and '/' both
 // count as '_', letters count as upper case, then bytes compare unsigned. So
 // "media/fonts/a.fs" equals "Media\Fonts\A.FS", and "a_b" equals "a/b".

@@ -1,5 +1,5 @@
 // Kernel services: command line, modules and resources, time, system directory, text
-// conversion. Implemented in platform/win32 over POSIX.
+// conversion, virtual memory and file mappings. Implemented in platform/win32 over POSIX.
 #pragma once
 
 #include "win32/types.h"
@@ -72,12 +72,15 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
 // LoadLibraryA did not give.
 BOOL WINAPI FreeLibrary(HMODULE module);
 
-// ---- Event objects and waiting ---------------------------------------------------------------
+#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
+
 typedef struct _SECURITY_ATTRIBUTES {
     DWORD nLength;
     LPVOID lpSecurityDescriptor;
     BOOL bInheritHandle;
 } SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+// ---- Event objects and waiting ---------------------------------------------------------------
 
 #define INFINITE 0xFFFFFFFFu
 #define WAIT_OBJECT_0 0x00000000u
@@ -98,5 +101,50 @@ BOOL WINAPI SetEvent(HANDLE event);
 // or, with waitAll, the same event twice. While it waits, new SDL input is read (no window
 // messages are dispatched), since that is what signals the layer's events.
 DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);
-// Closes an event; FALSE for anything else.
+
+// ---- Memory and file mappings ----------------------------------------------------------------
+
+#define MEM_COMMIT 0x00001000
+#define MEM_RESERVE 0x00002000
+#define MEM_RELEASE 0x00008000
+#define PAGE_READONLY 0x02
+#define PAGE_READWRITE 0x04
+#define PAGE_WRITECOPY 0x08
+
+// Only what the engine needs: a fresh region of `size` > 0 bytes at an address the system
+// picks (address null), committed and read-write (MEM_COMMIT, with or without MEM_RESERVE;
+// PAGE_READWRITE); anything else answers null. The region is zero-filled. Regions of 1 MB and
+// more start on a 2 MB boundary and are offered to the kernel for transparent huge pages,
+// where one fault fills 2 MB instead of 4 KB: first touches of a large block cost a small
+// fraction of what they cost in 4 KB pages. Such a region may span up to 2 MB more than asked.
+LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD protect);
+// Releases a whole region VirtualAlloc gave: the base address, size 0 and MEM_RELEASE. FALSE
+// for any other address, size or type (decommitting a part is not offered).
+BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD freeType);
+
+#define FILE_MAP_COPY 0x0001
+#define FILE_MAP_READ 0x0004
+
+// A mapping object over an open regular file, whose handle comes from _get_osfhandle (<io.h>)
+// of a runtime descriptor open for reading. protect is PAGE_READONLY or PAGE_WRITECOPY; the
+// size (maximumSizeHigh:maximumSizeLow) is 0 for the whole file or at most the file's length;
+// name must be null (named mappings are not offered); attributes are ignored. Null for an
+// empty file (as Windows refuses one), for anything that is not a regular file, and for any
+// other argument. The object holds the file on its own: the descriptor may be closed at once.
+HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD protect,
+                                 DWORD maximumSizeHigh, DWORD maximumSizeLow, LPCSTR name);
+// A view of the mapping from the offset (a multiple of 64 KB, the Windows allocation
+// granularity) for `bytes` bytes (0: to the mapping's end). FILE_MAP_READ gives a read-only
+// view; FILE_MAP_COPY a copy-on-write one, whose writes stay in this process and never reach
+// the file. Null for anything else or an offset past the end. The view stays valid after the
+// mapping's handle is closed, until UnmapViewOfFile. Unwritten pages show the file as it is
+// now: a change another process makes shows through, and (unlike Windows, which refuses to
+// shorten a mapped file) pages cut off by shortening the file fault when read.
+LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD desiredAccess, DWORD fileOffsetHigh,
+                            DWORD fileOffsetLow, SIZE_T bytes);
+// Ends a view by its base address; FALSE for an address MapViewOfFile did not give.
+BOOL WINAPI UnmapViewOfFile(LPCVOID baseAddress);
+
+// Closes an event or a mapping handle from CreateFileMappingA; FALSE for anything else (a handle
+// from _get_osfhandle stays the runtime's and is closed with the descriptor).
 BOOL WINAPI CloseHandle(HANDLE object);

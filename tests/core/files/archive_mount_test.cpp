@@ -2,6 +2,7 @@
 // its own, and found through the search paths by loader locators (disk or archive).
 
 #include "core/files/archive/archive_file_source.h"
+#include "core/files/mem_stream.h"
 #include "core/files/search_paths.h"
 #include "core/files/stream.h"
 
@@ -36,9 +37,17 @@ TEST_F(SearchPathsMountedArchive, LoaderNamesResolveIntoTheArchive) {
     EXPECT_EQ(std::string(text.Text(), size_t(text.length())), "tiny font\n");
     EXPECT_FALSE(mayBorrow);  // extracted members are the caller's own copy
 
+    // A stream reads the stored member where it lies in the resource, which never changes.
     Stream* stream = font.OpenFile(1);
     ASSERT_NE(stream, nullptr);
     EXPECT_EQ(stream->Size(), 10);
+    const uint8_t* resource = nullptr;
+    int32_t resourceSize = 0;
+    ASSERT_TRUE(LoadResourceData(kMediaArchive, "MemFile", &resource, &resourceSize));
+    const String& shown = dynamic_cast<MemStream&>(*stream).text();
+    EXPECT_TRUE(shown.borrowed());
+    const auto* at = reinterpret_cast<const uint8_t*>(shown.data());
+    EXPECT_TRUE(at >= resource && at + shown.length() <= resource + resourceSize);
     delete stream;
 
     FileRef missing("media/fonts/none.fs");

@@ -10,6 +10,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -180,6 +181,57 @@ TEST_F(ReadWholeFile, IntoAByteBufferAlwaysCopies) {
     FileRef empty("empty.txt");
     EXPECT_TRUE(empty.ReadWholeFile(buffer));
     EXPECT_EQ(buffer.Size(), 0);
+}
+
+// MapWholeFile gives what ReadWholeFile gives from every source; a disk file comes as a
+// copy-on-write view, which outlives the locator and keeps its writes from the file.
+TEST_F(ReadWholeFile, MappingGivesTheSameBytesAndKeepsWritesFromTheFile) {
+    const std::string big(100000, 'b');
+    WriteFile("big.bin", big);
+    WriteFile("empty.txt", "");
+    const char block[] = "block";
+    FakeSource archive({{"m.txt", "member"}});
+    FileRef member("m.txt");
+    member.flags |= FileRef::kArchive;  // no such disk file: the archive answers
+    member.archive = &archive;
+
+    struct Case {
+        const char* what;
+        FileRef ref;
+        bool ok;
+        int32_t narrowed;  // the flags afterwards
+    };
+    const Case cases[] = {
+        {"disk", FileRef("big.bin"), true, FileRef::kDisk},
+        {"empty disk file", FileRef("empty.txt"), true, FileRef::kDisk},
+        {"resource", FileRef::Resource(kResourceId), true, FileRef::kResource},
+        {"block", FileRef::Memory(block, 5), true, FileRef::kMemory},
+        {"archive member", member, true, FileRef::kArchive},
+        {"nothing opens", FileRef("missing.txt"), false, FileRef::kDisk},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FileRef read = c.ref, mapped = c.ref;
+        ByteBuffer expected, got;
+        ASSERT_EQ(read.ReadWholeFile(expected), c.ok);
+        ASSERT_EQ(mapped.MapWholeFile(got), c.ok);
+        EXPECT_FALSE(ByteBuffersDiffer(expected, got));
+        EXPECT_EQ(mapped.flags, c.narrowed);
+    }
+
+    ByteBuffer view;
+    {
+        FileRef disk("big.bin");
+        ASSERT_TRUE(disk.MapWholeFile(view));
+    }
+    ByteBuffer moved = std::move(view);
+    ASSERT_EQ(moved.Size(), 100000);
+    moved.Data()[0] = 'X';
+    ByteBuffer onDisk;
+    ASSERT_TRUE(FileRef("big.bin").ReadWholeFile(onDisk));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(onDisk.Data()), 100000), big);
+    moved.Resize(10);  // another size: the view goes, a block comes
+    EXPECT_EQ(moved.Size(), 10);
 }
 
 // A stream that promises more bytes than it holds, as a file that shrank after its size was

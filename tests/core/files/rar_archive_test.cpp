@@ -18,15 +18,39 @@ using rar_test::Text;
 
 namespace {
 
+std::string AsString(const ByteBuffer& b) {
+    return b.Size() == 0 ? std::string() : std::string(reinterpret_cast<const char*>(b.Data()), size_t(b.Size()));
+}
+
+// ExtractArchiveMember, checked against LendArchiveMember on every call: the same answer after
+// the same walk, and the same bytes, either lent from inside the archive with nothing decoded
+// or decoded.
 bool Extract(const Bytes& archive, const char* name, ByteBuffer* out) {
     ArchiveBlock block;
     block.data = archive.data();
     block.size = int32_t(archive.size());
-    return ExtractArchiveMember(out, name, &block);
-}
+    const bool found = ExtractArchiveMember(out, name, &block);
 
-std::string AsString(const ByteBuffer& b) {
-    return b.Size() == 0 ? std::string() : std::string(reinterpret_cast<const char*>(b.Data()), size_t(b.Size()));
+    ArchiveBlock again = block;
+    MemberView view;
+    ByteBuffer decoded;
+    EXPECT_EQ(LendArchiveMember(&view, &decoded, name, &again), found) << name;
+    EXPECT_EQ(again.offset, block.offset) << name;
+    if (!found) {
+        EXPECT_EQ(view.data, nullptr) << name;
+        EXPECT_EQ(view.size, 0) << name;
+        EXPECT_EQ(decoded.Size(), 0) << name;
+        return false;
+    }
+    const bool inside = view.data != nullptr && view.data >= archive.data() &&
+                        view.data + view.size <= archive.data() + archive.size();
+    if (inside) {
+        EXPECT_EQ(decoded.Size(), 0) << name;
+    } else {
+        EXPECT_EQ(view.data, decoded.Data()) << name;
+    }
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(view.data), size_t(view.size)), AsString(*out)) << name;
+    return true;
 }
 
 Bytes ReadFixture(const char* relative) {

@@ -4,10 +4,13 @@
 #include "core/files/mem_stream.h"
 #include "core/files/search_paths.h"
 #include "tests/core/files/rar_test_archive.h"
+#include "tests/support/scratch_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -189,4 +192,83 @@ TEST(RarFileSourceKept, ResolveThenOpenExtractsOnce) {
     std::unique_ptr<Stream> stream(ref.OpenFile(1));
     ASSERT_NE(stream, nullptr);
     EXPECT_EQ(ReadAll(*stream), "glyphs");
+}
+
+namespace {
+
+std::string WriteScratch(const rh::testing::ScratchDir& dir, const char* name, const Bytes& bytes) {
+    return dir.Write(name, std::string(bytes.begin(), bytes.end()));
+}
+
+Bytes ReadFixture(const char* relative) {
+    std::ifstream in(std::string(RH_FIXTURES_DIR) + "/" + relative, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+// A disk archive is mapped, not copied, and a stream shows its stored member where it lies:
+// the stream keeps the mapping alive after the archive is unmounted and its source is gone.
+// The same holds for a packed member (the fixture's), decoded into a block of the stream's own,
+// and for an archive copied from a block that could not be lent.
+TEST(RarFileSourceLent, StreamsOutliveTheMountWhateverHoldsTheirBytes) {
+    rh::testing::ScratchDir dir("rh_lent");
+    const Bytes media = MediaArchive();
+    const Bytes fixture = ReadFixture("rar/Rar2.rar");
+    ASSERT_FALSE(fixture.empty());
+    struct Case {
+        const char* what;
+        FileRef archive;
+        const char* member;
+        size_t size;
+        bool archiveBorrowed;
+    };
+    const Case cases[] = {
+        {"stored member of a disk file", FileRef(WriteScratch(dir, "media.rar", media).c_str()),
+         "media/readme.txt", 7, false},
+        {"packed member of a disk file", FileRef(WriteScratch(dir, "Rar2.rar", fixture).c_str()),
+         "jpg/test.jpg", 40372, false},
+        {"stored member of a copied block",
+         FileRef::Memory(media.data(), int32_t(media.size()), false), "media/readme.txt", 7,
+         false},
+        {"stored member of a lent block", FileRef::Memory(media.data(), int32_t(media.size())),
+         "media/readme.txt", 7, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string expected;
+        std::unique_ptr<Stream> viaExists, viaOpen;
+        {
+            auto source = std::make_unique<ArchiveFileSource>();
+            ASSERT_TRUE(source->Mount(c.archive));
+            EXPECT_EQ(source->archiveBorrowed(), c.archiveBorrowed);
+            std::unique_ptr<Stream> copy(source->Open(c.member, 2));
+            ASSERT_NE(copy, nullptr);
+            expected.resize(size_t(copy->Size()));
+            dynamic_cast<MemStream&>(*copy).rope().CopyBytes(0, copy->Size(), expected.data());
+            ASSERT_EQ(expected.size(), c.size);
+            ASSERT_TRUE(source->Exists(c.member));
+            viaExists.reset(source->Open(c.member, 1));
+            viaOpen.reset(source->Open(c.member, 1));
+            ASSERT_NE(viaExists, nullptr);
+            ASSERT_NE(viaOpen, nullptr);
+            source->Unmount();
+        }
+        EXPECT_EQ(ReadAll(*viaExists), expected);
+        EXPECT_EQ(ReadAll(*viaOpen), expected);
+    }
+}
+
+// A stored member shown in place is still checked there: a damaged one does not exist.
+TEST(RarFileSourceLent, DamagedMembersOfAMappedArchiveAreAbsent) {
+    rh::testing::ScratchDir dir("rh_lent");
+    Bytes media = MediaArchive();
+    media[DataOffset(media, "Media\\readme.txt") + 3] ^= 0x01;
+    ArchiveFileSource source;
+    ASSERT_TRUE(source.Mount(FileRef(WriteScratch(dir, "media.rar", media).c_str())));
+    EXPECT_FALSE(source.Exists("media/readme.txt"));
+    EXPECT_EQ(source.Open("media/readme.txt", 1), nullptr);
+    std::unique_ptr<Stream> sound(source.Open("media/fonts/sylfaen.fs", 1));
+    ASSERT_NE(sound, nullptr);
+    EXPECT_EQ(ReadAll(*sound), "glyphs");
 }

@@ -3,6 +3,7 @@
 // settings file): every way in fails at once instead of waiting for a writer or reading a
 // device. A length that an int32 cannot hold is a failure, never a shorter length.
 
+#include "core/files/archive/archive_file_source.h"
 #include "core/files/disk_stream.h"
 #include "core/files/file_ref.h"
 #include "core/files/mem_stream.h"
@@ -62,6 +63,12 @@ TEST_F(NotAFile, EveryWayInFailsAtOnce) {
         ByteBuffer bytes;
         EXPECT_FALSE(ref.ReadWholeFile(bytes));
         EXPECT_EQ(bytes.Size(), 0);
+        FileRef mapped(c.name);
+        mapped.flags = FileRef::kDisk | FileRef::kArchive;
+        EXPECT_FALSE(mapped.MapWholeFile(bytes));
+        EXPECT_EQ(bytes.Size(), 0);
+        ArchiveFileSource archive;
+        EXPECT_FALSE(archive.Mount(FileRef(c.name)));
 
         // An include that names it is an ordinary statement, as for a missing file.
         const std::string text = std::string("include(\"") + c.name + "\"); after = 1;";

@@ -157,6 +157,7 @@ public:
         *buffer = nullptr;
         if (refuseBuffer && refuseBuffer(length)) return D3DERR_OUTOFVIDEOMEMORY;
         auto* made = new FakeVertexBuffer(length, usage, pool, D3DFMT_VERTEXDATA, fvf);
+        made->failLocks = failLocks;
         lastVertexBuffer = made;
         *buffer = made;
         return D3D_OK;
@@ -169,6 +170,7 @@ public:
         *buffer = nullptr;
         if (refuseBuffer && refuseBuffer(length)) return D3DERR_OUTOFVIDEOMEMORY;
         auto* made = new FakeIndexBuffer(length, usage, pool, format, 0);
+        made->failLocks = failLocks;
         lastIndexBuffer = made;
         *buffer = made;
         return D3D_OK;
@@ -203,6 +205,8 @@ public:
     }
 
     std::function<bool(UINT length)> refuseBuffer;
+    // Buffers made from now on refuse every lock.
+    bool failLocks = false;
     int bufferCreations = 0;
     FakeVertexBuffer* lastVertexBuffer = nullptr;
     FakeIndexBuffer* lastIndexBuffer = nullptr;

@@ -96,6 +96,7 @@ bool CopyVertices(const VertexStreams& target, const VertexStreams& source) {
     if (target.format == nullptr || source.format == nullptr || source.count < 0 || target.count < source.count) {
         return false;
     }
+    if (source.count == 0) return true;
     struct Pair {
         const uint8_t* from;
         int32_t fromStride;
@@ -116,7 +117,7 @@ bool CopyVertices(const VertexStreams& target, const VertexStreams& source) {
         if (!ElementFits(te, target.strides)) continue;
         const uint8_t* fromData = source.data[se.Stream];
         uint8_t* toData = target.data[te.Stream];
-        if (source.count > 0 && (fromData == nullptr || toData == nullptr)) return false;
+        if (fromData == nullptr || toData == nullptr) return false;
         pairs[pairCount++] = Pair{fromData + se.Offset, source.strides[se.Stream], toData + te.Offset,
                                   target.strides[te.Stream], DeclTypeSize(se.Type)};
     }

@@ -123,6 +123,14 @@ TEST(CopyVerticesTest, ElementsFindTheirCounterpartsAcrossStreams) {
 
 // Layouts read from files may name streams past 7 or lie past the stride their view gives:
 // such elements are skipped rather than followed.
+TEST(CopyVerticesTest, NoVerticesNeedNoMemory) {
+    const VertexFormat format = Format({Element(0, 0, D3DDECLTYPE_FLOAT3, D3DDECLUSAGE_POSITION)});
+    VertexStreams empty;
+    empty.format = &format;
+    empty.strides[0] = 12;
+    EXPECT_TRUE(CopyVertices(empty, empty));
+}
+
 TEST(CopyVerticesTest, ElementsOutsideTheirStreamAreSkipped) {
     const VertexFormat format = Format({Element(0, 0, D3DDECLTYPE_FLOAT1, D3DDECLUSAGE_POSITION),
                                         Element(9, 0, D3DDECLTYPE_FLOAT4, D3DDECLUSAGE_NORMAL),

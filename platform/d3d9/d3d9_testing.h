@@ -30,6 +30,10 @@ void PrepareDraw(IDirect3DDevice9* device);
 UINT DrawCallCount(IDirect3DDevice9* device);
 void ResetDrawCallCount(IDirect3DDevice9* device);
 
+// What GL holds of a vertex or index buffer of this layer (the bytes draws read), read back
+// from the GL buffer object. False for another object or when GL cannot be reached.
+bool ReadBufferObject(IDirect3DResource9* buffer, std::vector<BYTE>* bytes);
+
 // true: occlusion queries answer S_FALSE from GetData as if the result had not arrived yet
 // (OpenGL drivers, llvmpipe among them, often have it at once); false: they answer again.
 // Process-wide.

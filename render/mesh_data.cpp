@@ -1,10 +1,14 @@
 #include "render/mesh_data.h"
 
 #include "core/bounds/bounding_box.h"
+#include "render/app_framework.h"
 #include "render/format_facts.h"
+
+#include <d3dx9mesh.h>
 
 #include <climits>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -214,4 +218,121 @@ VertexFormat MeshData::RenderFormat() const {
         format.AddElement(D3DDECLTYPE_FLOAT2, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 1);
     }
     return format;
+}
+
+// ---- The D3DX round trip ----------------------------------------------------------------------
+
+ID3DXMesh* MeshData::CreateD3DXMesh(DWORD options, bool copy) const {
+    const int32_t vertexCount = vertices.count();
+    const int32_t faces = indices.count() / 3;
+    if (g_device == nullptr || vertexCount <= 0 || faces <= 0) return nullptr;
+    ID3DXMesh* mesh = nullptr;
+    if (D3DXCreateMesh(static_cast<DWORD>(faces), static_cast<DWORD>(vertexCount), options,
+                       vertices.format().elements(), g_device, &mesh) != D3D_OK ||
+        mesh == nullptr) {
+        return nullptr;
+    }
+    if (!copy) return mesh;
+
+    bool copied = false;
+    void* data = nullptr;
+    const int32_t stride = vertices.format().stride(0);
+    if (static_cast<int32_t>(mesh->GetNumBytesPerVertex()) == stride && vertices.stream(0) != nullptr &&
+        mesh->LockVertexBuffer(D3DLOCK_DISCARD, &data) == D3D_OK) {
+        std::memcpy(data, vertices.stream(0), static_cast<size_t>(vertexCount) * static_cast<size_t>(stride));
+        copied = mesh->UnlockVertexBuffer() == D3D_OK;
+    }
+    // The mesh holds whole faces in its own width: a count that is not a multiple of three, or
+    // data of the other width, would otherwise be copied past its index buffer.
+    if (copied && mesh->LockIndexBuffer(D3DLOCK_DISCARD, &data) == D3D_OK) {
+        const int32_t width = (options & D3DXMESH_32BIT) != 0 ? 4 : 2;
+        IndexStream source = indices.Stream();
+        source.count = faces * 3;
+        copied = CopyIndices(IndexStream{static_cast<uint8_t*>(data), faces * 3, width}, source);
+        copied = mesh->UnlockIndexBuffer() == D3D_OK && copied;
+    } else {
+        copied = false;
+    }
+    if (!copied) {
+        mesh->Release();
+        return nullptr;
+    }
+    return mesh;
+}
+
+bool MeshData::CopyFromD3DXMesh(ID3DXMesh* mesh) {
+    if (mesh == nullptr) return false;
+    D3DVERTEXELEMENT9 declaration[MAX_FVF_DECL_SIZE];
+    if (mesh->GetDeclaration(declaration) != D3D_OK) return false;
+    VertexFormat format;
+    format.SetFromElements(declaration);
+    const DWORD vertexCount = mesh->GetNumVertices();
+    const DWORD indexCount = mesh->GetNumFaces() * 3;
+    const int32_t width = (mesh->GetOptions() & D3DXMESH_32BIT) != 0 ? 4 : 2;
+    if (vertexCount > INT_MAX || mesh->GetNumFaces() > INT_MAX / 3 ||
+        static_cast<int32_t>(mesh->GetNumBytesPerVertex()) != format.stride(0)) {
+        return false;
+    }
+
+    // Both locked before anything here changes, so a failed lock leaves the data as it was.
+    void* vertexBytes = nullptr;
+    void* indexBytes = nullptr;
+    if (mesh->LockVertexBuffer(D3DLOCK_READONLY, &vertexBytes) != D3D_OK) return false;
+    if (mesh->LockIndexBuffer(D3DLOCK_READONLY, &indexBytes) != D3D_OK) {
+        mesh->UnlockVertexBuffer();
+        return false;
+    }
+    bool ok = vertices.Allocate(static_cast<int32_t>(vertexCount), format) &&
+              indices.Allocate(static_cast<int32_t>(indexCount), width);
+    if (ok) {
+        if (vertexCount > 0) {
+            std::memcpy(vertices.stream(0), vertexBytes, static_cast<size_t>(vertexCount) * format.stride(0));
+        }
+        if (indexCount > 0) std::memcpy(indices.data(), indexBytes, static_cast<size_t>(indexCount) * width);
+    }
+    ok = mesh->UnlockIndexBuffer() == D3D_OK && ok;
+    ok = mesh->UnlockVertexBuffer() == D3D_OK && ok;
+    return ok;
+}
+
+bool MeshData::OptimizeForVertexCache(SkinArrays* skin) {
+    const int32_t faces = indices.count() / 3;
+    const int32_t vertexCount = vertices.count();
+    if (faces <= 0 || adjacency.Size() != faces * 3 * static_cast<int32_t>(sizeof(DWORD))) return false;
+    const DWORD options = D3DXMESH_SYSTEMMEM | D3DXMESH_DYNAMIC | (indices.bytesPerIndex() == 4 ? D3DXMESH_32BIT : 0);
+    ID3DXMesh* mesh = CreateD3DXMesh(options, true);
+    if (mesh == nullptr) return false;
+
+    ByteBuffer newAdjacency;
+    newAdjacency.Resize(adjacency.Size());
+    ID3DXBuffer* remap = nullptr;
+    const bool withSkin = skin != nullptr && skin->boneOffsets != nullptr && skin->boneCounts != nullptr;
+    bool ok = mesh->OptimizeInplace(D3DXMESHOPT_VERTEXCACHE, reinterpret_cast<const DWORD*>(adjacency.Data()),
+                                    reinterpret_cast<DWORD*>(newAdjacency.Data()), nullptr,
+                                    withSkin ? &remap : nullptr) == D3D_OK;
+    if (ok && withSkin) {
+        ok = remap != nullptr && remap->GetBufferSize() >= static_cast<DWORD>(vertexCount) * sizeof(DWORD);
+    }
+    // The mesh data changes only once everything it needs is in hand.
+    ok = ok && CopyFromD3DXMesh(mesh);
+    if (ok) {
+        adjacency = std::move(newAdjacency);
+        if (withSkin) {
+            const auto* order = static_cast<const DWORD*>(remap->GetBufferPointer());
+            const int32_t bytes = vertexCount * static_cast<int32_t>(sizeof(int32_t));
+            ByteBuffer offsets, counts;
+            offsets.Assign(skin->boneOffsets, bytes);
+            counts.Assign(skin->boneCounts, bytes);
+            const auto* oldOffsets = reinterpret_cast<const int32_t*>(offsets.Data());
+            const auto* oldCounts = reinterpret_cast<const int32_t*>(counts.Data());
+            for (int32_t i = 0; i < vertexCount; ++i) {
+                const DWORD old = order[i] < static_cast<DWORD>(vertexCount) ? order[i] : static_cast<DWORD>(i);
+                skin->boneOffsets[i] = oldOffsets[old];
+                skin->boneCounts[i] = oldCounts[old];
+            }
+        }
+    }
+    if (remap != nullptr) remap->Release();
+    mesh->Release();
+    return ok;
 }

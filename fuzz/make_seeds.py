@@ -203,3 +203,33 @@ version_seed("across_chunk", 0x56, 65536 - 50, 200, version_block())
 version_seed("at_chunk_end", 0, 65536 - 92, 0, version_block())
 version_seed("cut_by_file_end", 0x20, 3, 90, version_block(length=4000))
 version_seed("false_then_true", 0, 7, 1, version_block(value_length=50) + version_block(signature=0xFEEF04BC) + version_block())
+
+
+# ---- fuzz_vertex_copy ----------------------------------------------------------------------
+
+def declaration(elements):
+    out = bytes([len(elements)])
+    for stream, offset, kind, method, usage, index in elements:
+        out += struct.pack("<HHBBBB", stream, offset, kind, method, usage, index)
+    return out
+
+
+def vertex_seed(name, source, target, counts, indices, widths, room, flags, data):
+    out = declaration(source) + declaration(target)
+    out += struct.pack("<HHH", counts[0], counts[1], indices) + bytes(widths) + struct.pack("<H", room)
+    write("fuzz_vertex_copy", name, out + bytes([flags]) + data)
+
+
+FLOAT2, FLOAT3, FLOAT4, COLOUR = 1, 2, 3, 4
+POSITION, NORMAL, TEXCOORD, COLOR = 0, 3, 5, 10
+mesh = [(0, 0, FLOAT3, 0, POSITION, 0), (0, 12, FLOAT3, 0, NORMAL, 0), (0, 24, COLOUR, 0, COLOR, 0),
+        (0, 28, FLOAT2, 0, TEXCOORD, 0), (0, 36, FLOAT2, 0, TEXCOORD, 1)]
+split = [(0, 0, FLOAT3, 0, POSITION, 0), (1, 0, COLOUR, 0, COLOR, 0), (2, 4, FLOAT2, 0, TEXCOORD, 1)]
+points = struct.pack("<12f", 1, 2, 3, -1, 0, 5, 4, 4, 4, 0.5, 9, -2)
+vertex_seed("render_layout", mesh, mesh[:3], (3, 3), 6, (2, 2), 6, 0, points)
+vertex_seed("streams_to_one", split, mesh, (4, 4), 40000, (4, 2), 40000, 6, points)
+vertex_seed("too_little_room", mesh, split, (5, 2), 9, (4, 4), 3, 1, points)
+vertex_seed("past_the_streams", [(9, 0, FLOAT4, 0, POSITION, 0), (0, 65520, FLOAT4, 0, NORMAL, 0)],
+            [(0, 0, FLOAT4, 0, NORMAL, 0)], (2, 2), 0, (3, 2), 0, 0, b"")
+# No vertices and so no stream memory: once formed pointers from null.
+vertex_seed("no_vertices", mesh, mesh, (0, 0), 0, (2, 2), 0, 0, b"")

@@ -237,8 +237,9 @@ void AppFramework::CheckDeviceCaps() {
     pointSprites_ = g_deviceCaps.MaxPointSize > 1.0f;
     pointSize_ = (g_deviceCaps.FVFCaps & D3DFVFCAPS_PSIZE) != 0;
     // Direct3D 9 answers CreateQuery(D3DQUERYTYPE_OCCLUSION, null) with D3D_OK exactly when
-    // occlusion queries work; until our device offers queries, a device counts as having them.
-    occlusionQueries_ = device_ != nullptr;
+    // occlusion queries work, without making one. Assuming them everywhere would hide every
+    // node behind a query that never answers on drivers without them.
+    occlusionQueries_ = device_ != nullptr && device_->CreateQuery(D3DQUERYTYPE_OCCLUSION, nullptr) == D3D_OK;
 }
 
 bool AppFramework::Reset() {

@@ -119,6 +119,7 @@ public:
     const D3DDISPLAYMODE& GetDesktopMode() const { return desktopMode_; }
     HWND GetWindow() const { return hwnd_; }
     bool IsWindowed() const { return windowed_; }
+    // Whether the device supports occlusion queries (probed at every device creation).
     bool OcclusionQueriesEnabled() const { return occlusionQueries_; }
     bool SupportsPointSprites() const { return pointSprites_; }
     bool SupportsPointSize() const { return pointSize_; }

@@ -25,6 +25,25 @@ struct FreeBlock {
     void operator()(T* object) const { std::free(object); }
 };
 
+// A SharedRef's two words as plain data: what containers that must not count hold in place of
+// a reference (the geometry cache's lists name the geometries they index this way, so that the
+// cache keeps nothing alive). Copying, storing and dropping the words touches no count. Two
+// word pairs are equal when they name the same object; as keys they order by its address.
+template <typename T>
+struct SharedRefWords {
+    T* object = nullptr;
+    int32_t* refs = nullptr;
+
+    friend bool operator==(const SharedRefWords& a, const SharedRefWords& b) { return a.object == b.object; }
+};
+
+template <typename T>
+struct ThreeWayCompare<SharedRefWords<T>> {
+    int operator()(const SharedRefWords<T>& a, const SharedRefWords<T>& b) const {
+        return ThreeWayCompare<T*>()(a.object, b.object);
+    }
+};
+
 // Every SharedRef of one object shares one count; the last Release destroys the object with
 // Destroy and frees the count. A null object carries no count. Counts are plain integers:
 // single thread only. No virtual table.
@@ -81,6 +100,20 @@ public:
         object_ = nullptr;
         refs_ = nullptr;
         if (refs != nullptr && --*refs == 0) DestroyLast(object, refs);
+    }
+
+    // The two words without counting: they stay meaningful only while some counted reference
+    // keeps the object alive.
+    SharedRefWords<T> Words() const { return SharedRefWords<T>{object_, refs_}; }
+    // A counted reference rebuilt from words that Words() gave while the object is still alive:
+    // it shares the object and its count, and the count goes up by one. Empty words give an
+    // empty reference.
+    static SharedRef FromWords(const SharedRefWords<T>& words) {
+        SharedRef ref;
+        ref.object_ = words.object;
+        ref.refs_ = words.refs;
+        if (ref.refs_ != nullptr) ++*ref.refs_;
+        return ref;
     }
 
     T* Get() const { return object_; }

@@ -209,6 +209,7 @@ TEST_F(AppFrameworkTest, DeviceIsMadeFromTheChosenSlot) {
         DWORD behaviour;
     };
     const Row rows[] = {{0, 0x20}, {1, 0x80}, {2, 0x40}, {3, 0x50}};
+    device.Answer(DeviceCall::CreateQuery, D3D_OK);
     TestApp app;
     ASSERT_TRUE(app.Create(nullptr, nullptr));
     for (const Row& r : rows) {
@@ -246,6 +247,8 @@ TEST_F(AppFrameworkTest, CapabilityFlagsFollowTheDevice) {
     OpenDevice(app);
     EXPECT_FALSE(app.SupportsPointSprites());
     EXPECT_FALSE(app.SupportsPointSize());
+    EXPECT_FALSE(app.OcclusionQueriesEnabled()) << "the device answers D3DERR_NOTAVAILABLE for queries";
+    EXPECT_EQ(device.Calls(DeviceCall::CreateQuery), 1) << "probed once, at creation";
 }
 
 TEST_F(AppFrameworkTest, RefusedDeviceChangesNothing) {

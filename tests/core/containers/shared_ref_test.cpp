@@ -164,4 +164,46 @@ TEST(SharedRefTest, KeysOrderByObjectAddress) {
     EXPECT_EQ(compare(low, Ref(low)), 0);
 }
 
+// A list of the words keeps nothing alive and counts nothing; a reference rebuilt from the
+// words shares the object's one count, and the object still dies on the last counted release.
+TEST(SharedRefTest, WordsAreCopiedAndRemovedWithoutCounting) {
+    int destroyed = 0;
+    Ref ref(new Payload(&destroyed));
+    Ref other(new Payload(&destroyed));
+    const SharedRefWords<Payload> words = ref.Words();
+    EXPECT_EQ(words.object, ref.Get());
+    EXPECT_EQ(words.refs, ref.refs());
+    {
+        LinkedList<SharedRefWords<Payload>> list;
+        list.Append(words);
+        list.Append(other.Words());
+        list.Append(words);
+        LinkedList<SharedRefWords<Payload>> copy(list);
+        EXPECT_EQ(Count(ref), 1) << "words in lists are plain data";
+        EXPECT_TRUE(copy.Contains(SharedRefWords<Payload>{ref.Get(), nullptr})) << "equal by object alone";
+        EXPECT_EQ(copy.RemoveAll(words), 2);
+        EXPECT_EQ(list.Take().object, ref.Get());
+        EXPECT_EQ(Count(ref), 1);
+    }
+    EXPECT_EQ(destroyed, 0);
+
+    Ref rebuilt = Ref::FromWords(words);
+    EXPECT_EQ(rebuilt.Get(), ref.Get());
+    EXPECT_EQ(rebuilt.refs(), ref.refs()) << "the object's own count, not a new one";
+    EXPECT_EQ(Count(ref), 2);
+    ref.Release();
+    EXPECT_EQ(destroyed, 0);
+    rebuilt.Release();
+    EXPECT_EQ(destroyed, 1) << "the rebuilt reference was the last counted one";
+
+    EXPECT_EQ(Ref::FromWords(SharedRefWords<Payload>{}).Get(), nullptr);
+    EXPECT_EQ(Ref().Words().refs, nullptr);
+
+    ThreeWayCompare<SharedRefWords<Payload>> compare;
+    const SharedRefWords<Payload> otherWords = other.Words();
+    EXPECT_EQ(compare(otherWords, SharedRefWords<Payload>{other.Get(), nullptr}), 0);
+    EXPECT_EQ(compare(words, otherWords), -compare(otherWords, words));
+    EXPECT_NE(compare(words, otherWords), 0);
+}
+
 }  // namespace

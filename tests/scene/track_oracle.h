@@ -10,6 +10,8 @@
 #include <glm/gtc/quaternion.hpp>
 #define GLM_ENABLE_EXPERIMENTAL
 #include <glm/gtx/spline.hpp>
+#include <glm/ext/matrix_clip_space.hpp>
+#include <glm/ext/matrix_transform.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -162,6 +164,30 @@ inline glm::quat Rotation(const std::vector<TrackKey>& unsortedKeys, int32_t fla
     }
     const glm::quat qa = glm::slerp(q0, a, s), qb = glm::slerp(a, b, s), qc = glm::slerp(b, q1, s);
     return glm::slerp(glm::slerp(qa, qb, s), glm::slerp(qb, qc, s), s);
+}
+
+// A camera on a path, evaluated in software: the eye from the position keys (kept at `eye`
+// when there are none), direction (0, 0, 1) and up (0, 1, 0) turned by the rotation keys
+// (unturned without them), viewed through GLM's left-handed look-at and the left-handed
+// perspective with depth 0 to 1.
+struct Screen {
+    float width, height;
+    float fieldOfView;  // vertical, radians
+    float nearPlane, farPlane;
+};
+
+// Where `point` appears in pixels: x to the right from the left edge, y down from the top edge.
+inline glm::vec2 ProjectOnPath(const std::vector<TrackKey>& positions, const std::vector<TrackKey>& rotations,
+                               float time, glm::vec3 eye, glm::vec3 point, const Screen& screen) {
+    if (!positions.empty()) eye = Vector(positions, 0, time);
+    const glm::quat q = rotations.empty() ? glm::quat(1, 0, 0, 0) : Rotation(rotations, 0, time);
+    const glm::vec3 direction = q * glm::vec3(0, 0, 1), up = q * glm::vec3(0, 1, 0);
+    const glm::mat4 view = glm::lookAtLH(eye, eye + direction, up);
+    const glm::mat4 projection =
+        glm::perspectiveLH_ZO(screen.fieldOfView, screen.width / screen.height, screen.nearPlane, screen.farPlane);
+    const glm::vec4 clip = projection * view * glm::vec4(point, 1);
+    const glm::vec2 ndc(clip.x / clip.w, clip.y / clip.w);
+    return glm::vec2((ndc.x + 1) / 2 * screen.width, (1 - ndc.y) / 2 * screen.height);
 }
 
 }  // namespace track_oracle

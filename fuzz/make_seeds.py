@@ -5,6 +5,7 @@ The inputs describe what each target builds (see the comment at the top of each 
 source), so they stay small even where the target makes members over 1 MB. Run it again after
 changing an input layout: python3 fuzz/make_seeds.py
 """
+import math
 import os
 import struct
 
@@ -203,3 +204,28 @@ version_seed("across_chunk", 0x56, 65536 - 50, 200, version_block())
 version_seed("at_chunk_end", 0, 65536 - 92, 0, version_block())
 version_seed("cut_by_file_end", 0x20, 3, 90, version_block(length=4000))
 version_seed("false_then_true", 0, 7, 1, version_block(value_length=50) + version_block(signature=0xFEEF04BC) + version_block())
+
+
+# ---- fuzz_key_tracks -----------------------------------------------------------------------
+
+def key(target, time, values, c=0.0, t=0.0, b=0.0):
+    return bytes([target]) + struct.pack("<8f", time, *values, c, t, b)
+
+
+def key_tracks_seed(name, flags, keys, times, speed=1.0, tolerance=0.1, play=(0.0, 10.0), clocks=(1000, 6000)):
+    head = bytes(flags) + struct.pack("<4f", speed, tolerance, *play) + struct.pack("<II", *clocks)
+    body = bytes([len(keys)]) + b"".join(keys) + struct.pack("<%df" % len(times), *times)
+    write("fuzz_key_tracks", name, head + body)
+
+
+CIRCLE = []
+for k in range(8):
+    a = 2 * math.pi * k / 8
+    CIRCLE.append(key(2, k, (30 * math.cos(a), 8, 30 * math.sin(a), 0)))
+    CIRCLE.append(key(1, k, (0, math.sin(a / 2), 0, math.cos(a / 2)), 0.2, -0.1, 0.3))
+key_tracks_seed("camera_circle", (0, 0, 0x10), CIRCLE, [0.5 * i for i in range(20)])
+key_tracks_seed("every_track_looped", (1, 1, 2), [key(i % 5, i, (i, -i, 2 * i, 1), 0.5, 0.5, -0.5) for i in range(10)],
+                [-1.0, 0.0, 3.3, 9.0, 12.5, float("nan"), float("inf")], speed=2.0)
+key_tracks_seed("wrapped_linear_close_keys", (6, 6, 8), [key(3, 0, (0, 0, 0, 0)), key(3, 0.00005, (5, 5, 5, 0)),
+                                                          key(4, 0, (0, 0, 0, 0)), key(4, 1, (0, -0.6, 0, -0.8))],
+                [0.00002, 0.5, 7.0, -3.0])

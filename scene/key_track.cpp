@@ -3,6 +3,7 @@
 #include "core/debug/debug_trace.h"
 #include "core/math/wrap.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -183,7 +184,13 @@ bool KeyTrack<Segment>::AddKey(const TrackKey& key) {
         TraceRefusedKey();
         return false;
     }
-    KeyNode* node = keys_.Insert(key.time, key, 1);
+    KeyNode* node = keys_.FindNode(key.time);
+    if (node != nullptr) {
+        node->value.key = key;
+    } else {
+        node = keys_.Insert(key.time, KeyEntry<Segment>{key, Segment{}, false}, 1);
+        indexStale_ = true;
+    }
     lastSegment_ = nullptr;
     KeyNode* before = Before(node);
     if (before != nullptr) {
@@ -201,14 +208,29 @@ bool KeyTrack<Segment>::AddKey(const TrackKey& key) {
 
 template <typename Segment>
 void KeyTrack<Segment>::DropSegment(KeyNode* node) {
-    if (node != nullptr) segments_.Erase(node->key);
+    if (node == nullptr || !node->value.cached) return;
+    node->value.cached = false;
+    --cachedSegments_;
 }
 
 template <typename Segment>
 void KeyTrack<Segment>::Clear() {
     lastSegment_ = nullptr;
-    segments_.Clear();
+    cachedSegments_ = 0;
     keys_.Clear();
+    indexStale_ = true;
+}
+
+template <typename Segment>
+void KeyTrack<Segment>::IndexKeys() {
+    indexTimes_.Resize(keys_.count());
+    indexNodes_.Resize(keys_.count());
+    KeyNode* node = keys_.first();
+    for (int32_t i = 0; i < keys_.count(); ++i, node = node->next) {
+        indexTimes_.items()[i] = node->key;
+        indexNodes_.items()[i] = node;
+    }
+    indexStale_ = false;
 }
 
 template <typename Segment>
@@ -217,7 +239,9 @@ void KeyTrack<Segment>::SetFlags(int32_t flags) {
     flags_.value = flags;
     // The loop flag changes the neighbours of the end segments; the cache is rebuilt lazily.
     lastSegment_ = nullptr;
-    segments_.Clear();
+    KeyNode* node = keys_.first();
+    for (int32_t i = 0; i < keys_.count(); ++i, node = node->next) node->value.cached = false;
+    cachedSegments_ = 0;
 }
 
 template <typename Segment>
@@ -234,25 +258,29 @@ bool KeyTrack<Segment>::GetMatrix(float, TypedMatrix&) {
 }
 
 template <typename Segment>
-Segment& KeyTrack<Segment>::SegmentFrom(KeyNode* lo, KeyNode* hi) {
-    if (typename SegmentMap::Node* cached = segments_.FindNode(lo->key)) return cached->value;
-    const TrackKey* prev = Before(lo) != nullptr ? &Before(lo)->value : nullptr;
-    const TrackKey* next = After(hi) != nullptr ? &After(hi)->value : nullptr;
+const Segment& KeyTrack<Segment>::SegmentFrom(KeyNode* lo, KeyNode* hi) {
+    KeyEntry<Segment>& entry = lo->value;
+    if (entry.cached) return entry.segment;
+    const TrackKey* prev = Before(lo) != nullptr ? &Before(lo)->value.key : nullptr;
+    const TrackKey* next = After(hi) != nullptr ? &After(hi)->value.key : nullptr;
     if (flags_.Test(kTrackLoop)) {
         // The first and last keys mark the same point of the loop. Only the values of the
         // made-up neighbours matter: times never enter the curve.
         const KeyNode* first = keys_.first();
         const KeyNode* last = first->prev;
         if (prev == nullptr && next == nullptr) {
-            prev = &hi->value;
-            next = &lo->value;
+            prev = &hi->value.key;
+            next = &lo->value.key;
         } else if (next == nullptr) {
-            next = &first->next->value;
+            next = &first->next->value.key;
         } else if (prev == nullptr) {
-            prev = &last->prev->value;
+            prev = &last->prev->value.key;
         }
     }
-    return segments_.Insert(lo->key, Segment::Build(prev, lo->value, hi->value, next), 1)->value;
+    entry.segment = Segment::Build(prev, entry.key, hi->value.key, next);
+    entry.cached = true;
+    ++cachedSegments_;
+    return entry.segment;
 }
 
 template <typename Segment>
@@ -266,18 +294,20 @@ bool KeyTrack<Segment>::Evaluate(float time, Value& out) {
     }
     if (std::isnan(time)) {
         // NaN compares equal to every key in the map's ordering; the first key is the answer.
-        out = Segment::ValueOf(keys_.first()->value);
+        out = Segment::ValueOf(keys_.first()->value.key);
         return true;
     }
-    KeyNode* lo;
-    KeyNode* hi;
-    keys_.FindBounds(time, lo, hi);
-    if (lo == nullptr) {
-        out = Segment::ValueOf(hi->value);
-    } else if (hi == nullptr || lo == hi) {
-        out = Segment::ValueOf(lo->value);
+    if (indexStale_) IndexKeys();
+    // hi: the first key at or after the time; lo: the last key at or before it.
+    const float* times = indexTimes_.items();
+    const int32_t count = keys_.count();
+    const int32_t hi = static_cast<int32_t>(std::lower_bound(times, times + count, time) - times);
+    if (hi == 0) {
+        out = Segment::ValueOf(indexNodes_.items()[0]->value.key);
+    } else if (hi == count || times[hi] == time) {
+        out = Segment::ValueOf(indexNodes_.items()[hi == count ? count - 1 : hi]->value.key);
     } else {
-        const Segment& segment = SegmentFrom(lo, hi);
+        const Segment& segment = SegmentFrom(indexNodes_.items()[hi - 1], indexNodes_.items()[hi]);
         lastSegment_ = &segment;
         out = segment.At(time, linear);
     }

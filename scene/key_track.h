@@ -10,6 +10,7 @@
 // tangents are not divided by a segment's duration.
 #pragma once
 
+#include "core/containers/dyn_array.h"
 #include "core/containers/ordered_map.h"
 #include "core/math/vec3.h"
 #include "core/types/flag_word.h"
@@ -81,28 +82,37 @@ struct RotationSegment {
     float easeIn, easeOut;
 };
 
-// What the two track kinds share: the key map, the segment cache, the flags and evaluation.
-// The plain tracks answer false from GetMatrix; the concrete tracks below give matrices.
+// A key in its track, with the cached segment that starts at it once built. The cache lives
+// beside the keys so that one lookup finds a key and its segment together.
+template <typename Segment>
+struct KeyEntry {
+    TrackKey key;
+    Segment segment;
+    bool cached;
+};
+
+// What the two track kinds share: the keys by time, the segment cache, the flags and
+// evaluation. The plain tracks answer false from GetMatrix; the concrete tracks below give
+// matrices.
 template <typename Segment>
 class KeyTrack : public virtual TransformSource {
 public:
     using Value = typename Segment::Value;
-    using KeyMap = OrderedMap<float, TrackKey>;
+    using KeyMap = OrderedMap<float, KeyEntry<Segment>>;
 
-    KeyTrack() : keys_(true), segments_(true) {}
+    KeyTrack() : keys_(true) {}
     KeyTrack(const KeyTrack&) = delete;
     KeyTrack& operator=(const KeyTrack&) = delete;
-    // The segment cache goes first, then the keys.
     ~KeyTrack() override;
 
     // Inserts the key under its time (a key at an equal time is replaced) and drops the cached
-    // segments whose curves depend on it: those under the key before its predecessor, its
+    // segments whose curves depend on it: those starting at the key before its predecessor, its
     // predecessor, itself and its successor, and with kTrackLoop also the first and the last
     // segment, whose made-up neighbours come from the other end. A key with a float the track
     // reads that is not finite is refused (false, traced once per run): a NaN time would break
     // the ordering of the keys, NaN values would reach the view.
     bool AddKey(const TrackKey& key);
-    // Empties the key map and the segment cache.
+    // Removes every key and cached segment.
     void Clear();
 
     // The value at `time`; false only without keys. Before the first key the first key's
@@ -116,24 +126,32 @@ public:
     bool GetMatrix(float time, TypedMatrix& out) override;
 
     int32_t flags() const { return flags_.value; }
-    // Replaces the flags; a change empties the segment cache.
+    // Replaces the flags; a change drops every cached segment.
     void SetFlags(int32_t flags);
+    // The keys in time order (the node values also carry the cache).
     const KeyMap& keys() const { return keys_; }
     // Segments built and not yet dropped.
-    int32_t CachedSegmentCount() const { return segments_.count(); }
+    int32_t CachedSegmentCount() const { return cachedSegments_; }
 
 private:
-    using SegmentMap = OrderedMap<float, Segment>;
     using KeyNode = typename KeyMap::Node;
 
     KeyNode* Before(KeyNode* node) const { return node == keys_.first() ? nullptr : node->prev; }
     KeyNode* After(KeyNode* node) const { return node->next == keys_.first() ? nullptr : node->next; }
     void DropSegment(KeyNode* node);
-    Segment& SegmentFrom(KeyNode* lo, KeyNode* hi);
+    const Segment& SegmentFrom(KeyNode* lo, KeyNode* hi);
+    // Refills the flat index from the key map.
+    void IndexKeys();
 
     FlagWord flags_{0};
     KeyMap keys_;
-    SegmentMap segments_;
+    int32_t cachedSegments_ = 0;
+    // The key times in order beside their nodes, rebuilt on the first evaluation after the keys
+    // change: a binary search in one block finds a time's keys faster than a walk down the
+    // tree, whose nodes lie all over the heap.
+    DynArray<float> indexTimes_;
+    DynArray<KeyNode*> indexNodes_;
+    bool indexStale_ = true;
     // The segment the last evaluation between two keys used: a time strictly inside it needs
     // no lookup. Null whenever a segment may have been dropped.
     const Segment* lastSegment_ = nullptr;

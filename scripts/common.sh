@@ -8,13 +8,14 @@ BUILD="$ROOT/.build"
 JOBS="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
 
 # Debian 12 packages the build, the program and the tests need (libmeshoptimizer-dev: the
-# reference optimiser the mesh test and benchmark compare against; the program never links it).
+# reference optimiser the mesh test and benchmark compare against; libglm-dev: the curves the
+# key-track tests and benchmark compare against; the program uses neither).
 PACKAGES=(
   g++ cmake ninja-build pkg-config
   libsdl2-dev libgl-dev libgl1-mesa-dri libgtk-3-dev
   libjpeg-dev libpng-dev libvorbis-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libmeshoptimizer-dev
+  libmeshoptimizer-dev libglm-dev
   xvfb xauth libarchive-tools xdg-utils zlib1g-dev
 )
 

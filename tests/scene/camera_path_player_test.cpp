@@ -191,8 +191,8 @@ TEST(CameraPathFileTest, KeysComeBackInTimeOrderInTheirTracks) {
     const auto* p = positions.first();
     const auto* r = rotations.first();
     for (int k = 0; k < kPathKeys; ++k, p = p->next, r = r->next) {
-        EXPECT_EQ(std::memcmp(&p->value, &file.positions[k], sizeof(TrackKey)), 0) << k;
-        EXPECT_EQ(std::memcmp(&r->value, &file.rotations[k], sizeof(TrackKey)), 0) << k;
+        EXPECT_EQ(std::memcmp(&p->value.key, &file.positions[k], sizeof(TrackKey)), 0) << k;
+        EXPECT_EQ(std::memcmp(&r->value.key, &file.rotations[k], sizeof(TrackKey)), 0) << k;
     }
     TimeRange range;
     ASSERT_TRUE(player.GetTimeRange(range));

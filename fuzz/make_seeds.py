@@ -9,6 +9,7 @@ The archives with packed members for fuzz_archive are made by the archive writer
 (tools/rarwrite), from made-up text, program, picture and sound bytes: the tool is taken from
 $RH_RARWRITE, else from .build/release; without it those seeds are left as they are.
 """
+import math
 import os
 import shutil
 import struct
@@ -364,3 +365,27 @@ vertex_seed("past_the_streams", [(9, 0, FLOAT4, 0, POSITION, 0), (0, 65520, FLOA
             [(0, 0, FLOAT4, 0, NORMAL, 0)], (2, 2), 0, (3, 2), 0, 0, b"")
 # No vertices and so no stream memory: once formed pointers from null.
 vertex_seed("no_vertices", mesh, mesh, (0, 0), 0, (2, 2), 0, 0, b"")
+
+# ---- fuzz_key_tracks -----------------------------------------------------------------------
+
+def key(target, time, values, c=0.0, t=0.0, b=0.0):
+    return bytes([target]) + struct.pack("<8f", time, *values, c, t, b)
+
+
+def key_tracks_seed(name, flags, keys, times, speed=1.0, tolerance=0.1, play=(0.0, 10.0), clocks=(1000, 6000)):
+    head = bytes(flags) + struct.pack("<4f", speed, tolerance, *play) + struct.pack("<II", *clocks)
+    body = bytes([len(keys)]) + b"".join(keys) + struct.pack("<%df" % len(times), *times)
+    write("fuzz_key_tracks", name, head + body)
+
+
+CIRCLE = []
+for k in range(8):
+    a = 2 * math.pi * k / 8
+    CIRCLE.append(key(2, k, (30 * math.cos(a), 8, 30 * math.sin(a), 0)))
+    CIRCLE.append(key(1, k, (0, math.sin(a / 2), 0, math.cos(a / 2)), 0.2, -0.1, 0.3))
+key_tracks_seed("camera_circle", (0, 0, 0x10), CIRCLE, [0.5 * i for i in range(20)])
+key_tracks_seed("every_track_looped", (1, 1, 2), [key(i % 5, i, (i, -i, 2 * i, 1), 0.5, 0.5, -0.5) for i in range(10)],
+                [-1.0, 0.0, 3.3, 9.0, 12.5, float("nan"), float("inf")], speed=2.0)
+key_tracks_seed("wrapped_linear_close_keys", (6, 6, 8), [key(3, 0, (0, 0, 0, 0)), key(3, 0.00005, (5, 5, 5, 0)),
+                                                          key(4, 0, (0, 0, 0, 0)), key(4, 1, (0, -0.6, 0, -0.8))],
+                [0.00002, 0.5, 7.0, -3.0])

@@ -8,14 +8,14 @@ BUILD="$ROOT/.build"
 JOBS="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
 
 # Debian 12 packages the build, the program and the tests need. libmeshoptimizer-dev,
-# libarchive-tools and libarchive-dev are only the peers of tests and benchmarks; the program
-# never links them.
+# libglm-dev, libarchive-tools and libarchive-dev are only the peers of tests and benchmarks;
+# the program never links them.
 PACKAGES=(
   g++ cmake ninja-build pkg-config
   libsdl2-dev libgl-dev libgl1-mesa-dri libgtk-3-dev
   libjpeg-dev libpng-dev libvorbis-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libmeshoptimizer-dev
+  libmeshoptimizer-dev libglm-dev
   xvfb xauth libarchive-tools libarchive-dev xdg-utils zlib1g-dev
 )
 

@@ -209,6 +209,22 @@ TEST(ZwfWriteLayout, RefusedTrees) {
     EXPECT_THROW(leaf.AddChild(Node::Int("j", 2)), WriteError);
 }
 
+// A key of a track: eight little-endian floats in the order the scene's key tracks read them.
+TEST(ZwfWriteKeys, TrackKeyIsEightFloatsInOrder) {
+    const Bytes key = rh::zwf::PackTrackKey(2.5f, 1.0f, -2.0f, 0.5f, 0.25f, -1.0f, 0.75f, 3.0f);
+    Expect e;
+    // 2.5, 1, -2, 0.5, 0.25, -1, 0.75, 3 as IEEE single-precision bit patterns.
+    for (uint32_t bits : {0x40200000u, 0x3F800000u, 0xC0000000u, 0x3F000000u, 0x3E800000u, 0xBF800000u,
+                          0x3F400000u, 0x40400000u}) {
+        e.I(int32_t(bits));
+    }
+    EXPECT_EQ(key, e.b);
+    EXPECT_EQ(key.size(), rh::zwf::kTrackKeySize);
+    const Bytes plain = rh::zwf::PackTrackKey(1.0f, 0.0f, 0.0f, 0.0f, 0.0f);
+    EXPECT_EQ(IntAt(plain, 20), 0) << "continuity, tension and bias default to 0";
+    EXPECT_EQ(IntAt(plain, 28), 0);
+}
+
 TEST(ZwfWriteTypes, SizeOfFollowsTheReadersRule) {
     TypeTable t;
     t.Add("V", {Member("p", "real", 3), Member("c", "byte")})

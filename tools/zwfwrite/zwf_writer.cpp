@@ -59,6 +59,10 @@ Packer& Packer::Chars(std::string_view text) {
     return *this;
 }
 
+Bytes PackTrackKey(float time, float x, float y, float z, float w, float continuity, float tension, float bias) {
+    return Packer().Real(time).Real(x).Real(y).Real(z).Real(w).Real(continuity).Real(tension).Real(bias).Take();
+}
+
 // ---- TypeTable ----
 
 TypeTable& TypeTable::Add(std::string name, std::vector<Member> members) {

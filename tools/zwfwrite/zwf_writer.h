@@ -55,6 +55,14 @@ private:
     Bytes bytes_;
 };
 
+// One key of an animation track or a camera path, as the scene's key tracks read it: 32 bytes
+// of little-endian floats in the order time, four values (x, y, z and 0 for positions and
+// scales; a quaternion x, y, z, w with w the scalar for rotations), continuity, tension, bias.
+// A camera-path file holds one such leaf per key at its root, of type "pos" or "rot".
+inline constexpr size_t kTrackKeySize = 32;
+Bytes PackTrackKey(float time, float x, float y, float z, float w, float continuity = 0.0f, float tension = 0.0f,
+                   float bias = 0.0f);
+
 // One member of a structured type. Two-argument form: a single value; with a count: an array
 // member (the is-array byte set, the count written).
 struct Member {

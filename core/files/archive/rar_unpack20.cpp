@@ -4,6 +4,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr uint32_t kWindowSize = 0x100000;
@@ -107,21 +111,16 @@ struct BitReader {
         count = 0;
         Refill();
     }
-    // Whether RefillQuick may run: eight bytes to load from `next` on.
+    // Whether eight bytes follow `next`.
     bool CanRefillQuickly() const { return next + 8 <= size; }
-    void RefillQuick() {
-        bits |= LoadBits(data + next) >> count;
-        next += (63 - count) >> 3;
-        count |= 56;
-    }
     void Refill() {
-        if (CanRefillQuickly()) {
-            RefillQuick();
-            return;
-        }
         uint64_t v = 0;
-        for (uint64_t i = next; i < next + 8; ++i) {
-            v = v << 8 | (i < size ? data[i] : 0u);
+        if (CanRefillQuickly()) {
+            v = LoadBits(data + next);
+        } else {
+            for (uint64_t i = next; i < next + 8; ++i) {
+                v = v << 8 | (i < size ? data[i] : 0u);
+            }
         }
         bits |= v >> count;
         next += (63 - count) >> 3;
@@ -145,6 +144,31 @@ struct BitReader {
     uint64_t BytesLeft() const {
         uint64_t used = (Pos() + 7) >> 3;
         return used < size ? size - used : 0;
+    }
+};
+
+// The reader in the quick loops, which refill only where eight bytes follow `next`: a pointer
+// instead of an offset, and no bounds. Take it only where the input has such a margin.
+struct QuickReader {
+    const uint8_t* next;
+    uint64_t bits;
+    uint32_t count;
+
+    explicit QuickReader(const BitReader& in)
+        : next(in.data + in.next), bits(in.bits), count(in.count) {}
+    void Refill() {
+        bits |= LoadBits(next) >> count;
+        next += (63 - count) >> 3;
+        count |= 56;
+    }
+    void Skip(uint32_t n) {
+        bits <<= n;
+        count -= n;
+    }
+    void StoreTo(BitReader& in) const {
+        in.next = static_cast<uint64_t>(next - in.data);
+        in.bits = bits;
+        in.count = count;
     }
 };
 
@@ -307,71 +331,174 @@ inline void Remember(MatchHistory& h, uint32_t length, uint32_t distance) {
 }
 
 // The multimedia predictor of one channel: a linear prediction from the last byte and the
-// last four deltas with five adaptive weights.
-struct AudioChannel {
-    int k[5];
+// last four deltas with five adaptive weights. What changes with every byte is apart from
+// the weights and their error sums, so that the quick loop can keep it in registers.
+struct Predictor {
     int d[4];
     int lastDelta;
-    uint32_t errorSum[11];
-    uint32_t byteCount;
     int lastByte;
+    uint32_t byteCount;
+};
+
+struct AudioChannel {
+    Predictor p;
+    int k[5];
+    uint32_t errorSum[11];
 };
 
 inline uint32_t Abs(int v) { return static_cast<uint32_t>(v < 0 ? -v : v); }
 
-// The next byte of channel v from its coded delta; channelDelta is the last delta of any
-// channel, which the prediction weighs in too.
-inline uint8_t PredictAudioByte(AudioChannel& v, int& channelDelta, int delta) {
+// Error sums of the prediction with each weight moved one step either way: sums[0] of the
+// plain one, sums[2i + 1] and sums[2i + 2] with weight i one lower and one higher. err is 8
+// times the signed delta; x the four deltas of the prediction and the last of any channel.
+inline void AddErrors(uint32_t sums[11], int err, const int x[5]) {
+    sums[0] += Abs(err);
+    for (int i = 0; i < 5; ++i) {
+        sums[2 * i + 1] += Abs(err - x[i]);
+        sums[2 * i + 2] += Abs(err + x[i]);
+    }
+}
+
+inline int SignedDelta(int delta) {
+    return static_cast<int8_t>(static_cast<uint8_t>(delta));
+}
+
+// One step of a channel's predictor: the byte coded by `delta`; channelDelta is the last
+// delta of any channel, which the prediction weighs in too.
+inline uint8_t PredictAudioByte(AudioChannel& channel, int& channelDelta, int delta) {
+    Predictor& v = channel.p;
+    const int* k = channel.k;
     ++v.byteCount;
     v.d[3] = v.d[2];
     v.d[2] = v.d[1];
     v.d[1] = v.lastDelta - v.d[0];
     v.d[0] = v.lastDelta;
-    int predicted = 8 * v.lastByte + v.k[0] * v.d[0] + v.k[1] * v.d[1] + v.k[2] * v.d[2] +
-                    v.k[3] * v.d[3] + v.k[4] * channelDelta;
+    int predicted = 8 * v.lastByte + k[0] * v.d[0] + k[1] * v.d[1] + k[2] * v.d[2] +
+                    k[3] * v.d[3] + k[4] * channelDelta;
     predicted = (predicted >> 3) & 0xFF;
     uint32_t ch = static_cast<uint32_t>(predicted - delta) & 0xFF;
-    int d = static_cast<int>(static_cast<int8_t>(static_cast<uint8_t>(delta))) * 8;
-    // Error sums of the prediction with each weight moved one step either way.
-    v.errorSum[0] += Abs(d);
-    v.errorSum[1] += Abs(d - v.d[0]);
-    v.errorSum[2] += Abs(d + v.d[0]);
-    v.errorSum[3] += Abs(d - v.d[1]);
-    v.errorSum[4] += Abs(d + v.d[1]);
-    v.errorSum[5] += Abs(d - v.d[2]);
-    v.errorSum[6] += Abs(d + v.d[2]);
-    v.errorSum[7] += Abs(d - v.d[3]);
-    v.errorSum[8] += Abs(d + v.d[3]);
-    v.errorSum[9] += Abs(d - channelDelta);
-    v.errorSum[10] += Abs(d + channelDelta);
+    const int x[5] = {v.d[0], v.d[1], v.d[2], v.d[3], channelDelta};
+    AddErrors(channel.errorSum, SignedDelta(delta) * 8, x);
     v.lastDelta = static_cast<int8_t>(static_cast<uint8_t>(ch - static_cast<uint32_t>(v.lastByte)));
     channelDelta = v.lastDelta;
     v.lastByte = static_cast<int>(ch);
-
-    if ((v.byteCount & 0x1F) == 0) {
-        uint32_t minSum = v.errorSum[0];
-        int best = 0;
-        v.errorSum[0] = 0;
-        for (int i = 1; i < 11; ++i) {
-            if (v.errorSum[i] < minSum) {
-                minSum = v.errorSum[i];
-                best = i;
-            }
-            v.errorSum[i] = 0;
-        }
-        if (best != 0) {
-            int& k = v.k[(best - 1) / 2];
-            if ((best & 1) != 0) {
-                if (k >= -16) {
-                    --k;
-                }
-            } else if (k < 16) {
-                ++k;
-            }
-        }
-    }
     return static_cast<uint8_t>(ch);
 }
+
+// Every 32 bytes of a channel (at byteCount), the weight whose step would have erred least
+// moves that step, and the sums start again.
+inline void Adapt(AudioChannel& channel) {
+    if ((channel.p.byteCount & 0x1F) != 0) {
+        return;
+    }
+    uint32_t* errorSum = channel.errorSum;
+    uint32_t minSum = errorSum[0];
+    int best = 0;
+    errorSum[0] = 0;
+    for (int i = 1; i < 11; ++i) {
+        if (errorSum[i] < minSum) {
+            minSum = errorSum[i];
+            best = i;
+        }
+        errorSum[i] = 0;
+    }
+    if (best != 0) {
+        int& w = channel.k[(best - 1) / 2];
+        if ((best & 1) != 0) {
+            if (w >= -16) {
+                --w;
+            }
+        } else if (w < 16) {
+            ++w;
+        }
+    }
+}
+
+// The quick loop's record of one channel's block of 32 bytes, from which it makes the error
+// sums once per block, eight bytes at a time. Of byte j: err[j], 8 times its signed delta;
+// d0[kLead + j], the channel's last delta before it, from which the other three follow (d[1]
+// of a byte is its d0 less the d0 before, d[2] and d[3] are d[1] one and two bytes back) so
+// the three before the block lead it; cd[j], the last delta of any channel before it, when
+// there are several channels (with one it is d0). Each fits 16 bits: deltas are signed
+// bytes, d[1] to d[3] differences of two.
+struct ErrorBlock {
+    static constexpr int kLead = 8;
+    alignas(16) int16_t err[32];
+    alignas(16) int16_t d0[kLead + 32];
+    alignas(16) int16_t cd[32];
+
+    // The prediction's deltas of byte j, d0 of the three before included.
+    void Deltas(int j, bool oneChannel, int x[5]) const {
+        const int16_t* d = d0 + kLead + j;
+        x[0] = d[0];
+        x[1] = d[0] - d[-1];
+        x[2] = d[-1] - d[-2];
+        x[3] = d[-2] - d[-3];
+        x[4] = oneChannel ? d[0] : cd[j];
+    }
+
+    // The bytes from `from` to `to` of the block.
+    void AddSome(uint32_t sums[11], int from, int to, bool oneChannel) const {
+        for (int j = from; j < to; ++j) {
+            int x[5];
+            Deltas(j, oneChannel, x);
+            AddErrors(sums, err[j], x);
+        }
+    }
+
+    // The whole block; then the last three d0 lead the next block.
+    void AddAll(uint32_t sums[11], bool oneChannel) {
+#if defined(__SSE2__)
+        // |x| as max(x, -x): the terms are far from -32768. A lane sums 4 of the 32 bytes, at
+        // most 4 * (1024 + 255), and fits 16 bits, signed.
+        alignas(16) int16_t x[5][32];
+        for (int j = 0; j < 32; j += 8) {
+            auto at = [this, j](int back) {
+                return _mm_loadu_si128(reinterpret_cast<const __m128i*>(d0 + kLead + j - back));
+            };
+            const __m128i a = at(0), b = at(1), c = at(2), d = at(3);
+            _mm_store_si128(reinterpret_cast<__m128i*>(x[0] + j), a);
+            _mm_store_si128(reinterpret_cast<__m128i*>(x[1] + j), _mm_sub_epi16(a, b));
+            _mm_store_si128(reinterpret_cast<__m128i*>(x[2] + j), _mm_sub_epi16(b, c));
+            _mm_store_si128(reinterpret_cast<__m128i*>(x[3] + j), _mm_sub_epi16(c, d));
+            _mm_store_si128(reinterpret_cast<__m128i*>(x[4] + j),
+                            oneChannel ? a : _mm_load_si128(reinterpret_cast<const __m128i*>(cd + j)));
+        }
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i ones = _mm_set1_epi16(1);
+        auto abs16 = [zero](__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(zero, v)); };
+        auto total = [ones](__m128i acc) {
+            __m128i s = _mm_madd_epi16(acc, ones);
+            s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0x4E));
+            s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0xB1));
+            return static_cast<uint32_t>(_mm_cvtsi128_si32(s));
+        };
+        __m128i e[4];
+        __m128i acc = zero;
+        for (int j = 0; j < 4; ++j) {
+            e[j] = _mm_load_si128(reinterpret_cast<const __m128i*>(err + 8 * j));
+            acc = _mm_add_epi16(acc, abs16(e[j]));
+        }
+        sums[0] += total(acc);
+        for (int i = 0; i < 5; ++i) {
+            __m128i below = zero;
+            __m128i above = zero;
+            for (int j = 0; j < 4; ++j) {
+                __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(x[i] + 8 * j));
+                below = _mm_add_epi16(below, abs16(_mm_sub_epi16(e[j], v)));
+                above = _mm_add_epi16(above, abs16(_mm_add_epi16(e[j], v)));
+            }
+            sums[2 * i + 1] += total(below);
+            sums[2 * i + 2] += total(above);
+        }
+#else
+        AddSome(sums, 0, 32, oneChannel);
+#endif
+        d0[kLead - 3] = d0[kLead + 29];
+        d0[kLead - 2] = d0[kLead + 30];
+        d0[kLead - 1] = d0[kLead + 31];
+    }
+};
 
 // Copies a match of `length` bytes from `distance` bytes back, in 8-byte steps that may
 // write up to 7 bytes past its end. A distance under 8 repeats its pattern: the steps then
@@ -464,6 +591,7 @@ struct RarUnpack20::State {
     bool CopyMatch(uint32_t length, uint32_t distance);
     uint64_t Quick(int64_t left);
     uint8_t* QuickLz(uint8_t* dst, uint8_t* stop, const uint8_t* lo);
+    template <int numChannels>
     uint8_t* QuickAudio(uint8_t* dst, uint8_t* stop);
     void Flush();
     void Settle();
@@ -495,42 +623,33 @@ bool RarUnpack20::State::ReadTables() {
 
     // Each length takes at most 15 + 7 bits with its repeat count: one refill apiece.
     uint8_t lengths[kMaxTableSize];
-    BitReader r = in;
     for (int i = 0; i < tableSize;) {
-        if (r.Overrun()) {
-            in = r;
+        if (in.Overrun()) {
             return false;
         }
-        uint32_t sym = lengthCode.Decode(r);
+        uint32_t sym = lengthCode.Decode(in);
         if (sym < 16) {
             lengths[i] = static_cast<uint8_t>((sym + oldLengths[i]) & 15);
             ++i;
         } else if (sym == 16) {
             // Repeats the previous length, so it cannot come first.
             if (i == 0) {
-                in = r;
                 return false;
             }
-            uint32_t n = TopBits(r.bits, 2) + 3;
-            r.Skip(2);
+            uint32_t n = TopBits(in.bits, 2) + 3;
+            in.Skip(2);
             for (; n > 0 && i < tableSize; --n, ++i) {
                 lengths[i] = lengths[i - 1];
             }
         } else {
-            uint32_t n;
-            if (sym == 17) {
-                n = TopBits(r.bits, 3) + 3;
-                r.Skip(3);
-            } else {
-                n = TopBits(r.bits, 7) + 11;
-                r.Skip(7);
-            }
+            const uint32_t extra = sym == 17 ? 3 : 7;
+            uint32_t n = TopBits(in.bits, extra) + (sym == 17 ? 3 : 11);
+            in.Skip(extra);
             for (; n > 0 && i < tableSize; --n) {
                 lengths[i++] = 0;
             }
         }
     }
-    in = r;
     if (in.Overrun()) {
         return false;
     }
@@ -611,11 +730,15 @@ bool RarUnpack20::State::CopyMatch(uint32_t length, uint32_t distance) {
 // leaves to the careful path: new tables, a match reaching behind lo, or a bad distance.
 // Returns the new end of the output.
 uint8_t* RarUnpack20::State::QuickLz(uint8_t* dst, uint8_t* const stop, const uint8_t* const lo) {
+    if (!in.CanRefillQuickly()) {
+        return dst;
+    }
     // Locals, so that the compiler need not reload them after every byte written.
-    BitReader r = in;
+    const uint8_t* const last = in.data + (in.size - 8);
+    QuickReader r(in);
     MatchHistory h = history;
-    while (dst < stop && r.CanRefillQuickly()) {
-        r.RefillQuick();
+    while (dst < stop && r.next <= last) {
+        r.Refill();
         uint32_t used;
         uint32_t sym = mainCode.Decode(r.bits, &used);
         if (sym < 256) {
@@ -646,32 +769,128 @@ uint8_t* RarUnpack20::State::QuickLz(uint8_t* dst, uint8_t* const stop, const ui
         CopyBack(dst, distance, length);
         dst += length;
     }
-    in = r;
+    r.StoreTo(in);
     history = h;
     return dst;
 }
 
-// The multimedia counterpart of QuickLz: one byte per symbol, stopping before new tables.
+// The multimedia counterpart of QuickLz for `numChannels` channels (a constant, so that each
+// channel's predictor stays in registers), starting with channel 0: one byte per symbol,
+// stopping before new tables. The predictions are PredictAudioByte's, rearranged; with one
+// channel, whose last delta is then the last of any channel, that delta's weights add up.
+template <int numChannels>
 uint8_t* RarUnpack20::State::QuickAudio(uint8_t* dst, uint8_t* const stop) {
-    BitReader r = in;
-    AudioChannel chans[kMaxChannels];
-    std::memcpy(chans, audio, sizeof(chans));
+    constexpr bool kOneChannel = numChannels == 1;
+    constexpr int kLead = ErrorBlock::kLead;
+    // A symbol takes at most 15 bits, and a refill finds the eight bytes it loads while
+    // 8 * next, at most the bits taken plus 63, stays within the input's last 8 bytes: so
+    // many symbols need no check of the input.
+    const uint64_t margin = static_cast<uint64_t>(in.size) * 8;
+    if (margin < 64 + 63 + in.Pos()) {
+        return dst;
+    }
+    const uint64_t symbols = (margin - 64 - 63 - in.Pos()) / 15;
+    uint8_t* const end = dst + std::min<uint64_t>(symbols, static_cast<uint64_t>(stop - dst));
+    QuickReader r(in);
+    // The predictors in locals; the weights stay where they are, which keeps registers free:
+    // they change only once per block.
+    Predictor p[numChannels];
+    ErrorBlock blocks[numChannels];
+    int first[numChannels];  // the first byte of each channel's block that is recorded
+    for (int c = 0; c < numChannels; ++c) {
+        p[c] = audio[c].p;
+        // The three d0 before the first byte, from the deltas they left.
+        first[c] = static_cast<int>(p[c].byteCount & 0x1F);
+        int16_t* lead = blocks[c].d0 + kLead + first[c];
+        lead[-1] = static_cast<int16_t>(p[c].d[0]);
+        lead[-2] = static_cast<int16_t>(p[c].d[0] - p[c].d[1]);
+        lead[-3] = static_cast<int16_t>(lead[-2] - p[c].d[2]);
+    }
     int delta = channelDelta;
-    int cur = curChannel;
-    const int numChannels = channels;
-    while (dst < stop && r.CanRefillQuickly()) {
-        r.RefillQuick();
+    int cur = 0;
+    // One byte of channel c, after a refill if asked (which leaves room for three symbols);
+    // false to stop before it.
+    auto step = [&]<int c, bool refill>() __attribute__((always_inline)) {
+        if (dst == end) {
+            cur = c;
+            return false;
+        }
+        if constexpr (refill) {
+            r.Refill();
+        }
         uint32_t used;
-        uint32_t sym = audioCode[cur].Decode(r.bits, &used);
+        const int sym = static_cast<int>(audioCode[c].Decode(r.bits, &used));
         if (sym == 256) {
-            break;
+            cur = c;
+            return false;
         }
         r.Skip(used);
-        *dst++ = PredictAudioByte(chans[cur], delta, static_cast<int>(sym));
-        cur = cur + 1 == numChannels ? 0 : cur + 1;
+        Predictor& v = p[c];
+        const int* k = audio[c].k;
+        ErrorBlock& block = blocks[c];
+        const uint32_t j = v.byteCount & 0x1F;
+        ++v.byteCount;
+        const int d0 = v.lastDelta;
+        const int d1 = d0 - v.d[0];
+        int predicted;
+        if constexpr (kOneChannel) {
+            predicted = 8 * v.lastByte + (k[0] + k[1] + k[4]) * d0 - k[1] * v.d[0] +
+                        k[2] * v.d[1] + k[3] * v.d[2];
+        } else {
+            predicted = 8 * v.lastByte + k[0] * d0 + k[1] * d1 + k[2] * v.d[1] +
+                        k[3] * v.d[2] + k[4] * delta;
+            block.cd[j] = static_cast<int16_t>(delta);
+        }
+        v.d[3] = v.d[2];
+        v.d[2] = v.d[1];
+        v.d[1] = d1;
+        v.d[0] = d0;
+        const int x = (predicted >> 3) - sym;
+        *dst++ = static_cast<uint8_t>(x);
+        delta = v.lastDelta = static_cast<int8_t>(static_cast<uint8_t>(x - v.lastByte));
+        v.lastByte = x & 0xFF;
+        block.err[j] = static_cast<int16_t>(SignedDelta(sym) * 8);
+        block.d0[kLead + j] = static_cast<int16_t>(d0);
+        if (j == 31) {
+            if (first[c] == 0) {
+                block.AddAll(audio[c].errorSum, kOneChannel);
+            } else {
+                block.AddSome(audio[c].errorSum, first[c], 32, kOneChannel);
+                block.d0[kLead - 3] = block.d0[kLead + 29];
+                block.d0[kLead - 2] = block.d0[kLead + 30];
+                block.d0[kLead - 1] = block.d0[kLead + 31];
+                first[c] = 0;
+            }
+            audio[c].p.byteCount = v.byteCount;
+            Adapt(audio[c]);
+        }
+        return true;
+    };
+    // A frame of all channels (three bytes of one), refilling before every third symbol or
+    // less.
+    auto frame = [&]() __attribute__((always_inline)) {
+        if constexpr (numChannels == 1) {
+            return step.template operator()<0, true>() && step.template operator()<0, false>() &&
+                   step.template operator()<0, false>();
+        } else if constexpr (numChannels == 2) {
+            return step.template operator()<0, true>() && step.template operator()<1, false>();
+        } else if constexpr (numChannels == 3) {
+            return step.template operator()<0, true>() && step.template operator()<1, false>() &&
+                   step.template operator()<2, false>();
+        } else {
+            return step.template operator()<0, true>() && step.template operator()<1, false>() &&
+                   step.template operator()<2, true>() && step.template operator()<3, false>();
+        }
+    };
+    while (frame()) {
     }
-    in = r;
-    std::memcpy(audio, chans, sizeof(chans));
+    // The bytes of each block so far join the sums.
+    for (int c = 0; c < numChannels; ++c) {
+        blocks[c].AddSome(audio[c].errorSum, first[c], static_cast<int>(p[c].byteCount & 0x1F),
+                          kOneChannel);
+        audio[c].p = p[c];
+    }
+    r.StoreTo(in);
     channelDelta = delta;
     curChannel = cur;
     return dst;
@@ -704,7 +923,27 @@ uint64_t RarUnpack20::State::Quick(int64_t left) {
     }
     uint8_t* end;
     if (audioMode) {
-        end = QuickAudio(dst, dst + std::min(room, limit));
+        // A frame of channels starts with channel 0; the careful path takes a frame's
+        // first bytes when the loop stopped in its middle. With one channel, its last delta must be the last of any (it is after its first
+        // byte).
+        if (curChannel != 0 || (channels == 1 && channelDelta != audio[0].p.lastDelta)) {
+            return 0;
+        }
+        uint8_t* const stop = dst + std::min(room, limit);
+        switch (channels) {
+        case 1:
+            end = QuickAudio<1>(dst, stop);
+            break;
+        case 2:
+            end = QuickAudio<2>(dst, stop);
+            break;
+        case 3:
+            end = QuickAudio<3>(dst, stop);
+            break;
+        default:
+            end = QuickAudio<4>(dst, stop);
+            break;
+        }
     } else {
         if (room <= kQuickRoom) {
             return 0;
@@ -824,7 +1063,9 @@ bool RarUnpack20::Decode(const uint8_t* data, uint32_t packed, uint32_t unpacked
                 }
                 continue;
             }
-            s.PutByte(PredictAudioByte(s.audio[s.curChannel], s.channelDelta, static_cast<int>(sym)));
+            AudioChannel& channel = s.audio[s.curChannel];
+            s.PutByte(PredictAudioByte(channel, s.channelDelta, static_cast<int>(sym)));
+            Adapt(channel);
             s.curChannel = s.curChannel + 1 == s.channels ? 0 : s.curChannel + 1;
             --left;
             continue;

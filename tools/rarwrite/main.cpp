@@ -1,8 +1,9 @@
-// rh_rarwrite [--comment FILE] DIR OUT.rar
+// rh_rarwrite [--comment FILE] [--pack] [--solid] DIR OUT.rar
 //
-// Packs the tree below DIR into OUT.rar, every member stored uncompressed, with fixed dates so
+// Puts the tree below DIR into OUT.rar, every member stored uncompressed, with fixed dates so
 // that the same tree always gives the same archive. --comment gives the archive the bytes of
-// FILE as its comment.
+// FILE as its comment. --pack packs the files with the RAR 2.0 method (the multimedia mode
+// where it pays), --solid makes the archive solid (the packed files one stream).
 
 #include "tools/rarwrite/rar_writer.h"
 
@@ -15,20 +16,29 @@ int main(int argc, char** argv) {
     using namespace rh::rarwrite;
     WriteOptions options;
     int first = 1;
-    if (argc == 5 && std::strcmp(argv[1], "--comment") == 0) {
-        std::ifstream in(argv[2], std::ios::binary);
-        if (!in.is_open()) {
-            std::fprintf(stderr, "rh_rarwrite: cannot open %s\n", argv[2]);
-            return 1;
+    for (; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
+        if (std::strcmp(argv[first], "--pack") == 0) {
+            options.method = Method::kPack;
+        } else if (std::strcmp(argv[first], "--solid") == 0) {
+            options.solid = true;
+        } else if (std::strcmp(argv[first], "--comment") == 0 && first + 1 < argc) {
+            const char* path = argv[++first];
+            std::ifstream in(path, std::ios::binary);
+            if (!in.is_open()) {
+                std::fprintf(stderr, "rh_rarwrite: cannot open %s\n", path);
+                return 1;
+            }
+            options.archiveComment.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            if (in.bad()) {
+                std::fprintf(stderr, "rh_rarwrite: cannot read %s\n", path);
+                return 1;
+            }
+        } else {
+            break;
         }
-        options.archiveComment.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (in.bad()) {
-            std::fprintf(stderr, "rh_rarwrite: cannot read %s\n", argv[2]);
-            return 1;
-        }
-        first = 3;
-    } else if (argc != 3) {
-        std::fprintf(stderr, "usage: rh_rarwrite [--comment FILE] DIR OUT.rar\n");
+    }
+    if (argc - first != 2) {
+        std::fprintf(stderr, "usage: rh_rarwrite [--comment FILE] [--pack] [--solid] DIR OUT.rar\n");
         return 2;
     }
     std::vector<Member> members;

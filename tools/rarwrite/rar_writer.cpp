@@ -18,6 +18,10 @@ using namespace rar_format;
 
 constexpr uint32_t kDosAttrDirectory = 0x10;
 constexpr uint32_t kDosAttrArchive = 0x20;
+// The packed method's byte: "normal", the middle of the five levels.
+constexpr uint8_t kMethodNormal = kMethodStored + 3;
+// The dictionary-size bits of a file header's flags: 0x80 says 1 MB, the window the packer uses.
+constexpr uint16_t kFileDictionary1M = 0x80;
 
 // The engine's reader keeps this many name bytes; a longer name could never be matched.
 constexpr size_t kMaxNameSize = 258;
@@ -75,30 +79,39 @@ void AppendComment(const std::string& comment, const WriteOptions& o, std::vecto
     out->insert(out->end(), bytes, bytes + comment.size());
 }
 
-void AppendMember(const Member& m, const WriteOptions& o, std::vector<uint8_t>* out) {
+// A member's data as written: the packed bytes and whether they continue a solid stream, or
+// (packed null) the member's own bytes, stored.
+struct MemberData {
+    const std::vector<uint8_t>* packed = nullptr;
+    bool continuesStream = false;
+};
+
+void AppendMember(const Member& m, const WriteOptions& o, const MemberData& d, std::vector<uint8_t>* out) {
     size_t start = out->size();
     uint32_t size = uint32_t(m.data.size());
+    const std::vector<uint8_t>& data = d.packed != nullptr ? *d.packed : m.data;
     uint16_t flags = kDataFollows | (m.isDirectory ? kFileDirectory : 0) |
                      (m.comment.empty() ? 0 : kFileComment);
+    if (d.packed != nullptr) flags |= kFileDictionary1M | (d.continuesStream ? kFileSolid : 0);
     size_t headerSize = kFileHeaderSize + m.name.size() +
                         (m.comment.empty() ? 0 : kCommentHeaderSize + m.comment.size());
     Put16(out, 0);
     out->push_back(kFileHeaderType);
     Put16(out, flags);
     Put16(out, uint32_t(headerSize));
-    Put32(out, size);  // packed size
-    Put32(out, size);  // unpacked size
+    Put32(out, uint32_t(data.size()));  // packed size
+    Put32(out, size);                   // unpacked size
     out->push_back(o.hostOs);
     Put32(out, Crc32(m.data.data(), m.data.size()));
     Put32(out, o.dosDateTime);
     out->push_back(o.versionNeeded);
-    out->push_back(kMethodStored);
+    out->push_back(d.packed != nullptr ? kMethodNormal : kMethodStored);
     Put16(out, uint32_t(m.name.size()));
     Put32(out, m.isDirectory ? kDosAttrDirectory : kDosAttrArchive);
     out->insert(out->end(), m.name.begin(), m.name.end());
     if (!m.comment.empty()) AppendComment(m.comment, o, out);
     SealHeader(out, start, HeaderCrcEnd(kFileHeaderType, flags, uint16_t(m.name.size()), uint32_t(headerSize)));
-    out->insert(out->end(), m.data.begin(), m.data.end());
+    out->insert(out->end(), data.begin(), data.end());
 }
 
 bool CheckMember(const Member& m, std::string* error) {
@@ -151,8 +164,37 @@ bool WriteArchive(std::vector<Member> members, const WriteOptions& options, std:
     }
     out->assign(std::begin(kMarker), std::end(kMarker));
     size_t main = out->size();
-    // Not solid, not a volume, not locked; the comment flag when there is one.
-    uint16_t flags = comment.empty() ? 0 : kMainComment;
+    // Packed first: a member that cannot be packed fails before anything is written.
+    std::vector<std::vector<uint8_t>> packed(members.size());
+    std::vector<MemberData> data(members.size());
+    std::vector<size_t> toPack;
+    uint64_t streamSize = 0;
+    for (size_t i = 0; i < members.size(); ++i) {
+        const Member& m = members[i];
+        if (!m.isDirectory && !m.data.empty() && m.method.value_or(options.method) == Method::kPack) {
+            toPack.push_back(i);
+            streamSize += m.data.size();
+        }
+    }
+    if (options.solid && !toPack.empty()) {
+        // Positions in the stream are 32-bit.
+        if (streamSize > 0xFFFFFFFFu) return *error = "packed members of 4 GB or more in one solid stream", false;
+        std::vector<PackPart> parts;
+        for (size_t i : toPack) parts.push_back({members[i].data, members[i].multimedia.value_or(options.multimedia)});
+        std::vector<std::vector<uint8_t>> stream = PackStream(parts);
+        for (size_t k = 0; k < toPack.size(); ++k) {
+            packed[toPack[k]] = std::move(stream[k]);
+            data[toPack[k]] = {&packed[toPack[k]], k > 0};
+        }
+    } else {
+        for (size_t i : toPack) {
+            packed[i] = Pack(members[i].data, members[i].multimedia.value_or(options.multimedia));
+            data[i] = {&packed[i], false};
+        }
+    }
+
+    // Not a volume, not locked; solid when asked; the comment flag when there is one.
+    uint16_t flags = (comment.empty() ? 0 : kMainComment) | (options.solid ? kMainSolid : 0);
     size_t headerSize = kMainHeaderSize + (comment.empty() ? 0 : kCommentHeaderSize + comment.size());
     Put16(out, 0);
     out->push_back(kMainHeaderType);
@@ -163,7 +205,7 @@ bool WriteArchive(std::vector<Member> members, const WriteOptions& options, std:
     if (!comment.empty()) AppendComment(comment, options, out);
     SealHeader(out, main, HeaderCrcEnd(kMainHeaderType, flags, 0, uint32_t(headerSize)));
 
-    for (const Member& m : members) AppendMember(m, options, out);
+    for (size_t i = 0; i < members.size(); ++i) AppendMember(members[i], options, data[i], out);
 
     if (options.endBlock) {
         size_t end = out->size();

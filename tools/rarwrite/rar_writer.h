@@ -1,16 +1,25 @@
 // Writes RAR archives (block format of versions 1.5 to 2.0, core/files/archive/rar_format.h)
-// whose members are all stored uncompressed, with an archive comment and file comments when
-// asked. The saver's media ship as such an archive; this builds it from a folder tree.
+// with an archive comment and file comments when asked. Members are stored uncompressed unless
+// asked to be packed with the RAR 2.0 method (rar_pack20.h), each alone or all as one solid
+// stream. The saver's media ship as such an archive, stored; this builds it from a folder tree.
 
 #pragma once
 
+#include "tools/rarwrite/rar_pack20.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace rh::rarwrite {
+
+enum class Method : uint8_t {
+    kStore,  // method byte 0x30
+    kPack,   // the RAR 2.0 method, written as 0x33 ("normal"), with a 1 MB dictionary
+};
 
 // One archive entry. `name` uses '\' between folders and has no leading or trailing separator.
 // A directory entry carries no data.
@@ -26,6 +35,10 @@ struct Member {
     // comment block (stored) after the name inside the file header, flag 0x08 set, and the
     // header CRC over the header up to the end of the name only.
     std::string comment;
+    // How this member's bytes go in; unset: as WriteOptions says. Directories and empty
+    // members are always stored.
+    std::optional<Method> method;
+    std::optional<Multimedia> multimedia;
 };
 
 struct WriteOptions {
@@ -43,6 +56,15 @@ struct WriteOptions {
     // comment block (stored) after the main header's 13 fixed bytes and counted in its size,
     // flag 0x02 set, and the main header's CRC over its fixed bytes only.
     std::string archiveComment;
+    // The method of every member that does not name its own. Packed members need version 20
+    // to extract (versionNeeded is written as given).
+    Method method = Method::kStore;
+    Multimedia multimedia = Multimedia::kAuto;
+    // Sets the main header's solid flag, and the packed members form one stream in the
+    // archive's order: each after the first has the file solid flag (0x10) and continues
+    // the decoder's window, distances and tables, so extracting one decodes all packed
+    // members before it. Stored members stand apart from the stream.
+    bool solid = false;
 };
 
 // CRC-32 (reflected polynomial 0xEDB88320) continuing from `crc`; "123456789" gives 0xCBF43926.
@@ -54,8 +76,9 @@ std::string MemberKey(const std::string& name);
 
 // Writes the archive: the marker, the main header, then one block per member in byte order of
 // the names. Fails with a message for an empty or non-ASCII name, a name longer than the
-// reader keeps (258 bytes), a member of 4 GB or more, two names with the same MemberKey, or a
-// comment that would make its header larger than a header's 16-bit size allows.
+// reader keeps (258 bytes), a member of 4 GB or more (or packed members of a solid archive
+// that add up to that), two names with the same MemberKey, or a comment that would make its
+// header larger than a header's 16-bit size allows.
 bool WriteArchive(std::vector<Member> members, const WriteOptions& options, std::vector<uint8_t>* out,
                   std::string* error);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -415,17 +416,29 @@ inline void Adapt(AudioChannel& channel) {
 }
 
 // The quick loop's record of one channel's block of 32 bytes, from which it makes the error
-// sums once per block, eight bytes at a time. Of byte j: err[j], 8 times its signed delta;
-// d0[kLead + j], the channel's last delta before it, from which the other three follow (d[1]
-// of a byte is its d0 less the d0 before, d[2] and d[3] are d[1] one and two bytes back) so
-// the three before the block lead it; cd[j], the last delta of any channel before it, when
-// there are several channels (with one it is d0). Each fits 16 bits: deltas are signed
-// bytes, d[1] to d[3] differences of two.
+// sums once per block, eight bytes at a time. Of byte j: delta[j], its signed delta (the
+// error is 8 times that); d0[kLead + j], the channel's last delta before it, from which the
+// other three follow (d[1] of a byte is its d0 less the d0 before, d[2] and d[3] are d[1]
+// one and two bytes back), so the three before the block lead it; cd[j], the last delta of
+// any channel before it, when there are several channels (with one it is d0). Each fits 16
+// bits: deltas are signed bytes, d[1] to d[3] differences of two, and the d0 that stand in
+// for a predictor's deltas before the first byte recorded at most three of those apart.
 struct ErrorBlock {
     static constexpr int kLead = 8;
-    alignas(16) int16_t err[32];
+    alignas(16) int8_t delta[32];
     alignas(16) int16_t d0[kLead + 32];
     alignas(16) int16_t cd[32];
+
+    // d0 of the three bytes before byte `at`, made from the predictor's deltas after them.
+    void Seed(int at, const Predictor& v) {
+        int16_t* d = d0 + kLead + at;
+        d[-1] = static_cast<int16_t>(v.d[0]);
+        d[-2] = static_cast<int16_t>(d[-1] - v.d[1]);
+        d[-3] = static_cast<int16_t>(d[-2] - v.d[2]);
+    }
+
+    // At the end of a block: its last three d0 lead the next.
+    void Lead() { std::memcpy(d0 + kLead - 3, d0 + kLead + 29, 3 * sizeof(d0[0])); }
 
     // The prediction's deltas of byte j, d0 of the three before included.
     void Deltas(int j, bool oneChannel, int x[5]) const {
@@ -442,61 +455,62 @@ struct ErrorBlock {
         for (int j = from; j < to; ++j) {
             int x[5];
             Deltas(j, oneChannel, x);
-            AddErrors(sums, err[j], x);
+            AddErrors(sums, delta[j] * 8, x);
         }
     }
 
-    // The whole block; then the last three d0 lead the next block.
-    void AddAll(uint32_t sums[11], bool oneChannel) {
+    // The whole block.
+    void AddAll(uint32_t sums[11], bool oneChannel) const {
 #if defined(__SSE2__)
         // |x| as max(x, -x): the terms are far from -32768. A lane sums 4 of the 32 bytes, at
-        // most 4 * (1024 + 255), and fits 16 bits, signed.
-        alignas(16) int16_t x[5][32];
-        for (int j = 0; j < 32; j += 8) {
-            auto at = [this, j](int back) {
-                return _mm_loadu_si128(reinterpret_cast<const __m128i*>(d0 + kLead + j - back));
-            };
-            const __m128i a = at(0), b = at(1), c = at(2), d = at(3);
-            _mm_store_si128(reinterpret_cast<__m128i*>(x[0] + j), a);
-            _mm_store_si128(reinterpret_cast<__m128i*>(x[1] + j), _mm_sub_epi16(a, b));
-            _mm_store_si128(reinterpret_cast<__m128i*>(x[2] + j), _mm_sub_epi16(b, c));
-            _mm_store_si128(reinterpret_cast<__m128i*>(x[3] + j), _mm_sub_epi16(c, d));
-            _mm_store_si128(reinterpret_cast<__m128i*>(x[4] + j),
-                            oneChannel ? a : _mm_load_si128(reinterpret_cast<const __m128i*>(cd + j)));
-        }
+        // most 4 * (1024 + 255), and fits 16 bits, signed. The eleven sums stay in registers:
+        // the folds below index them with constants.
         const __m128i zero = _mm_setzero_si128();
-        const __m128i ones = _mm_set1_epi16(1);
         auto abs16 = [zero](__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(zero, v)); };
-        auto total = [ones](__m128i acc) {
-            __m128i s = _mm_madd_epi16(acc, ones);
-            s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0x4E));
-            s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0xB1));
-            return static_cast<uint32_t>(_mm_cvtsi128_si32(s));
+        __m128i acc[11];
+        for (__m128i& a : acc) {
+            a = zero;
+        }
+        auto load = [](const int16_t* p) {
+            return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         };
-        __m128i e[4];
-        __m128i acc = zero;
-        for (int j = 0; j < 4; ++j) {
-            e[j] = _mm_load_si128(reinterpret_cast<const __m128i*>(err + 8 * j));
-            acc = _mm_add_epi16(acc, abs16(e[j]));
+        for (int j = 0; j < 32; j += 8) {
+            const int16_t* d = d0 + kLead + j;
+            // The deltas widened with their sign, times 8.
+            const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(delta + j));
+            const __m128i e = _mm_slli_epi16(_mm_srai_epi16(_mm_unpacklo_epi8(bytes, bytes), 8), 3);
+            const __m128i a = load(d), b = load(d - 1), c = load(d - 2), f = load(d - 3);
+            const __m128i x[5] = {a, _mm_sub_epi16(a, b), _mm_sub_epi16(b, c), _mm_sub_epi16(c, f),
+                                  oneChannel ? a : load(cd + j)};
+            acc[0] = _mm_add_epi16(acc[0], abs16(e));
+            [&]<int... i>(std::integer_sequence<int, i...>) {
+                ((acc[2 * i + 1] = _mm_add_epi16(acc[2 * i + 1], abs16(_mm_sub_epi16(e, x[i]))),
+                  acc[2 * i + 2] = _mm_add_epi16(acc[2 * i + 2], abs16(_mm_add_epi16(e, x[i])))),
+                 ...);
+            }(std::make_integer_sequence<int, 5>{});
         }
-        sums[0] += total(acc);
-        for (int i = 0; i < 5; ++i) {
-            __m128i below = zero;
-            __m128i above = zero;
-            for (int j = 0; j < 4; ++j) {
-                __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(x[i] + 8 * j));
-                below = _mm_add_epi16(below, abs16(_mm_sub_epi16(e[j], v)));
-                above = _mm_add_epi16(above, abs16(_mm_add_epi16(e[j], v)));
+        // Each sum's lanes added pairwise to 32 bits, then four sums at a time across.
+        const __m128i ones = _mm_set1_epi16(1);
+        auto four = [&](int first, __m128i s0, __m128i s1, __m128i s2, __m128i s3) {
+            s0 = _mm_madd_epi16(s0, ones);
+            s1 = _mm_madd_epi16(s1, ones);
+            s2 = _mm_madd_epi16(s2, ones);
+            s3 = _mm_madd_epi16(s3, ones);
+            __m128i u = _mm_add_epi32(_mm_unpacklo_epi32(s0, s1), _mm_unpackhi_epi32(s0, s1));
+            __m128i v = _mm_add_epi32(_mm_unpacklo_epi32(s2, s3), _mm_unpackhi_epi32(s2, s3));
+            __m128i t = _mm_add_epi32(_mm_unpacklo_epi64(u, v), _mm_unpackhi_epi64(u, v));
+            alignas(16) uint32_t part[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(part), t);
+            for (int i = 0; i < 4 && first + i < 11; ++i) {
+                sums[first + i] += part[i];
             }
-            sums[2 * i + 1] += total(below);
-            sums[2 * i + 2] += total(above);
-        }
+        };
+        four(0, acc[0], acc[1], acc[2], acc[3]);
+        four(4, acc[4], acc[5], acc[6], acc[7]);
+        four(8, acc[8], acc[9], acc[10], zero);
 #else
         AddSome(sums, 0, 32, oneChannel);
 #endif
-        d0[kLead - 3] = d0[kLead + 29];
-        d0[kLead - 2] = d0[kLead + 30];
-        d0[kLead - 1] = d0[kLead + 31];
     }
 };
 
@@ -799,12 +813,8 @@ uint8_t* RarUnpack20::State::QuickAudio(uint8_t* dst, uint8_t* const stop) {
     int first[numChannels];  // the first byte of each channel's block that is recorded
     for (int c = 0; c < numChannels; ++c) {
         p[c] = audio[c].p;
-        // The three d0 before the first byte, from the deltas they left.
         first[c] = static_cast<int>(p[c].byteCount & 0x1F);
-        int16_t* lead = blocks[c].d0 + kLead + first[c];
-        lead[-1] = static_cast<int16_t>(p[c].d[0]);
-        lead[-2] = static_cast<int16_t>(p[c].d[0] - p[c].d[1]);
-        lead[-3] = static_cast<int16_t>(lead[-2] - p[c].d[2]);
+        blocks[c].Seed(first[c], p[c]);
     }
     int delta = channelDelta;
     int cur = 0;
@@ -849,18 +859,16 @@ uint8_t* RarUnpack20::State::QuickAudio(uint8_t* dst, uint8_t* const stop) {
         *dst++ = static_cast<uint8_t>(x);
         delta = v.lastDelta = static_cast<int8_t>(static_cast<uint8_t>(x - v.lastByte));
         v.lastByte = x & 0xFF;
-        block.err[j] = static_cast<int16_t>(SignedDelta(sym) * 8);
+        block.delta[j] = static_cast<int8_t>(sym);
         block.d0[kLead + j] = static_cast<int16_t>(d0);
         if (j == 31) {
             if (first[c] == 0) {
                 block.AddAll(audio[c].errorSum, kOneChannel);
             } else {
                 block.AddSome(audio[c].errorSum, first[c], 32, kOneChannel);
-                block.d0[kLead - 3] = block.d0[kLead + 29];
-                block.d0[kLead - 2] = block.d0[kLead + 30];
-                block.d0[kLead - 1] = block.d0[kLead + 31];
                 first[c] = 0;
             }
+            block.Lead();
             audio[c].p.byteCount = v.byteCount;
             Adapt(audio[c]);
         }
@@ -886,8 +894,8 @@ uint8_t* RarUnpack20::State::QuickAudio(uint8_t* dst, uint8_t* const stop) {
     }
     // The bytes of each block so far join the sums.
     for (int c = 0; c < numChannels; ++c) {
-        blocks[c].AddSome(audio[c].errorSum, first[c], static_cast<int>(p[c].byteCount & 0x1F),
-                          kOneChannel);
+        const int at = static_cast<int>(p[c].byteCount & 0x1F);
+        blocks[c].AddSome(audio[c].errorSum, first[c], at, kOneChannel);
         audio[c].p = p[c];
     }
     r.StoreTo(in);

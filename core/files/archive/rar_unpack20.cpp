@@ -290,7 +290,7 @@ struct MatchHistory {
 
 // The length and distance of main symbol `sym`, a match (256 to 268, or 270 and up), from
 // the bits that follow its code; returns how many of them it takes.
-inline uint32_t MatchFields(uint32_t sym, uint64_t bits, const MatchHistory& h,
+[[gnu::always_inline]] inline uint32_t MatchFields(uint32_t sym, uint64_t bits, const MatchHistory& h,
                             const DistDecoder& distCode, const RepDecoder& repCode,
                             uint32_t* length, uint32_t* distance) {
     uint32_t used = 0;
@@ -531,14 +531,33 @@ inline void CopyBack(uint8_t* dst, uint32_t distance, uint32_t length) {
         } while (dst < end);
         return;
     }
+    // The pattern of the last `distance` bytes, repeated over 8: those bytes times a
+    // multiplier with a one every distance bytes (the copies cannot carry into each other).
+    // Loading them reads up to 7 bytes past the match's start, inside the copy's room.
     static constexpr uint8_t kStep[8] = {0, 8, 8, 6, 8, 5, 6, 7};
-    uint8_t pattern[8];
-    for (uint32_t i = 0; i < 8; ++i) {
-        pattern[i] = i < distance ? src[i] : pattern[i - distance];
+    static constexpr uint64_t kRepeat[8] = {0,
+                                            0x0101010101010101u,
+                                            0x0001000100010001u,
+                                            0x0001000001000001u,
+                                            0x0000000100000001u,
+                                            0x0000010000000001u,
+                                            0x0001000000000001u,
+                                            0x0100000000000001u};
+    uint64_t pattern;
+    if constexpr (std::endian::native == std::endian::little) {
+        uint64_t v;
+        std::memcpy(&v, src, 8);
+        pattern = (v & ((uint64_t{1} << (8 * distance)) - 1)) * kRepeat[distance];
+    } else {
+        uint8_t bytes[8];
+        for (uint32_t i = 0; i < 8; ++i) {
+            bytes[i] = i < distance ? src[i] : bytes[i - distance];
+        }
+        std::memcpy(&pattern, bytes, 8);
     }
     const uint32_t step = kStep[distance];
     do {
-        std::memcpy(dst, pattern, 8);
+        std::memcpy(dst, &pattern, 8);
         dst += step;
     } while (dst < end);
 }

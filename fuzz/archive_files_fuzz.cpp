@@ -7,11 +7,14 @@
 // as in fuzz_archive), asked for a fixed list of names. Any other input describes an archive
 // for our own writer (tools/rarwrite) and the look-ups to make in it:
 //
-//   options  1 byte: 1 solid flag, 2 mount a copy (else the bytes are lent), 4 end block,
+//   options  1 byte: 1 solid, 2 mount a copy (else the bytes are lent), 4 end block,
 //            8 set the header CRCs right after the damage, 0x30 version needed (20, 13, 15, 29),
 //            0x40 repeated data may pass 1 MB (else it stops at 64 KB: every look-up of a large
-//            member costs several extractions, so only the inputs that ask for them pay)
-//   members  count byte (mod 9), each: kind byte (1 directory, 2 repeated data), name
+//            member costs several extractions, so only the inputs that ask for them pay),
+//            0x80 pack the members with the RAR 2.0 method (solid: as one stream)
+//   members  count byte (mod 9), each: kind byte (1 directory, 2 repeated data, 0x1C the
+//            multimedia mode of a packed member: auto, off, 1 to 4 channels, auto; 0x20 stored
+//            even when the others are packed), name
 //            (length byte, bytes mapped to the names the writer takes), then the data: repeated,
 //            a pattern (length byte, 1 to 16 bytes) and a 3-byte total size, so that members
 //            over 1 MB need no large inputs; else a 2-byte length and the bytes
@@ -556,6 +559,11 @@ void RunDescribed(const uint8_t* data, size_t size) {
     rw::WriteOptions writeOptions;
     writeOptions.versionNeeded = kVersions[(options >> 4) & 3];
     writeOptions.endBlock = (options & 4) != 0;
+    writeOptions.solid = (options & 1) != 0;
+    writeOptions.method = (options & 0x80) != 0 ? rw::Method::kPack : rw::Method::kStore;
+    static const rw::Multimedia kMultimedia[8] = {
+        rw::Multimedia::kAuto, rw::Multimedia::kOff, rw::Multimedia::kChannels1, rw::Multimedia::kChannels2,
+        rw::Multimedia::kChannels3, rw::Multimedia::kChannels4, rw::Multimedia::kAuto, rw::Multimedia::kAuto};
 
     std::vector<rw::Member> members;
     std::map<std::string, std::string> model;
@@ -568,6 +576,8 @@ void RunDescribed(const uint8_t* data, size_t size) {
         rw::Member m;
         m.name = MemberName(in.Text());
         m.isDirectory = (kind & 1) != 0;
+        m.multimedia = kMultimedia[(kind >> 2) & 7];
+        if (kind & 0x20) m.method = rw::Method::kStore;
         std::string bytes;
         if (kind & 2) {
             const std::string pattern = in.Bytes(1 + in.Byte() % 16);
@@ -588,12 +598,6 @@ void RunDescribed(const uint8_t* data, size_t size) {
         members.push_back(std::move(m));
     }
     std::vector<uint8_t> archive = WriteOrDie(std::move(members), writeOptions);
-    if (options & 1) {
-        archive[7 + 3] |= 0x08;  // the main header's solid flag
-        const uint32_t crc = Crc32(archive.data() + 7 + 2, 13 - 2);
-        archive[7] = uint8_t(crc);
-        archive[8] = uint8_t(crc >> 8);
-    }
     const uint8_t damageCount = in.Byte() % 8;
     for (int i = 0; i < damageCount; ++i) {
         const uint32_t at = in.Number(3);

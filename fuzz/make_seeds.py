@@ -4,9 +4,16 @@
 The inputs describe what each target builds (see the comment at the top of each target's
 source), so they stay small even where the target makes members over 1 MB. Run it again after
 changing an input layout: python3 fuzz/make_seeds.py
+
+The archives with packed members for fuzz_archive are made by the archive writer itself
+(tools/rarwrite), from made-up text, program, picture and sound bytes: the tool is taken from
+$RH_RARWRITE, else from .build/release; without it those seeds are left as they are.
 """
 import os
+import shutil
 import struct
+import subprocess
+import tempfile
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
 
@@ -24,10 +31,114 @@ def text(s):
     return bytes([len(b)]) + b
 
 
+# ---- Made-up content, the same bytes every run ---------------------------------------------
+
+class Lcg:
+    def __init__(self, seed):
+        self.state = seed
+
+    def next(self, below):
+        self.state = (self.state * 1103515245 + 12345) & 0xFFFFFFFF
+        return (self.state >> 16) * below >> 16
+
+
+WORDS = ("the of and stone river light under over a to in is was glass cold north winter star "
+         "snow field tower gate wind long night morning").split()
+
+
+def prose(size, seed):
+    rng, out, line = Lcg(seed), bytearray(), 0
+    while len(out) < size:
+        word = WORDS[min(rng.next(len(WORDS)), rng.next(len(WORDS)))]
+        out += word.encode() + (b".\r\n" if rng.next(12) == 0 else b" ")
+    return bytes(out[:size])
+
+
+def program(size, seed):
+    rng, out = Lcg(seed), bytearray()
+    ops = [bytes(Lcg(seed + i).next(256) for _ in range(1 + i % 3)) for i in range(24)]
+    while len(out) < size:
+        out += ops[min(rng.next(24), rng.next(24))] + bytes([rng.next(16)])
+        if rng.next(40) == 0:
+            out += bytes(rng.next(40))
+    return bytes(out[:size])
+
+
+def wave(phase):
+    """A tone of amplitude 32767 over 65536 phase steps, in two parabolic halves."""
+    x = phase & 0x7FFF
+    y = 4 * x * (0x8000 - x) * 32767 // (0x8000 * 0x8000)
+    return -y if phase & 0x8000 else y
+
+
+def sound(size, bytes_per_sample, channels, seed):
+    rng, out, phases = Lcg(seed), bytearray(), [0] * channels
+    steps = [300 + 200 * c for c in range(channels)]
+    while len(out) < size:
+        for c in range(channels):
+            phases[c] = (phases[c] + steps[c]) & 0xFFFF
+            v = wave(phases[c]) * 3 // 4 + rng.next(257) - 128
+            out += bytes([128 + v // 256]) if bytes_per_sample == 1 else struct.pack("<h", v)
+    return bytes(out[:size])
+
+
+def picture(size, seed):
+    rng, out = Lcg(seed), bytearray()
+    while len(out) < size:
+        i = len(out)
+        x, y, c = i // 3 % 96, i // 288, i % 3
+        v = 60 + x + 2 * y * (c + 1) + (90 if (x - 48) ** 2 + (y - 40) ** 2 < 400 else 0)
+        out.append(max(0, min(255, v + rng.next(5) - 2)))
+    return bytes(out[:size])
+
+
+# ---- fuzz_archive ------------------------------------------------------------------------------
+
+def rarwrite():
+    tool = os.environ.get("RH_RARWRITE") or os.path.join(os.path.dirname(ROOT), "..", ".build", "release",
+                                                         "tools", "rarwrite", "rh_rarwrite")
+    return tool if os.access(tool, os.X_OK) else None
+
+
+def packed_archive(tool, files, flags):
+    """The archive the writer makes of the files (name with '/' -> bytes) with the flags."""
+    with tempfile.TemporaryDirectory() as scratch:
+        tree = os.path.join(scratch, "tree")
+        for name, data in files.items():
+            path = os.path.join(tree, name)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(data)
+        out = os.path.join(scratch, "out.rar")
+        subprocess.run([tool] + flags + [tree, out], check=True)
+        with open(out, "rb") as f:
+            return f.read()
+
+
+# The names fuzz_archive asks for, with content of the kinds the multimedia mode takes or not.
+PACKED = {
+    "exe/test.exe": program(4000, 1),
+    "jpg/test.jpg": picture(6000, 2),
+    "????.txt": prose(6000, 3),
+    "m.txt": sound(4000, 2, 2, 4),
+}
+tool = rarwrite()
+if tool is None:
+    print("make_seeds: no rh_rarwrite built; the packed archive seeds stay as they are")
+else:
+    write("fuzz_archive", "packed.rar", packed_archive(tool, PACKED, ["--pack"]))
+    write("fuzz_archive", "packed_solid.rar", packed_archive(tool, PACKED, ["--pack", "--solid"]))
+    # A member of several blocks: sound, then text, then 8-bit sound (new tables of either mode).
+    write("fuzz_archive", "packed_blocks.rar", packed_archive(tool, {
+        "exe/test.exe": program(3000, 5),
+        "m.txt": sound(40000, 2, 2, 6) + prose(70000, 7) + sound(30000, 1, 1, 8),
+    }, ["--pack", "--solid"]))
+
+
 # ---- fuzz_archive_files --------------------------------------------------------------------
 
-def member(name, data=b"", directory=False):
-    return bytes([1 if directory else 0]) + text(name) + struct.pack("<H", len(data)) + data
+def member(name, data=b"", directory=False, kind=0):
+    return bytes([kind | (1 if directory else 0)]) + text(name) + struct.pack("<H", len(data)) + data
 
 
 def repeated(name, pattern, size):
@@ -86,6 +197,26 @@ write("fuzz_archive_files", "over_1mb_solid", archive_input(
 write("fuzz_archive_files", "damaged", archive_input(
     0x08, MEDIA, damage=[(60, 0x01)], archives=ARCHIVES, folders=FOLDERS, queries=QUERIES))
 write("fuzz_archive_files", "version29", archive_input(0x38, MEDIA, archives=ARCHIVES, folders=FOLDERS, queries=QUERIES))
+# Packed (option 0x80), alone and solid, with each multimedia choice (kind bits 0x1C) and a
+# member stored among packed ones (0x20).
+AUTO, OFF, CHANNELS, STORED = 0x00, 0x04, 0x08, 0x20  # CHANNELS + 4 * (n - 1): n channels
+PACKED_MEDIA = [
+    member("Media\\Fonts\\64font.fs", prose(3000, 9)),
+    member("Media\\Scenes", directory=True),
+    member("Media\\Scenes\\sky.zwf", program(2000, 10), kind=OFF),
+    member("Media\\sound.pcm", sound(3000, 2, 2, 11), kind=CHANNELS + 4 * 3),
+    member("Media\\tiles.rgb", picture(3000, 12), kind=CHANNELS + 4 * 2),
+    member("Media\\tone.pcm", sound(2000, 1, 1, 13), kind=AUTO),
+    member("readme.txt", b"in the fuzzed archive", kind=STORED),
+]
+write("fuzz_archive_files", "packed", archive_input(0x88, PACKED_MEDIA, archives=ARCHIVES, folders=FOLDERS, queries=QUERIES))
+write("fuzz_archive_files", "packed_solid", archive_input(0x89, PACKED_MEDIA, archives=ARCHIVES, folders=FOLDERS, queries=QUERIES))
+write("fuzz_archive_files", "packed_solid_over_1mb", archive_input(
+    0xC9,
+    [member("a.txt", prose(2000, 14)), repeated("big.bin", b"0123456789abcdef", 0x100007),
+     member("z.txt", prose(500, 15), kind=CHANNELS)],
+    archives=[(0, ""), (0, "x")], folders=[0],
+    queries=b"".join([raw(2, "big.bin"), raw(2, "Z.TXT"), raw(2, "a.txt"), pick(2, 1, 1, 0x02)])))
 
 
 # ---- fuzz_script_include -------------------------------------------------------------------

@@ -13,7 +13,6 @@ namespace rh::rarwrite {
 namespace {
 
 constexpr uint32_t kWindowSize = 0x100000;
-constexpr uint32_t kWindowMask = kWindowSize - 1;
 // One byte short of the window: a match never takes the byte its first output byte replaces.
 constexpr uint32_t kMaxDistance = kWindowSize - 1;
 

@@ -290,9 +290,11 @@ struct MatchHistory {
 
 // The length and distance of main symbol `sym`, a match (256 to 268, or 270 and up), from
 // the bits that follow its code; returns how many of them it takes.
-[[gnu::always_inline]] inline uint32_t MatchFields(uint32_t sym, uint64_t bits, const MatchHistory& h,
-                            const DistDecoder& distCode, const RepDecoder& repCode,
-                            uint32_t* length, uint32_t* distance) {
+[[gnu::always_inline]] inline uint32_t MatchFields(uint32_t sym, uint64_t bits,
+                                                  const MatchHistory& h,
+                                                  const DistDecoder& distCode,
+                                                  const RepDecoder& repCode, uint32_t* length,
+                                                  uint32_t* distance) {
     uint32_t used = 0;
     if (sym >= 270) {
         uint32_t slot = sym - 270;  // below 28: the table has 298 symbols
@@ -332,7 +334,7 @@ inline void Remember(MatchHistory& h, uint32_t length, uint32_t distance) {
 }
 
 // The multimedia predictor of one channel: a linear prediction from the last byte and the
-// last four deltas with five adaptive weights. What changes with every byte is apart from
+// last four deltas with five adaptive weights. What changes with every byte is kept apart from
 // the weights and their error sums, so that the quick loop can keep it in registers.
 struct Predictor {
     int d[4];
@@ -951,8 +953,8 @@ uint64_t RarUnpack20::State::Quick(int64_t left) {
     uint8_t* end;
     if (audioMode) {
         // A frame of channels starts with channel 0; the careful path takes a frame's
-        // first bytes when the loop stopped in its middle. With one channel, its last delta must be the last of any (it is after its first
-        // byte).
+        // first bytes when the loop stopped in its middle. With one channel, its last delta
+        // must be the last of any (it is after its first byte).
         if (curChannel != 0 || (channels == 1 && channelDelta != audio[0].p.lastDelta)) {
             return 0;
         }
@@ -1132,7 +1134,8 @@ bool RarUnpack20::Decode(const uint8_t* data, uint32_t packed, uint32_t unpacked
 
     // A solid stream's next tables may follow the last symbol of this member.
     if (s.in.BytesLeft() >= 5) {
-        uint32_t sym = s.audioMode ? s.audioCode[s.curChannel].Decode(s.in) : s.mainCode.Decode(s.in);
+        uint32_t sym =
+            s.audioMode ? s.audioCode[s.curChannel].Decode(s.in) : s.mainCode.Decode(s.in);
         if (sym == (s.audioMode ? 256u : 269u)) {
             s.ReadTables();
         }

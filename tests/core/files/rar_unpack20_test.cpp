@@ -469,8 +469,9 @@ public:
     // symbols.
     Bytes Finish(size_t padding = 0) { return w_.Finish(padding); }
     uint64_t Bits() const { return bits_; }
-    // The bytes of an LZ member so far.
+    // The bytes of an LZ member so far, and their count.
     std::string Expected() const { return all_.substr(memberStart_); }
+    uint32_t Size() const { return uint32_t(all_.size() - memberStart_); }
     // Starts the next member of a solid stream: its bits are written apart from the last's.
     void NextMember() {
         w_ = BitWriter();
@@ -668,7 +669,7 @@ TEST(RarUnpack20Quick, CodesOfEveryLengthInEveryTable) {
     for (const char* p = "abcdefgh"; *p; ++p) w.Literal(uint8_t(*p));
     w.Match(3, 8);  // before it, repeats and old distances would have nothing to repeat
     for (int i = 0; i < 20000; ++i) {
-        const uint32_t produced = uint32_t(w.Expected().size());
+        const uint32_t produced = w.Size();
         switch (rng.Below(8)) {
             case 0: case 1: case 2: w.Literal(uint8_t("abcdefgh"[rng.Below(8)])); break;
             case 3: {
@@ -695,7 +696,7 @@ TEST(RarUnpack20Quick, InputEndingInsideTheQuickLoopsMargin) {
     w.Tables(EveryLzCode());
     Rng rng{3};
     for (int i = 0; i < 3000; ++i) {
-        const uint32_t produced = uint32_t(w.Expected().size());
+        const uint32_t produced = w.Size();
         if (produced < 16 || rng.Below(3) == 0) {
             w.Literal(uint8_t(rng.Next()));
         } else {
@@ -724,8 +725,8 @@ TEST(RarUnpack20Quick, MatchesAcrossTheWindowsWrap) {
     StreamWriter w;
     w.Tables(EveryLzCode());
     Rng rng{5};
-    while (w.Expected().size() < 1200000) {
-        const uint32_t produced = uint32_t(w.Expected().size());
+    while (w.Size() < 1200000) {
+        const uint32_t produced = w.Size();
         if (produced < 300 || rng.Below(4) == 0) {
             w.Literal(uint8_t(rng.Next()));
         } else {
@@ -822,7 +823,7 @@ TEST(RarUnpack20Quick, PackedContentWholeAndDamaged) {
         Bytes data;
         rw::Multimedia mode;
     };
-    const size_t size = 48 << 10;
+    const size_t size = 24 << 10;
     const Case cases[] = {
         {"text", sample::TextLike(size, 1), rw::Multimedia::kOff},
         {"binary", sample::BinaryLike(size, 2), rw::Multimedia::kOff},
@@ -839,7 +840,7 @@ TEST(RarUnpack20Quick, PackedContentWholeAndDamaged) {
         ASSERT_TRUE(got[0].ok) << c.what;
         EXPECT_TRUE(got[0].out == c.data) << c.what;
         Rng rng{13};
-        for (int i = 0; i < 24; ++i) {
+        for (int i = 0; i < 8; ++i) {
             Bytes damaged = packed;
             damaged[rng.Below(uint32_t(damaged.size()))] ^= uint8_t(1 + rng.Below(255));
             ExpectSameAsPlain({{damaged, uint32_t(size), false}}, std::string(c.what) + " damaged " + std::to_string(i));

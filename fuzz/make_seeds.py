@@ -389,3 +389,49 @@ key_tracks_seed("every_track_looped", (1, 1, 2), [key(i % 5, i, (i, -i, 2 * i, 1
 key_tracks_seed("wrapped_linear_close_keys", (6, 6, 8), [key(3, 0, (0, 0, 0, 0)), key(3, 0.00005, (5, 5, 5, 0)),
                                                           key(4, 0, (0, 0, 0, 0)), key(4, 1, (0, -0.6, 0, -0.8))],
                 [0.00002, 0.5, 7.0, -3.0])
+
+# ---- fuzz_rar_unpack20 ---------------------------------------------------------------------
+
+def u24(n):
+    return struct.pack("<I", n)[:3]
+
+
+def content_member(flags, data, size, damage=()):
+    out = bytes([flags | 0x08]) + u24(len(data)) + data + u24(size) + bytes([len(damage)])
+    for at, x in damage:
+        out += u24(at) + bytes([x])
+    return out
+
+
+def packed_member(flags, packed, size):
+    return bytes([flags & ~0x08]) + u24(len(packed)) + packed + u24(size)
+
+
+def fixture_members():
+    path = os.path.join(os.path.dirname(ROOT), "..", "tests", "fixtures", "rar", "Rar2.rar")
+    with open(path, "rb") as f:
+        d = f.read()
+    at, found = 7, []
+    while at + 7 <= len(d):
+        kind, flags, size = d[at + 2], struct.unpack_from("<H", d, at + 3)[0], struct.unpack_from("<H", d, at + 5)[0]
+        extra = struct.unpack_from("<I", d, at + 7)[0] if flags & 0x8000 else 0
+        if kind == 0x74 and extra:
+            found.append((d[at + size:at + size + extra], struct.unpack_from("<I", d, at + 11)[0]))
+        at += size + extra
+    return found
+
+
+PROSE = b"The quick brown fox jumps over the lazy dog, 0123456789 times. "
+WAVE = bytes(int(128 + 100 * ((i % 40) - 20) / 20 * (1 if (i // 40) % 2 else -1)) & 0xFF for i in range(400))
+STEREO = bytes(b for i in range(200) for b in struct.pack("<hh", (i * 300) % 20000 - 10000, 5000 - (i * 170) % 10000))
+
+write("fuzz_rar_unpack20", "text", bytes([0]) + content_member(0x02, PROSE, 200000))
+write("fuzz_rar_unpack20", "text_smaller_block", bytes([0]) + content_member(0x06, PROSE * 3, 150000))
+write("fuzz_rar_unpack20", "wave_auto", bytes([0]) + content_member(0x12, WAVE, 100000))
+write("fuzz_rar_unpack20", "stereo_4_channels", bytes([0]) + content_member(0x34, STEREO, 120000))
+write("fuzz_rar_unpack20", "solid_pair", bytes([1]) + content_member(0x10, WAVE + PROSE, 1200000) +
+      content_member(0x03, PROSE, 50000))
+write("fuzz_rar_unpack20", "damaged", bytes([0]) + content_member(0x02, PROSE + WAVE, 80000,
+                                                                 [(100, 0x40), (2000, 0x01), (9000, 0xFF)]))
+for i, (packed, size) in enumerate(fixture_members()):
+    write("fuzz_rar_unpack20", "fixture_%d" % i, bytes([0]) + packed_member(0x02, packed, size))

@@ -5,11 +5,16 @@
 #include "core/files/archive/rar_unpack20.h"
 #include "core/types/value_types.h"
 #include "tests/core/files/rar_test_archive.h"
+#include "tests/core/files/rar_unpack20_plain.h"
+#include "tools/rarwrite/rar_pack20.h"
+#include "tools/rarwrite/sample_content.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 using rar_test::Bytes;
@@ -337,4 +342,510 @@ TEST(RarSolidEncrypted, NonSolidArchivesSkipEncryptedMembers) {
     EXPECT_TRUE(found);
     ExtractText(archive, "secret", &found);
     EXPECT_FALSE(found);
+}
+
+// ---- The quick loops against the plain decoder ---------------------------------------------
+//
+// RarUnpack20 decodes most symbols in quick loops without bounds checks, where the input and
+// the output leave a margin, and leaves the rest to a careful path; the plain decoder
+// (rar_unpack20_plain.h) is the decoder as it was before, one symbol at a time. Both must give
+// the same results on any stream, in every way the output can be asked for.
+
+namespace {
+
+// Canonical codes for the lengths of one table: by length, then by symbol.
+std::vector<uint32_t> CanonicalCodes(const std::vector<int>& lengths) {
+    std::vector<uint32_t> codes(lengths.size(), 0);
+    uint32_t code = 0;
+    for (int len = 1; len <= 15; ++len) {
+        for (size_t s = 0; s < lengths.size(); ++s) {
+            if (lengths[s] == len) codes[s] = code++;
+        }
+        code <<= 1;
+    }
+    return codes;
+}
+
+constexpr int kMainSyms = 298, kDistSyms = 48, kRepSyms = 28, kAudioSyms = 257;
+constexpr uint32_t kLenBase[28] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  10,  12,  14,  16,  20,
+                                   24, 28, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224};
+constexpr int kLenBits[28] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
+constexpr int kShortBits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
+constexpr uint32_t kShortBase[8] = {0, 4, 8, 16, 32, 64, 128, 192};
+
+int DistBits(int slot) { return slot < 4 ? 0 : slot < 36 ? (slot - 2) / 2 : 16; }
+uint32_t DistBase(int slot) {
+    uint32_t base = 0;
+    for (int s = 0; s < slot; ++s) base += 1u << DistBits(s);
+    return base;
+}
+
+// Writes streams symbol by symbol with code lengths of the test's choosing and keeps the bytes
+// an LZ stream stands for. Every symbol written must have a code in the present tables.
+class StreamWriter {
+public:
+    // New LZ tables (after the table code, unless the stream starts with them): lengths of
+    // the 374 main, distance and repeat symbols, sent through a bit-length code with the
+    // given 19 lengths (which must give codes to 0 to 15).
+    void Tables(const std::vector<int>& lengths, const std::vector<int>& lengthCode = FlatLengthCode()) {
+        Head(false, 0);
+        SendLengths(lengths, lengthCode);
+        main_ = Code{std::vector<int>(lengths.begin(), lengths.begin() + kMainSyms)};
+        dist_ = Code{std::vector<int>(lengths.begin() + kMainSyms, lengths.begin() + kMainSyms + kDistSyms)};
+        rep_ = Code{std::vector<int>(lengths.begin() + kMainSyms + kDistSyms, lengths.end())};
+        audio_ = false;
+    }
+    // New multimedia tables for 1 to 4 channels: 257 lengths per channel.
+    void AudioTables(int channels, const std::vector<int>& lengths,
+                     const std::vector<int>& lengthCode = FlatLengthCode()) {
+        Head(true, channels);
+        SendLengths(lengths, lengthCode);
+        channels_.clear();
+        for (int c = 0; c < channels; ++c) {
+            channels_.push_back(Code{std::vector<int>(lengths.begin() + c * kAudioSyms,
+                                                      lengths.begin() + (c + 1) * kAudioSyms)});
+        }
+        if (channel_ >= channels) channel_ = 0;
+        audio_ = true;
+    }
+    // The code that new tables follow (then call Tables or AudioTables).
+    void TableSwitch() {
+        if (audio_) {
+            Put(channels_[size_t(channel_)], 256);
+        } else {
+            Put(main_, 269);
+        }
+    }
+    void Literal(uint8_t b) {
+        Put(main_, b);
+        all_.push_back(char(b));
+    }
+    // A match through the length slots (main symbols 270 and up): lengths from 3 to 258,
+    // plus 1 from 8 KB back and 2 from 256 KB back.
+    void Match(uint32_t length, uint32_t distance) {
+        const uint32_t bonus = (distance >= 0x2000) + (distance >= 0x40000);
+        ASSERT_TRUE(length >= 3 + bonus && length <= 258 + bonus) << length << " at " << distance;
+        uint32_t field = length - 3 - bonus;
+        int slot = 27;
+        while (kLenBase[slot] > field) --slot;
+        Put(main_, 270 + slot);
+        Extra(field - kLenBase[slot], kLenBits[slot]);
+        int dslot = 47;
+        while (DistBase(dslot) > distance - 1) --dslot;
+        Put(dist_, dslot);
+        Extra(distance - 1 - DistBase(dslot), DistBits(dslot));
+        Copy(length, distance);
+    }
+    // Two bytes from at most 256 back (main symbols 261 to 268).
+    void Short(uint32_t distance) {
+        int slot = 7;
+        while (kShortBase[slot] > distance - 1) --slot;
+        Put(main_, 261 + slot);
+        Extra(distance - 1 - kShortBase[slot], kShortBits[slot]);
+        Copy(2, distance);
+    }
+    // The last match again (main symbol 256).
+    void Repeat() {
+        Put(main_, 256);
+        Copy(last_.first, last_.second);
+    }
+    // The k-th newest of the last four distances (1 to 4; main symbols 257 to 260), with a
+    // length through the repeat slots: `field` is the length before the distance's bonus.
+    void Old(int k, uint32_t field) {
+        uint32_t distance = recent_[(recent_.size() - size_t(k))];
+        Put(main_, 256 + k);
+        int slot = 27;
+        while (kLenBase[slot] > field - 2) --slot;
+        Put(rep_, slot);
+        Extra(field - 2 - kLenBase[slot], kLenBits[slot]);
+        Copy(field + (distance >= 0x101) + (distance >= 0x2000) + (distance >= 0x40000), distance);
+    }
+    // One multimedia delta of the present channel.
+    void Delta(int symbol) {
+        Put(channels_[size_t(channel_)], symbol);
+        channel_ = channel_ + 1 == int(channels_.size()) ? 0 : channel_ + 1;
+    }
+    // The packed bytes of the member so far, then `padding` zero bytes; Bits() of them hold
+    // symbols.
+    Bytes Finish(size_t padding = 0) { return w_.Finish(padding); }
+    uint64_t Bits() const { return bits_; }
+    // The bytes of an LZ member so far, and their count.
+    std::string Expected() const { return all_.substr(memberStart_); }
+    uint32_t Size() const { return uint32_t(all_.size() - memberStart_); }
+    // Starts the next member of a solid stream: its bits are written apart from the last's.
+    void NextMember() {
+        w_ = BitWriter();
+        bits_ = 0;
+        memberStart_ = all_.size();
+    }
+
+    static std::vector<int> FlatLengthCode() { return std::vector<int>(19, 5); }
+
+private:
+    struct Code {
+        std::vector<int> lengths;
+        std::vector<uint32_t> codes = CanonicalCodes(lengths);
+    };
+
+    void Put(const Code& code, int symbol) {
+        ASSERT_GT(code.lengths[size_t(symbol)], 0) << "symbol " << symbol << " has no code";
+        w_.Put(code.codes[size_t(symbol)], code.lengths[size_t(symbol)]);
+        bits_ += uint64_t(code.lengths[size_t(symbol)]);
+    }
+    void Extra(uint32_t value, int bits) {
+        w_.Put(value, bits);
+        bits_ += uint64_t(bits);
+    }
+    void Head(bool audio, int channels) {
+        w_.Put(audio ? 2 : 0, 2);  // lengths sent whole, not as changes
+        bits_ += 2;
+        if (audio) {
+            w_.Put(uint32_t(channels - 1), 2);
+            bits_ += 2;
+        }
+    }
+    void SendLengths(const std::vector<int>& lengths, const std::vector<int>& lengthCode) {
+        for (int len : lengthCode) w_.Put(uint32_t(len), 4);
+        bits_ += 19 * 4;
+        Code code{lengthCode};
+        for (int len : lengths) Put(code, len);
+    }
+    void Copy(uint32_t length, uint32_t distance) {
+        ASSERT_TRUE(distance >= 1 && distance <= all_.size()) << distance;
+        for (uint32_t i = 0; i < length; ++i) all_.push_back(all_[all_.size() - distance]);
+        recent_.push_back(distance);
+        last_ = {length, distance};
+    }
+
+    BitWriter w_;
+    uint64_t bits_ = 0;
+    Code main_{std::vector<int>(kMainSyms, 0)}, dist_{std::vector<int>(kDistSyms, 0)},
+        rep_{std::vector<int>(kRepSyms, 0)};
+    std::vector<Code> channels_;
+    int channel_ = 0;
+    bool audio_ = false;
+    std::string all_;  // every byte of the stream, for matches
+    size_t memberStart_ = 0;
+    std::vector<uint32_t> recent_ = {0, 0, 0, 0};
+    std::pair<uint32_t, uint32_t> last_{0, 0};
+};
+
+}  // namespace
+
+namespace {
+
+// How the caller asks for each member's bytes: a block of exactly the member's size, a
+// larger one (where a last match running past the end shows), a smaller one (the rest goes
+// through the window only), or no block but for the last member, as when a solid archive's
+// later member is wanted.
+enum class OutMode { kExact, kLarger, kSmaller, kLastOnly };
+
+struct Call {
+    Bytes packed;
+    uint32_t unpacked;
+    bool keep;
+};
+
+struct Outcome {
+    bool ok;
+    uint32_t written;
+    Bytes out;  // the whole block when ok
+};
+
+template <class Decoder>
+std::vector<Outcome> Run(const std::vector<Call>& calls, OutMode mode) {
+    Decoder decoder;
+    std::vector<Outcome> outcomes;
+    for (size_t i = 0; i < calls.size(); ++i) {
+        const Call& c = calls[i];
+        const bool none = mode == OutMode::kLastOnly && i + 1 < calls.size();
+        const uint32_t size = mode == OutMode::kLarger    ? c.unpacked + 300
+                              : mode == OutMode::kSmaller ? c.unpacked / 2
+                                                          : c.unpacked;
+        Bytes out(size, 0xA5);
+        // The packed bytes in a block of exactly their size, so that ASan sees any read past.
+        const Bytes in = c.packed;
+        uint32_t written = 12345;
+        bool ok = decoder.Decode(in.data(), uint32_t(in.size()), c.unpacked, c.keep,
+                                 none ? nullptr : out.data(), size, &written);
+        outcomes.push_back({ok, written, ok ? out : Bytes()});
+    }
+    return outcomes;
+}
+
+// Both decoders on the same members in every out mode; returns the quick one's outcomes in
+// the exact mode.
+std::vector<Outcome> ExpectSameAsPlain(const std::vector<Call>& calls, const std::string& what) {
+    std::vector<Outcome> exact;
+    for (OutMode mode : {OutMode::kExact, OutMode::kLarger, OutMode::kSmaller, OutMode::kLastOnly}) {
+        std::vector<Outcome> quick = Run<RarUnpack20>(calls, mode);
+        std::vector<Outcome> plain = Run<rar_test::PlainUnpack20>(calls, mode);
+        for (size_t i = 0; i < calls.size(); ++i) {
+            SCOPED_TRACE(what + ", mode " + std::to_string(int(mode)) + ", member " + std::to_string(i));
+            EXPECT_EQ(quick[i].ok, plain[i].ok);
+            EXPECT_EQ(quick[i].written, plain[i].written);
+            EXPECT_TRUE(quick[i].out == plain[i].out);
+        }
+        if (mode == OutMode::kExact) exact = quick;
+    }
+    return exact;
+}
+
+// The decoded bytes against the stream's, with the first difference rather than both whole.
+::testing::AssertionResult SameText(const Bytes& got, const std::string& want) {
+    const std::string text(got.begin(), got.end());
+    if (text == want) return ::testing::AssertionSuccess();
+    size_t at = 0;
+    while (at < text.size() && at < want.size() && text[at] == want[at]) ++at;
+    return ::testing::AssertionFailure() << "sizes " << text.size() << " and " << want.size()
+                                         << ", first difference at " << at;
+}
+
+// Main symbols 0 to 297 with 9-bit codes, distance slots with 6, repeat slots with 5.
+std::vector<int> EveryLzCode() {
+    std::vector<int> lengths(kMainSyms, 9);
+    lengths.resize(kMainSyms + kDistSyms, 6);
+    lengths.resize(kMainSyms + kDistSyms + kRepSyms, 5);
+    return lengths;
+}
+
+// A small deterministic generator for the streams' choices.
+struct Rng {
+    uint32_t state;
+    uint32_t Next() {
+        state = state * 1664525u + 1013904223u;
+        return state >> 8;
+    }
+    uint32_t Below(uint32_t n) { return Next() % n; }
+};
+
+}  // namespace
+
+// Matches closer than 8 bytes overlap the bytes they copy; the quick loop writes them in
+// 8-byte steps of a repeated pattern, the careful path byte by byte near the end.
+TEST(RarUnpack20Quick, OverlappingCopiesAtEveryShortDistance) {
+    StreamWriter w;
+    w.Tables(EveryLzCode());
+    Rng rng{7};
+    for (uint32_t distance = 1; distance <= 17; ++distance) {
+        for (uint32_t length : {2u, 3u, 4u, 5u, 7u, 8u, 9u, 15u, 16u, 17u, 31u, 33u, 100u, 257u, 258u}) {
+            for (uint32_t i = 0; i < distance; ++i) w.Literal(uint8_t(rng.Next()));
+            if (length == 2) {
+                w.Short(distance);
+            } else {
+                w.Match(length, distance);
+            }
+        }
+        w.Repeat();
+        w.Old(2, 9);
+    }
+    const std::string expected = w.Expected();
+    std::vector<Outcome> got = ExpectSameAsPlain({{w.Finish(), uint32_t(expected.size()), false}}, "short distances");
+    ASSERT_TRUE(got[0].ok);
+    EXPECT_TRUE(SameText(got[0].out, expected));
+}
+
+// Codes of every length from 1 to 15 in the main, distance and repeat tables and in the
+// bit-length code that sends them: the quick look-up takes the short ones, the longer ones
+// search, in both loops.
+TEST(RarUnpack20Quick, CodesOfEveryLengthInEveryTable) {
+    // Lengths 1 to 15 and 15 again: a complete code of 16 symbols.
+    auto everyLength = [](std::vector<int>& lengths, size_t offset, const std::vector<int>& symbols) {
+        for (size_t i = 0; i < symbols.size(); ++i) lengths[offset + size_t(symbols[i])] = int(std::min<size_t>(i + 1, 15));
+    };
+    std::vector<int> lengths(kMainSyms + kDistSyms + kRepSyms, 0);
+    const std::vector<int> main = {'a', 270, 'b', 256, 'c', 261, 'd', 257, 'e', 279, 'f', 262, 'g', 290, 'h', 297};
+    std::vector<int> slots(16);
+    for (int i = 0; i < 16; ++i) slots[size_t(i)] = i;
+    everyLength(lengths, 0, main);
+    everyLength(lengths, kMainSyms, slots);               // distances 1 to 256
+    everyLength(lengths, kMainSyms + kDistSyms, slots);   // repeat lengths 2 to 33
+    std::vector<int> lengthCode(19, 0);
+    everyLength(lengthCode, 0, slots);
+
+    StreamWriter w;
+    w.Tables(lengths, lengthCode);
+    Rng rng{11};
+    for (const char* p = "abcdefgh"; *p; ++p) w.Literal(uint8_t(*p));
+    w.Match(3, 8);  // before it, repeats and old distances would have nothing to repeat
+    for (int i = 0; i < 20000; ++i) {
+        const uint32_t produced = w.Size();
+        switch (rng.Below(8)) {
+            case 0: case 1: case 2: w.Literal(uint8_t("abcdefgh"[rng.Below(8)])); break;
+            case 3: {
+                const uint32_t lengthsAt[] = {3, 13 + rng.Below(2), 67 + rng.Below(16), 227 + rng.Below(32)};
+                w.Match(lengthsAt[rng.Below(4)], 1 + rng.Below(std::min(produced, 256u)));
+                break;
+            }
+            case 4: w.Short(1 + rng.Below(std::min(produced, 8u))); break;
+            case 5: w.Repeat(); break;
+            default: w.Old(1, 2 + rng.Below(32)); break;
+        }
+    }
+    const std::string expected = w.Expected();
+    std::vector<Outcome> got = ExpectSameAsPlain({{w.Finish(), uint32_t(expected.size()), false}}, "every code length");
+    ASSERT_TRUE(got[0].ok);
+    EXPECT_TRUE(SameText(got[0].out, expected));
+}
+
+// The quick loop stops 8 bytes before the input's end; the careful path decodes the rest, and
+// a member whose last symbols are cut off fails, as it always did. Every cut of the last 24
+// bytes, and the whole stream with padding.
+TEST(RarUnpack20Quick, InputEndingInsideTheQuickLoopsMargin) {
+    StreamWriter w;
+    w.Tables(EveryLzCode());
+    Rng rng{3};
+    for (int i = 0; i < 3000; ++i) {
+        const uint32_t produced = w.Size();
+        if (produced < 16 || rng.Below(3) == 0) {
+            w.Literal(uint8_t(rng.Next()));
+        } else {
+            w.Match(5 + rng.Below(20), 1 + rng.Below(produced));
+        }
+    }
+    const std::string expected = w.Expected();
+    const Bytes whole = w.Finish(8);
+    const size_t used = size_t((w.Bits() + 7) / 8);
+    for (size_t cut = used - 24; cut <= whole.size(); ++cut) {
+        const Bytes packed(whole.begin(), whole.begin() + ptrdiff_t(cut));
+        std::vector<Outcome> got = ExpectSameAsPlain({{packed, uint32_t(expected.size()), false}},
+                                                     "cut at " + std::to_string(cut));
+        EXPECT_EQ(got[0].ok, cut * 8 >= w.Bits()) << cut;
+        if (got[0].ok) {
+            EXPECT_TRUE(SameText(got[0].out, expected)) << cut;
+        }
+    }
+}
+
+// A solid stream of two members, the first longer than the 1 MB window: its bytes pass the
+// window's end (decoded through the window, or straight into the block and then given to the
+// window), and the second member's matches reach back across it. The first member's last
+// match runs a few bytes past its end, which the window keeps too.
+TEST(RarUnpack20Quick, MatchesAcrossTheWindowsWrap) {
+    StreamWriter w;
+    w.Tables(EveryLzCode());
+    Rng rng{5};
+    while (w.Size() < 1200000) {
+        const uint32_t produced = w.Size();
+        if (produced < 300 || rng.Below(4) == 0) {
+            w.Literal(uint8_t(rng.Next()));
+        } else {
+            w.Match(100 + rng.Below(158), 1 + rng.Below(std::min(produced, 0x100000u)));
+        }
+    }
+    w.Match(20, 1000);
+    const std::string first = w.Expected();
+    // The table code and fresh tables end the member, for the next to start with.
+    w.TableSwitch();
+    w.Tables(EveryLzCode());
+    const Call one{w.Finish(8), uint32_t(first.size() - 5), false};
+
+    w.NextMember();
+    for (int i = 0; i < 3000; ++i) {
+        w.Match(5 + rng.Below(250), 0x100000 - rng.Below(0x30000));
+        if (i % 7 == 0) w.Literal(uint8_t(rng.Next()));
+    }
+    const std::string second = w.Expected();
+    std::vector<Outcome> got = ExpectSameAsPlain({one, {w.Finish(), uint32_t(second.size()), true}}, "window wrap");
+    ASSERT_TRUE(got[0].ok && got[1].ok);
+    EXPECT_TRUE(SameText(got[0].out, first.substr(0, first.size() - 5)));
+    EXPECT_TRUE(SameText(got[1].out, second));
+}
+
+// Multimedia blocks of 1 to 4 channels, new tables that change the count between blocks (and
+// so leave the channels at different places in their 32-byte blocks of weights), a switch to
+// LZ and back, codes of 1 to 15 bits, and a second member continuing the stream: the quick
+// loop's predictors and its batched error sums against the plain predictor.
+TEST(RarUnpack20Quick, MultimediaChannelsAndTableSwitches) {
+    // 255 deltas with 8-bit codes, delta 255 and the table code with 9; or 16 symbols with
+    // lengths 1 to 15 and 15 again, the table code among them.
+    auto flat = [](int channels) {
+        std::vector<int> lengths;
+        for (int c = 0; c < channels; ++c) {
+            for (int s = 0; s < kAudioSyms; ++s) lengths.push_back(s >= 255 ? 9 : 8);
+        }
+        return lengths;
+    };
+    const std::vector<int> few = {0, 1, 255, 2, 254, 3, 253, 4, 252, 16, 240, 64, 192, 128, 256, 127};
+    auto everyLength = [&](int channels) {
+        std::vector<int> lengths(size_t(kAudioSyms * channels), 0);
+        for (int c = 0; c < channels; ++c) {
+            for (size_t i = 0; i < few.size(); ++i) lengths[size_t(c * kAudioSyms + few[i])] = int(std::min<size_t>(i + 1, 15));
+        }
+        return lengths;
+    };
+    Rng rng{9};
+    uint32_t bytes = 0;  // of the first member
+    // Mostly small deltas either way; with the 16 symbols, any of them but the table code.
+    auto deltas = [&](StreamWriter& w, int n, bool fewOnly) {
+        for (int i = 0; i < n; ++i) {
+            const uint32_t r = rng.Below(16);
+            int delta = fewOnly ? few[r == 14 ? 0 : r]
+                                : int(r < 8 ? rng.Below(6) : r < 12 ? 254 - rng.Below(6) : rng.Below(255));
+            w.Delta(delta);
+        }
+        bytes += uint32_t(n);
+    };
+    StreamWriter w;
+    w.AudioTables(1, flat(1));
+    deltas(w, 5000, false);
+    for (int channels : {3, 2, 4, 1, 4}) {
+        w.TableSwitch();
+        w.AudioTables(channels, channels % 2 == 0 ? everyLength(channels) : flat(channels));
+        deltas(w, 3001 + int(rng.Below(64)), channels % 2 == 0);
+    }
+    w.TableSwitch();
+    w.Tables(EveryLzCode());
+    for (int i = 0; i < 100; ++i) w.Literal(uint8_t(i));
+    w.Match(50, 77);
+    bytes += 150;
+    w.TableSwitch();
+    w.AudioTables(2, flat(2));
+    deltas(w, 2001, false);
+    // New tables end the member, for the next to start with.
+    w.TableSwitch();
+    w.AudioTables(3, flat(3));
+    const Call one{w.Finish(8), bytes, false};
+    w.NextMember();
+    deltas(w, 4000, false);
+    std::vector<Outcome> got = ExpectSameAsPlain({one, {w.Finish(8), 4000, true}}, "multimedia");
+    EXPECT_TRUE(got[0].ok && got[1].ok);
+}
+
+// Streams of the archive writer's encoder, whole and damaged: bytes changed at many places,
+// cut short at many lengths. Whatever the plain decoder makes of them, the quick one must
+// make too.
+TEST(RarUnpack20Quick, PackedContentWholeAndDamaged) {
+    namespace rw = rh::rarwrite;
+    namespace sample = rh::rarwrite::sample;
+    struct Case {
+        const char* what;
+        Bytes data;
+        rw::Multimedia mode;
+    };
+    const size_t size = 24 << 10;
+    const Case cases[] = {
+        {"text", sample::TextLike(size, 1), rw::Multimedia::kOff},
+        {"binary", sample::BinaryLike(size, 2), rw::Multimedia::kOff},
+        {"picture lz", sample::PictureLike(size, 3), rw::Multimedia::kOff},
+        {"picture", sample::PictureLike(size, 3), rw::Multimedia::kAuto},
+        {"8-bit mono", sample::SamplesLike(size, 1, 1, 4), rw::Multimedia::kChannels1},
+        {"16-bit mono", sample::SamplesLike(size, 2, 1, 5), rw::Multimedia::kChannels2},
+        {"16-bit stereo", sample::SamplesLike(size, 2, 2, 6), rw::Multimedia::kChannels4},
+        {"random", sample::Random(size, 7), rw::Multimedia::kAuto},
+    };
+    for (const Case& c : cases) {
+        const Bytes packed = rw::Pack(c.data, c.mode);
+        std::vector<Outcome> got = ExpectSameAsPlain({{packed, uint32_t(size), false}}, c.what);
+        ASSERT_TRUE(got[0].ok) << c.what;
+        EXPECT_TRUE(got[0].out == c.data) << c.what;
+        Rng rng{13};
+        for (int i = 0; i < 8; ++i) {
+            Bytes damaged = packed;
+            damaged[rng.Below(uint32_t(damaged.size()))] ^= uint8_t(1 + rng.Below(255));
+            ExpectSameAsPlain({{damaged, uint32_t(size), false}}, std::string(c.what) + " damaged " + std::to_string(i));
+            Bytes cut(packed.begin(), packed.begin() + ptrdiff_t(rng.Below(uint32_t(packed.size()))));
+            ExpectSameAsPlain({{cut, uint32_t(size), false}}, std::string(c.what) + " cut " + std::to_string(cut.size()));
+        }
+    }
 }

@@ -41,6 +41,7 @@ GlLimits RunProbe() {
     limits.maxClipPlanes = driver.maxClipPlanes;
     limits.maxPointSize = driver.maxPointSize;
     limits.maxAnisotropy = driver.maxAnisotropy;
+    limits.halfFloatVertices = glMajor >= 3 || win32::HasGlExtension(driver.extensions, "GL_ARB_half_float_vertex");
     return limits;
 }
 
@@ -139,7 +140,7 @@ D3DCAPS9 BuildHalCaps(UINT adapter, const GlLimits& gl) {
     c.MaxPointSize = gl.maxPointSize;
     c.MaxPrimitiveCount = 0x00FFFFFF;
     c.MaxVertexIndex = 0x00FFFFFF;
-    c.MaxStreams = 16;
+    c.MaxStreams = 8;
     c.MaxStreamStride = 255;
     c.VertexShaderVersion = D3DVS_VERSION(2, 0);
     c.MaxVertexShaderConst = 256;
@@ -148,8 +149,10 @@ D3DCAPS9 BuildHalCaps(UINT adapter, const GlLimits& gl) {
     c.MasterAdapterOrdinal = adapter;
     c.AdapterOrdinalInGroup = 0;
     c.NumberOfAdaptersInGroup = 1;
+    // Not UDEC3 and DEC3N: GL 2.1 has no type with 10-bit fields.
     c.DeclTypes = D3DDTCAPS_UBYTE4 | D3DDTCAPS_UBYTE4N | D3DDTCAPS_SHORT2N | D3DDTCAPS_SHORT4N | D3DDTCAPS_USHORT2N |
                   D3DDTCAPS_USHORT4N;
+    if (gl.halfFloatVertices) c.DeclTypes |= D3DDTCAPS_FLOAT16_2 | D3DDTCAPS_FLOAT16_4;
     c.NumSimultaneousRTs = 1;
     c.StretchRectFilterCaps = D3DPTFILTERCAPS_MINFPOINT | D3DPTFILTERCAPS_MINFLINEAR | D3DPTFILTERCAPS_MAGFPOINT |
                               D3DPTFILTERCAPS_MAGFLINEAR;

@@ -4,9 +4,12 @@
 
 #include "platform/com/com_object.h"
 #include "platform/d3d9/back_buffer.h"
+#include "platform/d3d9/buffers.h"
 #include "platform/d3d9/device_child.h"
 #include "platform/d3d9/device_state.h"
 #include "platform/d3d9/gl_state.h"
+#include "platform/d3d9/programs.h"
+#include "platform/d3d9/vertex_input.h"
 
 #include <d3d9.h>
 
@@ -30,6 +33,7 @@ struct GlLimits {
     int maxClipPlanes = 0;
     float maxPointSize = 1.0f;
     float maxAnisotropy = 1.0f;
+    bool halfFloatVertices = false;  // GL 3.0 or GL_ARB_half_float_vertex: FLOAT16 elements
 };
 // The GL attributes of every device: a 2.1 compatibility context, double-buffered RGBA8 with
 // a 24-bit depth and an 8-bit stencil buffer (enough for D16, D24X8 and D24S8). On most
@@ -105,6 +109,9 @@ private:
 
 class VertexDeclaration;
 
+class Query;
+class VertexDeclaration;
+
 class Device final : public com::ComObject<IDirect3DDevice9, IID_IDirect3DDevice9> {
 public:
     // presentParameters were checked and completed (CompletePresentParameters); window is
@@ -152,17 +159,36 @@ public:
     HRESULT STDMETHODCALLTYPE SetFVF(DWORD fvf) override;
     HRESULT STDMETHODCALLTYPE GetFVF(DWORD* fvf) override;
 
+    // Buffers (buffers.cpp), drawing (draw.cpp) and queries (query.cpp).
+    HRESULT STDMETHODCALLTYPE CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
+                                                 IDirect3DVertexBuffer9** buffer, HANDLE* sharedHandle) override;
+    HRESULT STDMETHODCALLTYPE CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                                                IDirect3DIndexBuffer9** buffer, HANDLE* sharedHandle) override;
+    HRESULT STDMETHODCALLTYPE SetStreamSource(UINT stream, IDirect3DVertexBuffer9* buffer, UINT offset,
+                                              UINT stride) override;
+    HRESULT STDMETHODCALLTYPE GetStreamSource(UINT stream, IDirect3DVertexBuffer9** buffer, UINT* offset,
+                                              UINT* stride) override;
+    HRESULT STDMETHODCALLTYPE SetIndices(IDirect3DIndexBuffer9* buffer) override;
+    HRESULT STDMETHODCALLTYPE GetIndices(IDirect3DIndexBuffer9** buffer) override;
+    HRESULT STDMETHODCALLTYPE DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) override;
+    HRESULT STDMETHODCALLTYPE DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertexIndex, UINT minVertexIndex,
+                                                   UINT numVertices, UINT startIndex, UINT primitiveCount) override;
+    HRESULT STDMETHODCALLTYPE CreateQuery(D3DQUERYTYPE type, IDirect3DQuery9** query) override;
+
     // ---- The layer's own ----
     // Makes the device's context current on its window (every GL-touching call does). False
     // once the window was destroyed: the device then draws and shows nothing.
     bool MakeCurrent();
-    // Brings GL in line with the state before drawing; the draw calls' entry.
+    // Brings GL in line with the state before drawing (the draw calls' entry): the state
+    // groups, and with a declaration bound, the program and its uniforms.
     void PrepareDraw();
     // D3DPOOL_DEFAULT resources alive; Reset fails while any are.
     void AddDefaultPoolResource() { ++defaultPoolResources_; }
     void RemoveDefaultPoolResource() { --defaultPoolResources_; }
     // Test hook: see d3d9_testing.h.
     void ForceLoss(bool lost);
+    UINT drawCalls() const { return drawCalls_; }
+    void ResetDrawCalls() { drawCalls_ = 0; }
     // Reads the back buffer's pixels (A8R8G8B8 words, top row first) of a rectangle.
     bool ReadBackBuffer(const RECT& rect, std::vector<DWORD>* pixels);
     // What Present showed in the window's client area: width x height words, top row first.
@@ -175,6 +201,19 @@ public:
     HRESULT PresentToWindow(WindowImage* shown);
     const RenderTargetInfo& target() const { return target_; }
     DeviceState& state() { return state_; }
+    GlCache& glCache() { return glCache_; }
+    // Occlusion queries (query.cpp): one bracket open at a time. Begin restarts the query's
+    // own open bracket and refuses while another query's is open.
+    HRESULT BeginQuery(Query* query);
+    HRESULT EndQuery(Query* query);
+    // A query going away ends its open bracket.
+    void ForgetQuery(Query* query);
+    // Counts Resets: a bracket ended before the last one has no result.
+    UINT resets() const { return resets_; }
+    // Whether the device is lost or waits for Reset: it then draws and shows nothing.
+    bool CannotDraw() const { return Lost() || needsReset_; }
+    // The programs made so far (for tests of the cache).
+    int programCount() const { return programs_.size(); }
 
 private:
     Device(Direct3D9* d3d, UINT adapter, HWND hwnd, SDL_Window* window, DWORD behavior);
@@ -193,6 +232,23 @@ private:
 
     void BindDeclaration(VertexDeclaration* declaration);
     VertexDeclaration* declaration() const;
+
+    // Drawing (draw.cpp). Whether every stream the layout reads is bound and holds vertices
+    // first..last, so GL reads only bytes of the buffers.
+    bool StreamsHold(const DeclarationLayout& layout, int64_t first, int64_t last) const;
+    // Whether every stream's attribute arrays can start baseVertex vertices on (GL takes no
+    // offset below 0).
+    bool ArraysCanStartAt(const DeclarationLayout& layout, int64_t baseVertex) const;
+    // The checks every draw makes before the ranges: a declaration GL can read, a known
+    // primitive type and a count within the caps. The vertices or indices drawn, else 0.
+    uint64_t CheckDraw(D3DPRIMITIVETYPE type, UINT primitiveCount) const;
+    // The program, uniforms and depth range of the pending vertex-stage groups.
+    void ApplyVertexStage(const DeclarationLayout& layout);
+    void UploadUniforms(const PipelineKey& key, uint32_t groups);
+    // Points the program's attributes at the streams, vertex 0 at baseVertex.
+    void BindStreams(const DeclarationLayout& layout, int64_t baseVertex);
+    // Releases the stream and index bindings.
+    void ReleaseStreams();
     // Whether object is one this device made (the only kind Direct3D's Set* can bind).
     bool OwnsObject(IUnknown* object) const;
     // Reads w x h pixels at x, y (top-left origin) of the bound read framebuffer, which is
@@ -217,6 +273,21 @@ private:
     Binding<IDirect3DVertexDeclaration9> declaration_;          // always a VertexDeclaration
     DWORD fvf_ = 0;
     std::map<DWORD, Binding<IDirect3DVertexDeclaration9>> fvfDeclarations_;  // bound while the device lives
+    struct StreamSource {
+        Binding<IDirect3DVertexBuffer9> buffer;  // always a VertexBuffer
+        UINT offset = 0;
+        UINT stride = 0;
+    };
+    StreamSource streams_[kStreamCount];
+    Binding<IDirect3DIndexBuffer9> indices_;  // always an IndexBuffer
+    // The generated programs, the one in use and its key, and the groups its uniforms miss.
+    ProgramCache programs_;
+    const Program* program_ = nullptr;
+    PipelineKey programKey_;
+    uint32_t vertexStageDirty_ = kDirtyAll;
+    bool occlusionQueries_ = false;  // GL counts samples passed
+    Query* openQuery_ = nullptr;     // the query whose bracket is open
+    UINT resets_ = 0;
     D3DGAMMARAMP gamma_{};
     bool inScene_ = false;
     bool fullScreen_ = false;  // the window was switched to a display mode
@@ -227,13 +298,14 @@ private:
     bool forcedLost_ = false;
     bool needsReset_ = false;
     int defaultPoolResources_ = 0;
+    UINT drawCalls_ = 0;
 };
 
 class VertexDeclaration final : public DeviceChild<IDirect3DVertexDeclaration9, IID_IDirect3DVertexDeclaration9> {
 public:
-    // elements end with D3DDECL_END and were validated.
-    VertexDeclaration(IDirect3DDevice9* device, std::vector<D3DVERTEXELEMENT9> elements, DWORD fvf)
-        : DeviceChild(device), elements_(std::move(elements)), fvf_(fvf) {}
+    // elements end with D3DDECL_END and were validated; halfFloat: FLOAT16 types can be read.
+    VertexDeclaration(IDirect3DDevice9* device, std::vector<D3DVERTEXELEMENT9> elements, DWORD fvf, bool halfFloat)
+        : DeviceChild(device), elements_(std::move(elements)), fvf_(fvf), layout_(LayoutOf(elements_, halfFloat)) {}
 
     HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9** device) override { return ShareDevice(device); }
     HRESULT STDMETHODCALLTYPE GetDeclaration(D3DVERTEXELEMENT9* elements, UINT* count) override;
@@ -242,10 +314,45 @@ public:
     const std::vector<D3DVERTEXELEMENT9>& elements() const { return elements_; }
     // The equivalent FVF code, 0 when none expresses the layout.
     DWORD fvf() const { return fvf_; }
+    const DeclarationLayout& layout() const { return layout_; }
 
 private:
     std::vector<D3DVERTEXELEMENT9> elements_;
     DWORD fvf_;
+    DeclarationLayout layout_;
+};
+
+// An occlusion query over a GL_SAMPLES_PASSED query object.
+class Query final : public DeviceChild<IDirect3DQuery9, IID_IDirect3DQuery9> {
+public:
+    // name: a GL query object the query now owns.
+    Query(Device* device, GLuint name) : DeviceChild(device), device_(device), name_(name) {}
+    ~Query() override;
+
+    HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9** device) override { return ShareDevice(device); }
+    D3DQUERYTYPE STDMETHODCALLTYPE GetType() override { return D3DQUERYTYPE_OCCLUSION; }
+    DWORD STDMETHODCALLTYPE GetDataSize() override { return sizeof(DWORD); }
+    HRESULT STDMETHODCALLTYPE Issue(DWORD issueFlags) override;
+    HRESULT STDMETHODCALLTYPE GetData(void* data, DWORD size, DWORD getDataFlags) override;
+
+    GLuint name() const { return name_; }
+    // The device's word that the bracket opened or closed.
+    void Began() { state_ = State::kBegun; }
+    void Ended(UINT resets) {
+        state_ = State::kEnded;
+        endedAt_ = resets;
+        haveResult_ = false;
+    }
+
+private:
+    enum class State { kNew, kBegun, kEnded };
+
+    Device* device_;
+    GLuint name_;
+    State state_ = State::kNew;
+    UINT endedAt_ = 0;  // the device's Reset count when the bracket closed
+    bool haveResult_ = false;
+    DWORD result_ = 0;
 };
 
 // Checks presentation parameters for a device on adapter drawing into window, filling the

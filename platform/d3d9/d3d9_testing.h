@@ -25,6 +25,23 @@ HRESULT PresentAndReadWindow(IDirect3DDevice9* device, std::vector<DWORD>* pixel
 // Applies the device's pending state to GL as a draw would.
 void PrepareDraw(IDirect3DDevice9* device);
 
+// The draw counter: DrawPrimitive and DrawIndexedPrimitive calls of the device that answered
+// D3D_OK since the device was made or the counter was last reset.
+UINT DrawCallCount(IDirect3DDevice9* device);
+void ResetDrawCallCount(IDirect3DDevice9* device);
+
+// What GL holds of a vertex or index buffer of this layer (the bytes draws read), read back
+// from the GL buffer object. False for another object or when GL cannot be reached.
+bool ReadBufferObject(IDirect3DResource9* buffer, std::vector<BYTE>* bytes);
+
+// true: occlusion queries answer S_FALSE from GetData as if the result had not arrived yet
+// (OpenGL drivers, llvmpipe among them, often have it at once); false: they answer again.
+// Process-wide.
+void HoldQueryResults(bool hold);
+// true: occlusion queries are unsupported (CreateQuery answers D3DERR_NOTAVAILABLE), as on a
+// driver without GL_SAMPLES_PASSED. Process-wide.
+void MakeQueriesUnsupported(bool unsupported);
+
 // true: the GL cache passes every call through (to rule out a caching fault in one step).
 void BypassGlCache(bool on);
 

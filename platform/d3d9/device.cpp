@@ -97,6 +97,10 @@ HRESULT Device::Create(Direct3D9* d3d, UINT adapter, HWND hwnd, SDL_Window* wind
         device->Release();
         return hr;
     }
+    // Occlusion queries need a samples-passed counter of some width.
+    GLint counterBits = 0;
+    gl.GetQueryiv(GL_SAMPLES_PASSED, GL_QUERY_COUNTER_BITS, &counterBits);
+    device->occlusionQueries_ = counterBits > 0;
     SDL_AddEventWatch(&Device::OnSdlEvent, device);
     *out = device;
     return D3D_OK;
@@ -109,7 +113,10 @@ Device::~Device() {
     bool alive = WindowAlive();
     if (fullScreen_ && alive) LeaveFullScreen();
     // Without the window the context cannot be made current; deleting it frees the buffers.
-    if (context_ != nullptr && MakeCurrent()) backBuffer_.Destroy();
+    if (context_ != nullptr && MakeCurrent()) {
+        programs_.Destroy();
+        backBuffer_.Destroy();
+    }
     if (context_ != nullptr) {
         if (SDL_GL_GetCurrentContext() == context_) SDL_GL_MakeCurrent(alive ? window_ : nullptr, nullptr);
         SDL_GL_DeleteContext(static_cast<SDL_GLContext>(context_));
@@ -178,6 +185,7 @@ HRESULT Device::ApplyPresentParameters(const D3DPRESENT_PARAMETERS& pp) {
 
 void Device::ReleaseBindings() {
     for (Binding<IDirect3DBaseTexture9>& texture : textures_) texture.Set(nullptr);
+    ReleaseStreams();
     BindDeclaration(nullptr);
     fvf_ = 0;
 }
@@ -255,6 +263,9 @@ HRESULT STDMETHODCALLTYPE Device::Reset(D3DPRESENT_PARAMETERS* presentParameters
         needsReset_ = true;
         return D3DERR_INVALIDCALL;
     }
+    // A bracket open across the Reset closes without a result.
+    if (openQuery_ != nullptr) EndQuery(openQuery_);
+    ++resets_;
     if (HRESULT hr = ApplyPresentParameters(pp); hr != D3D_OK) {
         needsReset_ = true;
         return hr;
@@ -373,11 +384,6 @@ HRESULT STDMETHODCALLTYPE Device::Clear(DWORD count, const D3DRECT* rects, DWORD
     }
     CheckGlError("Clear");
     return D3D_OK;
-}
-
-void Device::PrepareDraw() {
-    if (!MakeCurrent()) return;
-    ApplyDeviceState(state_, glCache_, target_, GlCache::bypassing());
 }
 
 bool Device::ReadBackBuffer(const RECT& rect, std::vector<DWORD>* pixels) {

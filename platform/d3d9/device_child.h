@@ -1,5 +1,5 @@
-// Reference counting of the objects a device makes (vertex declarations now; buffers,
-// textures, surfaces and queries as they come) and the device's bindings of them, written once.
+// Reference counting of the objects a device makes (vertex declarations, buffers and queries
+// now; textures and surfaces as they come) and the device's bindings of them, written once.
 #pragma once
 
 #include "platform/com/com_object.h"
@@ -32,8 +32,16 @@ protected:
     explicit DeviceObject(IDirect3DDevice9* device) : device_(device) { device_->AddRef(); }
     virtual ~DeviceObject() = default;
 
+    // Called when the program's references go from none to some (held true) and back: what
+    // counts as alive for the device (D3DPOOL_DEFAULT resources blocking Reset) is what the
+    // program holds, not what the device merely still has bound.
+    virtual void ProgramHoldChanged(bool /*held*/) {}
+
     ULONG AddProgramReference() {
-        if (refs_++ == 0) device_->AddRef();
+        if (refs_++ == 0) {
+            device_->AddRef();
+            ProgramHoldChanged(true);
+        }
         return refs_;
     }
     ULONG ReleaseProgramReference() {
@@ -41,6 +49,7 @@ protected:
         ULONG left = --refs_;
         if (left == 0) {
             IDirect3DDevice9* device = device_;
+            ProgramHoldChanged(false);
             if (bindings_ == 0) delete this;
             device->Release();  // may destroy the device, which unbinds (and frees) this
         }

@@ -60,7 +60,49 @@ namespace rh::d3d9 {
     X(void, GetRenderbufferParameteriv, (GLenum target, GLenum name, GLint * value))     \
     X(void, BlitFramebuffer, (GLint srcX0, GLint srcY0, GLint srcX1, GLint srcY1,        \
                               GLint dstX0, GLint dstY0, GLint dstX1, GLint dstY1,        \
-                              GLbitfield mask, GLenum filter))
+                              GLbitfield mask, GLenum filter))                           \
+    X(void, GenBuffers, (GLsizei n, GLuint * names))                                     \
+    X(void, DeleteBuffers, (GLsizei n, const GLuint* names))                             \
+    X(void, BindBuffer, (GLenum target, GLuint name))                                    \
+    X(void, BufferData, (GLenum target, GLsizeiptr size, const void* data, GLenum usage)) \
+    X(void, BufferSubData, (GLenum target, GLintptr offset, GLsizeiptr size,             \
+                            const void* data))                                           \
+    X(void, GetBufferSubData, (GLenum target, GLintptr offset, GLsizeiptr size,          \
+                               void* data))                                              \
+    X(void, EnableVertexAttribArray, (GLuint index))                                     \
+    X(void, DisableVertexAttribArray, (GLuint index))                                    \
+    X(void, VertexAttribPointer, (GLuint index, GLint size, GLenum type,                 \
+                                  GLboolean normalized, GLsizei stride,                  \
+                                  const void* pointer))                                  \
+    X(void, DrawArrays, (GLenum mode, GLint first, GLsizei count))                       \
+    X(void, DrawElements, (GLenum mode, GLsizei count, GLenum type, const void* indices)) \
+    X(GLuint, CreateShader, (GLenum type))                                               \
+    X(void, DeleteShader, (GLuint shader))                                               \
+    X(void, ShaderSource, (GLuint shader, GLsizei count, const GLchar* const* strings,   \
+                           const GLint* lengths))                                        \
+    X(void, CompileShader, (GLuint shader))                                              \
+    X(void, GetShaderiv, (GLuint shader, GLenum name, GLint * value))                    \
+    X(void, GetShaderInfoLog, (GLuint shader, GLsizei size, GLsizei * length,            \
+                               GLchar * log))                                            \
+    X(GLuint, CreateProgram, (void))                                                     \
+    X(void, DeleteProgram, (GLuint program))                                             \
+    X(void, AttachShader, (GLuint program, GLuint shader))                               \
+    X(void, BindAttribLocation, (GLuint program, GLuint index, const GLchar* name))      \
+    X(void, LinkProgram, (GLuint program))                                               \
+    X(void, GetProgramiv, (GLuint program, GLenum name, GLint * value))                  \
+    X(void, GetProgramInfoLog, (GLuint program, GLsizei size, GLsizei * length,          \
+                                GLchar * log))                                           \
+    X(void, UseProgram, (GLuint program))                                                \
+    X(GLint, GetUniformLocation, (GLuint program, const GLchar* name))                   \
+    X(void, Uniform4fv, (GLint location, GLsizei count, const GLfloat* value))           \
+    X(void, UniformMatrix4fv, (GLint location, GLsizei count, GLboolean transpose,       \
+                               const GLfloat* value))                                    \
+    X(void, GenQueries, (GLsizei n, GLuint * names))                                     \
+    X(void, DeleteQueries, (GLsizei n, const GLuint* names))                             \
+    X(void, BeginQuery, (GLenum target, GLuint name))                                    \
+    X(void, EndQuery, (GLenum target))                                                   \
+    X(void, GetQueryiv, (GLenum target, GLenum name, GLint * value))                     \
+    X(void, GetQueryObjectuiv, (GLuint name, GLenum pname, GLuint * value))
 
 // One table for the process: entry points do not depend on the context on Linux.
 struct GlFunctions {

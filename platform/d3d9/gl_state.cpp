@@ -125,6 +125,51 @@ void GlCache::ClearStencil(GLint stencil) {
     if (clearStencil_.Update(stencil)) gl.ClearStencil(stencil);
 }
 
+void GlCache::BindBuffer(GLenum target, GLuint name) {
+    Cached<GLuint>& bound = target == GL_ELEMENT_ARRAY_BUFFER ? elementBuffer_ : arrayBuffer_;
+    if (bound.Update(name)) gl.BindBuffer(target, name);
+}
+
+void GlCache::ForgetBuffer(GLuint name) {
+    for (Cached<GLuint>* bound : {&arrayBuffer_, &elementBuffer_}) {
+        if (bound->known && bound->value == name) bound->value = 0;
+    }
+    for (Cached<AttribArray>& attrib : attribs_) {
+        if (attrib.known && attrib.value.buffer == name) attrib.known = false;
+    }
+}
+
+void GlCache::UseProgram(GLuint program) {
+    if (program_.Update(program)) gl.UseProgram(program);
+}
+
+void GlCache::ForgetProgram(GLuint program) {
+    // GL keeps a deleted program in use until another replaces it; the name may come back.
+    if (program_.known && program_.value == program) program_.known = false;
+}
+
+void GlCache::VertexAttribPointer(GLuint index, const AttribArray& array) {
+    if (!attribs_[index].Update(array)) return;
+    BindBuffer(GL_ARRAY_BUFFER, array.buffer);
+    gl.VertexAttribPointer(index, array.size, array.type, array.normalized ? GL_TRUE : GL_FALSE, array.stride,
+                           reinterpret_cast<const void*>(array.offset));
+}
+
+void GlCache::EnableAttribArrays(uint32_t mask) {
+    bool known = enabledAttribs_.known && !bypass_;
+    uint32_t before = enabledAttribs_.value;
+    if (!enabledAttribs_.Update(mask)) return;
+    for (GLuint i = 0; i < kAttribCount; ++i) {
+        uint32_t bit = 1u << i;
+        if (known && ((before ^ mask) & bit) == 0) continue;
+        if (mask & bit) {
+            gl.EnableVertexAttribArray(i);
+        } else {
+            gl.DisableVertexAttribArray(i);
+        }
+    }
+}
+
 namespace {
 
 float AsFloat(DWORD bits) {

@@ -7,6 +7,7 @@
 #include <SDL_opengl.h>
 
 #include <array>
+#include <cstdint>
 
 namespace rh::d3d9 {
 
@@ -47,6 +48,30 @@ public:
     void ClearDepth(float depth);
     void ClearStencil(GLint stencil);
 
+    // target: GL_ARRAY_BUFFER or GL_ELEMENT_ARRAY_BUFFER.
+    void BindBuffer(GLenum target, GLuint name);
+    // After glDeleteBuffers(name): GL unbound it, and a later buffer may reuse the name, so the
+    // attribute arrays that read it must be specified again.
+    void ForgetBuffer(GLuint name);
+    void UseProgram(GLuint program);
+    // After glDeleteProgram(program).
+    void ForgetProgram(GLuint program);
+    // One attribute array: size components of type read from buffer at offset, stride apart.
+    struct AttribArray {
+        GLuint buffer = 0;
+        GLint size = 0;
+        GLenum type = 0;
+        bool normalized = false;
+        GLsizei stride = 0;
+        uintptr_t offset = 0;
+        bool operator==(const AttribArray&) const = default;
+    };
+    static constexpr GLuint kAttribCount = 16;
+    // Points attribute index (below kAttribCount) at array; binds array.buffer as GL_ARRAY_BUFFER.
+    void VertexAttribPointer(GLuint index, const AttribArray& array);
+    // Enables exactly the attribute arrays whose bits are set in mask.
+    void EnableAttribArrays(uint32_t mask);
+
 private:
     template <typename T>
     struct Cached {
@@ -76,6 +101,9 @@ private:
     Cached<std::array<GLuint, 3>> stencilFunc_[2], stencilOp_[2];
     Cached<float> clearDepth_;
     Cached<GLint> clearStencil_;
+    Cached<GLuint> arrayBuffer_, elementBuffer_, program_;
+    Cached<AttribArray> attribs_[kAttribCount];
+    Cached<uint32_t> enabledAttribs_;
 };
 
 // What the apply path needs to know about the render target besides the state.

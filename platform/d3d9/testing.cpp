@@ -3,6 +3,7 @@
 #include "platform/d3d9/d3d9_testing.h"
 
 #include "platform/d3d9/d3d9_local.h"
+#include "platform/d3d9/gl.h"
 
 #include <utility>
 
@@ -26,5 +27,27 @@ HRESULT PresentAndReadWindow(IDirect3DDevice9* device, std::vector<DWORD>* pixel
 void PrepareDraw(IDirect3DDevice9* device) { static_cast<Device*>(device)->PrepareDraw(); }
 
 void BypassGlCache(bool on) { GlCache::Bypass(on); }
+
+UINT DrawCallCount(IDirect3DDevice9* device) { return static_cast<Device*>(device)->drawCalls(); }
+
+void ResetDrawCallCount(IDirect3DDevice9* device) { static_cast<Device*>(device)->ResetDrawCalls(); }
+
+bool ReadBufferObject(IDirect3DResource9* buffer, std::vector<BYTE>* bytes) {
+    const BufferStore* store = nullptr;
+    GLenum target = GL_ARRAY_BUFFER;
+    if (auto* vertices = dynamic_cast<VertexBuffer*>(buffer)) {
+        store = &vertices->store();
+    } else if (auto* indices = dynamic_cast<IndexBuffer*>(buffer)) {
+        store = &indices->store();
+        target = GL_ELEMENT_ARRAY_BUFFER;
+    }
+    if (store == nullptr || store->name() == 0) return false;
+    auto* device = static_cast<Device*>(DeviceObjectOf(buffer)->device());
+    if (!device->MakeCurrent()) return false;
+    bytes->assign(store->length(), 0);
+    device->glCache().BindBuffer(target, store->name());
+    gl.GetBufferSubData(target, 0, static_cast<GLsizeiptr>(bytes->size()), bytes->data());
+    return true;
+}
 
 }  // namespace rh::d3d9::testing

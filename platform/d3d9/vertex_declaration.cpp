@@ -12,11 +12,12 @@ namespace {
 
 bool IsEnd(const D3DVERTEXELEMENT9& e) { return e.Stream == 0xFF && e.Type == D3DDECLTYPE_UNUSED; }
 
-// Direct3D refuses unknown types, methods and usages, and a usage index given twice.
-bool ValidElements(const std::vector<D3DVERTEXELEMENT9>& elements) {
+// Direct3D refuses unknown types, methods and usages, types the caps' DeclTypes leave out,
+// and a usage index given twice.
+bool ValidElements(const std::vector<D3DVERTEXELEMENT9>& elements, bool halfFloat) {
     for (size_t i = 0; i + 1 < elements.size(); ++i) {
         const D3DVERTEXELEMENT9& e = elements[i];
-        if (e.Stream >= 16 || e.Type >= D3DDECLTYPE_UNUSED || e.Method > D3DDECLMETHOD_LOOKUPPRESAMPLED ||
+        if (e.Stream >= 16 || FindDeclType(e.Type, halfFloat) == nullptr || e.Method > D3DDECLMETHOD_LOOKUPPRESAMPLED ||
             e.Usage > D3DDECLUSAGE_SAMPLE) {
             return false;
         }
@@ -45,10 +46,11 @@ HRESULT STDMETHODCALLTYPE Device::CreateVertexDeclaration(const D3DVERTEXELEMENT
         list.push_back(elements[i]);
         if (IsEnd(elements[i])) break;
     }
-    if (!ValidElements(list)) return D3DERR_INVALIDCALL;
+    bool halfFloat = (caps_.DeclTypes & D3DDTCAPS_FLOAT16_2) != 0;
+    if (!ValidElements(list, halfFloat)) return D3DERR_INVALIDCALL;
     DWORD fvf = 0;
     if (D3DXFVFFromDeclarator(list.data(), &fvf) != D3D_OK) fvf = 0;
-    *declaration = new VertexDeclaration(this, std::move(list), fvf);
+    *declaration = new VertexDeclaration(this, std::move(list), fvf, halfFloat);
     return D3D_OK;
 }
 

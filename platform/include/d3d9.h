@@ -32,11 +32,65 @@ inline constexpr IID IID_IDirect3DDevice9 = {
 inline constexpr IID IID_IDirect3DVertexDeclaration9 = {
     0xDD13C59C, 0x36FA, 0x4098, {0xA8, 0xFB, 0xC7, 0xED, 0x39, 0xDC, 0x85, 0x46}};
 
+// {05EEC05D-8F7D-4362-B999-D1BAF357C704}
+inline constexpr IID IID_IDirect3DResource9 = {
+    0x05EEC05D, 0x8F7D, 0x4362, {0xB9, 0x99, 0xD1, 0xBA, 0xF3, 0x57, 0xC7, 0x04}};
+// {B64BB1B5-FD70-4DF6-BF91-19D0A12455E3}
+inline constexpr IID IID_IDirect3DVertexBuffer9 = {
+    0xB64BB1B5, 0xFD70, 0x4DF6, {0xBF, 0x91, 0x19, 0xD0, 0xA1, 0x24, 0x55, 0xE3}};
+// {7C9DD65E-D3F7-4529-ACEE-785830ACDE35}
+inline constexpr IID IID_IDirect3DIndexBuffer9 = {
+    0x7C9DD65E, 0xD3F7, 0x4529, {0xAC, 0xEE, 0x78, 0x58, 0x30, 0xAC, 0xDE, 0x35}};
+// {D9771460-A695-4F26-BBD3-27B840B541CC}
+inline constexpr IID IID_IDirect3DQuery9 = {
+    0xD9771460, 0xA695, 0x4F26, {0xBB, 0xD3, 0x27, 0xB8, 0x40, 0xB5, 0x41, 0xCC}};
+
 struct IDirect3DDevice9;
 
 // What SetTexture takes: a 2D or cube texture. Its own methods arrive with the textures; the
 // device needs only the reference count.
 struct IDirect3DBaseTexture9 : public IUnknown {};
+
+// What a device's resources (buffers now) share.
+struct IDirect3DResource9 : public IUnknown {
+    // The device that made it, with a new reference.
+    virtual HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9** device) = 0;
+    virtual D3DRESOURCETYPE STDMETHODCALLTYPE GetType() = 0;
+};
+
+// Vertex data for the streams. Lock hands out a pointer to sizeToLock bytes from
+// offsetToLock (size 0: to the end of the buffer); the bytes are the buffer's as last written,
+// and reach drawing at Unlock. Flags: D3DLOCK_READONLY (nothing is uploaded), and for a
+// D3DUSAGE_DYNAMIC buffer D3DLOCK_DISCARD and D3DLOCK_NOOVERWRITE (others refuse them).
+// Unlike Direct3D, DISCARD keeps the bytes outside the locked range: sub-allocated buffers
+// rely on their neighbours. One lock at a time: a second Lock before Unlock, a range past the
+// end, unknown flags and Unlock without Lock answer D3DERR_INVALIDCALL.
+struct IDirect3DVertexBuffer9 : public IDirect3DResource9 {
+    virtual HRESULT STDMETHODCALLTYPE Lock(UINT offsetToLock, UINT sizeToLock, void** data, DWORD flags) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Unlock() = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetDesc(D3DVERTEXBUFFER_DESC* desc) = 0;
+};
+
+// 16- or 32-bit indices, locked as vertex buffers are.
+struct IDirect3DIndexBuffer9 : public IDirect3DResource9 {
+    virtual HRESULT STDMETHODCALLTYPE Lock(UINT offsetToLock, UINT sizeToLock, void** data, DWORD flags) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Unlock() = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetDesc(D3DINDEXBUFFER_DESC* desc) = 0;
+};
+
+// An occlusion query: the samples that passed the depth and stencil tests between
+// Issue(D3DISSUE_BEGIN) and Issue(D3DISSUE_END). A second BEGIN restarts the bracket.
+struct IDirect3DQuery9 : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9** device) = 0;
+    virtual D3DQUERYTYPE STDMETHODCALLTYPE GetType() = 0;
+    // The bytes GetData writes: 4 (a DWORD count).
+    virtual DWORD STDMETHODCALLTYPE GetDataSize() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Issue(DWORD issueFlags) = 0;
+    // S_OK and the count (when data is not null and size is at least 4) once the result is
+    // there; S_FALSE while it is not, never waiting for it; D3DERR_INVALIDCALL before the
+    // first END; D3DERR_DEVICELOST while the device is lost.
+    virtual HRESULT STDMETHODCALLTYPE GetData(void* data, DWORD size, DWORD getDataFlags) = 0;
+};
 
 // An immutable vertex layout made by IDirect3DDevice9::CreateVertexDeclaration.
 struct IDirect3DVertexDeclaration9 : public IUnknown {
@@ -155,11 +209,46 @@ struct IDirect3DDevice9 : public IUnknown {
     // Setting an FVF code replaces the declaration with the equivalent one.
     virtual HRESULT STDMETHODCALLTYPE SetFVF(DWORD fvf) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetFVF(DWORD* fvf) = 0;
+
+    // length > 0 bytes. usage: D3DUSAGE_WRITEONLY, D3DUSAGE_DYNAMIC and the other documented
+    // bits; pool D3DPOOL_DEFAULT, MANAGED or SYSTEMMEM. DEFAULT buffers must be released before
+    // Reset; the others survive it. sharedHandle must be null.
+    virtual HRESULT STDMETHODCALLTYPE CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
+                                                         IDirect3DVertexBuffer9** buffer, HANDLE* sharedHandle) = 0;
+    // format D3DFMT_INDEX16 or D3DFMT_INDEX32; otherwise as CreateVertexBuffer.
+    virtual HRESULT STDMETHODCALLTYPE CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                                                        IDirect3DIndexBuffer9** buffer, HANDLE* sharedHandle) = 0;
+    // Streams 0..7. Binds like SetTexture. Vertex i of the stream starts at offset + i * stride.
+    virtual HRESULT STDMETHODCALLTYPE SetStreamSource(UINT stream, IDirect3DVertexBuffer9* buffer, UINT offset,
+                                                      UINT stride) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetStreamSource(UINT stream, IDirect3DVertexBuffer9** buffer, UINT* offset,
+                                                      UINT* stride) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetIndices(IDirect3DIndexBuffer9* buffer) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetIndices(IDirect3DIndexBuffer9** buffer) = 0;
+    // Draws primitiveCount primitives from the vertices from startVertex on. D3DERR_INVALIDCALL,
+    // with nothing drawn, without a declaration, with a stream the declaration reads unbound,
+    // for a count of 0 or one that overflows, or when a vertex would be read past the end of
+    // its buffer.
+    virtual HRESULT STDMETHODCALLTYPE DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) = 0;
+    // Draws with the indices from startIndex on; index i names vertex baseVertexIndex + i.
+    // minVertexIndex and numVertices are hints; the check against the vertex buffers uses the
+    // largest index the index buffer holds. Refuses as DrawPrimitive does, and also without
+    // an index buffer or when the indices run past its end.
+    virtual HRESULT STDMETHODCALLTYPE DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertexIndex,
+                                                           UINT minVertexIndex, UINT numVertices, UINT startIndex,
+                                                           UINT primitiveCount) = 0;
+    // With query null, only whether the type is supported: D3D_OK or D3DERR_NOTAVAILABLE.
+    // Only D3DQUERYTYPE_OCCLUSION is.
+    virtual HRESULT STDMETHODCALLTYPE CreateQuery(D3DQUERYTYPE type, IDirect3DQuery9** query) = 0;
 };
 
 typedef IDirect3D9* LPDIRECT3D9;
 typedef IDirect3DDevice9* LPDIRECT3DDEVICE9;
 typedef IDirect3DVertexDeclaration9* LPDIRECT3DVERTEXDECLARATION9;
+typedef IDirect3DResource9* LPDIRECT3DRESOURCE9;
+typedef IDirect3DVertexBuffer9* LPDIRECT3DVERTEXBUFFER9;
+typedef IDirect3DIndexBuffer9* LPDIRECT3DINDEXBUFFER9;
+typedef IDirect3DQuery9* LPDIRECT3DQUERY9;
 
 // The entry point of "d3d9.dll": null for an SDK version other than the 9.0c ones (31 and 32,
 // each with or without the debug bit 0x80000000) or when OpenGL cannot be used. Programs

@@ -47,6 +47,15 @@ enum class DeviceCall {
     GetVertexDeclaration,
     SetFVF,
     GetFVF,
+    CreateVertexBuffer,
+    CreateIndexBuffer,
+    SetStreamSource,
+    GetStreamSource,
+    SetIndices,
+    GetIndices,
+    DrawPrimitive,
+    DrawIndexedPrimitive,
+    CreateQuery,
     kCount
 };
 
@@ -81,7 +90,14 @@ public:
 
 class FakeDevice : public IDirect3DDevice9 {
 public:
-    FakeDevice() { answers.fill(S_OK); }
+    // The buffer and query makers hand out nothing: they answer D3DERR_NOTAVAILABLE unless
+    // told otherwise (and even then give null).
+    FakeDevice() {
+        answers.fill(S_OK);
+        for (DeviceCall call : {DeviceCall::CreateVertexBuffer, DeviceCall::CreateIndexBuffer, DeviceCall::CreateQuery}) {
+            answers[Index(call)] = D3DERR_NOTAVAILABLE;
+        }
+    }
 
     int Calls(DeviceCall call) const { return calls[Index(call)]; }
     int TotalCalls() const {
@@ -219,6 +235,41 @@ public:
     HRESULT STDMETHODCALLTYPE GetFVF(DWORD* fvf) override {
         if (fvf != nullptr) *fvf = 0;
         return Count(DeviceCall::GetFVF);
+    }
+
+    HRESULT STDMETHODCALLTYPE CreateVertexBuffer(UINT, DWORD, DWORD, D3DPOOL, IDirect3DVertexBuffer9** buffer,
+                                                 HANDLE*) override {
+        if (buffer != nullptr) *buffer = nullptr;
+        return Count(DeviceCall::CreateVertexBuffer);
+    }
+    HRESULT STDMETHODCALLTYPE CreateIndexBuffer(UINT, DWORD, D3DFORMAT, D3DPOOL, IDirect3DIndexBuffer9** buffer,
+                                                HANDLE*) override {
+        if (buffer != nullptr) *buffer = nullptr;
+        return Count(DeviceCall::CreateIndexBuffer);
+    }
+    HRESULT STDMETHODCALLTYPE SetStreamSource(UINT, IDirect3DVertexBuffer9*, UINT, UINT) override {
+        return Count(DeviceCall::SetStreamSource);
+    }
+    HRESULT STDMETHODCALLTYPE GetStreamSource(UINT, IDirect3DVertexBuffer9** buffer, UINT* offset, UINT* stride) override {
+        if (buffer != nullptr) *buffer = nullptr;
+        if (offset != nullptr) *offset = 0;
+        if (stride != nullptr) *stride = 0;
+        return Count(DeviceCall::GetStreamSource);
+    }
+    HRESULT STDMETHODCALLTYPE SetIndices(IDirect3DIndexBuffer9*) override { return Count(DeviceCall::SetIndices); }
+    HRESULT STDMETHODCALLTYPE GetIndices(IDirect3DIndexBuffer9** buffer) override {
+        if (buffer != nullptr) *buffer = nullptr;
+        return Count(DeviceCall::GetIndices);
+    }
+    HRESULT STDMETHODCALLTYPE DrawPrimitive(D3DPRIMITIVETYPE, UINT, UINT) override {
+        return Count(DeviceCall::DrawPrimitive);
+    }
+    HRESULT STDMETHODCALLTYPE DrawIndexedPrimitive(D3DPRIMITIVETYPE, INT, UINT, UINT, UINT, UINT) override {
+        return Count(DeviceCall::DrawIndexedPrimitive);
+    }
+    HRESULT STDMETHODCALLTYPE CreateQuery(D3DQUERYTYPE, IDirect3DQuery9** query) override {
+        if (query != nullptr) *query = nullptr;
+        return Count(DeviceCall::CreateQuery);
     }
 
     ULONG refs = 1;

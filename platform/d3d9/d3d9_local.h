@@ -175,6 +175,13 @@ public:
                                                    UINT numVertices, UINT startIndex, UINT primitiveCount) override;
     HRESULT STDMETHODCALLTYPE CreateQuery(D3DQUERYTYPE type, IDirect3DQuery9** query) override;
 
+    // Textures (textures.cpp).
+    HRESULT STDMETHODCALLTYPE CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,
+                                            D3DPOOL pool, IDirect3DTexture9** texture, HANDLE* sharedHandle) override;
+    HRESULT STDMETHODCALLTYPE CreateCubeTexture(UINT edgeLength, UINT levels, DWORD usage, D3DFORMAT format,
+                                                D3DPOOL pool, IDirect3DCubeTexture9** texture,
+                                                HANDLE* sharedHandle) override;
+
     // ---- The layer's own ----
     // Makes the device's context current on its window (every GL-touching call does). False
     // once the window was destroyed: the device then draws and shows nothing.

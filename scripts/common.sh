@@ -14,6 +14,9 @@ PACKAGES=(
   libjpeg-dev libpng-dev libvorbis-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth libarchive-tools xdg-utils zlib1g-dev
+  # Outside decoders and encoders the picture tests compare with; libsquish for the DXT
+  # benchmark only.
+  imagemagick libnvtt-bin libjpeg-turbo-progs libsquish-dev
 )
 
 say() { printf '==> %s\n' "$*"; }

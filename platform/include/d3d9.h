@@ -294,10 +294,11 @@ struct IDirect3DDevice9 : public IUnknown {
     // Only D3DQUERYTYPE_OCCLUSION is.
     virtual HRESULT STDMETHODCALLTYPE CreateQuery(D3DQUERYTYPE type, IDirect3DQuery9** query) = 0;
 
-    // levels 0: the full chain down to 1 x 1. usage: 0, D3DUSAGE_DYNAMIC (and
-    // D3DUSAGE_AUTOGENMIPMAP, taken as 0); pool D3DPOOL_DEFAULT, MANAGED or SYSTEMMEM; the
-    // format one CheckDeviceFormat offers for textures (DXT sizes need not be multiples of
-    // 4). Sizes within the caps' MaxTextureWidth and MaxTextureHeight. Every texel starts 0.
+    // levels 0: the full chain down to 1 x 1. usage: 0 or D3DUSAGE_DYNAMIC (not with
+    // MANAGED); render targets and depth textures are not offered (D3DERR_NOTAVAILABLE).
+    // pool D3DPOOL_DEFAULT, MANAGED or SYSTEMMEM; the format one CheckDeviceFormat offers for
+    // textures (DXT sizes need not be multiples of 4). Sizes from 1 to the caps'
+    // MaxTextureWidth and MaxTextureHeight. Every byte starts 0.
     // DEFAULT textures must be released before Reset; the others survive it, with their
     // pixels. A SYSTEMMEM texture is never drawn: SetTexture refuses it. sharedHandle must
     // be null.

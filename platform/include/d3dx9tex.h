@@ -121,7 +121,7 @@ HRESULT WINAPI D3DXCreateCubeTextureFromFileInMemoryEx(LPDIRECT3DDEVICE9 device,
 
 // Loads the picture (level 0 of the file; srcRect must be null: the whole picture) into
 // destRect of the surface (null: the whole surface), scaled to it with filter; colorKey as
-// above. The surface's texture must be lockable. palettes must be null.
+// above. The surface's texture may be of any pool. palettes must be null.
 HRESULT WINAPI D3DXLoadSurfaceFromFileA(LPDIRECT3DSURFACE9 destSurface, const PALETTEENTRY* destPalette,
                                         const RECT* destRect, LPCSTR srcFile, const RECT* srcRect, DWORD filter,
                                         D3DCOLOR colorKey, D3DXIMAGE_INFO* srcInfo);
@@ -137,11 +137,11 @@ HRESULT WINAPI D3DXLoadSurfaceFromFileInMemory(LPDIRECT3DSURFACE9 destSurface, c
 // wrapping at the edges or mirrored there with D3DX_NORMALMAP_MIRROR_U / _V. The normal is
 // normalise(-amplitude * dh/dx, -amplitude * dh/dy, 1): it leans towards lower heights, +z
 // out of the picture. It is stored as (n + 1) / 2 in red (x), green (y) and blue (z), alpha
-// 255. Both textures must be lockable; palette must be null.
+// 255. The textures may be of any pool; palette must be null.
 HRESULT WINAPI D3DXComputeNormalMap(LPDIRECT3DTEXTURE9 texture, LPDIRECT3DTEXTURE9 srcTexture,
                                     const PALETTEENTRY* srcPalette, DWORD flags, DWORD channel, FLOAT amplitude);
 
 // Writes the texture, every level (and face), as a file of the given kind: D3DXIFF_DDS only
-// (the texture's own format and bytes). The texture must be lockable; palette must be null.
+// (the texture's own format and bytes), from any pool; palette must be null.
 HRESULT WINAPI D3DXSaveTextureToFileA(LPCSTR destFile, D3DXIMAGE_FILEFORMAT format,
                                       LPDIRECT3DBASETEXTURE9 srcTexture, const PALETTEENTRY* srcPalette);

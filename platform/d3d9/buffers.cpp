@@ -35,6 +35,40 @@ UINT FvfVertexSize(DWORD fvf) {
 
 HRESULT OutOfMemory(D3DPOOL pool) { return pool == D3DPOOL_DEFAULT ? D3DERR_OUTOFVIDEOMEMORY : E_OUTOFMEMORY; }
 
+// Widens [*lo, *hi] to the Index values [from, to) of bytes. Plain locals and memcpy loads, so
+// that the compiler can vectorise the loop.
+template <typename Index>
+void Widen(const uint8_t* bytes, UINT from, UINT to, uint32_t* lo, uint32_t* hi) {
+    uint32_t l = *lo;
+    uint32_t h = *hi;
+    for (UINT i = from; i < to; ++i) {
+        Index value;
+        std::memcpy(&value, bytes + size_t{i} * sizeof(Index), sizeof value);
+        l = value < l ? value : l;
+        h = value > h ? value : h;
+    }
+    *lo = l;
+    *hi = h;
+}
+
+// The smallest and largest of indices [first, end) of a buffer of Index values: index by index
+// up to a chunk boundary, whole chunks from their summaries, then the rest.
+template <typename Index>
+void ScanRange(const uint8_t* bytes, UINT first, UINT end, UINT chunk, const uint32_t* chunkMin,
+               const uint32_t* chunkMax, uint32_t* smallest, uint32_t* largest) {
+    uint32_t lo = UINT32_MAX;
+    uint32_t hi = 0;
+    UINT i = std::min(end, (first + chunk - 1) / chunk * chunk);
+    Widen<Index>(bytes, first, i, &lo, &hi);
+    for (; i + chunk <= end; i += chunk) {
+        lo = std::min(lo, chunkMin[i / chunk]);
+        hi = std::max(hi, chunkMax[i / chunk]);
+    }
+    Widen<Index>(bytes, i, end, &lo, &hi);
+    *smallest = lo;
+    *largest = hi;
+}
+
 }  // namespace
 
 bool ValidBufferCreation(UINT length, DWORD usage, D3DPOOL pool) {
@@ -218,10 +252,12 @@ void IndexBuffer::Summarise(UINT firstChunk, UINT endChunk) {
     for (UINT c = firstChunk; c < endChunk; ++c) {
         uint32_t smallest = UINT32_MAX;
         uint32_t largest = 0;
-        for (UINT i = c * kChunk, end = std::min(count, (c + 1) * kChunk); i < end; ++i) {
-            uint32_t value = IndexAt(i);
-            smallest = std::min(smallest, value);
-            largest = std::max(largest, value);
+        UINT from = c * kChunk;
+        UINT to = std::min(count, from + kChunk);
+        if (indexSize_ == 2) {
+            Widen<uint16_t>(store_.bytes(), from, to, &smallest, &largest);
+        } else {
+            Widen<uint32_t>(store_.bytes(), from, to, &smallest, &largest);
         }
         chunkMin_[c] = smallest;
         chunkMax_[c] = largest;
@@ -235,27 +271,13 @@ std::vector<uint32_t> IndexBuffer::Rebased(UINT first, UINT count, int32_t base)
 }
 
 void IndexBuffer::IndexRange(UINT first, UINT count, uint32_t* smallest, uint32_t* largest) const {
-    uint32_t lo = UINT32_MAX;
-    uint32_t hi = 0;
-    UINT end = first + count;
-    UINT i = first;
-    // Index by index up to a chunk boundary, whole chunks from their summaries, then the rest.
-    for (; i < end && i % kChunk != 0; ++i) {
-        uint32_t value = IndexAt(i);
-        lo = std::min(lo, value);
-        hi = std::max(hi, value);
+    if (indexSize_ == 2) {
+        ScanRange<uint16_t>(store_.bytes(), first, first + count, kChunk, chunkMin_.data(), chunkMax_.data(), smallest,
+                            largest);
+    } else {
+        ScanRange<uint32_t>(store_.bytes(), first, first + count, kChunk, chunkMin_.data(), chunkMax_.data(), smallest,
+                            largest);
     }
-    for (; i + kChunk <= end; i += kChunk) {
-        lo = std::min(lo, chunkMin_[i / kChunk]);
-        hi = std::max(hi, chunkMax_[i / kChunk]);
-    }
-    for (; i < end; ++i) {
-        uint32_t value = IndexAt(i);
-        lo = std::min(lo, value);
-        hi = std::max(hi, value);
-    }
-    *smallest = lo;
-    *largest = hi;
 }
 
 // ---- The device's creators ----

@@ -254,6 +254,8 @@ private:
     // The checks every draw makes before the ranges: a declaration GL can read, a known
     // primitive type and a count within the caps. The vertices or indices drawn, else 0.
     uint64_t CheckDraw(D3DPRIMITIVETYPE type, UINT primitiveCount) const;
+    // PrepareDraw with the context current.
+    void ApplyDrawState();
     // The program, uniforms and depth range of the pending vertex-stage groups.
     void ApplyVertexStage(const DeclarationLayout& layout);
     void UploadUniforms(const PipelineKey& key, uint32_t groups);
@@ -297,6 +299,8 @@ private:
     const Program* program_ = nullptr;
     PipelineKey programKey_;
     uint32_t vertexStageDirty_ = kDirtyAll;
+    bool viewProjectionKnown_ = false;
+    D3DMATRIX viewOfProduct_{}, projectionOfProduct_{}, viewProjection_{};  // view x projection and its factors
     bool occlusionQueries_ = false;  // GL counts samples passed
     Query* openQuery_ = nullptr;     // the query whose bracket is open
     UINT resets_ = 0;

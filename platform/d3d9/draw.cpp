@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 namespace rh::d3d9 {
 namespace {
@@ -136,7 +137,10 @@ bool Device::ArraysCanStartAt(const DeclarationLayout& layout, int64_t baseVerte
 // ---- The vertex stage of the apply path ----
 
 void Device::PrepareDraw() {
-    if (!MakeCurrent()) return;
+    if (MakeCurrent()) ApplyDrawState();
+}
+
+void Device::ApplyDrawState() {
     bool all = GlCache::bypassing();
     // The vertex stage keeps its own record: its groups wait while no declaration is bound.
     vertexStageDirty_ |= all ? uint32_t{kDirtyAll} : state_.dirty;
@@ -205,7 +209,15 @@ void Device::UploadUniforms(const PipelineKey& key, uint32_t groups) {
     }
     if ((groups & kDirtyTransforms) != 0 && program.worldViewProjection >= 0) {
         const D3DMATRIX* t = state_.transforms;
-        D3DMATRIX product = Multiply(Multiply(t[D3DTS_WORLD], t[D3DTS_VIEW]), t[D3DTS_PROJECTION]);
+        // Usually only the world matrix changes between draws: view times projection is kept.
+        if (!viewProjectionKnown_ || std::memcmp(&viewOfProduct_, &t[D3DTS_VIEW], sizeof(D3DMATRIX)) != 0 ||
+            std::memcmp(&projectionOfProduct_, &t[D3DTS_PROJECTION], sizeof(D3DMATRIX)) != 0) {
+            viewOfProduct_ = t[D3DTS_VIEW];
+            projectionOfProduct_ = t[D3DTS_PROJECTION];
+            viewProjection_ = Multiply(viewOfProduct_, projectionOfProduct_);
+            viewProjectionKnown_ = true;
+        }
+        D3DMATRIX product = Multiply(t[D3DTS_WORLD], viewProjection_);
         // Direct3D's rows become GLSL's columns: M * v there is v * M here.
         gl.UniformMatrix4fv(program.worldViewProjection, 1, GL_FALSE, &product.m[0][0]);
     }
@@ -261,7 +273,7 @@ HRESULT STDMETHODCALLTYPE Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT star
     if (!StreamsHold(layout, startVertex, last)) return D3DERR_INVALIDCALL;
     // A lost device draws nothing and says nothing about it.
     if (!CannotDraw() && MakeCurrent()) {
-        PrepareDraw();
+        ApplyDrawState();
         if (program_ == nullptr) return D3DERR_DRIVERINTERNALERROR;
         BindStreams(layout, 0);
         gl.DrawArrays(GlPrimitive(type), static_cast<GLint>(startVertex), static_cast<GLsizei>(vertices));
@@ -287,7 +299,7 @@ HRESULT STDMETHODCALLTYPE Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, IN
         return D3DERR_INVALIDCALL;
     }
     if (!CannotDraw() && MakeCurrent()) {
-        PrepareDraw();
+        ApplyDrawState();
         if (program_ == nullptr) return D3DERR_DRIVERINTERNALERROR;
         GLenum mode = GlPrimitive(type);
         if (ArraysCanStartAt(layout, baseVertexIndex)) {

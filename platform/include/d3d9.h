@@ -279,14 +279,15 @@ struct IDirect3DDevice9 : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE SetIndices(IDirect3DIndexBuffer9* buffer) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetIndices(IDirect3DIndexBuffer9** buffer) = 0;
     // Draws primitiveCount primitives from the vertices from startVertex on. D3DERR_INVALIDCALL,
-    // with nothing drawn, without a declaration, with a stream the declaration reads unbound,
-    // for a count of 0 or one that overflows, or when a vertex would be read past the end of
-    // its buffer.
+    // with nothing drawn, without a declaration or without a position in it, with a stream the
+    // declaration reads unbound or of stride 0, for an unknown primitive type, a count of 0 or
+    // above the caps' MaxPrimitiveCount, or when any element of a vertex would be read past
+    // the end of its buffer. A lost device checks the draw, answers D3D_OK and draws nothing.
     virtual HRESULT STDMETHODCALLTYPE DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) = 0;
     // Draws with the indices from startIndex on; index i names vertex baseVertexIndex + i.
-    // minVertexIndex and numVertices are hints; the check against the vertex buffers uses the
-    // largest index the index buffer holds. Refuses as DrawPrimitive does, and also without
-    // an index buffer or when the indices run past its end.
+    // minVertexIndex and numVertices are hints: the vertices checked against the streams are
+    // those the drawn indices name. Refuses as DrawPrimitive does, and also without an index
+    // buffer, when the indices run past its end or when one names a vertex below 0.
     virtual HRESULT STDMETHODCALLTYPE DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertexIndex,
                                                            UINT minVertexIndex, UINT numVertices, UINT startIndex,
                                                            UINT primitiveCount) = 0;

@@ -26,6 +26,7 @@ UINT FullChainLevels(UINT width, UINT height);
 // The sampler parameters GL 2.1 keeps in a texture object: what was last sent to one texture,
 // so that drawing sends only what changed.
 struct GlSamplerParams {
+    bool known = false;  // nothing was sent yet: GL's defaults are not Direct3D's
     GLint wrap[3] = {0, 0, 0};  // S, T, R
     GLint minFilter = 0;
     GLint magFilter = 0;
@@ -33,7 +34,6 @@ struct GlSamplerParams {
     GLint baseLevel = -1;
     GLfloat lodBias = 0.0f;
     std::array<GLfloat, 4> border{};
-    bool operator==(const GlSamplerParams&) const = default;
 };
 
 // What 2D and cube textures share: faces x levels of bytes, the locks and the GL object.

@@ -91,6 +91,7 @@ void Device::ApplyTextures() {
         GLenum target = store->target();
         // Uploads bind textures too: the binding is checked at every draw, the cache skips it.
         glCache_.BindTexture(slot, target, store->name());
+        store->CompleteInGl();
         if (!samplersChanged) continue;
 
         const DWORD* s = state_.samplerStates[slot];

@@ -8,17 +8,34 @@
 // threads, so OMP_NUM_THREADS=1 makes that pair one thread against one:
 //   OMP_NUM_THREADS=1 rh_texture_bench --benchmark_repetitions=7
 //       --benchmark_enable_random_interleaving=true   (one command line)
+//
+// WholeLoad: a whole D3DXCreateTextureFromFileInMemoryEx of the 1024x1024 baseline JPEG with a
+// BOX mip chain on a device of the layer, against the raw GL way in a context of its own:
+// libjpeg's plain loop, glTexImage2D and glGenerateMipmap; each ends when GL has the texture
+// (a one-texel read back) and deletes it. WholeLoad/ratio interleaves the two (reps rounds of
+// loads each, the order swapped every round) and reports the ratio ours / raw of the rounds'
+// mean times, median, least and greatest, and the same of processor time (all threads):
+//   rh_texture_bench --benchmark_filter=WholeLoad
 #include <benchmark/benchmark.h>
 
+#include "platform/d3d9/d3d9_testing.h"
 #include "platform/d3dx9/image_decode.h"
 #include "platform/d3dx9/pixel_formats.h"
 
+#include <d3dx9.h>
+#include <windows.h>
+
+#include <SDL.h>
+#include <SDL_opengl.h>
+
 #include <algorithm>
+#include <chrono>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include <jpeglib.h>
@@ -232,6 +249,230 @@ void Squish(benchmark::State& state) {
     }
 }
 
+// ---- Whole loads ----
+
+LRESULT CALLBACK BenchWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+// Loads through D3DX onto a device of the layer.
+struct OurLoader {
+    IDirect3D9* d3d = nullptr;
+    HWND hwnd = nullptr;
+    IDirect3DDevice9* device = nullptr;
+
+    OurLoader() {
+        setenv("SDL_VIDEODRIVER", "offscreen", 0);
+        d3d = Direct3DCreate9(D3D_SDK_VERSION);
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = BenchWindowProc;
+        wc.lpszClassName = "TextureBench";
+        RegisterClassA(&wc);
+        hwnd = CreateWindowExA(0, "TextureBench", "bench", WS_POPUP | WS_VISIBLE, 0, 0, 64, 64, nullptr, nullptr,
+                               nullptr, nullptr);
+        if (d3d == nullptr || hwnd == nullptr) return;
+        D3DPRESENT_PARAMETERS pp{};
+        pp.Windowed = TRUE;
+        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
+        pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
+        if (d3d->CreateDevice(0, D3DDEVTYPE_HAL, hwnd, D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, &device) != D3D_OK) {
+            device = nullptr;
+        }
+    }
+    ~OurLoader() {
+        if (device != nullptr) device->Release();
+        if (hwnd != nullptr) DestroyWindow(hwnd);
+        if (d3d != nullptr) d3d->Release();
+    }
+    bool ok() const { return device != nullptr; }
+
+    bool Load(const std::vector<uint8_t>& file) {
+        IDirect3DTexture9* texture = nullptr;
+        if (D3DXCreateTextureFromFileInMemoryEx(device, file.data(), static_cast<UINT>(file.size()), D3DX_DEFAULT,
+                                                D3DX_DEFAULT, D3DX_DEFAULT, 0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED,
+                                                D3DX_DEFAULT, D3DX_FILTER_BOX, 0, nullptr, nullptr,
+                                                &texture) != D3D_OK) {
+            return false;
+        }
+        // GL has every level once the last one reads back.
+        std::vector<DWORD> last;
+        bool read = rh::d3d9::testing::ReadTextureLevel(texture, 0, texture->GetLevelCount() - 1, &last);
+        texture->Release();
+        return read;
+    }
+};
+
+// The raw GL way in a context of its own.
+struct RawLoader {
+#define RH_RAW_GL(X)                                                                                         \
+    X(void, GenTextures, (GLsizei, GLuint*))                                                                 \
+    X(void, DeleteTextures, (GLsizei, const GLuint*))                                                        \
+    X(void, BindTexture, (GLenum, GLuint))                                                                   \
+    X(void, PixelStorei, (GLenum, GLint))                                                                    \
+    X(void, TexImage2D, (GLenum, GLint, GLint, GLsizei, GLsizei, GLint, GLenum, GLenum, const void*))        \
+    X(void, GenerateMipmap, (GLenum))                                                                        \
+    X(void, GetTexImage, (GLenum, GLint, GLenum, GLenum, void*))
+#define RH_RAW_MEMBER(ret, name, params) ret(APIENTRY* name) params = nullptr;
+    RH_RAW_GL(RH_RAW_MEMBER)
+#undef RH_RAW_MEMBER
+    SDL_Window* window = nullptr;
+    SDL_GLContext context = nullptr;
+    bool loaded = false;
+
+    RawLoader() {
+        setenv("SDL_VIDEODRIVER", "offscreen", 0);
+        SDL_InitSubSystem(SDL_INIT_VIDEO);
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 1);
+        window = SDL_CreateWindow("raw", 0, 0, 64, 64, SDL_WINDOW_OPENGL);
+        if (window == nullptr) return;
+        context = SDL_GL_CreateContext(window);
+        if (context == nullptr) return;
+        loaded = true;
+#define RH_RAW_LOAD(ret, name, params)                                                  \
+    name = reinterpret_cast<decltype(name)>(SDL_GL_GetProcAddress("gl" #name));         \
+    loaded = loaded && name != nullptr;
+        RH_RAW_GL(RH_RAW_LOAD)
+#undef RH_RAW_LOAD
+    }
+    ~RawLoader() {
+        if (context != nullptr) SDL_GL_DeleteContext(context);
+        if (window != nullptr) SDL_DestroyWindow(window);
+    }
+    bool ok() const { return loaded; }
+    void MakeCurrent() { SDL_GL_MakeCurrent(window, context); }
+
+    bool Load(const std::vector<uint8_t>& file) {
+        jpeg_decompress_struct cinfo{};
+        JumpingErrors errors{};
+        cinfo.err = jpeg_std_error(&errors.manager);
+        errors.manager.error_exit = [](j_common_ptr c) { std::longjmp(reinterpret_cast<JumpingErrors*>(c->err)->jump, 1); };
+        if (setjmp(errors.jump)) {
+            jpeg_destroy_decompress(&cinfo);
+            return false;
+        }
+        jpeg_create_decompress(&cinfo);
+        jpeg_mem_src(&cinfo, file.data(), file.size());
+        jpeg_read_header(&cinfo, TRUE);
+        jpeg_start_decompress(&cinfo);
+        const size_t pitch = size_t(cinfo.output_width) * cinfo.output_components;
+        std::vector<uint8_t> pixels(pitch * cinfo.output_height);
+        while (cinfo.output_scanline < cinfo.output_height) {
+            JSAMPROW rows[1] = {pixels.data() + cinfo.output_scanline * pitch};
+            jpeg_read_scanlines(&cinfo, rows, 1);
+        }
+        const auto width = static_cast<GLsizei>(cinfo.output_width);
+        const auto height = static_cast<GLsizei>(cinfo.output_height);
+        jpeg_finish_decompress(&cinfo);
+        jpeg_destroy_decompress(&cinfo);
+        GLuint texture = 0;
+        GenTextures(1, &texture);
+        BindTexture(GL_TEXTURE_2D, texture);
+        PixelStorei(GL_UNPACK_ALIGNMENT, 1);
+        TexImage2D(GL_TEXTURE_2D, 0, GL_RGB8, width, height, 0, GL_RGB, GL_UNSIGNED_BYTE, pixels.data());
+        GenerateMipmap(GL_TEXTURE_2D);
+        GLubyte last[4];
+        GetTexImage(GL_TEXTURE_2D, 10, GL_RGBA, GL_UNSIGNED_BYTE, last);
+        DeleteTextures(1, &texture);
+        return true;
+    }
+};
+
+double ProcessMs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+struct LoadTimes {
+    double wallMs = 0.0;
+    double processMs = 0.0;
+};
+
+template <typename Loader>
+LoadTimes TimeLoads(Loader& loader, int loads, bool* ok) {
+    const std::vector<uint8_t>& file = TheFiles().jpegBaseline;
+    const double processStart = ProcessMs();
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < loads; ++i) *ok = loader.Load(file) && *ok;
+    const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+    return LoadTimes{took.count() / loads, (ProcessMs() - processStart) / loads};
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// range(0): 0 ours, 1 raw.
+void WholeLoad(benchmark::State& state) {
+    OurLoader ours;
+    RawLoader raw;
+    if (!ours.ok() || !raw.ok()) {
+        state.SkipWithError("no device or no GL context");
+        return;
+    }
+    bool ok = true;
+    TheFiles();  // made before the clock runs
+    for (auto _ : state) {
+        if (state.range(0) == 0) {
+            ok = ours.Load(TheFiles().jpegBaseline) && ok;
+        } else {
+            raw.MakeCurrent();
+            ok = raw.Load(TheFiles().jpegBaseline) && ok;
+        }
+    }
+    if (!ok) state.SkipWithError("a load failed");
+}
+
+void WholeLoadRatio(benchmark::State& state) {
+    const int reps = static_cast<int>(state.range(0));
+    const int loads = static_cast<int>(state.range(1));
+    OurLoader ours;
+    RawLoader raw;
+    if (!ours.ok() || !raw.ok()) {
+        state.SkipWithError("no device or no GL context");
+        return;
+    }
+    bool ok = true;
+    std::vector<double> ratios, processRatios, oursMs, rawMs;
+    for (auto _ : state) {
+        TimeLoads(ours, 2, &ok);  // both warm
+        raw.MakeCurrent();
+        TimeLoads(raw, 2, &ok);
+        for (int rep = 0; rep < reps; ++rep) {
+            LoadTimes o;
+            LoadTimes r;
+            if (rep % 2 == 0) {
+                o = TimeLoads(ours, loads, &ok);
+                raw.MakeCurrent();
+                r = TimeLoads(raw, loads, &ok);
+            } else {
+                raw.MakeCurrent();
+                r = TimeLoads(raw, loads, &ok);
+                o = TimeLoads(ours, loads, &ok);
+            }
+            oursMs.push_back(o.wallMs);
+            rawMs.push_back(r.wallMs);
+            ratios.push_back(o.wallMs / r.wallMs);
+            processRatios.push_back(o.processMs / r.processMs);
+        }
+    }
+    if (!ok) {
+        state.SkipWithError("a load failed");
+        return;
+    }
+    state.counters["ratio_median"] = Median(ratios);
+    state.counters["ratio_min"] = *std::min_element(ratios.begin(), ratios.end());
+    state.counters["ratio_max"] = *std::max_element(ratios.begin(), ratios.end());
+    state.counters["cpu_ratio_median"] = Median(processRatios);
+    state.counters["cpu_ratio_min"] = *std::min_element(processRatios.begin(), processRatios.end());
+    state.counters["cpu_ratio_max"] = *std::max_element(processRatios.begin(), processRatios.end());
+    state.counters["ours_ms"] = Median(oursMs);
+    state.counters["raw_ms"] = Median(rawMs);
+}
+
 // Files: 0 baseline JPEG (4:2:0, quality 90), 1 progressive JPEG, 2 RGBA PNG, 3 RGB PNG.
 BENCHMARK(Ours)->Name("Jpeg/ours")->ArgName("file")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(PlainJpeg)->Name("Jpeg/libjpeg")->ArgName("file")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
@@ -239,6 +480,10 @@ BENCHMARK(Ours)->Name("Png/ours")->ArgName("file")->Arg(2)->Arg(3)->Unit(benchma
 BENCHMARK(PlainPng)->Name("Png/libpng")->ArgName("file")->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(OursDxt)->Name("Dxt/ours")->ArgName("dxt")->Arg(1)->Arg(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(Squish)->Name("Dxt/squish")->ArgName("dxt")->Arg(1)->Arg(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(WholeLoad)->Name("WholeLoad/ours")->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(WholeLoad)->Name("WholeLoad/raw")->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(WholeLoadRatio)->Name("WholeLoad/ratio")->ArgNames({"reps", "loads"})->Args({9, 4})->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -49,6 +49,11 @@ bool ToArgb(D3DFORMAT format, const uint8_t* bits, uint32_t pitch, uint32_t widt
         const uint8_t* row = bits + size_t{y} * pitch;
         if (format == D3DFMT_A8R8G8B8) {
             std::memcpy(out->Row(y), row, size_t{width} * 4);
+        } else if (format == D3DFMT_X8R8G8B8) {
+            // The words as they are, their padding read as opaque alpha.
+            uint32_t* to = out->Row(y);
+            std::memcpy(to, row, size_t{width} * 4);
+            for (uint32_t x = 0; x < width; ++x) to[x] |= 0xFF000000u;
         } else {
             RowToArgb(*layout, row, out->Row(y), width);
         }
@@ -416,7 +421,11 @@ HRESULT FillFace(IDirect3DBaseTexture9* texture, UINT face, const DecodedImage& 
                 return D3DXERR_INVALIDDATA;
             }
             ApplyColourKey(&source, colourKey);
-            current = Resample(source, desc.Width, desc.Height, filter);
+            if (source.width == desc.Width && source.height == desc.Height) {
+                current = std::move(source);
+            } else {
+                current = Resample(source, desc.Width, desc.Height, filter);
+            }
         } else if (level < image.levels && image.Level(face, level).width == desc.Width &&
                    image.Level(face, level).height == desc.Height) {
             // The file's own level where it has one of this size.

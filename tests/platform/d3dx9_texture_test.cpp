@@ -494,6 +494,58 @@ TEST_F(D3dxTextureTest, DamagedAndMissingFilesAndBadArgumentsAreRefused) {
     EXPECT_EQ(Level(texture, 0), std::vector<DWORD>(4, 0xFF123456));
 }
 
+// A picture loaded with its mip chain and drawn smaller and smaller with trilinear filtering:
+// every size shows the picture's mean colour, as box-filtered levels keep it.
+TEST_F(D3dxTextureTest, ALoadedPictureDrawsAtEverySize) {
+    Rgba pattern = rh::testing::TestPattern(128, 128, 3);
+    std::vector<DWORD> texels;
+    double mean[3] = {0, 0, 0};
+    for (uint32_t i = 0; i < 128 * 128; ++i) {
+        const uint8_t* p = &pattern.bytes[i * 4];
+        texels.push_back(0xFF000000 | DWORD{p[0]} << 16 | DWORD{p[1]} << 8 | p[2]);
+        for (int c = 0; c < 3; ++c) mean[c] += p[c] / (128.0 * 128.0);
+    }
+    IDirect3DTexture9* texture = FromMemory(Tga(128, 128, texels, 24));
+    ASSERT_NE(texture, nullptr);
+    ASSERT_EQ(texture->GetLevelCount(), 8u);
+    device_->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device_->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+    device_->SetTexture(0, texture);
+    for (DWORD type : {D3DSAMP_MINFILTER, D3DSAMP_MAGFILTER, D3DSAMP_MIPFILTER}) {
+        device_->SetSamplerState(0, static_cast<D3DSAMPLERSTATETYPE>(type), D3DTEXF_LINEAR);
+    }
+    struct Vertex {
+        float x, y, z, rhw, u, v;
+    };
+    const DWORD fvf = D3DFVF_XYZRHW | D3DFVF_TEX1;
+    ASSERT_EQ(device_->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0), D3D_OK);
+    const float sizes[] = {64, 32, 16, 8, 4};
+    float x = 2;
+    for (float size : sizes) {
+        const float x0 = x - 0.5f, x1 = x + size - 0.5f, y0 = 1.5f, y1 = 1.5f + size;
+        std::vector<Vertex> quad = {{x0, y0, 0.5f, 1, 0, 0}, {x1, y0, 0.5f, 1, 1, 0}, {x0, y1, 0.5f, 1, 0, 1},
+                                    {x1, y1, 0.5f, 1, 1, 1}};
+        IDirect3DVertexBuffer9* buffer = Vertices(quad, fvf);
+        device_->SetFVF(fvf);
+        device_->SetStreamSource(0, buffer, 0, sizeof(Vertex));
+        ASSERT_EQ(device_->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), D3D_OK);
+        x += size + 2;
+    }
+    SaveImage("d3dx_picture_at_every_size");
+    x = 2;
+    for (float size : sizes) {
+        const auto left = static_cast<LONG>(x);
+        const auto side = static_cast<LONG>(size);
+        double got[3] = {0, 0, 0};
+        std::vector<DWORD> pixels = Read(RECT{left, 2, left + side, 2 + side});
+        for (DWORD p : pixels) {
+            for (int c = 0; c < 3; ++c) got[c] += ((p >> (16 - 8 * c)) & 0xFF) / static_cast<double>(pixels.size());
+        }
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(got[c], mean[c], 6.0) << "size " << size << " channel " << c;
+        x += size + 2;
+    }
+}
+
 // ---- Normal maps ----
 
 // The documented normal of slopes dx, dy (height units per texel) as stored.

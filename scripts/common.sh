@@ -17,6 +17,9 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libmeshoptimizer-dev libglm-dev
   xvfb xauth libarchive-tools libarchive-dev xdg-utils zlib1g-dev
+  # Outside decoders and encoders the picture tests compare with; libsquish for the DXT
+  # benchmark only.
+  imagemagick libnvtt-bin libjpeg-turbo-progs libsquish-dev
 )
 
 say() { printf '==> %s\n' "$*"; }

@@ -132,6 +132,24 @@ HRESULT ReadHeader(const uint8_t* data, size_t size, DdsHeader* header) {
     return S_OK;
 }
 
+// Writers leave the unused bits of X formats as they please; delivered, they are ones, as in
+// every other picture the decoders make.
+void SetPaddingBits(const ChannelLayout& layout, uint8_t* bits, size_t bytes) {
+    const ChannelBits channels[] = {layout.red, layout.green, layout.blue, layout.alpha, layout.luminance};
+    uint64_t used = 0;
+    for (const ChannelBits& c : channels) used |= c.Mask();
+    const uint32_t size = layout.bytesPerPixel;
+    const uint64_t all = size == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * size)) - 1;
+    const uint64_t padding = all & ~used;
+    if (padding == 0) return;
+    for (size_t at = 0; at + size <= bytes; at += size) {
+        uint64_t word = 0;
+        std::memcpy(&word, bits + at, size);
+        word |= padding;
+        std::memcpy(bits + at, &word, size);
+    }
+}
+
 }  // namespace
 
 HRESULT ReadDds(const uint8_t* data, size_t size, const DecodeLimits* limits,
@@ -165,6 +183,7 @@ HRESULT ReadDds(const uint8_t* data, size_t size, const DecodeLimits* limits,
             const size_t bytes = size_t(StoredLevelBytes(header, out.width, out.height));
             if (keep) {
                 std::memcpy(out.bits, at, bytes);
+                if (!header.compressed) SetPaddingBits(header.layout, out.bits, bytes);
             } else {
                 const size_t srcPitch = size_t(out.width) * header.layout.bytesPerPixel;
                 for (uint32_t y = 0; y < out.height; ++y) {

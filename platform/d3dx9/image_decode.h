@@ -45,10 +45,10 @@ struct ImageLevel {
 // (pitch = width x bytes per pixel, or one row of blocks).
 //
 // `format` is what the pixels are delivered in, and what a texture of the default format
-// takes: A8R8G8B8 for pictures with alpha, X8R8G8B8 (X bytes 0xFF) for opaque colour, L8 for
-// grey, A8L8 for grey with alpha, from every file kind; a DDS file keeps its own format
-// (DXT1-5, or one of the uncompressed formats FindChannelLayout knows, L8 and A8L8 included);
-// DDS masks that name no Direct3D format are delivered as A8R8G8B8 or X8R8G8B8.
+// takes: A8R8G8B8 for pictures with alpha, X8R8G8B8 for opaque colour, L8 for grey, A8L8 for
+// grey with alpha, from every file kind; a DDS file keeps its own format (DXT1-5, or one of the
+// uncompressed formats FindChannelLayout knows, L8 and A8L8 included); DDS masks that name no
+// Direct3D format are delivered as A8R8G8B8 or X8R8G8B8. Unused ("X") bits are always ones.
 //
 // info.Format is the file's own pixel format as Direct3D names it (P8 for palette pictures,
 // R8G8B8 for 24-bit colour, X1R5G5B5/A1R5G5B5 for 16-bit TGA, A16B16G16R16 and L16 for 16-bit

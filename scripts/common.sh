@@ -16,6 +16,9 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libmeshoptimizer-dev
   xvfb xauth libarchive-tools xdg-utils zlib1g-dev
+  # Outside decoders and encoders the picture tests compare with; libsquish for the DXT
+  # benchmark only.
+  imagemagick libnvtt-bin libjpeg-turbo-progs libsquish-dev
 )
 
 say() { printf '==> %s\n' "$*"; }

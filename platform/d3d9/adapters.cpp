@@ -42,6 +42,11 @@ GlLimits RunProbe() {
     limits.maxPointSize = driver.maxPointSize;
     limits.maxAnisotropy = driver.maxAnisotropy;
     limits.halfFloatVertices = glMajor >= 3 || win32::HasGlExtension(driver.extensions, "GL_ARB_half_float_vertex");
+    limits.s3tc = win32::HasGlExtension(driver.extensions, "GL_EXT_texture_compression_s3tc");
+    limits.mirrorClamp = (glMajor == 4 && glMinor >= 4) || glMajor > 4 ||
+                         win32::HasGlExtension(driver.extensions, "GL_ARB_texture_mirror_clamp_to_edge") ||
+                         win32::HasGlExtension(driver.extensions, "GL_EXT_texture_mirror_clamp") ||
+                         win32::HasGlExtension(driver.extensions, "GL_ATI_texture_mirror_once");
     return limits;
 }
 
@@ -97,7 +102,8 @@ D3DCAPS9 BuildHalCaps(UINT adapter, const GlLimits& gl) {
     c.PresentationIntervals = D3DPRESENT_INTERVAL_IMMEDIATE | D3DPRESENT_INTERVAL_ONE;
     // Transform and lighting run in GL's fixed-function pipeline; there is no pure device,
     // since Get* must answer from stored state.
-    c.DevCaps = D3DDEVCAPS_HWTRANSFORMANDLIGHT | D3DDEVCAPS_HWRASTERIZATION;
+    // Textures in system memory are never drawn: D3DDEVCAPS_TEXTURESYSTEMMEMORY stays out.
+    c.DevCaps = D3DDEVCAPS_HWTRANSFORMANDLIGHT | D3DDEVCAPS_HWRASTERIZATION | D3DDEVCAPS_TEXTUREVIDEOMEMORY;
     c.PrimitiveMiscCaps = D3DPMISCCAPS_MASKZ | D3DPMISCCAPS_CULLNONE | D3DPMISCCAPS_CULLCW | D3DPMISCCAPS_CULLCCW |
                           D3DPMISCCAPS_COLORWRITEENABLE | D3DPMISCCAPS_BLENDOP | D3DPMISCCAPS_SEPARATEALPHABLEND;
     c.RasterCaps = D3DPRASTERCAPS_ZTEST | D3DPRASTERCAPS_FOGVERTEX | D3DPRASTERCAPS_FOGTABLE | D3DPRASTERCAPS_FOGRANGE |
@@ -119,6 +125,7 @@ D3DCAPS9 BuildHalCaps(UINT adapter, const GlLimits& gl) {
     c.TextureAddressCaps = c.VolumeTextureAddressCaps = D3DPTADDRESSCAPS_WRAP | D3DPTADDRESSCAPS_MIRROR |
                                                         D3DPTADDRESSCAPS_CLAMP | D3DPTADDRESSCAPS_BORDER |
                                                         D3DPTADDRESSCAPS_INDEPENDENTUV;
+    if (gl.mirrorClamp) c.TextureAddressCaps |= D3DPTADDRESSCAPS_MIRRORONCE;
     c.LineCaps = D3DLINECAPS_TEXTURE | D3DLINECAPS_ZTEST | D3DLINECAPS_BLEND | D3DLINECAPS_ALPHACMP | D3DLINECAPS_FOG;
     c.MaxTextureWidth = c.MaxTextureHeight = static_cast<DWORD>(gl.maxTextureSize);
     c.MaxVolumeExtent = static_cast<DWORD>(gl.max3dTextureSize);

@@ -34,6 +34,8 @@ struct GlLimits {
     float maxPointSize = 1.0f;
     float maxAnisotropy = 1.0f;
     bool halfFloatVertices = false;  // GL 3.0 or GL_ARB_half_float_vertex: FLOAT16 elements
+    bool s3tc = false;               // GL_EXT_texture_compression_s3tc: DXT blocks as they are
+    bool mirrorClamp = false;        // GL_MIRROR_CLAMP_TO_EDGE: D3DTADDRESS_MIRRORONCE
 };
 // The GL attributes of every device: a 2.1 compatibility context, double-buffered RGBA8 with
 // a 24-bit depth and an 8-bit stencil buffer (enough for D16, D24X8 and D24S8). On most
@@ -99,6 +101,7 @@ public:
     D3DDISPLAYMODE DesktopMode(const Adapter& adapter) const;
     // Whether the adapter lists width x height at refresh (0: any) in its modes.
     bool HasMode(const Adapter& adapter, UINT width, UINT height, UINT refresh) const;
+    const GlLimits& limits() const { return gl_; }
 
 private:
     Direct3D9(const GlLimits& gl, std::vector<Adapter> adapters) : gl_(gl), adapters_(std::move(adapters)) {}
@@ -175,6 +178,13 @@ public:
                                                    UINT numVertices, UINT startIndex, UINT primitiveCount) override;
     HRESULT STDMETHODCALLTYPE CreateQuery(D3DQUERYTYPE type, IDirect3DQuery9** query) override;
 
+    // Textures (textures.cpp).
+    HRESULT STDMETHODCALLTYPE CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,
+                                            D3DPOOL pool, IDirect3DTexture9** texture, HANDLE* sharedHandle) override;
+    HRESULT STDMETHODCALLTYPE CreateCubeTexture(UINT edgeLength, UINT levels, DWORD usage, D3DFORMAT format,
+                                                D3DPOOL pool, IDirect3DCubeTexture9** texture,
+                                                HANDLE* sharedHandle) override;
+
     // ---- The layer's own ----
     // Makes the device's context current on its window (every GL-touching call does). False
     // once the window was destroyed: the device then draws and shows nothing.
@@ -214,6 +224,8 @@ public:
     bool CannotDraw() const { return Lost() || needsReset_; }
     // The programs made so far (for tests of the cache).
     int programCount() const { return programs_.size(); }
+    // Whether GL holds DXT textures as blocks (else as their decoding).
+    bool s3tc() const;
 
 private:
     Device(Direct3D9* d3d, UINT adapter, HWND hwnd, SDL_Window* window, DWORD behavior);

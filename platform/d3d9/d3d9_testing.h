@@ -42,6 +42,14 @@ void HoldQueryResults(bool hold);
 // driver without GL_SAMPLES_PASSED. Process-wide.
 void MakeQueriesUnsupported(bool unsupported);
 
+// true: textures made from now on hold DXT formats in GL as their decoding, as on a driver
+// without GL_EXT_texture_compression_s3tc; false: as blocks where GL can. Process-wide.
+void DisableS3tc(bool disabled);
+// What GL holds of one level of a texture of this layer (face 0..5 of a cube texture, 0 for
+// a 2D one) as 0xAARRGGBB words, top row first (luminance reads as grey, missing alpha as
+// 0xFF). False for a system-memory texture, another object, or when GL cannot be reached.
+bool ReadTextureLevel(IDirect3DBaseTexture9* texture, UINT face, UINT level, std::vector<DWORD>* pixels);
+
 // true: the GL cache passes every call through (to rule out a caching fault in one step).
 void BypassGlCache(bool on);
 

@@ -2,6 +2,7 @@
 // the dirty group. Get* answers from the stored state, never from GL.
 
 #include "platform/d3d9/d3d9_local.h"
+#include "platform/d3d9/textures.h"
 
 #include <cstring>
 
@@ -100,6 +101,10 @@ HRESULT STDMETHODCALLTYPE Device::SetTexture(DWORD stage, IDirect3DBaseTexture9*
     Binding<IDirect3DBaseTexture9>& bound = textures_[*slot];
     if (bound.get() == texture) return D3D_OK;
     if (texture != nullptr && !OwnsObject(texture)) return D3DERR_INVALIDCALL;
+    // System memory is never drawn from (the caps leave out D3DDEVCAPS_TEXTURESYSTEMMEMORY).
+    if (const TextureStore* store = StoreOf(texture); store != nullptr && store->pool() == D3DPOOL_SYSTEMMEM) {
+        return D3DERR_INVALIDCALL;
+    }
     // The binding is the device's private reference: the program's count stays as it was.
     bound.Set(texture);
     state_.dirty |= kDirtyTextures;

@@ -120,19 +120,23 @@ HRESULT STDMETHODCALLTYPE Direct3D9::CheckDeviceFormat(UINT adapter, D3DDEVTYPE 
     if (!IsAdapterFormat(adapterFormat)) return D3DERR_NOTAVAILABLE;
     const FormatInfo* format = FindFormat(checkFormat);
     if (format == nullptr || !format->supported) return D3DERR_NOTAVAILABLE;
+    bool texture = resourceType == D3DRTYPE_TEXTURE || resourceType == D3DRTYPE_CUBETEXTURE;
+    // Textures are what CreateTexture and CreateCubeTexture make: colour formats GL stores,
+    // neither render targets nor depth buffers.
+    if (texture && (usage & (D3DUSAGE_DEPTHSTENCIL | D3DUSAGE_RENDERTARGET)) != 0) return D3DERR_NOTAVAILABLE;
     if (usage & D3DUSAGE_DEPTHSTENCIL) {
-        bool surface = resourceType == D3DRTYPE_SURFACE || resourceType == D3DRTYPE_TEXTURE;
-        return surface && format->kind == FormatKind::Depth ? D3D_OK : D3DERR_NOTAVAILABLE;
+        return resourceType == D3DRTYPE_SURFACE && format->kind == FormatKind::Depth ? D3D_OK : D3DERR_NOTAVAILABLE;
     }
     if (usage & D3DUSAGE_RENDERTARGET) {
         return DisplayFormatOfBackBuffer(checkFormat) != D3DFMT_UNKNOWN ? D3D_OK : D3DERR_NOTAVAILABLE;
     }
     switch (resourceType) {
         case D3DRTYPE_SURFACE:
-        case D3DRTYPE_TEXTURE:
-        case D3DRTYPE_CUBETEXTURE:
         case D3DRTYPE_VOLUMETEXTURE:
             return format->kind == FormatKind::Color ? D3D_OK : D3DERR_NOTAVAILABLE;
+        case D3DRTYPE_TEXTURE:
+        case D3DRTYPE_CUBETEXTURE:
+            return format->kind == FormatKind::Color && format->internalFormat != 0 ? D3D_OK : D3DERR_NOTAVAILABLE;
         case D3DRTYPE_VERTEXBUFFER:
             return checkFormat == D3DFMT_VERTEXDATA ? D3D_OK : D3DERR_NOTAVAILABLE;
         case D3DRTYPE_INDEXBUFFER:

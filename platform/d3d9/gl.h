@@ -102,7 +102,29 @@ namespace rh::d3d9 {
     X(void, BeginQuery, (GLenum target, GLuint name))                                    \
     X(void, EndQuery, (GLenum target))                                                   \
     X(void, GetQueryiv, (GLenum target, GLenum name, GLint * value))                     \
-    X(void, GetQueryObjectuiv, (GLuint name, GLenum pname, GLuint * value))
+    X(void, GetQueryObjectuiv, (GLuint name, GLenum pname, GLuint * value))              \
+    X(void, ActiveTexture, (GLenum unit))                                                \
+    X(void, BindTexture, (GLenum target, GLuint name))                                   \
+    X(void, GenTextures, (GLsizei n, GLuint * names))                                    \
+    X(void, DeleteTextures, (GLsizei n, const GLuint* names))                            \
+    X(void, TexImage2D, (GLenum target, GLint level, GLint internalFormat, GLsizei w,    \
+                         GLsizei h, GLint border, GLenum format, GLenum type,            \
+                         const void* pixels))                                            \
+    X(void, TexSubImage2D, (GLenum target, GLint level, GLint x, GLint y, GLsizei w,     \
+                            GLsizei h, GLenum format, GLenum type, const void* pixels))  \
+    X(void, CompressedTexImage2D, (GLenum target, GLint level, GLenum internalFormat,    \
+                                   GLsizei w, GLsizei h, GLint border, GLsizei size,     \
+                                   const void* data))                                    \
+    X(void, CompressedTexSubImage2D, (GLenum target, GLint level, GLint x, GLint y,      \
+                                      GLsizei w, GLsizei h, GLenum format, GLsizei size, \
+                                      const void* data))                                 \
+    X(void, TexParameteri, (GLenum target, GLenum name, GLint value))                    \
+    X(void, TexParameterf, (GLenum target, GLenum name, GLfloat value))                  \
+    X(void, TexParameterfv, (GLenum target, GLenum name, const GLfloat* values))         \
+    X(void, GetTexImage, (GLenum target, GLint level, GLenum format, GLenum type,        \
+                          void* pixels))                                                 \
+    X(void, GetCompressedTexImage, (GLenum target, GLint level, void* data))             \
+    X(void, Uniform1i, (GLint location, GLint value))
 
 // One table for the process: entry points do not depend on the context on Linux.
 struct GlFunctions {

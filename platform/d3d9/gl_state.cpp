@@ -139,6 +139,19 @@ void GlCache::ForgetBuffer(GLuint name) {
     }
 }
 
+void GlCache::BindTexture(GLuint unit, GLenum target, GLuint name) {
+    if (activeTextureUnit_.Update(unit)) gl.ActiveTexture(GL_TEXTURE0 + unit);
+    if (boundTextures_[unit][target == GL_TEXTURE_CUBE_MAP ? 1 : 0].Update(name)) gl.BindTexture(target, name);
+}
+
+void GlCache::ForgetTexture(GLuint name) {
+    for (auto& unit : boundTextures_) {
+        for (Cached<GLuint>& bound : unit) {
+            if (bound.known && bound.value == name) bound.known = false;
+        }
+    }
+}
+
 void GlCache::UseProgram(GLuint program) {
     if (program_.Update(program)) gl.UseProgram(program);
 }

@@ -53,6 +53,13 @@ public:
     // After glDeleteBuffers(name): GL unbound it, and a later buffer may reuse the name, so the
     // attribute arrays that read it must be specified again.
     void ForgetBuffer(GLuint name);
+    // Binds name to target (GL_TEXTURE_2D or GL_TEXTURE_CUBE_MAP) of texture unit unit
+    // (below kTextureUnitCount), leaving that unit active.
+    void BindTexture(GLuint unit, GLenum target, GLuint name);
+    // After glDeleteTextures(name): GL unbound it everywhere, and a later texture may reuse
+    // the name.
+    void ForgetTexture(GLuint name);
+    static constexpr GLuint kTextureUnitCount = 16;
     void UseProgram(GLuint program);
     // After glDeleteProgram(program).
     void ForgetProgram(GLuint program);
@@ -104,6 +111,8 @@ private:
     Cached<GLuint> arrayBuffer_, elementBuffer_, program_;
     Cached<AttribArray> attribs_[kAttribCount];
     Cached<uint32_t> enabledAttribs_;
+    Cached<GLuint> activeTextureUnit_;
+    Cached<GLuint> boundTextures_[kTextureUnitCount][2];  // 2D, cube map
 };
 
 // What the apply path needs to know about the render target besides the state.

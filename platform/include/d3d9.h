@@ -44,18 +44,71 @@ inline constexpr IID IID_IDirect3DIndexBuffer9 = {
 // {D9771460-A695-4F26-BBD3-27B840B541CC}
 inline constexpr IID IID_IDirect3DQuery9 = {
     0xD9771460, 0xA695, 0x4F26, {0xBB, 0xD3, 0x27, 0xB8, 0x40, 0xB5, 0x41, 0xCC}};
+// {580CA87E-1D3C-4D54-991D-B7D3E3C298CE}
+inline constexpr IID IID_IDirect3DBaseTexture9 = {
+    0x580CA87E, 0x1D3C, 0x4D54, {0x99, 0x1D, 0xB7, 0xD3, 0xE3, 0xC2, 0x98, 0xCE}};
+// {85C31227-3DE5-4F00-9B3A-F11AC38C18B5}
+inline constexpr IID IID_IDirect3DTexture9 = {
+    0x85C31227, 0x3DE5, 0x4F00, {0x9B, 0x3A, 0xF1, 0x1A, 0xC3, 0x8C, 0x18, 0xB5}};
+// {FFF32F81-D953-473A-9223-93D652ABA93F}
+inline constexpr IID IID_IDirect3DCubeTexture9 = {
+    0xFFF32F81, 0xD953, 0x473A, {0x92, 0x23, 0x93, 0xD6, 0x52, 0xAB, 0xA9, 0x3F}};
+// {0CFBAF3A-9FF6-429A-99B3-A2796AF8B89B}
+inline constexpr IID IID_IDirect3DSurface9 = {
+    0x0CFBAF3A, 0x9FF6, 0x429A, {0x99, 0xB3, 0xA2, 0x79, 0x6A, 0xF8, 0xB8, 0x9B}};
 
 struct IDirect3DDevice9;
 
-// What SetTexture takes: a 2D or cube texture. Its own methods arrive with the textures; the
-// device needs only the reference count.
-struct IDirect3DBaseTexture9 : public IUnknown {};
-
-// What a device's resources (buffers now) share.
+// What a device's resources (buffers, textures, surfaces) share.
 struct IDirect3DResource9 : public IUnknown {
     // The device that made it, with a new reference.
     virtual HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9** device) = 0;
     virtual D3DRESOURCETYPE STDMETHODCALLTYPE GetType() = 0;
+};
+
+// One level of a texture, or one face's level of a cube texture. The surface holds a
+// reference on its texture: it stays usable after the program released the texture.
+// LockRect and UnlockRect behave as the texture's own for that level.
+struct IDirect3DSurface9 : public IDirect3DResource9 {
+    // The texture the surface belongs to, as the interface iid asks (E_NOINTERFACE when the
+    // texture does not answer it), with a new reference.
+    virtual HRESULT STDMETHODCALLTYPE GetContainer(REFIID iid, void** container) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetDesc(D3DSURFACE_DESC* desc) = 0;
+    virtual HRESULT STDMETHODCALLTYPE LockRect(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) = 0;
+    virtual HRESULT STDMETHODCALLTYPE UnlockRect() = 0;
+};
+
+// What SetTexture takes: a 2D or cube texture.
+struct IDirect3DBaseTexture9 : public IDirect3DResource9 {
+    virtual DWORD STDMETHODCALLTYPE GetLevelCount() = 0;
+};
+
+// A 2D texture of one or more levels, each half the size of the one before (at least 1).
+// LockRect hands out a level's pixels in the format's Direct3D layout (A8R8G8B8 is the bytes
+// B, G, R, A; 16-bit formats are little-endian words; DXT formats are 4x4 blocks, Pitch is
+// one row of blocks) at rect (null: the whole level; DXT rectangles on block boundaries).
+// The bytes are the level's as last written; what was written reaches drawing at UnlockRect.
+// Flags: D3DLOCK_READONLY (nothing is uploaded), D3DLOCK_DISCARD for D3DUSAGE_DYNAMIC
+// textures, D3DLOCK_NOSYSLOCK and D3DLOCK_NO_DIRTY_UPDATE (no effect). Lockable are managed
+// and system-memory textures, and default-pool ones made with D3DUSAGE_DYNAMIC. One lock per
+// level at a time; a second lock, a bad level or rectangle and UnlockRect without LockRect
+// answer D3DERR_INVALIDCALL.
+struct IDirect3DTexture9 : public IDirect3DBaseTexture9 {
+    virtual HRESULT STDMETHODCALLTYPE GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) = 0;
+    // The level's surface with a new reference.
+    virtual HRESULT STDMETHODCALLTYPE GetSurfaceLevel(UINT level, IDirect3DSurface9** surface) = 0;
+    virtual HRESULT STDMETHODCALLTYPE LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) = 0;
+    virtual HRESULT STDMETHODCALLTYPE UnlockRect(UINT level) = 0;
+};
+
+// Six square faces (D3DCUBEMAP_FACES), each with the same levels, locked as a 2D texture's.
+struct IDirect3DCubeTexture9 : public IDirect3DBaseTexture9 {
+    virtual HRESULT STDMETHODCALLTYPE GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetCubeMapSurface(D3DCUBEMAP_FACES face, UINT level,
+                                                        IDirect3DSurface9** surface) = 0;
+    virtual HRESULT STDMETHODCALLTYPE LockRect(D3DCUBEMAP_FACES face, UINT level, D3DLOCKED_RECT* locked,
+                                               const RECT* rect, DWORD flags) = 0;
+    virtual HRESULT STDMETHODCALLTYPE UnlockRect(D3DCUBEMAP_FACES face, UINT level) = 0;
 };
 
 // Vertex data for the streams. Lock hands out a pointer to sizeToLock bytes from
@@ -186,7 +239,7 @@ struct IDirect3DDevice9 : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetTexture(DWORD stage, IDirect3DBaseTexture9** texture) = 0;
     // The device keeps the bound texture alive until it is replaced, through a reference of
     // its own that the texture's AddRef/Release count does not show. Only a texture of this
-    // device can be bound.
+    // device can be bound, and no D3DPOOL_SYSTEMMEM one (D3DERR_INVALIDCALL).
     virtual HRESULT STDMETHODCALLTYPE SetTexture(DWORD stage, IDirect3DBaseTexture9* texture) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type,
                                                            DWORD* value) = 0;
@@ -241,6 +294,22 @@ struct IDirect3DDevice9 : public IUnknown {
     // With query null, only whether the type is supported: D3D_OK or D3DERR_NOTAVAILABLE.
     // Only D3DQUERYTYPE_OCCLUSION is.
     virtual HRESULT STDMETHODCALLTYPE CreateQuery(D3DQUERYTYPE type, IDirect3DQuery9** query) = 0;
+
+    // levels 0: the full chain down to 1 x 1. usage: 0 or D3DUSAGE_DYNAMIC (not with
+    // MANAGED); render targets and depth textures are not offered (D3DERR_NOTAVAILABLE).
+    // pool D3DPOOL_DEFAULT, MANAGED or SYSTEMMEM; the format one CheckDeviceFormat offers for
+    // textures (DXT sizes need not be multiples of 4). Sizes from 1 to the caps'
+    // MaxTextureWidth and MaxTextureHeight. Every byte starts 0.
+    // DEFAULT textures must be released before Reset; the others survive it, with their
+    // pixels. A SYSTEMMEM texture is never drawn: SetTexture refuses it. sharedHandle must
+    // be null.
+    virtual HRESULT STDMETHODCALLTYPE CreateTexture(UINT width, UINT height, UINT levels, DWORD usage,
+                                                    D3DFORMAT format, D3DPOOL pool, IDirect3DTexture9** texture,
+                                                    HANDLE* sharedHandle) = 0;
+    // As CreateTexture with six faces of edgeLength x edgeLength.
+    virtual HRESULT STDMETHODCALLTYPE CreateCubeTexture(UINT edgeLength, UINT levels, DWORD usage,
+                                                        D3DFORMAT format, D3DPOOL pool,
+                                                        IDirect3DCubeTexture9** texture, HANDLE* sharedHandle) = 0;
 };
 
 typedef IDirect3D9* LPDIRECT3D9;
@@ -250,6 +319,10 @@ typedef IDirect3DResource9* LPDIRECT3DRESOURCE9;
 typedef IDirect3DVertexBuffer9* LPDIRECT3DVERTEXBUFFER9;
 typedef IDirect3DIndexBuffer9* LPDIRECT3DINDEXBUFFER9;
 typedef IDirect3DQuery9* LPDIRECT3DQUERY9;
+typedef IDirect3DBaseTexture9* LPDIRECT3DBASETEXTURE9;
+typedef IDirect3DTexture9* LPDIRECT3DTEXTURE9;
+typedef IDirect3DCubeTexture9* LPDIRECT3DCUBETEXTURE9;
+typedef IDirect3DSurface9* LPDIRECT3DSURFACE9;
 
 // The entry point of "d3d9.dll": null for an SDK version other than the 9.0c ones (31 and 32,
 // each with or without the debug bit 0x80000000) or when OpenGL cannot be used. Programs

@@ -686,6 +686,37 @@ typedef struct _D3DADAPTER_IDENTIFIER9 {
 #define D3DLOCK_NOSYSLOCK 0x00000800L
 #define D3DLOCK_NOOVERWRITE 0x00001000L
 #define D3DLOCK_DISCARD 0x00002000L
+#define D3DLOCK_NO_DIRTY_UPDATE 0x00008000L
+
+// What GetDesc and GetLevelDesc answer for a texture level or surface.
+typedef struct _D3DSURFACE_DESC {
+    D3DFORMAT Format;
+    D3DRESOURCETYPE Type;  // D3DRTYPE_SURFACE
+    DWORD Usage;
+    D3DPOOL Pool;
+    D3DMULTISAMPLE_TYPE MultiSampleType;
+    DWORD MultiSampleQuality;
+    UINT Width;
+    UINT Height;
+} D3DSURFACE_DESC;
+
+// A locked rectangle: pBits is its top-left texel (or 4x4 block), Pitch the bytes from one
+// row (of blocks) to the next.
+typedef struct _D3DLOCKED_RECT {
+    INT Pitch;
+    void* pBits;
+} D3DLOCKED_RECT;
+
+// The faces of a cube texture.
+typedef enum _D3DCUBEMAP_FACES {
+    D3DCUBEMAP_FACE_POSITIVE_X = 0,
+    D3DCUBEMAP_FACE_NEGATIVE_X = 1,
+    D3DCUBEMAP_FACE_POSITIVE_Y = 2,
+    D3DCUBEMAP_FACE_NEGATIVE_Y = 3,
+    D3DCUBEMAP_FACE_POSITIVE_Z = 4,
+    D3DCUBEMAP_FACE_NEGATIVE_Z = 5,
+    D3DCUBEMAP_FACE_FORCE_DWORD = 0x7fffffff
+} D3DCUBEMAP_FACES;
 
 // What GetDesc answers for a vertex buffer: Format D3DFMT_VERTEXDATA, Type D3DRTYPE_VERTEXBUFFER,
 // and the creation's usage, pool, length in bytes and FVF code.

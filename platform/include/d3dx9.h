@@ -3,3 +3,4 @@
 
 #include "d3dx9math.h"
 #include "d3dx9mesh.h"
+#include "d3dx9tex.h"

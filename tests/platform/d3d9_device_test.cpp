@@ -57,6 +57,9 @@ public:
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
     ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+    HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9**) override { return D3DERR_INVALIDCALL; }
+    D3DRESOURCETYPE STDMETHODCALLTYPE GetType() override { return D3DRTYPE_TEXTURE; }
+    DWORD STDMETHODCALLTYPE GetLevelCount() override { return 1; }
     ULONG refs = 1;
 };
 
@@ -66,6 +69,9 @@ class StandInTexture final : public rh::d3d9::DeviceChild<IDirect3DBaseTexture9>
 public:
     StandInTexture(IDirect3DDevice9* device, bool* destroyed) : DeviceChild(device), destroyed_(destroyed) {}
     ~StandInTexture() override { *destroyed_ = true; }
+    HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9** device) override { return ShareDevice(device); }
+    D3DRESOURCETYPE STDMETHODCALLTYPE GetType() override { return D3DRTYPE_TEXTURE; }
+    DWORD STDMETHODCALLTYPE GetLevelCount() override { return 1; }
 
 private:
     bool* destroyed_;

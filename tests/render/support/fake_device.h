@@ -56,6 +56,8 @@ enum class DeviceCall {
     DrawPrimitive,
     DrawIndexedPrimitive,
     CreateQuery,
+    CreateTexture,
+    CreateCubeTexture,
     kCount
 };
 
@@ -94,7 +96,8 @@ public:
     // told otherwise (and even then give null).
     FakeDevice() {
         answers.fill(S_OK);
-        for (DeviceCall call : {DeviceCall::CreateVertexBuffer, DeviceCall::CreateIndexBuffer, DeviceCall::CreateQuery}) {
+        for (DeviceCall call : {DeviceCall::CreateVertexBuffer, DeviceCall::CreateIndexBuffer, DeviceCall::CreateQuery,
+                                 DeviceCall::CreateTexture, DeviceCall::CreateCubeTexture}) {
             answers[Index(call)] = D3DERR_NOTAVAILABLE;
         }
     }
@@ -270,6 +273,16 @@ public:
     HRESULT STDMETHODCALLTYPE CreateQuery(D3DQUERYTYPE, IDirect3DQuery9** query) override {
         if (query != nullptr) *query = nullptr;
         return Count(DeviceCall::CreateQuery);
+    }
+    HRESULT STDMETHODCALLTYPE CreateTexture(UINT, UINT, UINT, DWORD, D3DFORMAT, D3DPOOL, IDirect3DTexture9** texture,
+                                            HANDLE*) override {
+        if (texture != nullptr) *texture = nullptr;
+        return Count(DeviceCall::CreateTexture);
+    }
+    HRESULT STDMETHODCALLTYPE CreateCubeTexture(UINT, UINT, DWORD, D3DFORMAT, D3DPOOL, IDirect3DCubeTexture9** texture,
+                                                HANDLE*) override {
+        if (texture != nullptr) *texture = nullptr;
+        return Count(DeviceCall::CreateCubeTexture);
     }
 
     ULONG refs = 1;

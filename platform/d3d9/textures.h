@@ -1,0 +1,180 @@
+// 2D and cube textures and their surfaces: a CPU copy of every level in the format's Direct3D
+// layout, mirrored into a GL texture object row range by row range as locks end. Private to
+// platform/d3d9.
+#pragma once
+
+#include "platform/d3d9/buffers.h"
+#include "platform/d3d9/device_child.h"
+#include "platform/d3d9/formats.h"
+#include "platform/d3d9/texture_access.h"
+
+#include <d3d9.h>
+
+#include <SDL_opengl.h>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace rh::d3d9 {
+
+class Device;
+
+// The number of levels of a full chain for a width x height level 0 (down to 1 x 1).
+UINT FullChainLevels(UINT width, UINT height);
+
+// The sampler parameters GL 2.1 keeps in a texture object: what was last sent to one texture,
+// so that drawing sends only what changed.
+struct GlSamplerParams {
+    GLint wrap[3] = {0, 0, 0};  // S, T, R
+    GLint minFilter = 0;
+    GLint magFilter = 0;
+    GLfloat maxAnisotropy = 0.0f;
+    GLint baseLevel = -1;
+    GLfloat lodBias = 0.0f;
+    std::array<GLfloat, 4> border{};
+    bool operator==(const GlSamplerParams&) const = default;
+};
+
+// What 2D and cube textures share: faces x levels of bytes, the locks and the GL object.
+class TextureStore {
+public:
+    // One level of one face.
+    struct Level {
+        UINT width = 0;
+        UINT height = 0;
+        UINT pitch = 0;  // bytes from one row (of 4x4 blocks) to the next
+        UINT rows = 0;   // rows (of blocks)
+        std::vector<uint8_t> bytes;
+        bool locked = false;
+        bool readOnly = false;
+        UINT lockedTop = 0;  // rows (of blocks) the lock covers, half-open
+        UINT lockedBottom = 0;
+    };
+
+    // faces: 1 (GL_TEXTURE_2D) or 6 (GL_TEXTURE_CUBE_MAP). Arguments were validated.
+    TextureStore(Device* device, const FormatInfo& format, DWORD usage, D3DPOOL pool, UINT width, UINT height,
+                 UINT levels, UINT faces);
+    ~TextureStore();
+    TextureStore(const TextureStore&) = delete;
+    TextureStore& operator=(const TextureStore&) = delete;
+
+    // Makes the zeroed bytes and, unless the pool is system memory, the GL object with every
+    // level. False when memory runs out.
+    bool Allocate();
+
+    UINT levelCount() const { return levelCount_; }
+    UINT faceCount() const { return faces_; }
+    D3DFORMAT format() const { return format_.format; }
+    D3DPOOL pool() const { return pool_; }
+    DWORD usage() const { return usage_; }
+    GLenum target() const { return faces_ == 6 ? GL_TEXTURE_CUBE_MAP : GL_TEXTURE_2D; }
+    GLuint name() const { return name_; }
+    bool ValidLevel(UINT face, UINT level) const { return face < faces_ && level < levelCount_; }
+    const Level& level(UINT face, UINT index) const { return levels_[face * levelCount_ + index]; }
+
+    HRESULT LevelDesc(UINT level, D3DSURFACE_DESC* desc) const;
+    // The lock of LockRect; anyPool: as D3DX locks, whatever the pool and usage allow.
+    HRESULT Lock(UINT face, UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags, bool anyPool);
+    // Ends the lock and uploads the rows it covered unless it was read-only.
+    HRESULT Unlock(UINT face, UINT level);
+
+    // The sampler parameters last sent to the GL object.
+    GlSamplerParams& sent() { return sent_; }
+
+private:
+    Level& At(UINT face, UINT index) { return levels_[face * levelCount_ + index]; }
+    // Sends rows [top, bottom) (of blocks) of one level to GL; the GL texture must be bound.
+    void Upload(UINT face, UINT level, UINT top, UINT bottom);
+    GLenum FaceTarget(UINT face) const { return faces_ == 6 ? GL_TEXTURE_CUBE_MAP_POSITIVE_X + face : GL_TEXTURE_2D; }
+    // Whether GL holds the blocks themselves, not their decoding.
+    bool UploadsBlocks() const;
+
+    Device* device_;
+    const FormatInfo& format_;
+    DWORD usage_;
+    D3DPOOL pool_;
+    UINT width_;
+    UINT height_;
+    UINT levelCount_;
+    UINT faces_;
+    std::vector<Level> levels_;
+    GLuint name_ = 0;
+    bool blocksInGl_ = false;  // decided when the GL object is made
+    GlSamplerParams sent_;
+};
+
+class Texture final : public DeviceChild<IDirect3DTexture9, IID_IDirect3DResource9, IID_IDirect3DBaseTexture9,
+                                         IID_IDirect3DTexture9> {
+public:
+    Texture(Device* device, const FormatInfo& format, DWORD usage, D3DPOOL pool, UINT width, UINT height,
+            UINT levels);
+
+    HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9** device) override { return ShareDevice(device); }
+    D3DRESOURCETYPE STDMETHODCALLTYPE GetType() override { return D3DRTYPE_TEXTURE; }
+    DWORD STDMETHODCALLTYPE GetLevelCount() override { return store_.levelCount(); }
+    HRESULT STDMETHODCALLTYPE GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) override;
+    HRESULT STDMETHODCALLTYPE GetSurfaceLevel(UINT level, IDirect3DSurface9** surface) override;
+    HRESULT STDMETHODCALLTYPE LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override;
+    HRESULT STDMETHODCALLTYPE UnlockRect(UINT level) override;
+
+    TextureStore& store() { return store_; }
+
+private:
+    void ProgramHoldChanged(bool held) override { count_.Set(held); }
+
+    TextureStore store_;
+    DefaultPoolCount count_;
+};
+
+class CubeTexture final : public DeviceChild<IDirect3DCubeTexture9, IID_IDirect3DResource9,
+                                             IID_IDirect3DBaseTexture9, IID_IDirect3DCubeTexture9> {
+public:
+    CubeTexture(Device* device, const FormatInfo& format, DWORD usage, D3DPOOL pool, UINT edge, UINT levels);
+
+    HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9** device) override { return ShareDevice(device); }
+    D3DRESOURCETYPE STDMETHODCALLTYPE GetType() override { return D3DRTYPE_CUBETEXTURE; }
+    DWORD STDMETHODCALLTYPE GetLevelCount() override { return store_.levelCount(); }
+    HRESULT STDMETHODCALLTYPE GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) override;
+    HRESULT STDMETHODCALLTYPE GetCubeMapSurface(D3DCUBEMAP_FACES face, UINT level, IDirect3DSurface9** surface) override;
+    HRESULT STDMETHODCALLTYPE LockRect(D3DCUBEMAP_FACES face, UINT level, D3DLOCKED_RECT* locked, const RECT* rect,
+                                       DWORD flags) override;
+    HRESULT STDMETHODCALLTYPE UnlockRect(D3DCUBEMAP_FACES face, UINT level) override;
+
+    TextureStore& store() { return store_; }
+
+private:
+    void ProgramHoldChanged(bool held) override { count_.Set(held); }
+
+    TextureStore store_;
+    DefaultPoolCount count_;
+};
+
+// The store behind a base texture of this layer; null for any other object.
+TextureStore* StoreOf(IDirect3DBaseTexture9* texture);
+
+// One level of one face of a texture. It holds a program reference on its texture, so the
+// texture lives as long as any of its surfaces.
+class Surface final : public DeviceChild<SurfaceAccess, IID_IDirect3DResource9, IID_IDirect3DSurface9,
+                                         kIidSurfaceAccess> {
+public:
+    // container is a Texture or CubeTexture of this layer; it gains a reference.
+    Surface(Device* device, IDirect3DBaseTexture9* container, TextureStore& store, UINT face, UINT level);
+    ~Surface() override;
+
+    HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9** device) override { return ShareDevice(device); }
+    D3DRESOURCETYPE STDMETHODCALLTYPE GetType() override { return D3DRTYPE_SURFACE; }
+    HRESULT STDMETHODCALLTYPE GetContainer(REFIID iid, void** container) override;
+    HRESULT STDMETHODCALLTYPE GetDesc(D3DSURFACE_DESC* desc) override;
+    HRESULT STDMETHODCALLTYPE LockRect(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override;
+    HRESULT STDMETHODCALLTYPE UnlockRect() override;
+    HRESULT STDMETHODCALLTYPE LockAnyPool(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override;
+
+private:
+    IDirect3DBaseTexture9* container_;
+    TextureStore& store_;
+    UINT face_;
+    UINT level_;
+};
+
+}  // namespace rh::d3d9

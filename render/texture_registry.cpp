@@ -37,11 +37,13 @@ void CandidateExtensions(const String& requested, bool others, DynArray<String>&
     }
     if (listed >= 0) {
         // The requested one and "tga" (always first) trade places.
-        out.At(listed) = out.At(0);
+        const String first = out.At(0);
+        out.At(listed) = first;
         out.At(0) = requested;
         return;
     }
-    out.At(kPictureExtensionCount) = out.At(0);
+    const String first = out.At(0);
+    out.At(kPictureExtensionCount) = first;  // At may move the block: no reference across it
     out.At(0) = requested;
 }
 

@@ -203,3 +203,92 @@ version_seed("across_chunk", 0x56, 65536 - 50, 200, version_block())
 version_seed("at_chunk_end", 0, 65536 - 92, 0, version_block())
 version_seed("cut_by_file_end", 0x20, 3, 90, version_block(length=4000))
 version_seed("false_then_true", 0, 7, 1, version_block(value_length=50) + version_block(signature=0xFEEF04BC) + version_block())
+
+
+# ---- fuzz_image ----------------------------------------------------------------------------
+# Small pictures of every kind the decoders read, written here by hand; the JPEGs come from
+# ImageMagick's convert (apt-get install imagemagick) when it is there.
+
+import subprocess
+import zlib
+
+
+def png_chunk(kind, data):
+    body = kind + data
+    return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
+
+
+def png(width, height, depth, color_type, rows, interlace=0, extra=b""):
+    ihdr = struct.pack(">IIBBBBB", width, height, depth, color_type, 0, 0, interlace)
+    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", ihdr) + extra +
+            png_chunk(b"IDAT", zlib.compress(rows)) + png_chunk(b"IEND", b""))
+
+
+def tga(kind, width, height, bits, descriptor, data, cmap=b"", cmap_first=0, cmap_len=0, cmap_bits=0):
+    header = struct.pack("<BBBHHBHHHHBB", 0, 1 if cmap else 0, kind, cmap_first, cmap_len, cmap_bits,
+                         0, 0, width, height, bits, descriptor)
+    return header + cmap + data
+
+
+def bmp(width, height, bits, compression, pixels, palette=b"", masks=b""):
+    offset = 14 + 40 + len(masks) + len(palette)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, compression, len(pixels), 0, 0,
+                       len(palette) // 4, 0)
+    return b"BM" + struct.pack("<IHHI", offset + len(pixels), 0, 0, offset) + info + masks + palette + pixels
+
+
+def dds(width, height, mips, pixel_format, data, caps2=0):
+    flags = 0x1007 | (0x20000 if mips > 1 else 0)
+    header = struct.pack("<IIIIIII", 124, flags, height, width, 0, 0, mips) + b"\0" * 44
+    caps = 0x1000 | (0x400008 if mips > 1 else 0) | (0x8 if caps2 else 0)
+    return b"DDS " + header + pixel_format + struct.pack("<IIIII", caps, caps2, 0, 0, 0) + data
+
+
+def fourcc(code):
+    return struct.pack("<II4sIIIII", 32, 4, code, 0, 0, 0, 0, 0)
+
+
+def masked(flags, bits, r, g, b, a):
+    return struct.pack("<IIIIIIII", 32, flags, 0, bits, r, g, b, a)
+
+
+def dxt1_block(i):
+    return struct.pack("<HHI", 0xF800 ^ (i * 0x1111), 0x001F + i, 0xE4E4E4E4 ^ i)
+
+
+def dxt5_block(i):
+    return bytes([200, 20 + i]) + bytes([0x88, 0xC6, 0xFA, 0x24, 0x49, 0x92]) + dxt1_block(i)
+
+
+rgba_rows = b"".join(b"\0" + bytes((x * 60 + y * 20 + c * 7) & 255 for x in range(4) for c in range(4)) for y in range(3))
+write("fuzz_image", "rgba.png", png(4, 3, 8, 6, rgba_rows))
+write("fuzz_image", "palette_trns_interlaced.png", png(
+    5, 5, 1, 3, b"".join(b"\0" + bytes([0b10100000 >> (y % 2)]) for y in range(15)), interlace=1,
+    extra=png_chunk(b"PLTE", bytes([255, 0, 0, 0, 0, 255])) + png_chunk(b"tRNS", bytes([128]))))
+write("fuzz_image", "grey16.png", png(2, 2, 16, 0, b"\0\x12\x34\xff\xff\0\0\0\x80\x01"))
+write("fuzz_image", "bgr.tga", tga(2, 3, 2, 24, 0, bytes(range(18))))
+write("fuzz_image", "rle32_top.tga", tga(10, 4, 2, 32, 0x28, bytes([0x82, 1, 2, 3, 4, 0x04]) + bytes(range(20))))
+write("fuzz_image", "mapped_rle.tga", tga(9, 4, 2, 8, 0x00, bytes([0x83, 5, 0x03, 5, 6, 5, 6]),
+                                         cmap=bytes(range(6)), cmap_first=5, cmap_len=2, cmap_bits=24))
+write("fuzz_image", "rgb24.bmp", bmp(3, 2, 24, 0, bytes(range(24))))
+write("fuzz_image", "rle8.bmp", bmp(5, 3, 8, 1, bytes([3, 1, 0, 3, 2, 0, 1, 0, 0, 0, 0, 2, 1, 1, 2, 1, 0, 1]),
+                                    palette=bytes([0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 0])))
+write("fuzz_image", "rle4.bmp", bmp(6, 2, 4, 2, bytes([4, 0x12, 0, 0, 0, 3, 0x12, 0x30, 0, 1]),
+                                    palette=bytes(range(16))))
+write("fuzz_image", "rgb565_top.bmp", bmp(3, -2, 16, 3, bytes(range(16)),
+                                          masks=struct.pack("<III", 0xF800, 0x07E0, 0x001F)))
+write("fuzz_image", "dxt1_mips.dds", dds(8, 8, 4, fourcc(b"DXT1"), b"".join(dxt1_block(i) for i in range(7))))
+write("fuzz_image", "dxt5.dds", dds(6, 4, 1, fourcc(b"DXT5"), b"".join(dxt5_block(i) for i in range(2))))
+write("fuzz_image", "dxt3_cube.dds", dds(4, 4, 1, fourcc(b"DXT3"), bytes(range(96)), caps2=0xFE00))
+write("fuzz_image", "argb_mips.dds", dds(2, 2, 2, masked(0x41, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000), bytes(range(20))))
+write("fuzz_image", "a8l8.dds", dds(3, 1, 1, masked(0x20001, 16, 0xFF, 0, 0, 0xFF00), bytes(range(6))))
+write("fuzz_image", "odd_masks.dds", dds(2, 1, 1, masked(0x41, 32, 0xFF00, 0xFF, 0xFF000000, 0xFF0000), bytes(range(8))))
+
+for name, options in (("baseline.jpg", ["-sampling-factor", "2x2"]), ("progressive.jpg", ["-interlace", "Plane"]),
+                      ("grey.jpg", ["-colorspace", "Gray"])):
+    try:
+        jpeg = subprocess.run(["convert", "-size", "9x7", "gradient:red-blue", "-quality", "50"] + options + ["jpg:-"],
+                              check=True, capture_output=True).stdout
+        write("fuzz_image", name, jpeg)
+    except (OSError, subprocess.CalledProcessError):
+        print("convert not found: no JPEG seeds written")

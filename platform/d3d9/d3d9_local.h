@@ -259,6 +259,10 @@ private:
     // The program, uniforms and depth range of the pending vertex-stage groups.
     void ApplyVertexStage(const DeclarationLayout& layout);
     void UploadUniforms(const PipelineKey& key, uint32_t groups);
+    // The texture stages (texture_stage.cpp): stage 0's part of the program key, and the
+    // textures bound to their units with their samplers' parameters.
+    void AddTextureStage(const DeclarationLayout& layout, PipelineKey* key) const;
+    void ApplyTextures();
     // Points the program's attributes at the streams, vertex 0 at baseVertex.
     void BindStreams(const DeclarationLayout& layout, int64_t baseVertex);
     // Releases the stream and index bindings.
@@ -299,6 +303,7 @@ private:
     const Program* program_ = nullptr;
     PipelineKey programKey_;
     uint32_t vertexStageDirty_ = kDirtyAll;
+    uint32_t textureStageDirty_ = kDirtyAll;  // likewise for the textures and samplers
     bool viewProjectionKnown_ = false;
     D3DMATRIX viewOfProduct_{}, projectionOfProduct_{}, viewProjection_{};  // view x projection and its factors
     bool occlusionQueries_ = false;  // GL counts samples passed

@@ -144,17 +144,20 @@ void Device::ApplyDrawState() {
     bool all = GlCache::bypassing();
     // The vertex stage keeps its own record: its groups wait while no declaration is bound.
     vertexStageDirty_ |= all ? uint32_t{kDirtyAll} : state_.dirty;
+    textureStageDirty_ |= all ? uint32_t{kDirtyAll} : state_.dirty;
     ApplyDeviceState(state_, glCache_, target_, all);
-    state_.dirty &= ~(kDirtyVertexInput | kDirtyTransforms | kDirtyLighting | kDirtyMaterial);
+    state_.dirty &= ~(kDirtyVertexInput | kDirtyTransforms | kDirtyLighting | kDirtyMaterial | kDirtyTextures |
+                      kDirtySamplers | kDirtyStages);
     const VertexDeclaration* declaration = this->declaration();
     if (declaration != nullptr && declaration->layout().supported && declaration->layout().hasPosition) {
         ApplyVertexStage(declaration->layout());
     }
+    ApplyTextures();
 }
 
 void Device::ApplyVertexStage(const DeclarationLayout& layout) {
     uint32_t groups = vertexStageDirty_;
-    if (program_ == nullptr || (groups & (kDirtyVertexInput | kDirtyLighting)) != 0) {
+    if (program_ == nullptr || (groups & (kDirtyVertexInput | kDirtyLighting | kDirtyTextures | kDirtyStages)) != 0) {
         const DWORD* rs = state_.renderStates;
         PipelineKey key;
         key.pretransformed = layout.pretransformed;
@@ -164,6 +167,7 @@ void Device::ApplyVertexStage(const DeclarationLayout& layout) {
         key.color1Bgra = key.color1 && layout.colorBgra[1];
         key.lighting = !key.pretransformed && rs[D3DRS_LIGHTING] != FALSE;
         key.specular = !key.lighting && key.color1 && rs[D3DRS_SPECULARENABLE] != FALSE;
+        AddTextureStage(layout, &key);
         if (program_ == nullptr || key.Bits() != programKey_.Bits()) {
             program_ = programs_.Find(key);
             programKey_ = key;
@@ -247,6 +251,9 @@ void Device::BindStreams(const DeclarationLayout& layout, int64_t baseVertex) {
     // The attributes the program reads; arrays it does not read stay off.
     uint32_t reads = (1u << kAttribPosition) | (programKey_.color0 ? 1u << kAttribColor0 : 0u) |
                      (programKey_.color1 ? 1u << kAttribColor1 : 0u);
+    if (programKey_.texture != PipelineKey::kNoTexture && programKey_.texCoordPresent) {
+        reads |= 1u << (kAttribTexCoord0 + programKey_.texCoordSet);
+    }
     uint32_t enabled = 0;
     for (const DeclarationLayout::Attrib& attrib : layout.attribs) {
         uint32_t bit = 1u << attrib.location;

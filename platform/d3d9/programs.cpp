@@ -13,7 +13,9 @@ namespace rh::d3d9 {
 
 uint32_t PipelineKey::Bits() const {
     return (pretransformed ? 1u : 0u) | (color0 ? 2u : 0u) | (color0Bgra ? 4u : 0u) | (color1 ? 8u : 0u) |
-           (color1Bgra ? 16u : 0u) | (lighting ? 32u : 0u) | (specular ? 64u : 0u);
+           (color1Bgra ? 16u : 0u) | (lighting ? 32u : 0u) | (specular ? 64u : 0u) | (uint32_t{texture} << 7) |
+           (uint32_t{texCoordSet} << 9) | (texCoordPresent ? 1u << 12 : 0u) | (uint32_t(colour) << 13) |
+           (uint32_t(alpha) << 15);
 }
 
 namespace {
@@ -32,6 +34,8 @@ std::string VertexProgramSource(const PipelineKey& key) {
     s += "attribute vec4 aPosition;\n";
     if (key.color0) s += "attribute vec4 aColor0;\n";
     if (key.color1) s += "attribute vec4 aColor1;\n";
+    std::string texCoord = "aTexCoord" + std::to_string(key.texCoordSet);
+    if (key.texture != PipelineKey::kNoTexture && key.texCoordPresent) s += "attribute vec4 " + texCoord + ";\n";
     s += "uniform vec4 uPixel;\n";
     bool lit = key.lighting && !key.pretransformed;
     if (!key.pretransformed) s += "uniform mat4 uWorldViewProjection;\n";
@@ -65,19 +69,49 @@ std::string VertexProgramSource(const PipelineKey& key) {
         s += "    gl_FrontColor = colour0;\n";
         s += "    gl_FrontSecondaryColor = colour1;\n";
     }
+    // Coordinates missing from the vertices read as (0, 0, 0, 1), as GL's missing attribute
+    // components do.
+    if (key.texture != PipelineKey::kNoTexture) {
+        s += "    gl_TexCoord[0] = " + (key.texCoordPresent ? texCoord : std::string("vec4(0.0, 0.0, 0.0, 1.0)")) + ";\n";
+    }
     // The built-in colour varyings follow glShadeModel, as D3DRS_SHADEMODE wants.
     s += "}\n";
     return s;
 }
 
+namespace {
+
+// One channel group of stage 0's result from the texture t and the diffuse colour d.
+std::string Blend(StageBlend blend, const char* channels) {
+    std::string t = std::string("t.") + channels;
+    std::string d = std::string("gl_Color.") + channels;
+    switch (blend) {
+        case StageBlend::Texture: return t;
+        case StageBlend::Diffuse: return d;
+        default: return t + " * " + d;
+    }
+}
+
+}  // namespace
+
 std::string FragmentProgramSource(const PipelineKey& key) {
-    // The default texture stages read the texture, which is absent here: CURRENT, the
-    // diffuse colour, passes through.
-    std::string s = "#version 120\nvoid main() {\n";
-    if (key.specular && !(key.lighting && !key.pretransformed)) {
-        s += "    gl_FragColor = vec4(gl_Color.rgb + gl_SecondaryColor.rgb, gl_Color.a);\n";
+    // Without a texture, stage 0's CURRENT, the diffuse colour, passes through.
+    std::string s = "#version 120\n";
+    bool textured = key.texture != PipelineKey::kNoTexture;
+    if (textured) s += key.texture == PipelineKey::kTextureCube ? "uniform samplerCube uTexture0;\n" : "uniform sampler2D uTexture0;\n";
+    s += "void main() {\n";
+    if (textured) {
+        s += key.texture == PipelineKey::kTextureCube ? "    vec4 t = textureCube(uTexture0, gl_TexCoord[0].xyz);\n"
+                                                      : "    vec4 t = texture2D(uTexture0, gl_TexCoord[0].xy);\n";
+        s += "    vec4 c = vec4(" + Blend(key.colour, "rgb") + ", " + Blend(key.alpha, "a") + ");\n";
     } else {
-        s += "    gl_FragColor = gl_Color;\n";
+        s += "    vec4 c = gl_Color;\n";
+    }
+    // The specular colour is added after the stages.
+    if (key.specular && !(key.lighting && !key.pretransformed)) {
+        s += "    gl_FragColor = vec4(c.rgb + gl_SecondaryColor.rgb, c.a);\n";
+    } else {
+        s += "    gl_FragColor = c;\n";
     }
     s += "}\n";
     return s;
@@ -120,6 +154,9 @@ Program Build(const PipelineKey& key) {
     gl.BindAttribLocation(name, kAttribPosition, "aPosition");
     gl.BindAttribLocation(name, kAttribColor0, "aColor0");
     gl.BindAttribLocation(name, kAttribColor1, "aColor1");
+    for (GLuint set = 0; set < 8; ++set) {
+        gl.BindAttribLocation(name, kAttribTexCoord0 + set, ("aTexCoord" + std::to_string(set)).c_str());
+    }
     gl.LinkProgram(name);
     // The program keeps what it needs; the shaders go with it.
     gl.DeleteShader(vertex);
@@ -141,12 +178,23 @@ Program Build(const PipelineKey& key) {
     program.material = gl.GetUniformLocation(name, "uMaterial");
     program.source = gl.GetUniformLocation(name, "uSource");
     program.ambientLight = gl.GetUniformLocation(name, "uAmbientLight");
+    program.texture0 = gl.GetUniformLocation(name, "uTexture0");
+    if (program.texture0 >= 0) {
+        // A sampler names its unit once; the program in use goes back to what it was, which
+        // the GL cache remembers.
+        GLint previous = 0;
+        gl.GetIntegerv(GL_CURRENT_PROGRAM, &previous);
+        gl.UseProgram(name);
+        gl.Uniform1i(program.texture0, 0);
+        gl.UseProgram(static_cast<GLuint>(previous));
+    }
     return program;
 }
 
 }  // namespace
 
 const Program* ProgramCache::Find(const PipelineKey& key) {
+    // Entries are nodes of the map: the programs handed out stay where they are.
     Entry& entry = entries_[key.Bits()];
     if (!entry.tried) {
         entry.tried = true;
@@ -157,15 +205,15 @@ const Program* ProgramCache::Find(const PipelineKey& key) {
 }
 
 void ProgramCache::Destroy() {
-    for (Entry& entry : entries_) {
+    for (auto& [bits, entry] : entries_) {
         if (entry.program.name != 0) gl.DeleteProgram(entry.program.name);
-        entry = Entry{};
     }
+    entries_.clear();
 }
 
 int ProgramCache::size() const {
     int count = 0;
-    for (const Entry& entry : entries_) count += entry.program.name != 0 ? 1 : 0;
+    for (const auto& [bits, entry] : entries_) count += entry.program.name != 0 ? 1 : 0;
     return count;
 }
 

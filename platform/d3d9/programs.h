@@ -15,14 +15,21 @@
 
 #include <SDL_opengl.h>
 
-#include <array>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 
 namespace rh::d3d9 {
 
-// What selects a program. Textures join it with the textures; lights, fog and texture stages
-// with the materials.
+// How stage 0 combines the texture (T) and the diffuse colour (D) into one channel group.
+enum class StageBlend : uint8_t {
+    Modulate = 0,  // T x D, the default of stage 0's colour
+    Texture = 1,   // T, the default of stage 0's alpha
+    Diffuse = 2,   // D
+};
+
+// What selects a program. Stage 0's texture, its coordinates and its default cascade are in;
+// lights, fog and the full cascade of texture stages come with the materials.
 struct PipelineKey {
     bool pretransformed = false;
     bool color0 = false;  // the declaration has COLOR0 (else it reads opaque white)
@@ -31,8 +38,16 @@ struct PipelineKey {
     bool color1Bgra = false;
     bool lighting = false;  // D3DRS_LIGHTING for transformed vertices
     bool specular = false;  // D3DRS_SPECULARENABLE adds COLOR1 to unlit colours
+    // Stage 0 samples a texture: 0 none (the diffuse colour passes), else its target's kind.
+    enum TextureKind : uint8_t { kNoTexture = 0, kTexture2d = 1, kTextureCube = 2 };
+    TextureKind texture = kNoTexture;
+    // With a texture: the coordinate set it reads (D3DTSS_TEXCOORDINDEX) and whether the
+    // declaration has it (else the coordinates are (0, 0, 0, 1)).
+    uint8_t texCoordSet = 0;
+    bool texCoordPresent = false;
+    StageBlend colour = StageBlend::Modulate;
+    StageBlend alpha = StageBlend::Texture;
 
-    static constexpr uint32_t kCount = 1u << 7;
     uint32_t Bits() const;
 };
 
@@ -53,6 +68,8 @@ struct Program {
     GLint material = -1;
     GLint source = -1;
     GLint ambientLight = -1;
+    // Stage 0's sampler (set to texture unit 0 when the program is made).
+    GLint texture0 = -1;
 };
 
 class ProgramCache {
@@ -74,7 +91,7 @@ private:
         bool tried = false;
         Program program;
     };
-    std::array<Entry, PipelineKey::kCount> entries_{};
+    std::unordered_map<uint32_t, Entry> entries_;  // by PipelineKey::Bits
 };
 
 }  // namespace rh::d3d9

@@ -66,6 +66,7 @@ bool ReadTextureLevel(IDirect3DBaseTexture9* texture, UINT face, UINT level, std
     const TextureStore::Level& l = store->level(face, level);
     pixels->assign(size_t{l.width} * l.height, 0);
     device->glCache().BindTexture(0, store->target(), store->name());
+    store->CompleteInGl();
     gl.PixelStorei(GL_PACK_ALIGNMENT, 4);
     GLenum target = store->faceCount() == 6 ? GL_TEXTURE_CUBE_MAP_POSITIVE_X + face : GL_TEXTURE_2D;
     gl.GetTexImage(target, static_cast<GLint>(level), GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, pixels->data());
@@ -124,41 +125,46 @@ bool TextureStore::Allocate() {
     // System memory is the CPU's alone: never drawn, no GL object.
     if (pool_ == D3DPOOL_SYSTEMMEM || !device_->MakeCurrent()) return true;
     blocksInGl_ = IsBlocks(format_) && device_->s3tc();
+    specified_.assign(levels_.size(), false);
     gl.GenTextures(1, &name_);
-    GlCache& cache = device_->glCache();
-    cache.BindTexture(0, target(), name_);
+    device_->glCache().BindTexture(0, target(), name_);
     // Levels past the last one the texture has would leave GL's chain incomplete.
     gl.TexParameteri(target(), GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(levelCount_ - 1));
-    bool blocks = UploadsBlocks();
-    // A DXT texture GL cannot hold as blocks holds their decoding.
-    GLenum internal = IsBlocks(format_) && !blocks ? GL_RGBA8 : format_.internalFormat;
-    for (UINT face = 0; face < faces_; ++face) {
-        for (UINT i = 0; i < levelCount_; ++i) {
-            const Level& l = level(face, i);
-            auto w = static_cast<GLsizei>(l.width);
-            auto h = static_cast<GLsizei>(l.height);
-            if (blocks) {
-                gl.CompressedTexImage2D(FaceTarget(face), static_cast<GLint>(i), internal, w, h, 0,
-                                        static_cast<GLsizei>(l.bytes.size()), l.bytes.data());
-            } else if (IsBlocks(format_)) {
-                gl.TexImage2D(FaceTarget(face), static_cast<GLint>(i), static_cast<GLint>(internal), w, h, 0, GL_BGRA,
-                              GL_UNSIGNED_INT_8_8_8_8_REV, nullptr);
-                Upload(face, i, 0, l.rows);
-            } else {
-                gl.PixelStorei(GL_UNPACK_ALIGNMENT, 1);
-                gl.TexImage2D(FaceTarget(face), static_cast<GLint>(i), static_cast<GLint>(internal), w, h, 0,
-                              format_.glFormat, format_.glType, l.bytes.data());
-            }
-        }
-    }
-    if (gl.GetError() == GL_OUT_OF_MEMORY) {
-        gl.DeleteTextures(1, &name_);
-        cache.ForgetTexture(name_);
-        name_ = 0;
-        return false;
-    }
     CheckGlError("TextureStore::Allocate");
     return true;
+}
+
+void TextureStore::Specify(UINT face, UINT index) {
+    const Level& l = level(face, index);
+    auto gLevel = static_cast<GLint>(index);
+    auto w = static_cast<GLsizei>(l.width);
+    auto h = static_cast<GLsizei>(l.height);
+    if (blocksInGl_) {
+        gl.CompressedTexImage2D(FaceTarget(face), gLevel, format_.internalFormat, w, h, 0,
+                                static_cast<GLsizei>(l.bytes.size()), l.bytes.data());
+    } else if (IsBlocks(format_)) {
+        // A DXT texture GL cannot hold as blocks holds their decoding.
+        std::vector<uint32_t> decoded(size_t{l.width} * l.height);
+        rh::d3dx9::DecodeDxt(format_.format, l.bytes.data(), l.pitch, l.width, l.height,
+                             reinterpret_cast<uint8_t*>(decoded.data()), l.width * 4);
+        gl.TexImage2D(FaceTarget(face), gLevel, GL_RGBA8, w, h, 0, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
+                      decoded.data());
+    } else {
+        gl.PixelStorei(GL_UNPACK_ALIGNMENT, 1);
+        gl.TexImage2D(FaceTarget(face), gLevel, static_cast<GLint>(format_.internalFormat), w, h, 0, format_.glFormat,
+                      format_.glType, l.bytes.data());
+    }
+    specified_[face * levelCount_ + index] = true;
+    CheckGlError("TextureStore::Specify");
+}
+
+void TextureStore::SpecifyMissing() {
+    for (UINT face = 0; face < faces_; ++face) {
+        for (UINT i = 0; i < levelCount_; ++i) {
+            if (!specified_[face * levelCount_ + i]) Specify(face, i);
+        }
+    }
+    complete_ = true;
 }
 
 HRESULT TextureStore::LevelDesc(UINT index, D3DSURFACE_DESC* desc) const {
@@ -223,6 +229,10 @@ HRESULT TextureStore::Unlock(UINT face, UINT index) {
 void TextureStore::Upload(UINT face, UINT index, UINT top, UINT bottom) {
     const Level& l = level(face, index);
     if (top >= bottom) return;
+    if (!specified_[face * levelCount_ + index]) {
+        Specify(face, index);
+        return;
+    }
     auto gLevel = static_cast<GLint>(index);
     const uint8_t* rows = l.bytes.data() + size_t{top} * l.pitch;
     gl.PixelStorei(GL_UNPACK_ALIGNMENT, 1);

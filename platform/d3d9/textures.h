@@ -26,6 +26,7 @@ UINT FullChainLevels(UINT width, UINT height);
 // The sampler parameters GL 2.1 keeps in a texture object: what was last sent to one texture,
 // so that drawing sends only what changed.
 struct GlSamplerParams {
+    bool known = false;  // nothing was sent yet: GL's defaults are not Direct3D's
     GLint wrap[3] = {0, 0, 0};  // S, T, R
     GLint minFilter = 0;
     GLint magFilter = 0;
@@ -33,7 +34,6 @@ struct GlSamplerParams {
     GLint baseLevel = -1;
     GLfloat lodBias = 0.0f;
     std::array<GLfloat, 4> border{};
-    bool operator==(const GlSamplerParams&) const = default;
 };
 
 // What 2D and cube textures share: faces x levels of bytes, the locks and the GL object.
@@ -59,9 +59,15 @@ public:
     TextureStore(const TextureStore&) = delete;
     TextureStore& operator=(const TextureStore&) = delete;
 
-    // Makes the zeroed bytes and, unless the pool is system memory, the GL object with every
-    // level. False when memory runs out.
+    // Makes the zeroed bytes and, unless the pool is system memory, the GL object. False when
+    // memory runs out. GL receives a level's storage with its first upload: a level that is
+    // filled before it is drawn crosses to GL once.
     bool Allocate();
+    // With the GL texture bound on the active unit: gives GL every level it has not had yet
+    // (drawing and reading back need the whole chain).
+    void CompleteInGl() {
+        if (!complete_) SpecifyMissing();
+    }
 
     UINT levelCount() const { return levelCount_; }
     UINT faceCount() const { return faces_; }
@@ -84,8 +90,12 @@ public:
 
 private:
     Level& At(UINT face, UINT index) { return levels_[face * levelCount_ + index]; }
-    // Sends rows [top, bottom) (of blocks) of one level to GL; the GL texture must be bound.
+    // Sends rows [top, bottom) (of blocks) of one level to GL, or the whole level when GL has
+    // not had it yet; the GL texture must be bound on the active unit.
     void Upload(UINT face, UINT level, UINT top, UINT bottom);
+    // Gives GL one level's storage and bytes.
+    void Specify(UINT face, UINT level);
+    void SpecifyMissing();
     GLenum FaceTarget(UINT face) const { return faces_ == 6 ? GL_TEXTURE_CUBE_MAP_POSITIVE_X + face : GL_TEXTURE_2D; }
     // Whether GL holds the blocks themselves, not their decoding.
     bool UploadsBlocks() const;
@@ -101,6 +111,8 @@ private:
     std::vector<Level> levels_;
     GLuint name_ = 0;
     bool blocksInGl_ = false;  // decided when the GL object is made
+    std::vector<bool> specified_;  // per level: GL has had its storage
+    bool complete_ = false;        // every level has
     GlSamplerParams sent_;
 };
 

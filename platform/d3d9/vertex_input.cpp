@@ -71,6 +71,7 @@ DeclarationLayout LayoutOf(const std::vector<D3DVERTEXELEMENT9>& elements, bool 
             layout.hasPosition = true;
             layout.pretransformed = e.Usage == D3DDECLUSAGE_POSITIONT;
         }
+        if (location >= kAttribTexCoord0) layout.texCoordSets |= 1u << (location - kAttribTexCoord0);
         if (location == kAttribColor0 || location == kAttribColor1) {
             int c = location == kAttribColor0 ? 0 : 1;
             layout.hasColor[c] = true;

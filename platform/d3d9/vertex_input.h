@@ -59,6 +59,7 @@ struct DeclarationLayout {
     bool pretransformed = false;  // POSITIONT instead of POSITION
     bool hasColor[2] = {false, false};
     bool colorBgra[2] = {false, false};
+    uint32_t texCoordSets = 0;  // bit i: the declaration has TEXCOORD i (0..7)
     uint32_t streamMask = 0;  // the streams any element reads (bit per stream, 0..15)
     // Per stream: bytes of a vertex that elements read, from its start (offset + size of
     // the furthest element). A draw reading vertex v needs v * stride + this within the buffer.

@@ -43,8 +43,13 @@ bool ReadPixelFormat(const uint8_t* pf, DdsHeader* header) {
     if (Le32(pf) != 32) return false;
     const uint32_t flags = Le32(pf + 4);
     if (flags & kPixelFourCC) {
-        const D3DFORMAT fourCC = D3DFORMAT(Le32(pf + 8));
-        if (!IsDxtFormat(fourCC)) return false;
+        // Compared as a number first: not every 32-bit value is a D3DFORMAT.
+        const uint32_t code = Le32(pf + 8);
+        D3DFORMAT fourCC = D3DFMT_UNKNOWN;
+        for (D3DFORMAT dxt : {D3DFMT_DXT1, D3DFMT_DXT2, D3DFMT_DXT3, D3DFMT_DXT4, D3DFMT_DXT5}) {
+            if (code == uint32_t(dxt)) fourCC = dxt;
+        }
+        if (fourCC == D3DFMT_UNKNOWN) return false;
         header->fileFormat = header->pixelFormat = fourCC;
         header->compressed = true;
         return true;

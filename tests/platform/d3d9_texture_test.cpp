@@ -334,14 +334,15 @@ TEST_F(TextureTest, LocksCheckPoolUsageFlagsAndRectangles) {
     EXPECT_EQ(managed->LockRect(0, nullptr, nullptr, 0), D3DERR_INVALIDCALL);
 }
 
-TEST_F(TextureTest, BytesWrittenUnderAReadOnlyLockStayInTheCopyButNeverReachGl) {
+TEST_F(TextureTest, AReadOnlyLockUploadsNothing) {
     IDirect3DTexture9* texture = Make(4, 4, 1, D3DFMT_A8R8G8B8);
     ASSERT_NE(texture, nullptr);
+    std::vector<DWORD> gl;
+    ASSERT_TRUE(ReadTextureLevel(texture, 0, 0, &gl));  // GL has the level now
     D3DLOCKED_RECT locked{};
     ASSERT_EQ(texture->LockRect(0, &locked, nullptr, D3DLOCK_READONLY), D3D_OK);
     static_cast<DWORD*>(locked.pBits)[0] = 0xFFFFFFFF;
     ASSERT_EQ(texture->UnlockRect(0), D3D_OK);
-    std::vector<DWORD> gl;
     ASSERT_TRUE(ReadTextureLevel(texture, 0, 0, &gl));
     EXPECT_EQ(gl[0], 0u) << "a read-only lock uploads nothing";
 }

@@ -276,6 +276,7 @@ std::vector<DamageCase> LyingHeaders() {
     add("DDS volume texture", Dds({.caps2 = 0x200000}, 32));
     add("DDS depth of 4", Dds({.flags = 0x801007, .depth = 4}, 4 * 32));
     add("DDS unknown FourCC", Dds({.fourCC = 0x31495441}, 32));  // "ATI1"
+    add("DDS FourCC of no Direct3D format", Dds({.fourCC = 0xFFFFFFFF}, 32));
     add("DDS pixel-format size 0", Dds({.pfSize = 0}, 32));
     add("DDS YUV pixels", Dds({.pfFlags = 0x200, .bits = 16}, 128));
     add("DDS overlapping masks",

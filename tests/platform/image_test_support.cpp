@@ -135,6 +135,7 @@ const char* PackageOfTool(const std::string& name) {
         {"convert", "imagemagick"},         {"identify", "imagemagick"},
         {"djpeg", "libjpeg-turbo-progs"},   {"nvcompress", "libnvtt-bin"},
         {"nvdecompress", "libnvtt-bin"},    {"nvassemble", "libnvtt-bin"},
+        {"nvddsinfo", "libnvtt-bin"},
     };
     const auto it = packages.find(name);
     return it == packages.end() ? "?" : it->second;

@@ -150,7 +150,9 @@ Texture* TextureRegistry::Get(TextureRequest& request, SearchPaths* extraPaths) 
     if (!request.bypassCache && located) {
         TextureSet* set = nullptr;
         if (files_.Find(request.locator, set) != nullptr) {
-            auto* node = set->cursor();
+            // Oldest first: a request that flags nothing shares the first texture kept for the
+            // file, whatever was loaded for it since.
+            auto* node = set->first();
             for (int32_t i = 0; i < set->count(); ++i, node = node->next) {
                 Texture* texture = node->key;
                 if (!texture->Matches(request)) continue;

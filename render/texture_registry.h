@@ -41,6 +41,8 @@ public:
     // the same resolved file whose flagged parameters it has. Requests for memory blocks and
     // resources never share (they name no file to compare), nor do bypass-cache requests.
     Texture* Get(TextureRequest& request, SearchPaths* extraPaths);
+    // A search folder or archive (SearchPaths::Add), beside the registration below.
+    using SearchPaths::Add;
     // Registers the texture under the locator too (each index entry once).
     void Add(Texture* texture, const FileRef& locator);
     // Forgets the texture under every locator; it is neither released nor deleted.

@@ -244,6 +244,28 @@ TEST_F(TextureDeviceTest, NormalMapsCarryTheHeightInAlphaAsTheFormatsAllow) {
     }
 }
 
+// Sub-textures that show the parent's pixels change with it; they cannot be converted alone,
+// as their pixels are the parent's.
+TEST_F(TextureDeviceTest, SharingSubTexturesFollowTheirParentIntoANormalMap) {
+    Texture parent;
+    ASSERT_TRUE(parent.CreateEmpty(0, 16, 16, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, false, false));
+    TextureRequest byRect;
+    byRect.flags = kRequestRect;
+    byRect.rect = Rect(0, 0, 8, 8);
+    Texture* part = parent.CreateSub(byRect);
+    TextureRequest byId;
+    byId.flags = kRequestId;
+    byId.id = "whole";
+    Texture* whole = parent.CreateSub(byId);
+    EXPECT_FALSE(part->ConvertToNormalMap(D3DFMT_A8R8G8B8, 0, D3DX_CHANNEL_RED, 1.0f, false));
+    EXPECT_FALSE(whole->ConvertToNormalMap(D3DFMT_A8R8G8B8, 0, D3DX_CHANNEL_RED, 1.0f, false));
+    ASSERT_TRUE(parent.ConvertToNormalMap(D3DFMT_X8R8G8B8, 0, D3DX_CHANNEL_RED, 1.0f, false));
+    EXPECT_EQ(parent.GetFormat(), D3DFMT_X8R8G8B8);
+    EXPECT_EQ(part->GetTexture2D(), parent.GetTexture2D());
+    EXPECT_EQ(whole->GetTexture2D(), parent.GetTexture2D());
+    EXPECT_EQ(part->GetDescription().Format, D3DFMT_X8R8G8B8);
+}
+
 TEST_F(TextureDeviceTest, CompressedHeightsKeepTheNormalMapsAlpha) {
     Texture texture;
     ASSERT_TRUE(texture.CreateEmpty(0, 8, 8, 1, 0, D3DFMT_DXT1, D3DPOOL_MANAGED, false, false));

@@ -204,6 +204,9 @@ TEST_F(TextureDeviceTest, NormalMapsCarryTheHeightInAlphaAsTheFormatsAllow) {
          D3DX_CHANNEL_RED, D3DFMT_X8R8G8B8, true},
         {"alpha left alone", D3DFMT_A8R8G8B8, [](uint32_t x) { return 0xFF000000u | (x * 17) << 16; },
          D3DX_CHANNEL_RED, D3DFMT_A8R8G8B8, false},
+        // A8L8 keeps its grey as red and names no luminance channel: nothing to copy from.
+        {"no height channel at all", D3DFMT_A8L8, [](uint32_t x) { return 0xFF00u | x * 17; },
+         D3DX_CHANNEL_LUMINANCE, D3DFMT_A8R8G8B8, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -230,7 +233,7 @@ TEST_F(TextureDeviceTest, NormalMapsCarryTheHeightInAlphaAsTheFormatsAllow) {
             const uint32_t alpha = (result[x] >> to.alphaShift) & ((1u << to.alphaBits) - 1);
             if (to.alphaBits == 0) break;
             const uint32_t max = (1u << to.alphaBits) - 1;
-            if (!c.heightToAlpha) {
+            if (!c.heightToAlpha || bits == 0) {
                 EXPECT_EQ(alpha, max) << "column " << x;
                 continue;
             }

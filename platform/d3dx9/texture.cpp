@@ -312,9 +312,8 @@ uint32_t ChainLength(uint32_t width, uint32_t height) {
 }
 
 bool IsDefault(UINT value) { return value == 0 || value == D3DX_DEFAULT; }
-bool IsDefaultFormat(D3DFORMAT format) {
-    return format == D3DFMT_UNKNOWN || static_cast<UINT>(format) == D3DX_DEFAULT;
-}
+// (D3DX_DEFAULT lies outside D3DFORMAT's range of values: UNKNOWN is the one way to say it.)
+bool IsDefaultFormat(D3DFORMAT format) { return format == D3DFMT_UNKNOWN; }
 
 // A texture side for a picture side: the picture's rounded up to a power of two for 0 and
 // D3DX_DEFAULT, as it is for D3DX_DEFAULT_NONPOW2, within the device's largest side.
@@ -723,7 +722,7 @@ UINT EmptySide(UINT asked, DWORD largest) {
 }
 
 D3DFORMAT EmptyFormat(D3DFORMAT format) {
-    return format == D3DFMT_UNKNOWN || static_cast<UINT>(format) == D3DX_DEFAULT ? D3DFMT_A8R8G8B8 : format;
+    return format == D3DFMT_UNKNOWN ? D3DFMT_A8R8G8B8 : format;
 }
 
 UINT EmptyLevels(UINT levels, UINT width, UINT height) {

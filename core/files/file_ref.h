@@ -50,6 +50,13 @@ public:
     // that Equals tells apart ('A.txt' and 'a.txt') may compare 0; this order is only for keys
     // of maps that should treat such names as one file.
     static int Compare(const FileRef& a, const FileRef& b);
+    // Compare made a total order, for keys of maps that hold locators of both kinds. Compare
+    // alone is not one: a disk locator and an archive member without the disk flag each order
+    // after the other. Here the flag class decides first (neither the disk nor the archive
+    // flag, then the archive flag without the disk flag, then the disk flag), and Compare
+    // within the class: disk names ignoring case; archive address, then names ignoring case;
+    // locators of the first class all compare 0.
+    static int CompareKeys(const FileRef& a, const FileRef& b);
     // The locator of the directory holding this file: the directory part of the name with the
     // disk flag (when set and the name is non-empty) and the archive flag and archive (when set
     // and there is an archive). Resource id, block and noCopy are reset.
@@ -88,6 +95,11 @@ public:
 private:
     // ReadWholeFile, or with mapDisk MapWholeFile.
     bool ReadWhole(ByteBuffer& out, bool mapDisk);
+};
+
+// The key order of maps and sets keyed by locators: FileRef::CompareKeys.
+struct FileRefOrder {
+    int operator()(const FileRef& a, const FileRef& b) const { return FileRef::CompareKeys(a, b); }
 };
 
 // Finds resource `id` (low 16 bits, an integer resource name) of type `type` in the program's

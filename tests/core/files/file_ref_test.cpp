@@ -1,6 +1,7 @@
 // Locators: equality against map order, the directory locator, and opening and reading each
 // kind of source, with resource and block bytes lent rather than copied.
 
+#include "core/containers/ordered_map.h"
 #include "core/files/file_ref.h"
 #include "core/files/stream.h"
 #include "core/types/byte_buffer.h"
@@ -44,6 +45,62 @@ TEST(FileRef, EqualsCountsCaseWhileCompareIgnoresIt) {
     for (const Case& c : cases) {
         EXPECT_EQ(FileRef::Equals(c.a, c.b), c.equals) << c.what;
         EXPECT_EQ(FileRef::Compare(c.a, c.b), c.compare) << c.what;
+    }
+}
+
+// The registry's file index keys disk files and archive members together. Compare fails
+// antisymmetry between those two kinds; CompareKeys must be a total order over any mix, agree
+// with Compare inside each flag class, and let one map find every key it holds.
+TEST(FileRef, CompareKeysIsATotalOrderOverEveryKindOfLocator) {
+    FakeSource one({}), two({});
+    const char bytes[] = "abc";
+    FileRef both = FileRef::Member(&one, "b.txt");
+    both.flags |= FileRef::kDisk;
+    const FileRef pool[] = {
+        FileRef("a.txt"), FileRef("B.txt"), FileRef("b.txt"), both,
+        FileRef::Member(&one, "a.txt"), FileRef::Member(&one, "c.txt"), FileRef::Member(&two, "a.txt"),
+        FileRef::Resource(3), FileRef::Memory(bytes, 3), FileRef(),
+    };
+    constexpr int n = sizeof pool / sizeof pool[0];
+    auto sign = [](int v) { return v < 0 ? -1 : (v > 0 ? 1 : 0); };
+    for (int i = 0; i < n; ++i) {
+        EXPECT_EQ(FileRef::CompareKeys(pool[i], pool[i]), 0) << i;
+        for (int j = 0; j < n; ++j) {
+            const int ij = sign(FileRef::CompareKeys(pool[i], pool[j]));
+            EXPECT_EQ(ij, -sign(FileRef::CompareKeys(pool[j], pool[i]))) << i << " against " << j;
+            auto has = [&](int at, int32_t flag) { return (pool[at].flags & flag) != 0; };
+            const bool sameClass = has(i, FileRef::kDisk) == has(j, FileRef::kDisk) &&
+                                   has(i, FileRef::kArchive) == has(j, FileRef::kArchive);
+            if (sameClass || (pool[i].flags & pool[j].flags & FileRef::kDisk) != 0) {
+                EXPECT_EQ(ij, sign(FileRef::Compare(pool[i], pool[j]))) << i << " against " << j;
+            }
+            for (int k = 0; k < n; ++k) {
+                const int jk = sign(FileRef::CompareKeys(pool[j], pool[k]));
+                const int ik = sign(FileRef::CompareKeys(pool[i], pool[k]));
+                if (ij <= 0 && jk <= 0) {
+                    EXPECT_LE(ik, 0) << i << " " << j << " " << k;
+                }
+                if (ij == 0 && jk == 0) {
+                    EXPECT_EQ(ik, 0) << i << " " << j << " " << k;
+                }
+            }
+        }
+    }
+    // The pair Compare gets wrong: each says it orders after the other.
+    const FileRef disk("a.txt");
+    const FileRef member = FileRef::Member(&one, "a.txt");
+    EXPECT_EQ(FileRef::Compare(disk, member), 1);
+    EXPECT_EQ(FileRef::Compare(member, disk), 1);
+    EXPECT_EQ(FileRef::CompareKeys(member, disk), -1);
+
+    OrderedMap<FileRef, int, FileRefOrder> index;
+    for (int i = 0; i < n; ++i) index.Insert(pool[i], i, 1);
+    for (int i = 0; i < n; ++i) {
+        int found = -1;
+        ASSERT_NE(index.Find(pool[i], found), nullptr) << i;
+        // Keys that compare 0 share an entry: names differing only in case, and the locators
+        // without disk or archive flag.
+        EXPECT_EQ(FileRef::CompareKeys(pool[found], pool[i]), 0) << i;
     }
 }
 

@@ -90,9 +90,13 @@ TEST_F(TimerManagerTest, DueEntriesFireInDueOrderThenByAddress) {
 // A 1000 ms entry fires at most once a second however often Update runs, and its next due
 // time counts from the firing, not from the old due time.
 TEST_F(TimerManagerTest, PeriodCountsFromTheFiring) {
-    int fired = 0, destroyed = 0;
+    int fired = 0, destroyed = 0, idleFired = 0, idleDestroyed = 0;
     TimerEntry* entry =
         manager_.CreateTimer(new CountedDelegate(&fired, &destroyed), 1000, false, TimerEntry::kRepeatForever);
+    // Another entry behind it, as there always is: the walk moves on to it while the fired
+    // entry is re-inserted at the front.
+    TimerEntry* idle = manager_.CreateTimer(new CountedDelegate(&idleFired, &idleDestroyed), 1000000, false,
+                                            TimerEntry::kRepeatForever);
     struct Step {
         uint32_t now;
         int firedSoFar;
@@ -106,7 +110,9 @@ TEST_F(TimerManagerTest, PeriodCountsFromTheFiring) {
     EXPECT_EQ(entry->start(), 9000);
     EXPECT_EQ(entry->due(), 10000);
     delete entry;
+    delete idle;
     EXPECT_EQ(destroyed, 1);
+    EXPECT_EQ(idleFired, 0);
 }
 
 // A window's update request: period 0, repeat without end, and a delegate that deletes its own
@@ -192,18 +198,30 @@ TEST_F(TimerManagerTest, DeferredStartFiresInTheNextUpdate) {
 // mark must be made outside the set, or the entry can no longer be found (and deleting it
 // would leave a freed pointer in the set).
 TEST_F(TimerManagerTest, DeferringAListedEntryKeepsTheSetSound) {
-    int fired = 0, destroyed = 0;
+    int fired = 0, destroyed = 0, otherFired = 0, otherDestroyed = 0;
     TimerEntry* waiting =
-        manager_.CreateTimer(new CountedDelegate(&fired, &destroyed), 0, false, TimerEntry::kRepeatForever);
-    Action adder{[&] { manager_.Add(waiting, /*defer=*/true); }};
-    TimerEntry* first = manager_.CreateTimer(Delegate::Create(&adder, &Action::Invoke), -5, false, 1);
+        manager_.CreateTimer(new CountedDelegate(&fired, &destroyed), 5, false, TimerEntry::kRepeatForever);
+    // Not due, and in front of `waiting`: marked fired in place, `waiting` would sit behind it.
+    TimerEntry* other =
+        manager_.CreateTimer(new CountedDelegate(&otherFired, &otherDestroyed), 2, false, TimerEntry::kRepeatForever);
+    Action adder{[&] {
+        manager_.Add(waiting, /*defer=*/true);
+        EXPECT_TRUE(SetIsSound(manager_));
+    }};
+    manager_.CreateTimer(Delegate::Create(&adder, &Action::Invoke), 0, false, 1);
     manager_.Update();
     EXPECT_EQ(fired, 0) << "deferred in the running Update";
+    EXPECT_FALSE(waiting->fired()) << "re-armed at the end of the Update";
     EXPECT_TRUE(SetIsSound(manager_));
+    g_now += 5;
+    manager_.Update();
+    EXPECT_EQ(fired, 1);
+    EXPECT_EQ(otherFired, 1);
     delete waiting;
     EXPECT_EQ(destroyed, 1);
     EXPECT_EQ(manager_.count(), 1);
-    EXPECT_EQ(manager_.entries().first()->key, first);
+    EXPECT_EQ(manager_.entries().first()->key, other);
+    delete other;
 }
 
 // SetPeriod keeps the start: shortening the period can make the entry due at once.

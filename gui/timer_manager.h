@@ -64,9 +64,10 @@ private:
     int64_t due_ = 0;
     int32_t repeat_ = kRepeatForever;
     // fired_ and due_ are the entry's key in its manager's set: they change only while the
-    // entry is out of the set (listed_ false).
+    // entry is out of the set (node_ null).
     bool fired_ = false;
-    bool listed_ = false;
+    // The entry's node in its manager's set, or null; erasing through it saves a search.
+    MapNode<TimerEntry*, NoValue>* node_ = nullptr;
 };
 
 class TimerManager {

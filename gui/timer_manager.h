@@ -4,7 +4,7 @@
 // milliseconds of ClockNow, held as signed 64-bit values.
 //
 // One thread. A delegate may create, start or delete entries (its own included) while Update
-// runs: the manager walks its set with the erase-safe walk.
+// runs: the manager walks its set with the erase-safe walk. It must not call Update itself.
 #pragma once
 
 #include "core/containers/ordered_map.h"

@@ -26,7 +26,7 @@ AnchorLayout::~AnchorLayout() {
     while (dependants_.count() > 0) {
         AnchorLayout* dependant = dependants_.first()->element;
         dependants_.RemoveAll(dependant);
-        dependant->ForgetTarget(this);
+        dependant->ClearAnchorsTo(this);
     }
 }
 
@@ -202,7 +202,11 @@ void AnchorLayout::LeaveIfUnused(AnchorLayout* target) {
     target->RemoveDependant(this);
 }
 
-void AnchorLayout::ForgetTarget(const AnchorLayout* target) {
+void AnchorLayout::RetargetAnchor(int32_t index, AnchorLayout* target) {
+    if (index >= 0 && index < kAnchorCount) AttachAnchor(index, target);
+}
+
+void AnchorLayout::ClearAnchorsTo(const AnchorLayout* target) {
     for (AnchorLayout*& t : target_) {
         if (t == target) t = nullptr;
     }

@@ -77,6 +77,11 @@ public:
     void SetParent(AnchorLayout* parent) { parent_ = parent; }
     // Takes every occurrence of `layout` out of the dependants list.
     void RemoveDependant(AnchorLayout* layout);
+    // Points anchor `index` (0..7) at `target`, keeping its align and offset.
+    void RetargetAnchor(int32_t index, AnchorLayout* target);
+    // Clears every anchor that holds `target` without touching any dependants list: for a
+    // target that has already let this layout go.
+    void ClearAnchorsTo(const AnchorLayout* target);
 
     const Rect& rect() const { return rect_; }
     AnchorLayout* target(int32_t index) const { return target_[index]; }
@@ -112,8 +117,6 @@ private:
     void AttachAnchor(int32_t index, AnchorLayout* target);
     // Takes this layout off `target`'s dependants when no anchor holds `target` any more.
     void LeaveIfUnused(AnchorLayout* target);
-    // Clears every anchor of this layout that holds `target`, without recalculating.
-    void ForgetTarget(const AnchorLayout* target);
 
     Rect rect_;
     SizeSpec widthSpec_;

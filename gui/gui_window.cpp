@@ -64,13 +64,6 @@ void EraseChild(ScriptNode* node, const char* key) {
     if (child != nullptr) delete node->Erase(child->name);
 }
 
-void TraceNoRoomOnce() {
-    static bool traced = false;
-    if (traced) return;
-    traced = true;
-    DebugTrace("GUI window does not fit in its depth layer\n");
-}
-
 }  // namespace
 
 void WindowProperties::AttachStyle(PropertyNode* style) {
@@ -140,6 +133,12 @@ void GuiWindow::HideKeepingShown() {
     }
     Hide();
     for (const auto& [w, shown] : flags) w->shown_ = shown;
+}
+
+void GuiWindow::TraceNoRoomOnce() {
+    if (noRoomTraced_) return;
+    noRoomTraced_ = true;
+    DebugTrace("GUI window does not fit in its depth layer\n");
 }
 
 void GuiWindow::AddChild(GuiWindow* child, bool anchorToParent) {

@@ -192,6 +192,8 @@ private:
     void LoadWindowFrame(ScriptNode* node);
     void LoadChildLayouts(ScriptNode* node);
     void LoadStyles(ScriptNode* node);
+    // A window left unplaced for want of room says so once; it gets no updates from then on.
+    void TraceNoRoomOnce();
 
     WindowProperties properties_;
     GuiDepthLayer childLayer_;
@@ -209,4 +211,5 @@ private:
     GuiWindow* focusedChild_ = nullptr;
     OrderedSet<GuiWindow*> children_;
     OrderedMap<String, LinkedList<AnchorSlot>*, StringCompare> pendingAnchors_;
+    bool noRoomTraced_ = false;
 };

@@ -1,5 +1,6 @@
 #include "gui/gui_root.h"
 #include "gui/gui_window.h"
+#include "platform/log/log_testing.h"
 #include "tests/gui/support/window_dump.h"
 
 #include <gtest/gtest.h>
@@ -124,10 +125,14 @@ TEST_F(GuiWindowTest, ShownWindowsTakeDepthsFromTheRootLayer) {
     EXPECT_EQ(first.depth(), 5000);
     second.Show();
     EXPECT_LT(second.depth(), first.depth());
-    // A window larger than the whole layer stays unplaced and never gets an update.
+    // A window larger than the whole layer stays unplaced, says so once, and never gets an
+    // update.
     Probe huge("huge");
+    rh::testing::LogCapture capture(rh::LogLevel::Trace);
     huge.ReserveOwnSlots(10001);
     huge.Show();
+    huge.Show();
+    EXPECT_EQ(capture.texts(), std::vector<std::string>{"GUI window does not fit in its depth layer"});
     EXPECT_FALSE(huge.IsPlaced());
     huge.RequestUpdate(true, true);
     EXPECT_FALSE(huge.HasPendingUpdate());

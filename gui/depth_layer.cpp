@@ -177,14 +177,11 @@ bool GuiDepthLayer::SetSpan(GuiLayerItem* item, int32_t n) {
     item->span_ = n;
     const bool placed = InsertBefore(item, &marker);
     Remove(&marker);
-    if (!item->IsPlaced()) {
+    if (!item->IsPlaced() && !tracedNoRoom_) {
         // Callers rely on the item staying out (a window whose subtree does not fit is not
-        // shown), but that should not pass unnoticed.
-        static bool traced = false;
-        if (!traced) {
-            traced = true;
-            DebugTrace("GUI depth layer: no room for an item's new span; the item stays unplaced\n");
-        }
+        // shown), but that should not pass unnoticed; once is enough to find the layout.
+        tracedNoRoom_ = true;
+        DebugTrace("GUI depth layer: no room for an item's new span; the item stays unplaced\n");
     }
     return placed;
 }

@@ -55,8 +55,11 @@ private:
     LinkedList<GuiLayerItem*>::Node* node_ = nullptr;
 };
 
-// A range low..high of depths and the items placed in it, in increasing depth (front-most
-// first). The layer does not own its items. Failures change nothing unless said otherwise.
+// A range low..high of depths and the items placed in it, in increasing depth. In the root's
+// layer the first item is the front-most; a window's child layer holds depths relative to the
+// window, which the window subtracts from its own, so there the first item is the back-most.
+// The layer does not own its items. Failures change nothing unless said otherwise.
+// OnDepthChanged must not place or remove items of the layer that is telling it.
 class GuiDepthLayer {
 public:
     // An empty layer with no room (low 0, high -1); its owner sets the range before use.
@@ -95,7 +98,8 @@ public:
     // re-inserted at its place in the list with the new span (through a marker item of span 0
     // put in front of it); the answer is that of the re-insertion. When that fails the item
     // is left unplaced with the new span (a window whose subtree does not fit stays hidden);
-    // this is traced once. False for n < 0 or an item placed in another layer.
+    // the layer traces the first such failure. False for n < 0 or an item placed in another
+    // layer.
     bool SetSpan(GuiLayerItem* item, int32_t n);
 
     // The range. Owners change it only when they re-pack or re-spread the layer afterwards.
@@ -120,4 +124,6 @@ private:
     int32_t low_ = 0;
     LinkedList<GuiLayerItem*> items_;
     int32_t used_ = 0;
+    // A span change that left its item out has been traced (once per layer).
+    bool tracedNoRoom_ = false;
 };

@@ -41,7 +41,7 @@ void TimerEntry::Start(bool defer) {
 
 void TimerEntry::SetPeriod(int64_t period) {
     period_ = period;
-    const bool listed = listed_;
+    const bool listed = node_ != nullptr;
     if (listed) owner_->Unlist(this);
     due_ = DueTime(start_, period_);
     if (listed) owner_->List(this);
@@ -50,7 +50,7 @@ void TimerEntry::SetPeriod(int64_t period) {
 bool TimerEntry::Fire() {
     if (Now() < due_) return false;
     TimerManager* const owner = owner_;
-    const bool listed = listed_;
+    const bool listed = node_ != nullptr;
     if (listed) owner->Unlist(this);
     fired_ = true;
     if (listed) owner->List(this);
@@ -89,7 +89,7 @@ void TimerManager::Add(TimerEntry* entry, bool defer) {
     }
     entry->owner_ = this;
     const bool markFired = updating_ && defer && !entry->fired_;
-    if (entry->listed_ && !markFired) return;
+    if (entry->node_ != nullptr && !markFired) return;
     Unlist(entry);  // the fired flag is part of the key: change it outside the set
     if (markFired) entry->fired_ = true;
     List(entry);
@@ -124,13 +124,12 @@ void TimerManager::Update() {
     updating_ = false;
 }
 
-void TimerManager::List(TimerEntry* entry) {
-    entries_.Insert(entry, 1);
-    entry->listed_ = true;
-}
+void TimerManager::List(TimerEntry* entry) { entry->node_ = entries_.Insert(entry, 1); }
 
 void TimerManager::Unlist(TimerEntry* entry) {
-    if (!entry->listed_) return;
-    entries_.Erase(entry);
-    entry->listed_ = false;
+    if (entry->node_ == nullptr) return;
+    // The cursor means nothing in a sorted set; it only marks the node to erase.
+    entries_.SetCursor(entry->node_);
+    entries_.EraseAtCursor();
+    entry->node_ = nullptr;
 }

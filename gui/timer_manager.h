@@ -4,7 +4,7 @@
 // milliseconds of ClockNow, held as signed 64-bit values.
 //
 // One thread. A delegate may create, start or delete entries (its own included) while Update
-// runs: the manager walks its set with the erase-safe walk.
+// runs: the manager walks its set with the erase-safe walk. It must not call Update itself.
 #pragma once
 
 #include "core/containers/ordered_map.h"
@@ -64,9 +64,10 @@ private:
     int64_t due_ = 0;
     int32_t repeat_ = kRepeatForever;
     // fired_ and due_ are the entry's key in its manager's set: they change only while the
-    // entry is out of the set (listed_ false).
+    // entry is out of the set (node_ null).
     bool fired_ = false;
-    bool listed_ = false;
+    // The entry's node in its manager's set, or null; erasing through it saves a search.
+    MapNode<TimerEntry*, NoValue>* node_ = nullptr;
 };
 
 class TimerManager {

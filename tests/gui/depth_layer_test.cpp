@@ -1,5 +1,7 @@
 #include "gui/depth_layer.h"
 
+#include "platform/log/log_testing.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -267,6 +269,22 @@ TEST(GuiDepthLayer, SetSpanGrowsAndShrinksInPlace) {
             EXPECT_EQ(layer.used(), 2);
         }
     }
+}
+
+// A span change that leaves its item out is not silent, and a layer that keeps failing does
+// not flood the log.
+TEST(GuiDepthLayer, ItemLeftOutBySetSpanIsTracedOnce) {
+    rh::testing::LogCapture capture(rh::LogLevel::Trace);
+    GuiDepthLayer layer(1, 10);
+    TestItem a, b;
+    ASSERT_TRUE(layer.Insert(&a));
+    ASSERT_TRUE(layer.Insert(&b));
+    EXPECT_FALSE(layer.SetSpan(&a, 10));
+    ASSERT_TRUE(layer.SetSpan(&a, 1));
+    ASSERT_TRUE(layer.Insert(&a));
+    EXPECT_FALSE(layer.SetSpan(&a, 20));
+    EXPECT_EQ(capture.texts(),
+              std::vector<std::string>{"GUI depth layer: no room for an item's new span; the item stays unplaced"});
 }
 
 // The layer keeps a pointer per item and each item one to its layer: whichever goes first

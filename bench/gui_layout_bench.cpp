@@ -1,9 +1,10 @@
 // What anchor propagation costs: resizing a parent that n children are anchored to (both
 // horizontal edges to the parent's), and moving the head of a chain of n siblings each hung
 // on the previous one's right edge; both should grow linearly with n. Also a lattice whose
-// layouts are each anchored to both layouts of the level before: a layout is recalculated
-// once per path that reaches it, so the work doubles per level (reported as recalculations,
-// no target). The windows' variant adds clamping and the update requests of GUI windows.
+// layouts are each anchored to both layouts of the level before: a change reaches a layout
+// once per path, but a recalculation that leaves its rectangle as it was goes no further, so
+// the count of recalculations (reported, no target) shows how much of the paths' growth is
+// left. The windows' variant adds clamping and the update requests of GUI windows.
 #include "gui/anchor_layout.h"
 #include "gui/gui_root.h"
 #include "gui/gui_window.h"
@@ -55,7 +56,9 @@ void BM_MoveHeadOfSiblingChain(benchmark::State& state) {
         auto layout = std::make_unique<AnchorLayout>();
         layout->SetParent(&parent);
         layout->SetWidthSpec(3, 0);
-        if (i > 0) layout->SetAnchor(chain.back().get(), AnchorLayout::kX2, 1, 0, AnchorLayout::kX1);
+        if (i > 0) {
+            layout->SetAnchor(chain.back().get(), AnchorLayout::kX2, 1, 0, AnchorLayout::kX1);
+        }
         chain.push_back(std::move(layout));
     }
     int x = 0;

@@ -64,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 0) std::memcpy(bytes.get(), data, size);
     const char* text = bytes.get();
     const void* zero = size > 0 ? std::memchr(text, 0, size) : nullptr;
-    const size_t first = zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - text) : size;
+    const size_t first =
+        zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - text) : size;
 
     {
         GuiWindow parent, a, c, d;

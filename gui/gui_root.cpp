@@ -44,8 +44,7 @@ void GuiRoot::PostEvent(GuiWindow* window, const GuiEvent& event) {
     if (IsPointerEvent(event)) {
         const Point p0 = event.PreviousPosition();
         const Point p1 = event.Position();
-        // Walk a copy: a handler does not run here, but routing must not depend on the set's
-        // cursor either.
+        // Children in the order they were added; only the queue changes below, never the set.
         const auto& children = window->children();
         auto* node = children.first();
         const int32_t count = children.count();
@@ -60,7 +59,8 @@ void GuiRoot::PostEvent(GuiWindow* window, const GuiEvent& event) {
                     const bool in0 = child->HitTest(p0.x, p0.y);
                     const bool in1 = child->HitTest(p1.x, p1.y);
                     if (in0) {
-                        routed.SetType(in1 ? GuiEventType::kPointerMoved : GuiEventType::kPointerLeft);
+                        routed.SetType(in1 ? GuiEventType::kPointerMoved
+                                           : GuiEventType::kPointerLeft);
                         deliver = true;
                     } else if (in1) {
                         routed.SetType(GuiEventType::kPointerEntered);

@@ -132,7 +132,8 @@ TEST_F(GuiWindowTest, ShownWindowsTakeDepthsFromTheRootLayer) {
     huge.ReserveOwnSlots(10001);
     huge.Show();
     huge.Show();
-    EXPECT_EQ(capture.texts(), std::vector<std::string>{"GUI window does not fit in its depth layer"});
+    EXPECT_EQ(capture.texts(),
+              std::vector<std::string>{"GUI window does not fit in its depth layer"});
     EXPECT_FALSE(huge.IsPlaced());
     huge.RequestUpdate(true, true);
     EXPECT_FALSE(huge.HasPendingUpdate());

@@ -68,6 +68,9 @@ public:
     GuiEventType type() const { return type_; }
     int32_t flags() const { return flags_; }
     void SetFlags(int32_t flags) { flags_ = flags; }
+    // Routing passes an event on under another type (entered, moved, left); name, sender,
+    // flags and the shared payload stay.
+    void SetType(GuiEventType type) { type_ = type; }
 
     // The shared block, or an empty reference; copies of an event hold the same block.
     const SharedRef<GuiEventPayload>& payload() const { return payload_; }

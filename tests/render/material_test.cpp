@@ -808,6 +808,7 @@ TEST_F(MaterialTest, FindEffectMaterialTakesTheQualityBetween) {
     const Row rows[] = {
         {100, 130, 200, true}, {130, 100, 200, false}, {100, 130, 120, false},
         {130, 100, 120, false}, {130, 100, 50, true}, {0, 130, 50, true},
+        {100, 130, 130, true},  {130, 100, 100, true},  // the wanted quality itself is between
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << row.first << ", " << row.second << " wanted " << row.wanted);

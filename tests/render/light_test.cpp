@@ -116,33 +116,31 @@ TEST(LightTest, LightAtFollowsTheAttenuationAndConeFormulas) {
 
 TEST(LightTest, IsVisibleTestsTheBoxAgainstTheCubeAroundTheLight) {
     const float kQuarter = static_cast<float>(M_PI / 4);
+    const SharedRef<Light> point = MakePoint({0, 0, 0}, 5, 1, 0, 0);
+    // The spot cube: axis +z (given unnormalised), range 10, phi pi/4: centre (0, 0, 5), edge
+    // 2 sqrt(10^2 + 10^2) = 28.28, so it spans z from -9.14 to 19.14 and x from -14.14 to 14.14.
+    const SharedRef<Light> spot = MakeSpot({0, 0, 0}, {0, 0, 2}, 10, 0.1f, kQuarter);
+    const Vec3 small{0.1f, 0.1f, 0.1f};
+    const Vec3 large{10, 10, 10};
     struct Case {
         const char* what;
         SharedRef<Light> light;
         BoundingBox box;
         bool visible;
     };
-    // The spot cube: axis +z (given unnormalised), range 10, phi pi/4: centre (0, 0, 5), edge
-    // 2 sqrt(10^2 + 10^2) = 28.28, so it spans z from -9.14 to 19.14 and x from -14.14 to 14.14.
     const Case cases[] = {
-        {"point: inside the face of the cube of edge 2 x range", MakePoint({0, 0, 0}, 5, 1, 0, 0), {{5.04f, 0, 0}, {0.1f, 0.1f, 0.1f}},
-         true},
-        {"point: just apart", MakePoint({0, 0, 0}, 5, 1, 0, 0), {{5.2f, 0, 0}, {0.2f, 0.2f, 0.2f}}, false},
-        {"point: a corner of the cube, beyond the sphere", MakePoint({0, 0, 0}, 5, 1, 0, 0), {{4.9f, 4.9f, 4.9f}, {0, 0, 0}},
-         true},
-        {"spot: far end of the cube", MakeSpot({0, 0, 0}, {0, 0, 2}, 10, 0.1f, kQuarter), {{0, 0, 19.0f}, {0.1f, 0.1f, 0.1f}},
-         true},
-        {"spot: past the far end", MakeSpot({0, 0, 0}, {0, 0, 2}, 10, 0.1f, kQuarter), {{0, 0, 19.3f}, {0.1f, 0.1f, 0.1f}},
-         false},
-        {"spot: the cube's side", MakeSpot({0, 0, 0}, {0, 0, 2}, 10, 0.1f, kQuarter), {{14.0f, 0, 5}, {0.1f, 0.1f, 0.1f}},
-         true},
-        {"spot: past the side", MakeSpot({0, 0, 0}, {0, 0, 2}, 10, 0.1f, kQuarter), {{14.3f, 0, 5}, {0.1f, 0.1f, 0.1f}}, false},
-        {"spot: behind, still in the cube", MakeSpot({0, 0, 0}, {0, 0, 2}, 10, 0.1f, kQuarter), {{0, 0, -9.0f}, {0.1f, 0.1f, 0.1f}},
-         true},
+        {"point: inside the face of the cube of edge 2 x range", point, {{5.04f, 0, 0}, small}, true},
+        {"point: just apart", point, {{5.2f, 0, 0}, {0.2f, 0.2f, 0.2f}}, false},
+        {"point: a corner of the cube, beyond the sphere", point, {{4.9f, 4.9f, 4.9f}, {0, 0, 0}}, true},
+        {"spot: far end of the cube", spot, {{0, 0, 19.0f}, small}, true},
+        {"spot: past the far end", spot, {{0, 0, 19.3f}, small}, false},
+        {"spot: the cube's side", spot, {{14.0f, 0, 5}, small}, true},
+        {"spot: past the side", spot, {{14.3f, 0, 5}, small}, false},
+        {"spot: behind, still in the cube", spot, {{0, 0, -9.0f}, small}, true},
         {"spot of range 0.0005 around its own position", MakeSpot({0, 0, 0}, {0, 0, 1}, 0.0005f, 0.1f, kQuarter),
-         {{0, 0, 0}, {10, 10, 10}}, false},
-        {"spot of range -0.0005", MakeSpot({0, 0, 0}, {0, 0, 1}, -0.0005f, 0.1f, kQuarter), {{0, 0, 0}, {10, 10, 10}}, false},
-        {"spot without a direction", MakeSpot({0, 0, 0}, {0, 0, 0}, 10, 0.1f, kQuarter), {{0, 0, 0}, {10, 10, 10}}, false},
+         {{0, 0, 0}, large}, false},
+        {"spot of range -0.0005", MakeSpot({0, 0, 0}, {0, 0, 1}, -0.0005f, 0.1f, kQuarter), {{0, 0, 0}, large}, false},
+        {"spot without a direction", MakeSpot({0, 0, 0}, {0, 0, 0}, 10, 0.1f, kQuarter), {{0, 0, 0}, large}, false},
         {"directional: anywhere", MakeDir(1), {{1e9f, 0, 0}, {0, 0, 0}}, true},
     };
     for (const Case& c : cases) EXPECT_EQ(c.light.Get()->IsVisible(c.box), c.visible) << c.what;
@@ -163,9 +161,11 @@ TEST(LightTest, InfluenceIsTheAttenuatedIntensityAtTheBoxLessItsLargestSize) {
         {"point, linear", MakePoint({0, 0, 0}, 20, 0, 1, 0), {{0, 10, 0}, {1, 4, 2}}, scaledIntensity(1.0 / 6)},
         // A box bigger than its distance: -1, still through the formula.
         {"point, negative distance", MakePoint({0, 0, 0}, 20, 0, 1, 0), {{2, 0, 0}, {3, 1, 1}}, scaledIntensity(-1.0)},
-        {"point, distance exactly 0", MakePoint({0, 0, 0}, 20, 0, 1, 0), {{3, 0, 0}, {3, 1, 1}}, scaledIntensity(1000.0)},
+        {"point, distance exactly 0", MakePoint({0, 0, 0}, 20, 0, 1, 0), {{3, 0, 0}, {3, 1, 1}},
+         scaledIntensity(1000.0)},
         {"point, box beyond the range", MakePoint({0, 0, 0}, 5, 1, 0, 0), {{0, 0, 9}, {2, 2, 2}}, 0.0},
-        {"point, box edge within the range", MakePoint({0, 0, 0}, 5, 1, 0, 0), {{0, 0, 7}, {2, 2, 2}}, scaledIntensity(1.0)},
+        {"point, box edge within the range", MakePoint({0, 0, 0}, 5, 1, 0, 0), {{0, 0, 7}, {2, 2, 2}},
+         scaledIntensity(1.0)},
         {"spot: always 0", MakeSpot({0, 0, 0}, {0, 0, 1}, 100, 0.2f, 0.5f), {{0, 0, 1}, {1, 1, 1}}, 0.0},
         {"directional: the diffuse intensity", MakeDir(0.75f), {{5, 5, 5}, {1, 1, 1}}, 0.75},
     };

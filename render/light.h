@@ -196,10 +196,11 @@ public:
     // lights exactly the set's lights: a light already enabled stays as it is, a parked one is
     // enabled again under its index, a new one takes an index and has its record sent; every
     // other enabled light is parked (disabled). A light whose record changed since it was last
-    // sent is sent again first, so an unchanged set drawn again makes no light calls. When no
+    // sent is sent again first, so an unchanged set drawn again makes no light calls. The
+    // lights being parked are switched off before the set's lights are switched on. When no
     // index is free and none is parked, the light stays off (logged once). Without a device
-    // only the bookkeeping happens. Device answers are not examined: a device that enables
-    // fewer lights at once leaves the extra ones dark.
+    // only the bookkeeping happens. Device answers are not examined: a set with more lights
+    // than the device enables at once leaves the extra ones dark.
     void Apply(const LightSet& set);
 
     const LightRefSet& enabledLights() const { return enabled_; }

@@ -200,7 +200,9 @@ public:
     // lights being parked are switched off before the set's lights are switched on. When no
     // index is free and none is parked, the light stays off (logged once). Without a device
     // only the bookkeeping happens. Device answers are not examined: a set with more lights
-    // than the device enables at once leaves the extra ones dark.
+    // than the device enables at once leaves the extra ones dark. After a device creation or
+    // reset (which clears the device's lights; seen through StateCacheGeneration) every light
+    // is given its index and record afresh.
     void Apply(const LightSet& set);
 
     const LightRefSet& enabledLights() const { return enabled_; }
@@ -209,10 +211,13 @@ public:
 private:
     // Sends the record to the light's index if the device lacks its latest version.
     static void SendIfChanged(Light& light, bool always);
+    // Drops every slot, as the device did: all lights off and without an index, a full pool.
+    void ForgetDeviceLights();
 
     LightRefSet enabled_;
     LightRefSet parked_;
     IndexPool pool_{kMaxIndex};
+    uint32_t generation_;  // StateCacheGeneration when the device last held our lights
 };
 
 // manager.Apply(set): the call the fixed-function mesh path makes before drawing lit geometry.

@@ -6,7 +6,19 @@
 
 LightSlotManager g_lightSlotManager;
 
-LightSlotManager::LightSlotManager() = default;
+LightSlotManager::LightSlotManager() : generation_(StateCacheGeneration()) {}
+
+void LightSlotManager::ForgetDeviceLights() {
+    for (LightRefSet* lights : {&enabled_, &parked_}) {
+        const LightRefSet::Node* n = lights->cursor();
+        for (int32_t i = 0; i < lights->count(); ++i, n = n->next) {
+            n->key.Get()->enabled_ = false;
+            n->key.Get()->deviceIndex_ = -1;
+        }
+        lights->Clear();
+    }
+    pool_.Reset(kMaxIndex);
+}
 
 void LightSlotManager::SendIfChanged(Light& light, bool always) {
     if (!always && light.sentChanges_ == light.changes_) return;
@@ -16,6 +28,12 @@ void LightSlotManager::SendIfChanged(Light& light, bool always) {
 
 void LightSlotManager::Apply(const LightSet& set) {
     StateCache::SetRenderState(D3DRS_AMBIENT, set.ambient.ToARGB());
+    // A reset device holds no lights: believing it still held ours would leave lit geometry
+    // dark for good.
+    if (generation_ != StateCacheGeneration()) {
+        ForgetDeviceLights();
+        generation_ = StateCacheGeneration();
+    }
 
     // The lights leaving the device are switched off before any light of the set is switched
     // on: a device enables only so many lights at once (eight on ours) and refuses the rest, so

@@ -264,6 +264,32 @@ TEST_F(LightSlotsTest, ASwitchToAnotherFullSetLeavesEveryNewLightOn) {
     for (const SharedRef<Light>& light : first) EXPECT_TRUE(OnDevice(*light.Get()));
 }
 
+// A reset device holds no lights. The framework invalidates the state cache after it; the
+// manager must then send every light again instead of trusting the slots it handed out.
+TEST_F(LightSlotsTest, AfterADeviceResetEveryLightIsSentAgain) {
+    const std::vector<SharedRef<Light>> l = MakeLights(3, "L");
+    ApplyLightSet(manager, SetOf(l));
+    ApplyLightSet(manager, SetOf({l[1], l[2]}));  // parks L0
+
+    device.lights.clear();  // what Reset does to the device's lights
+    device.lightEnabled.clear();
+    InvalidateStateCache();
+    device.ResetCounts();
+    ApplyLightSet(manager, SetOf({l[2], l[0]}));
+    EXPECT_EQ(device.Calls(DeviceCall::SetLight), 2);
+    EXPECT_EQ(device.Calls(DeviceCall::LightEnable), 2);
+    EXPECT_EQ(l[2].Get()->deviceIndex(), 0) << "the pool starts again from 0";
+    EXPECT_EQ(l[0].Get()->deviceIndex(), 1);
+    EXPECT_TRUE(OnDevice(*l[2].Get()));
+    EXPECT_TRUE(OnDevice(*l[0].Get()));
+    EXPECT_FALSE(l[1].Get()->enabled());
+    EXPECT_EQ(manager.parkedLights().count(), 0) << "nothing holds a slot on the reset device but the set";
+
+    device.ResetCounts();
+    ApplyLightSet(manager, SetOf({l[2], l[0]}));
+    EXPECT_EQ(LightCalls(), 0);
+}
+
 TEST_F(LightSlotsTest, WithoutADeviceOnlyTheBookkeepingHappens) {
     g_device = nullptr;
     const std::vector<SharedRef<Light>> l = MakeLights(2, "L");

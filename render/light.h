@@ -196,10 +196,13 @@ public:
     // lights exactly the set's lights: a light already enabled stays as it is, a parked one is
     // enabled again under its index, a new one takes an index and has its record sent; every
     // other enabled light is parked (disabled). A light whose record changed since it was last
-    // sent is sent again first, so an unchanged set drawn again makes no light calls. When no
+    // sent is sent again first, so an unchanged set drawn again makes no light calls. The
+    // lights being parked are switched off before the set's lights are switched on. When no
     // index is free and none is parked, the light stays off (logged once). Without a device
-    // only the bookkeeping happens. Device answers are not examined: a device that enables
-    // fewer lights at once leaves the extra ones dark.
+    // only the bookkeeping happens. Device answers are not examined: a set with more lights
+    // than the device enables at once leaves the extra ones dark. After a device creation or
+    // reset (which clears the device's lights; seen through StateCacheGeneration) every light
+    // is given its index and record afresh.
     void Apply(const LightSet& set);
 
     const LightRefSet& enabledLights() const { return enabled_; }
@@ -208,10 +211,13 @@ public:
 private:
     // Sends the record to the light's index if the device lacks its latest version.
     static void SendIfChanged(Light& light, bool always);
+    // Drops every slot, as the device did: all lights off and without an index, a full pool.
+    void ForgetDeviceLights();
 
     LightRefSet enabled_;
     LightRefSet parked_;
     IndexPool pool_{kMaxIndex};
+    uint32_t generation_;  // StateCacheGeneration when the device last held our lights
 };
 
 // manager.Apply(set): the call the fixed-function mesh path makes before drawing lit geometry.

@@ -144,6 +144,12 @@ void GlCache::BindTexture(GLuint unit, GLenum target, GLuint name) {
     if (boundTextures_[unit][target == GL_TEXTURE_CUBE_MAP ? 1 : 0].Update(name)) gl.BindTexture(target, name);
 }
 
+void GlCache::KeepTextureBound(GLuint unit, GLenum target, GLuint name) {
+    const Cached<GLuint>& bound = boundTextures_[unit][target == GL_TEXTURE_CUBE_MAP ? 1 : 0];
+    if (bound.known && bound.value == name && !bypass_) return;
+    BindTexture(unit, target, name);
+}
+
 void GlCache::ForgetTexture(GLuint name) {
     for (auto& unit : boundTextures_) {
         for (Cached<GLuint>& bound : unit) {

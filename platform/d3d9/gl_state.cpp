@@ -246,8 +246,8 @@ void BlendFactors(DWORD src, DWORD dst, GLenum* glSrc, GLenum* glDst) {
         *glSrc = GL_ONE_MINUS_SRC_ALPHA;
         *glDst = GL_SRC_ALPHA;
     } else {
-        *glSrc = gl_from_d3d_blend(src);
-        *glDst = gl_from_d3d_blend(dst);
+        *glSrc = gl_from_d3d_blend(src, GL_ONE);
+        *glDst = gl_from_d3d_blend(dst, GL_ZERO);
     }
 }
 

@@ -100,7 +100,7 @@ D3DCAPS9 BuildHalCaps(UINT adapter, const GlLimits& gl) {
     c.Caps3 = D3DCAPS3_ALPHA_FULLSCREEN_FLIP_OR_DISCARD;
     // Swap intervals 0 and 1 are what SDL's swap control offers everywhere.
     c.PresentationIntervals = D3DPRESENT_INTERVAL_IMMEDIATE | D3DPRESENT_INTERVAL_ONE;
-    // Transform and lighting run in GL's fixed-function pipeline; there is no pure device,
+    // Transform and lighting run in the generated GLSL programs; there is no pure device,
     // since Get* must answer from stored state.
     // Textures in system memory are never drawn: D3DDEVCAPS_TEXTURESYSTEMMEMORY stays out.
     c.DevCaps = D3DDEVCAPS_HWTRANSFORMANDLIGHT | D3DDEVCAPS_HWRASTERIZATION | D3DDEVCAPS_TEXTUREVIDEOMEMORY;

@@ -318,15 +318,13 @@ private:
     Binding<IDirect3DVertexShader9> vertexShader_;
     Binding<IDirect3DPixelShader9> pixelShader_;
     // The light table by index, and the enabled indices in increasing order (at most the
-    // caps' MaxActiveLights). lightLayout_ counts changes of which lights are enabled or of
-    // their types: what the program key reads of them.
+    // caps' MaxActiveLights).
     struct LightSlot {
         D3DLIGHT9 light{};
         bool enabled = false;
     };
     std::map<DWORD, LightSlot> lights_;
     std::vector<DWORD> enabledLights_;
-    uint32_t lightLayout_ = 0;
     // The generated programs, the one in use and its key, and the groups its uniforms miss.
     ProgramCache programs_;
     const Program* program_ = nullptr;

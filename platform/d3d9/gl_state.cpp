@@ -144,6 +144,12 @@ void GlCache::BindTexture(GLuint unit, GLenum target, GLuint name) {
     if (boundTextures_[unit][target == GL_TEXTURE_CUBE_MAP ? 1 : 0].Update(name)) gl.BindTexture(target, name);
 }
 
+void GlCache::KeepTextureBound(GLuint unit, GLenum target, GLuint name) {
+    const Cached<GLuint>& bound = boundTextures_[unit][target == GL_TEXTURE_CUBE_MAP ? 1 : 0];
+    if (bound.known && bound.value == name && !bypass_) return;
+    BindTexture(unit, target, name);
+}
+
 void GlCache::ForgetTexture(GLuint name) {
     for (auto& unit : boundTextures_) {
         for (Cached<GLuint>& bound : unit) {
@@ -240,8 +246,8 @@ void BlendFactors(DWORD src, DWORD dst, GLenum* glSrc, GLenum* glDst) {
         *glSrc = GL_ONE_MINUS_SRC_ALPHA;
         *glDst = GL_SRC_ALPHA;
     } else {
-        *glSrc = gl_from_d3d_blend(src);
-        *glDst = gl_from_d3d_blend(dst);
+        *glSrc = gl_from_d3d_blend(src, GL_ONE);
+        *glDst = gl_from_d3d_blend(dst, GL_ZERO);
     }
 }
 

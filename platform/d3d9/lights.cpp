@@ -5,7 +5,6 @@
 #include "platform/d3d9/d3d9_local.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 
 namespace rh::d3d9 {
@@ -34,12 +33,9 @@ HRESULT STDMETHODCALLTYPE Device::SetLight(DWORD index, const D3DLIGHT9* light) 
     auto [it, added] = lights_.try_emplace(index);
     LightSlot& slot = it->second;
     if (!added && std::memcmp(&slot.light, light, sizeof *light) == 0) return D3D_OK;
-    bool typeChanged = added || slot.light.Type != light->Type;
     slot.light = *light;
-    if (slot.enabled) {
-        state_.dirty |= kDirtyLighting;
-        if (typeChanged) ++lightLayout_;
-    }
+    // An enabled light changed after it was sent is sent again (its type may change the code).
+    if (slot.enabled) state_.dirty |= kDirtyLighting;
     return D3D_OK;
 }
 
@@ -64,7 +60,6 @@ HRESULT STDMETHODCALLTYPE Device::LightEnable(DWORD index, BOOL enable) {
     }
     slot.enabled = on;
     state_.dirty |= kDirtyLighting;
-    ++lightLayout_;
     return D3D_OK;
 }
 
@@ -80,7 +75,6 @@ const D3DLIGHT9& Device::EnabledLight(size_t i) const { return lights_.at(enable
 void Device::ClearLights() {
     lights_.clear();
     enabledLights_.clear();
-    ++lightLayout_;
 }
 
 // ---- Shaders ----

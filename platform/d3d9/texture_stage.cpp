@@ -73,6 +73,11 @@ void Device::ApplyTextures() {
         if (store == nullptr || store->name() == 0) continue;
         GLenum target = store->target();
         // Uploads bind textures too: the binding is checked at every draw, the cache skips it.
+        // Levels and parameters are sent to the active unit, which then must be this one.
+        if (!samplersChanged && store->completeInGl()) {
+            glCache_.KeepTextureBound(slot, target, store->name());
+            continue;
+        }
         glCache_.BindTexture(slot, target, store->name());
         store->CompleteInGl();
         if (!samplersChanged) continue;

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <random>
 #include <string>
@@ -720,6 +721,95 @@ TEST_F(FfpTest, TheProgramCacheStaysBoundedAndRebuildsWhatItDropped) {
     Clear();
     ASSERT_EQ(DrawQuad(10.0f), D3D_OK);
     ExpectArea(0x808080, "after eviction");
+}
+
+// ---- Values are uniforms ----
+
+TEST_F(FfpTest, ValuesChangeTheDrawingButNotTheProgram) {
+    D3DLIGHT9 light = Directional(Vector(0, 0, 1), Value(0.5, 0.5, 0.5));
+    ASSERT_EQ(device_->SetLight(0, &light), D3D_OK);
+    ASSERT_EQ(device_->LightEnable(0, TRUE), D3D_OK);
+    UseMaterial(Material(Value(1, 1, 1), Value(1, 1, 1)), 0);
+    device_->SetRenderState(D3DRS_FOGENABLE, TRUE);
+    device_->SetRenderState(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
+    device_->SetRenderState(D3DRS_FOGSTART, Bits(0.0f));
+    device_->SetRenderState(D3DRS_FOGEND, Bits(1000.0f));
+    Clear();
+    ASSERT_EQ(DrawQuad(10.0f), D3D_OK);
+    const int programs = rh::d3d9::testing::ProgramCount(device_);
+    const DWORD before = Pixel(kWidth / 2, kHeight / 2);
+    struct Change {
+        const char* what;
+        std::function<void()> apply;
+    };
+    const Change changes[] = {
+        // A light changed after it was sent is sent again.
+        {"the light's colour", [&] {
+             light.Diffuse = Value(0.25, 0.75, 0.5);
+             device_->SetLight(0, &light);
+         }},
+        {"the material", [&] {
+             D3DMATERIAL9 m = Material(Value(0.5, 1, 1), Value(1, 1, 1));
+             device_->SetMaterial(&m);
+         }},
+        {"the fog end", [&] { device_->SetRenderState(D3DRS_FOGEND, Bits(20.0f)); }},
+        {"the world matrix", [&] {
+             D3DMATRIX world = Translation(0, 0, 5);  // further into the fog
+             device_->SetTransform(D3DTS_WORLD, &world);
+         }},
+        {"the ambient light", [&] { device_->SetRenderState(D3DRS_AMBIENT, 0xFF400000); }},
+    };
+    DWORD last = before;
+    for (const Change& c : changes) {
+        c.apply();
+        Clear();
+        ASSERT_EQ(DrawQuad(10.0f), D3D_OK);
+        EXPECT_EQ(rh::d3d9::testing::ProgramCount(device_), programs) << c.what;
+        DWORD now = Pixel(kWidth / 2, kHeight / 2);
+        EXPECT_NE(now, last) << c.what << " changed nothing";
+        last = now;
+    }
+    // Switching the light off changes the code: a program without lights.
+    ASSERT_EQ(device_->LightEnable(0, FALSE), D3D_OK);
+    Clear();
+    ASSERT_EQ(DrawQuad(10.0f), D3D_OK);
+    EXPECT_EQ(rh::d3d9::testing::ProgramCount(device_), programs + 1);
+}
+
+TEST_F(FfpTest, UnknownBlendFactorsFiltersAndAddressModesFallBackToTheirDefaults) {
+    device_->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device_->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    struct Blend {
+        DWORD src, dst;
+    };
+    // SRCBLEND's default is ONE, DESTBLEND's ZERO: the quad replaces what was there.
+    for (Blend b : {Blend{99, D3DBLEND_ZERO}, Blend{D3DBLEND_ONE, 99}, Blend{0, 0}}) {
+        device_->SetRenderState(D3DRS_SRCBLEND, b.src);
+        device_->SetRenderState(D3DRS_DESTBLEND, b.dst);
+        Clear(0xFF404040);
+        ASSERT_EQ(DrawQuad(10.0f, 0xFF802010), D3D_OK);
+        ExpectArea(0x802010, "blend " + std::to_string(b.src) + ", " + std::to_string(b.dst));
+    }
+    device_->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+    // Filters default to POINT: two texels over the quad stay two flat halves.
+    device_->SetTexture(0, Texture(2, 1, {0xFFFF0000, 0xFF00FF00}));
+    device_->SetSamplerState(0, D3DSAMP_MINFILTER, 99);
+    device_->SetSamplerState(0, D3DSAMP_MAGFILTER, 4);
+    device_->SetSamplerState(0, D3DSAMP_MIPFILTER, 99);
+    std::vector<MeshVertex> quad = {
+        {-kHalf, kHalf, 10, 0, 0, -1, 0xFFFFFFFF, 0, 0, 0, 0, 0}, {kHalf, kHalf, 10, 0, 0, -1, 0xFFFFFFFF, 0, 1, 0, 1, 0},
+        {-kHalf, -kHalf, 10, 0, 0, -1, 0xFFFFFFFF, 0, 0, 1, 0, 1}, {kHalf, -kHalf, 10, 0, 0, -1, 0xFFFFFFFF, 0, 1, 1, 1, 1}};
+    device_->SetFVF(kMeshFvf);
+    device_->SetStreamSource(0, Vertices(quad, kMeshFvf), 0, sizeof(MeshVertex));
+    Clear();
+    ASSERT_EQ(device_->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), D3D_OK);
+    ExpectArea(0xFF0000, "point filter, left", RECT{kWidth / 5, kHeight / 4, kWidth / 2 - 4, 3 * kHeight / 4}, 0);
+    ExpectArea(0x00FF00, "point filter, right", RECT{kWidth / 2 + 4, kHeight / 4, 4 * kWidth / 5, 3 * kHeight / 4}, 0);
+    // Address modes default to WRAP: u = 1.25 reads the first texel again (CLAMP would not).
+    device_->SetSamplerState(0, D3DSAMP_ADDRESSU, 99);
+    Clear();
+    ASSERT_EQ(DrawQuad(10.0f, 0xFFFFFFFF, 0, {0.0f, 0.0f, -1.0f}, 1.25f, 0.5f), D3D_OK);
+    ExpectArea(0xFF0000, "wrapped address");
 }
 
 // ---- A sweep of random states ----

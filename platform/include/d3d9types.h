@@ -652,7 +652,12 @@ typedef struct _D3DMATERIAL9 {
 } D3DMATERIAL9;
 static_assert(sizeof(D3DMATERIAL9) == 68);
 
-typedef enum _D3DLIGHTTYPE { D3DLIGHT_POINT = 1, D3DLIGHT_SPOT = 2, D3DLIGHT_DIRECTIONAL = 3 } D3DLIGHTTYPE;
+typedef enum _D3DLIGHTTYPE {
+    D3DLIGHT_POINT = 1,
+    D3DLIGHT_SPOT = 2,
+    D3DLIGHT_DIRECTIONAL = 3,
+    D3DLIGHT_FORCE_DWORD = 0x7fffffff
+} D3DLIGHTTYPE;
 
 // One light of the fixed-function pipeline. Range and the attenuation factors are ignored by
 // directional lights; Falloff, Theta (inner cone) and Phi (outer cone, radians) by all but

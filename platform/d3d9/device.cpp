@@ -115,6 +115,7 @@ Device::~Device() {
     // Without the window the context cannot be made current; deleting it frees the buffers.
     if (context_ != nullptr && MakeCurrent()) {
         programs_.Destroy();
+        shaderPrograms_.Destroy(&glCache_);
         backBuffer_.Destroy();
     }
     if (context_ != nullptr) {
@@ -188,6 +189,8 @@ void Device::ReleaseBindings() {
     ReleaseStreams();
     BindDeclaration(nullptr);
     fvf_ = 0;
+    vertexShader_.Set(nullptr);
+    pixelShader_.Set(nullptr);
 }
 
 void Device::ResetState() {

@@ -156,6 +156,16 @@ void Device::ApplyDrawState() {
 }
 
 void Device::ApplyVertexStage(const DeclarationLayout& layout) {
+    if (ShadersBound()) {
+        ApplyShaderStage();
+        return;
+    }
+    if (shaderProgram_ != nullptr) {
+        // Back from shaders: the generated program is found again, its uniforms set anew.
+        shaderProgram_ = nullptr;
+        program_ = nullptr;
+        vertexStageDirty_ = kDirtyAll;
+    }
     uint32_t groups = vertexStageDirty_;
     if (program_ == nullptr || (groups & (kDirtyVertexInput | kDirtyLighting | kDirtyTextures | kDirtyStages)) != 0) {
         const DWORD* rs = state_.renderStates;
@@ -254,6 +264,7 @@ void Device::BindStreams(const DeclarationLayout& layout, int64_t baseVertex) {
     if (programKey_.texture != PipelineKey::kNoTexture && programKey_.texCoordPresent) {
         reads |= 1u << (kAttribTexCoord0 + programKey_.texCoordSet);
     }
+    if (shaderProgram_ != nullptr) reads = shaderProgram_->reads;
     uint32_t enabled = 0;
     for (const DeclarationLayout::Attrib& attrib : layout.attribs) {
         uint32_t bit = 1u << attrib.location;

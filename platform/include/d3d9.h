@@ -57,7 +57,24 @@ inline constexpr IID IID_IDirect3DCubeTexture9 = {
 inline constexpr IID IID_IDirect3DSurface9 = {
     0x0CFBAF3A, 0x9FF6, 0x429A, {0x99, 0xB3, 0xA2, 0x79, 0x6A, 0xF8, 0xB8, 0x9B}};
 
+// {EFC5557E-6265-4613-8A94-43857889EB36}
+inline constexpr IID IID_IDirect3DVertexShader9 = {
+    0xEFC5557E, 0x6265, 0x4613, {0x8A, 0x94, 0x43, 0x85, 0x78, 0x89, 0xEB, 0x36}};
+// {6D3BDBDC-5B02-4415-B852-CE5E8BCCB289}
+inline constexpr IID IID_IDirect3DPixelShader9 = {
+    0x6D3BDBDC, 0x5B02, 0x4415, {0xB8, 0x52, 0xCE, 0x5E, 0x8B, 0xCC, 0xB2, 0x89}};
+
 struct IDirect3DDevice9;
+
+// Programmable vertex and pixel stages. While none is bound (SetVertexShader(NULL),
+// SetPixelShader(NULL), the default) the device draws with its fixed-function pipeline.
+// Shaders here are GLSL, made by the effect framework (d3dx9effect.h).
+struct IDirect3DVertexShader9 : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9** device) = 0;
+};
+struct IDirect3DPixelShader9 : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9** device) = 0;
+};
 
 // What a device's resources (buffers, textures, surfaces) share.
 struct IDirect3DResource9 : public IUnknown {
@@ -310,6 +327,15 @@ struct IDirect3DDevice9 : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE CreateCubeTexture(UINT edgeLength, UINT levels, DWORD usage,
                                                         D3DFORMAT format, D3DPOOL pool,
                                                         IDirect3DCubeTexture9** texture, HANDLE* sharedHandle) = 0;
+
+    // Binds like SetTexture; null returns to the fixed-function pipeline. With both a vertex
+    // and a pixel shader bound, draws use their linked program (the effect framework's GLSL)
+    // instead of the fixed function; with only one bound the fixed function draws. Get* give
+    // a new reference (null when none is bound). Only this device's shaders are taken.
+    virtual HRESULT STDMETHODCALLTYPE SetVertexShader(IDirect3DVertexShader9* shader) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetVertexShader(IDirect3DVertexShader9** shader) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetPixelShader(IDirect3DPixelShader9* shader) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetPixelShader(IDirect3DPixelShader9** shader) = 0;
 };
 
 typedef IDirect3D9* LPDIRECT3D9;
@@ -323,6 +349,8 @@ typedef IDirect3DBaseTexture9* LPDIRECT3DBASETEXTURE9;
 typedef IDirect3DTexture9* LPDIRECT3DTEXTURE9;
 typedef IDirect3DCubeTexture9* LPDIRECT3DCUBETEXTURE9;
 typedef IDirect3DSurface9* LPDIRECT3DSURFACE9;
+typedef IDirect3DVertexShader9* LPDIRECT3DVERTEXSHADER9;
+typedef IDirect3DPixelShader9* LPDIRECT3DPIXELSHADER9;
 
 // The entry point of "d3d9.dll": null for an SDK version other than the 9.0c ones (31 and 32,
 // each with or without the debug bit 0x80000000) or when OpenGL cannot be used. Programs

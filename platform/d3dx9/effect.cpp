@@ -284,7 +284,7 @@ public:
         if (value == nullptr) return D3DERR_INVALIDCALL;
         if (ParamSlot* p = FindParameter(parameter)) {
             if (fx::ComponentCount(p->desc.type) != 1) return D3DERR_INVALIDCALL;
-            *value = static_cast<INT>(p->values[0]);
+            *value = fx::SaturatedInt(p->values[0]);
             return D3D_OK;
         }
         if (AnnotationSlot* a = FindAnnotation(parameter)) {
@@ -292,7 +292,7 @@ public:
             if (an.type == fx::Type::kInt || an.type == fx::Type::kBool) {
                 *value = an.ints[0];
             } else if (an.type == fx::Type::kFloat) {
-                *value = static_cast<INT>(an.values[0]);
+                *value = fx::SaturatedInt(an.values[0]);
             } else {
                 return D3DERR_INVALIDCALL;
             }
@@ -412,7 +412,7 @@ public:
                 case fx::Type::kBool:
                 case fx::Type::kInt:
                     value.kind = GlslUniform::kInt;
-                    value.integer = static_cast<int>(p.values[0]);
+                    value.integer = fx::SaturatedInt(p.values[0]);
                     break;
                 case fx::Type::kFloat4x4:
                     value.kind = GlslUniform::kMatrix;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <climits>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -28,6 +29,20 @@ inline constexpr size_t kMaxMacros = 4096;
 // line structure (line n of the output comes from line n of the source). False with
 // "line N: ..." messages (one per line) in *errors.
 bool Preprocess(std::string_view source, const std::vector<Macro>& macros, std::string* out, std::string* errors);
+
+// Conversions that stay defined for every input (NaN and out-of-range values included).
+inline int32_t SaturatedInt(double v) {
+    if (!(v == v)) return 0;
+    if (v <= -2147483648.0) return INT32_MIN;
+    if (v >= 2147483647.0) return INT32_MAX;
+    return static_cast<int32_t>(v);
+}
+inline float NarrowedFloat(double v) {
+    if (!(v == v)) return 0.0f;
+    if (v > 3.4028234663852886e38) return 3.4028234663852886e38f;
+    if (v < -3.4028234663852886e38) return -3.4028234663852886e38f;
+    return static_cast<float>(v);
+}
 
 // ---- The parsed effect ----
 

@@ -448,7 +448,7 @@ private:
                     values.push_back(Is("true") ? 1.0f : 0.0f);
                     Next();
                 } else {
-                    values.push_back(static_cast<float>(Number()));
+                    values.push_back(NarrowedFloat(Number()));
                 }
                 if (IsPunct(',')) {
                     Next();
@@ -458,7 +458,7 @@ private:
                 break;
             }
         } else {
-            values.push_back(static_cast<float>(Number()));
+            values.push_back(NarrowedFloat(Number()));
         }
         if (static_cast<int>(values.size()) != count) {
             Fail(std::to_string(values.size()) + " values for a type of " + std::to_string(count));
@@ -488,7 +488,7 @@ private:
                 std::vector<float> v = Values(a.type);
                 for (size_t i = 0; i < v.size(); ++i) {
                     a.values[i] = v[i];
-                    a.ints[i] = v[i] >= -2147483648.0f && v[i] < 2147483648.0f ? static_cast<int32_t>(v[i]) : 0;
+                    a.ints[i] = SaturatedInt(v[i]);
                 }
                 if (a.type == Type::kBool) a.ints[0] = a.ints[0] != 0 ? 1 : 0;
             }
@@ -538,12 +538,12 @@ private:
         const StateName* s = sampler ? ByState(kSamplerStates, state) : ByState(kRenderStates, state);
         double v = Number();
         if (s != nullptr && s->isFloat) {
-            float f = static_cast<float>(v);
+            float f = NarrowedFloat(v);
             uint32_t bits;
             std::memcpy(&bits, &f, sizeof bits);
             return bits;
         }
-        if (v < -2147483648.0 || v > 4294967295.0 || v != static_cast<double>(static_cast<int64_t>(v))) {
+        if (!(v >= -2147483648.0 && v <= 4294967295.0) || v != static_cast<double>(static_cast<int64_t>(v))) {
             Fail("state '" + stateName + "' takes a whole number");
         }
         return static_cast<uint32_t>(static_cast<int64_t>(v));
@@ -664,7 +664,7 @@ private:
         if (!IsPunct('[')) return 0;
         Next();
         double v = Number();
-        if (v < 0 || v >= 16 || v != static_cast<double>(static_cast<int>(v))) Fail("a sampler index from 0 to 15 expected");
+        if (!(v >= 0 && v < 16) || v != static_cast<double>(static_cast<int>(v))) Fail("a sampler index from 0 to 15 expected");
         Expect(']');
         return static_cast<uint32_t>(v);
     }

@@ -58,6 +58,10 @@ enum class DeviceCall {
     CreateQuery,
     CreateTexture,
     CreateCubeTexture,
+    SetVertexShader,
+    GetVertexShader,
+    SetPixelShader,
+    GetPixelShader,
     kCount
 };
 
@@ -285,6 +289,23 @@ public:
         return Count(DeviceCall::CreateCubeTexture);
     }
 
+    HRESULT STDMETHODCALLTYPE SetVertexShader(IDirect3DVertexShader9* shader) override {
+        vertexShader = shader;
+        return Count(DeviceCall::SetVertexShader);
+    }
+    HRESULT STDMETHODCALLTYPE GetVertexShader(IDirect3DVertexShader9** shader) override {
+        if (shader != nullptr) *shader = vertexShader;
+        return Count(DeviceCall::GetVertexShader);
+    }
+    HRESULT STDMETHODCALLTYPE SetPixelShader(IDirect3DPixelShader9* shader) override {
+        pixelShader = shader;
+        return Count(DeviceCall::SetPixelShader);
+    }
+    HRESULT STDMETHODCALLTYPE GetPixelShader(IDirect3DPixelShader9** shader) override {
+        if (shader != nullptr) *shader = pixelShader;
+        return Count(DeviceCall::GetPixelShader);
+    }
+
     ULONG refs = 1;
     D3DCAPS9 caps{};
     D3DPRESENT_PARAMETERS lastReset{};
@@ -295,6 +316,8 @@ public:
     std::map<DWORD, D3DMATRIX> transforms;
     D3DMATERIAL9 material{};
     bool materialWasNull = false;
+    IDirect3DVertexShader9* vertexShader = nullptr;
+    IDirect3DPixelShader9* pixelShader = nullptr;
 
 private:
     static int Index(DeviceCall call) { return static_cast<int>(call); }

@@ -37,6 +37,12 @@ public:
 // Comments become a blank (or the newlines they held), splices join lines. Strings are kept
 // whole so that comment markers inside them stay text.
 std::vector<Line> SplitLines(std::string_view s) {
+    // A zero byte would end names and texts early wherever they become C strings.
+    if (size_t zero = s.find('\0'); zero != std::string_view::npos) {
+        uint32_t line = 1;
+        for (size_t i = 0; i < zero; ++i) line += s[i] == '\n' ? 1 : 0;
+        Fail(line, "a zero byte in the source");
+    }
     std::vector<Line> lines;
     Line current;
     uint32_t physical = 1;
@@ -109,7 +115,6 @@ std::vector<Line> SplitLines(std::string_view s) {
             i = j + 1;
             continue;
         }
-        if (c == '\0') Fail(physical, "a zero byte in the source");
         current.text += c;
         ++i;
     }

@@ -142,6 +142,7 @@ TEST(EffectPreprocessor, RefusesWithTheLineOfTheFault) {
         {"nesting", Repeated("#if 1\n", 65) + Repeated("#endif\n", 65), "line 65: #if groups nest too deeply"},
         {"expression nesting", "#if " + Repeated("(", 300) + "1" + Repeated(")", 300) + "\n#endif", "nests too deeply"},
         {"expansion size", Doubling(), "macro expansion too large"},
+        {"zero byte in a string", std::string("a\nstring s = \"x\0y\";", 19), "line 2: a zero byte in the source"},
     };
     for (const ErrorCase& c : cases) {
         std::string out;

@@ -124,10 +124,13 @@ namespace rh::d3d9 {
     X(void, GetTexImage, (GLenum target, GLint level, GLenum format, GLenum type,        \
                           void* pixels))                                                 \
     X(void, GetCompressedTexImage, (GLenum target, GLint level, void* data))             \
-    X(void, Uniform1i, (GLint location, GLint value))                                   \
-    X(void, Uniform1fv, (GLint location, GLsizei count, const GLfloat* value))           \
-    X(void, Uniform2fv, (GLint location, GLsizei count, const GLfloat* value))           \
-    X(void, Uniform3fv, (GLint location, GLsizei count, const GLfloat* value))           \
+    X(void, Uniform1i, (GLint location, GLint value))                                     \
+    X(void, Uniform1f, (GLint location, GLfloat value))                                   \
+    X(void, UniformMatrix3fv, (GLint location, GLsizei count, GLboolean transpose,        \
+                               const GLfloat* value))                                     \
+    X(void, Uniform1fv, (GLint location, GLsizei count, const GLfloat* value))            \
+    X(void, Uniform2fv, (GLint location, GLsizei count, const GLfloat* value))            \
+    X(void, Uniform3fv, (GLint location, GLsizei count, const GLfloat* value))            \
     X(GLint, GetAttribLocation, (GLuint program, const GLchar* name))
 
 // One table for the process: entry points do not depend on the context on Linux.

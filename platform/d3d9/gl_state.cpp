@@ -267,12 +267,10 @@ void ApplyBlend(const DeviceState& s, GlCache& cache) {
     cache.BlendColor(factor.r, factor.g, factor.b, factor.a);
 }
 
-void ApplyAlphaTest(const DeviceState& s, GlCache& cache) {
-    const DWORD* rs = s.renderStates;
-    bool on = rs[D3DRS_ALPHATESTENABLE] != FALSE;
-    cache.Enable(GL_ALPHA_TEST, on);
-    // The reference is a value 0..255 compared with the fragment's alpha in the same scale.
-    if (on) cache.AlphaFunc(gl_from_d3d_compare(rs[D3DRS_ALPHAFUNC]), static_cast<float>(rs[D3DRS_ALPHAREF] & 0xFF) / 255.0f);
+void ApplyAlphaTest(const DeviceState&, GlCache& cache) {
+    // The generated programs compare the 8-bit alpha with the reference as integers (GL's
+    // test compares floats, where an alpha equal to the reference may fall either side).
+    cache.Enable(GL_ALPHA_TEST, false);
 }
 
 void ApplyRaster(const DeviceState& s, GlCache& cache, const RenderTargetInfo& target) {

@@ -291,32 +291,3 @@ HRESULT GlslServices::SetGlslUniforms(IDirect3DVertexShader9* vertex, IDirect3DP
 
 }  // namespace rh::d3d9
 
-// ---- Bindings ----
-
-namespace rh::d3d9 {
-
-HRESULT STDMETHODCALLTYPE Device::SetVertexShader(IDirect3DVertexShader9* shader) {
-    if (shader != nullptr && !OwnsObject(shader)) return D3DERR_INVALIDCALL;
-    if (vertexShader_.Set(shader)) state_.dirty |= kDirtyVertexInput;
-    return D3D_OK;
-}
-
-HRESULT STDMETHODCALLTYPE Device::GetVertexShader(IDirect3DVertexShader9** shader) {
-    if (shader == nullptr) return D3DERR_INVALIDCALL;
-    *shader = vertexShader_.Share();
-    return D3D_OK;
-}
-
-HRESULT STDMETHODCALLTYPE Device::SetPixelShader(IDirect3DPixelShader9* shader) {
-    if (shader != nullptr && !OwnsObject(shader)) return D3DERR_INVALIDCALL;
-    if (pixelShader_.Set(shader)) state_.dirty |= kDirtyStages;
-    return D3D_OK;
-}
-
-HRESULT STDMETHODCALLTYPE Device::GetPixelShader(IDirect3DPixelShader9** shader) {
-    if (shader == nullptr) return D3DERR_INVALIDCALL;
-    *shader = pixelShader_.Share();
-    return D3D_OK;
-}
-
-}  // namespace rh::d3d9

@@ -66,16 +66,6 @@ inline constexpr IID IID_IDirect3DPixelShader9 = {
 
 struct IDirect3DDevice9;
 
-// Programmable vertex and pixel stages. While none is bound (SetVertexShader(NULL),
-// SetPixelShader(NULL), the default) the device draws with its fixed-function pipeline.
-// Shaders here are GLSL, made by the effect framework (d3dx9effect.h).
-struct IDirect3DVertexShader9 : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9** device) = 0;
-};
-struct IDirect3DPixelShader9 : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9** device) = 0;
-};
-
 // What a device's resources (buffers, textures, surfaces) share.
 struct IDirect3DResource9 : public IUnknown {
     // The device that made it, with a new reference.
@@ -160,6 +150,16 @@ struct IDirect3DQuery9 : public IUnknown {
     // there; S_FALSE while it is not, never waiting for it; D3DERR_INVALIDCALL before the
     // first END; D3DERR_DEVICELOST while the device is lost.
     virtual HRESULT STDMETHODCALLTYPE GetData(void* data, DWORD size, DWORD getDataFlags) = 0;
+};
+
+// Programmable vertex and pixel stages. While none is bound (SetVertexShader(NULL),
+// SetPixelShader(NULL), the default) the device draws with its fixed-function pipeline.
+// Shaders here are GLSL, made by the effect framework (d3dx9effect.h).
+struct IDirect3DVertexShader9 : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9** device) = 0;
+};
+struct IDirect3DPixelShader9 : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9** device) = 0;
 };
 
 // An immutable vertex layout made by IDirect3DDevice9::CreateVertexDeclaration.
@@ -270,6 +270,25 @@ struct IDirect3DDevice9 : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE SetScissorRect(const RECT* rect) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetScissorRect(RECT* rect) = 0;
 
+    // Lights: a table indexed by any DWORD that grows as lights are set. D3DERR_INVALIDCALL
+    // for a null light or an unknown type; Get* answer D3DERR_INVALIDCALL for an index never
+    // set. LightEnable on an index never set first sets Direct3D's default light there
+    // (directional, white diffuse, direction (0, 0, 1)). At most the caps' MaxActiveLights
+    // are enabled at once: enabling one more answers D3DERR_INVALIDCALL and leaves it off.
+    virtual HRESULT STDMETHODCALLTYPE SetLight(DWORD index, const D3DLIGHT9* light) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetLight(DWORD index, D3DLIGHT9* light) = 0;
+    virtual HRESULT STDMETHODCALLTYPE LightEnable(DWORD index, BOOL enable) = 0;
+    // *enable receives TRUE or FALSE.
+    virtual HRESULT STDMETHODCALLTYPE GetLightEnable(DWORD index, BOOL* enable) = 0;
+    // Binds like SetTexture; null returns to the fixed-function pipeline. Get* give a new
+    // reference (null when none is bound). With both a vertex and a pixel shader of this
+    // device bound, draws use their linked program (the effect framework's GLSL) instead of
+    // the fixed function; with only one bound the fixed function draws.
+    virtual HRESULT STDMETHODCALLTYPE SetVertexShader(IDirect3DVertexShader9* shader) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetVertexShader(IDirect3DVertexShader9** shader) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetPixelShader(IDirect3DPixelShader9* shader) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetPixelShader(IDirect3DPixelShader9** shader) = 0;
+
     // elements end with D3DDECL_END (at most MAXD3DDECLLENGTH before it).
     virtual HRESULT STDMETHODCALLTYPE CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements,
                                                               IDirect3DVertexDeclaration9** declaration) = 0;
@@ -327,15 +346,6 @@ struct IDirect3DDevice9 : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE CreateCubeTexture(UINT edgeLength, UINT levels, DWORD usage,
                                                         D3DFORMAT format, D3DPOOL pool,
                                                         IDirect3DCubeTexture9** texture, HANDLE* sharedHandle) = 0;
-
-    // Binds like SetTexture; null returns to the fixed-function pipeline. With both a vertex
-    // and a pixel shader bound, draws use their linked program (the effect framework's GLSL)
-    // instead of the fixed function; with only one bound the fixed function draws. Get* give
-    // a new reference (null when none is bound). Only this device's shaders are taken.
-    virtual HRESULT STDMETHODCALLTYPE SetVertexShader(IDirect3DVertexShader9* shader) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetVertexShader(IDirect3DVertexShader9** shader) = 0;
-    virtual HRESULT STDMETHODCALLTYPE SetPixelShader(IDirect3DPixelShader9* shader) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetPixelShader(IDirect3DPixelShader9** shader) = 0;
 };
 
 typedef IDirect3D9* LPDIRECT3D9;

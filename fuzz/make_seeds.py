@@ -523,3 +523,127 @@ for name, options in (("baseline.jpg", ["-sampling-factor", "2x2"]), ("progressi
         write("fuzz_image", name, jpeg)
     except (OSError, subprocess.CalledProcessError):
         print("convert not found: no JPEG seeds written")
+
+
+# ---- Effects: sources for fuzz_effect_source, compiled binaries for fuzz_effect_binary -------
+
+def effect_input(source, macros=()):
+    """A macro count byte, name and definition of each ended by zero bytes, then the source."""
+    out = bytes([len(macros)])
+    for name, definition in macros:
+        out += name.encode() + b"\0" + definition.encode() + b"\0"
+    return out + source.encode()
+
+
+EFFECT_LIT = """// A lit, textured effect with the preprocessor at work.
+#define MAX_LIGHTS 3
+#if NUMDIR + NUMPOINT > MAX_LIGHTS
+#error too many lights
+#endif
+#define LIGHT(n) float4 Dir##n;
+shared float4x4 WorldViewProj : WORLDVIEWPROJECTION;
+shared float4 EyePosition;
+float SpecularPower < string Ui = "power"; > = 16.0;
+bool FogEnable = false;
+int Count = NUMDIR;
+texture DiffuseMap;
+sampler2D DiffuseSampler = sampler_state {
+    Texture = <DiffuseMap>; MinFilter = Linear; MagFilter = Linear; MipFilter = Linear;
+    AddressU = Wrap; AddressV = Clamp;
+};
+glsl_vertex VS {
+    varying vec2 uv;
+    void main() {
+        gl_Position = WorldViewProj * POSITION0;
+        uv = TEXCOORD0.xy;
+#ifdef DIR1
+        FOG = 0.5;
+#endif
+    }
+}
+glsl_fragment PS {
+    varying vec2 uv;
+    void main() { gl_FragColor = texture2D(DiffuseSampler, uv) * (FogEnable ? 0.5 : 1.0); }
+}
+technique Lit < int DIR = NUMDIR; int POINT = NUMPOINT; > {
+    pass P0 {
+        VertexShader = compile vs_1_1 VS();
+        PixelShader = compile PS_MODEL PS();
+        ZWriteEnable = false; ZFunc = Equal; AlphaBlendEnable = true;
+        SrcBlend = SrcAlpha; DestBlend = One; CullMode = CCW;
+        MinFilter[1] = Point; Texture[1] = <DiffuseMap>;
+    }
+}
+"""
+
+write("fuzz_effect_source", "lit", effect_input(EFFECT_LIT, [("DIR1", ""), ("NUMDIR", "1"), ("NUMPOINT", "0"),
+                                                               ]))
+write("fuzz_effect_source", "lit_permutation", effect_input(EFFECT_LIT, [("NUMDIR", "0"), ("NUMPOINT", "2"),
+                                                                          ("PS_MODEL", "ps_1_1")]))
+write("fuzz_effect_source", "macros", effect_input(
+    "#define A(x, y) ((x) << (y))\n#if A(1, 4) == 16 && defined(B) || !defined C\nfloat f = 1.5;\n#elif 0\n#else\n"
+    "#endif\n#define B B + 1\nint i = 2; /* a\ncomment */ float2 v = float2(1, -2);\n"))
+write("fuzz_effect_source", "errors", effect_input(
+    "technique T { pass { CullMode = Sideways; } }\n#include \"x\"\n\"open\n/* open"))
+
+
+def fx_str(s):
+    b = s.encode()
+    return struct.pack("<I", len(b)) + b
+
+
+def fx_annotations(items):
+    out = struct.pack("<I", len(items))
+    for name, kind, value in items:
+        out += fx_str(name) + bytes([kind])
+        if kind == 10:
+            out += fx_str(value)
+        else:
+            out += struct.pack("<4f", float(value), 0, 0, 0) + struct.pack("<4i", int(value), 0, 0, 0)
+    return out
+
+
+def fx_fnv1a(data, h=0xCBF29CE484222325):
+    for byte in data:
+        h = ((h ^ byte) * 0x100000001B3) & 0xFFFFFFFFFFFFFFFF
+    return h
+
+
+def fx_binary(parameters, code, techniques):
+    """Our compiled effect: magic, version 1, source hash, body size, body, FNV-1a checksum."""
+    body = struct.pack("<I", len(parameters))
+    for name, kind, shared, annotations, initial, texture, states in parameters:
+        body += fx_str(name) + fx_str("") + bytes([kind, shared]) + fx_annotations(annotations)
+        body += struct.pack("<I", len(initial)) + b"".join(struct.pack("<f", v) for v in initial)
+        body += struct.pack("<II", texture, len(states)) + b"".join(struct.pack("<II", s, v) for s, v in states)
+    body += struct.pack("<I", len(code))
+    for name, stage, line, text in code:
+        body += fx_str(name) + bytes([stage]) + struct.pack("<I", line) + fx_str(text)
+    body += struct.pack("<I", len(techniques))
+    for name, annotations, passes in techniques:
+        body += fx_str(name) + fx_annotations(annotations) + struct.pack("<I", len(passes))
+        for pass_name, pass_annotations, states, vs, ps in passes:
+            body += fx_str(pass_name) + fx_annotations(pass_annotations) + struct.pack("<I", len(states))
+            body += b"".join(bytes([k]) + struct.pack("<III", s, i, v) for k, s, i, v in states)
+            body += struct.pack("<II", vs, ps)
+    head = b"RHFX" + struct.pack("<IQI", 1, 0x1234567890ABCDEF, len(body))
+    data = head + body
+    return data + struct.pack("<Q", fx_fnv1a(data))
+
+
+NONE = 0xFFFFFFFF
+FX_BINARY = fx_binary(
+    parameters=[("WorldViewProj", 6, 1, [], [], NONE, []),
+                ("Colour", 5, 0, [("Ui", 10, "colour")], [1, 0.5, 0.25, 1], NONE, []),
+                ("Flag", 0, 0, [], [1], NONE, []),
+                ("Picture", 7, 0, [], [], NONE, []),
+                ("PictureSampler", 8, 0, [], [], 3, [(6, 2), (5, 1), (1, 3)])],
+    code=[("VS", 0, 12, " void main() { gl_Position = WorldViewProj * POSITION0; FOG = 1.0; } "),
+          ("PS", 1, 15, " void main() { gl_FragColor = Colour * texture2D(PictureSampler, vec2(0.5)); } ")],
+    techniques=[("Solid", [("DIR", 1, 2), ("POINT", 1, 1)],
+                 [("P0", [("Extra", 0, 0)], [(0, 14, 0, 0), (0, 23, 0, 3), (0, 22, 0, 1), (1, 6, 1, 3), (2, 0, 2, 3)],
+                   0, 1)]),
+                ("Empty", [], [])])
+write("fuzz_effect_binary", "effect", bytes([0]) + FX_BINARY)
+write("fuzz_effect_binary", "effect_fixed_checksum", bytes([1]) + FX_BINARY)
+write("fuzz_effect_binary", "truncated", bytes([1]) + FX_BINARY[:60])

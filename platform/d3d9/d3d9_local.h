@@ -9,6 +9,7 @@
 #include "platform/d3d9/device_state.h"
 #include "platform/d3d9/gl_state.h"
 #include "platform/d3d9/programs.h"
+#include "platform/d3d9/shaders.h"
 #include "platform/d3d9/vertex_input.h"
 
 #include <d3d9.h>
@@ -196,6 +197,14 @@ public:
     HRESULT STDMETHODCALLTYPE GetPixelShader(IDirect3DPixelShader9** shader) override;
 
     // ---- The layer's own ----
+    // Also answers IID_IRhGlslDevice (glsl_device.h) with the device's GLSL services.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+    // GLSL shaders (shaders.cpp): compiles text into a VertexShader or PixelShader; E_FAIL
+    // with the driver's log appended to *log.
+    HRESULT CreateGlslShader(bool vertex, const std::string& text, IUnknown** shader, std::string* log);
+    // A shader going away: its GL object and the programs linked from it go too.
+    void ForgetShader(GLuint name);
+    ShaderProgramCache& shaderPrograms() { return shaderPrograms_; }
     // Makes the device's context current on its window (every GL-touching call does). False
     // once the window was destroyed: the device then draws and shows nothing.
     bool MakeCurrent();
@@ -276,6 +285,11 @@ private:
     void UploadLights();
     // The textures bound to their units with their samplers' parameters (texture_stage.cpp).
     void ApplyTextures();
+    // Whether a vertex and a pixel shader are bound: their program replaces the generated ones.
+    bool ShadersBound() const;
+    // The vertex stage with the bound shaders' program: program, depth range, the half-pixel
+    // shift and the fog epilogue's uniforms. program_ stays null when the pair did not link.
+    void ApplyShaderStage();
     // Points the program's attributes at the streams, vertex 0 at baseVertex.
     void BindStreams(const DeclarationLayout& layout, int64_t baseVertex);
     // Releases the stream and index bindings.
@@ -317,6 +331,11 @@ private:
     Binding<IDirect3DIndexBuffer9> indices_;  // always an IndexBuffer
     Binding<IDirect3DVertexShader9> vertexShader_;
     Binding<IDirect3DPixelShader9> pixelShader_;
+    // The programs of shader pairs, the one drawn with (null while the generated programs
+    // draw) and the services D3DX reaches.
+    ShaderProgramCache shaderPrograms_;
+    ShaderProgram* shaderProgram_ = nullptr;
+    GlslServices glslServices_{this};
     // The light table by index, and the enabled indices in increasing order (at most the
     // caps' MaxActiveLights).
     struct LightSlot {

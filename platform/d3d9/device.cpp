@@ -115,6 +115,7 @@ Device::~Device() {
     // Without the window the context cannot be made current; deleting it frees the buffers.
     if (context_ != nullptr && MakeCurrent()) {
         programs_.Destroy();
+        shaderPrograms_.Destroy(&glCache_);
         backBuffer_.Destroy();
     }
     if (context_ != nullptr) {

@@ -2,6 +2,7 @@
 // attribute arrays. Every draw is checked against the bound buffers before GL sees it: GL
 // does not check what it reads, and counts and indices come from data files.
 
+#include "platform/d3d9/clip_space.h"
 #include "platform/d3d9/d3d9_local.h"
 #include "platform/d3d9/gl.h"
 
@@ -191,6 +192,16 @@ void Device::ApplyDrawState() {
 }
 
 void Device::ApplyVertexStage(const DeclarationLayout& layout) {
+    if (ShadersBound()) {
+        ApplyShaderStage();
+        return;
+    }
+    if (shaderProgram_ != nullptr) {
+        // Back from shaders: the generated program is found again, its uniforms set anew.
+        shaderProgram_ = nullptr;
+        program_ = nullptr;
+        vertexStageDirty_ = kDirtyAll;
+    }
     // The groups whose states are in the key.
     constexpr uint32_t kKeyGroups =
         kDirtyVertexInput | kDirtyLighting | kDirtyTextures | kDirtyStages | kDirtyFog | kDirtyAlphaTest;
@@ -254,26 +265,8 @@ void Device::UploadUniforms(const PipelineKey& key, uint32_t groups) {
     const Program& program = *program_;
     const DWORD* rs = state_.renderStates;
     if ((groups & kDirtyViewport) != 0) {
-        const D3DVIEWPORT9& vp = state_.viewport;
-        float width = static_cast<float>(std::max<DWORD>(vp.Width, 1));
-        float height = static_cast<float>(std::max<DWORD>(vp.Height, 1));
-        // A pixel centre exactly on an edge belongs to the triangle right of or below the edge
-        // in Direct3D (its top-left rule); GL rasterisers settle such ties for the edges
-        // below instead, in their upward y. A lift of kTieLift pixels, far above rasteriser
-        // precision and far below anything visible, gives those centres to the edges above.
-        constexpr float kTieLift = 1.0f / 64.0f;
         GLfloat pixel[4];
-        if (key.pretransformed) {
-            // Pixel x (a centre at an integer) lies at GL's x + 0.5 within the viewport.
-            pixel[0] = 2.0f / width;
-            pixel[1] = -2.0f / height;
-            pixel[2] = (0.5f - static_cast<float>(vp.X)) * pixel[0] - 1.0f;
-            pixel[3] = 1.0f - (0.5f - kTieLift - static_cast<float>(vp.Y)) * 2.0f / height;
-        } else {
-            pixel[0] = 1.0f / width;
-            pixel[1] = (2.0f * kTieLift - 1.0f) / height;
-            pixel[2] = pixel[3] = 0.0f;
-        }
+        PixelShift(state_.viewport, key.pretransformed, pixel);
         gl.Uniform4fv(program.pixel, 1, pixel);
     }
     if ((groups & kDirtyTransforms) != 0) {
@@ -362,6 +355,7 @@ void Device::BindStreams(const DeclarationLayout& layout, int64_t baseVertex) {
             reads |= 1u << (kAttribTexCoord0 + stage.coordSet);
         }
     }
+    if (shaderProgram_ != nullptr) reads = shaderProgram_->reads;
     uint32_t enabled = 0;
     for (const DeclarationLayout::Attrib& attrib : layout.attribs) {
         uint32_t bit = 1u << attrib.location;

@@ -127,7 +127,11 @@ namespace rh::d3d9 {
     X(void, Uniform1i, (GLint location, GLint value))                                     \
     X(void, Uniform1f, (GLint location, GLfloat value))                                   \
     X(void, UniformMatrix3fv, (GLint location, GLsizei count, GLboolean transpose,        \
-                               const GLfloat* value))
+                               const GLfloat* value))                                     \
+    X(void, Uniform1fv, (GLint location, GLsizei count, const GLfloat* value))            \
+    X(void, Uniform2fv, (GLint location, GLsizei count, const GLfloat* value))            \
+    X(void, Uniform3fv, (GLint location, GLsizei count, const GLfloat* value))            \
+    X(GLint, GetAttribLocation, (GLuint program, const GLchar* name))
 
 // One table for the process: entry points do not depend on the context on Linux.
 struct GlFunctions {

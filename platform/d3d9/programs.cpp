@@ -2,6 +2,7 @@
 
 #include "platform/d3d9/programs.h"
 
+#include "platform/d3d9/clip_space.h"
 #include "platform/d3d9/gl.h"
 #include "platform/d3d9/gl_state.h"
 #include "platform/d3d9/vertex_input.h"
@@ -200,7 +201,7 @@ std::string VertexProgramSource(const PipelineKey& key) {
         s += "    gl_Position = vec4(ndc * w, w);\n";
     } else {
         s += "    vec4 p = uWorldViewProjection * aPosition;\n";
-        s += "    gl_Position = vec4(p.xy + p.w * uPixel.xy, 2.0 * p.z - p.w, p.w);\n";
+        s += "    " + ClipFixupStatement("p", "uPixel") + "\n";
     }
     if (camera) s += "    vec3 P = (uWorldView * aPosition).xyz;\n";
     if (normal) {

@@ -2,10 +2,7 @@
 // pipeline key, made on first use and kept in a bounded cache. The vertex program is the one
 // place where Direct3D's conventions become GL's:
 // - matrices are uploaded as their 16 floats, so GLSL's M * v is Direct3D's row-vector v * M;
-// - clip z runs from 0 to w in Direct3D and from -w to w in GL: z' = 2z - w, so that z < 0 is
-//   clipped as in Direct3D;
-// - Direct3D samples pixel centres at integer coordinates, GL half a pixel further on: x moves
-//   right by half a pixel (w / viewport width in clip space) and y up by half a pixel;
+// - clip z and pixel centres as clip_space.h turns them (shared with effect programs);
 // - pre-transformed (POSITIONT) vertices are render-target pixels, z is the depth itself and
 //   the fourth value is 1 / w: no transform and no lighting.
 // Lighting, fog and texture coordinates are worked out in camera space, as Direct3D does:

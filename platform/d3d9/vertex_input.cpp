@@ -41,6 +41,7 @@ GLuint AttribLocationOf(BYTE usage, BYTE usageIndex) {
         case D3DDECLUSAGE_NORMAL: return usageIndex == 0 ? kAttribNormal : kNoAttrib;
         case D3DDECLUSAGE_PSIZE: return usageIndex == 0 ? kAttribPointSize : kNoAttrib;
         case D3DDECLUSAGE_TANGENT: return usageIndex == 0 ? kAttribTangent : kNoAttrib;
+        case D3DDECLUSAGE_BINORMAL: return usageIndex == 0 ? kAttribBinormal : kNoAttrib;
         case D3DDECLUSAGE_COLOR:
             if (usageIndex == 0) return kAttribColor0;
             return usageIndex == 1 ? kAttribColor1 : kNoAttrib;

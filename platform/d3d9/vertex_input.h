@@ -39,9 +39,12 @@ enum AttribLocation : GLuint {
     kAttribBlendIndices = 6,
     kAttribTangent = 7,
     kAttribTexCoord0 = 8,  // to 15
+    // GL 2.1 promises 16 locations: the binormal of effect code shares the blend indices'
+    // location, which nothing reads (no indexed vertex blending is offered).
+    kAttribBinormal = kAttribBlendIndices,
     kNoAttrib = 0xFFFFFFFF,
 };
-// The location of usage/usageIndex; kNoAttrib for what no program reads (BINORMAL, FOG,
+// The location of usage/usageIndex; kNoAttrib for what no program reads (FOG,
 // DEPTH, SAMPLE, TESSFACTOR, indices past those above).
 GLuint AttribLocationOf(BYTE usage, BYTE usageIndex);
 

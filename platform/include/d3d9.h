@@ -154,6 +154,7 @@ struct IDirect3DQuery9 : public IUnknown {
 
 // Programmable vertex and pixel stages. While none is bound (SetVertexShader(NULL),
 // SetPixelShader(NULL), the default) the device draws with its fixed-function pipeline.
+// Shaders here are GLSL, made by the effect framework (d3dx9effect.h).
 struct IDirect3DVertexShader9 : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9** device) = 0;
 };
@@ -280,7 +281,9 @@ struct IDirect3DDevice9 : public IUnknown {
     // *enable receives TRUE or FALSE.
     virtual HRESULT STDMETHODCALLTYPE GetLightEnable(DWORD index, BOOL* enable) = 0;
     // Binds like SetTexture; null returns to the fixed-function pipeline. Get* give a new
-    // reference (null when none is bound).
+    // reference (null when none is bound). With both a vertex and a pixel shader of this
+    // device bound, draws use their linked program (the effect framework's GLSL) instead of
+    // the fixed function; with only one bound the fixed function draws.
     virtual HRESULT STDMETHODCALLTYPE SetVertexShader(IDirect3DVertexShader9* shader) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetVertexShader(IDirect3DVertexShader9** shader) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetPixelShader(IDirect3DPixelShader9* shader) = 0;

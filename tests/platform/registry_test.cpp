@@ -402,6 +402,25 @@ TEST_F(RegistryTest, EachOpenReadsTheFileAndEachCloseMergesWithIt) {
     }
 }
 
+TEST_F(RegistryTest, SavingTheSameValuesLeavesTheFileAlone) {
+    HKEY key = Open(kPath, KEY_WRITE);
+    SetDword(key, "Width", 800);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    struct stat before{}, after{};
+    ASSERT_EQ(stat(File().c_str(), &before), 0);
+    key = Open(kPath, KEY_WRITE);
+    SetDword(key, "WIDTH", 800);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    ASSERT_EQ(stat(File().c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "not replaced";
+    key = Open(kPath, KEY_WRITE);
+    SetDword(key, "Width", 1024);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    ASSERT_EQ(stat(File().c_str(), &after), 0);
+    EXPECT_NE(after.st_ino, before.st_ino) << "a change replaces it";
+    EXPECT_EQ(ReadBack("Width"), Dword(1024));
+}
+
 TEST_F(RegistryTest, TheFileFollowsXdgConfigHomeOrHome) {
     setenv("HOME", root_.c_str(), 1);
     for (const char* xdg : {"relative/config", ""}) {

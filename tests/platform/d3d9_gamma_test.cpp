@@ -135,8 +135,8 @@ TEST_F(GammaTest, TheRampSurvivesResetAndDrawingAfterwardsIsUntouched) {
     EXPECT_EQ(Shown(), Expected(bright));
     ASSERT_EQ(device_->Reset(&pp_), D3D_OK);
     EXPECT_EQ(Shown(), Expected(bright)) << "after Reset";
-    // The pass leaves nothing behind that a draw would pick up: a quad drawn after a present
-    // lands where and as it should.
+    // The pass leaves nothing behind that a draw would pick up: the same quad, drawn before and
+    // after a present through the ramp, lands where and as it should.
     const DWORD colour = Xrgb(10, 200, 30);
     const std::vector<d3d9_test::ScreenVertex> quad = {
         {40, 40, 0.5f, 1, colour}, {240, 40, 0.5f, 1, colour}, {40, 240, 0.5f, 1, colour}, {240, 240, 0.5f, 1, colour}};
@@ -148,16 +148,21 @@ TEST_F(GammaTest, TheRampSurvivesResetAndDrawingAfterwardsIsUntouched) {
     ASSERT_EQ(buffer->Lock(0, 0, &p, 0), D3D_OK);
     std::memcpy(p, quad.data(), sizeof(d3d9_test::ScreenVertex) * 4);
     ASSERT_EQ(buffer->Unlock(), D3D_OK);
-    EXPECT_EQ(device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0), D3D_OK);
-    EXPECT_EQ(device_->SetFVF(d3d9_test::kScreenFvf), D3D_OK);
-    EXPECT_EQ(device_->SetStreamSource(0, buffer, 0, sizeof(d3d9_test::ScreenVertex)), D3D_OK);
-    EXPECT_EQ(device_->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), D3D_OK);
-    std::vector<DWORD> back;
-    ASSERT_TRUE(rh::d3d9::testing::ReadBackBuffer(device_, RECT{60, 60, 220, 220}, &back));
-    EXPECT_EQ(std::count_if(back.begin(), back.end(), [&](DWORD c) { return (c & 0xFFFFFF) == (colour & 0xFFFFFF); }),
-              static_cast<std::ptrdiff_t>(back.size()));
-    ASSERT_TRUE(rh::d3d9::testing::ReadBackBuffer(device_, RECT{300, 300, 310, 310}, &back));
-    EXPECT_EQ(back[0] & 0xFFFFFF, 0u) << "outside the quad";
+    for (const char* when : {"before", "after"}) {
+        SCOPED_TRACE(when);
+        EXPECT_EQ(device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0), D3D_OK);
+        EXPECT_EQ(device_->SetFVF(d3d9_test::kScreenFvf), D3D_OK);
+        EXPECT_EQ(device_->SetStreamSource(0, buffer, 0, sizeof(d3d9_test::ScreenVertex)), D3D_OK);
+        EXPECT_EQ(device_->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), D3D_OK);
+        std::vector<DWORD> back;
+        ASSERT_TRUE(rh::d3d9::testing::ReadBackBuffer(device_, RECT{60, 60, 220, 220}, &back));
+        EXPECT_EQ(std::count_if(back.begin(), back.end(),
+                                [&](DWORD c) { return (c & 0xFFFFFF) == (colour & 0xFFFFFF); }),
+                  static_cast<std::ptrdiff_t>(back.size()));
+        ASSERT_TRUE(rh::d3d9::testing::ReadBackBuffer(device_, RECT{300, 300, 310, 310}, &back));
+        EXPECT_EQ(back[0] & 0xFFFFFF, 0u) << "outside the quad";
+        EXPECT_EQ(device_->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+    }
     device_->SetStreamSource(0, nullptr, 0, 0);
     EXPECT_EQ(buffer->Release(), 0u);
 }

@@ -134,7 +134,14 @@ int SetProjectionTransform(const TypedMatrix& matrix) {
     return StateCache::SetTransform(D3DTS_PROJECTION, matrix.m) ? 0 : 1;
 }
 
+namespace {
+uint32_t g_stateCacheGeneration = 0;
+}  // namespace
+
+uint32_t StateCacheGeneration() { return g_stateCacheGeneration; }
+
 void InvalidateStateCache() {
+    ++g_stateCacheGeneration;
     g_renderStates.Invalidate();
     g_samplerStates.Invalidate();
     g_stageStates.Invalidate();

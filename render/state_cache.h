@@ -14,6 +14,8 @@
 
 #include <d3d9.h>
 
+#include <cstdint>
+
 namespace StateCache {
 
 // Table sizes, indexed directly by the Direct3D enumerations.
@@ -59,3 +61,7 @@ int SetProjectionTransform(const TypedMatrix& matrix);
 // Forgets every entry of every table, the material too: after device creation and every reset
 // the device holds the Direct3D defaults, not what the cache remembers.
 void InvalidateStateCache();
+
+// Changes with every InvalidateStateCache: holders of device state the cache does not keep
+// (the light slots) compare it to learn that the device lost what they sent.
+uint32_t StateCacheGeneration();

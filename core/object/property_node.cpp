@@ -93,6 +93,14 @@ bool PropertyNode::GetFloat(const String& name, float& out) const {
     return true;
 }
 
+bool PropertyNode::GetString(const String& name, String& out) const {
+    const PropertyNode* child = Child(name);
+    const String* value = child != nullptr ? child->ValueAs<String>() : nullptr;
+    if (value == nullptr) return false;
+    out = *value;
+    return true;
+}
+
 PropertyNode* PropertyNode::ChildForWrite(const String& name) {
     Node* node = FindNode(name);
     if (node == nullptr) node = Insert(name, new PropertyNode, 1);

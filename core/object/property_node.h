@@ -85,6 +85,11 @@ public:
 
     // The child of that name (without regard to case), or null.
     PropertyNode* Child(const String& name) const;
+    // The same lookup, under the name the scene code uses for it.
+    PropertyNode* LookupChild(const String& name) const { return Child(name); }
+    // True and `out` = the text when the child of that name holds a String; false, with `out`
+    // untouched, when it is missing or holds another type.
+    bool GetString(const String& name, String& out) const;
 
     // True and `out` = the value when the child of that name holds an int (a float for
     // GetFloat). False, with `out` untouched, when the child is missing or holds another type

@@ -100,7 +100,7 @@ D3DCAPS9 BuildHalCaps(UINT adapter, const GlLimits& gl) {
     c.Caps3 = D3DCAPS3_ALPHA_FULLSCREEN_FLIP_OR_DISCARD;
     // Swap intervals 0 and 1 are what SDL's swap control offers everywhere.
     c.PresentationIntervals = D3DPRESENT_INTERVAL_IMMEDIATE | D3DPRESENT_INTERVAL_ONE;
-    // Transform and lighting run in GL's fixed-function pipeline; there is no pure device,
+    // Transform and lighting run in the generated GLSL programs; there is no pure device,
     // since Get* must answer from stored state.
     // Textures in system memory are never drawn: D3DDEVCAPS_TEXTURESYSTEMMEMORY stays out.
     c.DevCaps = D3DDEVCAPS_HWTRANSFORMANDLIGHT | D3DDEVCAPS_HWRASTERIZATION | D3DDEVCAPS_TEXTUREVIDEOMEMORY;
@@ -137,12 +137,17 @@ D3DCAPS9 BuildHalCaps(UINT adapter, const GlLimits& gl) {
     c.GuardBandRight = c.GuardBandBottom = 32767.0f;
     c.StencilCaps = ((D3DSTENCILCAPS_DECR << 1) - D3DSTENCILCAPS_KEEP) | D3DSTENCILCAPS_TWOSIDED;
     c.FVFCaps = 8 | D3DFVFCAPS_PSIZE;  // eight texture coordinate sets
-    c.TextureOpCaps = 0;  // filled in with the texture stages
-    DWORD stages = static_cast<DWORD>(std::clamp(gl.maxTextureUnits, 1, 8));
-    c.MaxTextureBlendStages = c.MaxSimultaneousTextures = stages;
+    // The generated programs run every arithmetic operation; the bump-mapping ones and
+    // PREMODULATE are not offered.
+    c.TextureOpCaps = ((D3DTEXOPCAPS_LERP << 1) - 1) & ~(D3DTEXOPCAPS_PREMODULATE | D3DTEXOPCAPS_BUMPENVMAP |
+                                                         D3DTEXOPCAPS_BUMPENVMAPLUMINANCE);
+    // The cascade of eight stages runs in the programs; the textures they sample need units.
+    c.MaxTextureBlendStages = 8;
+    c.MaxSimultaneousTextures = static_cast<DWORD>(std::clamp(gl.maxTextureUnits, 1, 8));
     c.VertexProcessingCaps = D3DVTXPCAPS_TEXGEN | D3DVTXPCAPS_MATERIALSOURCE7 | D3DVTXPCAPS_DIRECTIONALLIGHTS |
                              D3DVTXPCAPS_POSITIONALLIGHTS | D3DVTXPCAPS_LOCALVIEWER | D3DVTXPCAPS_TEXGEN_SPHEREMAP;
-    c.MaxActiveLights = static_cast<DWORD>(gl.maxLights);
+    // The generated programs light with up to eight lights, whatever GL's own lights are.
+    c.MaxActiveLights = 8;
     c.MaxUserClipPlanes = static_cast<DWORD>(gl.maxClipPlanes);
     c.MaxPointSize = gl.maxPointSize;
     c.MaxPrimitiveCount = 0x00FFFFFF;

@@ -186,6 +186,16 @@ public:
                                                 D3DPOOL pool, IDirect3DCubeTexture9** texture,
                                                 HANDLE* sharedHandle) override;
 
+    // Lights and shader bindings (lights.cpp).
+    HRESULT STDMETHODCALLTYPE SetLight(DWORD index, const D3DLIGHT9* light) override;
+    HRESULT STDMETHODCALLTYPE GetLight(DWORD index, D3DLIGHT9* light) override;
+    HRESULT STDMETHODCALLTYPE LightEnable(DWORD index, BOOL enable) override;
+    HRESULT STDMETHODCALLTYPE GetLightEnable(DWORD index, BOOL* enable) override;
+    HRESULT STDMETHODCALLTYPE SetVertexShader(IDirect3DVertexShader9* shader) override;
+    HRESULT STDMETHODCALLTYPE GetVertexShader(IDirect3DVertexShader9** shader) override;
+    HRESULT STDMETHODCALLTYPE SetPixelShader(IDirect3DPixelShader9* shader) override;
+    HRESULT STDMETHODCALLTYPE GetPixelShader(IDirect3DPixelShader9** shader) override;
+
     // ---- The layer's own ----
     // Makes the device's context current on its window (every GL-touching call does). False
     // once the window was destroyed: the device then draws and shows nothing.
@@ -223,8 +233,9 @@ public:
     UINT resets() const { return resets_; }
     // Whether the device is lost or waits for Reset: it then draws and shows nothing.
     bool CannotDraw() const { return Lost() || needsReset_; }
-    // The programs made so far (for tests of the cache).
+    // The programs held and the programs dropped to keep the cache bounded (for tests).
     int programCount() const { return programs_.size(); }
+    uint64_t programEvictions() const { return programs_.evictions(); }
     // Whether GL holds DXT textures as blocks (else as their decoding).
     bool s3tc() const;
 
@@ -260,14 +271,20 @@ private:
     // The program, uniforms and depth range of the pending vertex-stage groups.
     void ApplyVertexStage(const DeclarationLayout& layout);
     void UploadUniforms(const PipelineKey& key, uint32_t groups);
-    // The texture stages (texture_stage.cpp): stage 0's part of the program key, and the
-    // textures bound to their units with their samplers' parameters.
-    void AddTextureStage(const DeclarationLayout& layout, PipelineKey* key) const;
+    // The program key of the state with this layout (pipeline_key.cpp).
+    PipelineKey BuildPipelineKey(const DeclarationLayout& layout) const;
+    // The uniforms of the enabled lights in camera space.
+    void UploadLights();
+    // The textures bound to their units with their samplers' parameters (texture_stage.cpp).
     void ApplyTextures();
     // Points the program's attributes at the streams, vertex 0 at baseVertex.
     void BindStreams(const DeclarationLayout& layout, int64_t baseVertex);
     // Releases the stream and index bindings.
     void ReleaseStreams();
+    // The i-th enabled light in index order (i below enabledLights_.size()).
+    const D3DLIGHT9& EnabledLight(size_t i) const;
+    // Empties the light table (creation and Reset).
+    void ClearLights();
     // Whether object is one this device made (the only kind Direct3D's Set* can bind).
     bool OwnsObject(IUnknown* object) const;
     // Reads w x h pixels at x, y (top-left origin) of the bound read framebuffer, which is
@@ -299,12 +316,25 @@ private:
     };
     StreamSource streams_[kStreamCount];
     Binding<IDirect3DIndexBuffer9> indices_;  // always an IndexBuffer
+    Binding<IDirect3DVertexShader9> vertexShader_;
+    Binding<IDirect3DPixelShader9> pixelShader_;
+    // The light table by index, and the enabled indices in increasing order (at most the
+    // caps' MaxActiveLights).
+    struct LightSlot {
+        D3DLIGHT9 light{};
+        bool enabled = false;
+    };
+    std::map<DWORD, LightSlot> lights_;
+    std::vector<DWORD> enabledLights_;
     // The generated programs, the one in use and its key, and the groups its uniforms miss.
     ProgramCache programs_;
     const Program* program_ = nullptr;
     PipelineKey programKey_;
     uint32_t vertexStageDirty_ = kDirtyAll;
     uint32_t textureStageDirty_ = kDirtyAll;  // likewise for the textures and samplers
+    // The view matrix the light uniforms of the program in use were transformed by.
+    bool lightsSent_ = false;
+    D3DMATRIX lightsView_{};
     bool viewProjectionKnown_ = false;
     D3DMATRIX viewOfProduct_{}, projectionOfProduct_{}, viewProjection_{};  // view x projection and its factors
     bool occlusionQueries_ = false;  // GL counts samples passed

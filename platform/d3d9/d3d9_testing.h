@@ -3,6 +3,7 @@
 
 #include <d3d9.h>
 
+#include <cstdint>
 #include <vector>
 
 namespace rh::d3d9::testing {
@@ -49,6 +50,11 @@ void DisableS3tc(bool disabled);
 // a 2D one) as 0xAARRGGBB words, top row first (luminance reads as grey, missing alpha as
 // 0xFF). False for a system-memory texture, another object, or when GL cannot be reached.
 bool ReadTextureLevel(IDirect3DBaseTexture9* texture, UINT face, UINT level, std::vector<DWORD>* pixels);
+
+// The generated fixed-function programs the device holds, and how many it dropped to keep
+// its cache bounded.
+int ProgramCount(IDirect3DDevice9* device);
+uint64_t ProgramEvictions(IDirect3DDevice9* device);
 
 // true: the GL cache passes every call through (to rule out a caching fault in one step).
 void BypassGlCache(bool on);

@@ -185,6 +185,8 @@ HRESULT Device::ApplyPresentParameters(const D3DPRESENT_PARAMETERS& pp) {
 
 void Device::ReleaseBindings() {
     for (Binding<IDirect3DBaseTexture9>& texture : textures_) texture.Set(nullptr);
+    vertexShader_.Set(nullptr);
+    pixelShader_.Set(nullptr);
     ReleaseStreams();
     BindDeclaration(nullptr);
     fvf_ = 0;
@@ -194,6 +196,7 @@ void Device::ResetState() {
     ReleaseBindings();
     state_.SetDefaults(pp_.EnableAutoDepthStencil != FALSE, pp_.BackBufferWidth, pp_.BackBufferHeight,
                        caps_.MaxPointSize);
+    ClearLights();
     inScene_ = false;
 }
 

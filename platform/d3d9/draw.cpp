@@ -6,7 +6,9 @@
 #include "platform/d3d9/gl.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <climits>
+#include <cmath>
 #include <cstring>
 
 namespace rh::d3d9 {
@@ -23,25 +25,58 @@ D3DMATRIX Multiply(const D3DMATRIX& a, const D3DMATRIX& b) {
     return c;
 }
 
-void Store(const D3DCOLORVALUE& c, GLfloat* out) {
-    out[0] = c.r;
-    out[1] = c.g;
-    out[2] = c.b;
-    out[3] = c.a;
+// A finite stand-in for a value from the application: NaN is 0, infinities the largest
+// floats, so that colours and lights built from scene files give a defined colour.
+float Finite(float v) {
+    if (std::isnan(v)) return 0.0f;
+    if (std::isinf(v)) return v > 0.0f ? FLT_MAX : -FLT_MAX;
+    return v;
 }
 
-// The weights of (material, COLOR0, COLOR1) for a D3DRS_*MATERIALSOURCE value: a vertex
-// colour is used only with D3DRS_COLORVERTEX and when the vertex has it; otherwise the
-// material's own colour.
-void SourceWeights(DWORD source, bool colorVertex, const PipelineKey& key, GLfloat* out) {
-    out[0] = out[1] = out[2] = out[3] = 0.0f;
-    if (colorVertex && source == D3DMCS_COLOR1 && key.color0) {
-        out[1] = 1.0f;
-    } else if (colorVertex && source == D3DMCS_COLOR2 && key.color1) {
-        out[2] = 1.0f;
-    } else {
-        out[0] = 1.0f;
+void Store(const D3DCOLORVALUE& c, GLfloat* out) {
+    out[0] = Finite(c.r);
+    out[1] = Finite(c.g);
+    out[2] = Finite(c.b);
+    out[3] = Finite(c.a);
+}
+
+void StoreColour(D3DCOLOR c, GLfloat* out) {
+    out[0] = static_cast<float>((c >> 16) & 0xFF) / 255.0f;
+    out[1] = static_cast<float>((c >> 8) & 0xFF) / 255.0f;
+    out[2] = static_cast<float>(c & 0xFF) / 255.0f;
+    out[3] = static_cast<float>(c >> 24) / 255.0f;
+}
+
+// The row vector (x, y, z, w) times m.
+void Transform(const D3DMATRIX& m, double x, double y, double z, double w, double* out) {
+    for (int j = 0; j < 3; ++j) out[j] = x * m.m[0][j] + y * m.m[1][j] + z * m.m[2][j] + w * m.m[3][j];
+}
+
+// The inverse transpose of m's upper 3 x 3, which takes normals as m takes positions. A
+// singular m gives its cofactors: the same directions, lengths that are defined.
+void NormalMatrix(const D3DMATRIX& m, GLfloat* out) {
+    double a[3][3];
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) a[i][j] = Finite(m.m[i][j]);
     }
+    double c[3][3];
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            int i1 = (i + 1) % 3, i2 = (i + 2) % 3, j1 = (j + 1) % 3, j2 = (j + 2) % 3;
+            c[i][j] = a[i1][j1] * a[i2][j2] - a[i1][j2] * a[i2][j1];
+        }
+    }
+    double det = a[0][0] * c[0][0] + a[0][1] * c[0][1] + a[0][2] * c[0][2];
+    double scale = det != 0.0 && std::isfinite(1.0 / det) ? 1.0 / det : 1.0;
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) out[i * 3 + j] = Finite(static_cast<float>(c[i][j] * scale));
+    }
+}
+
+float FloatOf(DWORD bits) {
+    float v;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
 }
 
 }  // namespace
@@ -147,7 +182,7 @@ void Device::ApplyDrawState() {
     textureStageDirty_ |= all ? uint32_t{kDirtyAll} : state_.dirty;
     ApplyDeviceState(state_, glCache_, target_, all);
     state_.dirty &= ~(kDirtyVertexInput | kDirtyTransforms | kDirtyLighting | kDirtyMaterial | kDirtyTextures |
-                      kDirtySamplers | kDirtyStages);
+                      kDirtySamplers | kDirtyStages | kDirtyFog);
     const VertexDeclaration* declaration = this->declaration();
     if (declaration != nullptr && declaration->layout().supported && declaration->layout().hasPosition) {
         ApplyVertexStage(declaration->layout());
@@ -156,22 +191,17 @@ void Device::ApplyDrawState() {
 }
 
 void Device::ApplyVertexStage(const DeclarationLayout& layout) {
+    // The groups whose states are in the key.
+    constexpr uint32_t kKeyGroups =
+        kDirtyVertexInput | kDirtyLighting | kDirtyTextures | kDirtyStages | kDirtyFog | kDirtyAlphaTest;
     uint32_t groups = vertexStageDirty_;
-    if (program_ == nullptr || (groups & (kDirtyVertexInput | kDirtyLighting | kDirtyTextures | kDirtyStages)) != 0) {
-        const DWORD* rs = state_.renderStates;
-        PipelineKey key;
-        key.pretransformed = layout.pretransformed;
-        key.color0 = layout.hasColor[0];
-        key.color0Bgra = key.color0 && layout.colorBgra[0];
-        key.color1 = layout.hasColor[1];
-        key.color1Bgra = key.color1 && layout.colorBgra[1];
-        key.lighting = !key.pretransformed && rs[D3DRS_LIGHTING] != FALSE;
-        key.specular = !key.lighting && key.color1 && rs[D3DRS_SPECULARENABLE] != FALSE;
-        AddTextureStage(layout, &key);
-        if (program_ == nullptr || key.Bits() != programKey_.Bits()) {
-            program_ = programs_.Find(key);
+    if (program_ == nullptr || (groups & kKeyGroups) != 0) {
+        PipelineKey key = BuildPipelineKey(layout);
+        if (program_ == nullptr || !(key == programKey_)) {
+            program_ = programs_.Find(key, glCache_);
             programKey_ = key;
             groups = kDirtyAll;  // the uniforms of a program switched to are stale
+            lightsSent_ = false;
         }
     }
     if (program_ == nullptr) return;
@@ -186,8 +216,43 @@ void Device::ApplyVertexStage(const DeclarationLayout& layout) {
     vertexStageDirty_ = 0;
 }
 
+void Device::UploadLights() {
+    // Direct3D lights in camera space: the view matrix takes positions and directions there.
+    const D3DMATRIX& view = state_.transforms[D3DTS_VIEW];
+    GLfloat values[kMaxLights * 7 * 4] = {};
+    for (size_t i = 0; i < enabledLights_.size(); ++i) {
+        const D3DLIGHT9& light = EnabledLight(i);
+        GLfloat* v = values + i * 28;
+        Store(light.Diffuse, v);
+        Store(light.Specular, v + 4);
+        Store(light.Ambient, v + 8);
+        double p[3], d[3];
+        Transform(view, Finite(light.Position.x), Finite(light.Position.y), Finite(light.Position.z), 1.0, p);
+        Transform(view, Finite(light.Direction.x), Finite(light.Direction.y), Finite(light.Direction.z), 0.0, d);
+        double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+        double unit = length > 0.0 && std::isfinite(length) ? 1.0 / length : 0.0;
+        // A directional light shines along its direction: the shader wants the way to it.
+        double sign = light.Type == D3DLIGHT_DIRECTIONAL ? -1.0 : 1.0;
+        for (int k = 0; k < 3; ++k) {
+            v[12 + k] = Finite(static_cast<float>(p[k]));
+            v[16 + k] = Finite(static_cast<float>(sign * d[k] * unit));
+        }
+        v[15] = Finite(light.Range);
+        v[19] = Finite(light.Falloff);
+        v[20] = Finite(light.Attenuation0);
+        v[21] = Finite(light.Attenuation1);
+        v[22] = Finite(light.Attenuation2);
+        v[24] = Finite(static_cast<float>(std::cos(0.5 * Finite(light.Theta))));
+        v[25] = Finite(static_cast<float>(std::cos(0.5 * Finite(light.Phi))));
+    }
+    gl.Uniform4fv(program_->lights, static_cast<GLsizei>(enabledLights_.size() * 7), values);
+    lightsView_ = view;
+    lightsSent_ = true;
+}
+
 void Device::UploadUniforms(const PipelineKey& key, uint32_t groups) {
     const Program& program = *program_;
+    const DWORD* rs = state_.renderStates;
     if ((groups & kDirtyViewport) != 0) {
         const D3DVIEWPORT9& vp = state_.viewport;
         float width = static_cast<float>(std::max<DWORD>(vp.Width, 1));
@@ -211,48 +276,91 @@ void Device::UploadUniforms(const PipelineKey& key, uint32_t groups) {
         }
         gl.Uniform4fv(program.pixel, 1, pixel);
     }
-    if ((groups & kDirtyTransforms) != 0 && program.worldViewProjection >= 0) {
+    if ((groups & kDirtyTransforms) != 0) {
         const D3DMATRIX* t = state_.transforms;
-        // Usually only the world matrix changes between draws: view times projection is kept.
-        if (!viewProjectionKnown_ || std::memcmp(&viewOfProduct_, &t[D3DTS_VIEW], sizeof(D3DMATRIX)) != 0 ||
-            std::memcmp(&projectionOfProduct_, &t[D3DTS_PROJECTION], sizeof(D3DMATRIX)) != 0) {
-            viewOfProduct_ = t[D3DTS_VIEW];
-            projectionOfProduct_ = t[D3DTS_PROJECTION];
-            viewProjection_ = Multiply(viewOfProduct_, projectionOfProduct_);
-            viewProjectionKnown_ = true;
+        if (program.worldViewProjection >= 0) {
+            // Usually only the world matrix changes between draws: view times projection is kept.
+            if (!viewProjectionKnown_ || std::memcmp(&viewOfProduct_, &t[D3DTS_VIEW], sizeof(D3DMATRIX)) != 0 ||
+                std::memcmp(&projectionOfProduct_, &t[D3DTS_PROJECTION], sizeof(D3DMATRIX)) != 0) {
+                viewOfProduct_ = t[D3DTS_VIEW];
+                projectionOfProduct_ = t[D3DTS_PROJECTION];
+                viewProjection_ = Multiply(viewOfProduct_, projectionOfProduct_);
+                viewProjectionKnown_ = true;
+            }
+            D3DMATRIX product = Multiply(t[D3DTS_WORLD], viewProjection_);
+            // Direct3D's rows become GLSL's columns: M * v there is v * M here.
+            gl.UniformMatrix4fv(program.worldViewProjection, 1, GL_FALSE, &product.m[0][0]);
         }
-        D3DMATRIX product = Multiply(t[D3DTS_WORLD], viewProjection_);
-        // Direct3D's rows become GLSL's columns: M * v there is v * M here.
-        gl.UniformMatrix4fv(program.worldViewProjection, 1, GL_FALSE, &product.m[0][0]);
+        if (program.worldView >= 0 || program.normalMatrix >= 0) {
+            D3DMATRIX worldView = Multiply(t[D3DTS_WORLD], t[D3DTS_VIEW]);
+            if (program.worldView >= 0) gl.UniformMatrix4fv(program.worldView, 1, GL_FALSE, &worldView.m[0][0]);
+            if (program.normalMatrix >= 0) {
+                GLfloat normal[9];
+                NormalMatrix(worldView, normal);
+                gl.UniformMatrix3fv(program.normalMatrix, 1, GL_FALSE, normal);
+            }
+        }
+        for (int i = 0; i < kMaxStages; ++i) {
+            if (program.textureMatrix[i] >= 0) {
+                gl.UniformMatrix4fv(program.textureMatrix[i], 1, GL_FALSE, &t[D3DTS_TEXTURE0 + i].m[0][0]);
+            }
+        }
     }
-    if ((groups & (kDirtyLighting | kDirtyMaterial | kDirtyVertexInput)) != 0 && program.material >= 0) {
-        const DWORD* rs = state_.renderStates;
+    if (program.lights >= 0 && ((groups & kDirtyLighting) != 0 || !lightsSent_ ||
+                                ((groups & kDirtyTransforms) != 0 &&
+                                 std::memcmp(&lightsView_, &state_.transforms[D3DTS_VIEW], sizeof(D3DMATRIX)) != 0))) {
+        UploadLights();
+    }
+    if ((groups & (kDirtyLighting | kDirtyMaterial)) != 0 && program.material >= 0) {
         const D3DMATERIAL9& m = state_.material;
-        GLfloat material[12];
+        GLfloat material[20] = {};
         Store(m.Diffuse, material);
         Store(m.Ambient, material + 4);
-        Store(m.Emissive, material + 8);
-        gl.Uniform4fv(program.material, 3, material);
-        bool colorVertex = rs[D3DRS_COLORVERTEX] != FALSE;
-        GLfloat source[12];
-        SourceWeights(rs[D3DRS_DIFFUSEMATERIALSOURCE], colorVertex, key, source);
-        SourceWeights(rs[D3DRS_AMBIENTMATERIALSOURCE], colorVertex, key, source + 4);
-        SourceWeights(rs[D3DRS_EMISSIVEMATERIALSOURCE], colorVertex, key, source + 8);
-        gl.Uniform4fv(program.source, 3, source);
-        DWORD a = rs[D3DRS_AMBIENT];
-        GLfloat ambient[4] = {static_cast<float>((a >> 16) & 0xFF) / 255.0f, static_cast<float>((a >> 8) & 0xFF) / 255.0f,
-                              static_cast<float>(a & 0xFF) / 255.0f, static_cast<float>(a >> 24) / 255.0f};
+        Store(m.Specular, material + 8);
+        Store(m.Emissive, material + 12);
+        material[16] = Finite(m.Power);
+        gl.Uniform4fv(program.material, 5, material);
+        GLfloat ambient[4];
+        StoreColour(rs[D3DRS_AMBIENT], ambient);
         gl.Uniform4fv(program.ambientLight, 1, ambient);
+    }
+    if ((groups & kDirtyFog) != 0) {
+        if (program.fog >= 0) {
+            float start = Finite(FloatOf(rs[D3DRS_FOGSTART]));
+            float end = Finite(FloatOf(rs[D3DRS_FOGEND]));
+            // Start and end together make a step at the end.
+            double span = static_cast<double>(end) - start;
+            double scale = span != 0.0 ? 1.0 / span : 1e30;
+            GLfloat fog[4] = {end, Finite(static_cast<float>(scale)), Finite(FloatOf(rs[D3DRS_FOGDENSITY])), 0.0f};
+            gl.Uniform4fv(program.fog, 1, fog);
+        }
+        if (program.fogColor >= 0) {
+            GLfloat colour[4];
+            StoreColour(rs[D3DRS_FOGCOLOR], colour);
+            gl.Uniform4fv(program.fogColor, 1, colour);
+        }
+    }
+    if ((groups & kDirtyStages) != 0 && program.textureFactor >= 0) {
+        GLfloat factor[4];
+        StoreColour(rs[D3DRS_TEXTUREFACTOR], factor);
+        gl.Uniform4fv(program.textureFactor, 1, factor);
+    }
+    if ((groups & kDirtyAlphaTest) != 0 && program.alphaRef >= 0) {
+        gl.Uniform1f(program.alphaRef, static_cast<float>(rs[D3DRS_ALPHAREF] & 0xFF));
     }
     CheckGlError("UploadUniforms");
 }
 
 void Device::BindStreams(const DeclarationLayout& layout, int64_t baseVertex) {
     // The attributes the program reads; arrays it does not read stay off.
-    uint32_t reads = (1u << kAttribPosition) | (programKey_.color0 ? 1u << kAttribColor0 : 0u) |
-                     (programKey_.color1 ? 1u << kAttribColor1 : 0u);
-    if (programKey_.texture != PipelineKey::kNoTexture && programKey_.texCoordPresent) {
-        reads |= 1u << (kAttribTexCoord0 + programKey_.texCoordSet);
+    const PipelineKey& key = programKey_;
+    uint32_t reads = (1u << kAttribPosition) | (key.color0 ? 1u << kAttribColor0 : 0u) |
+                     (key.color1 ? 1u << kAttribColor1 : 0u) | (key.normal ? 1u << kAttribNormal : 0u);
+    for (int i = 0; i < key.stageCount; ++i) {
+        const StageKey& stage = key.stages[i];
+        if (stage.texture != PipelineKey::kNoTexture && stage.coordGen == 0 && stage.coordSet < 8) {
+            reads |= 1u << (kAttribTexCoord0 + stage.coordSet);
+        }
     }
     uint32_t enabled = 0;
     for (const DeclarationLayout::Attrib& attrib : layout.attribs) {

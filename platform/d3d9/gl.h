@@ -126,7 +126,10 @@ namespace rh::d3d9 {
     X(void, GetTexImage, (GLenum target, GLint level, GLenum format, GLenum type,        \
                           void* pixels))                                                 \
     X(void, GetCompressedTexImage, (GLenum target, GLint level, void* data))             \
-    X(void, Uniform1i, (GLint location, GLint value))
+    X(void, Uniform1i, (GLint location, GLint value))                                     \
+    X(void, Uniform1f, (GLint location, GLfloat value))                                   \
+    X(void, UniformMatrix3fv, (GLint location, GLsizei count, GLboolean transpose,        \
+                               const GLfloat* value))
 
 // One table for the process: entry points do not depend on the context on Linux.
 struct GlFunctions {

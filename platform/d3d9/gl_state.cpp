@@ -144,6 +144,12 @@ void GlCache::BindTexture(GLuint unit, GLenum target, GLuint name) {
     if (boundTextures_[unit][target == GL_TEXTURE_CUBE_MAP ? 1 : 0].Update(name)) gl.BindTexture(target, name);
 }
 
+void GlCache::KeepTextureBound(GLuint unit, GLenum target, GLuint name) {
+    const Cached<GLuint>& bound = boundTextures_[unit][target == GL_TEXTURE_CUBE_MAP ? 1 : 0];
+    if (bound.known && bound.value == name && !bypass_) return;
+    BindTexture(unit, target, name);
+}
+
 void GlCache::ForgetTexture(GLuint name) {
     for (auto& unit : boundTextures_) {
         for (Cached<GLuint>& bound : unit) {
@@ -240,8 +246,8 @@ void BlendFactors(DWORD src, DWORD dst, GLenum* glSrc, GLenum* glDst) {
         *glSrc = GL_ONE_MINUS_SRC_ALPHA;
         *glDst = GL_SRC_ALPHA;
     } else {
-        *glSrc = gl_from_d3d_blend(src);
-        *glDst = gl_from_d3d_blend(dst);
+        *glSrc = gl_from_d3d_blend(src, GL_ONE);
+        *glDst = gl_from_d3d_blend(dst, GL_ZERO);
     }
 }
 
@@ -267,12 +273,10 @@ void ApplyBlend(const DeviceState& s, GlCache& cache) {
     cache.BlendColor(factor.r, factor.g, factor.b, factor.a);
 }
 
-void ApplyAlphaTest(const DeviceState& s, GlCache& cache) {
-    const DWORD* rs = s.renderStates;
-    bool on = rs[D3DRS_ALPHATESTENABLE] != FALSE;
-    cache.Enable(GL_ALPHA_TEST, on);
-    // The reference is a value 0..255 compared with the fragment's alpha in the same scale.
-    if (on) cache.AlphaFunc(gl_from_d3d_compare(rs[D3DRS_ALPHAFUNC]), static_cast<float>(rs[D3DRS_ALPHAREF] & 0xFF) / 255.0f);
+void ApplyAlphaTest(const DeviceState&, GlCache& cache) {
+    // The generated programs compare the 8-bit alpha with the reference as integers (GL's
+    // test compares floats, where an alpha equal to the reference may fall either side).
+    cache.Enable(GL_ALPHA_TEST, false);
 }
 
 void ApplyRaster(const DeviceState& s, GlCache& cache, const RenderTargetInfo& target) {

@@ -56,6 +56,10 @@ public:
     // Binds name to target (GL_TEXTURE_2D or GL_TEXTURE_CUBE_MAP) of texture unit unit
     // (below kTextureUnitCount), leaving that unit active.
     void BindTexture(GLuint unit, GLenum target, GLuint name);
+    // Makes sure name is bound there, for drawing: the active unit changes only when the
+    // binding does (switching units at every draw makes some drivers, llvmpipe among them,
+    // revalidate every texture).
+    void KeepTextureBound(GLuint unit, GLenum target, GLuint name);
     // After glDeleteTextures(name): GL unbound it everywhere, and a later texture may reuse
     // the name.
     void ForgetTexture(GLuint name);

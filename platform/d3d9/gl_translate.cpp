@@ -46,7 +46,7 @@ GLenum gl_from_d3d_compare(DWORD func) {
     }
 }
 
-GLenum gl_from_d3d_blend(DWORD blend) {
+GLenum gl_from_d3d_blend(DWORD blend, GLenum fallback) {
     switch (blend) {
         case D3DBLEND_ZERO: return GL_ZERO;
         case D3DBLEND_ONE: return GL_ONE;
@@ -61,7 +61,7 @@ GLenum gl_from_d3d_blend(DWORD blend) {
         case D3DBLEND_SRCALPHASAT: return GL_SRC_ALPHA_SATURATE;
         case D3DBLEND_BLENDFACTOR: return kConstantColor;
         case D3DBLEND_INVBLENDFACTOR: return kOneMinusConstantColor;
-        default: ReportUnknown("blend", blend); return GL_ONE;
+        default: ReportUnknown("blend", blend); return fallback;
     }
 }
 

@@ -11,9 +11,10 @@ namespace rh::d3d9 {
 
 // D3DCMP_* -> GL comparison (fallback: GL_ALWAYS).
 GLenum gl_from_d3d_compare(DWORD func);
-// D3DBLEND_* -> GL blend factor (fallback: GL_ONE). BOTHSRCALPHA and BOTHINVSRCALPHA are
-// resolved by the caller, since they set both factors.
-GLenum gl_from_d3d_blend(DWORD blend);
+// D3DBLEND_* -> GL blend factor; fallback is the default of the state it came from (GL_ONE
+// for the source factors, GL_ZERO for the destination ones). BOTHSRCALPHA and BOTHINVSRCALPHA
+// are resolved by the caller, since they set both factors.
+GLenum gl_from_d3d_blend(DWORD blend, GLenum fallback);
 // D3DBLENDOP_* -> GL blend equation (fallback: GL_FUNC_ADD).
 GLenum gl_from_d3d_blend_op(DWORD op);
 // D3DSTENCILOP_* -> GL stencil operation (fallback: GL_KEEP).

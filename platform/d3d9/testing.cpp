@@ -26,6 +26,10 @@ HRESULT PresentAndReadWindow(IDirect3DDevice9* device, std::vector<DWORD>* pixel
 
 void PrepareDraw(IDirect3DDevice9* device) { static_cast<Device*>(device)->PrepareDraw(); }
 
+int ProgramCount(IDirect3DDevice9* device) { return static_cast<Device*>(device)->programCount(); }
+
+uint64_t ProgramEvictions(IDirect3DDevice9* device) { return static_cast<Device*>(device)->programEvictions(); }
+
 void BypassGlCache(bool on) { GlCache::Bypass(on); }
 
 UINT DrawCallCount(IDirect3DDevice9* device) { return static_cast<Device*>(device)->drawCalls(); }

@@ -1,11 +1,14 @@
-// The texture part of the apply path: stage 0's place in the program key, and the textures on
-// their units with their samplers' states. GL 2.1 keeps sampler state in the texture object,
-// so each texture remembers what was sent to it and only changes are sent. A texture bound to
+// The texture part of the apply path: the textures on their units with their samplers'
+// states (the stages' part of the program key is in pipeline_key.cpp). GL 2.1 keeps sampler
+// state in the texture object, so each texture remembers what was sent to it and only changes
+// are sent. A texture bound to
 // two samplers with different states at once takes the states of the later sampler.
 
 #include "platform/d3d9/d3d9_local.h"
 #include "platform/d3d9/gl.h"
 #include "platform/d3d9/textures.h"
+
+#include <rimeholt/log.h>
 
 #include <algorithm>
 #include <cstring>
@@ -28,15 +31,30 @@ GLint Wrap(DWORD address, bool mirrorClamp) {
         // Mirrored once, then clamped; without GL's mirror-clamp it keeps mirroring, which
         // differs only beyond one copy of the texture on each side.
         case D3DTADDRESS_MIRRORONCE: return mirrorClamp ? kMirrorClampToEdge : kMirroredRepeat;
-        default: return GL_REPEAT;
+        case D3DTADDRESS_WRAP: return GL_REPEAT;
+        default:
+            RH_LOG_ONCE(LogLevel::Warning, "Direct3D: unknown texture address mode %u; WRAP is used",
+                        static_cast<unsigned>(address));
+            return GL_REPEAT;
     }
 }
 
 // POINT is the nearest texel; LINEAR, ANISOTROPIC and the two quad filters filter linearly.
-bool Linear(DWORD filter) { return filter != D3DTEXF_POINT && filter != D3DTEXF_NONE; }
+// An unknown filter is the state's default, POINT.
+bool Linear(DWORD filter) {
+    if (filter > D3DTEXF_GAUSSIANQUAD || filter == 4 || filter == 5) {
+        RH_LOG_ONCE(LogLevel::Warning, "Direct3D: unknown texture filter %u; POINT is used", static_cast<unsigned>(filter));
+        return false;
+    }
+    return filter != D3DTEXF_POINT && filter != D3DTEXF_NONE;
+}
 
 GLint MinFilter(DWORD minFilter, DWORD mipFilter) {
     bool linear = Linear(minFilter);
+    if (mipFilter > D3DTEXF_GAUSSIANQUAD || mipFilter == 4 || mipFilter == 5) {
+        RH_LOG_ONCE(LogLevel::Warning, "Direct3D: unknown mip filter %u; NONE is used", static_cast<unsigned>(mipFilter));
+        mipFilter = D3DTEXF_NONE;
+    }
     switch (mipFilter) {
         case D3DTEXF_NONE: return linear ? GL_LINEAR : GL_NEAREST;
         case D3DTEXF_POINT: return linear ? GL_LINEAR_MIPMAP_NEAREST : GL_NEAREST_MIPMAP_NEAREST;
@@ -44,42 +62,7 @@ GLint MinFilter(DWORD minFilter, DWORD mipFilter) {
     }
 }
 
-// Stage 0 reads TEXTURE, or the diffuse colour for every other argument (at stage 0
-// CURRENT is the diffuse colour); the full cascade comes with the materials.
-StageBlend Source(DWORD argument) {
-    return (argument & D3DTA_SELECTMASK) == D3DTA_TEXTURE ? StageBlend::Texture : StageBlend::Diffuse;
-}
-
-StageBlend BlendOf(DWORD op, DWORD arg1, DWORD arg2) {
-    switch (op) {
-        case D3DTOP_SELECTARG1: return Source(arg1);
-        case D3DTOP_SELECTARG2: return Source(arg2);
-        // MODULATE, and for now every other operation: the product of its two arguments.
-        default: {
-            StageBlend a = Source(arg1);
-            return a == Source(arg2) ? a : StageBlend::Modulate;
-        }
-    }
-}
-
 }  // namespace
-
-void Device::AddTextureStage(const DeclarationLayout& layout, PipelineKey* key) const {
-    TextureStore* store = StoreOf(textures_[0].get());
-    const DWORD* stage = state_.stageStates[0];
-    // Without a texture GL can sample, stage 0's CURRENT, the diffuse colour, passes.
-    if (store == nullptr || store->name() == 0 || stage[D3DTSS_COLOROP] == D3DTOP_DISABLE) return;
-    key->texture = store->faceCount() == 6 ? PipelineKey::kTextureCube : PipelineKey::kTexture2d;
-    // The low word names the set; the generation modes above it come with texture transforms.
-    DWORD set = stage[D3DTSS_TEXCOORDINDEX] & 0xFFFF;
-    key->texCoordSet = static_cast<uint8_t>(set & 7);
-    key->texCoordPresent = set < 8 && (layout.texCoordSets & (1u << set)) != 0;
-    key->colour = BlendOf(stage[D3DTSS_COLOROP], stage[D3DTSS_COLORARG1], stage[D3DTSS_COLORARG2]);
-    // Direct3D leaves a disabled alpha under an enabled colour undefined: the diffuse alpha.
-    key->alpha = stage[D3DTSS_ALPHAOP] == D3DTOP_DISABLE
-                     ? StageBlend::Diffuse
-                     : BlendOf(stage[D3DTSS_ALPHAOP], stage[D3DTSS_ALPHAARG1], stage[D3DTSS_ALPHAARG2]);
-}
 
 void Device::ApplyTextures() {
     bool samplersChanged = (textureStageDirty_ & (kDirtyTextures | kDirtySamplers)) != 0;
@@ -90,6 +73,11 @@ void Device::ApplyTextures() {
         if (store == nullptr || store->name() == 0) continue;
         GLenum target = store->target();
         // Uploads bind textures too: the binding is checked at every draw, the cache skips it.
+        // Levels and parameters are sent to the active unit, which then must be this one.
+        if (!samplersChanged && store->completeInGl()) {
+            glCache_.KeepTextureBound(slot, target, store->name());
+            continue;
+        }
         glCache_.BindTexture(slot, target, store->name());
         store->CompleteInGl();
         if (!samplersChanged) continue;

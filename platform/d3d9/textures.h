@@ -68,6 +68,7 @@ public:
     void CompleteInGl() {
         if (!complete_) SpecifyMissing();
     }
+    bool completeInGl() const { return complete_; }
 
     UINT levelCount() const { return levelCount_; }
     UINT faceCount() const { return faces_; }

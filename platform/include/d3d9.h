@@ -57,6 +57,13 @@ inline constexpr IID IID_IDirect3DCubeTexture9 = {
 inline constexpr IID IID_IDirect3DSurface9 = {
     0x0CFBAF3A, 0x9FF6, 0x429A, {0x99, 0xB3, 0xA2, 0x79, 0x6A, 0xF8, 0xB8, 0x9B}};
 
+// {EFC5557E-6265-4613-8A94-43857889EB36}
+inline constexpr IID IID_IDirect3DVertexShader9 = {
+    0xEFC5557E, 0x6265, 0x4613, {0x8A, 0x94, 0x43, 0x85, 0x78, 0x89, 0xEB, 0x36}};
+// {6D3BDBDC-5B02-4415-B852-CE5E8BCCB289}
+inline constexpr IID IID_IDirect3DPixelShader9 = {
+    0x6D3BDBDC, 0x5B02, 0x4415, {0xB8, 0x52, 0xCE, 0x5E, 0x8B, 0xCC, 0xB2, 0x89}};
+
 struct IDirect3DDevice9;
 
 // What a device's resources (buffers, textures, surfaces) share.
@@ -143,6 +150,15 @@ struct IDirect3DQuery9 : public IUnknown {
     // there; S_FALSE while it is not, never waiting for it; D3DERR_INVALIDCALL before the
     // first END; D3DERR_DEVICELOST while the device is lost.
     virtual HRESULT STDMETHODCALLTYPE GetData(void* data, DWORD size, DWORD getDataFlags) = 0;
+};
+
+// Programmable vertex and pixel stages. While none is bound (SetVertexShader(NULL),
+// SetPixelShader(NULL), the default) the device draws with its fixed-function pipeline.
+struct IDirect3DVertexShader9 : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9** device) = 0;
+};
+struct IDirect3DPixelShader9 : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9** device) = 0;
 };
 
 // An immutable vertex layout made by IDirect3DDevice9::CreateVertexDeclaration.
@@ -253,6 +269,23 @@ struct IDirect3DDevice9 : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE SetScissorRect(const RECT* rect) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetScissorRect(RECT* rect) = 0;
 
+    // Lights: a table indexed by any DWORD that grows as lights are set. D3DERR_INVALIDCALL
+    // for a null light or an unknown type; Get* answer D3DERR_INVALIDCALL for an index never
+    // set. LightEnable on an index never set first sets Direct3D's default light there
+    // (directional, white diffuse, direction (0, 0, 1)). At most the caps' MaxActiveLights
+    // are enabled at once: enabling one more answers D3DERR_INVALIDCALL and leaves it off.
+    virtual HRESULT STDMETHODCALLTYPE SetLight(DWORD index, const D3DLIGHT9* light) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetLight(DWORD index, D3DLIGHT9* light) = 0;
+    virtual HRESULT STDMETHODCALLTYPE LightEnable(DWORD index, BOOL enable) = 0;
+    // *enable receives TRUE or FALSE.
+    virtual HRESULT STDMETHODCALLTYPE GetLightEnable(DWORD index, BOOL* enable) = 0;
+    // Binds like SetTexture; null returns to the fixed-function pipeline. Get* give a new
+    // reference (null when none is bound).
+    virtual HRESULT STDMETHODCALLTYPE SetVertexShader(IDirect3DVertexShader9* shader) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetVertexShader(IDirect3DVertexShader9** shader) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetPixelShader(IDirect3DPixelShader9* shader) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetPixelShader(IDirect3DPixelShader9** shader) = 0;
+
     // elements end with D3DDECL_END (at most MAXD3DDECLLENGTH before it).
     virtual HRESULT STDMETHODCALLTYPE CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements,
                                                               IDirect3DVertexDeclaration9** declaration) = 0;
@@ -323,6 +356,8 @@ typedef IDirect3DBaseTexture9* LPDIRECT3DBASETEXTURE9;
 typedef IDirect3DTexture9* LPDIRECT3DTEXTURE9;
 typedef IDirect3DCubeTexture9* LPDIRECT3DCUBETEXTURE9;
 typedef IDirect3DSurface9* LPDIRECT3DSURFACE9;
+typedef IDirect3DVertexShader9* LPDIRECT3DVERTEXSHADER9;
+typedef IDirect3DPixelShader9* LPDIRECT3DPIXELSHADER9;
 
 // The entry point of "d3d9.dll": null for an SDK version other than the 9.0c ones (31 and 32,
 // each with or without the debug bit 0x80000000) or when OpenGL cannot be used. Programs

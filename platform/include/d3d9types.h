@@ -652,6 +652,28 @@ typedef struct _D3DMATERIAL9 {
 } D3DMATERIAL9;
 static_assert(sizeof(D3DMATERIAL9) == 68);
 
+typedef enum _D3DLIGHTTYPE { D3DLIGHT_POINT = 1, D3DLIGHT_SPOT = 2, D3DLIGHT_DIRECTIONAL = 3 } D3DLIGHTTYPE;
+
+// One light of the fixed-function pipeline. Range and the attenuation factors are ignored by
+// directional lights; Falloff, Theta (inner cone) and Phi (outer cone, radians) by all but
+// spot lights.
+typedef struct _D3DLIGHT9 {
+    D3DLIGHTTYPE Type;
+    D3DCOLORVALUE Diffuse;
+    D3DCOLORVALUE Specular;
+    D3DCOLORVALUE Ambient;
+    D3DVECTOR Position;
+    D3DVECTOR Direction;
+    float Range;
+    float Falloff;
+    float Attenuation0;
+    float Attenuation1;
+    float Attenuation2;
+    float Theta;
+    float Phi;
+} D3DLIGHT9;
+static_assert(sizeof(D3DLIGHT9) == 104);
+
 // Per channel, 256 entries of 16 bits mapping the frame buffer's value to the display's.
 typedef struct _D3DGAMMARAMP {
     WORD red[256];

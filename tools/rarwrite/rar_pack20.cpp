@@ -1,5 +1,7 @@
 #include "tools/rarwrite/rar_pack20.h"
 
+#include "core/files/archive/rar20_stream.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -12,58 +14,15 @@ namespace rh::rarwrite {
 
 namespace {
 
-constexpr uint32_t kWindowSize = 0x100000;
+using namespace rar20;
+
 // One byte short of the window: a match never takes the byte its first output byte replaces.
 constexpr uint32_t kMaxDistance = kWindowSize - 1;
 
-// Table sizes, as the decoder reads them: main (literals, the repeat symbols, short matches,
-// the table symbol and 28 length slots), distance slots, repeat-length slots, the bit-length
-// code, and one multimedia table per channel (256 deltas and the table symbol).
-constexpr int kMainSymbols = 298;
-constexpr int kDistSymbols = 48;
-constexpr int kRepSymbols = 28;
-constexpr int kLengthCodeSymbols = 19;
-constexpr int kAudioSymbols = 257;
-constexpr int kMaxChannels = 4;
-constexpr int kLzTableSize = kMainSymbols + kDistSymbols + kRepSymbols;  // 374
-constexpr int kMaxTableSize = kAudioSymbols * kMaxChannels;              // 1028
-constexpr int kDistTable = kMainSymbols;                                 // offsets in a table
+// Offsets of the distance and repeat tables in the LZ table.
+constexpr int kDistTable = kMainSymbols;
 constexpr int kRepTable = kMainSymbols + kDistSymbols;
 constexpr int kMaxCodeBits = 15;
-
-// Main symbols.
-constexpr uint32_t kRepeatLast = 256;  // the last match again, same length and distance
-constexpr uint32_t kOldDistance = 257;  // 257..260: one of the last four distances, new length
-constexpr uint32_t kShortMatch = 261;   // 261..268: two bytes from at most 256 back
-constexpr uint32_t kNewTables = 269;
-constexpr uint32_t kMatch = 270;  // 270..297: a length slot; a distance slot follows
-constexpr uint32_t kAudioNewTables = 256;
-
-// Base values and extra-bit counts of the length, distance and short-distance slots. Each
-// base is the previous base plus the range of the previous slot's extra bits.
-constexpr uint8_t kLengthBits[28] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,
-                                     2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
-constexpr uint8_t kDistBits[48] = {0,  0,  0,  0,  1,  1,  2,  2,  3,  3,  4,  4,
-                                   5,  5,  6,  6,  7,  7,  8,  8,  9,  9,  10, 10,
-                                   11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16,
-                                   16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16};
-constexpr uint8_t kShortDistBits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
-
-template <int N>
-struct Bases {
-    uint32_t v[N];
-};
-
-template <int N>
-constexpr Bases<N> MakeBases(const uint8_t (&bits)[N]) {
-    Bases<N> b{};
-    for (int i = 1; i < N; ++i) b.v[i] = b.v[i - 1] + (1u << bits[i - 1]);
-    return b;
-}
-
-constexpr Bases<28> kLengthBase = MakeBases(kLengthBits);
-constexpr Bases<48> kDistBase = MakeBases(kDistBits);
-constexpr Bases<8> kShortDistBase = MakeBases(kShortDistBits);
 
 // Slot of a value below 256 among bases of the given table.
 template <int N>

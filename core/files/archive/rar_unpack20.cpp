@@ -1,5 +1,7 @@
 #include "core/files/archive/rar_unpack20.h"
 
+#include "core/files/archive/rar20_stream.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -11,20 +13,9 @@
 
 namespace {
 
-constexpr uint32_t kWindowSize = 0x100000;
-constexpr uint32_t kWindowMask = kWindowSize - 1;
+using namespace rar20;
 
-// Table sizes of the format: main (literals, repeats, short matches, the table code and 28
-// length slots), distance slots, repeat-length slots, the bit-length code, and one
-// multimedia table per channel (256 deltas and the table code).
-constexpr int kMainSymbols = 298;
-constexpr int kDistSymbols = 48;
-constexpr int kRepSymbols = 28;
-constexpr int kLengthCodeSymbols = 19;
-constexpr int kAudioSymbols = 257;
-constexpr int kMaxChannels = 4;
-constexpr int kLzTableSize = kMainSymbols + kDistSymbols + kRepSymbols;  // 374
-constexpr int kMaxTableSize = kAudioSymbols * kMaxChannels;              // 1028
+constexpr uint32_t kWindowMask = kWindowSize - 1;
 
 // The longest match: length slot 27 with all its extra bits (258), plus 2 for a far distance.
 constexpr uint32_t kMaxMatch = 260;
@@ -37,35 +28,6 @@ constexpr uint32_t kFlushMargin = 270;
 // end; it runs only while a whole match and those bytes fit before the end of the output.
 constexpr uint32_t kQuickRoom = kMaxMatch + 8;
 
-// Base values and extra-bit counts of the length, distance and short-distance slots. Each
-// base is the previous base plus the range of the previous slot's extra bits.
-constexpr uint8_t kLengthBits[28] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,
-                                     2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
-constexpr uint8_t kDistBits[48] = {0,  0,  0,  0,  1,  1,  2,  2,  3,  3,  4,  4,
-                                   5,  5,  6,  6,  7,  7,  8,  8,  9,  9,  10, 10,
-                                   11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16,
-                                   16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16};
-constexpr uint8_t kShortDistBits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
-
-template <int N>
-struct Bases {
-    uint32_t v[N];
-};
-
-template <int N>
-constexpr Bases<N> MakeBases(const uint8_t (&bits)[N]) {
-    Bases<N> b{};
-    for (int i = 1; i < N; ++i) {
-        b.v[i] = b.v[i - 1] + (1u << bits[i - 1]);
-    }
-    return b;
-}
-
-constexpr Bases<28> kLengthBase = MakeBases(kLengthBits);
-constexpr Bases<48> kDistBase = MakeBases(kDistBits);
-constexpr Bases<8> kShortDistBase = MakeBases(kShortDistBits);
-static_assert(kLengthBase.v[27] == 224 && kDistBase.v[47] == 983040 &&
-              kShortDistBase.v[7] == 192);
 static_assert(kLengthBase.v[27] + 31 + 3 + 2 == kMaxMatch);
 
 // Eight bytes as the next 64 bits of the stream, which comes most significant bit first.
@@ -296,8 +258,8 @@ struct MatchHistory {
                                                   const RepDecoder& repCode, uint32_t* length,
                                                   uint32_t* distance) {
     uint32_t used = 0;
-    if (sym >= 270) {
-        uint32_t slot = sym - 270;  // below 28: the table has 298 symbols
+    if (sym >= kMatch) {
+        uint32_t slot = sym - kMatch;  // below 28: the table has 298 symbols
         uint32_t len = kLengthBase.v[slot] + 3 + Take(bits, kLengthBits[slot], used);
         uint32_t codeLength;
         uint32_t dslot = distCode.Decode(bits, &codeLength);
@@ -306,11 +268,11 @@ struct MatchHistory {
         uint32_t dist = kDistBase.v[dslot] + 1 + Take(bits, kDistBits[dslot], used);
         *distance = dist;
         *length = len + (dist >= 0x2000 ? 1 : 0) + (dist >= 0x40000 ? 1 : 0);
-    } else if (sym == 256) {
+    } else if (sym == kRepeatLast) {
         *length = h.lastLength;
         *distance = h.lastDist;
-    } else if (sym < 261) {
-        uint32_t dist = h.dist[(h.ptr - (sym - 256)) & 3];
+    } else if (sym < kShortMatch) {
+        uint32_t dist = h.dist[(h.ptr - (sym - kRepeatLast)) & 3];
         uint32_t codeLength;
         uint32_t slot = repCode.Decode(bits, &codeLength);
         bits <<= codeLength;
@@ -320,7 +282,7 @@ struct MatchHistory {
         *length = len + (dist >= 0x101 ? 1 : 0) + (dist >= 0x2000 ? 1 : 0) +
                   (dist >= 0x40000 ? 1 : 0);
     } else {
-        uint32_t slot = sym - 261;
+        uint32_t slot = sym - kShortMatch;
         *distance = kShortDistBase.v[slot] + 1 + Take(bits, kShortDistBits[slot], used);
         *length = 2;
     }
@@ -789,7 +751,7 @@ uint8_t* RarUnpack20::State::QuickLz(uint8_t* dst, uint8_t* const stop, const ui
             }
             continue;
         }
-        if (sym == 269) {
+        if (sym == kNewTables) {
             break;
         }
         uint32_t length;
@@ -851,7 +813,7 @@ uint8_t* RarUnpack20::State::QuickAudio(uint8_t* dst, uint8_t* const stop) {
         }
         uint32_t used;
         const int sym = static_cast<int>(audioCode[c].Decode(r.bits, &used));
-        if (sym == 256) {
+        if (sym == static_cast<int>(kAudioNewTables)) {
             cur = c;
             return false;
         }
@@ -1086,7 +1048,7 @@ bool RarUnpack20::Decode(const uint8_t* data, uint32_t packed, uint32_t unpacked
         }
         if (s.audioMode) {
             uint32_t sym = s.audioCode[s.curChannel].Decode(s.in);
-            if (sym == 256) {
+            if (sym == kAudioNewTables) {
                 if (!s.ReadTables()) {
                     return false;
                 }
@@ -1109,7 +1071,7 @@ bool RarUnpack20::Decode(const uint8_t* data, uint32_t packed, uint32_t unpacked
             --left;
             continue;
         }
-        if (sym == 269) {
+        if (sym == kNewTables) {
             s.in.Skip(used);
             if (!s.ReadTables()) {
                 return false;
@@ -1136,7 +1098,7 @@ bool RarUnpack20::Decode(const uint8_t* data, uint32_t packed, uint32_t unpacked
     if (s.in.BytesLeft() >= 5) {
         uint32_t sym =
             s.audioMode ? s.audioCode[s.curChannel].Decode(s.in) : s.mainCode.Decode(s.in);
-        if (sym == (s.audioMode ? 256u : 269u)) {
+        if (sym == (s.audioMode ? kAudioNewTables : kNewTables)) {
             s.ReadTables();
         }
     }

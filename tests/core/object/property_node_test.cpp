@@ -121,13 +121,14 @@ TEST_F(PropertyNodeTest, TypedReadsAnswerOnlyTheirOwnType) {
         std::function<void(PropertyNode&)> set;
         bool intRead;
         bool floatRead;
+        bool stringRead;
     } cases[] = {
-        {"SetInt", [](PropertyNode& n) { n.SetInt(5); }, true, false},
-        {"SetInt32", [](PropertyNode& n) { n.SetInt32(5); }, false, false},
-        {"float", [](PropertyNode& n) { n.SetValue(5.0f); }, false, true},
-        {"SetBool", [](PropertyNode& n) { n.SetBool(true); }, false, false},
-        {"SetString", [](PropertyNode& n) { n.SetString("5"); }, false, false},
-        {"no value", [](PropertyNode&) {}, false, false},
+        {"SetInt", [](PropertyNode& n) { n.SetInt(5); }, true, false, false},
+        {"SetInt32", [](PropertyNode& n) { n.SetInt32(5); }, false, false, false},
+        {"float", [](PropertyNode& n) { n.SetValue(5.0f); }, false, true, false},
+        {"SetBool", [](PropertyNode& n) { n.SetBool(true); }, false, false, false},
+        {"SetString", [](PropertyNode& n) { n.SetString("5"); }, false, false, true},
+        {"no value", [](PropertyNode&) {}, false, false, false},
     };
     for (const auto& c : cases) {
         PropertyNode parent;
@@ -140,6 +141,10 @@ TEST_F(PropertyNodeTest, TypedReadsAnswerOnlyTheirOwnType) {
         EXPECT_EQ(i, c.intRead ? 5 : -1) << c.stored << ": a refused read leaves out alone";
         EXPECT_EQ(parent.GetFloat("X", f), c.floatRead) << c.stored;
         EXPECT_EQ(f, c.floatRead ? 5.0f : -1.0f) << c.stored;
+        String text("untouched");
+        EXPECT_EQ(parent.GetString("X", text), c.stringRead) << c.stored;
+        EXPECT_STREQ(text.Text(), c.stringRead ? "5" : "untouched") << c.stored;
+        EXPECT_EQ(parent.LookupChild("X"), child) << "found without regard to case";
     }
     PropertyNode empty;
     int i = -1;

@@ -58,6 +58,14 @@ enum class DeviceCall {
     CreateQuery,
     CreateTexture,
     CreateCubeTexture,
+    SetLight,
+    GetLight,
+    LightEnable,
+    GetLightEnable,
+    SetVertexShader,
+    GetVertexShader,
+    SetPixelShader,
+    GetPixelShader,
     kCount
 };
 
@@ -285,6 +293,41 @@ public:
         return Count(DeviceCall::CreateCubeTexture);
     }
 
+    // Lights are remembered as given; GetLight and GetLightEnable answer them (an index never
+    // set reads as a zero light, off).
+    HRESULT STDMETHODCALLTYPE SetLight(DWORD index, const D3DLIGHT9* light) override {
+        if (light != nullptr) lights[index] = *light;
+        return Count(DeviceCall::SetLight);
+    }
+    HRESULT STDMETHODCALLTYPE GetLight(DWORD index, D3DLIGHT9* light) override {
+        if (light != nullptr) *light = lights[index];
+        return Count(DeviceCall::GetLight);
+    }
+    HRESULT STDMETHODCALLTYPE LightEnable(DWORD index, BOOL enable) override {
+        lightEnabled[index] = enable;
+        return Count(DeviceCall::LightEnable);
+    }
+    HRESULT STDMETHODCALLTYPE GetLightEnable(DWORD index, BOOL* enable) override {
+        if (enable != nullptr) *enable = lightEnabled[index];
+        return Count(DeviceCall::GetLightEnable);
+    }
+    HRESULT STDMETHODCALLTYPE SetVertexShader(IDirect3DVertexShader9* shader) override {
+        vertexShader = shader;
+        return Count(DeviceCall::SetVertexShader);
+    }
+    HRESULT STDMETHODCALLTYPE GetVertexShader(IDirect3DVertexShader9** shader) override {
+        if (shader != nullptr) *shader = vertexShader;
+        return Count(DeviceCall::GetVertexShader);
+    }
+    HRESULT STDMETHODCALLTYPE SetPixelShader(IDirect3DPixelShader9* shader) override {
+        pixelShader = shader;
+        return Count(DeviceCall::SetPixelShader);
+    }
+    HRESULT STDMETHODCALLTYPE GetPixelShader(IDirect3DPixelShader9** shader) override {
+        if (shader != nullptr) *shader = pixelShader;
+        return Count(DeviceCall::GetPixelShader);
+    }
+
     ULONG refs = 1;
     D3DCAPS9 caps{};
     D3DPRESENT_PARAMETERS lastReset{};
@@ -295,6 +338,10 @@ public:
     std::map<DWORD, D3DMATRIX> transforms;
     D3DMATERIAL9 material{};
     bool materialWasNull = false;
+    std::map<DWORD, D3DLIGHT9> lights;
+    std::map<DWORD, BOOL> lightEnabled;
+    IDirect3DVertexShader9* vertexShader = nullptr;
+    IDirect3DPixelShader9* pixelShader = nullptr;
 
 private:
     static int Index(DeviceCall call) { return static_cast<int>(call); }

@@ -647,3 +647,22 @@ FX_BINARY = fx_binary(
 write("fuzz_effect_binary", "effect", bytes([0]) + FX_BINARY)
 write("fuzz_effect_binary", "effect_fixed_checksum", bytes([1]) + FX_BINARY)
 write("fuzz_effect_binary", "truncated", bytes([1]) + FX_BINARY[:60])
+
+# ---- fuzz_registry: the third value's type, a dword, text, the third value, then the file ----
+
+def registry_seed(name, file, third_type=3, dword=b"\x1e\0\0\0", text=b"1", third=b"\x01\x02"):
+    write("fuzz_registry", name, bytes([third_type]) + dword + bytes([len(text)]) + text +
+          bytes([len(third)]) + third + file)
+
+
+SAVER_VALUES = ("UseShaders SnowQuality UseDesktop ShowFps Width Height Depth Adapter Gamma Volume Music "
+                "Sound ExitOnMM ShowTime TimeStyle").split()
+registry_seed("saver.reg", b"REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Larchmere Studio\\Rimeholt 3D Screensaver]\n" +
+              b"".join(b'"%s"=dword:%08x\n' % (n.encode(), i * 37) for i, n in enumerate(SAVER_VALUES)) + b"\n")
+registry_seed("forms.reg", (
+    "\ufeffREGEDIT4\r\n\r\n; comment\r\n[HKEY_CURRENT_USER\\\\A\\B\\]\r\n"
+    "\"Text\"=\"say \\\"caf\u00e9\\\" \\\\ \u20ac\"\r\n@=\"default\"\r\n\"Blob\"=hex:01,02,\\\r\n  03\r\n"
+    "\"Multi\"=hex(7):41,00,00,00\r\n\"Short\"=dword:1e\r\n[HKEY_LOCAL_MACHINE\\X]\r\n\"Y\"=dword:00000001\r\n"
+    "[-HKEY_CURRENT_USER\\Gone]\r\nbroken line\r\n[HKEY_CURRENT_USER\\a\\b]\r\n\"Empty\"=hex:\r\n").encode("utf-8"),
+    third_type=1, text=b"caf\xe9", third=b"a\nb\0")
+registry_seed("damaged.reg", b"REGEDIT5\n[HKEY_CURRENT_USER\\A]\n\"W\"=dword:00000001\n", third_type=7, third=b"")

@@ -7,6 +7,7 @@
 #include "platform/d3d9/buffers.h"
 #include "platform/d3d9/device_child.h"
 #include "platform/d3d9/device_state.h"
+#include "platform/d3d9/gamma_pass.h"
 #include "platform/d3d9/gl_state.h"
 #include "platform/d3d9/programs.h"
 #include "platform/d3d9/shaders.h"
@@ -359,6 +360,8 @@ private:
     Query* openQuery_ = nullptr;     // the query whose bracket is open
     UINT resets_ = 0;
     D3DGAMMARAMP gamma_{};
+    bool gammaIdentity_ = true;  // gamma_ maps every level to itself
+    GammaPass gammaPass_;
     bool inScene_ = false;
     bool fullScreen_ = false;  // the window was switched to a display mode
     // Loss: a full-screen device without focus or minimised is lost; once it could draw

@@ -3,6 +3,7 @@
 
 #include "platform/d3d9/d3d9_local.h"
 #include "platform/d3d9/formats.h"
+#include "platform/d3d9/gamma_pass.h"
 #include "platform/d3d9/gl.h"
 #include "platform/d3d9/gl_translate.h"
 #include "platform/win32/sdl_window_local.h"
@@ -116,6 +117,7 @@ Device::~Device() {
     if (context_ != nullptr && MakeCurrent()) {
         programs_.Destroy();
         shaderPrograms_.Destroy(&glCache_);
+        gammaPass_.Destroy(glCache_);
         backBuffer_.Destroy();
     }
     if (context_ != nullptr) {
@@ -135,11 +137,10 @@ bool Device::MakeCurrent() {
 }
 
 void Device::LeaveFullScreen() {
-    // Direct3D gives the desktop its mode and ramp back when a full-screen device goes.
+    // Direct3D gives the desktop its mode back when a full-screen device goes. (The ramp is the
+    // layer's own, applied at Present: the desktop's never changed.)
     fullScreen_ = false;
     SDL_SetWindowFullscreen(window_, 0);
-    D3DGAMMARAMP identity = IdentityRamp();
-    SDL_SetWindowGammaRamp(window_, identity.red, identity.green, identity.blue);
 }
 
 HRESULT Device::ApplyPresentParameters(const D3DPRESENT_PARAMETERS& pp) {
@@ -179,7 +180,6 @@ HRESULT Device::ApplyPresentParameters(const D3DPRESENT_PARAMETERS& pp) {
                                backBuffer_.stencilBits()};
     glCache_.Forget();
     ResetState();
-    if (fullScreen_) SDL_SetWindowGammaRamp(window_, gamma_.red, gamma_.green, gamma_.blue);
     CheckGlError("ApplyPresentParameters");
     return D3D_OK;
 }
@@ -300,7 +300,15 @@ HRESULT Device::PresentToWindow(WindowImage* shown) {
         glCache_.Enable(GL_SCISSOR_TEST, false);
         glCache_.ColorMask(true, true, true, true);
         state_.dirty |= kDirtyRaster;
-        backBuffer_.StretchToWindow(width, height);
+        backBuffer_.Bind();
+        // Direct3D's ramp changes what a full-screen device shows; the layer applies it on the
+        // way to the window. A ramp that changes nothing costs nothing.
+        bool ramp = fullScreen_ && !gammaIdentity_;
+        if (ramp) state_.dirty = kDirtyAll;
+        if (!ramp || !gammaPass_.Draw(gamma_, glCache_, static_cast<int>(pp_.BackBufferWidth),
+                                      static_cast<int>(pp_.BackBufferHeight), width, height)) {
+            backBuffer_.StretchToWindow(width, height);
+        }
         if (shown != nullptr) {
             gl.ReadBuffer(GL_BACK);
             shown->width = width;
@@ -316,9 +324,10 @@ HRESULT Device::PresentToWindow(WindowImage* shown) {
 
 void STDMETHODCALLTYPE Device::SetGammaRamp(UINT swapChain, DWORD, const D3DGAMMARAMP* ramp) {
     if (swapChain != 0 || ramp == nullptr) return;
+    // Direct3D's ramp changes what is shown only for a full-screen device; it is kept across
+    // Reset and windowed periods alike.
     gamma_ = *ramp;
-    // Direct3D's ramp changes the display only for a full-screen device.
-    if (fullScreen_ && WindowAlive()) SDL_SetWindowGammaRamp(window_, gamma_.red, gamma_.green, gamma_.blue);
+    gammaIdentity_ = IsIdentityRamp(gamma_);
 }
 
 void STDMETHODCALLTYPE Device::GetGammaRamp(UINT swapChain, D3DGAMMARAMP* ramp) {

@@ -112,6 +112,8 @@ namespace rh::d3d9 {
                          const void* pixels))                                            \
     X(void, TexSubImage2D, (GLenum target, GLint level, GLint x, GLint y, GLsizei w,     \
                             GLsizei h, GLenum format, GLenum type, const void* pixels))  \
+    X(void, CopyTexSubImage2D, (GLenum target, GLint level, GLint x, GLint y, GLint srcX,  \
+                                GLint srcY, GLsizei w, GLsizei h))                       \
     X(void, CompressedTexImage2D, (GLenum target, GLint level, GLenum internalFormat,    \
                                    GLsizei w, GLsizei h, GLint border, GLsizei size,     \
                                    const void* data))                                    \

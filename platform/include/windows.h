@@ -6,3 +6,4 @@
 #include "win32/user32.h"
 #include "win32/shell32.h"
 #include "win32/version.h"
+#include "win32/advapi32.h"

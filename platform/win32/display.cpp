@@ -155,6 +155,7 @@ bool EnsureSdlVideo() {
         // it again for the next, each time a device's window is remade. Failing here only
         // means there is no GL, which the driver probe finds.
         SDL_GL_LoadLibrary(nullptr);
+        CatchHangup();
         return true;
     }();
     return started;

@@ -84,4 +84,12 @@ KeyCodes KeyFromSdl(int scancode, int keycode) {
     return found;
 }
 
+int SdlScancodeFromVk(int vk) {
+    // Letters and digits are named by their label, the rest by position: the US layout's keys.
+    for (const Row& row : kKeys) {
+        if (row.key.vk == vk) return row.sdl;
+    }
+    return SDL_SCANCODE_UNKNOWN;
+}
+
 }  // namespace rh::win32

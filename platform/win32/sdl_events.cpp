@@ -5,6 +5,7 @@
 
 #include <SDL.h>
 
+#include <csignal>
 #include <vector>
 
 namespace rh::win32 {
@@ -13,6 +14,24 @@ namespace {
 // The window that last gained the keyboard focus: the target of key events SDL reports
 // without a window.
 HWND g_focus = nullptr;
+
+// Set by the SIGHUP handler; the next pump turns it into what SDL_QUIT becomes.
+volatile std::sig_atomic_t g_hangup = 0;
+
+void OnHangup(int) { g_hangup = 1; }
+
+// A host ending the program (SDL turns SIGTERM and SIGINT into SDL_QUIT; a closed terminal
+// sends SIGHUP) asks every top-level window of ours to close, as Windows asks a program's
+// windows when the session ends: each leaves its normal way, through WM_CLOSE.
+void CloseTopLevelWindows() {
+    std::vector<HWND> tops;
+    for (SdlWindow* w : SdlWindows()) {
+        if (w->parent() == nullptr) tops.push_back(w);
+    }
+    for (HWND hwnd : tops) {
+        if (SdlWindowFromHandle(hwnd) != nullptr) SendMessageA(hwnd, WM_CLOSE, 0, 0);
+    }
+}
 
 SdlWindow* WindowOfEvent(Uint32 windowId) {
     HWND hwnd = windowId != 0 ? WindowFromSdlWindow(SDL_GetWindowFromID(windowId)) : nullptr;
@@ -155,11 +174,14 @@ void Translate(const SDL_Event& e) {
         case SDL_MOUSEBUTTONDOWN:
         case SDL_MOUSEBUTTONUP: OnButton(e.button); break;
         case SDL_MOUSEWHEEL: OnWheel(e.wheel); break;
+        case SDL_QUIT: CloseTopLevelWindows(); break;
         default: break;
     }
 }
 
 }  // namespace
+
+HWND FocusWindow() { return SdlWindowFromHandle(g_focus) != nullptr ? g_focus : nullptr; }
 
 void PumpSdlEvents() {
     if (SDL_WasInit(SDL_INIT_EVENTS) == 0) return;
@@ -170,6 +192,22 @@ void PumpSdlEvents() {
     SDL_Event e;
     while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) events.push_back(e);
     for (const SDL_Event& event : events) Translate(event);
+    if (g_hangup != 0) {
+        g_hangup = 0;
+        CloseTopLevelWindows();
+    }
+}
+
+void CatchHangup() {
+    // A disposition someone chose (nohup's SIG_IGN, a host's handler) is left alone, as SDL
+    // leaves SIGINT's and SIGTERM's.
+    struct sigaction old {};
+    if (sigaction(SIGHUP, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) return;
+    struct sigaction action {};
+    action.sa_handler = &OnHangup;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 }  // namespace rh::win32

@@ -120,6 +120,11 @@ struct KeyCodes {
 // and digits follow the layout's label, as VK codes do; other keys follow their position on a
 // US keyboard.
 KeyCodes KeyFromSdl(int scancode, int keycode);
+// The SDL scancode of a VK code's key on a US keyboard (the left one of a pair, the main block's
+// Enter); SDL_SCANCODE_UNKNOWN (0) for a code without a key here.
+int SdlScancodeFromVk(int vk);
+// The window that last gained the keyboard focus and still has it, or null.
+HWND FocusWindow();
 
 // ---- Input state, kept from the events as they are read ------------------------------------
 // The pointer in screen pixels and the window it is over (null when over none of ours).

@@ -24,9 +24,14 @@ HWND WindowFromSdlWindow(SDL_Window* window);
 // input is queued as messages for PeekMessageA/GetMessageA; activation, focus, size and close
 // requests are sent to the window procedures before this returns, as Windows sends them.
 // PeekMessageA and GetMessageA call it themselves. Every pending event is taken from SDL's
-// queue (SDL_QUIT is dropped: a program ends through its windows); a family that needs the raw
-// events watches them with SDL_AddEventWatch. UI thread only.
+// queue; a family that needs the raw events watches them with SDL_AddEventWatch. SDL_QUIT
+// (SIGTERM, SIGINT) and SIGHUP send WM_CLOSE to every top-level window: a program ends through
+// its windows. UI thread only.
 void PumpSdlEvents();
+
+// Catches SIGHUP for PumpSdlEvents, unless its disposition was changed from the default.
+// Called when SDL's events start (SDL catches SIGINT and SIGTERM then).
+void CatchHangup();
 
 // Asks SDL for the GL pixel format and context every window of the layer carries and the
 // Direct3D device's context uses: OpenGL 2.1 compatibility, double-buffered, RGBA8 (alpha bits

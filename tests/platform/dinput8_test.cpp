@@ -536,5 +536,53 @@ TEST_F(DirectInputTest, OnlyTheFocusedWindowsDevicesAcquire) {
     EXPECT_EQ(keyboard->Acquire(), DI_OK);
 }
 
+// The saver keeps the desktop awake by pressing a key for itself: the key must reach its own
+// window and DirectInput as a typed key does, and a release must leave no key down.
+TEST_F(DirectInputTest, InjectedKeysArriveAsTypedKeysToTheFocusedWindow) {
+    IDirectInputDevice8A* keyboard = Ready(DeviceKind::Keyboard);
+    Settle();
+    Read(keyboard);
+
+    keybd_event(VK_F3, 0, 0, 0);
+    keybd_event(VK_F3, 0, KEYEVENTF_KEYUP, 0);
+    INPUT inputs[2] = {};
+    inputs[0].type = INPUT_KEYBOARD;
+    inputs[0].ki.wVk = 'A';
+    inputs[1] = inputs[0];
+    inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    EXPECT_EQ(SendInput(2, inputs, sizeof(INPUT)), 2u);
+    EXPECT_EQ(SendInput(2, inputs, sizeof(INPUT) - 8), 0u) << "a wrong size delivers nothing";
+    EXPECT_EQ(SendInput(2, inputs, 28), 0u) << "the 32-bit size";
+
+    std::vector<DIDEVICEOBJECTDATA> records = Read(keyboard);
+    ASSERT_EQ(records.size(), 4u);
+    const DWORD keys[] = {DIK_F3, DIK_F3, DIK_A, DIK_A};
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(records[i].dwOfs, keys[i]) << i;
+        EXPECT_EQ(records[i].dwData & 0x80, i % 2 == 0 ? 0x80u : 0u) << i;
+    }
+    Drain();
+    std::vector<Seen> typed;
+    for (const Seen& seen : TheRecorder().seen) {
+        if (seen.msg == WM_KEYDOWN || seen.msg == WM_KEYUP) typed.push_back(seen);
+    }
+    ASSERT_EQ(typed.size(), 4u);
+    const UINT messages[] = {WM_KEYDOWN, WM_KEYUP, WM_KEYDOWN, WM_KEYUP};
+    const WPARAM codes[] = {VK_F3, VK_F3, 'A', 'A'};
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(typed[i].hwnd, w_) << i;
+        EXPECT_EQ(typed[i].msg, messages[i]) << i;
+        EXPECT_EQ(typed[i].wParam, codes[i]) << i;
+    }
+    EXPECT_EQ(GetAsyncKeyState(VK_F3) & 0x8000, 0) << "no key stays down";
+    BYTE state[256];
+    ASSERT_EQ(keyboard->GetDeviceState(sizeof state, state), DI_OK);
+    EXPECT_EQ(state[DIK_F3], 0);
+
+    INPUT mouse{};
+    mouse.type = 0;  // INPUT_MOUSE: not offered
+    EXPECT_EQ(SendInput(1, &mouse, sizeof(INPUT)), 0u);
+}
+
 }  // namespace
 }  // namespace rh::test

@@ -148,3 +148,14 @@ BOOL WINAPI UnmapViewOfFile(LPCVOID baseAddress);
 // Closes an event or a mapping handle from CreateFileMappingA; FALSE for anything else (a handle
 // from _get_osfhandle stays the runtime's and is closed with the descriptor).
 BOOL WINAPI CloseHandle(HANDLE object);
+
+// ---- Threads ---------------------------------------------------------------------------------
+
+#define THREAD_PRIORITY_IDLE (-15)
+
+// A pseudo handle that names the calling thread wherever it is used; it needs no closing.
+HANDLE WINAPI GetCurrentThread(void);
+
+// THREAD_PRIORITY_IDLE gives the calling thread the weakest claim on the processor Linux has
+// (nice 19), for this thread only. FALSE for another handle or another priority.
+BOOL WINAPI SetThreadPriority(HANDLE thread, int priority);

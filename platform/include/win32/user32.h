@@ -462,6 +462,46 @@ BOOL WINAPI GetCursorPos(LPPOINT point);
 // while it is down. Keyboard keys WM_KEYDOWN reports take their VK codes here too.
 SHORT WINAPI GetAsyncKeyState(int virtualKey);
 
+// ---- Injected input ------------------------------------------------------------------------
+
+#define INPUT_KEYBOARD 1
+#define KEYEVENTF_KEYUP 0x0002
+
+typedef struct tagKEYBDINPUT {
+    WORD wVk;
+    WORD wScan;
+    DWORD dwFlags;
+    DWORD time;
+    ULONG_PTR dwExtraInfo;
+} KEYBDINPUT, *PKEYBDINPUT, *LPKEYBDINPUT;
+
+typedef struct tagINPUT {
+    DWORD type;
+    union {
+        KEYBDINPUT ki;
+        // The mouse record, the largest of the union on Windows, which the layer does not
+        // offer: it gives INPUT its documented size.
+        struct {
+            LONG position[2];
+            DWORD dataFlagsTime[3];
+            ULONG_PTR extraInfo;
+        } reservedMouse;
+    };
+} INPUT, *PINPUT, *LPINPUT;
+
+static_assert(sizeof(void*) != 8 || (sizeof(KEYBDINPUT) == 24 && sizeof(INPUT) == 40 && offsetof(INPUT, ki) == 8),
+              "KEYBDINPUT and INPUT keep their 64-bit Windows layout");
+
+// A key typed for this process only (nothing reaches the desktop or other programs): it
+// arrives as the keyboard would deliver it to the window with the keyboard focus, as
+// WM_KEYDOWN/WM_KEYUP (WM_SYSKEY* where Windows says so) and as DirectInput records. Keys are
+// named by their virtual-key code; the scan code and the extra information are ignored.
+// KEYEVENTF_KEYUP releases the key.
+void WINAPI keybd_event(BYTE virtualKey, BYTE scan, DWORD flags, ULONG_PTR extraInfo);
+// keybd_event for each INPUT_KEYBOARD record in order; answers how many were delivered,
+// stopping at the first of another type. 0 when size is not sizeof(INPUT).
+UINT WINAPI SendInput(UINT count, LPINPUT inputs, int size);
+
 // ---- Dialogs -------------------------------------------------------------------------------
 // Builds the dialog from its template resource (RT_DIALOG), runs it modally and returns the
 // value given to EndDialog, or -1 when the template is missing or damaged or no display can

@@ -2,21 +2,29 @@
 
 #include "gui/tokenizer.h"
 
+#include <cstring>
 #include <memory>
+#include <optional>
 
 namespace {
 
 // One parse: the markup tokenizer over the text, the attribute tokenizer (made at the first tag
 // with attributes and kept for the rest), and the flags every level shares.
 struct MarkupParse {
-    explicit MarkupParse(const WideString& source) : text(source) {
+    MarkupParse(const WideString& source, bool resolveStyles) : text(source), resolve(resolveStyles) {
         MakeMarkupTokenizer(markup);
-        markup.SetText(text.data(), text.length());
+        markup.ShowText(text.data(), text.length());
     }
 
     const WideString& text;
     Tokenizer markup;
-    std::unique_ptr<Tokenizer> attributes;
+    // On the stack with the parse: a tokenizer is over 1 KB, and a heap request that large makes
+    // the allocator sweep up every small block the previous document freed.
+    std::optional<Tokenizer> attributes;
+    // Each node is updated as soon as its tag, attributes or text are known: its parent is
+    // complete by then, so this gives what UpdateNode over the finished tree gives, while the
+    // node is still at hand.
+    const bool resolve;
     bool ok = true;
     bool stopped = false;  // the nesting bound was reached: every level ends its children
 };
@@ -26,7 +34,7 @@ WideString Slice(const WideString& text, int32_t first, int32_t end) {
 }
 
 bool ReadAttributes(Tokenizer& t, RichTextNode& node, const char16_t* chars, int32_t count) {
-    t.SetText(chars, count);
+    t.ShowText(chars, count);
     WideString name;
     bool pending = false;
     Token token;
@@ -38,7 +46,8 @@ bool ReadAttributes(Tokenizer& t, RichTextNode& node, const char16_t* chars, int
                 token.id != kTokenNumber && token.id != kTokenWord) {
                 return false;
             }
-            node.attributes.Insert(name, token.text, 1);
+            // The value moves into the entry instead of being copied.
+            node.attributes.GetOrInsert(name)->value = std::move(token.text);
             pending = false;
             continue;
         }
@@ -68,12 +77,17 @@ void ParseChildren(MarkupParse& p, RichTextNode& node, int32_t depth) {
 
 // A closing tag: its name, then ">". It always ends the children of the element being parsed.
 bool ParseClosingTag(MarkupParse& p, RichTextNode& node, int32_t depth) {
-    Token name;
-    if (p.markup.NextToken(name, false) != TokenResult::kRead) return false;
-    // At the top level no element is open, so a closing tag there is stray whatever it names
-    // (the root's own tag "root" included).
-    if (depth == 1 || !WideStringsEqual(node.parent()->tag, name.text)) p.ok = false;
     int32_t id = 0;
+    if (p.markup.SkipToken(id) != TokenResult::kRead) return false;
+    // At the top level no element is open, so a closing tag there is stray whatever it names
+    // (the root's own tag "root" included). The name is compared where it stands in the text.
+    const WideString& tag = node.parent()->tag;
+    const int32_t nameLength = p.markup.Position() - p.markup.TokenStart();
+    if (depth == 1 || nameLength != tag.length() ||
+        std::memcmp(tag.data(), p.text.data() + p.markup.TokenStart(),
+                    static_cast<size_t>(nameLength) * sizeof(char16_t)) != 0) {
+        p.ok = false;
+    }
     if (p.markup.SkipToken(id) != TokenResult::kRead || id != kMarkupEnd) p.ok = false;
     return false;
 }
@@ -91,12 +105,10 @@ bool ParseOpeningTag(MarkupParse& p, RichTextNode& node, int32_t depth) {
         if (p.markup.SkipToken(id) != TokenResult::kRead) return false;
     } while (id != kMarkupEnd && id != kMarkupEmptyEnd);
     if (beforeEnd != afterName) {
-        if (!p.attributes) {
-            p.attributes = std::make_unique<Tokenizer>();
-            MakeCLikeTokenizer(*p.attributes);
-        }
+        if (!p.attributes) MakeCLikeTokenizer(p.attributes.emplace());
         ReadAttributes(*p.attributes, node, p.text.data() + afterName, beforeEnd - afterName);
     }
+    if (p.resolve) UpdateNode(node, false);
     if (id == kMarkupEnd) ParseChildren(p, node, depth + 1);
     return true;
 }
@@ -142,8 +154,9 @@ bool ParseElement(MarkupParse& p, RichTextNode& node, int32_t depth) {
     }
     if (id == kMarkupOpen) return ParseOpeningTag(p, node, depth);
     node.textNode = true;
-    if (id == kMarkupRawOpen) return ParseRaw(p, node);
-    return ParseRun(p, node);
+    if (!(id == kMarkupRawOpen ? ParseRaw(p, node) : ParseRun(p, node))) return false;
+    if (p.resolve) UpdateNode(node, false);
+    return true;
 }
 
 void ResetRoot(RichTextNode& root) {
@@ -153,20 +166,19 @@ void ResetRoot(RichTextNode& root) {
     root.textNode = false;
 }
 
-}  // namespace
-
-bool ParseDocument(RichTextNode& root, const WideString& text) {
+bool Parse(RichTextNode& root, const WideString& text, bool resolveStyles) {
     ResetRoot(root);
-    MarkupParse p(text);
+    if (resolveStyles) UpdateNode(root, false);
+    MarkupParse p(text, resolveStyles);
     ParseChildren(p, root, 1);
     return p.ok;
 }
 
-bool ParseMarkupText(RichTextNode& root, const WideString& text) {
-    const bool ok = ParseDocument(root, text);
-    UpdateNode(root, true);
-    return ok;
-}
+}  // namespace
+
+bool ParseDocument(RichTextNode& root, const WideString& text) { return Parse(root, text, false); }
+
+bool ParseMarkupText(RichTextNode& root, const WideString& text) { return Parse(root, text, true); }
 
 void BuildPlainDocument(RichTextNode& root, const WideString& text) {
     ResetRoot(root);

@@ -1,6 +1,75 @@
 #include "gui/rich_text.h"
 
+#include <cstring>
+#include <new>
+
 namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kPoolNodes = false;  // the sanitizer must see every node's own block
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kPoolNodes = false;
+#else
+constexpr bool kPoolNodes = true;
+#endif
+#else
+constexpr bool kPoolNodes = true;
+#endif
+
+// Node blocks are carved from slabs and recycled through a free list; slabs are kept for the
+// life of the process (they stay reachable from here), so a node may be deleted at any time,
+// even during static destruction. Whenever every node has been given back (a document being
+// replaced), the free list is laid out again in address order, so that the next document's
+// nodes lie in the order it is parsed and walked rather than in the order the last was
+// deleted. Not thread-safe, like the rest of the GUI.
+struct FreeBlock {
+    FreeBlock* next;
+};
+
+struct NodePool {
+    static constexpr size_t kBlock = (sizeof(RichTextNode) + alignof(std::max_align_t) - 1) /
+                                     alignof(std::max_align_t) * alignof(std::max_align_t);
+    static constexpr size_t kSlabBlocks = 256;
+
+    struct Slab {
+        Slab* next;
+        alignas(std::max_align_t) unsigned char blocks[kBlock * kSlabBlocks];
+    };
+
+    FreeBlock* free = nullptr;
+    Slab* slabs = nullptr;
+    size_t live = 0;
+
+    void* Take() {
+        if (free == nullptr) {
+            Slab* slab = static_cast<Slab*>(::operator new(sizeof(Slab)));
+            slab->next = slabs;
+            slabs = slab;
+            Push(slab);
+        }
+        FreeBlock* block = free;
+        free = block->next;
+        ++live;
+        return block;
+    }
+    void Give(void* block) {
+        free = ::new (block) FreeBlock{free};
+        if (--live == 0) {
+            free = nullptr;
+            for (Slab* slab = slabs; slab != nullptr; slab = slab->next) Push(slab);
+        }
+    }
+    // Puts every block of the slab on the free list, the lowest address first in line.
+    void Push(Slab* slab) {
+        for (size_t i = kSlabBlocks; i-- > 0;) free = ::new (slab->blocks + i * kBlock) FreeBlock{free};
+    }
+};
+
+NodePool& Pool() {
+    static NodePool* pool = new NodePool;  // never destroyed: see NodePool
+    return *pool;
+}
 
 int32_t IntValue(const WideString& value) {
     int32_t v = 0;
@@ -8,22 +77,51 @@ int32_t IntValue(const WideString& value) {
     return v;
 }
 
-bool HasAttribute(const RichTextNode& node, const char16_t* name) {
+// The key equals the name (case-sensitive; a key with a zero unit in it equals no name).
+template <size_t N>
+bool Is(const WideString& key, const char16_t (&name)[N]) {
+    constexpr int32_t kLength = static_cast<int32_t>(N) - 1;
+    return key.length() == kLength &&
+           std::memcmp(key.data(), name, kLength * sizeof(char16_t)) == 0;
+}
+
+// Exact equality, zero units included.
+bool SameText(const WideString& a, const WideString& b) {
+    return a.length() == b.length() &&
+           (a.length() == 0 ||
+            std::memcmp(a.data(), b.data(), static_cast<size_t>(a.length()) * sizeof(char16_t)) == 0);
+}
+
+bool Floats(const RichTextNode& node) {
     const AttributeMap::Node* n = node.attributes.first();
     for (int32_t i = 0; i < node.attributes.count(); ++i, n = n->next) {
-        if (WideStringEqualsText(n->key, name)) return true;
+        if (Is(n->key, u"TextFloat")) return true;
     }
     return false;
 }
 
 void UpdateOne(RichTextNode& node) {
     ResolveStyle(node);
-    node.floating = !node.textNode && HasAttribute(node, u"TextFloat");
+    node.floating = !node.textNode && Floats(node);
 }
 
 }  // namespace
 
 MarkupNode::~MarkupNode() { DeleteChildren(); }
+
+void* RichTextNode::operator new(size_t size) {
+    if (!kPoolNodes || size != sizeof(RichTextNode)) return ::operator new(size);
+    return Pool().Take();
+}
+
+void RichTextNode::operator delete(void* block, size_t size) {
+    if (block == nullptr) return;
+    if (!kPoolNodes || size != sizeof(RichTextNode)) {
+        ::operator delete(block);
+        return;
+    }
+    Pool().Give(block);
+}
 
 void MarkupNode::DeleteChildren() {
     // Each child is deleted only once it has no children of its own: its children move up into
@@ -151,33 +249,45 @@ char16_t TextPosition::Char() const {
 }
 
 void ResolveStyle(RichTextNode& node) {
-    if (node.parent() != nullptr) node.style = node.parent()->style;
     FontStyle& style = node.style;
-    bool bold = WideStringEqualsText(node.tag, u"B");
-    bool italic = WideStringEqualsText(node.tag, u"I");
-    bool normal = WideStringEqualsText(node.tag, u"N");
+    if (node.parent() != nullptr) {
+        const FontStyle& from = node.parent()->style;
+        // Member by member, so that an equal font name (nearly always) is not copied again.
+        style.size = from.size;
+        style.flags = from.flags;
+        style.scale = from.scale;
+        style.charSpacing = from.charSpacing;
+        style.rowSpacing = from.rowSpacing;
+        style.color = from.color;
+        style.background = from.background;
+        if (!SameText(style.fontName, from.fontName)) style.fontName = from.fontName;
+    }
+    const char16_t tag = node.tag.length() == 1 ? node.tag.data()[0] : 0;
+    bool bold = tag == u'B';
+    bool italic = tag == u'I';
+    bool normal = tag == u'N';
     // One pass over the attributes, each compared with the names in place: a node has few, and
     // looking each name up would build a key string per name.
     const AttributeMap::Node* a = node.attributes.first();
     for (int32_t i = 0; i < node.attributes.count(); ++i, a = a->next) {
         const WideString& key = a->key;
-        if (WideStringEqualsText(key, u"Size")) {
+        if (Is(key, u"Size")) {
             style.size = IntValue(a->value);
-        } else if (WideStringEqualsText(key, u"CharSpace")) {
+        } else if (Is(key, u"CharSpace")) {
             style.charSpacing = IntValue(a->value);
-        } else if (WideStringEqualsText(key, u"RowSpace")) {
+        } else if (Is(key, u"RowSpace")) {
             style.rowSpacing = IntValue(a->value);
-        } else if (WideStringEqualsText(key, u"FontName")) {
+        } else if (Is(key, u"FontName")) {
             style.fontName = a->value;
-        } else if (WideStringEqualsText(key, u"Bold")) {
+        } else if (Is(key, u"Bold")) {
             bold = true;
-        } else if (WideStringEqualsText(key, u"Italic")) {
+        } else if (Is(key, u"Italic")) {
             italic = true;
-        } else if (WideStringEqualsText(key, u"Normal")) {
+        } else if (Is(key, u"Normal")) {
             normal = true;
-        } else if (WideStringEqualsText(key, u"Color")) {
+        } else if (Is(key, u"Color")) {
             style.color = ArgbColor(static_cast<unsigned>(IntValue(a->value)));
-        } else if (WideStringEqualsText(key, u"BGColor")) {
+        } else if (Is(key, u"BGColor")) {
             style.background = ArgbColor(static_cast<unsigned>(IntValue(a->value)));
         }
     }

@@ -9,6 +9,7 @@
 #include "core/text/wide_string.h"
 #include "gui/font_style.h"
 
+#include <cstddef>
 #include <cstdint>
 
 class RichTextNode;
@@ -60,6 +61,11 @@ class RichTextNode : public MarkupNode {
 public:
     RichTextNode() = default;
     ~RichTextNode() override = default;
+
+    // A document is made of many nodes of one size, made and deleted together whenever its
+    // markup changes: they come from a free list of their own rather than the general heap.
+    static void* operator new(size_t size);
+    static void operator delete(void* block, size_t size);
 
     // Takes ownership of child, which must have no parent, and appends it after the last child.
     void AppendChild(RichTextNode* child);

@@ -1,6 +1,7 @@
 #include "gui/tokenizer.h"
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -20,8 +21,12 @@ int NormalizeClass(int charClass) {
     }
 }
 
+// Operators are a few characters long: a loop beats a call to memcmp.
 bool SameChars(const char16_t* a, const char16_t* b, int32_t n) {
-    return n <= 0 || std::memcmp(a, b, static_cast<size_t>(n) * sizeof(char16_t)) == 0;
+    for (int32_t i = 0; i < n; ++i) {
+        if (a[i] != b[i]) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -72,18 +77,28 @@ void Tokenizer::AddQuote(char16_t open, char16_t close, int32_t id) {
 }
 
 bool Tokenizer::SetText(const char16_t* chars, int32_t count) {
-    stream_.reset();
-    tokenStart_ = 0;
-    if (count < 0 || chars == nullptr) count = 0;
-    if (count > INT32_MAX / 2) return false;
-    auto stream = std::make_unique<MemStream>();
-    stream->ShowData(chars, count * 2, false);
-    const bool opened = stream->Open(String(), 1);
-    stream_ = std::move(stream);
-    return opened;
+    return MakeStream(chars, count, false);
 }
 
-int32_t Tokenizer::Position() const { return stream_ ? stream_->Tell() / 2 : 0; }
+bool Tokenizer::ShowText(const char16_t* chars, int32_t count) {
+    return MakeStream(chars, count, true);
+}
+
+bool Tokenizer::MakeStream(const char16_t* chars, int32_t count, bool lend) {
+    tokenStart_ = 0;
+    if (count < 0 || chars == nullptr) count = 0;
+    if (count > INT32_MAX / 2) {
+        stream_.reset();
+        return false;
+    }
+    // The stream object is kept from one text to the next (the attribute reader gives one
+    // tokenizer a text per tag); only what it shows changes.
+    if (!stream_) stream_ = std::make_unique<MemStream>();
+    stream_->ShowData(chars, count * 2, lend);
+    return stream_->Open(String(), 1) && stream_->Seek(0, 0);
+}
+
+int32_t Tokenizer::Position() const { return stream_ ? stream_->MemStream::Tell() / 2 : 0; }
 
 bool Tokenizer::SeekTo(int32_t position) {
     if (!stream_ || position < 0 || position > stream_->Size() / 2) return false;
@@ -121,11 +136,7 @@ int32_t Tokenizer::CharsLeft() const {
     return (stream_->MemStream::Size() - stream_->MemStream::Tell()) / 2;
 }
 
-int Tokenizer::ClassOf(char16_t c) const {
-    if (c < 128) return asciiClass_[c];
-    if (!wideClasses_) return kCharWord;
-    return NormalizeClass(classes_.ValueRef(c));
-}
+int Tokenizer::WideClassOf(char16_t c) const { return NormalizeClass(classes_.ValueRef(c)); }
 
 const Tokenizer::OperatorNode* Tokenizer::FirstOperatorOf(char16_t c) {
     if (!operatorsIndexed_) {
@@ -192,7 +203,7 @@ void Tokenizer::Emit(Token* out, int32_t id, const char16_t* text, int32_t lengt
 }
 
 TokenResult Tokenizer::Scan(Token* out) {
-    if (stream_->AtEnd()) return TokenResult::kEnd;
+    if (stream_->MemStream::AtEnd()) return TokenResult::kEnd;
     char16_t c;
     int charClass;
     for (;;) {
@@ -277,24 +288,34 @@ TokenResult Tokenizer::ScanNumber(Token* out) {
 }
 
 TokenResult Tokenizer::ScanWord(Token* out) {
+    // A word whose text nobody reads (SkipToken, and no keyword to compare with) is only
+    // stepped over.
+    const bool keep = out != nullptr || keywords_.count() > 0;
     char16_t c;
     while (ReadChar(c)) {
         const int charClass = ClassOf(c);
         if (charClass == kCharWord || charClass == kCharDigit) {
-            text_.push_back(c);
+            if (keep) text_.push_back(c);
             continue;
         }
         if (charClass == kCharOperatorStart) {
             if (operators_.count() > 0) {
+                // When the character is an operator by itself, one starts here whatever
+                // follows; only otherwise is anything read ahead.
+                const OperatorNode* first = FirstOperatorOf(c);
+                if (first != nullptr && first->key.length() == 1) {
+                    GiveBack(1);
+                    break;
+                }
                 ahead_.assign(1, c);
-                const bool operatorStarts = LongestOperator() != nullptr;
+                const bool operatorStarts = first != nullptr && LongestOperator() != nullptr;
                 if (operatorStarts) {
                     GiveBack(static_cast<int32_t>(ahead_.size()));
                     break;
                 }
                 GiveBack(static_cast<int32_t>(ahead_.size()) - 1);
             }
-            text_.push_back(c);
+            if (keep) text_.push_back(c);
             continue;
         }
         GiveBack(1);
@@ -305,14 +326,22 @@ TokenResult Tokenizer::ScanWord(Token* out) {
 
 TokenResult Tokenizer::FinishWord(Token* out) {
     const int32_t length = static_cast<int32_t>(text_.size());
-    if (keywords_.count() > 0) {
-        int32_t id = 0;
-        if (keywords_.Find(WideString(text_.data(), length, true), id) != nullptr) {
-            Emit(out, id, nullptr, 0);
-            return TokenResult::kRead;
-        }
+    if (keywords_.count() == 0) {
+        Emit(out, kTokenWord, text_.data(), length);
+        return TokenResult::kRead;
     }
-    Emit(out, kTokenWord, text_.data(), length);
+    // The word is made once: the key of the look-up, and then the token's text.
+    WideString word(text_.data(), length, true);
+    int32_t id = 0;
+    if (keywords_.Find(word, id) != nullptr) {
+        Emit(out, id, nullptr, 0);
+        return TokenResult::kRead;
+    }
+    lastId_ = kTokenWord;
+    if (out != nullptr) {
+        out->id = kTokenWord;
+        out->text = std::move(word);
+    }
     return TokenResult::kRead;
 }
 

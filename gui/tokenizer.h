@@ -63,6 +63,10 @@ public:
     // Replaces the text by a copy of the count characters (count < 0 counts as 0) and puts the
     // position at its start. False, with no text, when the count is too large for a stream.
     bool SetText(const char16_t* chars, int32_t count);
+    // As SetText, but the stream shows the caller's characters without copying them: they must
+    // stay alive and unchanged while the tokenizer reads them. For a reader that keeps the
+    // source text anyway (the markup parser), this spares a copy of the whole text.
+    bool ShowText(const char16_t* chars, int32_t count);
 
     // Reads the next token. With peek, the position is put back to where it was, so the next
     // call reads the same token again. Without peek, a call that does not answer kEnd has
@@ -84,11 +88,16 @@ private:
     using OperatorMap = OrderedMap<WideString, int32_t, WideStringCompare>;
     using OperatorNode = OperatorMap::Node;
 
+    bool MakeStream(const char16_t* chars, int32_t count, bool lend);
     TokenResult Scan(Token* out);
     bool ReadChar(char16_t& c);
     void GiveBack(int32_t count);
     int32_t CharsLeft() const;
-    int ClassOf(char16_t c) const;
+    int ClassOf(char16_t c) const {
+        if (c < 128) return asciiClass_[c];
+        return wideClasses_ ? WideClassOf(c) : kCharWord;
+    }
+    int WideClassOf(char16_t c) const;
     // The first operator whose first character is c (the smallest key starting with c), or null.
     const OperatorNode* FirstOperatorOf(char16_t c);
     // Walks the operators starting with ahead_[0], reading ahead into ahead_ as needed; the

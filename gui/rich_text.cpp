@@ -40,24 +40,31 @@ struct NodePool {
     FreeBlock* free = nullptr;
     Slab* slabs = nullptr;
     size_t live = 0;
+    size_t capacity = 0;  // blocks in all slabs
+    size_t taken = 0;     // blocks handed out since the list was last laid out
 
     void* Take() {
         if (free == nullptr) {
             Slab* slab = static_cast<Slab*>(::operator new(sizeof(Slab)));
             slab->next = slabs;
             slabs = slab;
+            capacity += kSlabBlocks;
             Push(slab);
         }
         FreeBlock* block = free;
         free = block->next;
         ++live;
+        ++taken;
         return block;
     }
     void Give(void* block) {
         free = ::new (block) FreeBlock{free};
-        if (--live == 0) {
+        // Laying the list out costs a step per block, so it waits until at least half as
+        // many blocks were handed out: one node made and deleted again and again stays cheap.
+        if (--live == 0 && taken * 2 >= capacity) {
             free = nullptr;
             for (Slab* slab = slabs; slab != nullptr; slab = slab->next) Push(slab);
+            taken = 0;
         }
     }
     // Puts every block of the slab on the free list, the lowest address first in line.

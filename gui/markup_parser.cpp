@@ -159,15 +159,21 @@ bool ParseElement(MarkupParse& p, RichTextNode& node, int32_t depth) {
     return true;
 }
 
-void ResetRoot(RichTextNode& root) {
-    root.DeleteChildren();
+// Moves the root's children into `previous` (deleted by its owner once the new document
+// stands: the new text may be the text of one of the old nodes) and resets the root.
+void ResetRoot(RichTextNode& root, RichTextNode& previous) {
+    while (RichTextNode* child = root.FirstChild()) {
+        child->Detach();
+        previous.AppendChild(child);
+    }
     root.Detach();
     root.tag = WideString(u"root");
     root.textNode = false;
 }
 
 bool Parse(RichTextNode& root, const WideString& text, bool resolveStyles) {
-    ResetRoot(root);
+    RichTextNode previous;
+    ResetRoot(root, previous);
     if (resolveStyles) UpdateNode(root, false);
     MarkupParse p(text, resolveStyles);
     ParseChildren(p, root, 1);
@@ -181,7 +187,8 @@ bool ParseDocument(RichTextNode& root, const WideString& text) { return Parse(ro
 bool ParseMarkupText(RichTextNode& root, const WideString& text) { return Parse(root, text, true); }
 
 void BuildPlainDocument(RichTextNode& root, const WideString& text) {
-    ResetRoot(root);
+    RichTextNode previous;
+    ResetRoot(root, previous);
     auto* node = new RichTextNode;
     node->textNode = true;
     node->text = text;

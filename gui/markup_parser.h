@@ -17,8 +17,9 @@
 // or text makes the parse false and ends it, so that no markup can exhaust the parser's stack.
 constexpr int32_t kMaxMarkupDepth = 256;
 
-// Deletes the root's children, detaches it from any parent, makes it the element "root" and
-// parses the text into it. The parse keeps going over bad markup; the result is false when a
+// Replaces the root's children by the document of the text (the old ones are deleted once the
+// new document stands, so the text may be one of theirs), detaches the root from any parent and
+// makes it the element "root". The parse keeps going over bad markup; the result is false when a
 // closing tag did not match its element, was not followed by ">", or stood at the top level
 // where no element is open, and when the nesting went too deep (which also ends the parse).
 // An element whose text ends before its closing tag is kept with what it holds, without

@@ -131,6 +131,16 @@ TEST(MarkupParserTest, ParseReplacesTheDocument) {
     EXPECT_EQ(PrintNode(root), "root[\"c\"]");
 }
 
+// The new text may be a text of the document it replaces.
+TEST(MarkupParserTest, TheNewTextMayComeFromTheOldDocument) {
+    RichTextNode root;
+    ParseMarkupText(root, WideString(u"<RAW><B>x</B></RAW>"));
+    ASSERT_TRUE(ParseMarkupText(root, root.FirstChild()->text));
+    EXPECT_EQ(PrintChildren(root), "B[\"x\"]");
+    BuildPlainDocument(root, root.FirstChild()->FirstChild()->text);
+    EXPECT_EQ(PrintChildren(root), "\"x\"");
+}
+
 struct AttributeCase {
     const char16_t* text;
     bool ok;

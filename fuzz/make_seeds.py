@@ -666,3 +666,33 @@ registry_seed("forms.reg", (
     "[-HKEY_CURRENT_USER\\Gone]\r\nbroken line\r\n[HKEY_CURRENT_USER\\a\\b]\r\n\"Empty\"=hex:\r\n").encode("utf-8"),
     third_type=1, text=b"caf\xe9", third=b"a\nb\0")
 registry_seed("damaged.reg", b"REGEDIT5\n[HKEY_CURRENT_USER\\A]\n\"W\"=dword:00000001\n", third_type=7, third=b"")
+
+# ---- fuzz_tokenizer, fuzz_markup ----------------------------------------------------------
+
+def utf16(s):
+    return s.encode("utf-16-le", "surrogatepass")
+
+
+# Options byte: bit 0 the C-like preset, bit 1 a class for the next two bytes' character,
+# bits 2-3 how often reads are peeked.
+for name, options, extra, source in (
+        ("markup_tags", 0x04, b"", "a b <B Size=20>c</B> x/> </RAW> <RAW><I></RAW>"),
+        ("markup_lone_slash", 0x08, b"", "/ x /<B>y</B>"),
+        ("clike_operators", 0x05, b"", "a<<=b x===y c!==d e>>=f ::=> ++--"),
+        ("clike_numbers", 0x09, b"", "12.5) 12abc 12. 1.2.3 0x1F"),
+        ("clike_strings", 0x0D, b"", "\"a\\\"b\" 'it\\'s' \"open"),
+        ("clike_keywords", 0x01, b"", "return Return continue subclass"),
+        ("other_class", 0x72, struct.pack("<H", ord("#")), "ab#cd # 12#"),
+        ("surrogates", 0x06, struct.pack("<H", 0x2603), "\ud800x \udc00\u2603y\x00z")):
+    write("fuzz_tokenizer", name, bytes([options]) + extra + utf16(source))
+
+for name, source in (
+        ("text", "Hello"),
+        ("runs", "a b <B>c</B> d"),
+        ("mismatch", "<B>x</I>y</B>"),
+        ("raw", "<RAW><B></RAW> <RAW>open"),
+        ("attributes", "<IMG Src=\"x.png\" Width=64 Height='20'/><P TextFloat Color=\"-16777216\">t</P>"),
+        ("styles", "<B Size=20><N>n</N><I Bold Italic Normal>i</I></B>"),
+        ("junk", "<B = Size=5 'q>t</B><>x>y</root>"),
+        ("deep", "<B>" * 300 + "x" + "</B>" * 300)):
+    write("fuzz_markup", name, utf16(source))

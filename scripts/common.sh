@@ -20,6 +20,8 @@ PACKAGES=(
   # Outside decoders and encoders the picture tests compare with; libsquish for the DXT
   # benchmark only.
   imagemagick libnvtt-bin libjpeg-turbo-progs libsquish-dev
+  # The markup benchmark's peer.
+  libexpat1-dev
 )
 
 say() { printf '==> %s\n' "$*"; }

@@ -11,12 +11,6 @@ bool MemStream::Open(String /*name*/, int mode) {
 
 bool MemStream::Close() { return true; }
 
-int32_t MemStream::Tell() { return position_ + base_; }
-
-int32_t MemStream::Size() { return DataSize(); }
-
-int32_t MemStream::DataSize() const { return WriteMode() ? rope_.size() : text_.length(); }
-
 bool MemStream::Seek(int32_t offset, int origin) {
     atEnd_ = false;
     const int32_t size = DataSize();
@@ -33,23 +27,12 @@ bool MemStream::Seek(int32_t offset, int origin) {
     return true;
 }
 
-bool MemStream::AtEnd() { return atEnd_; }
-
-int32_t MemStream::Read(void* buffer, int32_t n) {
-    const int32_t size = DataSize();
-    if (position_ >= size) {
-        atEnd_ = true;
-        return 0;
-    }
-    if (n <= 0) return 0;
-    const int32_t count = n < size - position_ ? n : size - position_;
+void MemStream::CopyOut(void* buffer, int32_t count) {
     if (WriteMode()) {
         rope_.CopyBytes(position_, count, static_cast<char*>(buffer));
     } else {
         std::memcpy(buffer, text_.data() + position_, static_cast<size_t>(count));
     }
-    position_ += count;
-    return count;
 }
 
 int32_t MemStream::Write(const void* buffer, int32_t n) {

@@ -9,6 +9,7 @@
 #include "core/text/string.h"
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 class MemStream : public Stream {
@@ -24,18 +25,35 @@ public:
     // Does nothing; true.
     bool Close() override;
     // position + base.
-    int32_t Tell() override;
+    int32_t Tell() override { return position_ + base_; }
     // The rope's byte total in write mode, else the length of `text`.
-    int32_t Size() override;
+    int32_t Size() override { return DataSize(); }
     // Clears the end flag. Target: offset + position (origin 1), offset - base (origin 0) or
     // offset + size - base (any other origin). A target below 0 or beyond the size fails and
     // leaves the position; the size itself is allowed.
     bool Seek(int32_t offset, int origin) override;
     // Set when a read started at or after the end; cleared by every seek.
-    bool AtEnd() override;
+    bool AtEnd() override { return atEnd_; }
     // Reads min(n, size - position) bytes and answers that BYTE COUNT -- unlike
     // DiskStream::Read, which answers 1 or 0. At or after the end: sets the end flag, answers 0.
-    int32_t Read(void* buffer, int32_t n) override;
+    // Defined here so that a reader calling it by its class (the tokenizer, two bytes a
+    // character) gets it inlined.
+    int32_t Read(void* buffer, int32_t n) override {
+        const int32_t size = DataSize();
+        if (position_ >= size) {
+            atEnd_ = true;
+            return 0;
+        }
+        if (n <= 0) return 0;
+        const int32_t count = n < size - position_ ? n : size - position_;
+        if (count == 2 && !WriteMode()) {
+            std::memcpy(buffer, text_.data() + position_, 2);  // a move, not a call
+        } else {
+            CopyOut(buffer, count);
+        }
+        position_ += count;
+        return count;
+    }
     // Works on the rope in any mode: the n bytes from the position on (at most up to the end)
     // are replaced by a copy of the buffer's n bytes; the position advances by n; answers n.
     int32_t Write(const void* buffer, int32_t n) override;
@@ -57,7 +75,9 @@ public:
 
 private:
     bool WriteMode() const { return mode_ == 2; }
-    int32_t DataSize() const;
+    int32_t DataSize() const { return WriteMode() ? rope_.size() : text_.length(); }
+    // count bytes from the position on into the buffer.
+    void CopyOut(void* buffer, int32_t count);
 
     String text_;
     // Holds the owner of the bytes text_ shows, when ShowShared gave one.

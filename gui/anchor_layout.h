@@ -26,7 +26,7 @@ class AnchorLayout : public virtual RefCounted {
 public:
     enum Anchor : int32_t { kX1 = 0, kY1, kX2, kY2, kW1, kH1, kW2, kH2, kAnchorCount };
 
-    // A size specification: size = b + k x (share of the free room), or b alone when k is 0.
+    // How a size is given: size = b + k x (share of the free room), or b alone when k is 0.
     struct SizeSpec {
         float b = 0.0f;
         float k = 1.0f;

@@ -7,6 +7,8 @@
 
 #include "platform/d3d9/d3d9_testing.h"
 
+#include "bench/bench_device.h"
+
 #include <d3d9.h>
 #include <windows.h>
 
@@ -21,43 +23,11 @@ namespace {
 constexpr int kWidth = 640;
 constexpr int kHeight = 480;
 
-LRESULT CALLBACK BenchWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(hwnd, msg, wParam, lParam);
-}
-
 void Offscreen() { setenv("SDL_VIDEODRIVER", "offscreen", 0); }
 
 // A window and a windowed device with a D24S8 depth buffer, presenting immediately.
-struct LayerDevice {
-    IDirect3D9* d3d = nullptr;
-    HWND hwnd = nullptr;
-    IDirect3DDevice9* device = nullptr;
-
-    LayerDevice() {
-        Offscreen();
-        d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = BenchWindowProc;
-        wc.lpszClassName = "D3D9Bench";
-        RegisterClassA(&wc);
-        hwnd = CreateWindowExA(0, "D3D9Bench", "bench", WS_POPUP | WS_VISIBLE, 0, 0, kWidth, kHeight, nullptr, nullptr,
-                               nullptr, nullptr);
-        if (d3d == nullptr || hwnd == nullptr) return;
-        D3DPRESENT_PARAMETERS pp{};
-        pp.Windowed = TRUE;
-        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        pp.EnableAutoDepthStencil = TRUE;
-        pp.AutoDepthStencilFormat = D3DFMT_D24S8;
-        pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-        if (d3d->CreateDevice(0, D3DDEVTYPE_HAL, hwnd, D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, &device) != D3D_OK) {
-            device = nullptr;
-        }
-    }
-    ~LayerDevice() {
-        if (device != nullptr) device->Release();
-        if (hwnd != nullptr) DestroyWindow(hwnd);
-        if (d3d != nullptr) d3d->Release();
-    }
+struct LayerDevice : bench::BenchDevice {
+    LayerDevice() : BenchDevice("D3D9Bench", kWidth, kHeight, true) {}
 };
 
 void BM_LayerClearPresent(benchmark::State& state) {

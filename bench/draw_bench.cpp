@@ -11,6 +11,8 @@
 
 #include "platform/d3d9/d3d9_testing.h"
 
+#include "bench/bench_device.h"
+
 #include <d3d9.h>
 #include <windows.h>
 
@@ -131,39 +133,14 @@ D3DMATRIX Projection() {
     return m;
 }
 
-LRESULT CALLBACK BenchWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(hwnd, msg, wParam, lParam);
-}
-
 // ---- Through the layer ----
 
-struct LayerScene {
-    IDirect3D9* d3d = nullptr;
-    HWND hwnd = nullptr;
-    IDirect3DDevice9* device = nullptr;
+struct LayerScene : bench::BenchDevice {
     IDirect3DVertexBuffer9* vertices = nullptr;
     IDirect3DIndexBuffer9* indices = nullptr;
 
-    LayerScene() {
-        setenv("SDL_VIDEODRIVER", "offscreen", 0);
-        d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = BenchWindowProc;
-        wc.lpszClassName = "DrawBench";
-        RegisterClassA(&wc);
-        hwnd = CreateWindowExA(0, "DrawBench", "bench", WS_POPUP | WS_VISIBLE, 0, 0, kWidth, kHeight, nullptr, nullptr,
-                               nullptr, nullptr);
-        if (d3d == nullptr || hwnd == nullptr) return;
-        D3DPRESENT_PARAMETERS pp{};
-        pp.Windowed = TRUE;
-        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        pp.EnableAutoDepthStencil = TRUE;
-        pp.AutoDepthStencilFormat = D3DFMT_D24S8;
-        pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-        if (d3d->CreateDevice(0, D3DDEVTYPE_HAL, hwnd, D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, &device) != D3D_OK) {
-            device = nullptr;
-            return;
-        }
+    LayerScene() : BenchDevice("DrawBench", kWidth, kHeight, true) {
+        if (device == nullptr) return;
         // Growable-style buffers: dynamic, default pool, each mesh its own block, written with
         // NOOVERWRITE as blocks are.
         const UINT vertexBytes = kMeshes * kMeshVertices * sizeof(Vertex);
@@ -199,9 +176,6 @@ struct LayerScene {
     ~LayerScene() {
         if (indices != nullptr) indices->Release();
         if (vertices != nullptr) vertices->Release();
-        if (device != nullptr) device->Release();
-        if (hwnd != nullptr) DestroyWindow(hwnd);
-        if (d3d != nullptr) d3d->Release();
     }
     bool ok() const { return indices != nullptr; }
 

@@ -9,6 +9,8 @@
 #include "platform/d3d9/glsl_device.h"
 #include "platform/d3dx9/effect_model.h"
 
+#include "bench/bench_device.h"
+
 #include <d3d9.h>
 #include <d3dx9.h>
 #include <windows.h>
@@ -164,39 +166,14 @@ std::vector<Permutation> Permutations() {
     return all;
 }
 
-LRESULT CALLBACK BenchWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(hwnd, msg, wParam, lParam);
-}
+// Mesa's shader cache would turn every compile after the first into a look-up; set before the
+// device (its base below) makes the context.
+struct NoShaderCache {
+    NoShaderCache() { setenv("MESA_SHADER_CACHE_DISABLE", "true", 1); }
+};
 
-struct LayerDevice {
-    IDirect3D9* d3d = nullptr;
-    HWND hwnd = nullptr;
-    IDirect3DDevice9* device = nullptr;
-
-    LayerDevice() {
-        setenv("SDL_VIDEODRIVER", "offscreen", 0);
-        setenv("MESA_SHADER_CACHE_DISABLE", "true", 1);
-        d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = BenchWindowProc;
-        wc.lpszClassName = "EffectBench";
-        RegisterClassA(&wc);
-        hwnd = CreateWindowExA(0, "EffectBench", "bench", WS_POPUP | WS_VISIBLE, 0, 0, 320, 240, nullptr, nullptr,
-                               nullptr, nullptr);
-        if (d3d == nullptr || hwnd == nullptr) return;
-        D3DPRESENT_PARAMETERS pp{};
-        pp.Windowed = TRUE;
-        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-        if (d3d->CreateDevice(0, D3DDEVTYPE_HAL, hwnd, D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, &device) != D3D_OK) {
-            device = nullptr;
-        }
-    }
-    ~LayerDevice() {
-        if (device != nullptr) device->Release();
-        if (hwnd != nullptr) DestroyWindow(hwnd);
-        if (d3d != nullptr) d3d->Release();
-    }
+struct LayerDevice : NoShaderCache, bench::BenchDevice {
+    LayerDevice() : BenchDevice("EffectBench", 320, 240, false) {}
 };
 
 std::vector<uint8_t> CompileBinary(const Permutation& p) {

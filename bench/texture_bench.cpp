@@ -18,6 +18,7 @@
 //   rh_texture_bench --benchmark_filter=WholeLoad
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_device.h"
 #include "platform/d3d9/d3d9_testing.h"
 #include "platform/d3dx9/image_decode.h"
 #include "platform/d3dx9/pixel_formats.h"
@@ -251,39 +252,9 @@ void Squish(benchmark::State& state) {
 
 // ---- Whole loads ----
 
-LRESULT CALLBACK BenchWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(hwnd, msg, wParam, lParam);
-}
-
 // Loads through D3DX onto a device of the layer.
-struct OurLoader {
-    IDirect3D9* d3d = nullptr;
-    HWND hwnd = nullptr;
-    IDirect3DDevice9* device = nullptr;
-
-    OurLoader() {
-        setenv("SDL_VIDEODRIVER", "offscreen", 0);
-        d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = BenchWindowProc;
-        wc.lpszClassName = "TextureBench";
-        RegisterClassA(&wc);
-        hwnd = CreateWindowExA(0, "TextureBench", "bench", WS_POPUP | WS_VISIBLE, 0, 0, 64, 64, nullptr, nullptr,
-                               nullptr, nullptr);
-        if (d3d == nullptr || hwnd == nullptr) return;
-        D3DPRESENT_PARAMETERS pp{};
-        pp.Windowed = TRUE;
-        pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-        if (d3d->CreateDevice(0, D3DDEVTYPE_HAL, hwnd, D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, &device) != D3D_OK) {
-            device = nullptr;
-        }
-    }
-    ~OurLoader() {
-        if (device != nullptr) device->Release();
-        if (hwnd != nullptr) DestroyWindow(hwnd);
-        if (d3d != nullptr) d3d->Release();
-    }
+struct OurLoader : bench::BenchDevice {
+    OurLoader() : BenchDevice("TextureBench", 64, 64, false) {}
     bool ok() const { return device != nullptr; }
 
     bool Load(const std::vector<uint8_t>& file) {

@@ -21,7 +21,7 @@
 namespace {
 
 using rh::fontbake::BakedFont;
-using rh::fontbake::FontSpec;
+using rh::fontbake::FontLayout;
 
 const std::string kFontDir = std::string(RIMEHOLT_MEDIA_DIR) + "/Media/Fonts/";
 
@@ -54,11 +54,11 @@ Decoded DecodePng(const std::vector<uint8_t>& bytes) {
 TEST(FontBake, TheBuildsFilesAreWhatTheBakerMakesEveryTime) {
     const char* names[] = {"sylfaen.fs", "sylfaen14.css", "sylfaen14.png", "64font.fs", "64font.css", "64font.png"};
     std::vector<std::string> made;
-    for (const FontSpec& spec : rh::fontbake::SaverFonts()) {
+    for (const FontLayout& layout : rh::fontbake::SaverFonts()) {
         BakedFont first, second;
         std::string error;
-        ASSERT_TRUE(rh::fontbake::BakeFont(RIMEHOLT_DEJAVU_SANS, spec, &first, &error)) << error;
-        ASSERT_TRUE(rh::fontbake::BakeFont(RIMEHOLT_DEJAVU_SANS, spec, &second, &error)) << error;
+        ASSERT_TRUE(rh::fontbake::BakeFont(RIMEHOLT_DEJAVU_SANS, layout, &first, &error)) << error;
+        ASSERT_TRUE(rh::fontbake::BakeFont(RIMEHOLT_DEJAVU_SANS, layout, &second, &error)) << error;
         ASSERT_EQ(first.files.size(), 3u);
         for (size_t i = 0; i < first.files.size(); ++i) {
             const std::string& name = first.files[i].name;
@@ -71,13 +71,13 @@ TEST(FontBake, TheBuildsFilesAreWhatTheBakerMakesEveryTime) {
 }
 
 TEST(FontBake, InkStaysInsideEachGlyphsCellAndThePicturesArePowersOfTwo) {
-    for (const FontSpec& spec : rh::fontbake::SaverFonts()) {
+    for (const FontLayout& layout : rh::fontbake::SaverFonts()) {
         BakedFont baked;
         std::string error;
-        ASSERT_TRUE(rh::fontbake::BakeFont(RIMEHOLT_DEJAVU_SANS, spec, &baked, &error)) << error;
-        const Decoded picture = DecodePng(ReadFile(kFontDir + spec.charsetName + ".png"));
-        ASSERT_EQ(picture.width, uint32_t(spec.pictureWidth)) << spec.charsetName;
-        ASSERT_EQ(picture.height, uint32_t(spec.pictureHeight)) << spec.charsetName;
+        ASSERT_TRUE(rh::fontbake::BakeFont(RIMEHOLT_DEJAVU_SANS, layout, &baked, &error)) << error;
+        const Decoded picture = DecodePng(ReadFile(kFontDir + layout.charsetName + ".png"));
+        ASSERT_EQ(picture.width, uint32_t(layout.pictureWidth)) << layout.charsetName;
+        ASSERT_EQ(picture.height, uint32_t(layout.pictureHeight)) << layout.charsetName;
         EXPECT_EQ(picture.width & (picture.width - 1), 0u);
         EXPECT_EQ(picture.height & (picture.height - 1), 0u);
 
@@ -88,16 +88,16 @@ TEST(FontBake, InkStaysInsideEachGlyphsCellAndThePicturesArePowersOfTwo) {
                 const uint32_t texel = picture.pixels[size_t(y) * picture.width + x];
                 if ((texel & 0x00FFFFFF) != 0x00FFFFFF) ++notWhite;
                 if ((texel >> 24) == 0) continue;
-                const int column = int(x) / spec.cellWidth, row = int(y) / spec.cellHeight;
+                const int column = int(x) / layout.cellWidth, row = int(y) / layout.cellHeight;
                 const int i = row * 16 + column;
-                const bool inside = column < 16 && i < 95 && int(x) % spec.cellWidth < baked.widths[size_t(i)];
+                const bool inside = column < 16 && i < 95 && int(x) % layout.cellWidth < baked.widths[size_t(i)];
                 if (!inside) ++inkOutside;
                 ++inked;
             }
         }
-        EXPECT_EQ(inkOutside, 0) << spec.charsetName;
-        EXPECT_EQ(notWhite, 0) << spec.charsetName;
-        EXPECT_GT(inked, 0) << spec.charsetName;
+        EXPECT_EQ(inkOutside, 0) << layout.charsetName;
+        EXPECT_EQ(notWhite, 0) << layout.charsetName;
+        EXPECT_GT(inked, 0) << layout.charsetName;
     }
 }
 
@@ -144,27 +144,27 @@ TEST_F(BakedFontsFromTheArchive, BothLoadWithEveryGlyphOnTheGrid) {
     ASSERT_TRUE(fonts_.LoadFont(Locator("Media/Fonts/64font.fs")).Succeeded());
     ASSERT_EQ(fonts_.Styles().count(), 2);
 
-    for (const FontSpec& spec : rh::fontbake::SaverFonts()) {
-        const CharsetList* list = fonts_.FindStyle(Style(spec.size));
+    for (const FontLayout& layout : rh::fontbake::SaverFonts()) {
+        const CharsetList* list = fonts_.FindStyle(Style(layout.size));
         ASSERT_NE(list, nullptr);
         ASSERT_EQ(list->count(), 1);
         const Charset& charset = *list->first()->element;
         ASSERT_NE(charset.GetTexture(), nullptr);
-        EXPECT_EQ(charset.GetTexture()->GetDescription().Width, UINT(spec.pictureWidth));
-        EXPECT_EQ(charset.GetTexture()->GetDescription().Height, UINT(spec.pictureHeight));
+        EXPECT_EQ(charset.GetTexture()->GetDescription().Width, UINT(layout.pictureWidth));
+        EXPECT_EQ(charset.GetTexture()->GetDescription().Height, UINT(layout.pictureHeight));
         EXPECT_EQ(charset.GetTexture()->GetFormat(), D3DFMT_A8R8G8B8);
         EXPECT_LE(charset.cellHeight, 74);
-        const float w = float(spec.pictureWidth), h = float(spec.pictureHeight);
+        const float w = float(layout.pictureWidth), h = float(layout.pictureHeight);
         for (int code = 32; code < 127; ++code) {
             const int i = code - 32;
             const int width = FontManager::GlyphSize(charset, code).x;
-            const float x0 = float(i % 16 * spec.cellWidth), y0 = float(i / 16 * spec.cellHeight);
+            const float x0 = float(i % 16 * layout.cellWidth), y0 = float(i / 16 * layout.cellHeight);
             const UvRect r = FontManager::GlyphRect(charset, code);
             EXPECT_FLOAT_EQ(r.left, x0 / w) << code;
             EXPECT_FLOAT_EQ(r.top, y0 / h) << code;
             EXPECT_FLOAT_EQ(r.right, (x0 + float(width)) / w) << code;
-            EXPECT_FLOAT_EQ(r.bottom, (y0 + float(spec.cellHeight)) / h) << code;
-            if (spec.size == 14) {
+            EXPECT_FLOAT_EQ(r.bottom, (y0 + float(layout.cellHeight)) / h) << code;
+            if (layout.size == 14) {
                 EXPECT_GT(width, 0) << code;
             }
         }

@@ -11,7 +11,7 @@
 
 namespace rh::fontbake {
 
-std::vector<FontSpec> SaverFonts() {
+std::vector<FontLayout> SaverFonts() {
     // DejaVu Sans at 55 pixels keeps the clock's digits (35 px), colon and widest glyph inside
     // 64-pixel cells; at 11 pixels all of printable ASCII fits 16 x 14, descenders included.
     return {
@@ -82,11 +82,11 @@ bool EncodePng(const std::vector<uint32_t>& pixels, int width, int height, std::
     return true;
 }
 
-bool BakeFont(const std::string& fontPath, const FontSpec& spec, BakedFont* out, std::string* error) {
+bool BakeFont(const std::string& fontPath, const FontLayout& layout, BakedFont* out, std::string* error) {
     *out = BakedFont{};
     const int count = kEndChar - kStartChar;
     const int rows = (count + kCharsPerLine - 1) / kCharsPerLine;
-    if (kCharsPerLine * spec.cellWidth > spec.pictureWidth || rows * spec.cellHeight > spec.pictureHeight) {
+    if (kCharsPerLine * layout.cellWidth > layout.pictureWidth || rows * layout.cellHeight > layout.pictureHeight) {
         *error = "the grid does not fit the picture";
         return false;
     }
@@ -100,8 +100,8 @@ bool BakeFont(const std::string& fontPath, const FontSpec& spec, BakedFont* out,
     std::vector<Glyph> glyphs(size_t(count), Glyph{});
     bool ok = FT_New_Face(library, fontPath.c_str(), 0, &face) == 0;
     if (!ok) *error = "cannot read the font " + fontPath;
-    if (ok && FT_Set_Pixel_Sizes(face, 0, FT_UInt(spec.pixelSize)) != 0) {
-        *error = Text("the font has no pixel size", spec.pixelSize);
+    if (ok && FT_Set_Pixel_Sizes(face, 0, FT_UInt(layout.pixelSize)) != 0) {
+        *error = Text("the font has no pixel size", layout.pixelSize);
         ok = false;
     }
     for (int i = 0; ok && i < count; ++i) {
@@ -139,13 +139,13 @@ bool BakeFont(const std::string& fontPath, const FontSpec& spec, BakedFont* out,
         *error = "the font has no ink";
         return false;
     }
-    if (highest - lowest > spec.cellHeight) {
+    if (highest - lowest > layout.cellHeight) {
         *error = Text("the ink is taller than the cell:", highest - lowest);
         return false;
     }
-    const int baseline = highest + (spec.cellHeight - (highest - lowest)) / 2;
+    const int baseline = highest + (layout.cellHeight - (highest - lowest)) / 2;
 
-    out->pixels.assign(size_t(spec.pictureWidth) * size_t(spec.pictureHeight), 0x00FFFFFFu);
+    out->pixels.assign(size_t(layout.pictureWidth) * size_t(layout.pictureHeight), 0x00FFFFFFu);
     for (int i = 0; i < count; ++i) {
         const Glyph& g = glyphs[size_t(i)];
         // Ink left of the pen moves right, so that all of it lies inside [0, width) of the
@@ -153,17 +153,17 @@ bool BakeFont(const std::string& fontPath, const FontSpec& spec, BakedFont* out,
         const int shift = g.width > 0 ? std::max(0, -g.left) : 0;
         const int inkLeft = g.width > 0 ? g.left + shift : 0;
         const int width = std::max(g.advance, inkLeft + g.width);
-        if (width > spec.cellWidth || width > 255) {
+        if (width > layout.cellWidth || width > 255) {
             *error = Text("a glyph is wider than the cell: code", kStartChar + i);
             return false;
         }
         out->widths.push_back(width);
-        const int cellX = (i % kCharsPerLine) * spec.cellWidth;
-        const int cellY = (i / kCharsPerLine) * spec.cellHeight;
+        const int cellX = (i % kCharsPerLine) * layout.cellWidth;
+        const int cellY = (i / kCharsPerLine) * layout.cellHeight;
         for (int y = 0; y < g.rows; ++y) {
             for (int x = 0; x < g.width; ++x) {
                 const uint32_t alpha = g.coverage[size_t(y) * size_t(g.width) + size_t(x)];
-                const size_t at = size_t(cellY + baseline - g.top + y) * size_t(spec.pictureWidth) +
+                const size_t at = size_t(cellY + baseline - g.top + y) * size_t(layout.pictureWidth) +
                                   size_t(cellX + inkLeft + x);
                 out->pixels[at] = alpha << 24 | 0x00FFFFFFu;
             }
@@ -171,15 +171,15 @@ bool BakeFont(const std::string& fontPath, const FontSpec& spec, BakedFont* out,
     }
 
     std::string font = "// Made by the font baker from DejaVu Sans; do not edit.\n";
-    font += "Styles[0].Size = " + std::to_string(spec.size) + ";\n";
-    font += "Styles[0].Charsets = array(\"" + spec.charsetName + ".css\");\n";
+    font += "Styles[0].Size = " + std::to_string(layout.size) + ";\n";
+    font += "Styles[0].Charsets = array(\"" + layout.charsetName + ".css\");\n";
 
     std::string charset = "// Made by the font baker from DejaVu Sans; do not edit.\n";
-    charset += "Name = \"" + spec.charsetName + ".png\";\n";
+    charset += "Name = \"" + layout.charsetName + ".png\";\n";
     charset += "Format = \"D3DFMT_A8R8G8B8\";\n";
     charset += "CharsPerLine = " + std::to_string(kCharsPerLine) + ";\n";
-    charset += "CharWidth = " + std::to_string(spec.cellWidth) + ";\n";
-    charset += "CharHeight = " + std::to_string(spec.cellHeight) + ";\n";
+    charset += "CharWidth = " + std::to_string(layout.cellWidth) + ";\n";
+    charset += "CharHeight = " + std::to_string(layout.cellHeight) + ";\n";
     charset += "StartChar = " + std::to_string(kStartChar) + ";\n";
     charset += "EndChar = " + std::to_string(kEndChar) + ";\n";
     charset += "Sizes = array(";
@@ -190,18 +190,18 @@ bool BakeFont(const std::string& fontPath, const FontSpec& spec, BakedFont* out,
     charset += ");\n";
 
     std::vector<uint8_t> png;
-    if (!EncodePng(out->pixels, spec.pictureWidth, spec.pictureHeight, &png, error)) return false;
-    out->files.push_back({spec.fontFile, std::vector<uint8_t>(font.begin(), font.end())});
-    out->files.push_back({spec.charsetName + ".css", std::vector<uint8_t>(charset.begin(), charset.end())});
-    out->files.push_back({spec.charsetName + ".png", std::move(png)});
+    if (!EncodePng(out->pixels, layout.pictureWidth, layout.pictureHeight, &png, error)) return false;
+    out->files.push_back({layout.fontFile, std::vector<uint8_t>(font.begin(), font.end())});
+    out->files.push_back({layout.charsetName + ".css", std::vector<uint8_t>(charset.begin(), charset.end())});
+    out->files.push_back({layout.charsetName + ".png", std::move(png)});
     return true;
 }
 
 bool BakeSaverFonts(const std::string& fontPath, const std::string& outDir, std::string* error) {
-    for (const FontSpec& spec : SaverFonts()) {
+    for (const FontLayout& layout : SaverFonts()) {
         BakedFont baked;
-        if (!BakeFont(fontPath, spec, &baked, error)) {
-            *error = spec.fontFile + ": " + *error;
+        if (!BakeFont(fontPath, layout, &baked, error)) {
+            *error = layout.fontFile + ": " + *error;
             return false;
         }
         for (const BakedFile& file : baked.files) {

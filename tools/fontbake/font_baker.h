@@ -10,7 +10,7 @@
 namespace rh::fontbake {
 
 // One baked font: a font description with one style of `size` and one charset.
-struct FontSpec {
+struct FontLayout {
     std::string fontFile;     // the font description's file name, "sylfaen.fs"
     std::string charsetName;  // stem of the charset file and its picture, "sylfaen14"
     int size = 14;            // the style's size
@@ -26,7 +26,7 @@ constexpr int kStartChar = 32;
 constexpr int kEndChar = 127;  // one past the last glyph: the end code gets no cell
 
 // The two fonts of the saver: labels at 14 and the clock at 64.
-std::vector<FontSpec> SaverFonts();
+std::vector<FontLayout> SaverFonts();
 
 struct BakedFile {
     std::string name;
@@ -40,9 +40,9 @@ struct BakedFont {
     std::vector<uint32_t> pixels;
 };
 
-// Renders the font at `fontPath` as `spec` says. Fails with a message when FreeType cannot
+// Renders the font at `fontPath` as `layout` says. Fails with a message when FreeType cannot
 // read the font, or when a glyph's ink does not fit its cell or the grid its picture.
-bool BakeFont(const std::string& fontPath, const FontSpec& spec, BakedFont* out, std::string* error);
+bool BakeFont(const std::string& fontPath, const FontLayout& layout, BakedFont* out, std::string* error);
 
 // A deterministic PNG (8-bit RGBA, no time or text chunks) of 0xAARRGGBB pixels.
 bool EncodePng(const std::vector<uint32_t>& pixels, int width, int height, std::vector<uint8_t>* out,

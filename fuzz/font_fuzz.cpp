@@ -54,6 +54,8 @@ void Query(const FontManager& fonts, const FontStyle& style, std::vector<Texture
             Check(charset.widths.count() == charset.end - charset.start + 1);
             Check(charset.rects.count() == charset.widths.count());
         }
+        // A charset keeps 16-bit codes (a refused file changes nothing of it).
+        Check(charset.start >= 0 && charset.end <= 0xFFFF);
         const int32_t codes[] = {charset.start - 1, charset.start, charset.start + 1, charset.end - 1, charset.end,
                                  charset.end + 1, 0, 0xFFFF, 0x10000, -1, INT32_MAX, INT32_MIN};
         for (int32_t code : codes) {

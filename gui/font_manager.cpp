@@ -217,14 +217,18 @@ FlagWord FontManager::LoadCharset(Charset& charset, const FileRef& locator, cons
     if (const ScriptNode* key = root.Child("Format")) format = FormatOf(key->value);
     String pictureName;
     if (const ScriptNode* key = root.Child("Name")) pictureName = key->value;
-    charset.charsPerLine = IntOf(root.Child("CharsPerLine"), 0);
+    const int32_t charsPerLine = IntOf(root.Child("CharsPerLine"), 0);
+    const int32_t start = IntOf(root.Child("StartChar"), 0);
+    const int32_t end = IntOf(root.Child("EndChar"), 256);
+    // Without cells per row or a picture there is no grid to lay out; codes are 16-bit. A
+    // refused file leaves the charset as it was, so that no range it named claims codes.
+    if (charsPerLine <= 0 || pictureName.length() == 0) return FlagWord(false);
+    if (start < 0 || end > kLastCode || end < start) return FlagWord(false);
+    charset.charsPerLine = charsPerLine;
     charset.cellWidth = IntOf(root.Child("CharWidth"), 14);
     charset.cellHeight = IntOf(root.Child("CharHeight"), 14);
-    charset.start = IntOf(root.Child("StartChar"), 0);
-    charset.end = IntOf(root.Child("EndChar"), 256);
-    // Without cells per row or a picture there is no grid to lay out; codes are 16-bit.
-    if (charset.charsPerLine <= 0 || pictureName.length() == 0) return FlagWord(false);
-    if (charset.start < 0 || charset.end > kLastCode || charset.end < charset.start) return FlagWord(false);
+    charset.start = start;
+    charset.end = end;
 
     D3DCOLOR colorKey = 0;
     if (const ScriptNode* key = root.Child("ColorKey")) {

@@ -128,9 +128,9 @@ public:
     // and its picture against `paths` and the file's own folder. Fails when the file is not
     // found or does not parse; when "CharsPerLine" is not above 0 or "Name" is empty (no grid
     // can be laid out); when "StartChar" or "EndChar" lies outside 0..65535 or the end is below
-    // the start; and when the picture does not load or has no size ("Error: font texture
-    // loading failed" in the debug trace). "Sizes" and "Rects" entries of codes outside the
-    // charset are ignored.
+    // the start (these leave the charset as it was); and when the picture does not load or has
+    // no size ("Error: font texture loading failed" in the debug trace). "Sizes" and "Rects"
+    // entries of codes outside the charset are ignored.
     static FlagWord LoadCharset(Charset& charset, const FileRef& locator, const SearchPaths& paths);
 
 private:

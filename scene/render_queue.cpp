@@ -81,8 +81,13 @@ void RenderQueue::AddToRenderQueue(RenderItem* item) {
 
 FlagWord RenderQueue::DrawItem(RenderItem* item) {
     if (item->attachment == nullptr || item->material == nullptr) return FlagWord(true);
+    // The item's context lives only as long as the queue holds the item: the material gets its
+    // own pointer back, so that nothing is left pointing at a freed item.
+    RenderContext* before = item->material->renderContext();
     item->material->SetRenderContext(&item->context);
-    return item->attachment->Render(item->material);
+    const FlagWord result = item->attachment->Render(item->material);
+    item->material->SetRenderContext(before);
+    return result;
 }
 
 FlagWord RenderQueue::DrawProxy(RenderItem* item) {
@@ -167,6 +172,7 @@ FlagWord RenderQueue::Flush() {
         g_occlusionBoxMesh.material().SetRenderContext(&proxyContext_);
     }
     result.Combine(DrawList(drawList_));
+    if (anyProxy) g_occlusionBoxMesh.material().SetRenderContext(nullptr);
 
     // Transparent: far to near, except that an item goes before the overlapping items of a
     // greater draw order.

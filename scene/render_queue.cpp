@@ -10,22 +10,14 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <new>
+#include <algorithm>
 
 OcclusionBoxMesh g_occlusionBoxMesh;
 
 namespace {
 
-void DeleteItems(RenderQueue::ItemList* list) {
-    while (list->count() > 0) delete list->Pop();
-    delete list;
-}
-
-template <typename Map>
-void DeleteBuckets(Map& map) {
-    auto* node = map.first();
-    for (int32_t i = 0; i < map.count(); ++i, node = node->next) DeleteItems(node->value);
-    map.Clear();
-}
+constexpr size_t kBlockItems = 256;
 
 template <typename Map, typename Key>
 RenderQueue::ItemList* ListFor(Map& map, const Key& key) {
@@ -34,28 +26,44 @@ RenderQueue::ItemList* ListFor(Map& map, const Key& key) {
     return node->value;
 }
 
-template <typename Visit>
-void ForEachItem(const RenderQueue::ItemList& list, Visit visit) {
-    auto* node = list.first();
-    for (int32_t i = 0; i < list.count(); ++i, node = node->next) visit(node->element);
+template <typename Map, typename Visit>
+void ForEachList(Map& map, Visit visit) {
+    auto* node = map.first();
+    for (int32_t i = 0; i < map.count(); ++i, node = node->next) visit(*node->value);
 }
 
 }  // namespace
 
 RenderQueue::RenderQueue(const CameraView* camera) : camera_(camera) {}
 
-RenderQueue::~RenderQueue() { Clear(); }
+RenderQueue::~RenderQueue() {
+    Clear();
+    for (void* block : blocks_) ::operator delete(block);
+}
+
+RenderItem* RenderQueue::NewItem() {
+    const size_t block = used_ / kBlockItems;
+    if (block == blocks_.size()) blocks_.push_back(::operator new(kBlockItems * sizeof(RenderItem)));
+    void* slot = static_cast<RenderItem*>(blocks_[block]) + used_ % kBlockItems;
+    ++used_;
+    return ::new (slot) RenderItem;
+}
+
+void RenderQueue::DestroyItem(RenderItem* item) {
+    // Items of the queue's storage are destroyed with the storage's slots.
+    for (void* block : blocks_) {
+        auto* first = static_cast<RenderItem*>(block);
+        if (item >= first && item < first + kBlockItems) return;
+    }
+    delete item;
+}
 
 float RenderQueue::ItemDistance(const RenderItem& item) {
     const Vec3& eye = item.context.eye;
     const Vec3& centre = item.context.worldBox.centre;
     const float d = Vec3Length(Vec3{eye.x - centre.x, eye.y - centre.y, eye.z - centre.z});
-    // A NaN key would break the map's order for every later item.
+    // A NaN key would break the order of every later item.
     return std::isfinite(d) ? d : FLT_MAX;
-}
-
-void RenderQueue::FileByDistance(DistanceMap& map, RenderItem* item) {
-    ListFor(map, ItemDistance(*item))->Append(item);
 }
 
 void RenderQueue::AddToRenderQueue(RenderItem* item) {
@@ -63,20 +71,20 @@ void RenderQueue::AddToRenderQueue(RenderItem* item) {
     ++itemCount_;
     MultiMaterial* material = item->material;
     if (material != nullptr && material->IsTransparent()) {
-        FileByDistance(transparent_, item);
+        transparent_.push_back(Filed{ItemDistance(*item), item});
         return;
     }
     if ((item->context.passFlags & 0x40) != 0 && material != nullptr) {
         LitEffectMaterial* effect = item->context.effectOverride != nullptr ? item->context.effectOverride
                                                                             : material->FirstEffectMaterial();
         if (effect != nullptr) {
-            ListFor(effectGroups_, effect)->Append(item);
+            ListFor(effectGroups_, effect)->push_back(item);
         } else {
-            ListFor(textureGroups_, material->sub(0).maps[kDiffuseMap].texture)->Append(item);
+            ListFor(textureGroups_, material->sub(0).maps[kDiffuseMap].texture)->push_back(item);
         }
         return;
     }
-    FileByDistance(opaque_, item);
+    opaque_.push_back(Filed{ItemDistance(*item), item});
 }
 
 FlagWord RenderQueue::DrawItem(RenderItem* item) {
@@ -134,19 +142,26 @@ FlagWord RenderQueue::Flush() {
     FlagWord result(true);
 
     // State groups: one effect material, or one diffuse texture, after another.
-    {
-        auto* group = effectGroups_.first();
-        for (int32_t i = 0; i < effectGroups_.count(); ++i, group = group->next) {
-            ForEachItem(*group->value, [&](RenderItem* item) { result.Combine(DrawItem(item)); });
+    auto drawGroup = [&](const ItemList& list) {
+        for (RenderItem* item : list) result.Combine(DrawItem(item));
+    };
+    ForEachList(effectGroups_, drawGroup);
+    ForEachList(textureGroups_, drawGroup);
+
+    auto byDistance = [](const Filed& a, const Filed& b) { return a.distance < b.distance; };
+    // The buckets: runs of equal distance, nearest first.
+    auto findRuns = [this](const DistanceList& list) {
+        runStarts_.clear();
+        for (size_t i = 0; i < list.size(); ++i) {
+            if (i == 0 || list[i].distance != list[i - 1].distance) runStarts_.push_back(i);
         }
-        auto* textures = textureGroups_.first();
-        for (int32_t i = 0; i < textureGroups_.count(); ++i, textures = textures->next) {
-            ForEachItem(*textures->value, [&](RenderItem* item) { result.Combine(DrawItem(item)); });
-        }
-    }
+        runStarts_.push_back(list.size());
+    };
 
     // Opaque: the nearest bucket first, then from the farthest down to the second; an
     // occlusion-tested item goes in front of the run of items at the tail that its box overlaps.
+    std::stable_sort(opaque_.begin(), opaque_.end(), byDistance);
+    findRuns(opaque_);
     drawList_.clear();
     bool anyProxy = false;
     auto place = [&](RenderItem* item) {
@@ -159,11 +174,10 @@ FlagWord RenderQueue::Flush() {
         while (at > 0 && drawList_[at - 1]->context.worldBox.Overlaps(item->context.worldBox) == kBoxesOverlap) --at;
         drawList_.insert(drawList_.begin() + static_cast<std::ptrdiff_t>(at), item);
     };
-    if (opaque_.count() > 0) {
-        auto* nearest = opaque_.first();
-        ForEachItem(*nearest->value, place);
-        auto* bucket = nearest->prev;  // the farthest
-        for (int32_t i = 1; i < opaque_.count(); ++i, bucket = bucket->prev) ForEachItem(*bucket->value, place);
+    const size_t buckets = runStarts_.size() - 1;
+    for (size_t k = 0; k < buckets; ++k) {
+        const size_t bucket = k == 0 ? 0 : buckets - k;
+        for (size_t i = runStarts_[bucket]; i < runStarts_[bucket + 1]; ++i) place(opaque_[i].item);
     }
 
     if (anyProxy) {
@@ -176,18 +190,18 @@ FlagWord RenderQueue::Flush() {
 
     // Transparent: far to near, except that an item goes before the overlapping items of a
     // greater draw order.
+    std::stable_sort(transparent_.begin(), transparent_.end(), byDistance);
+    findRuns(transparent_);
     drawList_.clear();
-    if (transparent_.count() > 0) {
-        auto* bucket = transparent_.first()->prev;  // the farthest
-        for (int32_t i = 0; i < transparent_.count(); ++i, bucket = bucket->prev) {
-            ForEachItem(*bucket->value, [&](RenderItem* item) {
-                size_t at = drawList_.size();
-                while (at > 0 && drawList_[at - 1]->drawOrder > item->drawOrder &&
-                       drawList_[at - 1]->context.worldBox.Overlaps(item->context.worldBox) == kBoxesOverlap) {
-                    --at;
-                }
-                drawList_.insert(drawList_.begin() + static_cast<std::ptrdiff_t>(at), item);
-            });
+    for (size_t bucket = runStarts_.size() - 1; bucket-- > 0;) {
+        for (size_t i = runStarts_[bucket]; i < runStarts_[bucket + 1]; ++i) {
+            RenderItem* item = transparent_[i].item;
+            size_t at = drawList_.size();
+            while (at > 0 && drawList_[at - 1]->drawOrder > item->drawOrder &&
+                   drawList_[at - 1]->context.worldBox.Overlaps(item->context.worldBox) == kBoxesOverlap) {
+                --at;
+            }
+            drawList_.insert(drawList_.begin() + static_cast<std::ptrdiff_t>(at), item);
         }
     }
     result.Combine(DrawList(drawList_));
@@ -196,10 +210,20 @@ FlagWord RenderQueue::Flush() {
 }
 
 void RenderQueue::Clear() {
-    DeleteBuckets(effectGroups_);
-    DeleteBuckets(textureGroups_);
-    DeleteBuckets(opaque_);
-    DeleteBuckets(transparent_);
+    auto destroyList = [this](ItemList& list) {
+        for (RenderItem* item : list) DestroyItem(item);
+    };
+    ForEachList(effectGroups_, destroyList);
+    ForEachList(textureGroups_, destroyList);
+    effectGroups_.DeleteAll();
+    textureGroups_.DeleteAll();
+    for (const Filed& f : opaque_) DestroyItem(f.item);
+    for (const Filed& f : transparent_) DestroyItem(f.item);
+    opaque_.clear();
+    transparent_.clear();
+    // Every item NewItem made, filed or not.
+    for (size_t i = 0; i < used_; ++i) (static_cast<RenderItem*>(blocks_[i / kBlockItems]) + i % kBlockItems)->~RenderItem();
+    used_ = 0;
     itemCount_ = 0;
 }
 

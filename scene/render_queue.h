@@ -8,7 +8,6 @@
 // going first among overlapping items. One queue lives for one frame.
 #pragma once
 
-#include "core/containers/linked_list.h"
 #include "core/containers/ordered_map.h"
 #include "core/types/flag_word.h"
 #include "render/hardware_buffer.h"
@@ -25,7 +24,7 @@ struct RenderItem;
 
 class RenderQueue {
 public:
-    using ItemList = LinkedList<RenderItem*>;
+    using ItemList = std::vector<RenderItem*>;
 
     // Empty buckets; the proxies are drawn with the camera's matrices.
     explicit RenderQueue(const CameraView* camera);
@@ -33,7 +32,10 @@ public:
     RenderQueue& operator=(const RenderQueue&) = delete;
     ~RenderQueue();
 
-    // Files the item (from new); the queue owns it from now on.
+    // A new, cleared item in the queue's own storage, to be filed with AddToRenderQueue. The
+    // storage is kept from one Clear to the next, so a frame's items cost no allocation.
+    RenderItem* NewItem();
+    // Files the item (from NewItem or from new); the queue owns it from now on.
     void AddToRenderQueue(RenderItem* item);
     // Draws everything filed; the success of every draw combined. The items stay filed.
     FlagWord Flush();
@@ -47,24 +49,35 @@ public:
     static float ItemDistance(const RenderItem& item);
 
 private:
+    // The distance maps are kept as arrays in filing order and sorted, stably, when flushed: a
+    // bucket is then a run of equal distances in filing order, as a map of lists would hold it,
+    // without an allocation per item.
+    struct Filed {
+        float distance;
+        RenderItem* item;
+    };
+    using DistanceList = std::vector<Filed>;
     using EffectGroups = OrderedMap<LitEffectMaterial*, ItemList*>;
     using TextureGroups = OrderedMap<Texture*, ItemList*>;
-    using DistanceMap = OrderedMap<float, ItemList*>;
 
-    static void FileByDistance(DistanceMap& map, RenderItem* item);
     static FlagWord DrawItem(RenderItem* item);
     FlagWord DrawList(const std::vector<RenderItem*>& list);
     FlagWord DrawProxy(RenderItem* item);
+    void DestroyItem(RenderItem* item);
 
     const CameraView* camera_;
     EffectGroups effectGroups_;
     TextureGroups textureGroups_;
-    DistanceMap opaque_{true};
-    DistanceMap transparent_{true};
+    DistanceList opaque_;
+    DistanceList transparent_;
     int32_t itemCount_ = 0;
     // Reused by every flush.
     std::vector<RenderItem*> drawList_;
+    std::vector<size_t> runStarts_;
     RenderContext proxyContext_;
+    // Storage of NewItem: blocks of raw item slots, the first `used_` of them constructed.
+    std::vector<void*> blocks_;
+    size_t used_ = 0;
 };
 
 // The unit cube drawn for occlusion proxies: 36 vertices of position and colour (the

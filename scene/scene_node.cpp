@@ -9,6 +9,7 @@
 #include "scene/render_queue.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -34,6 +35,10 @@ void CopyTransformValues(const NodeTransform& from, NodeTransform& to) {
 const String& StatName(int which) {
     static const String names[3] = {String(kStatNodes), String(kStatClipped), String(kStatOccluded)};
     return names[which];
+}
+
+bool SameMatrix(const TypedMatrix& a, const TypedMatrix& b) {
+    return a.kind == b.kind && a.valid == b.valid && std::memcmp(a.m, b.m, sizeof a.m) == 0;
 }
 
 const String& NoCullName() {
@@ -336,20 +341,30 @@ void SceneNode::UpdateMatrices(RenderPass& pass) {
     if (pass.Visited(*this)) return;
     pass.MarkVisited(*this);
     TypedMatrix animation;
-    if (tracks_.count() > 0) {
+    const bool animated = tracks_.count() > 0;
+    if (animated) {
         if ((pass.flags & kPassUseTime) != 0) {
             tracks_.GetMatrixAt(pass.time, animation);
         } else {
             tracks_.GetMatrixNow(animation);
         }
     }
-    TypedMatrix composed;
-    nodeTransform_.ComposeTransform(composed);
-    localMatrix_ = MultiplyMatrices(animation, composed);
+    TypedMatrix composedNode;
+    TypedMatrix composedObject;
+    nodeTransform_.ComposeTransform(composedNode);
+    objectTransform_.ComposeTransform(composedObject);
+    if (!animated && matricesKept_ && SameMatrix(composedNode, composedNode_) &&
+        SameMatrix(composedObject, composedObject_)) {
+        return;
+    }
+    localMatrix_ = MultiplyMatrices(animation, composedNode);
     localMatrix_.valid = 1;
-    objectTransform_.ComposeTransform(composed);
-    objectMatrix_ = MultiplyMatrices(composed, localMatrix_);
+    objectMatrix_ = MultiplyMatrices(composedObject, localMatrix_);
     objectMatrix_.valid = 1;
+    composedNode_ = composedNode;
+    composedObject_ = composedObject;
+    matricesKept_ = !animated;
+    ++matrixSerial_;
 }
 
 void SceneNode::UpdateBounds(RenderPass& pass) {
@@ -383,6 +398,7 @@ void SceneNode::UpdateBounds(RenderPass& pass) {
         UpdateMatrices(pass);
         box_ = box.Transform(objectMatrix_);
     }
+    ++boxSerial_;
     state_ &= ~kNodeDirty;
 }
 
@@ -430,7 +446,17 @@ bool SceneNode::Draw(RenderPass& pass) {
     UpdateMatrices(pass);
 
     const TypedMatrix& parent = pass.parentMatrix;
-    const BoundingBox worldBox = parent.kind == kMatrixIdentity ? box_ : box_.Transform(parent);
+    if (!worldKept_ || worldMatrixSerial_ != matrixSerial_ || worldBoxSerial_ != boxSerial_ ||
+        !SameMatrix(parent, worldParent_)) {
+        worldBox_ = parent.kind == kMatrixIdentity ? box_ : box_.Transform(parent);
+        plainWorld_ = MultiplyMatrices(objectMatrix_, parent);
+        childParent_ = MultiplyMatrices(localMatrix_, parent);
+        worldParent_ = parent;
+        worldMatrixSerial_ = matrixSerial_;
+        worldBoxSerial_ = boxSerial_;
+        worldKept_ = true;
+    }
+    const BoundingBox& worldBox = worldBox_;
 
     if (valid_ && (pass.flags & (kPassNoFrustum | kPassProxiesOnly)) == 0 &&
         (properties_.count() == 0 || properties_.Child(NoCullName()) == nullptr) &&
@@ -456,13 +482,13 @@ bool SceneNode::Draw(RenderPass& pass) {
     }
 
     const TypedMatrix saved = pass.parentMatrix;
-    worldMatrix_ = MultiplyMatrices(objectMatrix_, saved);
+    worldMatrix_ = plainWorld_;
     if (faceX_ || faceY_ || faceZ_) ApplyBillboard(pass, worldMatrix_);
-    pass.parentMatrix = MultiplyMatrices(localMatrix_, saved);
+    pass.parentMatrix = childParent_;
     if (isBone_) boneMatrix_ = MultiplyMatrices(boneOffset_, worldMatrix_);
 
     if (occluded) {
-        auto* item = new RenderItem;
+        RenderItem* item = pass.renderQueue->NewItem();
         item->context.worldBox = worldBox;
         item->occlusionTested = occlusion;
         item->node = this;
@@ -470,7 +496,7 @@ bool SceneNode::Draw(RenderPass& pass) {
         pass.renderQueue->AddToRenderQueue(item);
     } else {
         if (attachment_ != nullptr && (pass.flags & kPassProxiesOnly) == 0) {
-            auto* item = new RenderItem;
+            RenderItem* item = pass.renderQueue != nullptr ? pass.renderQueue->NewItem() : new RenderItem;
             item->context.worldBox = worldBox;
             item->occlusionTested = occlusion;
             item->node = this;

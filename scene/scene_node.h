@@ -251,4 +251,22 @@ private:
     // Nodes with an attachment in the subtree, kept as the tree changes.
     int32_t attachedCount_ = 0;
     mutable uint64_t visitSerial_ = 0;
+
+    // A static tree's matrices and world boxes are the same every frame. Each product is kept
+    // with the inputs it was made from and made again only when an input differs: the composed
+    // transforms for the local and object matrices; the parent matrix, the box and the
+    // local and object matrices for the world box, the world matrix and the children's parent
+    // matrix.
+    TypedMatrix composedNode_{{}, kMatrixGeneral, 0};
+    TypedMatrix composedObject_{{}, kMatrixGeneral, 0};
+    bool matricesKept_ = false;
+    uint32_t matrixSerial_ = 0;
+    uint32_t boxSerial_ = 0;
+    bool worldKept_ = false;
+    uint32_t worldMatrixSerial_ = 0;
+    uint32_t worldBoxSerial_ = 0;
+    TypedMatrix worldParent_{{}, kMatrixGeneral, 0};
+    BoundingBox worldBox_;
+    TypedMatrix plainWorld_{{}, kMatrixGeneral, 0};
+    TypedMatrix childParent_{{}, kMatrixGeneral, 0};
 };

@@ -340,8 +340,12 @@ void SceneNode::UpdateAnimationFlags() {
 void SceneNode::UpdateMatrices(RenderPass& pass) {
     if (pass.Visited(*this)) return;
     pass.MarkVisited(*this);
-    TypedMatrix animation;
     const bool animated = tracks_.count() > 0;
+    if (!animated && matricesKept_ && nodeTransform_.Unchanged(seenNodeChanges_) &&
+        objectTransform_.Unchanged(seenObjectChanges_)) {
+        return;
+    }
+    TypedMatrix animation;
     if (animated) {
         if ((pass.flags & kPassUseTime) != 0) {
             tracks_.GetMatrixAt(pass.time, animation);
@@ -349,20 +353,15 @@ void SceneNode::UpdateMatrices(RenderPass& pass) {
             tracks_.GetMatrixNow(animation);
         }
     }
-    TypedMatrix composedNode;
-    TypedMatrix composedObject;
-    nodeTransform_.ComposeTransform(composedNode);
-    objectTransform_.ComposeTransform(composedObject);
-    if (!animated && matricesKept_ && SameMatrix(composedNode, composedNode_) &&
-        SameMatrix(composedObject, composedObject_)) {
-        return;
-    }
-    localMatrix_ = MultiplyMatrices(animation, composedNode);
+    TypedMatrix composed;
+    nodeTransform_.ComposeTransform(composed);
+    localMatrix_ = MultiplyMatrices(animation, composed);
     localMatrix_.valid = 1;
-    objectMatrix_ = MultiplyMatrices(composedObject, localMatrix_);
+    objectTransform_.ComposeTransform(composed);
+    objectMatrix_ = MultiplyMatrices(composed, localMatrix_);
     objectMatrix_.valid = 1;
-    composedNode_ = composedNode;
-    composedObject_ = composedObject;
+    seenNodeChanges_ = nodeTransform_.changes();
+    seenObjectChanges_ = objectTransform_.changes();
     matricesKept_ = !animated;
     ++matrixSerial_;
 }

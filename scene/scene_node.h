@@ -101,6 +101,22 @@ struct RenderItem {
 using ParticleEmitterFactory = Renderable* (*)(SceneNode& node, SearchPaths* paths);
 void SetParticleEmitterFactory(ParticleEmitterFactory factory);
 
+// A node transform that counts its compositions that found it changed, so that the walk can see
+// without composing it whether its matrix is still the one it used last.
+class CountedTransform : public NodeTransform {
+public:
+    void ComposeTransform(TypedMatrix& out) override {
+        if (dirty_) ++changes_;
+        NodeTransform::ComposeTransform(out);
+    }
+    // Whether the composed matrix is still the one composed when changes() answered `seen`.
+    bool Unchanged(uint32_t seen) const { return !dirty_ && changes_ == seen; }
+    uint32_t changes() const { return changes_; }
+
+private:
+    uint32_t changes_ = 0;
+};
+
 class SceneNode : public BoundsProvider {
 public:
     using ChildMap = OrderedMap<String, SceneNode*, StringCompareNoCase>;
@@ -217,32 +233,13 @@ private:
     template <typename Operation>
     void ForEachTrack(int32_t trackId, bool recursive, Operation operation);
 
-    AnimTrackSet tracks_;
+    // Read by every frame's walk: kept together at the front of the node.
     FlagWord flags_{0};
-    PropertyNode properties_;
     int32_t state_ = kNodeDirty;
-    BoundingBox fixedBox_;
-    OcclusionQuery query_;
-    int32_t drawOrder_ = 0;
-    ChildMap children_;
-    // The same children in the map's order, walked every frame without chasing list nodes.
-    std::vector<SceneNode*> childList_;
-    std::vector<SceneNode*> keptAside_;
-    SceneNode* parent_ = nullptr;
-    String name_;
-    String typeName_;
-    AnimationMap animations_;
-    StoredTransformMap storedNodeTransforms_;
-    StoredTransformMap storedObjectTransforms_;
-    NodeTransform nodeTransform_;
-    TypedMatrix worldMatrix_{{}, kMatrixGeneral, 0};
-    TypedMatrix localMatrix_{{}, kMatrixGeneral, 0};
-    TypedMatrix objectMatrix_{{}, kMatrixGeneral, 0};
-    TypedMatrix boneOffset_{{}, kMatrixGeneral, 0};
-    TypedMatrix boneMatrix_{{}, kMatrixGeneral, 0};
-    NodeTransform objectTransform_;
-    MultiMaterial material_;
     Renderable* attachment_ = nullptr;
+    SceneNode* parent_ = nullptr;
+    // The children in the map's order, walked every frame without chasing list nodes.
+    std::vector<SceneNode*> childList_;
     bool faceX_ = false;
     bool faceY_ = false;
     bool faceZ_ = false;
@@ -250,23 +247,43 @@ private:
     bool keptAsideFlag_ = false;
     // Nodes with an attachment in the subtree, kept as the tree changes.
     int32_t attachedCount_ = 0;
+    int32_t drawOrder_ = 0;
     mutable uint64_t visitSerial_ = 0;
 
     // A static tree's matrices and world boxes are the same every frame. Each product is kept
-    // with the inputs it was made from and made again only when an input differs: the composed
-    // transforms for the local and object matrices; the parent matrix, the box and the
-    // local and object matrices for the world box, the world matrix and the children's parent
-    // matrix.
-    TypedMatrix composedNode_{{}, kMatrixGeneral, 0};
-    TypedMatrix composedObject_{{}, kMatrixGeneral, 0};
+    // with what it was made from and made again only when that changed: the composed
+    // transforms for the local and object matrices; the parent matrix, the box and the local
+    // and object matrices for the world box, the world matrix and the children's parent matrix.
     bool matricesKept_ = false;
+    bool worldKept_ = false;
+    uint32_t seenNodeChanges_ = 0;
+    uint32_t seenObjectChanges_ = 0;
     uint32_t matrixSerial_ = 0;
     uint32_t boxSerial_ = 0;
-    bool worldKept_ = false;
     uint32_t worldMatrixSerial_ = 0;
     uint32_t worldBoxSerial_ = 0;
-    TypedMatrix worldParent_{{}, kMatrixGeneral, 0};
     BoundingBox worldBox_;
+    TypedMatrix worldParent_{{}, kMatrixGeneral, 0};
     TypedMatrix plainWorld_{{}, kMatrixGeneral, 0};
     TypedMatrix childParent_{{}, kMatrixGeneral, 0};
+    TypedMatrix worldMatrix_{{}, kMatrixGeneral, 0};
+    TypedMatrix localMatrix_{{}, kMatrixGeneral, 0};
+    TypedMatrix objectMatrix_{{}, kMatrixGeneral, 0};
+    AnimTrackSet tracks_;
+    PropertyNode properties_;
+    CountedTransform nodeTransform_;
+    CountedTransform objectTransform_;
+
+    BoundingBox fixedBox_;
+    OcclusionQuery query_;
+    ChildMap children_;
+    std::vector<SceneNode*> keptAside_;
+    String name_;
+    String typeName_;
+    AnimationMap animations_;
+    StoredTransformMap storedNodeTransforms_;
+    StoredTransformMap storedObjectTransforms_;
+    TypedMatrix boneOffset_{{}, kMatrixGeneral, 0};
+    TypedMatrix boneMatrix_{{}, kMatrixGeneral, 0};
+    MultiMaterial material_;
 };

@@ -184,6 +184,8 @@ void SceneNode::SetAttachment(Renderable* attachment) {
     const int32_t before = attachment_ != nullptr ? 1 : 0;
     delete attachment_;
     attachment_ = attachment;
+    void* mesh = nullptr;
+    attachmentIsMesh_ = attachment_ != nullptr && attachment_->QueryInterface(TypeId<Mesh>::Get(), &mesh);
     AdjustAttachedCount((attachment_ != nullptr ? 1 : 0) - before);
 }
 
@@ -503,8 +505,7 @@ bool SceneNode::Draw(RenderPass& pass) {
             item->material = pass.materialOverride != nullptr ? pass.materialOverride : &material_;
             item->drawOrder = (pass.flags & kPassDrawOrderOverride) != 0 ? pass.drawOrderOverride : drawOrder_;
             item->context.effectOverride = pass.effectOverride;
-            void* mesh = nullptr;
-            if (attachment_->QueryInterface(TypeId<Mesh>::Get(), &mesh)) item->context.world = worldMatrix_;
+            if (attachmentIsMesh_) item->context.world = worldMatrix_;
             item->context.passFlags = pass.flags;
             item->context.passTime = pass.time;
             item->context.SetCamera(pass);

@@ -245,6 +245,8 @@ private:
     bool faceZ_ = false;
     bool isBone_ = false;
     bool keptAsideFlag_ = false;
+    // The attachment answers the Mesh interface (asked once, when it is set).
+    bool attachmentIsMesh_ = false;
     // Nodes with an attachment in the subtree, kept as the tree changes.
     int32_t attachedCount_ = 0;
     int32_t drawOrder_ = 0;

@@ -10,6 +10,7 @@
 // the flat loop in thread processor time).
 #include "bench/bench_device.h"
 #include "core/settings/frame_stats.h"
+#include "platform/d3d9/d3d9_testing.h"
 #include "render/app_framework.h"
 #include "render/camera_view.h"
 #include "render/state_cache.h"
@@ -253,11 +254,18 @@ struct BoxScene {
     explicit BoxScene(bool hidden) {
         pass.SetProjection(1.0f, 500.0f, 1.0f, float(kWidth) / kHeight);
         pass.SetView(Vec3{0, 10, -60}, Vec3{0, -0.1f, 1}, Vec3{0, 1, 0});
-        root.AddChild(Box("wall", 0xFF808080, Vec3{0, 10, 20}, Vec3{120, 40, 1}));
+        // The queue draws its nearest item first and the others from the farthest down, so the
+        // wall must be the nearest item to hide anything: with `hidden` the visible groups stand
+        // beside it, further off.
+        root.AddChild(Box("wall", 0xFF808080, Vec3{0, 10, 20}, Vec3{hidden ? 60.0f : 120.0f, 40, 1}));
         for (int g = 0; g < 25; ++g) {
             const bool behind = hidden && g < 20;
-            const float x = static_cast<float>(g % 5) * 12 - 24;
-            const float z = behind ? 40.0f + static_cast<float>(g / 5) * 12 : static_cast<float>(g / 5) * 3 - 10;
+            float x = static_cast<float>(g % 5) * 12 - 24;
+            float z = behind ? 40.0f + static_cast<float>(g / 5) * 12 : static_cast<float>(g / 5) * 3 - 10;
+            if (hidden && !behind) {
+                x = (g % 2 == 0 ? 40.0f : -48.0f);
+                z = 30.0f + static_cast<float>(g - 20) * 4;
+            }
             const std::string name = (behind ? "~g" : "g") + std::to_string(g);
             SceneNode* group = Box(name, 0xFF4080C0, Vec3{x, 0, z}, Vec3{1, 1, 1});
             for (int i = 1; i < 20; ++i) {
@@ -335,8 +343,17 @@ void FrameRatio(benchmark::State& state, bool hidden) {
         RenderContext context;
         const int walkFlags = 0;  // occlusion on (it only acts on the "~" groups)
         for (int i = 0; i < 5; ++i) {
+            g_frameStats.enabled = true;
+            g_frameStats.ClearFrameCounters();
+            rh::d3d9::testing::ResetDrawCallCount(g_device);
             WalkFrame(scene, walkFlags);
+            const UINT walkDraws = rh::d3d9::testing::DrawCallCount(g_device);
+            g_frameStats.enabled = false;
+            rh::d3d9::testing::ResetDrawCallCount(g_device);
             PlainFrame(scene, context);
+            state.counters["walk_draws"] = walkDraws;
+            state.counters["plain_draws"] = rh::d3d9::testing::DrawCallCount(g_device);
+            state.counters["occluded"] = g_frameStats.Read(FrameStats::kFrameSlot, String(kStatOccluded));
         }
         std::vector<double> ratios, cpuRatios, walkMs, plainMs;
         for (auto _ : state) {

@@ -488,18 +488,23 @@ bool SceneNode::Draw(RenderPass& pass) {
     pass.parentMatrix = childParent_;
     if (isBone_) boneMatrix_ = MultiplyMatrices(boneOffset_, worldMatrix_);
 
-    if (occluded) {
+    // A tested node with children is tested by the proxy of its whole box also while it is
+    // visible: a query around its own attachment alone would hide children that are in view
+    // whenever the attachment itself is covered.
+    const bool subtreeProxy = occlusion && !occluded && !childList_.empty();
+    if (occluded || subtreeProxy) {
         RenderItem* item = pass.renderQueue->NewItem();
         item->context.worldBox = worldBox;
-        item->occlusionTested = occlusion;
+        item->occlusionTested = true;
         item->node = this;
         item->context.SetCamera(pass);
         pass.renderQueue->AddToRenderQueue(item);
-    } else {
+    }
+    if (!occluded) {
         if (attachment_ != nullptr && (pass.flags & kPassProxiesOnly) == 0) {
             RenderItem* item = pass.renderQueue != nullptr ? pass.renderQueue->NewItem() : new RenderItem;
             item->context.worldBox = worldBox;
-            item->occlusionTested = occlusion;
+            item->occlusionTested = occlusion && !subtreeProxy;
             item->node = this;
             item->attachment = attachment_;
             item->material = pass.materialOverride != nullptr ? pass.materialOverride : &material_;

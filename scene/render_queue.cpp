@@ -263,7 +263,12 @@ bool OcclusionBoxMesh::FillVertices(BufferBlock* block) {
 }
 
 bool OcclusionBoxMesh::EnsureGeometry() {
-    if (block_ != nullptr && device_ == g_device) return true;
+    // A geometry of another device (or of a framework that is gone, whose buffer is no longer
+    // restored) is made again.
+    if (block_ != nullptr && device_ == g_device) {
+        GrowableBuffer* buffer = mesh_.GetGeometry().Get()->streamBuffer(0);
+        if (buffer != nullptr && buffer->GetVertexBuffer() != nullptr) return true;
+    }
     ReleaseGeometry();
     if (g_device == nullptr) return false;
     GeometryDesc desc;

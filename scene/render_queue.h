@@ -83,7 +83,8 @@ private:
 // The unit cube drawn for occlusion proxies: 36 vertices of position and colour (the
 // fixed-function format 0x42) in one buffer, made on first use, every face wound clockwise seen
 // from outside, and a material that leaves the depth buffer alone. One process-wide object; its
-// buffer is the device's, so ReleaseGeometry must run before the device is released.
+// buffer is the device's: whoever closes the device calls ReleaseGeometry first (a geometry left
+// over from another device is made again on its next use).
 class OcclusionBoxMesh : public BufferBlockUser {
 public:
     static constexpr int32_t kVertexCount = 36;

@@ -180,7 +180,8 @@ struct RenderContext {
     LitEffectMaterial* effectOverride = nullptr;
     // Filled by the scene traversal.
     int32_t passFlags = 0;
-    int32_t passTime = 0;
+    // The pass's animation time, as the nodes of the pass are posed with it.
+    float passTime = 0.0f;
     LightSet lights;
     // The drawn object's world box; lit effect materials rank lights by their influence on it.
     BoundingBox worldBox;

@@ -696,3 +696,25 @@ for name, source in (
         ("junk", "<B = Size=5 'q>t</B><>x>y</root>"),
         ("deep", "<B>" * 300 + "x" + "</B>" * 300)):
     write("fuzz_markup", name, utf16(source))
+
+
+# ---- fuzz_font --------------------------------------------------------------------------------
+
+# The font text, then "a.css" and "b.css", separated by zero bytes.
+for name, font, a, b in (
+        ("two_styles",
+         'Name = "X";\nStyles[0].Size = 14; Styles[0].Charsets = array("a.css");\n'
+         'Styles[1].Size = 64; Styles[1].Bold = 1; Styles[1].Charsets = array("b.css", "a.css");\n',
+         'Name = "p.tga"; Format = "D3DFMT_A8R8G8B8"; CharsPerLine = 8; CharWidth = 8; CharHeight = 8;\n'
+         'StartChar = 32; EndChar = 63;\nSizes = array(1, 2, 3, 4, 5, 6, 7, 8);\nSizes.a = 3;\n',
+         'Name = "q.tga"; CharsPerLine = 16; CharWidth = 64; CharHeight = 64; StartChar = 0; EndChar = 65535;\n'
+         'ColorKey = array(255, 0, 255);\nRects.a = array(0, 0, 299, 7);\n'
+         'Rects.b = array(-2147483648, 0, 2147483647, 7);\n'),
+        ("replaced",
+         'Styles[0].Size = 14; Styles[0].Charsets = array("a.css");\n'
+         'Styles[1].Size = 14; Styles[1].FontName = "Body"; Styles[1].Charsets = array("b.css");\n',
+         'Name = "p.tga"; CharsPerLine = 4; StartChar = 48; EndChar = 58; ColorKey = 16711935;\n'
+         'Format = "D3DFMT_R5G6B5";\n',
+         'Name = "p.tga"; CharsPerLine = 1; CharWidth = 2147483647; CharHeight = -5; StartChar = 0;\n'
+         'EndChar = 255;\nColorKey.r = 1; ColorKey.g = 2;\n')):
+    write("fuzz_font", name, font.encode() + b"\0" + a.encode() + b"\0" + b.encode())

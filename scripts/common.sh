@@ -22,6 +22,8 @@ PACKAGES=(
   imagemagick libnvtt-bin libjpeg-turbo-progs libsquish-dev
   # The markup benchmark's peer.
   libexpat1-dev
+  # The font baker: FreeType renders the saver's fonts from DejaVu Sans.
+  libfreetype-dev fonts-dejavu-core
 )
 
 say() { printf '==> %s\n' "$*"; }

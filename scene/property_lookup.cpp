@@ -25,12 +25,23 @@ DataNode* ChildNoCase(const DataNode* parent, const String& name) {
     return nullptr;
 }
 
+// A forged file can make the parent links of its nodes run in a circle (an entry that lists an
+// ancestor's block as a plain child makes that ancestor its child). Every climb counts its
+// steps against this bound, far above any real nesting (the reader itself stops at 50,000).
+constexpr int32_t kMaxClimbSteps = 1 << 17;
+
+struct ClimbBudget {
+    int32_t left = kMaxClimbSteps;
+    bool Step() { return --left >= 0; }
+};
+
 // From n (a scene node that owns a "Props", or a node inside one) up to the enclosing "Props"
 // compound, calling onName with each name passed on the way (innermost first). Null when there
 // is no enclosing compound.
 template <typename OnName>
-DataNode* ClimbToProps(DataNode* n, OnName onName) {
+DataNode* ClimbToProps(DataNode* n, ClimbBudget& budget, OnName onName) {
     while (n != nullptr && !IsPropsCompound(n)) {
+        if (!budget.Step()) return nullptr;
         onName(n->GetName());
         n = n->GetParent();
     }
@@ -38,10 +49,11 @@ DataNode* ClimbToProps(DataNode* n, OnName onName) {
 }
 
 // The nearest ancestor of the compound's owner that has a "Props" of its own, or null.
-DataNode* NextOwnerWithProps(DataNode* props) {
+DataNode* NextOwnerWithProps(DataNode* props, ClimbBudget& budget) {
     DataNode* owner = props->GetParent();
     if (owner == nullptr) return nullptr;
     for (DataNode* n = owner->GetParent(); n != nullptr; n = n->GetParent()) {
+        if (!budget.Step()) return nullptr;
         if (n->FindChild(PropsName()) != nullptr) return n;
     }
     return nullptr;
@@ -49,15 +61,21 @@ DataNode* NextOwnerWithProps(DataNode* props) {
 
 // The nodes of a scene file nest at most this deep in the loader; the property compounds get
 // the same bound, so that a forged file cannot exhaust the stack through the copy's recursion
-// (or the property tree's recursive destruction).
+// (or the property tree's recursive destruction). Shared blocks can also make a small file a
+// tree of exponential size: one copy makes at most kMaxCopiedEntries entries.
 constexpr int kMaxCopyDepth = 256;
+constexpr int32_t kMaxCopiedEntries = 1 << 16;
 
-void CopyLevel(const DataNode* data, PropertyNode& props, int depth) {
+void CopyLevel(const DataNode* data, PropertyNode& props, int depth, int32_t& entriesLeft) {
     const DataNodeMap& children = data->Children();
     const DataNodeMap::Node* entry = children.first();
     for (int32_t i = 0; i < children.count(); ++i, entry = entry->next) {
         const DataNode* c = entry->value;
         if (props.Child(entry->key) != nullptr) continue;
+        if (--entriesLeft < 0) {
+            DebugTrace("Property list too large, cut\n");
+            return;
+        }
         if (props.count() > 0) props.SetCursor(props.first()->prev);  // keep file order
         if (c->Children().count() > 0) {
             if (depth >= kMaxCopyDepth) {
@@ -66,7 +84,7 @@ void CopyLevel(const DataNode* data, PropertyNode& props, int depth) {
             }
             auto* sub = new PropertyNode;
             props.Insert(entry->key, sub, 1);
-            CopyLevel(c, *sub, depth + 1);
+            CopyLevel(c, *sub, depth + 1, entriesLeft);
         } else {
             props.SetChildString(entry->key, c->DataAsString());
         }
@@ -79,6 +97,7 @@ DataNode* FindProperty(DataNode* node, const String& name, bool inherit) {
     if (node == nullptr) return nullptr;
     LinkedList<String> path;
     path.Append(name);
+    ClimbBudget budget;
     DataNode* n = node;
     for (;;) {
         if (DataNode* props = n->FindChild(PropsName())) n = props;
@@ -90,12 +109,12 @@ DataNode* FindProperty(DataNode* node, const String& name, bool inherit) {
         if (r != nullptr) return r;
         if (!inherit) return nullptr;
         // The names between n and its compound make the path relative to that compound.
-        n = ClimbToProps(n, [&path](const String& passed) {
+        n = ClimbToProps(n, budget, [&path](const String& passed) {
             path.SetCursor(path.first());
             path.InsertBefore(passed);
         });
         if (n == nullptr) return nullptr;
-        n = NextOwnerWithProps(n);
+        n = NextOwnerWithProps(n, budget);
         if (n == nullptr) return nullptr;
     }
 }
@@ -129,20 +148,23 @@ bool FindPropertyWords(DataNode* node, const String& name, PropertyWordSet& word
 }
 
 bool CopyPropertyTree(const DataNode* data, PropertyNode& props) {
-    if (data != nullptr) CopyLevel(data, props, 1);
+    int32_t entriesLeft = kMaxCopiedEntries;
+    if (data != nullptr) CopyLevel(data, props, 1, entriesLeft);
     return true;
 }
 
 void LoadNodeProperties(DataNode* node, PropertyNode& props, bool inherit) {
     DataNode* n = node;
+    ClimbBudget budget;
+    int32_t entriesLeft = kMaxCopiedEntries;
     while (n != nullptr) {
         if (DataNode* own = n->FindChild(PropsName())) {
             n = own;
-            CopyPropertyTree(n, props);
+            CopyLevel(n, props, 1, entriesLeft);
         }
         if (!inherit) return;
-        n = ClimbToProps(n, [](const String&) {});
+        n = ClimbToProps(n, budget, [](const String&) {});
         if (n == nullptr) return;
-        n = NextOwnerWithProps(n);
+        n = NextOwnerWithProps(n, budget);
     }
 }

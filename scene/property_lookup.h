@@ -5,7 +5,9 @@
 // for everything below it. A node without a "Props" of its own inherits nothing.
 //
 // Property names compare without regard to case; the compound's own name "Props" compares
-// exactly. Works on any loaded DataNode tree (nodes know their parents).
+// exactly. Works on any loaded DataNode tree (nodes know their parents). Trees come from files:
+// a climb gives up (not found) after 131,072 steps, as parent links of a forged file can run
+// in a circle, and one copy stops at 256 levels and 65,536 entries, with a DebugTrace line.
 #pragma once
 
 #include "core/containers/ordered_map.h"

@@ -22,6 +22,8 @@ PACKAGES=(
   imagemagick libnvtt-bin libjpeg-turbo-progs libsquish-dev
   # The markup benchmark's peer.
   libexpat1-dev
+  # oggenc and ogginfo: Ogg Vorbis seeds of the audio fuzzer and checks of the music.
+  vorbis-tools
 )
 
 say() { printf '==> %s\n' "$*"; }

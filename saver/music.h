@@ -1,5 +1,5 @@
 // The saver's music: the audio library it carries as resource 123 of type "BASS", written to a
-// temporary file, loaded from there and bound by name, and one looping piece of music faded in
+// temporary file, loaded from there and bound by name, and one looping tune faded in
 // over the first four seconds. Process-wide: one library for the run.
 //
 // Every step is checked: when the library cannot be found, written, loaded or bound, or a

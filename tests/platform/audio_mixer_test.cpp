@@ -85,10 +85,14 @@ TEST(AudioDecode, RefusesWhatItCannotPlay) {
     // Two links of differing rates, one after the other: a chained file.
     const std::string chained =
         tone + rh::testing::EncodeOggVorbis(rh::testing::ToneFrames(22050, 2, 4000, 300), 22050, 2, 0.4f, 77);
+    // Silence a second longer than the limit: small as a file, 19 MB once decoded.
+    const std::string tooLong = rh::testing::EncodeOggVorbis(std::vector<float>(8000 * (20 * 60 + 1)), 8000, 1, -0.1f);
+    ASSERT_FALSE(tooLong.empty());
     const struct {
         const char* name;
         std::string bytes;
     } cases[] = {
+        {"over 20 minutes", tooLong},
         {"empty", ""},
         {"not Ogg", std::string(5000, 'x')},
         {"headers cut short", tone.substr(0, 200)},

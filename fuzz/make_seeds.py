@@ -718,3 +718,24 @@ for name, font, a, b in (
          'Name = "p.tga"; CharsPerLine = 1; CharWidth = 2147483647; CharHeight = -5; StartChar = 0;\n'
          'EndChar = 255;\nColorKey.r = 1; ColorKey.g = 2;\n')):
     write("fuzz_font", name, font.encode() + b"\0" + a.encode() + b"\0" + b.encode())
+# ---- fuzz_audio_sample -------------------------------------------------------------------------
+
+def ogg_vorbis(rate, channels, seconds, serial):
+    """A tone encoded by oggenc (vorbis-tools) with a fixed stream serial."""
+    pcm = sound(int(rate * seconds) * 2 * channels, 2, channels, serial)
+    result = subprocess.run(["oggenc", "-Q", "-r", "-B", "16", "-C", str(channels), "-R", str(rate),
+                             "-q", "0", "--serial", str(serial), "-o", "-", "-"],
+                            input=pcm, capture_output=True, check=True)
+    return result.stdout
+
+
+# Options byte: bits 0-1 the output rate, bit 2 loop, bits 3-7 the volume / 4.
+if shutil.which("oggenc"):
+    for name, options, data in (
+            ("mono_8k_loop", 0x04 | (25 << 3), ogg_vorbis(8000, 1, 0.3, 1)),
+            ("stereo_22k_to_48k", 0x01 | (12 << 3), ogg_vorbis(22050, 2, 0.2, 2)),
+            ("stereo_44k_loop_to_8k", 0x07 | (31 << 3), ogg_vorbis(44100, 2, 0.1, 3)),
+            ("chained_rates", 0x04 | (25 << 3), ogg_vorbis(11025, 1, 0.1, 4) + ogg_vorbis(16000, 1, 0.1, 5)),
+            ("chained_same", 0x00 | (25 << 3), ogg_vorbis(16000, 2, 0.1, 6) + ogg_vorbis(16000, 2, 0.1, 7)),
+            ("three_channels", 0x00 | (25 << 3), ogg_vorbis(16000, 3, 0.1, 8))):
+        write("fuzz_audio_sample", name, bytes([options]) + data)

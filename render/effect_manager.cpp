@@ -119,7 +119,9 @@ bool CompileSource(const EffectDesc& desc, const D3DXMACRO* macros, bool binaryR
         Stream* stream = target.OpenFile(2);
         bool written = false;
         if (stream != nullptr) {
-            written = stream->Write(out->Data(), out->Size()) == out->Size();
+            // A disk stream answers 1 for a whole write, not a count: the position tells.
+            stream->Write(out->Data(), out->Size());
+            written = stream->Tell() == out->Size();
             written = stream->Close() && written;
             delete stream;
         }

@@ -18,7 +18,9 @@
 #include "render/parallax_material.h"
 #include "render/texture.h"
 
+#include "core/files/archive/archive_file_source.h"
 #include "tests/render/support/layer_app.h"
+#include "tools/rarwrite/rar_writer.h"
 #include "tests/support/scratch_dir.h"
 
 #include <gtest/gtest.h>
@@ -290,6 +292,68 @@ TEST_F(ParallaxApp, TenPermutationsAreSavedLoadedWithoutCompilingAndRefusedBinar
     ASSERT_TRUE(g_effectManager.PreloadEffectMaterials());
     ASSERT_NE(Bump(), nullptr);
     EXPECT_EQ(ReadFile(BinaryPath(kPermutationMacros[5])), binaries[5]);
+}
+
+TEST_F(ParallaxApp, OneResourcePerSourceAndMacroListInItsOrder) {
+    EffectDesc desc;
+    desc.locator = FileRef("Parallax_T.fx");
+    desc.saveBinary = true;
+    desc.macros = {{"DIR1", ""}, {"NUMDIR", "1"}};
+    SharedRef<EffectResource> a = g_effectManager.GetEffect(desc);
+    SharedRef<EffectResource> b = g_effectManager.GetEffect(desc);
+    ASSERT_NE(a.Get(), nullptr);
+    EXPECT_EQ(a.Get(), b.Get()) << "the same file and macros share one resource";
+    desc.macros = {{"NUMDIR", "1"}, {"DIR1", ""}};
+    SharedRef<EffectResource> c = g_effectManager.GetEffect(desc);
+    ASSERT_NE(c.Get(), nullptr);
+    EXPECT_NE(a.Get(), c.Get()) << "another macro order is another effect";
+    EXPECT_EQ(g_effectManager.cachedEffectCount(), 2);
+    EXPECT_FALSE(ReadFile(binaryFolder_ + "/Parallax_T DIR1NUMDIR1.fxo").empty());
+    EXPECT_FALSE(ReadFile(binaryFolder_ + "/Parallax_T NUMDIR1DIR1.fxo").empty());
+    // The technique and its light-count annotations.
+    ASSERT_EQ(a.Get()->techniques().size(), 1u);
+    const TechniqueInfo& technique = *a.Get()->techniques().begin();
+    EXPECT_STREQ(technique.name.Text(), "Parallax");
+    EXPECT_EQ(technique.annotationSum, 1);
+    EXPECT_EQ(technique.passes, 1);
+    EXPECT_TRUE(a.Get()->SetTechniqueByName("Parallax"));
+    EXPECT_FALSE(a.Get()->SetTechniqueByName("Missing"));
+    // A source that resolves nowhere gives nothing, and nothing is cached.
+    desc.locator = FileRef("Nowhere_T.fx");
+    EXPECT_EQ(g_effectManager.GetEffect(desc).Get(), nullptr);
+    EXPECT_EQ(g_effectManager.cachedEffectCount(), 2);
+}
+
+TEST_F(ParallaxApp, AnArchiveSourceCompilesEachRunAndWritesItsBinariesToDisk) {
+    std::vector<uint8_t> archive;
+    std::string error;
+    std::vector<rh::rarwrite::Member> members;
+    members.emplace_back("Media\\Shaders\\Parallax_T.fx", false,
+                         std::vector<uint8_t>(ParallaxSource().begin(), ParallaxSource().end()));
+    ASSERT_TRUE(rh::rarwrite::WriteArchive(members, rh::rarwrite::WriteOptions(), &archive, &error)) << error;
+    scratch_.Write("media.rar", std::string(archive.begin(), archive.end()));
+    ArchiveFileSource source;
+    ASSERT_TRUE(source.Mount(FileRef("media.rar")));
+    std::remove("Media/Shaders/Parallax_T.fx");  // only the archive has it now
+    g_effectManager.searchPaths() = SearchPaths();
+    g_effectManager.searchPaths().Add(FileRef::Member(&source, "Media\\Shaders"));
+
+    ASSERT_TRUE(g_effectManager.PreloadEffectMaterials());
+    EXPECT_NE(Bump(), nullptr);
+    // The binaries went to disk under the member's path (its folder exists there).
+    for (const char* macros : kPermutationMacros) EXPECT_FALSE(ReadFile(BinaryPath(macros)).empty()) << macros;
+    // The archive holds no binary, so the next run compiles again: an archive source that no
+    // longer compiles now fails although the disk holds binaries.
+    g_effectManager.ReleaseAll();
+    source.Unmount();
+    members[0].data.assign({'b', 'a', 'd'});
+    ASSERT_TRUE(rh::rarwrite::WriteArchive(members, rh::rarwrite::WriteOptions(), &archive, &error)) << error;
+    scratch_.Write("media.rar", std::string(archive.begin(), archive.end()));
+    ASSERT_TRUE(source.Mount(FileRef("media.rar")));
+    ASSERT_TRUE(g_effectManager.PreloadEffectMaterials());
+    EXPECT_EQ(Bump(), nullptr);
+    g_effectManager.ReleaseAll();
+    g_effectManager.searchPaths() = SearchPaths();
 }
 
 TEST_F(ParallaxApp, AMissingSourceLeavesBumpMaterialsOnTheFixedFunction) {

@@ -7,6 +7,7 @@
 #include <benchmark/benchmark.h>
 
 #include "core/files/search_paths.h"
+#include "core/settings/engine_settings.h"
 #include "render/app_framework.h"
 #include "render/camera_view.h"
 #include "render/effect_manager.h"
@@ -138,6 +139,8 @@ void BM_EngineParallaxObjects(benchmark::State& state) {
         return;
     }
     auto glFinishCall = reinterpret_cast<GlFinish>(SDL_GL_GetProcAddress("glFinish"));
+    // The source folder stays clean: no binaries are kept.
+    g_engineSettings.saveCompiledEffects = false;
     g_effectManager.searchPaths().Add(FileRef(RH_MEDIA_DIR "/Shaders"));
     g_effectManager.PreloadEffectMaterials();
     LitEffectMaterial* bump = g_effectManager.FindEffectMaterial("Bump", 200);

@@ -359,7 +359,7 @@ SharedRef<EffectResource> EffectManager::GetEffect(const EffectDesc& desc) {
     return ref;
 }
 
-void EffectManager::OnDestroyed(RefCounted* object) {
+void EffectManager::OnEffectDestroyed(RefCounted* object) {
     auto reverse = reverse_.find(object);
     if (reverse != reverse_.end()) {
         cache_.erase(reverse->second);

@@ -211,8 +211,10 @@ public:
     // effect. Call before the device goes away for good.
     void ReleaseAll();
 
-    // The manager forgets an effect being destroyed.
-    void OnDestroyed(RefCounted* object) override;
+    // The manager forgets an effect being destroyed: its cache, reverse and pointer entries.
+    void OnEffectDestroyed(RefCounted* effect);
+    // The destroy listener's call: OnEffectDestroyed.
+    void OnDestroyed(RefCounted* object) override { OnEffectDestroyed(object); }
 
     // The directories and archives effect sources resolve against.
     SearchPaths& searchPaths() { return searchPaths_; }

@@ -162,24 +162,34 @@ bool LitEffectMaterial::BuildPassGroup(MultiMaterial* material, int32_t sub, std
     const String& wanted = material->sub(sub).techniqueName;
     group->technique.name = wanted.length() > 0 ? wanted : defaultTechnique_;
 
-    std::set<String, StringBytesLess> blocked;
+    std::vector<String> blocked;
+    auto isBlocked = [&blocked](const String& kind) {
+        for (const String& b : blocked) {
+            if (CompareText(b.Text(), kind.Text()) == 0) return true;
+        }
+        return false;
+    };
     bool tookAny = false;
+    TechniqueInfo& probe = group->technique;
     for (size_t j = 0; j < ranked->size();) {
         const String& kind = (*ranked)[j].second;
-        if (blocked.count(kind) != 0) {
+        if (isBlocked(kind)) {
             ++j;
             continue;
         }
-        TechniqueInfo probe = group->technique;
-        probe.annotations[kind] += 1;
+        // The group with one more light of this kind, probed in place and taken back when no
+        // technique has those counts.
+        const auto inserted = probe.annotations.emplace(kind, 0);
+        inserted.first->second += 1;
         probe.annotationSum += 1;
         if (techniques_.find(probe) != techniques_.end()) {
-            group->technique = probe;
             group->lights.push_back((*ranked)[j]);
             ranked->erase(ranked->begin() + static_cast<std::ptrdiff_t>(j));
             tookAny = true;
         } else {
-            blocked.insert(kind);
+            probe.annotationSum -= 1;
+            if (--inserted.first->second == 0) probe.annotations.erase(inserted.first);
+            blocked.push_back(kind);
             ++j;
         }
     }

@@ -44,7 +44,7 @@ struct LightKindSpec {
     // Used once per permutation that has lights of the kind ("name:TEXCOORD<k>;").
     std::vector<String> sharedInterpolators;
 };
-// Kind name ("DIR", "POINT", ...) -> its spec, in the template's order.
+// Kind name ("DIR", "POINT", ...) -> its counts and interpolators, in the template's order.
 using LightKindTable = std::vector<std::pair<String, LightKindSpec>>;
 
 // A light with the kind name it is counted under.

@@ -12,6 +12,7 @@ $RH_RARWRITE, else from .build/release; without it those seeds are left as they 
 import math
 import os
 import shutil
+import pathlib
 import struct
 import subprocess
 import tempfile
@@ -583,6 +584,13 @@ write("fuzz_effect_source", "lit_permutation", effect_input(EFFECT_LIT, [("NUMDI
 write("fuzz_effect_source", "macros", effect_input(
     "#define A(x, y) ((x) << (y))\n#if A(1, 4) == 16 && defined(B) || !defined C\nfloat f = 1.5;\n#elif 0\n#else\n"
     "#endif\n#define B B + 1\nint i = 2; /* a\ncomment */ float2 v = float2(1, -2);\n"))
+# The project's own parallax template, as the engine compiles it (one and three lights).
+PARALLAX = (pathlib.Path(__file__).resolve().parent.parent / "media" / "Shaders" / "Parallax_T.fx").read_text()
+write("fuzz_effect_source", "parallax_dir1", effect_input(PARALLAX, [
+    ("DIR1", ""), ("NUMDIR", "1"), ("NUMPOINT", "0"), ("TEXCOORDS", ""), ("PS_MODEL", "ps_1_1")]))
+write("fuzz_effect_source", "parallax_dir1_point2_point3", effect_input(PARALLAX, [
+    ("DIR1", ""), ("NUMDIR", "1"), ("POINT2", ""), ("POINT3", ""), ("NUMPOINT", "2"), ("TEXCOORDS", ""),
+    ("PS_MODEL", "ps_1_1")]))
 write("fuzz_effect_source", "errors", effect_input(
     "technique T { pass { CullMode = Sideways; } }\n#include \"x\"\n\"open\n/* open"))
 

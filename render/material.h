@@ -189,8 +189,11 @@ struct RenderContext {
     TypedMatrix view = TextureStage::NoTransform();
     TypedMatrix projection = TextureStage::NoTransform();
     TypedMatrix viewProjection = TextureStage::NoTransform();
-    // Computed on demand by its users and then marked valid.
+    // Computed on demand by its users and then marked valid; InverseWorld recomputes it when
+    // the world matrix has changed since.
     TypedMatrix inverseWorld = TextureStage::NoTransform();
+    // The world matrix inverseWorld was computed from.
+    TypedMatrix inverseSource = TextureStage::NoTransform();
     Vec3 eye{0.0f, 0.0f, 0.0f};
 
     // The camera's view, projection and view-projection matrices and its eye.
@@ -198,6 +201,9 @@ struct RenderContext {
     // world x view-projection and world x view, valid.
     TypedMatrix WorldViewProjection() const;
     TypedMatrix WorldView() const;
+    // The inverse of the world matrix, valid; recomputed (D3DXMatrixInverse) unless it is valid
+    // and was computed from the present world matrix. A singular world gives the identity.
+    const TypedMatrix& InverseWorld();
 };
 
 // A whole material: up to eight sub-materials and the state a draw keeps between applying them

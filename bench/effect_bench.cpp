@@ -1,9 +1,9 @@
 // Making the ten light-count permutations of a parallax-style effect: from source (preprocess,
 // parse, write the binary, read it, compile and link with the driver), from binaries (read,
 // compile and link), and raw GL compiling and linking the same GLSL texts and looking up the
-// same uniforms, in the same context. The effect is a stand-in with the macros of the
-// project's parallax effect (DIRn, NUMDIR, POINTn, NUMPOINT, TEXCOORDS, PS_MODEL); Mesa's
-// shader cache is off so that every run compiles.
+// same uniforms, in the same context. The effect is the project's own "Parallax_T.fx" with
+// the engine's macros (DIRn, NUMDIR, POINTn, NUMPOINT, TEXCOORDS, PS_MODEL); Mesa's shader
+// cache is off so that every run compiles.
 #include <benchmark/benchmark.h>
 
 #include "platform/d3d9/glsl_device.h"
@@ -20,6 +20,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,110 +29,16 @@ namespace {
 
 namespace fx = rh::d3dx9::fx;
 
-const char kSource[] = R"(// A stand-in for the parallax effect: one technique, lights by macro.
-shared float4x4 WorldViewProj;
-shared float4x4 WorldView;
-shared float4 EyePosition;
-shared float SpecularPower = 16.0;
-shared float OffsetBias = 0.01;
-shared float4 Ambient;
-shared bool FogEnable;
-shared bool RangeFogEnable;
-shared float FogEnd;
-shared float FogDelta;
-shared float4 Dir1Dir; shared float4 Dir1Diff; shared float4 Dir1Spec;
-shared float4 Dir2Dir; shared float4 Dir2Diff; shared float4 Dir2Spec;
-shared float4 Dir3Dir; shared float4 Dir3Diff; shared float4 Dir3Spec;
-shared float4 Point1Pos; shared float4 Point1Att; shared float4 Point1Diff; shared float4 Point1Spec;
-shared float4 Point2Pos; shared float4 Point2Att; shared float4 Point2Diff; shared float4 Point2Spec;
-shared float4 Point3Pos; shared float4 Point3Att; shared float4 Point3Diff; shared float4 Point3Spec;
-shared texture DiffuseMap;
-shared texture NormalMap;
-sampler2D DiffuseSampler = sampler_state { Texture = <DiffuseMap>; MinFilter = Linear; MagFilter = Linear; MipFilter = Linear; };
-sampler2D NormalSampler = sampler_state { Texture = <NormalMap>; MinFilter = Linear; MagFilter = Linear; MipFilter = Linear; };
-
-glsl_vertex ParallaxVS {
-    varying vec2 uv;
-    varying vec3 eyeT;
-    varying vec3 lightT[3];
-    varying vec3 pointPos[3];
-    mat3 tangentSpace() { return mat3(TANGENT0, BINORMAL0, NORMAL0); }
-    void main() {
-        gl_Position = WorldViewProj * POSITION0;
-        uv = TEXCOORD0.xy;
-        mat3 toTangent = tangentSpace();
-        eyeT = (EyePosition.xyz - POSITION0.xyz) * toTangent;
-#ifdef DIR1
-        lightT[0] = -Dir1Dir.xyz * toTangent;
-#endif
-#ifdef DIR2
-        lightT[1] = -Dir2Dir.xyz * toTangent;
-#endif
-#ifdef DIR3
-        lightT[2] = -Dir3Dir.xyz * toTangent;
-#endif
-#if NUMPOINT >= 1
-        pointPos[0] = (Point1Pos.xyz - POSITION0.xyz) * toTangent;
-#endif
-#if NUMPOINT >= 2
-        pointPos[1] = (Point2Pos.xyz - POSITION0.xyz) * toTangent;
-#endif
-#if NUMPOINT >= 3
-        pointPos[2] = (Point3Pos.xyz - POSITION0.xyz) * toTangent;
-#endif
-        vec4 view = WorldView * POSITION0;
-        float d = RangeFogEnable ? length(view.xyz) : view.z;
-        FOG = FogEnable ? clamp((FogEnd - d) / FogDelta, 0.0, 1.0) : 1.0;
-    }
+// The project's parallax template, as the engine compiles it.
+const std::string& Source() {
+    static const std::string source = [] {
+        std::ifstream in(std::string(RH_MEDIA_DIR) + "/Shaders/Parallax_T.fx", std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }();
+    return source;
 }
-
-glsl_fragment ParallaxPS {
-    varying vec2 uv;
-    varying vec3 eyeT;
-    varying vec3 lightT[3];
-    varying vec3 pointPos[3];
-    vec3 light(vec3 n, vec3 l, vec3 v, vec4 diff, vec4 spec, float att) {
-        vec3 h = normalize(l + v);
-        return (diff.rgb * max(dot(n, l), 0.0) + spec.rgb * pow(max(dot(n, h), 0.0), SpecularPower)) * att;
-    }
-    float attenuation(vec4 a, float d) { return 1.0 / (a.x + a.y * d + a.z * d * d); }
-    void main() {
-        vec3 v = normalize(eyeT);
-        float h = texture2D(NormalSampler, uv).a;
-        vec2 t = uv + (h * 2.0 * OffsetBias - OffsetBias) * v.xy;
-        vec3 n = normalize(texture2D(NormalSampler, t).rgb * 2.0 - 1.0);
-        vec4 texel = texture2D(DiffuseSampler, t);
-        vec3 lit = Ambient.rgb;
-#if NUMDIR >= 1
-        lit += light(n, normalize(lightT[0]), v, Dir1Diff, Dir1Spec, 1.0);
-#endif
-#if NUMDIR >= 2
-        lit += light(n, normalize(lightT[1]), v, Dir2Diff, Dir2Spec, 1.0);
-#endif
-#if NUMDIR >= 3
-        lit += light(n, normalize(lightT[2]), v, Dir3Diff, Dir3Spec, 1.0);
-#endif
-#ifdef POINT1
-        lit += light(n, normalize(pointPos[0]), v, Point1Diff, Point1Spec, attenuation(Point1Att, length(pointPos[0])));
-#endif
-#ifdef POINT2
-        lit += light(n, normalize(pointPos[1]), v, Point2Diff, Point2Spec, attenuation(Point2Att, length(pointPos[1])));
-#endif
-#ifdef POINT3
-        lit += light(n, normalize(pointPos[2]), v, Point3Diff, Point3Spec, attenuation(Point3Att, length(pointPos[2])));
-#endif
-        gl_FragColor = vec4(texel.rgb * lit, texel.a);
-    }
-}
-
-technique Parallax < int DIR = NUMDIR; int POINT = NUMPOINT; > {
-    pass P0 {
-        VertexShader = compile vs_1_1 ParallaxVS();
-        PixelShader = compile PS_MODEL ParallaxPS();
-        MinFilter[0] = Linear;
-    }
-}
-)";
 
 constexpr int kCombinations[10][2] = {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {0, 1}, {1, 1}, {2, 1}, {0, 2}, {1, 2}, {0, 3}};
 
@@ -151,7 +59,7 @@ std::vector<Permutation> Permutations() {
         std::vector<std::pair<std::string, std::string>> pairs;
         for (int d = 1; d <= a; ++d) pairs.push_back({"DIR" + std::to_string(d), ""});
         pairs.push_back({"NUMDIR", std::to_string(a)});
-        for (int q = a + 1; q <= a + b; ++q) pairs.push_back({"POINT" + std::to_string(q - a), ""});
+        for (int q = a + 1; q <= a + b; ++q) pairs.push_back({"POINT" + std::to_string(q), ""});
         pairs.push_back({"NUMPOINT", std::to_string(b)});
         pairs.push_back({"TEXCOORDS", ""});
         pairs.push_back({"PS_MODEL", "ps_1_1"});
@@ -179,7 +87,8 @@ struct LayerDevice : NoShaderCache, bench::BenchDevice {
 std::vector<uint8_t> CompileBinary(const Permutation& p) {
     ID3DXEffectCompiler* compiler = nullptr;
     std::vector<uint8_t> bytes;
-    if (D3DXCreateEffectCompiler(kSource, sizeof kSource - 1, p.macros.data(), nullptr, 0, &compiler, nullptr) != D3D_OK) {
+    if (D3DXCreateEffectCompiler(Source().c_str(), static_cast<UINT>(Source().size()), p.macros.data(), nullptr, 0,
+                                 &compiler, nullptr) != D3D_OK) {
         return bytes;
     }
     ID3DXBuffer* binary = nullptr;
@@ -263,7 +172,7 @@ void BM_RawGlCompileLink(benchmark::State& state) {
     for (const Permutation& p : Permutations()) {
         fx::Effect effect;
         std::string errors;
-        fx::Compile(kSource, p.fxMacros, &effect, &errors);
+        fx::Compile(Source(), p.fxMacros, &effect, &errors);
         const fx::PassDesc& pass = effect.techniques.at(0).passes.at(0);
         std::string fixup = glsl->ClipFixup(fx::kPixelUniform);
         Texts t{fx::StageSource(effect, effect.code[pass.vertexCode], fixup),

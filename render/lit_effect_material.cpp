@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -210,6 +211,7 @@ bool LitEffectMaterial::AssignLightsToPasses(MultiMaterial* material, int32_t su
     LightSet working(context->lights);
     working.RankLights(context->worldBox, -1);
     std::vector<KindedLight> ranked;
+    ranked.reserve(static_cast<size_t>(working.lights.count()));
     const LightSet::LightMap::Node* node = working.lights.cursor();
     for (int32_t i = 0; i < working.lights.count(); ++i, node = node->next) {
         if (node->key.Get() != nullptr) ranked.emplace_back(node->key, LightKindName(*node->key.Get()));
@@ -219,7 +221,7 @@ bool LitEffectMaterial::AssignLightsToPasses(MultiMaterial* material, int32_t su
         PassGroup group;
         if (BuildPassGroup(material, sub, &ranked, &group)) {
             *total += group.technique.passes;
-            passGroups_.push_back(group);
+            passGroups_.push_back(std::move(group));
         } else {
             DebugTrace(ConcatStringText(
                 ConcatTextString("Lit effect: no technique takes a light of kind ", ranked.front().second),
@@ -234,7 +236,7 @@ bool LitEffectMaterial::AssignLightsToPasses(MultiMaterial* material, int32_t su
         PassGroup group;
         if (!BuildPassGroup(material, sub, &ranked, &group)) return false;
         *total += group.technique.passes;
-        passGroups_.push_back(group);
+        passGroups_.push_back(std::move(group));
     }
     return true;
 }

@@ -255,3 +255,26 @@ TEST(PassGroups, TheSubMaterialsTechniqueNameChoosesAndAGroupWithoutTechniqueFai
 }
 
 }  // namespace
+
+namespace {
+
+// The inverse world matrix follows the world matrix: objects drawn one after another in one
+// context each get their own, though the context's copy stays marked valid between them.
+TEST(RenderContextInverse, FollowsEveryChangeOfTheWorldMatrix) {
+    RenderContext context;
+    const float moves[3] = {0.0f, 5.0f, -2.5f};
+    for (float x : moves) {
+        context.world = IdentityMatrix();
+        context.world.At(3, 0) = x;
+        context.world.At(0, 0) = 2.0f;
+        context.world.kind = MatrixKindOf(context.world);
+        const TypedMatrix& inverse = context.InverseWorld();
+        EXPECT_EQ(inverse.valid, 1);
+        const TypedMatrix product = MultiplyMatrices(context.world, inverse);
+        for (int r = 0; r < 4; ++r) {
+            for (int c = 0; c < 4; ++c) EXPECT_NEAR(product.At(r, c), r == c ? 1.0f : 0.0f, 1e-6f) << "x " << x;
+        }
+    }
+}
+
+}  // namespace

@@ -530,6 +530,14 @@ TEST_F(ParallaxDraw, OneThreeAndFourLightsMatchTheFormulasFourInTwoGroups) {
                       {false, Normalise({0, 0.2, 1}), {0.2, 0.2, 0.2}, {0, 0, 0}, {}},
                       {false, Normalise({-0.2, 0, 1}), {0.25, 0.25, 0.25}, {0, 0, 0}, {}}},
                      2});
+    // A spot light fits no technique: it is dropped, and the object is drawn by the technique
+    // without lights (ambient only) rather than not at all.
+    auto* spot = new SpotLight;
+    spot->SetPosition(Vec3{0, 0, -3});
+    spot->SetDirection(Vec3{0, 0, 1});
+    spot->SetDiffuse(ArgbColor(1.0f, 1.0f, 1.0f, 1.0f));
+    spot->SetRange(100.0f);
+    cases.push_back({"spot", {SharedRef<Light>(spot)}, {}, 1});
     for (const Case& c : cases) {
         SetLights(c.lights, ambient);
         const std::vector<DWORD> frame = Draw(material);
@@ -539,6 +547,10 @@ TEST_F(ParallaxDraw, OneThreeAndFourLightsMatchTheFormulasFourInTwoGroups) {
         scene.lights = c.oracle;
         for (const auto& s : Samples()) ExpectPixel(frame, s.first, s.second, Expected(scene, s.first, s.second), 3.0, c.name);
     }
+    ASSERT_EQ(Bump()->passGroups().size(), 1u);
+    EXPECT_EQ(Bump()->passGroups()[0].technique.annotationSum, 0) << "the spot light was dropped";
+    SetLights(cases[2].lights, ambient);
+    Draw(material);
     // Four directional lights: three in the first group, the fourth added on top with depth
     // EQUAL; the end puts blending off and depth writes on.
     const std::vector<PassGroup>& groups = Bump()->passGroups();

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -123,49 +124,68 @@ const Tone& TheTone() {
     return tone;
 }
 
-TEST_F(AudioLibrary, PlaysALoopIntoTheDeviceFromTheTemporaryFile) {
-    const std::string capture = scratch_.Path("output.raw");
-    setenv("SDL_AUDIODRIVER", "disk", 1);
-    setenv("SDL_DISKAUDIOFILE", capture.c_str(), 1);
-    Load();
-    struct stat st;
-    ASSERT_EQ(stat(library_.file.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+// Where `expected` begins in `out` (both interleaved stereo): the first frame from which the
+// next 2000 frames agree to 1; npos when none does.
+size_t FindStart(const std::vector<int16_t>& out, const std::vector<double>& expected) {
+    const size_t span = 2000 * 2;
+    for (size_t at = 0; at + span <= out.size(); at += 2) {
+        size_t i = 0;
+        while (i < span && std::abs(out[at + i] - expected[i]) <= 1.0) ++i;
+        if (i == span) return at;
+    }
+    return std::string::npos;
+}
 
-    ASSERT_TRUE(library_.Init(1, 44100, BASS_DEVICE_3D, nullptr, nullptr));
-    EXPECT_TRUE(library_.Set3DFactors(-1.0f, 0.1f, -1.0f));
-    library_.Apply3D();
+// The captured output is libvorbisfile's decode x volume / 100 (to 16-bit rounding), round and
+// round the loop, until the unload cuts it off.
+TEST_F(AudioLibrary, PlaysALoopIntoTheDeviceAtTheSampleVolume) {
     const Tone& tone = TheTone();
-    library_.SetConfig(BASS_CONFIG_GVOL_SAMPLE, 100);
-    const HSAMPLE sample = library_.SampleLoad(TRUE, tone.file.data(), 0, static_cast<DWORD>(tone.file.size()), 20,
-                                               BASS_SAMPLE_LOOP);
-    ASSERT_NE(sample, 0u);
-    const HCHANNEL channel = library_.SampleGetChannel(sample, TRUE);
-    ASSERT_NE(channel, 0u);
-    EXPECT_TRUE(library_.ChannelPlay(channel, TRUE));
-    // The disk driver runs in real time: long enough for the loop to come round twice.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    Unload();
+    for (int volume : {100, 50, 0}) {
+        SCOPED_TRACE(volume);
+        const std::string capture = scratch_.Path("output" + std::to_string(volume) + ".raw");
+        setenv("SDL_AUDIODRIVER", "disk", 1);
+        setenv("SDL_DISKAUDIOFILE", capture.c_str(), 1);
+        Load();
+        struct stat st;
+        ASSERT_EQ(stat(library_.file.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
 
-    const std::string raw = ReadAll(capture);
-    std::vector<int16_t> out(raw.size() / 2);
-    std::memcpy(out.data(), raw.data(), out.size() * 2);
-    const std::vector<int16_t>& ref = tone.reference.samples;
-    const size_t loop = ref.size();
-    // Find where the channel started: the output holds silence until then.
-    size_t start = 0;
-    while (start < out.size() && out[start] == 0) ++start;
-    start -= start % 2;
-    size_t leadingZeros = 0;
-    while (ref[leadingZeros] == 0) ++leadingZeros;
-    ASSERT_GE(start, leadingZeros - leadingZeros % 2);
-    start -= leadingZeros - leadingZeros % 2;
-    ASSERT_GT(out.size() - start, loop * 2) << "the loop did not come round within the capture";
-    // Whatever the capture holds after the start follows the decode round and round, until the
-    // unload cut it off (the last block may be silent or cut).
-    const size_t checked = out.size() - start - 4096;
-    for (size_t i = 0; i < checked; ++i) {
-        ASSERT_EQ(out[start + i], ref[i % loop]) << "frame " << i / 2 << " after the start";
+        ASSERT_TRUE(library_.Init(1, 44100, BASS_DEVICE_3D, nullptr, nullptr));
+        EXPECT_TRUE(library_.Set3DFactors(-1.0f, 0.1f, -1.0f));
+        library_.Apply3D();
+        EXPECT_EQ(library_.SetConfig(BASS_CONFIG_GVOL_SAMPLE, volume), static_cast<DWORD>(volume));
+        const HSAMPLE sample = library_.SampleLoad(TRUE, tone.file.data(), 0, static_cast<DWORD>(tone.file.size()),
+                                                   20, BASS_SAMPLE_LOOP);
+        ASSERT_NE(sample, 0u);
+        const HCHANNEL channel = library_.SampleGetChannel(sample, TRUE);
+        ASSERT_NE(channel, 0u);
+        // A few blocks for the volume's ramp to pass before the music starts.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_TRUE(library_.ChannelPlay(channel, TRUE));
+        // The disk driver runs in real time: long enough for the loop to come round twice.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+        Unload();
+
+        const std::string raw = ReadAll(capture);
+        std::vector<int16_t> out(raw.size() / 2);
+        std::memcpy(out.data(), raw.data(), out.size() * 2);
+        ASSERT_GT(out.size(), tone.reference.samples.size() * 2);
+        if (volume == 0) {
+            for (size_t i = 0; i < out.size(); ++i) ASSERT_EQ(out[i], 0) << "frame " << i / 2;
+            continue;
+        }
+        const size_t loop = tone.reference.samples.size();
+        std::vector<double> expected(loop);
+        for (size_t i = 0; i < loop; ++i) expected[i] = tone.reference.samples[i] * volume / 100.0;
+        const size_t start = FindStart(out, expected);
+        ASSERT_NE(start, std::string::npos) << "the music is not in the output";
+        ASSERT_GT(out.size() - start, loop * 2) << "the loop did not come round within the capture";
+        for (size_t i = 0; i < start; ++i) ASSERT_EQ(out[i], 0) << "before the start, frame " << i / 2;
+        // The last block may be cut by the unload.
+        const size_t checked = out.size() - start - 4096;
+        for (size_t i = 0; i < checked; ++i) {
+            ASSERT_NEAR(out[start + i], expected[i % loop], 1.0) << "frame " << i / 2 << " after the start";
+        }
     }
 }
 

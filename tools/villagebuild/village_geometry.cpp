@@ -258,7 +258,8 @@ void LampPost(std::vector<MeshPart>& parts, int n, float x, float z) {
 
 void Ground(std::vector<MeshPart>& parts) {
     PartBuilder ground("Ground", "Snow", 8.0f);
-    const int cells = 8;
+    // Cells small enough for the lamps' pools to show in the ground's light map.
+    const int cells = 32;
     const float half = 1500.0f, step = 2.0f * half / float(cells);
     for (int i = 0; i < cells; ++i) {
         for (int j = 0; j < cells; ++j) {
@@ -270,6 +271,16 @@ void Ground(std::vector<MeshPart>& parts) {
 }
 
 }  // namespace
+
+std::vector<Vec3f> LampPositions() {
+    std::vector<Vec3f> lamps;
+    for (int k = -4; k <= 4; ++k) {
+        if (k == 0) continue;
+        lamps.push_back({float(k) * 34.0f + 17.0f, 4.55f, 9.0f});
+        lamps.push_back({-9.0f, 4.55f, float(k) * 34.0f + 17.0f});
+    }
+    return lamps;
+}
 
 std::vector<MeshPart> BuildVillage(uint32_t seed) {
     Random random(seed);
@@ -315,11 +326,7 @@ std::vector<MeshPart> BuildVillage(uint32_t seed) {
 
     // Lamp posts at the street edges.
     int posts = 0;
-    for (int k = -4; k <= 4; ++k) {
-        if (k == 0) continue;
-        LampPost(parts, ++posts, float(k) * 34.0f + 17.0f, 9.0f);
-        LampPost(parts, ++posts, -9.0f, float(k) * 34.0f + 17.0f);
-    }
+    for (const Vec3f& lamp : LampPositions()) LampPost(parts, ++posts, lamp.x, lamp.z);
 
     // Firs round the village, clear of the streets, houses and gardens.
     int firs = 0;

@@ -35,4 +35,7 @@ struct MeshPart {
 // Every part of the village, in a fixed order.
 std::vector<MeshPart> BuildVillage(uint32_t seed);
 
+// Where the street lamps shine from: the heads of the lamp posts BuildVillage places.
+std::vector<Vec3f> LampPositions();
+
 }  // namespace rh::villagebuild

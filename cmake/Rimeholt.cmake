@@ -127,10 +127,13 @@ function(rh_add_resources target script)
   set(out_cpp ${out_dir}/resource_table.cpp)
   set(out_asm ${out_dir}/resource_data.S)
   set(depfile ${out_dir}/resources.d)
+  # Files the build makes and scripts embed (the audio library): targets that add themselves
+  # to the global property RH_GENERATED_RESOURCES, built before any table is compiled.
+  get_property(generated GLOBAL PROPERTY RH_GENERATED_RESOURCES)
   add_custom_command(
     OUTPUT ${out_cpp} ${out_asm}
     COMMAND rh_rescomp ${script} ${out_dir} ${depfile}
-    DEPENDS rh_rescomp ${script}
+    DEPENDS rh_rescomp ${script} ${generated}
     DEPFILE ${depfile}
     COMMENT "Compiling resources of ${target}"
     VERBATIM)

@@ -169,12 +169,22 @@ function(rh_media_outputs target)
   set_property(GLOBAL APPEND PROPERTY RH_MEDIA_TARGETS ${target})
 endfunction()
 
-# rh_media_archive(ARCHIVE): the target rh_media, which writes ARCHIVE and, beside it, the
-# list of its files (ARCHIVE with ".list" for ".rar": member name, tab, source path).
+# rh_media_list(TARGET LIST): for a tool whose files are known only when it runs (named after
+# the parts of a scene, say): the tool writes LIST, one line per file it wrote (member name
+# with '/', a tab, the file's path), and the archive takes every file listed there.
+function(rh_media_list target list_file)
+  set_property(GLOBAL APPEND PROPERTY RH_MEDIA_LISTS ${list_file})
+  set_property(GLOBAL APPEND PROPERTY RH_MEDIA_TARGETS ${target})
+endfunction()
+
+# rh_media_archive(ARCHIVE): the target rh_media, which writes ARCHIVE from the lists: the one
+# beside it (ARCHIVE with ".list" for ".rar": the registered and hand-written files) and the
+# tools' own. RIMEHOLT_MEDIA_LISTS names them all, for tests.
 # Called once, after every folder that registers media.
 function(rh_media_archive archive)
   get_property(outputs GLOBAL PROPERTY RH_MEDIA_OUTPUTS)
   get_property(targets GLOBAL PROPERTY RH_MEDIA_TARGETS)
+  get_property(tool_lists GLOBAL PROPERTY RH_MEDIA_LISTS)
   file(GLOB_RECURSE handwritten LIST_DIRECTORIES false CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/media/*)
   set(lines "")
   foreach(file IN LISTS outputs)
@@ -188,13 +198,18 @@ function(rh_media_archive archive)
   string(REGEX REPLACE "\\.rar$" ".list" list_file ${archive})
   # Written only when its text changes, so an unchanged list does not rebuild the archive.
   file(CONFIGURE OUTPUT ${list_file} CONTENT "${lines}" @ONLY)
+  set(list_options --list ${list_file})
+  foreach(tool_list IN LISTS tool_lists)
+    list(APPEND list_options --list ${tool_list})
+  endforeach()
   add_custom_command(
     OUTPUT ${archive}
-    COMMAND rh_rarwrite --list ${list_file} ${archive}
-    DEPENDS rh_rarwrite ${list_file} ${outputs} ${handwritten} ${targets}
+    COMMAND rh_rarwrite ${list_options} ${archive}
+    DEPENDS rh_rarwrite ${list_file} ${tool_lists} ${outputs} ${handwritten} ${targets}
     COMMENT "Packing the media archive"
     VERBATIM)
   add_custom_target(rh_media DEPENDS ${archive})
   set(RIMEHOLT_MEDIA_ARCHIVE ${archive} PARENT_SCOPE)
   set(RIMEHOLT_MEDIA_LIST ${list_file} PARENT_SCOPE)
+  set(RIMEHOLT_MEDIA_LISTS ${list_file} ${tool_lists} PARENT_SCOPE)
 endfunction()

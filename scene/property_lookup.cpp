@@ -26,9 +26,11 @@ DataNode* ChildNoCase(const DataNode* parent, const String& name) {
 }
 
 // A forged file can make the parent links of its nodes run in a circle (an entry that lists an
-// ancestor's block as a plain child makes that ancestor its child). Every climb counts its
-// steps against this bound, far above any real nesting (the reader itself stops at 50,000).
-constexpr int32_t kMaxClimbSteps = 1 << 17;
+// ancestor's block as a plain child makes that ancestor its child). Every lookup counts its
+// climbing steps against this bound, far above any real nesting (the loader cuts scene nodes
+// at 256 levels, each two data levels deep), and low enough that a lookup per node of a
+// forged file stays cheap.
+constexpr int32_t kMaxClimbSteps = 4096;
 
 struct ClimbBudget {
     int32_t left = kMaxClimbSteps;

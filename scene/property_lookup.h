@@ -6,8 +6,9 @@
 //
 // Property names compare without regard to case; the compound's own name "Props" compares
 // exactly. Works on any loaded DataNode tree (nodes know their parents). Trees come from files:
-// a climb gives up (not found) after 131,072 steps, as parent links of a forged file can run
-// in a circle, and one copy stops at 256 levels and 65,536 entries, with a DebugTrace line.
+// a lookup gives up (not found) after 4,096 climbing steps, as parent links of a forged file
+// can run in a circle, and one copy stops at 256 levels and 65,536 entries, with a DebugTrace
+// line.
 #pragma once
 
 #include "core/containers/ordered_map.h"

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -194,11 +195,11 @@ TEST_F(PropertyLookupTest, LoadedPropertiesKeepTheNearestValues) {
     EXPECT_EQ(empty.count(), 0);
 }
 
-// A forged file may nest property compounds thousands deep; the copy stops at a fixed depth
+// A forged file may nest property compounds hundreds deep; the copy stops at a fixed depth
 // instead of exhausting the stack.
 TEST(PropertyCopy, DeepNestingIsCut) {
     Node deepest = Node::Text("leaf", "v");
-    for (int i = 0; i < 5000; ++i) deepest = Node::Compound("n").With(std::move(deepest));
+    for (int i = 0; i < 600; ++i) deepest = Node::Compound("n").With(std::move(deepest));
     Node root = Node::Compound("");
     root.AddChild(Node::Compound("Obj").With(Node::Compound("Props").With(std::move(deepest))));
     rh::zwf::Bytes bytes = rh::zwf::Write(root);
@@ -214,7 +215,63 @@ TEST(PropertyCopy, DeepNestingIsCut) {
     int depth = 0;
     for (const PropertyNode* p = props.Child("n"); p != nullptr; p = p->Child("n")) ++depth;
     EXPECT_GT(depth, 100);
-    EXPECT_LT(depth, 5000);
+    EXPECT_LT(depth, 600);
+}
+
+}  // namespace
+
+namespace {
+
+// Parent links that run in a circle (a forged file can list an ancestor's block as a plain
+// child) end the climb instead of looping; blocks shared at every level of a "Props" list make
+// a tree of exponential size, whose copy stops at a bounded number of entries.
+TEST(PropertyCopy, CircularParentsAndSharedBlocksAreBounded) {
+    DataNode a, b;
+    a.SetName("A");
+    b.SetName("B");
+    a.SetParent(&b);
+    b.SetParent(&a);
+    EXPECT_EQ(FindProperty(&a, "Lit", true), nullptr);
+    PropertyNode none;
+    LoadNodeProperties(&a, none, true);
+    EXPECT_EQ(none.count(), 0);
+
+    // Props -> l0 -> {x, y} both l1 -> {x, y} both l2 ... forty levels: 2^40 paths.
+    constexpr int kLevels = 40;
+    std::vector<std::unique_ptr<DataNode>> levels;
+    for (int i = 0; i <= kLevels; ++i) levels.push_back(std::make_unique<DataNode>());
+    // Each level lists the next twice, under "x" and (as a link) under "y": children are keyed
+    // by the child's name when added.
+    levels[0]->SetName("l0");
+    for (int i = 0; i < kLevels; ++i) {
+        DataNode* next = levels[size_t(i) + 1].get();
+        next->SetName("x");
+        levels[size_t(i)]->AddChild(next, false);
+        next->SetName("y");
+        levels[size_t(i)]->AddChild(next, true);
+    }
+    DataNode owner, props;
+    owner.SetName("Obj");
+    props.SetName("Props");
+    props.AddChild(levels[0].get(), false);
+    owner.AddChild(&props, false);
+    props.SetParent(&owner);
+    PropertyNode copy;
+    LoadNodeProperties(&owner, copy, true);
+    EXPECT_EQ(copy.count(), 1);
+    int64_t entries = 0;
+    std::vector<const PropertyNode*> pending{&copy};
+    while (!pending.empty()) {
+        const PropertyNode* p = pending.back();
+        pending.pop_back();
+        const PropertyNode::Node* e = p->first();
+        for (int32_t i = 0; i < p->count(); ++i, e = e->next) {
+            ++entries;
+            pending.push_back(e->value);
+        }
+    }
+    EXPECT_GT(entries, 1000);
+    EXPECT_LE(entries, 1 << 16);
 }
 
 }  // namespace

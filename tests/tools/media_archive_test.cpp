@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <iterator>
@@ -26,14 +27,20 @@ std::string ReadAll(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// (member name with '/', source path) per line of the build's list.
+// (member name with '/', source path) per line of the build's lists ('|'-separated paths).
 std::vector<std::pair<std::string, std::string>> ListedFiles() {
     std::vector<std::pair<std::string, std::string>> files;
-    std::ifstream in(RH_MEDIA_LIST);
-    std::string line;
-    while (std::getline(in, line)) {
-        const size_t tab = line.find('\t');
-        if (tab != std::string::npos) files.emplace_back(line.substr(0, tab), line.substr(tab + 1));
+    const std::string lists = RH_MEDIA_LISTS;
+    for (size_t start = 0; start < lists.size();) {
+        const size_t end = std::min(lists.find('|', start), lists.size());
+        std::ifstream in(lists.substr(start, end - start));
+        EXPECT_TRUE(in.is_open()) << lists.substr(start, end - start);
+        std::string line;
+        while (std::getline(in, line)) {
+            const size_t tab = line.find('\t');
+            if (tab != std::string::npos) files.emplace_back(line.substr(0, tab), line.substr(tab + 1));
+        }
+        start = end + 1;
     }
     return files;
 }

@@ -519,6 +519,28 @@ TEST_F(RarWriteTree, BadListsFailWithTheirLine) {
     EXPECT_FALSE(WriteArchive(members, WriteOptions{}, &archive, &error));
 }
 
+// Several tools' lists make one archive: shared folders once, a name in two lists refused.
+TEST_F(RarWriteTree, ListsFromSeveralToolsMakeOneArchive) {
+    const std::string file = (tree_ / "readme.txt").string();
+    const std::string a = "Media/Txt/a.jpg\t" + file + "\n", b = "Media/LightMap/b.jpg\t" + file + "\n";
+    WriteFile(dir_ / "a.list", Bytes(a.begin(), a.end()));
+    WriteFile(dir_ / "b.list", Bytes(b.begin(), b.end()));
+    std::vector<Member> members;
+    std::string error;
+    ASSERT_TRUE(rh::rarwrite::CollectLists({(dir_ / "a.list").string(), (dir_ / "b.list").string()}, &members, &error))
+        << error;
+    Bytes archive;
+    ASSERT_TRUE(WriteArchive(members, WriteOptions{}, &archive, &error)) << error;
+    std::vector<std::string> names;
+    for (const Block& block : ParseArchive(archive)) {
+        if (block.type == 0x74) names.push_back(block.name);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"Media", "Media\\LightMap", "Media\\LightMap\\b.jpg", "Media\\Txt",
+                                               "Media\\Txt\\a.jpg"}));
+    members.clear();
+    EXPECT_FALSE(rh::rarwrite::CollectLists({(dir_ / "a.list").string(), (dir_ / "a.list").string()}, &members, &error));
+}
+
 TEST_F(RarWriteTree, BsdtarListsAndExtractsEveryMember) {
     for (bool endBlock : {false, true}) {
         WriteOptions o;

@@ -1,5 +1,5 @@
 // rh_rarwrite [--comment FILE] [--pack] [--solid] DIR OUT.rar
-// rh_rarwrite [--comment FILE] [--pack] [--solid] --list LIST OUT.rar
+// rh_rarwrite [--comment FILE] [--pack] [--solid] --list LIST [--list LIST...] OUT.rar
 //
 // Puts the tree below DIR, or the files LIST names (see CollectList), into OUT.rar, every
 // member stored uncompressed, with fixed dates so that the same tree always gives the same
@@ -18,14 +18,14 @@ int main(int argc, char** argv) {
     using namespace rh::rarwrite;
     WriteOptions options;
     int first = 1;
-    const char* listFile = nullptr;
+    std::vector<std::string> listFiles;
     for (; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
         if (std::strcmp(argv[first], "--pack") == 0) {
             options.method = Method::kPack;
         } else if (std::strcmp(argv[first], "--solid") == 0) {
             options.solid = true;
         } else if (std::strcmp(argv[first], "--list") == 0 && first + 1 < argc) {
-            listFile = argv[++first];
+            listFiles.push_back(argv[++first]);
         } else if (std::strcmp(argv[first], "--comment") == 0 && first + 1 < argc) {
             const char* path = argv[++first];
             std::ifstream in(path, std::ios::binary);
@@ -42,17 +42,17 @@ int main(int argc, char** argv) {
             break;
         }
     }
-    if (argc - first != (listFile != nullptr ? 1 : 2)) {
+    if (argc - first != (!listFiles.empty() ? 1 : 2)) {
         std::fprintf(stderr, "usage: rh_rarwrite [--comment FILE] [--pack] [--solid] DIR OUT.rar\n"
-                             "       rh_rarwrite [--comment FILE] [--pack] [--solid] --list LIST OUT.rar\n");
+                             "       rh_rarwrite [--comment FILE] [--pack] [--solid] --list LIST [--list LIST...] OUT.rar\n");
         return 2;
     }
     const char* outPath = argv[argc - 1];
     std::vector<Member> members;
     std::vector<uint8_t> archive;
     std::string error;
-    const bool collected = listFile != nullptr ? CollectList(listFile, &members, &error)
-                                               : CollectTree(argv[first], &members, &error);
+    const bool collected = !listFiles.empty() ? CollectLists(listFiles, &members, &error)
+                                              : CollectTree(argv[first], &members, &error);
     if (!collected || !WriteArchive(std::move(members), options, &archive, &error)) {
         std::fprintf(stderr, "rh_rarwrite: %s\n", error.c_str());
         return 1;

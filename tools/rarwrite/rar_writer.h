@@ -94,5 +94,7 @@ bool CollectTree(const std::string& root, std::vector<Member>* out, std::string*
 // without a tab, an empty or absolute name, a name with '\\', "." or ".." parts, a name listed
 // twice, or a file that cannot be read.
 bool CollectList(const std::string& listFile, std::vector<Member>* out, std::string* error);
+// The same for several lists read as one: a name in two lists is listed twice.
+bool CollectLists(const std::vector<std::string>& listFiles, std::vector<Member>* out, std::string* error);
 
 }  // namespace rh::rarwrite

@@ -1,0 +1,221 @@
+// The village's geometry: the same every run, well-formed meshes (indices in range, front faces
+// wound as their normals say, light-map cells inside the unit square), names and extents as
+// the saver expects, and a view of it drawn through our layer and looked at.
+#include "tools/villagebuild/light_maps.h"
+#include "tools/villagebuild/village_geometry.h"
+
+#include "tests/render/support/layer_app.h"
+
+#include <d3dx9math.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+
+namespace {
+
+using rh::villagebuild::MeshPart;
+using rh::villagebuild::Vec3f;
+using rh::villagebuild::Vertex;
+
+constexpr uint32_t kSeed = 20261211;
+
+Vec3f Sub(Vec3f a, Vec3f b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+Vec3f Cross(Vec3f a, Vec3f b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+float Dot(Vec3f a, Vec3f b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+
+TEST(VillageGeometry, SameVillageEveryRun) {
+    const std::vector<MeshPart> one = rh::villagebuild::BuildVillage(kSeed);
+    const std::vector<MeshPart> two = rh::villagebuild::BuildVillage(kSeed);
+    ASSERT_EQ(one.size(), two.size());
+    for (size_t i = 0; i < one.size(); ++i) {
+        EXPECT_EQ(one[i].name, two[i].name);
+        ASSERT_EQ(one[i].vertices.size(), two[i].vertices.size());
+        EXPECT_EQ(std::memcmp(one[i].vertices.data(), two[i].vertices.data(), one[i].vertices.size() * sizeof(Vertex)), 0);
+        EXPECT_EQ(one[i].indices, two[i].indices);
+    }
+}
+
+TEST(VillageGeometry, MeshesAreWellFormed) {
+    const std::vector<MeshPart> parts = rh::villagebuild::BuildVillage(kSeed);
+    std::set<std::string> names;
+    std::map<std::string, int> kinds;
+    const std::set<std::string> materials = {"Plaster", "Timber", "Snow", "Bark", "Needles", "Stone", "Iron"};
+    for (const MeshPart& part : parts) {
+        SCOPED_TRACE(part.name);
+        EXPECT_TRUE(names.insert(part.name).second) << "names are unique";
+        // Lamps are found by name: only the lamps themselves may carry it.
+        EXPECT_EQ(part.name.find("Lamp"), std::string::npos);
+        EXPECT_EQ(materials.count(part.material), 1u);
+        ASSERT_FALSE(part.indices.empty());
+        ASSERT_EQ(part.indices.size() % 3, 0u);
+        for (uint32_t index : part.indices) ASSERT_LT(index, part.vertices.size());
+        for (const Vertex& v : part.vertices) {
+            EXPECT_NEAR(Dot(v.normal, v.normal), 1.0f, 1e-4f);
+            EXPECT_LE(std::abs(v.position.x), 1500.0f);
+            EXPECT_LE(std::abs(v.position.z), 1500.0f);
+            EXPECT_GE(v.position.y, -0.01f);
+            EXPECT_LT(v.position.y, 120.0f);
+            for (float t : v.lightUv) {
+                EXPECT_GE(t, 0.0f);
+                EXPECT_LE(t, 1.0f);
+            }
+        }
+        // Direct3D's front faces run clockwise: the winding's normal agrees with the vertices'.
+        for (size_t t = 0; t < part.indices.size(); t += 3) {
+            const Vertex& a = part.vertices[part.indices[t]];
+            const Vertex& b = part.vertices[part.indices[t + 1]];
+            const Vertex& c = part.vertices[part.indices[t + 2]];
+            const Vec3f wound = Cross(Sub(b.position, a.position), Sub(c.position, a.position));
+            ASSERT_GT(Dot(wound, a.normal), 0.0f) << "triangle " << t / 3;
+        }
+        // The kind: the name up to its number ("House" of "House07Roof").
+        ++kinds[part.name.substr(0, part.name.find_first_of("0123456789"))];
+    }
+    EXPECT_EQ(kinds["Ground"], 1);
+    EXPECT_GE(kinds["House"], 3 * 20) << "twenty houses or more, three parts each";
+    EXPECT_GE(kinds["Fir"], 2 * 100) << "a hundred firs or more, two parts each";
+    EXPECT_GE(kinds["Post"], 8);
+    EXPECT_GE(kinds["Fence"], 4);
+    EXPECT_EQ(kinds["ChurchWalls"] + kinds["ChurchRoof"] + kinds["ChurchSpire"], 3);
+}
+
+// Lamps make warm pools on the ground, falling off with distance; away from them the moon and
+// the ambient light leave a cool light below neutral (128, drawn modulate 2x).
+TEST(VillageLightMaps, LampPoolsOnCoolGround) {
+    const std::vector<Vec3f> lamps = rh::villagebuild::LampPositions();
+    const Vec3f up{0, 1, 0};
+    const Vec3f below = rh::villagebuild::LightAt({lamps[0].x, 0, lamps[0].z}, up, lamps);
+    const Vec3f near = rh::villagebuild::LightAt({lamps[0].x + 4, 0, lamps[0].z}, up, lamps);
+    const Vec3f far = rh::villagebuild::LightAt({900, 0, 900}, up, lamps);
+    EXPECT_GT(below.x, near.x);
+    EXPECT_GT(near.x, far.x + 0.2f);
+    EXPECT_GT(below.x, below.z) << "warm under a lamp";
+    EXPECT_LT(far.x, far.z) << "cool away from the lamps";
+    EXPECT_LT(far.z, 1.0f);
+    // A face turned away from every light gets the ambient term only.
+    const Vec3f away = rh::villagebuild::LightAt({900, 0, 900}, {0, -1, 0}, lamps);
+    EXPECT_LT(away.x, far.x);
+
+    // The ground's map: every texel written, brightest in the village, the same every bake.
+    std::vector<MeshPart> parts = rh::villagebuild::BuildVillage(kSeed);
+    const MeshPart& ground = parts.front();
+    ASSERT_EQ(ground.name, "Ground");
+    const int size = rh::villagebuild::LightMapSize(ground);
+    EXPECT_EQ(size, 1024);
+    const auto one = rh::villagebuild::BakeLightMap(ground, lamps, size);
+    const auto two = rh::villagebuild::BakeLightMap(ground, lamps, size);
+    EXPECT_TRUE(one.rgba == two.rgba);
+    int brightest = 0;
+    for (size_t i = 0; i < one.rgba.size(); i += 4) {
+        EXPECT_EQ(one.rgba[i + 3], 255);
+        brightest = std::max<int>(brightest, one.rgba[i]);
+    }
+    EXPECT_GT(brightest, 200);
+    if (std::getenv("RH_VILLAGE_TEST_IMAGES") != nullptr) {
+        std::vector<uint8_t> jpeg;
+        std::string error;
+        if (rh::texturemake::EncodeJpeg(one, 90, &jpeg, &error)) rh::texturemake::WriteBytes("/tmp/rh-ground-light.jpg", jpeg, &error);
+    }
+}
+
+// Drawn with one directional light and a colour per material: written to
+// /tmp/rh-village.ppm with RH_VILLAGE_TEST_IMAGES.
+TEST(VillageGeometry, AViewOfTheVillage) {
+    constexpr int kWidth = 320, kHeight = 200;
+    rh::test::LayerApp app;
+    ASSERT_TRUE(app.Open(kWidth, kHeight));
+    const std::map<std::string, DWORD> colours = {{"Plaster", 0xE0D2B4}, {"Timber", 0x5A3820}, {"Snow", 0xEEF2FA},
+                                                  {"Bark", 0x54423A},    {"Needles", 0x2E5A32}, {"Stone", 0x9A9A94},
+                                                  {"Iron", 0x303438}};
+    // One vertex and index buffer per material.
+    std::map<std::string, std::pair<std::vector<Vertex>, std::vector<uint32_t>>> batches;
+    for (const MeshPart& part : rh::villagebuild::BuildVillage(kSeed)) {
+        auto& [vertices, indices] = batches[part.material];
+        const uint32_t base = uint32_t(vertices.size());
+        vertices.insert(vertices.end(), part.vertices.begin(), part.vertices.end());
+        for (uint32_t i : part.indices) indices.push_back(base + i);
+    }
+    g_device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF101828, 1.0f, 0);
+    D3DXMATRIX view, projection, world;
+    const D3DXVECTOR3 eye(-20.0f, 24.0f, -110.0f), at(-10.0f, 4.0f, 20.0f), up(0.0f, 1.0f, 0.0f);
+    D3DXMatrixLookAtLH(&view, &eye, &at, &up);
+    D3DXMatrixPerspectiveFovLH(&projection, 0.9f, float(kWidth) / float(kHeight), 1.0f, 3000.0f);
+    D3DXMatrixIdentity(&world);
+    g_device->SetTransform(D3DTS_VIEW, &view);
+    g_device->SetTransform(D3DTS_PROJECTION, &projection);
+    g_device->SetTransform(D3DTS_WORLD, &world);
+    g_device->SetRenderState(D3DRS_LIGHTING, TRUE);
+    g_device->SetRenderState(D3DRS_ZENABLE, TRUE);
+    g_device->SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
+    g_device->SetRenderState(D3DRS_AMBIENT, 0xFF404858);
+    D3DLIGHT9 moon{};
+    moon.Type = D3DLIGHT_DIRECTIONAL;
+    moon.Diffuse = {0.8f, 0.82f, 0.9f, 1.0f};
+    moon.Direction = {0.4f, -0.7f, 0.6f};
+    g_device->SetLight(0, &moon);
+    g_device->LightEnable(0, TRUE);
+    g_device->SetFVF(D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX2);
+    ASSERT_EQ(g_device->BeginScene(), D3D_OK);
+    for (auto& [material, batch] : batches) {
+        const auto& [vertices, indices] = batch;
+        const DWORD c = colours.at(material);
+        D3DMATERIAL9 m{};
+        m.Diffuse = {float((c >> 16) & 0xFF) / 255.0f, float((c >> 8) & 0xFF) / 255.0f, float(c & 0xFF) / 255.0f, 1.0f};
+        m.Ambient = m.Diffuse;
+        g_device->SetMaterial(&m);
+        IDirect3DVertexBuffer9* vb = nullptr;
+        IDirect3DIndexBuffer9* ib = nullptr;
+        ASSERT_EQ(g_device->CreateVertexBuffer(UINT(vertices.size() * sizeof(Vertex)), 0, 0, D3DPOOL_MANAGED, &vb, nullptr), D3D_OK);
+        ASSERT_EQ(g_device->CreateIndexBuffer(UINT(indices.size() * 4), 0, D3DFMT_INDEX32, D3DPOOL_MANAGED, &ib, nullptr), D3D_OK);
+        void* p = nullptr;
+        vb->Lock(0, 0, &p, 0);
+        std::memcpy(p, vertices.data(), vertices.size() * sizeof(Vertex));
+        vb->Unlock();
+        ib->Lock(0, 0, &p, 0);
+        std::memcpy(p, indices.data(), indices.size() * 4);
+        ib->Unlock();
+        g_device->SetStreamSource(0, vb, 0, sizeof(Vertex));
+        g_device->SetIndices(ib);
+        EXPECT_EQ(g_device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, UINT(vertices.size()), 0,
+                                                 UINT(indices.size() / 3)),
+                  D3D_OK)
+            << material;
+        g_device->SetStreamSource(0, nullptr, 0, 0);
+        g_device->SetIndices(nullptr);
+        vb->Release();
+        ib->Release();
+    }
+    g_device->EndScene();
+    const std::vector<DWORD> frame = app.ReadFrame();
+    if (std::getenv("RH_VILLAGE_TEST_IMAGES") != nullptr) {
+        FILE* out = std::fopen("/tmp/rh-village.ppm", "wb");
+        if (out != nullptr) {
+            std::fprintf(out, "P6 %d %d 255\n", kWidth, kHeight);
+            for (DWORD px : frame) {
+                const unsigned char rgb[3] = {uint8_t(px >> 16), uint8_t(px >> 8), uint8_t(px)};
+                std::fwrite(rgb, 1, 3, out);
+            }
+            std::fclose(out);
+        }
+    }
+    // The snow covers the lower half; houses stand above the horizon in the upper half.
+    int lowerSnow = 0, upperDrawn = 0;
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < kWidth; ++x) {
+            const DWORD px = frame[size_t(y) * kWidth + size_t(x)] & 0xFFFFFF;
+            if (y >= kHeight * 3 / 4 && ((px >> 16) & 0xFF) > 150) ++lowerSnow;
+            if (y < kHeight / 2 && px != 0x101828) ++upperDrawn;
+        }
+    }
+    EXPECT_GT(lowerSnow, kWidth * kHeight / 4 * 8 / 10);
+    EXPECT_GT(upperDrawn, kWidth * kHeight / 2 / 20);
+}
+
+}  // namespace

@@ -1,0 +1,347 @@
+#include "tools/villagebuild/village_geometry.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace rh::villagebuild {
+
+namespace {
+
+constexpr float kPi = 3.14159265358979f;
+
+Vec3f operator+(Vec3f a, Vec3f b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+Vec3f operator-(Vec3f a, Vec3f b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+Vec3f operator*(Vec3f a, float s) { return {a.x * s, a.y * s, a.z * s}; }
+float Dot(Vec3f a, Vec3f b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+Vec3f Cross(Vec3f a, Vec3f b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+float Length(Vec3f a) { return std::sqrt(Dot(a, a)); }
+Vec3f Normalize(Vec3f a) {
+    const float l = Length(a);
+    return l > 0.0f ? a * (1.0f / l) : Vec3f{0, 1, 0};
+}
+
+// splitmix64: a fixed, portable sequence (the standard library's distributions are not).
+class Random {
+public:
+    explicit Random(uint64_t seed) : state_(seed) {}
+    uint64_t Next() {
+        uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    float Uniform(float lo, float hi) { return lo + (hi - lo) * float(Next() >> 40) / float(1ull << 24); }
+    int Below(int n) { return int(Next() % uint64_t(n)); }
+
+private:
+    uint64_t state_;
+};
+
+// Collects the faces of one part, then lays their light-map cells out in a square grid.
+class PartBuilder {
+public:
+    PartBuilder(std::string name, std::string material, float textureScale)
+        : scale_(textureScale) {
+        part_.name = std::move(name);
+        part_.material = std::move(material);
+    }
+
+    // A convex face of 3 or 4 corners in order round its edge. It is turned so that its front
+    // (clockwise seen from the front) faces along `outward`.
+    void Face(std::vector<Vec3f> corners, Vec3f outward) {
+        Vec3f n = Cross(corners[1] - corners[0], corners[2] - corners[0]);
+        if (Dot(n, outward) < 0.0f) {
+            std::reverse(corners.begin(), corners.end());
+            n = n * -1.0f;
+        }
+        faces_.push_back({std::move(corners), Normalize(n)});
+    }
+
+    // A box of the given extent, all six faces (or without the bottom).
+    void Box(Vec3f lo, Vec3f hi, bool bottom = false) {
+        const Vec3f c = (lo + hi) * 0.5f;
+        const Vec3f p[8] = {{lo.x, lo.y, lo.z}, {hi.x, lo.y, lo.z}, {hi.x, lo.y, hi.z}, {lo.x, lo.y, hi.z},
+                            {lo.x, hi.y, lo.z}, {hi.x, hi.y, lo.z}, {hi.x, hi.y, hi.z}, {lo.x, hi.y, hi.z}};
+        const int quads[6][4] = {{0, 1, 5, 4}, {1, 2, 6, 5}, {2, 3, 7, 6}, {3, 0, 4, 7}, {4, 5, 6, 7}, {0, 3, 2, 1}};
+        for (int q = 0; q < (bottom ? 6 : 5); ++q) {
+            std::vector<Vec3f> face = {p[quads[q][0]], p[quads[q][1]], p[quads[q][2]], p[quads[q][3]]};
+            const Vec3f centre = (face[0] + face[2]) * 0.5f;
+            Face(face, centre - c);
+        }
+    }
+
+    // A cone (or, with a top radius, a frustum) of `sides` sides round the vertical axis.
+    void Cone(Vec3f base, float radius, float height, int sides, float topRadius = 0.0f) {
+        const Vec3f axisTop = base + Vec3f{0, height, 0};
+        for (int i = 0; i < sides; ++i) {
+            const float a0 = 2.0f * kPi * float(i) / float(sides), a1 = 2.0f * kPi * float(i + 1) / float(sides);
+            const Vec3f d0{std::cos(a0), 0, std::sin(a0)}, d1{std::cos(a1), 0, std::sin(a1)};
+            const Vec3f out = Normalize(d0 + d1) + Vec3f{0, radius / std::max(height, 1e-3f), 0};
+            if (topRadius > 0.0f) {
+                Face({base + d0 * radius, axisTop + d0 * topRadius, axisTop + d1 * topRadius, base + d1 * radius}, out);
+            } else {
+                Face({base + d0 * radius, axisTop, base + d1 * radius}, out);
+            }
+            Face({base, base + d1 * radius, base + d0 * radius}, Vec3f{0, -1, 0});
+        }
+    }
+
+    MeshPart Finish() {
+        const int cells = std::max(1, int(std::ceil(std::sqrt(double(faces_.size())))));
+        const float cell = 1.0f / float(cells);
+        const float pad = cell * 0.1f;
+        for (size_t f = 0; f < faces_.size(); ++f) {
+            const Face_& face = faces_[f];
+            const float cx = float(f % size_t(cells)) * cell, cy = float(f / size_t(cells)) * cell;
+            // Colour texture: planar along the face's first edge and its normal's cross.
+            const Vec3f e0 = Normalize(face.corners[1] - face.corners[0]);
+            const Vec3f e1 = Cross(face.normal, e0);
+            const uint32_t first = uint32_t(part_.vertices.size());
+            static const float kQuadCell[4][2] = {{0, 0}, {0, 1}, {1, 1}, {1, 0}};
+            static const float kTriangleCell[3][2] = {{0, 0}, {0.5f, 1}, {1, 0}};
+            for (size_t k = 0; k < face.corners.size(); ++k) {
+                const Vec3f p = face.corners[k];
+                const float* unit = face.corners.size() == 4 ? kQuadCell[k] : kTriangleCell[k];
+                Vertex v{};
+                v.position = p;
+                v.normal = face.normal;
+                v.uv[0] = Dot(p - face.corners[0], e1) / scale_;
+                v.uv[1] = Dot(p - face.corners[0], e0) / scale_;
+                v.lightUv[0] = cx + pad + unit[0] * (cell - 2.0f * pad);
+                v.lightUv[1] = cy + pad + unit[1] * (cell - 2.0f * pad);
+                part_.vertices.push_back(v);
+            }
+            for (size_t k = 1; k + 1 < face.corners.size(); ++k) {
+                part_.indices.insert(part_.indices.end(), {first, first + uint32_t(k), first + uint32_t(k) + 1});
+            }
+        }
+        return std::move(part_);
+    }
+
+private:
+    struct Face_ {
+        std::vector<Vec3f> corners;
+        Vec3f normal;
+    };
+    MeshPart part_;
+    std::vector<Face_> faces_;
+    float scale_;
+};
+
+std::string Numbered(const char* stem, int n, const char* suffix = "") {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%s%02d%s", stem, n, suffix);
+    return buffer;
+}
+
+// A footprint on the ground, kept free of other things.
+struct Footprint {
+    float x0, z0, x1, z1;
+    bool Overlaps(float x, float z, float margin) const {
+        return x > x0 - margin && x < x1 + margin && z > z0 - margin && z < z1 + margin;
+    }
+};
+
+// A timber-framed house: plaster walls, timber posts and beams, a snow-covered gable roof
+// whose ridge runs along x or z.
+void House(std::vector<MeshPart>& parts, int n, float cx, float cz, float w, float d, float h, bool ridgeAlongX) {
+    const float x0 = cx - w / 2, x1 = cx + w / 2, z0 = cz - d / 2, z1 = cz + d / 2;
+    const float roof = (ridgeAlongX ? d : w) * 0.45f, o = 0.8f;
+    PartBuilder walls(Numbered("House", n, "Walls"), "Plaster", 4.0f);
+    walls.Box({x0, 0, z0}, {x1, h, z1});
+    // Gable ends up to the ridge.
+    if (ridgeAlongX) {
+        walls.Face({{x0, h, z0}, {x0, h + roof, cz}, {x0, h, z1}}, {-1, 0, 0});
+        walls.Face({{x1, h, z1}, {x1, h + roof, cz}, {x1, h, z0}}, {1, 0, 0});
+    } else {
+        walls.Face({{x0, h, z0}, {cx, h + roof, z0}, {x1, h, z0}}, {0, 0, -1});
+        walls.Face({{x1, h, z1}, {cx, h + roof, z1}, {x0, h, z1}}, {0, 0, 1});
+    }
+    parts.push_back(walls.Finish());
+
+    PartBuilder beams(Numbered("House", n, "Beams"), "Timber", 2.0f);
+    const float t = 0.35f;
+    for (float x : {x0, x1}) {
+        for (float z : {z0, z1}) beams.Box({x - t, 0, z - t}, {x + t, h, z + t});
+    }
+    // A sill and a mid beam round the walls.
+    for (float y : {0.0f, h * 0.5f, h - t}) {
+        beams.Box({x0 - t, y, z0 - t}, {x1 + t, y + t, z0 + t});
+        beams.Box({x0 - t, y, z1 - t}, {x1 + t, y + t, z1 + t});
+        beams.Box({x0 - t, y, z0 - t}, {x0 + t, y + t, z1 + t});
+        beams.Box({x1 - t, y, z0 - t}, {x1 + t, y + t, z1 + t});
+    }
+    parts.push_back(beams.Finish());
+
+    PartBuilder roofs(Numbered("House", n, "Roof"), "Snow", 6.0f);
+    if (ridgeAlongX) {
+        roofs.Face({{x0 - o, h - 0.3f, z0 - o}, {x0 - o, h + roof, cz}, {x1 + o, h + roof, cz}, {x1 + o, h - 0.3f, z0 - o}},
+                   {0, 1, -1});
+        roofs.Face({{x1 + o, h - 0.3f, z1 + o}, {x1 + o, h + roof, cz}, {x0 - o, h + roof, cz}, {x0 - o, h - 0.3f, z1 + o}},
+                   {0, 1, 1});
+    } else {
+        roofs.Face({{x0 - o, h - 0.3f, z1 + o}, {cx, h + roof, z1 + o}, {cx, h + roof, z0 - o}, {x0 - o, h - 0.3f, z0 - o}},
+                   {-1, 1, 0});
+        roofs.Face({{x1 + o, h - 0.3f, z0 - o}, {cx, h + roof, z0 - o}, {cx, h + roof, z1 + o}, {x1 + o, h - 0.3f, z1 + o}},
+                   {1, 1, 0});
+    }
+    parts.push_back(roofs.Finish());
+}
+
+void Church(std::vector<MeshPart>& parts, float cx, float cz) {
+    const float w = 34, d = 16, h = 14, roof = 8;
+    const float x0 = cx - w / 2, x1 = cx + w / 2, z0 = cz - d / 2, z1 = cz + d / 2;
+    PartBuilder stone("ChurchWalls", "Stone", 5.0f);
+    stone.Box({x0, 0, z0}, {x1, h, z1});
+    stone.Face({{x1, h, z1}, {x1, h + roof, cz}, {x1, h, z0}}, {1, 0, 0});
+    // The tower at the west end, then its spire.
+    const float tx0 = x0 - 9, tx1 = x0 + 1, tz0 = cz - 5, tz1 = cz + 5, th = 32;
+    stone.Box({tx0, 0, tz0}, {tx1, th, tz1});
+    parts.push_back(stone.Finish());
+
+    PartBuilder roofs("ChurchRoof", "Snow", 6.0f);
+    roofs.Face({{x0, h - 0.3f, z0 - 1}, {x0, h + roof, cz}, {x1 + 1, h + roof, cz}, {x1 + 1, h - 0.3f, z0 - 1}}, {0, 1, -1});
+    roofs.Face({{x1 + 1, h - 0.3f, z1 + 1}, {x1 + 1, h + roof, cz}, {x0, h + roof, cz}, {x0, h - 0.3f, z1 + 1}}, {0, 1, 1});
+    parts.push_back(roofs.Finish());
+
+    PartBuilder spire("ChurchSpire", "Iron", 4.0f);
+    const Vec3f top{(tx0 + tx1) / 2, th + 20, cz};
+    const Vec3f c[4] = {{tx0, th, tz0}, {tx1, th, tz0}, {tx1, th, tz1}, {tx0, th, tz1}};
+    for (int i = 0; i < 4; ++i) {
+        const Vec3f mid = (c[i] + c[(i + 1) % 4]) * 0.5f;
+        spire.Face({c[i], top, c[(i + 1) % 4]}, mid - Vec3f{top.x, th, top.z});
+    }
+    parts.push_back(spire.Finish());
+}
+
+void Fir(std::vector<MeshPart>& parts, int n, float x, float z, float height) {
+    PartBuilder trunk(Numbered("Fir", n, "Trunk"), "Bark", 2.0f);
+    trunk.Cone({x, 0, z}, height * 0.04f, height * 0.3f, 6, height * 0.03f);
+    parts.push_back(trunk.Finish());
+    PartBuilder crown(Numbered("Fir", n, "Crown"), "Needles", 3.0f);
+    for (int tier = 0; tier < 3; ++tier) {
+        const float base = height * (0.2f + 0.25f * float(tier));
+        const float radius = height * (0.32f - 0.08f * float(tier));
+        crown.Cone({x, base, z}, radius, height - base - height * 0.05f * float(2 - tier), 9);
+    }
+    parts.push_back(crown.Finish());
+}
+
+// A fence round a garden: posts every few units and two rails on each side but the front.
+void Fence(std::vector<MeshPart>& parts, int n, const Footprint& garden) {
+    PartBuilder fence(Numbered("Fence", n), "Timber", 2.0f);
+    const float t = 0.12f, h = 1.3f;
+    auto side = [&](Vec3f a, Vec3f b) {
+        const float length = Length(b - a);
+        const int posts = std::max(2, int(length / 2.5f) + 1);
+        for (int i = 0; i < posts; ++i) {
+            const Vec3f p = a + (b - a) * (float(i) / float(posts - 1));
+            fence.Box({p.x - t, 0, p.z - t}, {p.x + t, h, p.z + t});
+        }
+        const Vec3f lo{std::min(a.x, b.x) - t * 0.5f, 0, std::min(a.z, b.z) - t * 0.5f};
+        const Vec3f hi{std::max(a.x, b.x) + t * 0.5f, 0, std::max(a.z, b.z) + t * 0.5f};
+        for (float y : {0.45f, 1.0f}) fence.Box({lo.x, y, lo.z}, {hi.x, y + 0.12f, hi.z});
+    };
+    side({garden.x0, 0, garden.z1}, {garden.x1, 0, garden.z1});
+    side({garden.x0, 0, garden.z0}, {garden.x0, 0, garden.z1});
+    side({garden.x1, 0, garden.z0}, {garden.x1, 0, garden.z1});
+    parts.push_back(fence.Finish());
+}
+
+void LampPost(std::vector<MeshPart>& parts, int n, float x, float z) {
+    PartBuilder post(Numbered("Post", n), "Iron", 1.0f);
+    post.Box({x - 0.12f, 0, z - 0.12f}, {x + 0.12f, 4.2f, z + 0.12f});
+    post.Box({x - 0.35f, 4.2f, z - 0.35f}, {x + 0.35f, 4.9f, z + 0.35f});
+    parts.push_back(post.Finish());
+}
+
+void Ground(std::vector<MeshPart>& parts) {
+    PartBuilder ground("Ground", "Snow", 8.0f);
+    // Cells small enough for the lamps' pools to show in the ground's light map.
+    const int cells = 32;
+    const float half = 1500.0f, step = 2.0f * half / float(cells);
+    for (int i = 0; i < cells; ++i) {
+        for (int j = 0; j < cells; ++j) {
+            const float x0 = -half + step * float(i), z0 = -half + step * float(j);
+            ground.Face({{x0, 0, z0}, {x0, 0, z0 + step}, {x0 + step, 0, z0 + step}, {x0 + step, 0, z0}}, {0, 1, 0});
+        }
+    }
+    parts.push_back(ground.Finish());
+}
+
+}  // namespace
+
+std::vector<Vec3f> LampPositions() {
+    std::vector<Vec3f> lamps;
+    for (int k = -4; k <= 4; ++k) {
+        if (k == 0) continue;
+        lamps.push_back({float(k) * 34.0f + 17.0f, 4.55f, 9.0f});
+        lamps.push_back({-9.0f, 4.55f, float(k) * 34.0f + 17.0f});
+    }
+    return lamps;
+}
+
+std::vector<MeshPart> BuildVillage(uint32_t seed) {
+    Random random(seed);
+    std::vector<MeshPart> parts;
+    std::vector<Footprint> taken;
+    Ground(parts);
+
+    // The church on a square north-west of the crossing.
+    Church(parts, -70.0f, 70.0f);
+    taken.push_back({-100, 55, -50, 85});
+
+    // Houses along the main street (along x) and the cross street (along z), fronts to the road.
+    int houses = 0;
+    for (int street = 0; street < 2; ++street) {
+        for (int side = -1; side <= 1; side += 2) {
+            for (int k = -5; k <= 5; ++k) {
+                if (k == 0) continue;  // the crossing
+                const float along = float(k) * 34.0f + random.Uniform(-4.0f, 4.0f);
+                const float off = float(side) * (22.0f + random.Uniform(0.0f, 6.0f));
+                const float w = random.Uniform(11.0f, 16.0f), d = random.Uniform(9.0f, 12.0f);
+                const float h = random.Uniform(6.0f, 9.0f);
+                const float cx = street == 0 ? along : off, cz = street == 0 ? off : along;
+                const float fw = street == 0 ? w : d, fd = street == 0 ? d : w;
+                const Footprint fp{cx - fw / 2, cz - fd / 2, cx + fw / 2, cz + fd / 2};
+                bool clear = true;
+                for (const Footprint& t : taken) clear = clear && !(fp.x0 < t.x1 + 4 && fp.x1 > t.x0 - 4 && fp.z0 < t.z1 + 4 && fp.z1 > t.z0 - 4);
+                if (!clear) continue;
+                ++houses;
+                House(parts, houses, cx, cz, fw, fd, h, street == 0);
+                taken.push_back(fp);
+                // Every third house has a fenced garden behind it.
+                if (houses % 3 == 0) {
+                    const float back = street == 0 ? (side > 0 ? fp.z1 : fp.z0 - 12) : 0;
+                    const float backX = street == 1 ? (side > 0 ? fp.x1 : fp.x0 - 12) : 0;
+                    const Footprint garden = street == 0 ? Footprint{fp.x0, back, fp.x1, back + 12}
+                                                         : Footprint{backX, fp.z0, backX + 12, fp.z1};
+                    Fence(parts, houses / 3, garden);
+                    taken.push_back(garden);
+                }
+            }
+        }
+    }
+
+    // Lamp posts at the street edges.
+    int posts = 0;
+    for (const Vec3f& lamp : LampPositions()) LampPost(parts, ++posts, lamp.x, lamp.z);
+
+    // Firs round the village, clear of the streets, houses and gardens.
+    int firs = 0;
+    for (int attempt = 0; attempt < 2000 && firs < 140; ++attempt) {
+        const float angle = random.Uniform(0.0f, 2.0f * kPi);
+        const float r = 40.0f + 900.0f * std::sqrt(random.Uniform(0.0f, 1.0f));
+        const float x = r * std::cos(angle), z = r * std::sin(angle);
+        if (std::abs(x) < 14.0f || std::abs(z) < 14.0f) continue;
+        bool clear = true;
+        for (const Footprint& t : taken) clear = clear && !t.Overlaps(x, z, 6.0f);
+        if (!clear) continue;
+        taken.push_back({x - 2, z - 2, x + 2, z + 2});
+        Fir(parts, ++firs, x, z, random.Uniform(9.0f, 18.0f));
+    }
+    return parts;
+}
+
+}  // namespace rh::villagebuild

@@ -323,6 +323,27 @@ TEST_F(CameraPathFlightsTest, BrokenPathsArePassedOver) {
     EXPECT_EQ(flown, std::vector<std::string>(goodExpected.begin(), goodExpected.begin() + long(flown.size())));
 }
 
+// A long run of switches over twenty good paths: every switch loads a path with a range, and
+// (under the sanitizer build) nothing of the readers, streams or node trees is left behind.
+TEST_F(CameraPathFlightsTest, HundredSwitches) {
+    const std::vector<std::string> names = Names(20);
+    CameraPathList list;
+    for (size_t i = 0; i < names.size(); ++i) {
+        WriteFile("Media/" + names[i], SimplePath(float(i), 20.0f + float(i)));
+        list.Add(names[i].c_str());
+    }
+    CameraPathPlayer player;
+    CameraPathFlights flights(list, player, nullptr, "Media");
+    std::srand(99);
+    ASSERT_TRUE(flights.StartFirst());
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_TRUE(flights.StartNext());
+        TimeRange range;
+        ASSERT_TRUE(player.GetTimeRange(range));
+        EXPECT_EQ(range.last, 20.0f + float(std::stoi(std::string(flights.current().Text()).substr(1, 2)) - 1));
+    }
+}
+
 TEST_F(CameraPathFlightsTest, AllBrokenFallsBackToTheFreeCamera) {
     WriteFile("Media/c01.cam", "damaged");
     for (int names : {1, 4}) {

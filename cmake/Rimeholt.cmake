@@ -127,15 +127,74 @@ function(rh_add_resources target script)
   set(out_cpp ${out_dir}/resource_table.cpp)
   set(out_asm ${out_dir}/resource_data.S)
   set(depfile ${out_dir}/resources.d)
+  # Files the build makes and scripts embed (the audio library): targets that add themselves
+  # to the global property RH_GENERATED_RESOURCES, built before any table is compiled.
+  get_property(generated GLOBAL PROPERTY RH_GENERATED_RESOURCES)
   add_custom_command(
     OUTPUT ${out_cpp} ${out_asm}
     COMMAND rh_rescomp ${script} ${out_dir} ${depfile}
-    DEPENDS rh_rescomp ${script}
+    DEPENDS rh_rescomp ${script} ${generated}
     DEPFILE ${depfile}
     COMMENT "Compiling resources of ${target}"
     VERBATIM)
   target_sources(${target} PRIVATE ${out_cpp} ${out_asm})
+  # The saver's script embeds the media archive, which must exist before the first compile
+  # (later changes reach the compile through the depfile).
+  if(script STREQUAL RIMEHOLT_RESOURCE_SCRIPT)
+    add_dependencies(${target} rh_media)
+  endif()
   # The table is the layer's, whatever target it is linked into.
   set_source_files_properties(${out_cpp} PROPERTIES INCLUDE_DIRECTORIES ${PROJECT_SOURCE_DIR})
   target_link_libraries(${target} PRIVATE rh_platform_win32)
+endfunction()
+
+# The media archive: one RAR archive of everything the saver shows, embedded as the saver's
+# "MemFile" resource 227. Two sources fill it:
+#  - files the build's media tools write below RIMEHOLT_MEDIA_DIR, which is the archive's root
+#    (RIMEHOLT_MEDIA_DIR/Media/Txt/snow.jpg is the member "Media\Txt\snow.jpg"). A tool
+#    registers them with rh_media_outputs(TARGET files...): the target that makes them, and
+#    their full paths;
+#  - the hand-written folder media/ of the source tree, as the archive's folder "Media"
+#    (media/Shaders/x.fx is the member "Media\Shaders\x.fx").
+# The archive holds exactly the registered and hand-written files, in name order with fixed
+# dates, so the same inputs give the same bytes; a name given twice fails the build.
+function(rh_media_outputs target)
+  foreach(file IN LISTS ARGN)
+    cmake_path(IS_PREFIX RIMEHOLT_MEDIA_DIR "${file}" NORMALIZE inside)
+    if(NOT inside)
+      message(FATAL_ERROR "rh_media_outputs(${target}): ${file} is not below ${RIMEHOLT_MEDIA_DIR}")
+    endif()
+  endforeach()
+  set_property(GLOBAL APPEND PROPERTY RH_MEDIA_OUTPUTS ${ARGN})
+  set_property(GLOBAL APPEND PROPERTY RH_MEDIA_TARGETS ${target})
+endfunction()
+
+# rh_media_archive(ARCHIVE): the target rh_media, which writes ARCHIVE and, beside it, the
+# list of its files (ARCHIVE with ".list" for ".rar": member name, tab, source path).
+# Called once, after every folder that registers media.
+function(rh_media_archive archive)
+  get_property(outputs GLOBAL PROPERTY RH_MEDIA_OUTPUTS)
+  get_property(targets GLOBAL PROPERTY RH_MEDIA_TARGETS)
+  file(GLOB_RECURSE handwritten LIST_DIRECTORIES false CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/media/*)
+  set(lines "")
+  foreach(file IN LISTS outputs)
+    file(RELATIVE_PATH name ${RIMEHOLT_MEDIA_DIR} ${file})
+    string(APPEND lines "${name}\t${file}\n")
+  endforeach()
+  foreach(file IN LISTS handwritten)
+    file(RELATIVE_PATH name ${PROJECT_SOURCE_DIR}/media ${file})
+    string(APPEND lines "Media/${name}\t${file}\n")
+  endforeach()
+  string(REGEX REPLACE "\\.rar$" ".list" list_file ${archive})
+  # Written only when its text changes, so an unchanged list does not rebuild the archive.
+  file(CONFIGURE OUTPUT ${list_file} CONTENT "${lines}" @ONLY)
+  add_custom_command(
+    OUTPUT ${archive}
+    COMMAND rh_rarwrite --list ${list_file} ${archive}
+    DEPENDS rh_rarwrite ${list_file} ${outputs} ${handwritten} ${targets}
+    COMMENT "Packing the media archive"
+    VERBATIM)
+  add_custom_target(rh_media DEPENDS ${archive})
+  set(RIMEHOLT_MEDIA_ARCHIVE ${archive} PARENT_SCOPE)
+  set(RIMEHOLT_MEDIA_LIST ${list_file} PARENT_SCOPE)
 endfunction()

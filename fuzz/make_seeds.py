@@ -12,6 +12,7 @@ $RH_RARWRITE, else from .build/release; without it those seeds are left as they 
 import math
 import os
 import shutil
+import pathlib
 import struct
 import subprocess
 import tempfile
@@ -593,6 +594,13 @@ write("fuzz_effect_source", "lit_permutation", effect_input(EFFECT_LIT, [("NUMDI
 write("fuzz_effect_source", "macros", effect_input(
     "#define A(x, y) ((x) << (y))\n#if A(1, 4) == 16 && defined(B) || !defined C\nfloat f = 1.5;\n#elif 0\n#else\n"
     "#endif\n#define B B + 1\nint i = 2; /* a\ncomment */ float2 v = float2(1, -2);\n"))
+# The project's own parallax template, as the engine compiles it (one and three lights).
+PARALLAX = (pathlib.Path(__file__).resolve().parent.parent / "media" / "Shaders" / "Parallax_T.fx").read_text()
+write("fuzz_effect_source", "parallax_dir1", effect_input(PARALLAX, [
+    ("DIR1", ""), ("NUMDIR", "1"), ("NUMPOINT", "0"), ("TEXCOORDS", ""), ("PS_MODEL", "ps_1_1")]))
+write("fuzz_effect_source", "parallax_dir1_point2_point3", effect_input(PARALLAX, [
+    ("DIR1", ""), ("NUMDIR", "1"), ("POINT2", ""), ("POINT3", ""), ("NUMPOINT", "2"), ("TEXCOORDS", ""),
+    ("PS_MODEL", "ps_1_1")]))
 write("fuzz_effect_source", "errors", effect_input(
     "technique T { pass { CullMode = Sideways; } }\n#include \"x\"\n\"open\n/* open"))
 
@@ -706,3 +714,46 @@ for name, source in (
         ("junk", "<B = Size=5 'q>t</B><>x>y</root>"),
         ("deep", "<B>" * 300 + "x" + "</B>" * 300)):
     write("fuzz_markup", name, utf16(source))
+
+
+# ---- fuzz_font --------------------------------------------------------------------------------
+
+# The font text, then "a.css" and "b.css", separated by zero bytes.
+for name, font, a, b in (
+        ("two_styles",
+         'Name = "X";\nStyles[0].Size = 14; Styles[0].Charsets = array("a.css");\n'
+         'Styles[1].Size = 64; Styles[1].Bold = 1; Styles[1].Charsets = array("b.css", "a.css");\n',
+         'Name = "p.tga"; Format = "D3DFMT_A8R8G8B8"; CharsPerLine = 8; CharWidth = 8; CharHeight = 8;\n'
+         'StartChar = 32; EndChar = 63;\nSizes = array(1, 2, 3, 4, 5, 6, 7, 8);\nSizes.a = 3;\n',
+         'Name = "q.tga"; CharsPerLine = 16; CharWidth = 64; CharHeight = 64; StartChar = 0; EndChar = 65535;\n'
+         'ColorKey = array(255, 0, 255);\nRects.a = array(0, 0, 299, 7);\n'
+         'Rects.b = array(-2147483648, 0, 2147483647, 7);\n'),
+        ("replaced",
+         'Styles[0].Size = 14; Styles[0].Charsets = array("a.css");\n'
+         'Styles[1].Size = 14; Styles[1].FontName = "Body"; Styles[1].Charsets = array("b.css");\n',
+         'Name = "p.tga"; CharsPerLine = 4; StartChar = 48; EndChar = 58; ColorKey = 16711935;\n'
+         'Format = "D3DFMT_R5G6B5";\n',
+         'Name = "p.tga"; CharsPerLine = 1; CharWidth = 2147483647; CharHeight = -5; StartChar = 0;\n'
+         'EndChar = 255;\nColorKey.r = 1; ColorKey.g = 2;\n')):
+    write("fuzz_font", name, font.encode() + b"\0" + a.encode() + b"\0" + b.encode())
+# ---- fuzz_audio_sample -------------------------------------------------------------------------
+
+def ogg_vorbis(rate, channels, seconds, serial):
+    """A tone encoded by oggenc (vorbis-tools) with a fixed stream serial."""
+    pcm = sound(int(rate * seconds) * 2 * channels, 2, channels, serial)
+    result = subprocess.run(["oggenc", "-Q", "-r", "-B", "16", "-C", str(channels), "-R", str(rate),
+                             "-q", "0", "--serial", str(serial), "-o", "-", "-"],
+                            input=pcm, capture_output=True, check=True)
+    return result.stdout
+
+
+# Options byte: bits 0-1 the output rate, bit 2 loop, bits 3-7 the volume / 4.
+if shutil.which("oggenc"):
+    for name, options, data in (
+            ("mono_8k_loop", 0x04 | (25 << 3), ogg_vorbis(8000, 1, 0.3, 1)),
+            ("stereo_22k_to_48k", 0x01 | (12 << 3), ogg_vorbis(22050, 2, 0.2, 2)),
+            ("stereo_44k_loop_to_8k", 0x07 | (31 << 3), ogg_vorbis(44100, 2, 0.1, 3)),
+            ("chained_rates", 0x04 | (25 << 3), ogg_vorbis(11025, 1, 0.1, 4) + ogg_vorbis(16000, 1, 0.1, 5)),
+            ("chained_same", 0x00 | (25 << 3), ogg_vorbis(16000, 2, 0.1, 6) + ogg_vorbis(16000, 2, 0.1, 7)),
+            ("three_channels", 0x00 | (25 << 3), ogg_vorbis(16000, 3, 0.1, 8))):
+        write("fuzz_audio_sample", name, bytes([options]) + data)

@@ -1,7 +1,15 @@
-// The interface of effect materials: objects that draw a sub-material through D3DX effects lit
-// by the scene's lights, in one or more passes. Meshes ask an effect material for the vertex
-// layout its shaders read, prepare it per object, then draw once after each
+// Effect materials: objects that draw a sub-material through D3DX effects lit by the scene's
+// lights, in one or more passes. Meshes ask an effect material for the vertex layout its
+// shaders read, prepare it per object (PrepareObject), then draw once after each
 // BeginMaterialPass and finish with EndMaterialPasses.
+//
+// A LitEffectMaterial compiles an effect template (a source ending in "_T.fx") once per
+// combination of light counts: macros tell the template how many lights of each kind it serves
+// ("DIR1", "POINT2", "NUMDIR", ...) and the int annotations of its techniques say how many
+// lights of each kind a technique handles. At draw time the object's lights are ranked by
+// influence and split into pass groups, each drawn with the technique whose light counts fit
+// it: the first group normally, later ones added on top (additive blend, depth test EQUAL, no
+// depth writes).
 //
 // The effect manager (render/effect_manager.h) keeps the registry by which materials find an
 // effect material by effect name and quality; each effect material lists the names it
@@ -9,18 +17,63 @@
 #pragma once
 
 #include "core/containers/ordered_map.h"
+#include "core/containers/shared_ref.h"
 #include "core/object/ref_counted.h"
 #include "core/text/string.h"
 #include "render/app_framework.h"
+#include "render/effect_manager.h"
+#include "render/light.h"
 #include "render/vertex_format.h"
 
+#include <d3dx9effect.h>
+
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 class MultiMaterial;
+struct RenderContext;
+
+// One light kind of an effect template: how many lights of it a permutation may serve and the
+// names of the interpolators its lights need.
+struct LightKindSpec {
+    int32_t minimum = 0;
+    int32_t maximum = 0;
+    // Each light of the kind takes one TEXCOORD interpolator per name ("name<n>:TEXCOORD<k>;").
+    std::vector<String> perLightInterpolators;
+    // Used once per permutation that has lights of the kind ("name:TEXCOORD<k>;").
+    std::vector<String> sharedInterpolators;
+};
+// Kind name ("DIR", "POINT", ...) -> its counts and interpolators, in the template's order.
+using LightKindTable = std::vector<std::pair<String, LightKindSpec>>;
+
+// A light with the kind name it is counted under.
+using KindedLight = std::pair<SharedRef<Light>, String>;
+
+// The lights drawn in one technique's passes.
+struct PassGroup {
+    // The technique the group is drawn with (effect, name, passes, light counts).
+    TechniqueInfo technique;
+    // In the order they joined.
+    std::vector<KindedLight> lights;
+};
+
+// Steps `counts` to the next vector of light counts with each kind between its minimum and
+// maximum and the total at most `bound`, the first kind counting fastest. False when the
+// enumeration is over. For two kinds of 0..3 and bound 3: (0,0) (1,0) (2,0) (3,0) (0,1) (1,1)
+// (2,1) (0,2) (1,2) (0,3).
+bool NextLightCountCombination(int32_t* counts, const int32_t* minimums, const int32_t* maximums, int32_t kinds,
+                               int32_t bound);
+
+// The kind name a light is counted under: "POINT", "SPOT" or "DIR".
+String LightKindName(const Light& light);
 
 class LitEffectMaterial : public virtual RefCounted, public DeviceResource {
 public:
     using NameTable = OrderedMap<String, int32_t, StringCompare>;
+    using TechniqueNameSet = std::set<String, StringBytesLess>;
+
+    static constexpr int32_t kMaxLightNumber = 8;
 
     LitEffectMaterial() = default;
     LitEffectMaterial(const LitEffectMaterial&) = delete;
@@ -37,11 +90,16 @@ public:
     // the object cannot be drawn (no render context). The base remembers the material and
     // index, leaves *passes alone and answers whether the material has a render context.
     virtual bool PrepareObject(MultiMaterial* material, int32_t sub, int32_t* passes);
-    // Sets up pass `pass` (0 .. passes - 1); the mesh draws after each that answers true and
-    // skips the draw after one that answers false. The base has no passes: false.
+    // Sets up pass `pass` (0 .. passes - 1) of the pass groups PrepareObject built; the mesh
+    // draws after each that answers true and skips the draw after one that answers false. The
+    // first pass of a group starts its technique and binds the group's lights and fog; the
+    // first pass of a later group also turns on additive blending over what is drawn (depth
+    // EQUAL, no depth writes), forced past the state cache. False past the last group or when
+    // the effect refuses.
     virtual bool BeginMaterialPass(int32_t pass);
-    // Ends the passes; the effect set textures and sampler states behind the state cache, so
-    // the cache forgets its texture part. True.
+    // Ends the last technique; after more than one group turns blending off and depth writes
+    // on again. The effect set textures and sampler states behind the state cache, so the cache
+    // forgets its texture part. True.
     virtual bool EndMaterialPasses();
     // The layout the effect's vertex shader reads; meshes build their geometry in it.
     virtual VertexFormat VertexElements() const = 0;
@@ -52,6 +110,28 @@ public:
 
     bool QueryInterface(int32_t id, void** out) override;
 
+    // Compiles the template of `base` once per light-count combination of `kinds` (total at
+    // most `bound`), each with the light macros, "TEXCOORDS" (the interpolator list, counted
+    // from `firstTexcoord`) and "PS_MODEL" (the smallest pixel-shader model the interpolator
+    // count and `cost` allow). The effects go to `permutations` in enumeration order, their
+    // techniques into this material's. False when any permutation fails to load.
+    bool CompileTemplatePermutations(const EffectDesc& base, int32_t firstTexcoord, const LightKindTable& kinds,
+                                     int32_t bound, int32_t cost, std::vector<SharedRef<EffectResource>>* permutations);
+
+    // Ranks the render context's lights and splits them into pass groups: each group takes, in
+    // ranked order, the lights that keep it matching one of the techniques; a light that starts
+    // no group is dropped (traced). Without lights, or with all dropped, one group of the
+    // technique without lights. *total := the passes of all groups. False without a render
+    // context or when no group matches a technique.
+    bool AssignLightsToPasses(MultiMaterial* material, int32_t sub, int32_t* total);
+    // Builds one group from the front of `ranked` (taken lights leave it). False when lights
+    // remain and none fitted, or when the group matches no technique.
+    bool BuildPassGroup(MultiMaterial* material, int32_t sub, std::vector<KindedLight>* ranked, PassGroup* group) const;
+    // Sets fog, ambient (only when `ambient`) and the group's lights on its effect.
+    void BindLightAndFogParameters(const PassGroup& group, bool ambient);
+    // The fog, ambient and light handles of the effect (null where it lacks a parameter).
+    void LookupLightParameterHandles(ID3DXEffect* effect);
+
     // Effect name -> quality: the names it registers under.
     NameTable& nameTable() { return nameTable_; }
     const NameTable& nameTable() const { return nameTable_; }
@@ -59,11 +139,35 @@ public:
     MultiMaterial* currentMaterial() const { return currentMaterial_; }
     int32_t currentSub() const { return currentSub_; }
     bool handlesStale() const { return handlesStale_; }
+    TechniqueSet& techniques() { return techniques_; }
+    const TechniqueNameSet& techniqueNames() const { return techniqueNames_; }
+    std::vector<String>& lightKinds() { return lightKinds_; }
+    const std::vector<PassGroup>& passGroups() const { return passGroups_; }
+    // The handle of light parameter `suffix` ("Diff", "Spec", "Pos", "Dir", "Att", "Falloff")
+    // of light `number` (1..8) of kind `prefix` ("Dir", "Point", "Spot"); null when absent.
+    D3DXHANDLE LightHandle(const char* prefix, int32_t number, const char* suffix) const;
 
 protected:
     MultiMaterial* currentMaterial_ = nullptr;
     int32_t currentSub_ = 0;
     String defaultTechnique_;
     NameTable nameTable_;
+    TechniqueNameSet techniqueNames_;
+    std::vector<String> lightKinds_;
+    TechniqueSet techniques_;
+    std::vector<PassGroup> passGroups_;
     bool handlesStale_ = true;
+
+    D3DXHANDLE ambientHandle_ = nullptr;
+    D3DXHANDLE fogEnableHandle_ = nullptr;
+    D3DXHANDLE rangeFogEnableHandle_ = nullptr;
+    D3DXHANDLE fogEndHandle_ = nullptr;
+    D3DXHANDLE fogDeltaHandle_ = nullptr;
+    // [kind Dir, Point, Spot][number - 1][suffix Diff, Spec, Pos, Dir, Att, Falloff]
+    D3DXHANDLE lightHandles_[3][kMaxLightNumber][6] = {};
+
+private:
+    // The effect whose technique runs (between its Begin and End); null outside.
+    ID3DXEffect* begun_ = nullptr;
+    int32_t begunGroup_ = -1;
 };

@@ -6,6 +6,7 @@
 #include "render/state_cache.h"
 #include "render/texture.h"
 
+#include <d3dx9math.h>
 #include <rimeholt/log.h>
 
 #include <cmath>
@@ -271,6 +272,25 @@ void RenderContext::SetCamera(const CameraView& camera) {
 TypedMatrix RenderContext::WorldViewProjection() const { return MultiplyMatrices(world, viewProjection); }
 
 TypedMatrix RenderContext::WorldView() const { return MultiplyMatrices(world, view); }
+
+const TypedMatrix& RenderContext::InverseWorld() {
+    if (inverseWorld.valid != 0 && inverseSource.valid != 0 &&
+        std::memcmp(inverseSource.m, world.m, sizeof world.m) == 0) {
+        return inverseWorld;
+    }
+    D3DXMATRIX source;
+    D3DXMATRIX inverse;
+    std::memcpy(&source, world.m, sizeof world.m);
+    inverseWorld = TypedMatrix();
+    if (D3DXMatrixInverse(&inverse, nullptr, &source) != nullptr) {
+        std::memcpy(inverseWorld.m, &inverse, sizeof inverseWorld.m);
+        inverseWorld.kind = MatrixKindOf(inverseWorld);
+    }
+    inverseWorld.valid = 1;
+    inverseSource = world;
+    inverseSource.valid = 1;
+    return inverseWorld;
+}
 
 // ---- MultiMaterial
 

@@ -180,7 +180,8 @@ struct RenderContext {
     LitEffectMaterial* effectOverride = nullptr;
     // Filled by the scene traversal.
     int32_t passFlags = 0;
-    int32_t passTime = 0;
+    // The pass's animation time, as the nodes of the pass are posed with it.
+    float passTime = 0.0f;
     LightSet lights;
     // The drawn object's world box; lit effect materials rank lights by their influence on it.
     BoundingBox worldBox;
@@ -188,8 +189,11 @@ struct RenderContext {
     TypedMatrix view = TextureStage::NoTransform();
     TypedMatrix projection = TextureStage::NoTransform();
     TypedMatrix viewProjection = TextureStage::NoTransform();
-    // Computed on demand by its users and then marked valid.
+    // Computed on demand by its users and then marked valid; InverseWorld recomputes it when
+    // the world matrix has changed since.
     TypedMatrix inverseWorld = TextureStage::NoTransform();
+    // The world matrix inverseWorld was computed from.
+    TypedMatrix inverseSource = TextureStage::NoTransform();
     Vec3 eye{0.0f, 0.0f, 0.0f};
 
     // The camera's view, projection and view-projection matrices and its eye.
@@ -197,6 +201,9 @@ struct RenderContext {
     // world x view-projection and world x view, valid.
     TypedMatrix WorldViewProjection() const;
     TypedMatrix WorldView() const;
+    // The inverse of the world matrix, valid; recomputed (D3DXMatrixInverse) unless it is valid
+    // and was computed from the present world matrix. A singular world gives the identity.
+    const TypedMatrix& InverseWorld();
 };
 
 // A whole material: up to eight sub-materials and the state a draw keeps between applying them

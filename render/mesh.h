@@ -59,10 +59,14 @@ public:
 
     const LayoutGeometryMap& layoutGeometries() const { return layouts_; }
 
-private:
+protected:
     // The geometry for the layout, from the layout map or else made by the geometry buffer
     // cache and entered there. Empty when the description cannot take the layout.
     SharedRef<Geometry> LayoutGeometry(const VertexFormat& format);
+    // For drawables that write into the geometry before it is drawn (skinning).
+    void SetCurrentGeometry(const SharedRef<Geometry>& geometry) { current_ = geometry; }
+
+private:
 
     MeshData* source_ = nullptr;
     LayoutGeometryMap layouts_;

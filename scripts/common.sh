@@ -22,6 +22,10 @@ PACKAGES=(
   imagemagick libnvtt-bin libjpeg-turbo-progs libsquish-dev
   # The markup benchmark's peer.
   libexpat1-dev
+  # The font baker: FreeType renders the saver's fonts from DejaVu Sans.
+  libfreetype-dev fonts-dejavu-core
+  # oggenc and ogginfo: Ogg Vorbis seeds of the audio fuzzer and checks of the music.
+  vorbis-tools
 )
 
 say() { printf '==> %s\n' "$*"; }

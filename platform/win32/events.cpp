@@ -100,10 +100,12 @@ bool CloseEvent(void* handle) {
 
 }  // namespace rh::win32
 
-// Event handles are small multiples of 4 and mapping handles are heap addresses, so one handle
-// never names both kinds.
+// Event handles are small multiples of 4, mapping and file handles distinct heap addresses, so
+// one handle never names two kinds.
 BOOL WINAPI CloseHandle(HANDLE object) {
-    return rh::win32::CloseEvent(object) || rh::win32::CloseMapping(object) ? TRUE : FALSE;
+    return rh::win32::CloseEvent(object) || rh::win32::CloseMapping(object) || rh::win32::CloseFile(object)
+               ? TRUE
+               : FALSE;
 }
 
 DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {

@@ -23,5 +23,6 @@ bool IsOpenEvent(void* handle);
 // that kind, which is then closed.
 bool CloseEvent(void* handle);
 bool CloseMapping(void* handle);
+bool CloseFile(void* handle);
 
 }  // namespace rh::win32

@@ -518,6 +518,45 @@ TEST_F(DrawConventionsTest, BaseVertexIndexPicksTheMeshInASharedBuffer) {
     EXPECT_EQ(Count(RECT{0, 0, kWidth, kHeight}, kGreen), 0);
 }
 
+TEST_F(DrawConventionsTest, IndexWidthsReadAsTheirFormatsSay) {
+    // A mesh of more than 65,536 vertices needs D3DFMT_INDEX32: its indices are read whole,
+    // four bytes each, so vertices beyond the 16-bit range are reached. The same values in a
+    // D3DFMT_INDEX16 buffer are two bytes each and name the low vertices.
+    constexpr uint32_t kHigh = 65536;
+    std::vector<ScreenVertex> many(kHigh + 4, ScreenVertex{0.0f, 0.0f, 0.5f, 1.0f, 0xFF000000});
+    const std::vector<ScreenVertex> low = ScreenQuad(10.0f, 10.0f, 40.0f, 50.0f, 0.5f, kRed);
+    const std::vector<ScreenVertex> high = ScreenQuad(60.0f, 10.0f, 90.0f, 50.0f, 0.5f, kGreen);
+    std::copy(low.begin(), low.end(), many.begin());
+    std::copy(high.begin(), high.end(), many.begin() + kHigh);
+    IDirect3DVertexBuffer9* vertices = Vertices(many, kScreenFvf);
+    const std::vector<uint32_t> wide = {kHigh, kHigh + 1, kHigh + 2, kHigh + 2, kHigh + 1, kHigh + 3};
+    // The low 16 bits of each wide index, as a 16-bit buffer holds them.
+    const std::vector<uint16_t> narrow = {0, 1, 2, 2, 1, 3};
+    const struct {
+        const char* what;
+        IDirect3DIndexBuffer9* indices;
+        UINT vertexCount;
+        DWORD colour;
+        RECT where;
+    } cases[] = {
+        {"32-bit indices beyond 65535", Indices(wide), kHigh + 4, kGreen, RECT{61, 11, 89, 49}},
+        {"16-bit indices", Indices(narrow), 4, kRed, RECT{11, 11, 39, 49}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        D3DINDEXBUFFER_DESC desc{};
+        ASSERT_EQ(c.indices->GetDesc(&desc), D3D_OK);
+        EXPECT_EQ(desc.Format, c.indices == cases[0].indices ? D3DFMT_INDEX32 : D3DFMT_INDEX16);
+        Start();
+        device_->SetFVF(kScreenFvf);
+        device_->SetStreamSource(0, vertices, 0, sizeof(ScreenVertex));
+        device_->SetIndices(c.indices);
+        ASSERT_EQ(device_->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, c.vertexCount, 0, 2), D3D_OK);
+        EXPECT_EQ(Count(c.where, c.colour & 0xFFFFFF), 28 * 38);
+        EXPECT_EQ(Count(RECT{0, 0, kWidth, kHeight}, c.colour & 0xFFFFFF), 30 * 40) << "only that quad";
+    }
+}
+
 TEST_F(DrawConventionsTest, AFrameOfSeveralDraws) {
     // A picture to look at (RH_D3D9_TEST_IMAGES): overlapping transformed and pre-transformed
     // quads at several depths, colours of several types, one lit quad.

@@ -6,6 +6,7 @@
 #include "core/time/clock.h"
 #include "core/time/clock_source.h"
 #include "tests/scene/support/camera_path_file.h"
+#include "tests/scene/support/circle_path.h"
 #include "tests/scene/track_oracle.h"
 #include "tests/support/scratch_dir.h"
 #include "tools/zwfwrite/zwf_writer.h"
@@ -22,10 +23,7 @@
 
 namespace {
 
-D3DXQUATERNION Turn(float x, float y, float z, float angle) {
-    const float s = std::sin(angle / 2);
-    return D3DXQUATERNION(x * s, y * s, z * s, std::cos(angle / 2));
-}
+using circle_path::Turn;
 
 TypedMatrix LookAt(Vec3 eye, Vec3 direction, Vec3 up) {
     const D3DXVECTOR3 e(ToD3DVector(eye)), at(ToD3DVector(Vec3Add(eye, direction))), u(ToD3DVector(up));
@@ -125,58 +123,11 @@ TEST(CameraPathPlayerTest, TheTimeRangeJoinsBothTracks) {
 
 // ---- A path from a file ---------------------------------------------------------------------
 
-// 40 keys one path unit apart around a marker at the origin: eyes on a circle of radius 30,
-// 8 above the marker, each rotation looking at the marker.
-constexpr int kPathKeys = 40;
-constexpr float kRadius = 30, kHeight = 8;
+using circle_path::EyeAt;
+using circle_path::PathFile;
+constexpr int kPathKeys = circle_path::kKeys;
 
-Vec3 EyeAt(int k) {
-    const float a = 2 * 3.14159265f * float(k) / kPathKeys;
-    return Vec3{kRadius * std::cos(a), kHeight, kRadius * std::sin(a)};
-}
-
-// Pitch about x (positive looks down), then yaw about y, so that (0, 0, 1) turns onto the
-// direction from the eye to the origin.
-D3DXQUATERNION LookingAtOrigin(Vec3 eye) {
-    const float yaw = std::atan2(-eye.x, -eye.z);
-    const float pitch = std::atan2(eye.y, std::sqrt(eye.x * eye.x + eye.z * eye.z));
-    const D3DXQUATERNION p = Turn(1, 0, 0, pitch), y = Turn(0, 1, 0, yaw);
-    D3DXQUATERNION q;
-    D3DXQuaternionMultiply(&q, &p, &y);
-    return q;
-}
-
-struct PathFile {
-    std::vector<TrackKey> positions, rotations;
-    std::string path;
-};
-
-// Writes the path with the data-file writer, keys in a shuffled order with the media's
-// names ("pos0", "rot0", ...) and root size slack.
-PathFile WritePath(const rh::testing::ScratchDir& dir) {
-    PathFile file;
-    std::vector<rh::zwf::Node> leaves;
-    for (int k = 0; k < kPathKeys; ++k) {
-        const Vec3 eye = EyeAt(k);
-        const D3DXQUATERNION q = LookingAtOrigin(eye);
-        const float time = float(k);
-        file.positions.push_back(TrackKey::Vector(time, eye));
-        file.rotations.push_back(TrackKey::Rotation(time, q));
-        leaves.push_back(rh::zwf::Node::Leaf("pos" + std::to_string(k), "pos",
-                                             rh::zwf::PackTrackKey(time, eye.x, eye.y, eye.z, 0)));
-        leaves.push_back(rh::zwf::Node::Leaf("rot" + std::to_string(k), "rot",
-                                             rh::zwf::PackTrackKey(time, q.x, q.y, q.z, q.w)));
-    }
-    std::shuffle(leaves.begin(), leaves.end(), std::mt19937(4));
-    rh::zwf::Node root = rh::zwf::Node::Compound("root");
-    for (rh::zwf::Node& leaf : leaves) root.AddChild(std::move(leaf));
-    rh::zwf::WriteOptions options;
-    options.rootSizeSlack = 4;
-    file.path = dir.Path("c01.cam");
-    std::string error;
-    EXPECT_TRUE(rh::zwf::WriteFile(file.path, root, {}, options, &error)) << error;
-    return file;
-}
+PathFile WritePath(const rh::testing::ScratchDir& dir) { return circle_path::Write(dir.Path("c01.cam")); }
 
 TEST(CameraPathFileTest, KeysComeBackInTimeOrderInTheirTracks) {
     rh::testing::ScratchDir dir("rh_cam");

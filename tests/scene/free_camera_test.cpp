@@ -1,11 +1,15 @@
 // The free camera steered through the real input path: SDL events pushed as the display server
 // reports them reach DirectInput's devices and the window's messages, the input manager reads
 // them, and the camera reads the manager. Where a check would need a marker drawn on screen,
-// the marker's projection through the camera's view is computed instead.
+// the marker is drawn as a red box and found in the frame read back.
 #include "scene/free_camera.h"
 
 #include "core/time/clock_source.h"
 #include "render/camera_view.h"
+#include "render/material.h"
+#include "tests/scene/support/box_scene.h"
+
+#include "platform/d3d9/d3d9_testing.h"
 
 #include <d3dx9math.h>
 
@@ -15,7 +19,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -203,29 +209,41 @@ TEST_F(FreeCameraTest, KeysAndButtonsMoveOneSpeedPerUpdateAlongTheCamerasAxes) {
     for (int i = 0; i < 16; ++i) EXPECT_FLOAT_EQ(view.m[i], expected.m[i / 4][i % 4]) << i;
 }
 
-// Shift with a 40-pixel move yaws by 40 x 0.00625 x the turn factor: a marker straight ahead
-// moves left on screen by the predicted amount (the marker's projection through the camera's
-// view and the camera view's projection, not pixels read back). A vertical move pitches.
+// Shift with a 40-pixel move yaws by 40 x 0.00625 x the turn factor: a red marker box straight
+// ahead, drawn through the camera's view, moves left on screen by the predicted amount. A
+// vertical move pitches.
 TEST_F(FreeCameraTest, ShiftAndTheMouseYawAndPitch) {
     camera_.AttachInput(&input_, kSpeed, kTurn);
     Key(SDL_SCANCODE_LSHIFT, true);
     Step();
-    const Vec3 marker{0, 0, 50};
+    constexpr int kWidth = 320, kHeight = 240;
+    const std::unique_ptr<box_scene::Box> marker =
+        box_scene::MakeBox(Vec3{0, 0, 50}, Vec3{2, 2, 2}, box_scene::kMarkerRed, false);
     CameraView screen;
-    screen.SetProjection(1, 1000, 0.7853982f, 4.0f / 3.0f);
-    const float width = 640;
-    auto markerX = [&] {
-        TypedMatrix view;
-        camera_.ComposeTransform(view);
-        const TypedMatrix vp = MultiplyMatrices(view, screen.GetProjectionMatrix());
-        D3DXMATRIX d;
-        CopyToD3DX(vp, d);
-        const D3DXVECTOR3 p(ToD3DVector(marker));
-        D3DXVECTOR3 ndc;
-        D3DXVec3TransformCoord(&ndc, &p, &d);
-        return (ndc.x + 1) / 2 * width;
+    screen.SetProjection(1, 1000, 0.7853982f, float(kWidth) / float(kHeight));
+    RenderContext context;
+    MultiMaterial material;
+    material.sub(0).vertexColor = true;
+    material.SetRenderContext(&context);
+    // The marker's centre on screen, from the pixels of a frame drawn through the camera.
+    auto markerAt = [&] {
+        camera_.ComposeTransform(context.view);
+        context.projection = screen.GetProjectionMatrix();
+        context.viewProjection = MultiplyMatrices(context.view, context.projection);
+        context.world = IdentityMatrix();
+        g_device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+        EXPECT_EQ(g_device->BeginScene(), D3D_OK);
+        EXPECT_TRUE(marker->mesh.Render(&material).Succeeded());
+        EXPECT_EQ(g_device->EndScene(), D3D_OK);
+        std::vector<DWORD> frame;
+        EXPECT_TRUE(rh::d3d9::testing::ReadBackBuffer(g_device, RECT{0, 0, kWidth, kHeight}, &frame));
+        g_device->Present(nullptr, nullptr, nullptr, nullptr);
+        return box_scene::FindMarker(frame, kWidth, kHeight);
     };
-    EXPECT_FLOAT_EQ(markerX(), width / 2) << "straight ahead";
+    const box_scene::Blob ahead = markerAt();
+    ASSERT_GT(ahead.count, 100);
+    EXPECT_NEAR(ahead.x, kWidth / 2.0, 0.5) << "straight ahead";
+    EXPECT_NEAR(ahead.y, kHeight / 2.0, 0.5) << "straight ahead";
 
     Move(140, 100);
     Step();
@@ -235,8 +253,11 @@ TEST_F(FreeCameraTest, ShiftAndTheMouseYawAndPitch) {
     EXPECT_NEAR(camera_.GetDirection().z, std::cos(yaw), 1e-6f);
     EXPECT_NEAR(camera_.GetUp().y, 1, 1e-6f);
     // Turned right by yaw, the marker lies yaw to the left of the view axis.
-    const float scale = 1 / std::tan(0.7853982f / 2) / (4.0f / 3.0f);
-    EXPECT_NEAR(markerX(), width / 2 - std::tan(yaw) * scale * width / 2, 1e-3f);
+    const double scale = 1 / std::tan(0.7853982 / 2) / (double(kWidth) / kHeight);
+    const box_scene::Blob turned = markerAt();
+    ASSERT_GT(turned.count, 100);
+    EXPECT_NEAR(turned.x, kWidth / 2.0 - std::tan(double(yaw)) * scale * kWidth / 2, 2.0);
+    EXPECT_NEAR(turned.y, kHeight / 2.0, 2.0);
 
     camera_.SetOrientation(Vec3{0, 0, 1}, Vec3{0, 1, 0});
     Move(140, 120);

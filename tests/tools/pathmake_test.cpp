@@ -2,6 +2,7 @@
 // engine's player: what the build wrote is what the maker makes, and each flight stays in the
 // village, above the ground and clear of the buildings, without jumps and turning gently.
 
+#include "core/files/archive/archive_file_source.h"
 #include "saver/camera_paths.h"
 #include "tools/pathmake/path_maker.h"
 #include "tools/villageplan/village_plan.h"
@@ -60,6 +61,23 @@ TEST(PathMaker, DeterministicAndBuilt) {
         const rh::zwf::Bytes second = rh::pathmake::MakeFlightFile(plan);
         EXPECT_EQ(first, second);
         EXPECT_EQ(ReadFile(kMediaFolder + "/" + plan.file), std::string(first.begin(), first.end()));
+    }
+}
+
+// The saver finds every path in the media archive the build packed.
+TEST(PathMaker, InTheMediaArchive) {
+    const std::string archive = ReadFile(RH_MEDIA_ARCHIVE);
+    ASSERT_FALSE(archive.empty());
+    ArchiveFileSource media;
+    ASSERT_TRUE(media.Mount(FileRef::Memory(archive.data(), int32_t(archive.size()))));
+    for (const village::FlightPlan& plan : village::Flights()) {
+        SCOPED_TRACE(plan.file);
+        CameraPathPlayer player;
+        // The tests run in a build folder without a "Media" folder, so only the archive answers.
+        ASSERT_TRUE(LoadCameraPath(player, &media, "Media", plan.file));
+        TimeRange range;
+        ASSERT_TRUE(player.GetTimeRange(range));
+        EXPECT_EQ(player.GetPositionTrack().keys().count(), int32_t(range.last / 20.0f) + 1);
     }
 }
 

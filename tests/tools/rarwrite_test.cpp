@@ -454,6 +454,71 @@ TEST_F(RarWriteTree, ToolFailsOnAMissingFolderAndOnNamesThatCollide) {
     EXPECT_NE(status, 0);
 }
 
+// The media build packs exactly the files its list names, from wherever they lie.
+TEST_F(RarWriteTree, AListedArchiveHoldsTheListedFilesWhateverTheListOrder) {
+    auto writeList = [&](const fs::path& list, bool reversed) {
+        std::string text;
+        for (const auto& [name, data] : files_) {
+            const std::string line = name + "\t" + (tree_ / name).string() + "\n";
+            text = reversed ? line + text : text + line;
+        }
+        WriteFile(list, Bytes(text.begin(), text.end()));
+    };
+    writeList(dir_ / "forward.list", false);
+    writeList(dir_ / "reversed.list", true);
+    int status = -1;
+    RunCommand(std::string(RH_RARWRITE_EXE) + " --list " + (dir_ / "forward.list").string() + " " +
+                   (dir_ / "one.rar").string(), &status);
+    ASSERT_EQ(status, 0);
+    RunCommand(std::string(RH_RARWRITE_EXE) + " --list " + (dir_ / "reversed.list").string() + " " +
+                   (dir_ / "two.rar").string(), &status);
+    ASSERT_EQ(status, 0);
+    const Bytes one = ReadFile(dir_ / "one.rar");
+    EXPECT_EQ(one, ReadFile(dir_ / "two.rar"));
+
+    // The listed files and their folders; the unlisted empty folder stays out.
+    std::map<std::string, Bytes> stored;
+    for (const Block& b : ParseArchive(one)) {
+        if (b.type == 0x74) stored[b.name] = b.data;
+    }
+    std::map<std::string, Bytes> expected = {
+        {"Media", {}}, {"Media\\Fonts", {}}, {"Media\\Sky", {}}, {"Media\\Sky\\deep", {}}};
+    for (const auto& [name, data] : files_) expected[Backslashed(name)] = data;
+    EXPECT_EQ(stored, expected);
+}
+
+TEST_F(RarWriteTree, BadListsFailWithTheirLine) {
+    const std::string file = (tree_ / "readme.txt").string();
+    const struct {
+        const char* what;
+        std::string list;
+    } cases[] = {
+        {"no tab", "Media/a.txt " + file + "\n"},
+        {"absolute name", "/Media/a.txt\t" + file + "\n"},
+        {"empty part", "Media//a.txt\t" + file + "\n"},
+        {"dot part", "Media/../a.txt\t" + file + "\n"},
+        {"backslash", "Media\\a.txt\t" + file + "\n"},
+        {"twice", "Media/a.txt\t" + file + "\nMedia/a.txt\t" + file + "\n"},
+        {"file and folder", "Media/a\t" + file + "\nMedia/a/b\t" + file + "\n"},
+        {"missing file", "Media/a.txt\t" + (dir_ / "absent").string() + "\n"},
+    };
+    for (const auto& c : cases) {
+        WriteFile(dir_ / "bad.list", Bytes(c.list.begin(), c.list.end()));
+        std::vector<Member> members;
+        std::string error;
+        EXPECT_FALSE(rh::rarwrite::CollectList((dir_ / "bad.list").string(), &members, &error)) << c.what;
+        EXPECT_FALSE(error.empty()) << c.what;
+    }
+    // Names that differ only by case or by '_' against a separator collide in the reader.
+    const std::string colliding = "Media/A_b.txt\t" + file + "\nmedia/a/B.txt\t" + file + "\n";
+    WriteFile(dir_ / "collide.list", Bytes(colliding.begin(), colliding.end()));
+    std::vector<Member> members;
+    std::string error;
+    ASSERT_TRUE(rh::rarwrite::CollectList((dir_ / "collide.list").string(), &members, &error)) << error;
+    Bytes archive;
+    EXPECT_FALSE(WriteArchive(members, WriteOptions{}, &archive, &error));
+}
+
 TEST_F(RarWriteTree, BsdtarListsAndExtractsEveryMember) {
     for (bool endBlock : {false, true}) {
         WriteOptions o;

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
+#include <string>
 #include <system_error>
 
 namespace rh::rarwrite {
@@ -243,6 +245,51 @@ bool CollectTree(const std::string& root, std::vector<Member>* out, std::string*
             return *error = "not a file or folder: " + e.path().string(), false;
         }
         out->push_back(std::move(m));
+    }
+    return true;
+}
+
+bool CollectList(const std::string& listFile, std::vector<Member>* out, std::string* error) {
+    std::ifstream list(listFile, std::ios::binary);
+    if (!list.is_open()) return *error = "cannot open " + listFile, false;
+    std::set<std::string> files, folders;
+    std::string line;
+    for (int lineNumber = 1; std::getline(list, line); ++lineNumber) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        const std::string where = listFile + ":" + std::to_string(lineNumber) + ": ";
+        const size_t tab = line.find('\t');
+        if (tab == std::string::npos) return *error = where + "no tab between name and path", false;
+        const std::string name = line.substr(0, tab), path = line.substr(tab + 1);
+        if (name.empty() || name.front() == '/' || name.back() == '/') return *error = where + "bad name", false;
+        // A '\' inside a name would read back as a folder separator.
+        if (name.find('\\') != std::string::npos) return *error = where + "name holds '\\'", false;
+        std::string folder;
+        for (size_t start = 0;;) {
+            const size_t slash = name.find('/', start);
+            const std::string part = name.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+            if (part.empty() || part == "." || part == "..") return *error = where + "bad name", false;
+            if (slash == std::string::npos) break;
+            folder = name.substr(0, slash);
+            folders.insert(folder);
+            start = slash + 1;
+        }
+        if (!files.insert(name).second) return *error = where + "listed twice: " + name, false;
+        std::ifstream in(path, std::ios::binary);
+        if (!in.is_open()) return *error = where + "cannot open " + path, false;
+        Member m;
+        m.name = name;
+        std::replace(m.name.begin(), m.name.end(), '/', '\\');
+        m.data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (in.bad()) return *error = where + "cannot read " + path, false;
+        out->push_back(std::move(m));
+    }
+    if (list.bad()) return *error = "cannot read " + listFile, false;
+    for (const std::string& folder : folders) {
+        if (files.count(folder) != 0) return *error = "both a file and a folder: " + folder, false;
+        std::string name = folder;
+        std::replace(name.begin(), name.end(), '/', '\\');
+        out->push_back(Member(std::move(name), true, {}));
     }
     return true;
 }

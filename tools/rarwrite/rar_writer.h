@@ -87,4 +87,12 @@ bool WriteArchive(std::vector<Member> members, const WriteOptions& options, std:
 // fail with a message, so nothing outside the tree or not reproducible ends up in the archive.
 bool CollectTree(const std::string& root, std::vector<Member>* out, std::string* error);
 
+// Reads the members a list file names: one line per file, the member name (folders separated
+// by '/') and a tab and the path of the file that holds its bytes; empty lines are skipped.
+// Every folder of a listed name gets one directory entry. So the archive holds exactly what the
+// list names, whatever else lies beside it. Fails with a message (naming the line) for a line
+// without a tab, an empty or absolute name, a name with '\\', "." or ".." parts, a name listed
+// twice, or a file that cannot be read.
+bool CollectList(const std::string& listFile, std::vector<Member>* out, std::string* error);
+
 }  // namespace rh::rarwrite

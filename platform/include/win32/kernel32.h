@@ -145,9 +145,42 @@ LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD desiredAccess, DWORD fileOffse
 // Ends a view by its base address; FALSE for an address MapViewOfFile did not give.
 BOOL WINAPI UnmapViewOfFile(LPCVOID baseAddress);
 
-// Closes an event or a mapping handle from CreateFileMappingA; FALSE for anything else (a handle
-// from _get_osfhandle stays the runtime's and is closed with the descriptor).
+// Closes an event, a mapping handle from CreateFileMappingA or a file from CreateFileA; FALSE
+// for anything else (a handle from _get_osfhandle stays the runtime's and is closed with the
+// descriptor).
 BOOL WINAPI CloseHandle(HANDLE object);
+
+// ---- Temporary files -------------------------------------------------------------------------
+
+#define GENERIC_WRITE 0x40000000u
+#define CREATE_ALWAYS 2
+#define FILE_ATTRIBUTE_TEMPORARY 0x00000100u
+
+typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
+
+// The folder for temporary files: $TMPDIR when set and not empty, else /tmp, always with a
+// trailing '/'. Returns its length; when `size` is too small, the size needed (with the
+// terminator) and nothing written.
+DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer);
+// Names a file in `path`: the path, '/' when it has none at its end, up to three characters of
+// `prefix`, four upper-case hex digits and ".tmp", written to `tempFileName` (MAX_PATH
+// characters). With `unique` 0 the number is chosen and the file created empty, exclusively
+// and readable and writable by the owner only (0600); a name that exists is passed over for the
+// next number. With another `unique` only the name is formed. Returns the number used; 0 on
+// failure (no number free, the folder missing or unwritable, a name longer than MAX_PATH).
+UINT WINAPI GetTempFileNameA(LPCSTR path, LPCSTR prefix, UINT unique, LPSTR tempFileName);
+// Only what temporary files need: GENERIC_WRITE with CREATE_ALWAYS (the file emptied, or made
+// with the user's usual mode); sharing, security attributes, further attributes (such as
+// FILE_ATTRIBUTE_TEMPORARY) and the template are ignored. INVALID_HANDLE_VALUE on failure or
+// for any other access or disposition. The handle is closed with CloseHandle.
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                          LPSECURITY_ATTRIBUTES attributes, DWORD creationDisposition,
+                          DWORD flagsAndAttributes, HANDLE templateFile);
+// Writes all `size` bytes (overlapped must be null) and stores the count written; FALSE when
+// the handle names no file of CreateFileA or the write fails (the count then says how far it got).
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
+// Removes a file; FALSE when it cannot.
+BOOL WINAPI DeleteFileA(LPCSTR fileName);
 
 // ---- Threads ---------------------------------------------------------------------------------
 

@@ -1,0 +1,299 @@
+#include "scene/render_queue.h"
+
+#include "core/types/argb_color.h"
+#include "render/app_framework.h"
+#include "render/camera_view.h"
+#include "render/renderable.h"
+#include "render/state_cache.h"
+#include "scene/scene_node.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <algorithm>
+
+OcclusionBoxMesh g_occlusionBoxMesh;
+
+namespace {
+
+constexpr size_t kBlockItems = 256;
+
+template <typename Map, typename Key>
+RenderQueue::ItemList* ListFor(Map& map, const Key& key) {
+    auto* node = map.GetOrInsert(key);
+    if (node->value == nullptr) node->value = new RenderQueue::ItemList;
+    return node->value;
+}
+
+template <typename Map, typename Visit>
+void ForEachList(Map& map, Visit visit) {
+    auto* node = map.first();
+    for (int32_t i = 0; i < map.count(); ++i, node = node->next) visit(*node->value);
+}
+
+}  // namespace
+
+RenderQueue::RenderQueue(const CameraView* camera) : camera_(camera) {}
+
+RenderQueue::~RenderQueue() {
+    Clear();
+    for (void* block : blocks_) ::operator delete(block);
+}
+
+RenderItem* RenderQueue::NewItem() {
+    const size_t block = used_ / kBlockItems;
+    if (block == blocks_.size()) blocks_.push_back(::operator new(kBlockItems * sizeof(RenderItem)));
+    void* slot = static_cast<RenderItem*>(blocks_[block]) + used_ % kBlockItems;
+    ++used_;
+    return ::new (slot) RenderItem;
+}
+
+void RenderQueue::DestroyItem(RenderItem* item) {
+    // Items of the queue's storage are destroyed with the storage's slots.
+    for (void* block : blocks_) {
+        auto* first = static_cast<RenderItem*>(block);
+        if (item >= first && item < first + kBlockItems) return;
+    }
+    delete item;
+}
+
+float RenderQueue::ItemDistance(const RenderItem& item) {
+    const Vec3& eye = item.context.eye;
+    const Vec3& centre = item.context.worldBox.centre;
+    const float d = Vec3Length(Vec3{eye.x - centre.x, eye.y - centre.y, eye.z - centre.z});
+    // A NaN key would break the order of every later item.
+    return std::isfinite(d) ? d : FLT_MAX;
+}
+
+void RenderQueue::AddToRenderQueue(RenderItem* item) {
+    if (item == nullptr) return;
+    ++itemCount_;
+    MultiMaterial* material = item->material;
+    if (material != nullptr && material->IsTransparent()) {
+        transparent_.push_back(Filed{ItemDistance(*item), item});
+        return;
+    }
+    if ((item->context.passFlags & 0x40) != 0 && material != nullptr) {
+        LitEffectMaterial* effect = item->context.effectOverride != nullptr ? item->context.effectOverride
+                                                                            : material->FirstEffectMaterial();
+        if (effect != nullptr) {
+            ListFor(effectGroups_, effect)->push_back(item);
+        } else {
+            ListFor(textureGroups_, material->sub(0).maps[kDiffuseMap].texture)->push_back(item);
+        }
+        return;
+    }
+    opaque_.push_back(Filed{ItemDistance(*item), item});
+}
+
+FlagWord RenderQueue::DrawItem(RenderItem* item) {
+    if (item->attachment == nullptr || item->material == nullptr) return FlagWord(true);
+    // The item's context lives only as long as the queue holds the item: the material gets its
+    // own pointer back, so that nothing is left pointing at a freed item.
+    RenderContext* before = item->material->renderContext();
+    item->material->SetRenderContext(&item->context);
+    const FlagWord result = item->attachment->Render(item->material);
+    item->material->SetRenderContext(before);
+    return result;
+}
+
+FlagWord RenderQueue::DrawProxy(RenderItem* item) {
+    FlagWord result(true);
+    DWORD colorWrites = 0xF;
+    const bool known = StateCache::GetRenderState(D3DRS_COLORWRITEENABLE, &colorWrites);
+    StateCache::SetRenderState(D3DRS_COLORWRITEENABLE, 0);
+    const BoundingBox& box = item->context.worldBox;
+    TypedMatrix& world = proxyContext_.world;
+    world = TypedMatrix{};
+    world.At(0, 0) = box.size.x;
+    world.At(1, 1) = box.size.y;
+    world.At(2, 2) = box.size.z;
+    world.At(3, 0) = box.centre.x;
+    world.At(3, 1) = box.centre.y;
+    world.At(3, 2) = box.centre.z;
+    world.kind = kMatrixNoRotation;
+    world.valid = 1;
+    result.Combine(g_occlusionBoxMesh.mesh().Render(&g_occlusionBoxMesh.material()));
+    if (known) StateCache::SetRenderState(D3DRS_COLORWRITEENABLE, colorWrites);
+    return result;
+}
+
+FlagWord RenderQueue::DrawList(const std::vector<RenderItem*>& list) {
+    FlagWord result(true);
+    for (RenderItem* item : list) {
+        if (!item->occlusionTested || item->node == nullptr) {
+            result.Combine(DrawItem(item));
+            continue;
+        }
+        OcclusionQuery& query = item->node->GetOcclusionQuery();
+        query.Begin();
+        if (item->attachment == nullptr) {
+            result.Combine(DrawProxy(item));
+        } else {
+            result.Combine(DrawItem(item));
+        }
+        query.End();
+    }
+    return result;
+}
+
+FlagWord RenderQueue::Flush() {
+    FlagWord result(true);
+
+    // State groups: one effect material, or one diffuse texture, after another.
+    auto drawGroup = [&](const ItemList& list) {
+        for (RenderItem* item : list) result.Combine(DrawItem(item));
+    };
+    ForEachList(effectGroups_, drawGroup);
+    ForEachList(textureGroups_, drawGroup);
+
+    auto byDistance = [](const Filed& a, const Filed& b) { return a.distance < b.distance; };
+    // The buckets: runs of equal distance, nearest first.
+    auto findRuns = [this](const DistanceList& list) {
+        runStarts_.clear();
+        for (size_t i = 0; i < list.size(); ++i) {
+            if (i == 0 || list[i].distance != list[i - 1].distance) runStarts_.push_back(i);
+        }
+        runStarts_.push_back(list.size());
+    };
+
+    // Opaque: the nearest bucket first, then from the farthest down to the second; an
+    // occlusion-tested item goes in front of the run of items at the tail that its box overlaps.
+    std::stable_sort(opaque_.begin(), opaque_.end(), byDistance);
+    findRuns(opaque_);
+    drawList_.clear();
+    bool anyProxy = false;
+    auto place = [&](RenderItem* item) {
+        if (!item->occlusionTested) {
+            drawList_.push_back(item);
+            return;
+        }
+        if (item->attachment == nullptr) anyProxy = true;
+        size_t at = drawList_.size();
+        while (at > 0 && drawList_[at - 1]->context.worldBox.Overlaps(item->context.worldBox) == kBoxesOverlap) --at;
+        drawList_.insert(drawList_.begin() + static_cast<std::ptrdiff_t>(at), item);
+    };
+    const size_t buckets = runStarts_.size() - 1;
+    for (size_t k = 0; k < buckets; ++k) {
+        const size_t bucket = k == 0 ? 0 : buckets - k;
+        for (size_t i = runStarts_[bucket]; i < runStarts_[bucket + 1]; ++i) place(opaque_[i].item);
+    }
+
+    if (anyProxy) {
+        g_occlusionBoxMesh.EnsureGeometry();
+        if (camera_ != nullptr) proxyContext_.SetCamera(*camera_);
+        g_occlusionBoxMesh.material().SetRenderContext(&proxyContext_);
+    }
+    result.Combine(DrawList(drawList_));
+    if (anyProxy) g_occlusionBoxMesh.material().SetRenderContext(nullptr);
+
+    // Transparent: far to near, except that an item goes before the overlapping items of a
+    // greater draw order.
+    std::stable_sort(transparent_.begin(), transparent_.end(), byDistance);
+    findRuns(transparent_);
+    drawList_.clear();
+    for (size_t bucket = runStarts_.size() - 1; bucket-- > 0;) {
+        for (size_t i = runStarts_[bucket]; i < runStarts_[bucket + 1]; ++i) {
+            RenderItem* item = transparent_[i].item;
+            size_t at = drawList_.size();
+            while (at > 0 && drawList_[at - 1]->drawOrder > item->drawOrder &&
+                   drawList_[at - 1]->context.worldBox.Overlaps(item->context.worldBox) == kBoxesOverlap) {
+                --at;
+            }
+            drawList_.insert(drawList_.begin() + static_cast<std::ptrdiff_t>(at), item);
+        }
+    }
+    result.Combine(DrawList(drawList_));
+    drawList_.clear();
+    return result;
+}
+
+void RenderQueue::Clear() {
+    auto destroyList = [this](ItemList& list) {
+        for (RenderItem* item : list) DestroyItem(item);
+    };
+    ForEachList(effectGroups_, destroyList);
+    ForEachList(textureGroups_, destroyList);
+    effectGroups_.DeleteAll();
+    textureGroups_.DeleteAll();
+    for (const Filed& f : opaque_) DestroyItem(f.item);
+    for (const Filed& f : transparent_) DestroyItem(f.item);
+    opaque_.clear();
+    transparent_.clear();
+    // Every item NewItem made, filed or not.
+    for (size_t i = 0; i < used_; ++i) (static_cast<RenderItem*>(blocks_[i / kBlockItems]) + i % kBlockItems)->~RenderItem();
+    used_ = 0;
+    itemCount_ = 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// OcclusionBoxMesh
+
+void OcclusionBoxMesh::WriteVertices(void* out) {
+    // Each face as two triangles, clockwise seen from outside; faces -z, +z, -x, +x, +y, -y.
+    // Corners are given as sign triples.
+    static const signed char kFaces[6][4][3] = {
+        {{-1, -1, -1}, {-1, +1, -1}, {+1, +1, -1}, {+1, -1, -1}},  // -z, seen from -z
+        {{+1, -1, +1}, {+1, +1, +1}, {-1, +1, +1}, {-1, -1, +1}},  // +z
+        {{-1, -1, +1}, {-1, +1, +1}, {-1, +1, -1}, {-1, -1, -1}},  // -x
+        {{+1, -1, -1}, {+1, +1, -1}, {+1, +1, +1}, {+1, -1, +1}},  // +x
+        {{-1, +1, -1}, {-1, +1, +1}, {+1, +1, +1}, {+1, +1, -1}},  // +y
+        {{-1, -1, +1}, {-1, -1, -1}, {+1, -1, -1}, {+1, -1, +1}},  // -y
+    };
+    static const int kCorners[6] = {0, 1, 2, 0, 2, 3};
+    const DWORD colour = ArgbColor(1.0f, 1.0f, 1.0f, 1.0f).ToARGB();
+    auto* bytes = static_cast<unsigned char*>(out);
+    for (int face = 0; face < 6; ++face) {
+        for (int k = 0; k < 6; ++k) {
+            const signed char* c = kFaces[face][kCorners[k]];
+            const float xyz[3] = {0.5f * c[0], 0.5f * c[1], 0.5f * c[2]};
+            std::memcpy(bytes, xyz, sizeof xyz);
+            std::memcpy(bytes + 12, &colour, sizeof colour);
+            bytes += kStride;
+        }
+    }
+}
+
+bool OcclusionBoxMesh::FillVertices(BufferBlock* block) {
+    void* data = nullptr;
+    if (block == nullptr || !block->Lock(0, &data)) return false;
+    WriteVertices(data);
+    return block->Unlock();
+}
+
+bool OcclusionBoxMesh::EnsureGeometry() {
+    // A geometry of another device (or of a framework that is gone, whose buffer is no longer
+    // restored) is made again.
+    if (block_ != nullptr && device_ == g_device) {
+        GrowableBuffer* buffer = mesh_.GetGeometry().Get()->streamBuffer(0);
+        if (buffer != nullptr && buffer->GetVertexBuffer() != nullptr) return true;
+    }
+    ReleaseGeometry();
+    if (g_device == nullptr) return false;
+    GeometryDesc desc;
+    desc.primitiveType = D3DPT_TRIANGLELIST;
+    if (!desc.format.SetFromFVF(D3DFVF_XYZ | D3DFVF_DIFFUSE)) return false;
+    desc.streams[0].format = desc.format;
+    desc.streams[0].stride = kStride;
+    desc.streams[0].size = kVertexCount * kStride;
+    desc.streams[0].flags = kBufferUsageGiven;
+    if (!mesh_.CreateGeometry(&desc)) return false;
+    GrowableBuffer* buffer = mesh_.GetGeometry().Get()->streamBuffer(0);
+    block_ = buffer != nullptr ? buffer->AllocateBlock(kVertexCount * kStride, 0, this) : nullptr;
+    if (block_ == nullptr || !FillVertices(block_)) {
+        ReleaseGeometry();
+        return false;
+    }
+    device_ = g_device;
+    material_ = MultiMaterial();
+    material_.sub(0).zWrite = 0;
+    return true;
+}
+
+void OcclusionBoxMesh::ReleaseGeometry() {
+    // The block goes with its buffer.
+    block_ = nullptr;
+    device_ = nullptr;
+    if (Geometry* geometry = mesh_.GetGeometry().Get()) geometry->ReleaseBuffers();
+}

@@ -1,0 +1,121 @@
+// The render queue: the scene walk files its visible items here and the application flushes
+// them once the walk is over. Opaque items of a pass that asks for state grouping go into
+// groups by effect material or diffuse texture; other opaque items and the transparent items
+// go into maps by their distance from the eye. A flush draws the groups, then the opaque items
+// nearest first with each occlusion-tested item placed in front of the items its box overlaps
+// (a node hidden in the last frame is drawn as a box proxy inside its query, so that it comes
+// back when it becomes visible), then the transparent items far to near, a smaller draw order
+// going first among overlapping items. One queue lives for one frame.
+#pragma once
+
+#include "core/containers/ordered_map.h"
+#include "core/types/flag_word.h"
+#include "render/hardware_buffer.h"
+#include "render/material.h"
+#include "render/mesh.h"
+
+#include <cstdint>
+#include <vector>
+
+class CameraView;
+class LitEffectMaterial;
+class Texture;
+struct RenderItem;
+
+class RenderQueue {
+public:
+    using ItemList = std::vector<RenderItem*>;
+
+    // Empty buckets; the proxies are drawn with the camera's matrices.
+    explicit RenderQueue(const CameraView* camera);
+    RenderQueue(const RenderQueue&) = delete;
+    RenderQueue& operator=(const RenderQueue&) = delete;
+    ~RenderQueue();
+
+    // A new, cleared item in the queue's own storage, to be filed with AddToRenderQueue. The
+    // storage is kept from one Clear to the next, so a frame's items cost no allocation.
+    RenderItem* NewItem();
+    // Files the item (from NewItem or from new); the queue owns it from now on.
+    void AddToRenderQueue(RenderItem* item);
+    // Draws everything filed; the success of every draw combined. The items stay filed.
+    FlagWord Flush();
+    // Destroys every item and empties the buckets.
+    void Clear();
+
+    int32_t itemCount() const { return itemCount_; }
+
+    // The distance an item is filed under: from the eye to its box's centre; a distance that
+    // is not a finite number becomes the largest finite float.
+    static float ItemDistance(const RenderItem& item);
+
+private:
+    // The distance maps are kept as arrays in filing order and sorted, stably, when flushed: a
+    // bucket is then a run of equal distances in filing order, as a map of lists would hold it,
+    // without an allocation per item.
+    struct Filed {
+        float distance;
+        RenderItem* item;
+    };
+    using DistanceList = std::vector<Filed>;
+    using EffectGroups = OrderedMap<LitEffectMaterial*, ItemList*>;
+    using TextureGroups = OrderedMap<Texture*, ItemList*>;
+
+    static FlagWord DrawItem(RenderItem* item);
+    FlagWord DrawList(const std::vector<RenderItem*>& list);
+    FlagWord DrawProxy(RenderItem* item);
+    void DestroyItem(RenderItem* item);
+
+    const CameraView* camera_;
+    EffectGroups effectGroups_;
+    TextureGroups textureGroups_;
+    DistanceList opaque_;
+    DistanceList transparent_;
+    int32_t itemCount_ = 0;
+    // Reused by every flush.
+    std::vector<RenderItem*> drawList_;
+    std::vector<size_t> runStarts_;
+    RenderContext proxyContext_;
+    // Storage of NewItem: blocks of raw item slots, the first `used_` of them constructed.
+    std::vector<void*> blocks_;
+    size_t used_ = 0;
+};
+
+// The unit cube drawn for occlusion proxies: 36 vertices of position and colour (the
+// fixed-function format 0x42) in one buffer, made on first use, every face wound clockwise seen
+// from outside, and a material that leaves the depth buffer alone. One process-wide object; its
+// buffer is the device's: whoever closes the device calls ReleaseGeometry first (a geometry left
+// over from another device is made again on its next use).
+class OcclusionBoxMesh : public BufferBlockUser {
+public:
+    static constexpr int32_t kVertexCount = 36;
+    static constexpr int32_t kStride = 16;
+
+    OcclusionBoxMesh() = default;
+    OcclusionBoxMesh(const OcclusionBoxMesh&) = delete;
+    OcclusionBoxMesh& operator=(const OcclusionBoxMesh&) = delete;
+    ~OcclusionBoxMesh() { ReleaseGeometry(); }
+
+    // Makes and fills the geometry unless it exists for the current device; false when that
+    // fails (no device).
+    bool EnsureGeometry();
+    // Drops the geometry and its buffer.
+    void ReleaseGeometry();
+    // Writes the 36 vertices into the block; false when it cannot be locked.
+    virtual bool FillVertices(BufferBlock* block);
+    // The buffer moved the block or the device was reset: the vertices are written again.
+    bool OnBlockMoved(BufferBlock* block) override { return FillVertices(block); }
+
+    // The vertices FillVertices writes: x, y, z, colour words.
+    static void WriteVertices(void* out);
+
+    Mesh& mesh() { return mesh_; }
+    MultiMaterial& material() { return material_; }
+
+private:
+    Mesh mesh_;
+    MultiMaterial material_;
+    BufferBlock* block_ = nullptr;
+    IDirect3DDevice9* device_ = nullptr;
+};
+
+extern OcclusionBoxMesh g_occlusionBoxMesh;

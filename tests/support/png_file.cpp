@@ -1,0 +1,44 @@
+#include "tests/support/png_file.h"
+
+#include <png.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace rh::testing {
+
+bool WritePngFile(const std::string& path, int width, int height, const std::vector<uint32_t>& argb) {
+    if (width <= 0 || height <= 0 || argb.size() != size_t(width) * size_t(height)) return false;
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+    bool ok = false;
+    std::vector<png_byte> row(size_t(width) * 3);
+    if (info != nullptr && setjmp(png_jmpbuf(png)) == 0) {
+        png_init_io(png, file);
+        png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        png_write_info(png, info);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const uint32_t p = argb[size_t(y) * size_t(width) + size_t(x)];
+                row[size_t(x) * 3] = png_byte(p >> 16);
+                row[size_t(x) * 3 + 1] = png_byte(p >> 8);
+                row[size_t(x) * 3 + 2] = png_byte(p);
+            }
+            png_write_row(png, row.data());
+        }
+        png_write_end(png, nullptr);
+        ok = true;
+    }
+    png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
+    return std::fclose(file) == 0 && ok;
+}
+
+std::string PictureFolder(const char* variable) {
+    const char* value = std::getenv(variable);
+    return value != nullptr ? std::string(value) : std::string();
+}
+
+}  // namespace rh::testing

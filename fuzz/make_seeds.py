@@ -278,6 +278,16 @@ for seed in ("camera.cam", "small_tree.zwf", "types.zwf"):
     write("fuzz_zwf_stages", "raw_" + seed, bytes([0x80, KEEP, FROM_PARENT | BORROW, KEEP | NO_CHILDREN, 0x08 | 0x10 | 0x01]) + body)
 
 
+# ---- fuzz_camera_path ----------------------------------------------------------------------
+# Whole camera-path files: the reader's own fixture, and the first path of the path maker when
+# a build has made it ($RH_MEDIA_DIR, else .build/release/media).
+with open(os.path.join(ROOT, "fuzz_zwf", "camera.cam"), "rb") as f:
+    write("fuzz_camera_path", "camera.cam", f.read())
+MEDIA = os.environ.get("RH_MEDIA_DIR", os.path.join(os.path.dirname(ROOT), "..", ".build", "release", "media"))
+if os.path.exists(os.path.join(MEDIA, "Media", "c01.cam")):
+    with open(os.path.join(MEDIA, "Media", "c01.cam"), "rb") as f:
+        write("fuzz_camera_path", "c01.cam", f.read())
+
 # ---- fuzz_dialog_template ------------------------------------------------------------------
 
 def utf16z(s):

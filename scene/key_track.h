@@ -142,6 +142,12 @@ private:
     const Segment& SegmentFrom(KeyNode* lo, KeyNode* hi);
     // Refills the flat index from the key map.
     void IndexKeys();
+    // The index of the first key whose time is not before `time` (the key count when none is);
+    // `time` is not NaN and the index is fresh.
+    int32_t FindKey(float time) const;
+    // The bucket of a time inside the keys' range; the same float steps for keys and look-ups,
+    // so that a key and a time compare as their buckets do.
+    int32_t BucketOf(float time) const;
 
     FlagWord flags_{0};
     KeyMap keys_;
@@ -151,6 +157,13 @@ private:
     // tree, whose nodes lie all over the heap.
     DynArray<float> indexTimes_;
     DynArray<KeyNode*> indexNodes_;
+    // The keys' range cut into as many buckets of equal length as there are keys, each holding
+    // the index of its first key (and one more entry, the key count): a time's bucket leaves a
+    // search among the few keys inside it, so evenly spaced keys (camera paths, sampled
+    // animations) are found in about the same time however long the track is. A bucket scale
+    // of 0 (all keys at one time) makes one bucket.
+    DynArray<int32_t> indexBuckets_;
+    float bucketScale_ = 0.0f;  // buckets per time unit
     bool indexStale_ = true;
     // The segment the last evaluation between two keys used: a time strictly inside it needs
     // no lookup. Null whenever a segment may have been dropped.

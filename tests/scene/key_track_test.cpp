@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -175,6 +176,54 @@ TEST(KeyTrackTest, AddingKeysLeavesNoStaleSegment) {
                     ASSERT_EQ(std::memcmp(&qa, &qb, sizeof qa), 0) << "rotation at " << t << " after key " << i;
                 }
             }
+        }
+    }
+}
+
+// The keys a time falls between, found through the track's index, against std::upper_bound
+// over the same times, for spacings that fill the index unevenly: clusters, keys closer than
+// the shortest segment, a range far wider than the spacing, and one time for every key.
+TEST(KeyTrackTest, UnevenKeyTimesFindTheirSegments) {
+    const std::vector<std::vector<float>> spacings = {
+        {-3, 0, 0.5f, 0.50005f, 0.7f, 2, 2.5f, 2.50001f, 40, 41, 1000},
+        {-1e30f, 0, 1, 1e30f},
+        {0, 1e-7f, 2e-7f, 1},
+        {5, 5, 5},
+        {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 1e6f},
+    };
+    for (const std::vector<float>& times : spacings) {
+        VectorKeyTrack track;
+        track.SetFlags(kTrackLinear);
+        std::vector<float> unique;  // equal times: the later key replaces the earlier
+        for (size_t k = 0; k < times.size(); ++k) {
+            track.AddKey(TrackKey::Vector(times[k], Vec3{float(k), 0, 0}));
+            if (unique.empty() || unique.back() != times[k]) unique.push_back(times[k]);
+        }
+        std::vector<float> values;
+        for (float t : unique) values.push_back(float(std::upper_bound(times.begin(), times.end(), t) - times.begin() - 1));
+        std::vector<float> probes;
+        for (size_t k = 0; k < unique.size(); ++k) {
+            probes.push_back(unique[k]);
+            probes.push_back(std::nextafter(unique[k], -INFINITY));
+            probes.push_back(std::nextafter(unique[k], INFINITY));
+            if (k + 1 < unique.size()) probes.push_back(unique[k] + 0.37f * (unique[k + 1] - unique[k]));
+        }
+        for (float t : probes) {
+            const size_t hi = size_t(std::upper_bound(unique.begin(), unique.end(), t) - unique.begin());
+            float expected;
+            if (hi == 0) {
+                expected = values.front();
+            } else if (hi == unique.size() || unique[hi - 1] == t) {
+                expected = values[hi - 1];
+            } else if (unique[hi] - unique[hi - 1] <= 0.0001f) {
+                expected = values[hi - 1];
+            } else {
+                const float s = (t - unique[hi - 1]) / (unique[hi] - unique[hi - 1]);
+                expected = values[hi - 1] + s * (values[hi] - values[hi - 1]);
+            }
+            Vec3 v;
+            ASSERT_TRUE(track.Evaluate(t, v));
+            EXPECT_NEAR(v.x, expected, 1e-4f) << "time " << t << " of " << times.size() << " keys";
         }
     }
 }

@@ -107,6 +107,68 @@ bool GuiRoot::DispatchEvents() {
     return result;
 }
 
+void GuiRoot::OnInputEvent(InputEventKind kind, int32_t x, int32_t y, int32_t prevX, int32_t prevY,
+                           int32_t dx, int32_t dy, int32_t key) {
+    GuiEvent event = GuiEvent::FromInput(kind, x, y, prevX, prevY, dx, dy, key);
+    bool focusReached = false;
+    // Front-most first; a window's handler runs only at dispatch, so the layer does not change
+    // during the walk.
+    const auto& list = items();
+    if (IsButtonEventType(kind)) {
+        auto* node = list.first();
+        for (int32_t i = 0; i < list.count(); ++i, node = node->next) {
+            GuiWindow* window = node->element->GetWindow();
+            if (window == nullptr || !window->IsShown() || !window->HitTest(x, y)) continue;
+            PostEvent(window, event);
+            focusReached = window == focusWindow_;
+            break;
+        }
+    } else if (kind == InputEventKind::kCursorMoved) {
+        bool leaveDone = false;
+        bool enterDone = false;
+        auto* node = list.first();
+        for (int32_t i = 0; i < list.count() && !(leaveDone && enterDone); ++i, node = node->next) {
+            GuiWindow* window = node->element->GetWindow();
+            if (window == nullptr || !window->IsShown()) continue;
+            const bool wasIn = !leaveDone && window->HitTest(prevX, prevY);
+            const bool isIn = !enterDone && window->HitTest(x, y);
+            GuiEvent routed = event;
+            bool post = false;
+            if (!leaveDone && !enterDone && wasIn && isIn) {
+                routed.SetType(GuiEventType::kPointerMoved);
+                leaveDone = enterDone = true;
+                post = true;
+            } else {
+                if (wasIn) {
+                    routed.SetType(GuiEventType::kPointerLeft);
+                    leaveDone = true;
+                    post = true;
+                }
+                if (isIn) {
+                    routed.SetType(GuiEventType::kPointerEntered);
+                    enterDone = true;
+                    post = true;
+                }
+            }
+            if (post) {
+                PostEvent(window, routed);
+                if (window == focusWindow_) focusReached = true;
+            }
+        }
+    }
+    if (focusWindow_ != nullptr && !focusReached) {
+        GuiEvent routed = event;
+        if (kind == InputEventKind::kCursorMoved) {
+            routed.SetType(GuiEventType::kPointerMoved);
+            routed.SetFlags(routed.flags() | GuiEvent::kPointerOutside);
+        } else if (IsButtonEventType(kind)) {
+            routed.SetFlags(routed.flags() | GuiEvent::kPointerOutside);
+        }
+        PostEvent(focusWindow_, routed);
+    }
+    DispatchEvents();
+}
+
 void GuiRoot::ForgetWindow(GuiWindow* window) {
     if (window == nullptr) return;
     Delivery key;

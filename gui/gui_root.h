@@ -10,12 +10,13 @@
 #include "gui/depth_layer.h"
 #include "gui/gui_event.h"
 #include "gui/timer_manager.h"
+#include "render/input_manager.h"
 
 #include <cstdint>
 
 class GuiWindow;
 
-class GuiRoot : public GuiDepthLayer {
+class GuiRoot : public GuiDepthLayer, public InputListener {
 public:
     // A queued event and the window it goes to.
     struct Delivery {
@@ -49,6 +50,13 @@ public:
     // Hands every queued event, oldest first (also those queued meanwhile), to its target's
     // HandleEvent; true when every one answered true (and when nothing was queued).
     bool DispatchEvents();
+    // Turns an input event into a GUI event and routes it: a button to the front-most shown
+    // top-level window under the pointer, a move as left/moved/entered to the windows it
+    // leaves and enters; the focus window gets what no window took (pointer events with the
+    // outside bit). Then everything queued is dispatched.
+    void OnInputEvent(InputEventKind kind, int32_t x, int32_t y, int32_t prevX, int32_t prevY, int32_t dx,
+                      int32_t dy, int32_t key) override;
+
     // A window going away: its queued deliveries are dropped and it stops being the focus
     // window (without an event).
     void ForgetWindow(GuiWindow* window);

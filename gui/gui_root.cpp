@@ -1,12 +1,114 @@
 #include "gui/gui_root.h"
 
 #include "gui/gui_window.h"
+#include "render/geometry.h"
+#include "render/material.h"
+#include "render/mesh.h"
+
+#include <d3dx9math.h>
+
+#include <climits>
+#include <cstring>
+
+float g_guiFieldOfView = 1.5707964f;
 
 GuiRoot g_guiRoot;
 
 GuiRoot::GuiRoot() : GuiDepthLayer(1, 10000) {}
 
-GuiRoot::~GuiRoot() = default;
+GuiRoot::~GuiRoot() {
+    for (WindowGroups& entry : windowGroups_) {
+        for (Group& g : entry.groups) delete g.mesh;
+    }
+}
+
+namespace {
+
+GuiWindow* TopLevelOf(GuiWindow* window) {
+    while (window != nullptr && window->parent() != nullptr) window = window->parent();
+    return window;
+}
+
+// The sort key of a window's mesh; a mesh without "z" goes before every mesh with one.
+int64_t SortKey(const Mesh* mesh) {
+    int z = 0;
+    if (!mesh->properties().GetInt("z", z)) return int64_t{INT_MIN} - 1;
+    return z;
+}
+
+bool NoAlphaCombine(const Mesh* mesh) {
+    return mesh->properties().Child("NoAlphaCombine") != nullptr;
+}
+
+}  // namespace
+
+GuiRoot::WindowGroups* GuiRoot::FindWindowGroups(const GuiWindow* window) {
+    for (WindowGroups& entry : windowGroups_) {
+        if (entry.window == window) return &entry;
+    }
+    return nullptr;
+}
+
+int32_t GuiRoot::WindowGroupCount(const GuiWindow* window) const {
+    for (const WindowGroups& entry : windowGroups_) {
+        if (entry.window == window) return static_cast<int32_t>(entry.groups.size());
+    }
+    return 0;
+}
+
+FlagWord GuiRoot::DrawGroup(const Group& group) { return group.mesh->Render(group.material); }
+
+Mesh* GuiRoot::CreateRenderGroup(GuiWindow* window, const GeometryDesc& desc,
+                                 MultiMaterial* material) {
+    if (material == nullptr) return nullptr;
+    Mesh* mesh = nullptr;
+    if (!material->HasAlpha(-1)) {
+        mesh = groups_.AcquireMesh(desc, material, true);
+    } else {
+        mesh = new Mesh();
+        mesh->GetGeometryDesc() = desc;
+        if (!mesh->CreateGeometry(&mesh->GetGeometryDesc())) {
+            delete mesh;
+            return nullptr;
+        }
+        GuiWindow* top = TopLevelOf(window);
+        WindowGroups* entry = FindWindowGroups(top);
+        if (entry == nullptr) {
+            windowGroups_.push_back(WindowGroups{top, {}});
+            entry = &windowGroups_.back();
+        }
+        entry->groups.push_back(Group{mesh, material});
+    }
+    if (mesh != nullptr && material->renderContext() != nullptr) {
+        TypedMatrix& projection = material->renderContext()->projection;
+        D3DXMATRIX m;
+        D3DXMatrixPerspectiveFovLH(&m, g_guiFieldOfView, 1.0f, nearPlane_, farPlane_);
+        std::memcpy(projection.m, &m, sizeof(projection.m));
+        projection.kind = kMatrixGeneral;
+        projection.valid = 1;
+    }
+    return mesh;
+}
+
+void GuiRoot::ReleaseRenderGroup(GuiWindow* window, Mesh* mesh, MultiMaterial* material) {
+    if (mesh == nullptr) return;
+    groups_.ReleaseMesh(mesh, material);
+    // Where the window's top-level ancestor files it, else wherever it is filed.
+    WindowGroups* first = FindWindowGroups(TopLevelOf(window));
+    for (size_t pass = 0; pass < 2; ++pass) {
+        for (size_t e = 0; e < windowGroups_.size(); ++e) {
+            WindowGroups& entry = windowGroups_[e];
+            if ((pass == 0) != (&entry == first)) continue;
+            for (size_t i = 0; i < entry.groups.size(); ++i) {
+                if (entry.groups[i].mesh != mesh) continue;
+                entry.groups.erase(entry.groups.begin() + static_cast<ptrdiff_t>(i));
+                delete mesh;
+                if (entry.groups.empty()) windowGroups_.erase(windowGroups_.begin() + static_cast<ptrdiff_t>(e));
+                return;
+            }
+        }
+    }
+}
 
 float GuiRoot::DepthToZ(int32_t depth) const {
     const float nearZ = nearPlane_;
@@ -22,6 +124,35 @@ float GuiRoot::DepthToZ(int32_t depth) const {
 FlagWord GuiRoot::Draw() {
     FlagWord result(true);
     timers_.Update();
+    result.Combine(groups_.Render(nullptr));
+    // The top-level windows, back-most first (the layer lists them front-most first).
+    const auto& list = items();
+    std::vector<GuiWindow*> tops;
+    auto* node = list.first();
+    for (int32_t i = 0; i < list.count(); ++i, node = node->next) {
+        if (GuiWindow* w = node->element->GetWindow()) tops.push_back(w);
+    }
+    for (auto it = tops.rbegin(); it != tops.rend(); ++it) {
+        WindowGroups* entry = FindWindowGroups(*it);
+        if (entry == nullptr) continue;
+        // Neighbour swaps only while the earlier one is greater: equal keys keep their order.
+        std::vector<Group>& groups = entry->groups;
+        for (size_t i = 1; i < groups.size(); ++i) {
+            for (size_t j = i; j > 0 && SortKey(groups[j - 1].mesh) > SortKey(groups[j].mesh); --j) {
+                std::swap(groups[j - 1], groups[j]);
+            }
+        }
+        for (const Group& g : groups) {
+            if (!NoAlphaCombine(g.mesh)) result.Combine(DrawGroup(g));
+        }
+    }
+    for (GuiWindow* w : tops) {
+        WindowGroups* entry = FindWindowGroups(w);
+        if (entry == nullptr) continue;
+        for (auto g = entry->groups.rbegin(); g != entry->groups.rend(); ++g) {
+            if (NoAlphaCombine(g->mesh)) result.Combine(DrawGroup(*g));
+        }
+    }
     return result;
 }
 
@@ -175,4 +306,15 @@ void GuiRoot::ForgetWindow(GuiWindow* window) {
     key.target = window;
     queue_.RemoveAll(key);
     if (focusWindow_ == window) focusWindow_ = nullptr;
+    // Meshes filed under a window that goes away stay until their holders give them back,
+    // but no longer under its address, which a new window may get.
+    if (WindowGroups* entry = FindWindowGroups(window)) {
+        WindowGroups* orphans = FindWindowGroups(nullptr);
+        if (orphans == nullptr) {
+            entry->window = nullptr;
+        } else {
+            orphans->groups.insert(orphans->groups.end(), entry->groups.begin(), entry->groups.end());
+            windowGroups_.erase(windowGroups_.begin() + (entry - windowGroups_.data()));
+        }
+    }
 }

@@ -59,6 +59,10 @@ void CheckLists(GuiWindow* const* windows, int count) {
     }
 }
 
+int32_t Clamp32(int64_t v) {
+    return static_cast<int32_t>(v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : v);
+}
+
 // A pointer position from four bytes of the input (wrapping), spread over the int32 range.
 Point PointFrom(const uint8_t* data, size_t size, size_t at) {
     if (size == 0) return Point(0, 0);
@@ -118,10 +122,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         c.SetMoveArea(Rect(0, 0, 10, 10));
         Rect screen, clip;
         parent.ScreenRect(screen, clip);
-        Drag(Point(screen.left + screen.right - 1, screen.top + screen.bottom - 1),
+        Drag(Point(Clamp32(int64_t{screen.left} + screen.right - 1),
+                   Clamp32(int64_t{screen.top} + screen.bottom - 1)),
              PointFrom(data, size, 0), PointFrom(data, size, 4));
         c.ScreenRect(screen, clip);
-        Drag(Point(screen.left + 2, screen.top + 2), PointFrom(data, size, 8),
+        Drag(Point(Clamp32(int64_t{screen.left} + 2), Clamp32(int64_t{screen.top} + 2)), PointFrom(data, size, 8),
              PointFrom(data, size, 12));
         CheckLists(all, 5);
         parent.SetRect(10, 20, 640, 480);

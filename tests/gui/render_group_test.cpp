@@ -211,7 +211,7 @@ TEST_F(RenderGroupTest, DrawOrderAgainstACompositor) {
     a.Show();
     b.Show();
     const GeometryDesc desc = ColourQuadDesc();
-    struct Piece {
+    struct Shape {
         MultiMaterial* material;
         GuiWindow* window;
         int z;  // -1: no "z"
@@ -224,15 +224,15 @@ TEST_F(RenderGroupTest, DrawOrderAgainstACompositor) {
         q.x = x, q.y = y, q.w = w, q.h = h, q.colour = colour;
         return q;
     };
-    std::vector<Piece> pieces;
-    pieces.push_back({&opaqueA, &a, -1, false, quad(0, 0, 100, 100, 0xFF404040)});
-    pieces.push_back({&opaqueB, &b, -1, false, quad(110, 20, 30, 90, 0xFF606060)});
-    pieces.push_back({&tA3, &a, 3, false, quad(20, 20, 60, 60, 0x800000FF)});
-    pieces.push_back({&tAlast, &a, 0, true, quad(50, 50, 40, 40, 0x80FFFF00)});
-    pieces.push_back({&tA1, &a, 1, false, quad(10, 10, 60, 60, 0x80FF0000)});
-    pieces.push_back({&tA2, &a, 2, false, quad(30, 30, 60, 60, 0x8000FF00)});
-    pieces.push_back({&tB, &b, -1, false, quad(60, 40, 50, 50, 0x80FFFFFF)});
-    for (Piece& p : pieces) {
+    std::vector<Shape> shapes;
+    shapes.push_back({&opaqueA, &a, -1, false, quad(0, 0, 100, 100, 0xFF404040)});
+    shapes.push_back({&opaqueB, &b, -1, false, quad(110, 20, 30, 90, 0xFF606060)});
+    shapes.push_back({&tA3, &a, 3, false, quad(20, 20, 60, 60, 0x800000FF)});
+    shapes.push_back({&tAlast, &a, 0, true, quad(50, 50, 40, 40, 0x80FFFF00)});
+    shapes.push_back({&tA1, &a, 1, false, quad(10, 10, 60, 60, 0x80FF0000)});
+    shapes.push_back({&tA2, &a, 2, false, quad(30, 30, 60, 60, 0x8000FF00)});
+    shapes.push_back({&tB, &b, -1, false, quad(60, 40, 50, 50, 0x80FFFFFF)});
+    for (Shape& p : shapes) {
         p.mesh = g_guiRoot.CreateRenderGroup(p.window, desc, p.material);
         ASSERT_NE(p.mesh, nullptr);
         if (p.z >= 0) p.mesh->properties().SetIntProperty("z", p.z);
@@ -241,7 +241,7 @@ TEST_F(RenderGroupTest, DrawOrderAgainstACompositor) {
         ASSERT_NE(p.quad.block, nullptr);
         ASSERT_TRUE(p.quad.Write(p.quad.block));
     }
-    EXPECT_EQ(pieces[0].mesh, pieces[1].mesh) << "one opaque mesh";
+    EXPECT_EQ(shapes[0].mesh, shapes[1].mesh) << "one opaque mesh";
     ScreenProjection(context);  // CreateRenderGroup gave it the perspective one
 
     app_.PumpMessages();
@@ -256,12 +256,12 @@ TEST_F(RenderGroupTest, DrawOrderAgainstACompositor) {
     g_device->EndScene();
     if (std::getenv("RH_GUI_TEST_IMAGES") != nullptr) WritePng(frame, "/tmp/i23-gui-groups.png");
 
-    // The compositor: every piece in the expected order over the cleared colour.
+    // The compositor: every shape in the expected order over the cleared colour.
     const int order[] = {0, 1, 4, 5, 2, 6, 3};
     auto expected = [&](int x, int y) {
         Rgbf c{0x10, 0x20, 0x30};
         for (int i : order) {
-            const Quad& q = pieces[static_cast<size_t>(i)].quad;
+            const Quad& q = shapes[static_cast<size_t>(i)].quad;
             if (x >= q.x && x < q.x + q.w && y >= q.y && y < q.y + q.h) c = Over(c, q.colour);
         }
         return c;
@@ -284,7 +284,7 @@ TEST_F(RenderGroupTest, DrawOrderAgainstACompositor) {
         }
     }
     EXPECT_EQ(mismatches, 0);
-    for (Piece& p : pieces) {
+    for (Shape& p : shapes) {
         p.quad.block->Free();
         g_guiRoot.ReleaseRenderGroup(p.window, p.mesh, p.material);
     }

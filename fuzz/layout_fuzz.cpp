@@ -2,7 +2,8 @@
 // loaded into a shown window with three named children (A, B, C); a fourth child D is added,
 // and the text after the zero byte is loaded too, so that anchors waiting for D find it. Then
 // the parent is resized, one GUI draw runs, B is destroyed, and another resize and draw run.
-// The parent and C are frame windows: after the loads the pointer presses on the parent's
+// C is a skin window (its layout is a skin description: tiles, anchors between tiles, states)
+// and the parent a frame window: after the loads the pointer presses on the parent's
 // bottom-right corner and on C's move area and drags to positions taken from the input's
 // first bytes, through the GUI root as input events.
 // Besides what ASan and UBSan see, an anchor whose target does not list its layout exactly
@@ -13,6 +14,7 @@
 #include "gui/frame_window.h"
 #include "gui/gui_root.h"
 #include "gui/gui_window.h"
+#include "gui/skin_window.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -96,7 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - text) : size;
 
     {
-        FrameWindow parent, c;
+        FrameWindow parent;
+        SkinWindow c;
         GuiWindow a, d;
         auto b = std::make_unique<GuiWindow>();
         a.SetName("A");

@@ -125,6 +125,25 @@ FlagWord GuiRoot::Draw() {
     FlagWord result(true);
     timers_.Update();
     result.Combine(groups_.Render(nullptr));
+    // A window that has become a child since it filed meshes: they move to its top-level
+    // window's entry and draw there.
+    for (size_t e = 0; e < windowGroups_.size();) {
+        GuiWindow* filedUnder = windowGroups_[e].window;
+        if (filedUnder == nullptr || filedUnder->parent() == nullptr) {
+            ++e;
+            continue;
+        }
+        GuiWindow* top = TopLevelOf(filedUnder);
+        std::vector<Group> moved = std::move(windowGroups_[e].groups);
+        windowGroups_.erase(windowGroups_.begin() + static_cast<ptrdiff_t>(e));
+        WindowGroups* entry = FindWindowGroups(top);
+        if (entry == nullptr) {
+            windowGroups_.push_back(WindowGroups{top, {}});
+            entry = &windowGroups_.back();
+        }
+        entry->groups.insert(entry->groups.end(), moved.begin(), moved.end());
+        e = 0;
+    }
     // The top-level windows, back-most first (the layer lists them front-most first).
     const auto& list = items();
     std::vector<GuiWindow*> tops;
@@ -306,7 +325,10 @@ void GuiRoot::ForgetWindow(GuiWindow* window) {
     key.target = window;
     queue_.RemoveAll(key);
     if (focusWindow_ == window) focusWindow_ = nullptr;
-    // Meshes filed under a window that goes away stay until their holders give them back,
+}
+
+void GuiRoot::WindowDestroyed(GuiWindow* window) {
+    // Meshes filed under a destroyed window stay until their holders give them back,
     // but no longer under its address, which a new window may get.
     if (WindowGroups* entry = FindWindowGroups(window)) {
         WindowGroups* orphans = FindWindowGroups(nullptr);

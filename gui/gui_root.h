@@ -86,6 +86,9 @@ public:
     // A window going away: its queued deliveries are dropped and it stops being the focus
     // window (without an event).
     void ForgetWindow(GuiWindow* window);
+    // A window being destroyed: own meshes filed under it stay until given back, filed under
+    // no window (never drawn).
+    void WindowDestroyed(GuiWindow* window);
     int32_t QueuedCount() const { return queue_.count(); }
 
     TimerManager& timers() { return timers_; }

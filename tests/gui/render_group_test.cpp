@@ -182,7 +182,18 @@ TEST_F(RenderGroupTest, OwnMeshesAreFoundWhereverTheyAreFiled) {
     ASSERT_NE(mesh, nullptr);
     EXPECT_EQ(g_guiRoot.WindowGroupCount(&top), 1);
     other.AddChild(&child, false);
+    // A window that moved under another top-level window draws under it from the next frame.
+    Mesh* second = g_guiRoot.CreateRenderGroup(&top, ColourQuadDesc(), &m);
+    GuiWindow newTop;
+    newTop.AddChild(&top, false);
+    g_guiRoot.Draw();
+    EXPECT_EQ(g_guiRoot.WindowGroupCount(&top), 0);
+    EXPECT_EQ(g_guiRoot.WindowGroupCount(&newTop), 2) << "the child's mesh filed under top too";
+    g_guiRoot.ReleaseRenderGroup(&top, second, &m);
+    EXPECT_EQ(g_guiRoot.WindowGroupCount(&newTop), 1);
     g_guiRoot.ReleaseRenderGroup(&child, mesh, &m);
+    EXPECT_EQ(g_guiRoot.WindowGroupCount(&newTop), 0);
+    newTop.RemoveChild(&top);
     EXPECT_EQ(g_guiRoot.WindowGroupCount(&top), 0);
     {
         GuiWindow gone;

@@ -253,6 +253,14 @@ TEST(SkinWindowDevice, DrawnFrame) {
         g_device->EndScene();
         ExpectNear(At(after, 130, 95), 0x102030, 1, "the old quad is gone");
 
+        // An alpha-mode change gives the groups back and asks for the update that makes them
+        // again, so the window does not vanish until something else updates it.
+        ASSERT_NE(front.FindTile("fill")->mesh(), nullptr);
+        EXPECT_FALSE(front.HasPendingUpdate());
+        front.SetAlphaMode(0);
+        EXPECT_EQ(front.FindTile("fill")->mesh(), nullptr);
+        EXPECT_TRUE(front.HasPendingUpdate());
+
         back.Hide();
         front.Hide();
         back.RemoveChild(&child);

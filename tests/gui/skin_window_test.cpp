@@ -124,9 +124,7 @@ TEST(LoadSkin, TilesAnchorsAndStates) {
 constexpr int kWidth = 160;
 constexpr int kHeight = 120;
 
-std::unique_ptr<Texture> PatternTexture(int w, int h, DWORD (*texel)(int, int)) {
-    auto texture = std::make_unique<Texture>();
-    EXPECT_TRUE(texture->CreateEmpty(0, w, h, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, false, false));
+void Fill(Texture* texture, int w, int h, DWORD (*texel)(int, int)) {
     D3DLOCKED_RECT locked{};
     if (texture->LockLevel(0, 0, &locked)) {
         for (int y = 0; y < h; ++y) {
@@ -135,6 +133,12 @@ std::unique_ptr<Texture> PatternTexture(int w, int h, DWORD (*texel)(int, int)) 
         }
         texture->UnlockLevel(0);
     }
+}
+
+std::unique_ptr<Texture> PatternTexture(int w, int h, DWORD (*texel)(int, int)) {
+    auto texture = std::make_unique<Texture>();
+    EXPECT_TRUE(texture->CreateEmpty(0, w, h, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, false, false));
+    Fill(texture.get(), w, h, texel);
     return texture;
 }
 
@@ -242,6 +246,26 @@ TEST(SkinWindowDevice, DrawnFrame) {
                               static_cast<DWORD>((0x00 + Channel(under, 0) + 1) / 2);
         ExpectNear(At(frame, 70, 85), blended, 2, "front over back");
         ExpectNear(At(frame, 130, 95), 0x885018, 2, "front over the cleared colour");
+
+        // After a device loss and reset the moved blocks ask for updates and the frame reads
+        // back the same.
+        rh::d3d9::testing::ForceDeviceLoss(g_device, true);
+        rh::d3d9::testing::ForceDeviceLoss(g_device, false);
+        ASSERT_TRUE(app.ResetNow());
+        EXPECT_TRUE(front.HasPendingUpdate()) << "front";
+        EXPECT_TRUE(back.HasPendingUpdate()) << "back";
+        // Pictures made in memory come back empty; their maker fills them again.
+        Fill(checker.get(), 8, 8, Checker);
+        Fill(gradient.get(), 16, 16, Gradient);
+        Fill(orange.get(), 4, 4, Orange);
+        app.StartFrame();
+        g_device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF102030, 1.0f, 0);
+        ASSERT_EQ(g_device->BeginScene(), D3D_OK);
+        EXPECT_TRUE(g_guiRoot.Draw().Succeeded());
+        const std::vector<DWORD> reset = app.ReadFrame();
+        g_device->EndScene();
+        if (std::getenv("RH_GUI_TEST_IMAGES") != nullptr) WritePng(reset, "/tmp/i23-gui-skins-reset.png");
+        EXPECT_TRUE(reset == frame) << "the frame after the reset differs";
 
         // A tile moved wholly outside its window leaves no trace on the next frame.
         front.FindTile("fill")->SetRect(500, 500, 80, 60);

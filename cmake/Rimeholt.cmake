@@ -135,6 +135,10 @@ function(rh_add_resources target script)
     COMMENT "Compiling resources of ${target}"
     VERBATIM)
   target_sources(${target} PRIVATE ${out_cpp} ${out_asm})
+  # The pictures the script names are drawn by the build before it is compiled.
+  if(TARGET rh_pictures)
+    add_dependencies(${target} rh_pictures)
+  endif()
   # The table is the layer's, whatever target it is linked into.
   set_source_files_properties(${out_cpp} PROPERTIES INCLUDE_DIRECTORIES ${PROJECT_SOURCE_DIR})
   target_link_libraries(${target} PRIVATE rh_platform_win32)

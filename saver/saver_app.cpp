@@ -68,7 +68,9 @@ void FrameRateCounter::Frame(uint64_t now) {
     } else {
         rate = count;
         start = now;
-        count = 0;
+        // This frame is the new second's first; left out, a steady 10 frames a second would
+        // read as 9.
+        count = 1;
     }
 }
 

@@ -46,7 +46,7 @@ struct FrameRateCounter {
     int64_t rate = 0;
     // Below 1000 ms since start: count this frame and, when now differs from start, rate :=
     // count x 1000 / (now - start). Otherwise rate := count, the second starts anew at now and
-    // the count goes back to 0.
+    // this frame is its first.
     void Frame(uint64_t now);
 };
 

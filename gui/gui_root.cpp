@@ -1,8 +1,9 @@
 #include "gui/gui_root.h"
+#include "core/init_order.h"
 
 #include "gui/gui_window.h"
 
-GuiRoot g_guiRoot;
+GuiRoot g_guiRoot RH_INIT_ORDER(RH_INIT_GUI_ROOT);
 
 GuiRoot::GuiRoot() : GuiDepthLayer(1, 10000) {}
 

@@ -1,8 +1,9 @@
 #include "render/effect_manager.h"
+#include "core/init_order.h"
 
 #include "render/lit_effect_material.h"
 
-EffectManager g_effectManager;
+EffectManager g_effectManager RH_INIT_ORDER(RH_INIT_EFFECT_MANAGER);
 
 namespace {
 

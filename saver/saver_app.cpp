@@ -1,6 +1,7 @@
 #include "saver/saver_app.h"
 
 #include "core/files/file_ref.h"
+#include "core/init_order.h"
 #include "core/math/typed_matrix.h"
 #include "render/state_cache.h"
 #include "render/texture.h"
@@ -11,9 +12,9 @@
 #include <cstdio>
 #include <cstring>
 
-String g_title __attribute__((init_priority(101))) = "Rimeholt 3D Screensaver";
-String g_makerAddress __attribute__((init_priority(102))) = "https://wiki.debian.org/";
-String g_registryPath __attribute__((init_priority(103))) = "Software\\Larchmere Studio\\Rimeholt 3D Screensaver";
+String g_title RH_INIT_ORDER(RH_INIT_TITLE) = "Rimeholt 3D Screensaver";
+String g_makerAddress RH_INIT_ORDER(RH_INIT_MAKER_ADDRESS) = "https://wiki.debian.org/";
+String g_registryPath RH_INIT_ORDER(RH_INIT_REGISTRY_PATH) = "Software\\Larchmere Studio\\Rimeholt 3D Screensaver";
 D3DDISPLAYMODE g_desktopMode{};
 
 namespace {

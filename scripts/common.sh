@@ -22,6 +22,9 @@ PACKAGES=(
   imagemagick libnvtt-bin libjpeg-turbo-progs libsquish-dev
   # The markup benchmark's peer.
   libexpat1-dev
+  # The picture maker draws text with FreeType from DejaVu Sans; the saver's process tests
+  # give it real X input.
+  libfreetype-dev fonts-dejavu-core xdotool
 )
 
 say() { printf '==> %s\n' "$*"; }

@@ -143,6 +143,10 @@ function(rh_add_resources target script)
   if(script STREQUAL RIMEHOLT_RESOURCE_SCRIPT)
     add_dependencies(${target} rh_media)
   endif()
+  # The pictures the script names are drawn by the build before it is compiled.
+  if(TARGET rh_pictures)
+    add_dependencies(${target} rh_pictures)
+  endif()
   # The table is the layer's, whatever target it is linked into.
   set_source_files_properties(${out_cpp} PROPERTIES INCLUDE_DIRECTORIES ${PROJECT_SOURCE_DIR})
   target_link_libraries(${target} PRIVATE rh_platform_win32)

@@ -1,4 +1,5 @@
 #include "gui/gui_root.h"
+#include "core/init_order.h"
 
 #include "gui/gui_window.h"
 #include "render/geometry.h"
@@ -12,7 +13,7 @@
 
 float g_guiFieldOfView = 1.5707964f;
 
-GuiRoot g_guiRoot;
+GuiRoot g_guiRoot RH_INIT_ORDER(RH_INIT_GUI_ROOT);
 
 GuiRoot::GuiRoot() : GuiDepthLayer(1, 10000) {}
 

@@ -1,4 +1,5 @@
 #include "render/effect_manager.h"
+#include "core/init_order.h"
 
 #include "core/debug/debug_trace.h"
 #include "core/files/stream.h"
@@ -16,7 +17,7 @@
 #include <functional>
 #include <string>
 
-EffectManager g_effectManager;
+EffectManager g_effectManager RH_INIT_ORDER(RH_INIT_EFFECT_MANAGER);
 
 namespace {
 

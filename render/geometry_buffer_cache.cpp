@@ -1,8 +1,9 @@
 #include "render/geometry_buffer_cache.h"
+#include "core/init_order.h"
 
 #include <climits>
 
-GeometryBufferCache g_geometryBufferCache;
+GeometryBufferCache g_geometryBufferCache RH_INIT_ORDER(RH_INIT_GEOMETRY_CACHE);
 
 namespace {
 

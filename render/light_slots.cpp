@@ -1,10 +1,11 @@
 #include "render/app_framework.h"
+#include "core/init_order.h"
 #include "render/light.h"
 #include "render/state_cache.h"
 
 #include <rimeholt/log.h>
 
-LightSlotManager g_lightSlotManager;
+LightSlotManager g_lightSlotManager RH_INIT_ORDER(RH_INIT_LIGHT_SLOTS);
 
 LightSlotManager::LightSlotManager() : generation_(StateCacheGeneration()) {}
 

@@ -1,8 +1,9 @@
 #include "render/texture_registry.h"
+#include "core/init_order.h"
 
 #include "core/text/paths.h"
 
-TextureRegistry g_textureRegistry;
+TextureRegistry g_textureRegistry RH_INIT_ORDER(RH_INIT_TEXTURE_REGISTRY);
 
 namespace {
 

@@ -1,14 +1,136 @@
 #include "saver/saver_app.h"
 
+#include "core/files/file_ref.h"
+#include "core/init_order.h"
+#include "core/math/typed_matrix.h"
+#include "render/state_cache.h"
+#include "render/texture.h"
+#include "saver/log.h"
+
+#include <rimeholt/log.h>
+
+#include <cstdio>
+#include <cstring>
+
+String g_title RH_INIT_ORDER(RH_INIT_TITLE) = "Rimeholt 3D Screensaver";
+String g_makerAddress RH_INIT_ORDER(RH_INIT_MAKER_ADDRESS) = "https://wiki.debian.org/";
+String g_registryPath RH_INIT_ORDER(RH_INIT_REGISTRY_PATH) = "Software\\Larchmere Studio\\Rimeholt 3D Screensaver";
+D3DDISPLAYMODE g_desktopMode{};
+
 namespace {
-SaverApp* g_app = nullptr;
+
+SaverApp* g_app = nullptr;     // what GetSaverApp made
+SaverApp* g_current = nullptr;  // the one the procedures reach
+
+constexpr UINT_PTR kPreviewTimer = 1;
+constexpr UINT kPreviewDelayMs = 500;
+
+LRESULT CALLBACK SaverWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    SaverApp* app = CurrentSaverApp();
+    if (app == nullptr) return 0;
+    return app->MsgProc(hwnd, msg, wParam, lParam);
 }
 
-// The application's start-up and main loop are not built yet: Create succeeds without doing
-// anything and Run ends at once with the normal result.
-bool SaverApp::Create(HINSTANCE, SaverMode, LONG) { return true; }
+INT_PTR CALLBACK SettingsDlgThunk(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
+    SaverApp* app = CurrentSaverApp();
+    return app != nullptr ? app->SettingsDlgProc(dialog, msg, wParam, lParam) : FALSE;
+}
 
-int SaverApp::Run() { return 1; }
+// Describes a matched device choice to the log.
+void LogModeDescription(const DeviceSettings& settings) {
+    Log("MODEDESC:\n");
+    if (settings.multiSampleType == D3DMULTISAMPLE_NONE) {
+        Log("NoSampling\n");
+    } else {
+        char line[64];
+        std::snprintf(line, sizeof line, "2Samples, quality: %u\n", settings.multiSampleQuality);
+        Log(line);
+    }
+}
+
+String TwoDigits(int value) {
+    String text(static_cast<int32_t>(value), 10);
+    if (value < 10) {
+        String padded("0");
+        padded.Append(text);
+        return padded;
+    }
+    return text;
+}
+
+}  // namespace
+
+// ---- Rules
+
+void FrameRateCounter::Frame(uint64_t now) {
+    if (now - start < 1000) {
+        ++count;
+        if (now != start) rate = count * 1000 / static_cast<int64_t>(now - start);
+    } else {
+        rate = count;
+        start = now;
+        // This frame is the new second's first; left out, a steady 10 frames a second would
+        // read as 9.
+        count = 1;
+    }
+}
+
+void ClockTexts(const SYSTEMTIME& time, bool hours24, String* clock, String* suffix) {
+    int hour = time.wHour;
+    if (hours24) {
+        *suffix = String();
+    } else {
+        *suffix = hour < 12 ? "am" : "pm";
+        if (hour > 12) hour -= 12;
+        // Midnight is 12 am on a 12-hour clock; an hour 0 would read as no hour at all.
+        if (hour == 0) hour = 12;
+    }
+    String text(static_cast<int32_t>(hour), 10);
+    text.Append(":");
+    text.Append(TwoDigits(time.wMinute));
+    text.Append(":");
+    text.Append(TwoDigits(time.wSecond));
+    *clock = text;
+}
+
+bool PathFadeOpacity(float time, float end, float* opacity) {
+    if (time < 10.0f) {
+        *opacity = 1.0f - 0.1f * time;
+        return true;
+    }
+    if (time > end - 10.0f) {
+        *opacity = 1.0f - 0.1f * (end - time);
+        return true;
+    }
+    return false;
+}
+
+void BuildGammaRamp(int gamma, D3DGAMMARAMP* ramp) {
+    for (int i = 0; i < 256; ++i) {
+        int64_t value = static_cast<int64_t>(gamma) * 200 + 256 * i;
+        if (value < 0) value = 0;
+        if (value > 65535) value = 65535;
+        const WORD entry = static_cast<WORD>(value);
+        ramp->red[i] = entry;
+        ramp->green[i] = entry;
+        ramp->blue[i] = entry;
+    }
+}
+
+// ---- Life
+
+SaverApp::SaverApp() { g_current = this; }
+
+SaverApp::~SaverApp() {
+    // The pictures and the input devices go while the device and its context still stand;
+    // then the device itself, through this class, before the framework part is gone.
+    ReleasePictures();
+    input_.ReleaseInput();
+    ReleaseDevice();
+    if (g_current == this) g_current = nullptr;
+}
+
+SaverApp* CurrentSaverApp() { return g_current; }
 
 SaverApp* GetSaverApp() {
     if (g_app == nullptr) g_app = new SaverApp();
@@ -18,4 +140,440 @@ SaverApp* GetSaverApp() {
 void DeleteSaverApp() {
     delete g_app;
     g_app = nullptr;
+}
+
+void SaverApp::ReleasePictures() {
+    delete loadingPicture_;
+    loadingPicture_ = nullptr;
+    for (Texture*& corner : corners_) {
+        delete corner;
+        corner = nullptr;
+    }
+}
+
+// ---- Start-up
+
+bool SaverApp::Create(HINSTANCE instance, SaverMode mode, LONG parent) {
+    parent_ = parent;
+    mode_ = mode;
+    instance_ = instance;
+
+    LoadConfig();
+    LoadAppSettings();
+    LoadRegistrySettings();
+    // Without the archive every media file is looked for on disk only.
+    mediaArchive_.Mount(FileRef::Resource(227));
+    LoadMessages();
+
+    Log("Create function entered\n");
+    if (!CreateSaverWindow()) {
+        Log("Failed creating Saver Windows\n");
+        return false;
+    }
+    HWND hwnd = saverWindow_;
+
+    if (mode_ == SaverMode::Preview) {
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_IDLE);
+        PostMessageA(hwnd, WM_USER, 0, 0);
+        previewWait_ = true;
+        // The timer that WM_USER starts ends the wait; so does the window's going away, which
+        // GetMessageA reports as -1.
+        while (previewWait_) {
+            MSG msg;
+            BOOL got = GetMessageA(&msg, hwnd, 0, 0);
+            if (got == 0) {
+                PostQuitMessage(0);
+                break;
+            }
+            if (got == -1) break;
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        previewWait_ = false;
+        return true;
+    }
+
+    if (mode_ != SaverMode::Settings && !AppFramework::Create(instance, hwnd)) return false;
+
+    if (mode_ == SaverMode::Settings) {
+        Log("Config Mode: loading Dialog\n");
+        HWND owner = reinterpret_cast<HWND>(static_cast<intptr_t>(parent_));
+        DialogBoxParamA(instance, MAKEINTRESOURCEA(113), owner, SettingsDlgThunk, 0);
+        return true;
+    }
+
+    Log("Full Mode:\n");
+    if (!CreateFullScreenDevice()) return false;
+
+    ShowCursor(FALSE);
+    g_desktopMode = GetDesktopMode();
+    guiScale_ = static_cast<float>(GetRenderRect().right) * 0.0009765625f;
+
+    // The loading screen.
+    auto loadPicture = [](int32_t id) {
+        TextureRequest request;
+        request.locator = FileRef::Resource(id);
+        auto* texture = new Texture();
+        if (!texture->Load(request)) {
+            rh::LogWarning("loading picture %d could not be loaded", static_cast<int>(id));
+            delete texture;
+            return static_cast<Texture*>(nullptr);
+        }
+        return texture;
+    };
+    loadingPicture_ = loadPicture(224);
+    const int32_t cornerIds[4] = {231, 232, 233, 234};
+    for (int i = 0; i < 4; ++i) corners_[i] = loadPicture(cornerIds[i]);
+    DrawLoadingScreen(loadingPicture_, 1.0f, 1);
+
+    inputStarted_ = input_.InitInput(true, 6, 6);
+    freeCamera_.AttachInput(&input_, camSpeed, turnFactor);
+    freeCamera_.SetPosition(startPosition);
+    freeCamera_.SetDirection(Vec3{0.0f, 0.0f, 1.0f});
+    freeCamera_.SetUp(Vec3{0.0f, 1.0f, 0.0f});
+
+    if (!SetUpLabels()) return false;
+
+    // The GUI root listens first once its windows take input; the application after it.
+    input_.AddListener(this);
+
+    pathActive_ = true;
+    pathTime_ = 0.0f;
+    if (remainingPaths_.count() != 0) {
+        const int32_t steps = rand() % remainingPaths_.count();
+        for (int32_t i = 0; i < steps; ++i) remainingPaths_.SetCursor(remainingPaths_.cursor()->next);
+        LoadCameraPath(remainingPaths_.Current());
+    }
+
+    if (!LoadScene()) return false;
+
+    pathClock_.Reset();
+    startTimer_.Reset();
+
+    IntervalTimer fade;
+    for (;;) {
+        const int64_t elapsed = fade.Elapsed();
+        if (elapsed >= 200) break;
+        DrawLoadingScreen(loadingPicture_, 1.0f - static_cast<float>(elapsed) * 0.005f, 1);
+    }
+    // The pictures are shown only while starting; their memory goes back now.
+    ReleasePictures();
+
+    Log("Creating successfull\n");
+    return true;
+}
+
+bool SaverApp::CreateSaverWindow() {
+    if (mode_ == SaverMode::Settings) return true;
+    if (mode_ == SaverMode::Password) return false;
+
+    WNDCLASSA windowClass{};
+    windowClass.style = mode_ == SaverMode::Preview ? (CS_HREDRAW | CS_VREDRAW) : 0;
+    windowClass.lpfnWndProc = SaverWindowProc;
+    windowClass.hInstance = instance_;
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.lpszClassName = g_title.Text();
+    // A second application in one process finds its class registered already.
+    RegisterClassA(&windowClass);
+
+    if (mode_ == SaverMode::Preview) {
+        HWND parent = reinterpret_cast<HWND>(static_cast<intptr_t>(parent_));
+        RECT rect{100, 100, 150, 150};
+        if (parent != nullptr) GetClientRect(parent, &rect);
+        AdjustWindowRect(&rect, WS_CHILD | WS_VISIBLE, FALSE);
+        saverWindow_ = CreateWindowExA(0, g_title.Text(), g_title.Text(), WS_CHILD | WS_VISIBLE, rect.left,
+                                         rect.top, rect.right - rect.left, rect.bottom - rect.top, parent, nullptr,
+                                         instance_, nullptr);
+    } else {
+        const int width = settings_.useDesktop ? 800 : settings_.width;
+        const int height = settings_.useDesktop ? 600 : settings_.height;
+        saverWindow_ = CreateWindowExA(0, g_title.Text(), g_title.Text(), WS_POPUP | WS_VISIBLE, 0, 0, width,
+                                         height, nullptr, nullptr, instance_, nullptr);
+    }
+    return saverWindow_ != nullptr;
+}
+
+bool SaverApp::CreateFullScreenDevice() {
+    DeviceSettings request;
+    request.windowed = false;
+    request.vertexProcessing = kHardwareVertexProcessing;
+    request.presentInterval = 0;
+    if (settings_.useDesktop) {
+        Log("Using desktop mode\n");
+        request.matchFlags = kMatchMultiSample;
+    } else {
+        Log("Using fixed mode\n");
+        request.matchFlags = kMatchSize | kMatchBackBufferBits | kMatchMultiSample;
+        request.displayMode.Width = static_cast<UINT>(settings_.width);
+        request.displayMode.Height = static_cast<UINT>(settings_.height);
+        const D3DFORMAT format = settings_.depth == 16 ? D3DFMT_X1R5G5B5 : D3DFMT_X8R8G8B8;
+        request.displayMode.Format = format;
+        request.backBufferFormat = format;
+    }
+    DeviceSettings looser = request;
+    looser.matchFlags &= ~kMatchMultiSample;
+
+    DeviceSettings a = request;
+    bool matched = Enumeration().FindBestSettings(a);
+    if (!matched && settings_.useDesktop) {
+        a = request;
+        a.matchFlags = kMatchSize | kMatchMultiSample;
+        a.displayMode.Width = 800;
+        a.displayMode.Height = 600;
+        matched = Enumeration().FindBestSettings(a);
+    }
+    if (matched) {
+        LogModeDescription(a);
+        SetDeviceSettings(a);
+    }
+    if (RecreateDevice(true)) return true;
+
+    Log(settings_.useDesktop ? "Setting Mode failed\n" : "Failed setting mode\n");
+    if (Enumeration().FindBestSettings(looser)) {
+        SetDeviceSettings(looser);
+        if (RecreateDevice(true)) return true;
+    }
+    Log("Setting Mode failed...exiting\n");
+    rh::LogError("no display mode could be set for the saver");
+    return false;
+}
+
+bool SaverApp::SetUpLabels() {
+    // The labels would be sized by guiScale_ here; until they exist only their texts are kept.
+    fpsText_ = settings_.showFps ? "100" : "";
+    clockText_ = settings_.showTime ? "11" : "";
+    amPmText_ = settings_.showTime && !settings_.hours24 ? "11" : "";
+    return true;
+}
+
+// ---- Main loop
+
+void SaverApp::PerFrameKeys() { input_.UpdateInputState(0); }
+
+void SaverApp::DispatchMessages() {
+    MSG msg;
+    while (!quit_ && PeekMessageA(&msg, saverWindow_, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+void SaverApp::KeepAwake() {
+    // Both ways, as hosts differ in which one they watch; each press is let go again, so no
+    // key stays down for the desktop or the input devices.
+    keybd_event(VK_F3, 0, 0, 0);
+    keybd_event(VK_F3, 0, KEYEVENTF_KEYUP, 0);
+    INPUT inputs[2]{};
+    inputs[0].type = INPUT_KEYBOARD;
+    inputs[0].ki.wVk = VK_F3;
+    inputs[1] = inputs[0];
+    inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, inputs, sizeof(INPUT));
+}
+
+void SaverApp::UpdateLabels(bool secondPassed) {
+    if (settings_.showFps && secondPassed) {
+        fpsText_ = String(static_cast<int32_t>(frameRate_.rate), 10);
+        // The counter label's update request goes here.
+    }
+    if (settings_.showTime) {
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        ClockTexts(now, settings_.hours24, &clockText_, &amPmText_);
+        // The labels are placed at the render rectangle's bottom-right corner here.
+    }
+}
+
+int SaverApp::Run() {
+    frameRate_.start = ClockNow();
+    frameRate_.count = 0;
+    IntervalTimer labelTimer;
+    IntervalTimer keepAwake;
+
+    if (mode_ == SaverMode::Preview) {
+        // Waits for each message rather than polling, so the preview costs no processor time.
+        MSG msg;
+        while (!quit_) {
+            BOOL got = GetMessageA(&msg, saverWindow_, 0, 0);
+            if (got == 0 || got == -1) break;
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    } else {
+        while (!quit_) {
+            DispatchMessages();
+            if (keepAwake.Check(30000)) KeepAwake();
+            if (quit_) break;
+            frameRate_.Frame(ClockNow());
+            UpdateLabels(settings_.showFps && labelTimer.Check(1000));
+            input_.UpdateInputState(0);
+            input_.PollInput();
+            PerFrameKeys();
+            freeCamera_.Update();
+            if (active_) {
+                UpdateScene();
+                RenderFrame();
+            }
+        }
+    }
+
+    ShutdownSound();
+    OnShutdown();
+    if (saverWindow_ != nullptr) DestroyWindow(saverWindow_);
+    saverWindow_ = nullptr;
+    ShowCursor(TRUE);
+    return 1;
+}
+
+bool SaverApp::RenderFrame() {
+    if (!CheckDevice()) {
+        Log("device lost\n");
+        return false;
+    }
+    IDirect3DDevice9* device = Device();
+    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, bgColor.ToARGB(), 1.0f, 0);
+
+    const Rect render = GetRenderRect();
+    cameraView_.SetProjection(nearPlane, farPlane, fov, static_cast<float>(render.right) / static_cast<float>(render.bottom));
+
+    TimeRange range;
+    NodeTransform* view = &freeCamera_;
+    bool onPath = pathActive_ && pathPlayer_.GetTimeRange(range);
+    if (onPath) {
+        TypedMatrix matrix;
+        pathPlayer_.GetMatrix(pathTime_, matrix);
+        const int64_t elapsed = pathClock_.Elapsed();
+        if (elapsed != 0) {
+            pathTime_ += static_cast<float>(elapsed) * pathTimeScale_;
+            pathClock_.Reset();
+        }
+        if (pathTime_ > range.last) {
+            StartNextPath();
+            onPath = pathPlayer_.GetTimeRange(range);
+            pathTime_ = onPath ? range.first : 0.0f;
+            pathPlayer_.GetMatrix(pathTime_, matrix);
+            freeCamera_.SetPosition(pathPlayer_.GetPosition());
+            freeCamera_.SetDirection(pathPlayer_.GetDirection());
+            freeCamera_.SetUp(pathPlayer_.GetUp());
+            pathActive_ = true;
+            PathStarted();
+        }
+        freeCamera_.SetPosition(pathPlayer_.GetPosition());
+        freeCamera_.SetDirection(pathPlayer_.GetDirection());
+        freeCamera_.SetUp(pathPlayer_.GetUp());
+        view = &pathPlayer_;
+    }
+    cameraView_.SetView(view->GetPosition(), view->GetDirection(), view->GetUp());
+    SetViewTransform(cameraView_.GetViewMatrix());
+    SetWorldTransform(IdentityMatrix());
+    SetProjectionTransform(cameraView_.GetProjectionMatrix());
+    // Set past the cache: wireframe drawing elsewhere changes it directly too.
+    device->SetRenderState(D3DRS_FILLMODE, D3DFILL_SOLID);
+
+    if (device->BeginScene() == D3D_OK) {
+        StateCache::SetRenderState(D3DRS_ZENABLE, 1);
+        StateCache::SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+        StateCache::SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_LINEAR);
+        StateCache::SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+        StateCache::SetRenderState(D3DRS_AMBIENT, ambient.ToARGB());
+        StateCache::SetRenderState(D3DRS_FOGENABLE, fogEnable ? 1 : 0);
+        StateCache::SetRenderState(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
+        StateCache::SetRenderState(D3DRS_FOGCOLOR, fogColor.ToARGB());
+        DWORD bits = 0;
+        std::memcpy(&bits, &fogStart, sizeof bits);
+        StateCache::SetRenderState(D3DRS_FOGSTART, bits);
+        std::memcpy(&bits, &fogEnd, sizeof bits);
+        StateCache::SetRenderState(D3DRS_FOGEND, bits);
+        StateCache::SetRenderState(D3DRS_RANGEFOGENABLE, 1);
+
+        DrawScene();
+
+        float opacity = 0.0f;
+        if (pathActive_ && pathPlayer_.GetTimeRange(range) && PathFadeOpacity(pathTime_, range.last, &opacity)) {
+            DrawFade(opacity);
+        }
+        device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+        // The GUI root's labels are drawn here.
+        device->EndScene();
+    }
+    device->Present(nullptr, nullptr, nullptr, nullptr);
+    return true;
+}
+
+void SaverApp::StartNextPath() {
+    // Only one name is drawn from the list here, the one under the cursor: its path is
+    // loaded again.
+    if (remainingPaths_.count() == 0) return;
+    LoadCameraPath(remainingPaths_.Current());
+}
+
+// ---- Messages and input
+
+LRESULT SaverApp::MsgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    return SaverMsgProc(hwnd, msg, wParam, lParam);
+}
+
+LRESULT SaverApp::SaverMsgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+        case WM_PAINT:
+            // The preview picture is painted here.
+            break;
+        case WM_KEYDOWN:
+        case WM_SYSKEYDOWN:
+            // Alt, F10 and Alt combinations come as system keys; they end the run like any key.
+            if (wParam != VK_F3 && wParam != VK_F2 && wParam != VK_F6) quit_ = true;
+            break;
+        case WM_SYSCOMMAND:
+            switch (wParam & 0xFFF0) {
+                case SC_NEXTWINDOW:
+                case SC_PREVWINDOW:
+                case SC_CLOSE:
+                    quit_ = true;
+                    return 1;
+                case SC_SCREENSAVE:
+                    return 0;
+                default:
+                    break;
+            }
+            break;
+        case WM_DESTROY:
+        case WM_CLOSE:
+        case WM_QUIT:
+            quit_ = true;
+            return 1;
+        case WM_TIMER:
+            previewWait_ = false;
+            KillTimer(hwnd, kPreviewTimer);
+            break;
+        case WM_USER:
+            SetTimer(hwnd, kPreviewTimer, kPreviewDelayMs, nullptr);
+            break;
+        default:
+            break;
+    }
+    return AppFramework::MsgProc(hwnd, msg, wParam, lParam);
+}
+
+void SaverApp::OnInputEvent(InputEventKind kind, int32_t x, int32_t y, int32_t prevX, int32_t prevY, int32_t, int32_t,
+                            int32_t) {
+    switch (kind) {
+        case InputEventKind::kLeftButtonDown:
+        case InputEventKind::kRightButtonDown:
+            quit_ = true;
+            break;
+        case InputEventKind::kCursorMoved:
+            if ((x != prevX || y != prevY) && settings_.exitOnMouseMove && startTimer_.Elapsed() > 1000) quit_ = true;
+            break;
+        default:
+            break;
+    }
+}
+
+bool SaverApp::RestoreDeviceObjects() { return ApplyGamma(); }
+
+bool SaverApp::ApplyGamma() {
+    D3DGAMMARAMP ramp;
+    BuildGammaRamp(settings_.gamma, &ramp);
+    if (Device() != nullptr) Device()->SetGammaRamp(0, D3DSGR_CALIBRATE, &ramp);
+    return AppFramework::RestoreDeviceObjects();
 }

@@ -22,10 +22,12 @@ PACKAGES=(
   imagemagick libnvtt-bin libjpeg-turbo-progs libsquish-dev
   # The markup benchmark's peer.
   libexpat1-dev
-  # The font baker: FreeType renders the saver's fonts from DejaVu Sans.
+  # The font baker and the picture maker: FreeType renders text from DejaVu Sans.
   libfreetype-dev fonts-dejavu-core
   # oggenc and ogginfo: Ogg Vorbis seeds of the audio fuzzer and checks of the music.
   vorbis-tools
+  # The saver's process tests give it real X input.
+  xdotool
 )
 
 say() { printf '==> %s\n' "$*"; }

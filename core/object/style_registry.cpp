@@ -1,6 +1,7 @@
 #include "core/object/style_registry.h"
+#include "core/init_order.h"
 
-StyleRegistry g_styleRegistry;
+StyleRegistry g_styleRegistry RH_INIT_ORDER(RH_INIT_STYLE_REGISTRY);
 
 StyleRegistry::~StyleRegistry() { styles_.DeleteAll(); }
 

@@ -1,6 +1,7 @@
 #include "core/settings/frame_stats.h"
+#include "core/init_order.h"
 
-FrameStats g_frameStats;
+FrameStats g_frameStats RH_INIT_ORDER(RH_INIT_FRAME_STATS);
 
 void FrameStats::Add(const String& name, int amount) {
     if (!enabled) return;

@@ -3,6 +3,8 @@
 // of its own on stderr, not run on an invisible driver; with one (or with the offscreen driver
 // asked for, as the tests do), it runs and keeps the terminal clean.
 
+#include "tests/support/scratch_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -12,6 +14,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -36,8 +40,10 @@ std::string EmptyRuntimeDirectory() {
 
 // Runs the program with the given arguments in this process's environment less `unset`, plus
 // `set` ("NAME=value").
+// With stopAfterMs above 0 the program gets SIGTERM that long after it started, as a host ends
+// a screensaver.
 Outcome RunProgram(const std::vector<std::string>& arguments, const std::vector<std::string>& unset,
-            const std::vector<std::string>& set) {
+            const std::vector<std::string>& set, int stopAfterMs = 0) {
     std::vector<std::string> environment;
     for (char** e = environ; *e != nullptr; ++e) {
         std::string entry = *e;
@@ -77,9 +83,23 @@ Outcome RunProgram(const std::vector<std::string>& arguments, const std::vector<
     }
     // A watchdog only: a program that runs on unseen would otherwise hang the test.
     outcome.ended = true;
+    const auto started = std::chrono::steady_clock::now();
+    bool stopped = false;
     for (;;) {
         pollfd p{errPipe[0], POLLIN, 0};
-        if (poll(&p, 1, 60000) <= 0) {
+        int waitMs = 60000;
+        if (stopAfterMs > 0 && !stopped) {
+            const auto ran = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - started).count();
+            waitMs = static_cast<int>(std::max<long long>(0, stopAfterMs - ran));
+        }
+        const int ready = poll(&p, 1, waitMs);
+        if (ready == 0 && stopAfterMs > 0 && !stopped) {
+            stopped = true;
+            kill(pid, SIGTERM);
+            continue;
+        }
+        if (ready <= 0) {
             outcome.ended = false;
             kill(pid, SIGKILL);
             break;
@@ -145,12 +165,17 @@ TEST(Startup, RunsQuietlyOnADisplayOrTheOffscreenDriverAskedFor) {
         // The test run's X server, as a desktop session has one.
         {"the X server", {"SDL_VIDEODRIVER", "WAYLAND_DISPLAY"}, {}},
     };
+    rh::testing::ScratchDir scratch("rh_startup_config");
+    const std::string config = scratch.path();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         if (c.unset.front() != "DISPLAY" && std::getenv("DISPLAY") == nullptr) {
             GTEST_SKIP() << "no X server for this run (the tests run under xvfb-run)";
         }
-        Outcome outcome = RunProgram({"/s"}, c.unset, c.set);
+        // The saver runs until its host ends it; the registry file goes to a folder of the test's.
+        std::vector<std::string> set = c.set;
+        set.push_back("XDG_CONFIG_HOME=" + config);
+        Outcome outcome = RunProgram({"/s"}, c.unset, set, 3000);
         ASSERT_TRUE(outcome.ended);
         EXPECT_EQ(outcome.exitCode, 0);
         EXPECT_EQ(outcome.errors, "");

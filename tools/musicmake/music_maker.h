@@ -1,7 +1,7 @@
-// The saver's music: a calm night piece made from nothing but code. An old German folk tune
+// The saver's music: a calm night tune made from nothing but code. An old German folk tune
 // ("O Tannenbaum", public domain) is written in here as notes and played twice, first on a bell
 // voice and then an octave up on a softer celesta-like voice, over slow string-like pads, a soft
-// bass and bell arpeggios between the verses, all in a small reverb. The piece is a loop: every
+// bass and bell arpeggios between the verses, all in a small reverb. The music is a loop: every
 // voice and the reverb's tail wrap round from its end into its start, so it repeats without a
 // seam.
 //

@@ -1,4 +1,4 @@
-// The saver's music: a calm night tune made from nothing but code. An old German folk tune
+// The saver's music: a calm night tune made from nothing but code. An old German folk song
 // ("O Tannenbaum", public domain) is written in here as notes and played twice, first on a bell
 // voice and then an octave up on a softer celesta-like voice, over slow string-like pads, a soft
 // bass and bell arpeggios between the verses, all in a small reverb. The music is a loop: every

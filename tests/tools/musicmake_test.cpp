@@ -194,14 +194,15 @@ void Fft(std::vector<std::complex<double>>& a) {
     }
 }
 
-// A spectrogram of the decoded loop (left channel): time across, 0 to 8 kHz up, log level.
+// A spectrogram of the decoded loop (left channel): time across, 60 Hz to 8 kHz up on a
+// logarithmic scale (so notes keep their spacing), level from -80 dB (black) to 0 dB.
 TEST_F(MusicMaker, SpectrogramPicture) {
     const std::string folder = rh::testing::PictureFolder("RH_MUSIC_TEST_IMAGES");
     if (folder.empty()) GTEST_SKIP() << "RH_MUSIC_TEST_IMAGES is not set";
     ASSERT_TRUE(decoded_->has_value());
     const std::vector<int16_t>& frames = (*decoded_)->frames;
     const size_t count = frames.size() / 2;
-    constexpr int kWidth = 900, kHeight = 300, kWindow = 4096;
+    constexpr int kWidth = 1200, kHeight = 400, kWindow = 4096;
     std::vector<uint32_t> pixels(size_t(kWidth) * kHeight);
     std::vector<double> power(kWindow / 2);
     for (int x = 0; x < kWidth; ++x) {
@@ -212,12 +213,12 @@ TEST_F(MusicMaker, SpectrogramPicture) {
             bins[n] = hann * frames[(start + n) * 2] / 32768.0;
         }
         Fft(bins);
-        const int shown = int(8000.0 * kWindow / mm::kSampleRate);
-        for (int k = 0; k < shown; ++k) power[k] = std::norm(bins[k]);
+        for (int k = 0; k < kWindow / 2; ++k) power[k] = std::norm(bins[k]);
         for (int y = 0; y < kHeight; ++y) {
-            const int k = (kHeight - 1 - y) * int(8000.0 * kWindow / mm::kSampleRate) / kHeight;
-            const double db = 10.0 * std::log10(power[k] + 1e-12);
-            const double v = std::clamp((db + 60.0) / 80.0, 0.0, 1.0);
+            const double hertz = 60.0 * std::pow(8000.0 / 60.0, double(kHeight - 1 - y) / (kHeight - 1));
+            const int k = std::min(kWindow / 2 - 1, int(std::lround(hertz * kWindow / mm::kSampleRate)));
+            const double db = 10.0 * std::log10(power[k] / (kWindow * kWindow / 16.0) + 1e-12);
+            const double v = std::clamp((db + 80.0) / 80.0, 0.0, 1.0);
             const uint32_t r = uint32_t(255 * std::sqrt(v)), g = uint32_t(255 * v * v), b = uint32_t(255 * v * (1 - v) * 2);
             pixels[size_t(y) * kWidth + x] = 0xff000000u | (r << 16) | (std::min(g, 255u) << 8) | std::min(b, 255u);
         }

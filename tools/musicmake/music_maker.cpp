@@ -248,9 +248,9 @@ void Compose(LoopBuffer& out) {
         voicing.push_back(chord.bass + 12);
         for (size_t i = 0; i < voicing.size(); ++i) {
             const double seed = std::fmod(0.137 * voicing[i] + 0.291 * bar, 1.0);
-            Pad(out, table, BeatFrame(barBeat), MidiHertz(voicing[i]), barSeconds, 0.05, seed);
+            Pad(out, table, BeatFrame(barBeat), MidiHertz(voicing[i]), barSeconds, 0.032, seed);
         }
-        Strike(out, kSoftBass, BeatFrame(barBeat), MidiHertz(chord.bass), barSeconds, 0.2, 0.0);
+        Strike(out, kSoftBass, BeatFrame(barBeat), MidiHertz(chord.bass), barSeconds, 0.15, 0.0);
         // Between the verses, the chord broken slowly on a high bell; the bar before a verse
         // leaves its last beat to the tune's upbeat.
         const bool inVerse = (bar >= kFirstVerseBar && bar < kFirstVerseBar + 12) ||

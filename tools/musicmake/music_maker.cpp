@@ -24,16 +24,46 @@ std::array<float, 2> Pan(double position) {
     return {static_cast<float>(std::cos(angle)), static_cast<float>(std::sin(angle))};
 }
 
+// 0.5 - 0.5 cos(pi x) for x in [0, 1], the smooth rise of every swell and onset, from a table:
+// the envelopes need it for millions of samples.
+class RaisedCosine {
+public:
+    static constexpr int kSize = 2048;
+    RaisedCosine() {
+        for (int i = 0; i <= kSize; ++i) table_[i] = 0.5 - 0.5 * std::cos(kPi * i / kSize);
+    }
+    double operator()(double x) const {
+        const double at = std::clamp(x, 0.0, 1.0) * kSize;
+        const int i = std::min(static_cast<int>(at), kSize - 1);
+        return table_[i] + (table_[i + 1] - table_[i]) * (at - i);
+    }
+
+private:
+    std::array<double, kSize + 1> table_;
+};
+const RaisedCosine kRise;
+
 // The loop being built: every sound is added at its frame modulo the loop length, so what rings
 // past the end is heard at the start.
 class LoopBuffer {
 public:
     LoopBuffer() : samples_(kLoopFrames * kChannels, 0.0f) {}
-    void Add(size_t frame, float left, float right) {
-        const size_t at = (frame % kLoopFrames) * kChannels;
-        samples_[at] += left;
-        samples_[at + 1] += right;
-    }
+
+    // Adds frame after frame from `frame` on, round the loop.
+    class Writer {
+    public:
+        Writer(std::vector<float>& samples, size_t frame) : samples_(samples.data()), at_(frame % kLoopFrames) {}
+        void Add(float left, float right) {
+            samples_[at_ * kChannels] += left;
+            samples_[at_ * kChannels + 1] += right;
+            if (++at_ == kLoopFrames) at_ = 0;
+        }
+
+    private:
+        float* samples_;
+        size_t at_;
+    };
+    Writer From(size_t frame) { return Writer(samples_, frame); }
     std::vector<float>& samples() { return samples_; }
 
 private:
@@ -84,6 +114,7 @@ void Strike(LoopBuffer& out, const StruckVoice& voice, size_t startFrame, double
         phasors.push_back({1.0, 0.0, std::cos(w), std::sin(w), p.amplitude, std::exp(-1.0 / (p.decay * kRate))});
     }
     const double dampFall = std::exp(-1.0 / (voice.damping * kRate));
+    LoopBuffer::Writer writer = out.From(startFrame);
     double damp = 1.0;
     for (size_t i = 0; i < frames; ++i) {
         double value = 0.0;
@@ -103,13 +134,13 @@ void Strike(LoopBuffer& out, const StruckVoice& voice, size_t startFrame, double
             }
         }
         double envelope = damp;
-        if (i < attackFrames) envelope *= 0.5 - 0.5 * std::cos(kPi * static_cast<double>(i) / attackFrames);
+        if (i < attackFrames) envelope *= kRise(static_cast<double>(i) / attackFrames);
         if (i >= heldFrames) damp *= dampFall;
         // The last few milliseconds fade to nothing, so no note ends on a step.
         const size_t left = frames - i;
         if (left < 256) envelope *= static_cast<double>(left) / 256.0;
         const double s = value * envelope * level;
-        out.Add(startFrame + i, static_cast<float>(s * gains[0]), static_cast<float>(s * gains[1]));
+        writer.Add(static_cast<float>(s * gains[0]), static_cast<float>(s * gains[1]));
     }
 }
 
@@ -147,18 +178,19 @@ void Pad(LoopBuffer& out, const PadTable& table, size_t startFrame, double hertz
     const double holdEnd = seconds;
     const double step1 = hertz * (1.0 - kDetune) / kRate, step2 = hertz * (1.0 + kDetune) / kRate;
     double phase1 = phaseSeed, phase2 = std::fmod(phaseSeed + 0.37, 1.0);
+    LoopBuffer::Writer writer = out.From(startFrame);
     for (size_t i = 0; i < frames; ++i) {
         const double t = static_cast<double>(i) / kRate;
         double envelope = 1.0;
-        if (t < kAttack) envelope = 0.5 - 0.5 * std::cos(kPi * t / kAttack);
-        if (t > holdEnd) envelope *= 0.5 + 0.5 * std::cos(kPi * std::min(1.0, (t - holdEnd) / kRelease));
+        if (t < kAttack) envelope = kRise(t / kAttack);
+        if (t > holdEnd) envelope *= 1.0 - kRise((t - holdEnd) / kRelease);
         const double a = table.At(phase1), b = table.At(phase2);
         phase1 += step1;
         if (phase1 >= 1.0) phase1 -= 1.0;
         phase2 += step2;
         if (phase2 >= 1.0) phase2 -= 1.0;
         const double g = envelope * level;
-        out.Add(startFrame + i, static_cast<float>(g * (0.8 * a + 0.2 * b)), static_cast<float>(g * (0.2 * a + 0.8 * b)));
+        writer.Add(static_cast<float>(g * (0.8 * a + 0.2 * b)), static_cast<float>(g * (0.2 * a + 0.8 * b)));
     }
 }
 
@@ -289,7 +321,7 @@ public:
     void Process(double in, double& left, double& right) {
         const double delayed = preDelay_[preAt_];
         preDelay_[preAt_] = in;
-        preAt_ = (preAt_ + 1) % preDelay_.size();
+        if (++preAt_ == preDelay_.size()) preAt_ = 0;
 
         std::array<double, kLines> taps;
         for (int i = 0; i < kLines; ++i) {
@@ -312,7 +344,7 @@ public:
         constexpr double kScale = 0.35355339059327373;  // 1/sqrt(8)
         for (int i = 0; i < kLines; ++i) {
             lines_[i][at_[i]] = taps[i] * kScale + ((i & 1) ? -delayed : delayed);
-            at_[i] = (at_[i] + 1) % lines_[i].size();
+            if (++at_[i] == lines_[i].size()) at_[i] = 0;
         }
     }
 
@@ -355,7 +387,8 @@ std::vector<float> RenderLoop() {
     // The wet sound sits about 7 dB under the dry.
     const double wetRms = Rms(wet);
     const double wetGain = wetRms > 0.0 ? 0.45 * Rms(drySamples) / wetRms : 0.0;
-    std::vector<float> mixed(drySamples.size());
+    // Mixed in place of the wet sound.
+    std::vector<float>& mixed = wet;
     float peak = 0.0f;
     for (size_t i = 0; i < mixed.size(); ++i) {
         mixed[i] = static_cast<float>(drySamples[i] + wetGain * wet[i]);

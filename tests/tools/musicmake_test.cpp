@@ -7,6 +7,7 @@
 #include "core/files/file_ref.h"
 #include "core/types/byte_buffer.h"
 #include "platform/audio/sample_decode.h"
+#include "tests/support/ogg_vorbis.h"
 #include "tests/support/png_file.h"
 #include "tools/musicmake/music_maker.h"
 
@@ -72,6 +73,10 @@ TEST_F(MusicMaker, DecodesToTheLoop) {
     EXPECT_EQ(sample.rate, mm::kSampleRate);
     EXPECT_EQ(sample.channels, mm::kChannels);
     EXPECT_EQ(sample.FrameCount(), mm::kLoopFrames);
+    // The same samples as libvorbisfile's own decode of the file on disk.
+    const rh::testing::Decoded reference = rh::testing::DecodeOggFile(kMusicFile);
+    EXPECT_EQ(reference.channels, mm::kChannels);
+    EXPECT_TRUE(reference.samples == sample.frames);
     const double seconds = double(sample.FrameCount()) / double(sample.rate);
     EXPECT_GE(seconds, 60.0);
     EXPECT_LE(seconds, 120.0);

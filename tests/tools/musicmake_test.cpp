@@ -142,7 +142,7 @@ TEST_F(MusicMaker, Level) {
         EXPECT_LT(Decibels(rms), -12.0) << "channel " << c;
     }
     // Every second of the loop carries sound.
-    const size_t second = size_t(mm::kSampleRate) * 2;
+    const size_t second = size_t(mm::kSampleRate) * mm::kChannels;  // samples of one second
     for (size_t start = 0; start + second <= frames.size(); start += second) {
         double s = 0.0;
         for (size_t i = start; i < start + second; ++i) s += double(frames[i]) * frames[i];

@@ -25,7 +25,7 @@ inline constexpr size_t kLoopFrames = kFramesPerBeat * kBeatsPerBar * kBars;  //
 // The loudest sample before encoding, 3 dB below full scale, leaves room for the encoder's
 // overshoot.
 inline constexpr float kPeak = 0.7079458f;
-inline constexpr float kVorbisQuality = 0.1f;
+inline constexpr float kVorbisQuality = 0.2f;
 inline constexpr int kStreamSerial = 0x52686d31;
 
 // The loop as interleaved stereo samples, kLoopFrames frames, its loudest sample at kPeak.

@@ -376,4 +376,73 @@ TEST_F(ParticleDrawTest, SnowFallsOnBothPaths) {
     }
 }
 
+// Pictures of an atlas: without "TexGen" the texture's animation is the one name; with it,
+// each particle starts the named sub-texture by its weight, and an unknown name shows the
+// whole picture.
+TEST_F(ParticleDrawTest, TextureNamesPickSubTexturesAndAnimations) {
+    std::string folder = ::testing::TempDir();
+    ASSERT_TRUE(WriteFlake(folder + "particle_atlas.png", 32));
+    FILE* ts = std::fopen((folder + "particle_atlas.ts").c_str(), "wb");
+    ASSERT_NE(ts, nullptr);
+    std::fputs("FileName = \"particle_atlas.png\";\n"
+               "Subs.a.Rect = array(0, 0, 16, 16); Subs.a.ParentSpace = 1; Subs.a.Delay = 100;\n"
+               "Subs.b.Rect = array(16, 0, 32, 16); Subs.b.ParentSpace = 1; Subs.b.Delay = 100;\n"
+               "Subs.c.Rect = array(0, 16, 16, 32); Subs.c.ParentSpace = 1; Subs.c.Delay = 100;\n"
+               "Subs.d.Rect = array(16, 16, 32, 32); Subs.d.ParentSpace = 1; Subs.d.Delay = 100;\n"
+               "Animation.spin = array(\"a\", \"b\", \"c\", \"d\");\n",
+               ts);
+    std::fclose(ts);
+    SearchPaths paths;
+    paths.Add(FileRef(folder.c_str()));
+    TextureRequest request;
+    request.locator = FileRef("particle_atlas.ts");
+    request.locator.flags = FileRef::kDisk;
+    Texture* atlas = g_textureRegistry.Get(request, &paths);
+    ASSERT_NE(atlas, nullptr);
+    ASSERT_EQ(atlas->SubTextures().count(), 4);
+    ASSERT_EQ(atlas->Animations().count(), 1);
+
+    PropertyNode props;
+    props.SetChildString(String("MaxParticles"), String("10"));
+    ParticleEmitter animated;
+    animated.Setup(props, material_, atlas);
+    EXPECT_EQ(animated.textureNames.weights.count(), 1);
+    EXPECT_TRUE(animated.singleTexture);
+    Particle first;
+    animated.SpawnParticle(&material_, first);
+    EXPECT_EQ(first.playback.animation, atlas->Animations().first()->value);
+    EXPECT_EQ(first.rect.right, 0.5f);
+    EXPECT_EQ(first.rect.bottom, 0.5f);
+
+    props.SetChildString(String("TexGen"), String(""));
+    PropertyNode* names = props.Child(String("TexGen"));
+    names->SetChildString(String("b"), String("10"));
+    names->SetChildString(String("d"), String("30"));
+    ParticleEmitter weighted;
+    weighted.Setup(props, material_, atlas);
+    EXPECT_FALSE(weighted.singleTexture);
+    std::srand(17);
+    int b = 0, d = 0;
+    for (int i = 0; i < 4000; ++i) {
+        Particle p;
+        weighted.SpawnParticle(&material_, p);
+        b += p.rect.left == 0.5f && p.rect.top == 0.0f ? 1 : 0;
+        d += p.rect.left == 0.5f && p.rect.top == 0.5f ? 1 : 0;
+    }
+    EXPECT_EQ(b + d, 4000);
+    EXPECT_NEAR(d / 4000.0, 0.75, 0.03);
+
+    names->SetChildString(String("zz"), String("10"));
+    names->SetChildString(String("b"), String("0"));
+    names->SetChildString(String("d"), String("0"));
+    ParticleEmitter unknown;
+    unknown.Setup(props, material_, atlas);
+    Particle whole;
+    unknown.SpawnParticle(&material_, whole);
+    EXPECT_EQ(whole.rect.left, 0.0f);
+    EXPECT_EQ(whole.rect.right, 1.0f);
+    EXPECT_EQ(whole.rect.bottom, 1.0f);
+}
+
+
 }  // namespace

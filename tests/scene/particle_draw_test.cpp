@@ -98,7 +98,11 @@ protected:
         sub.zWrite = 0;
         sub.cullMode = D3DCULL_NONE;
     }
-    void TearDown() override { SetClockSource(nullptr); }
+    void TearDown() override {
+        // The references Get handed out; the registry deletes the textures with itself.
+        for (Texture* texture : loaded_) texture->Release();
+        SetClockSource(nullptr);
+    }
 
     void Frame(ParticleEmitter& emitter, bool expectOk = true) {
         app_.StartFrame();
@@ -145,7 +149,9 @@ protected:
         TextureRequest request;
         request.locator = FileRef("particle_flake.png");
         request.locator.flags = FileRef::kDisk | FileRef::kArchive;
-        return g_textureRegistry.Get(request, &paths);
+        Texture* texture = registry_.Get(request, &paths);
+        if (texture != nullptr) loaded_.push_back(texture);
+        return texture;
     }
     void SavePicture(const char* name) {
         std::string folder = rh::testing::PictureFolder("RIMEHOLT_FRAME_DIR");
@@ -155,6 +161,9 @@ protected:
     }
 
     LayerApp app_;
+    // Gone before the device: it deletes the textures it loaded.
+    TextureRegistry registry_;
+    std::vector<Texture*> loaded_;
     MultiMaterial material_;
     RenderContext context_;
 };
@@ -397,8 +406,9 @@ TEST_F(ParticleDrawTest, TextureNamesPickSubTexturesAndAnimations) {
     TextureRequest request;
     request.locator = FileRef("particle_atlas.ts");
     request.locator.flags = FileRef::kDisk;
-    Texture* atlas = g_textureRegistry.Get(request, &paths);
+    Texture* atlas = registry_.Get(request, &paths);
     ASSERT_NE(atlas, nullptr);
+    loaded_.push_back(atlas);
     ASSERT_EQ(atlas->SubTextures().count(), 4);
     ASSERT_EQ(atlas->Animations().count(), 1);
 

@@ -757,3 +757,40 @@ if shutil.which("oggenc"):
             ("chained_same", 0x00 | (25 << 3), ogg_vorbis(16000, 2, 0.1, 6) + ogg_vorbis(16000, 2, 0.1, 7)),
             ("three_channels", 0x00 | (25 << 3), ogg_vorbis(16000, 3, 0.1, 8))):
         write("fuzz_audio_sample", name, bytes([options]) + data)
+# ---- fuzz_emitter ------------------------------------------------------------------------------
+
+EMITTER_KEYS = ("Texture", "MaxParticles", "IterationAccuracy", "DirDeviation", "EmitDir", "Acceleration",
+                "ParticleSize", "ParticleLife", "StartColor", "EndColor", "SpawnArea", "SpawnType",
+                "StartSpeed", "GenPeriod", "TexGen")
+
+
+def emitter_seed(values, seed=1, hand=10, steps=(20,) * 100):
+    """values: key -> a text or a list of texts ("TexGen": a list of (name, weight) pairs)."""
+    out = b""
+    for key in EMITTER_KEYS:
+        value = values.get(key)
+        if value is None:
+            out += b"\0"
+        elif isinstance(value, str):
+            out += b"\1" + text(value)
+        else:
+            out += bytes([len(value) + 2])
+            for item in value:
+                out += text(item[0]) + text(item[1]) if isinstance(item, tuple) else text(item)
+    return out + struct.pack("<IB", seed, hand) + b"".join(struct.pack("<H", s) for s in steps)
+
+
+SNOW = {"MaxParticles": "8000", "IterationAccuracy": "1", "GenPeriod": "2", "EmitDir": ["0", "-1", "0"],
+        "DirDeviation": ["0", "10", "1.7", "5"], "Acceleration": ["-0.00001", "-0.00003", "0"],
+        "ParticleSize": "0.75", "ParticleLife": "18000", "StartColor": ["0.3", "1", "1", "1"],
+        "EndColor": ["1", "1", "1", "1"], "SpawnArea": ["0", "1", "300", "300"], "SpawnType": "1",
+        "StartSpeed": ["0.01", "10", "0.02", "5"], "Texture": "flake.png"}
+write("fuzz_emitter", "snow", emitter_seed(SNOW))
+write("fuzz_emitter", "lamps_and_names",
+      emitter_seed({"MaxParticles": "50", "ParticleLife": "-1", "GenPeriod": ["1", "3"],
+                    "TexGen": [("a", "10"), ("b", "-3"), ("c", "0"), ("d", "99999999999")]}))
+write("fuzz_emitter", "hostile",
+      emitter_seed({"MaxParticles": "2147483647", "ParticleLife": "nan", "GenPeriod": "-1",
+                    "ParticleSize": ["inf", "1", "-inf", "1", "nan", "1"], "StartSpeed": "1e38",
+                    "EmitDir": "0", "DirDeviation": ["nan", "nan"], "SpawnArea": ["1e30", "-1", "2", "-1"]},
+                   hand=255))

@@ -123,6 +123,12 @@ public:
     bool OcclusionQueriesEnabled() const { return occlusionQueries_; }
     bool SupportsPointSprites() const { return pointSprites_; }
     bool SupportsPointSize() const { return pointSize_; }
+    // For tests that force the quad path of particles: clears either answer until the next
+    // device creation probes the caps again.
+    void ClearPointCaps(bool sprites, bool size) {
+        if (sprites) pointSprites_ = false;
+        if (size) pointSize_ = false;
+    }
 
     // The main loop renders only while active and ends once quit is set.
     bool IsActive() const { return active_; }

@@ -6,6 +6,7 @@
 #include "render/app_framework.h"
 #include "render/mesh.h"
 #include "render/renderable.h"
+#include "scene/particle_emitter.h"
 #include "scene/render_queue.h"
 
 #include <algorithm>
@@ -16,7 +17,7 @@ namespace {
 // Serials of visited sets; 0 is never handed out, so a new node is in no set.
 uint64_t g_lastVisitSerial = 0;
 
-ParticleEmitterFactory g_particleEmitterFactory = nullptr;
+ParticleEmitterFactory g_particleEmitterFactory = &CreateParticleEmitter;
 
 bool OcclusionQueriesOn() { return g_appFramework != nullptr && g_appFramework->OcclusionQueriesEnabled(); }
 

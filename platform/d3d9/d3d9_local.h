@@ -349,6 +349,8 @@ private:
     ProgramCache programs_;
     const Program* program_ = nullptr;
     PipelineKey programKey_;
+    // The draw being prepared is a point list (its program writes the point size).
+    bool drawingPoints_ = false;
     uint32_t vertexStageDirty_ = kDirtyAll;
     uint32_t textureStageDirty_ = kDirtyAll;  // likewise for the textures and samplers
     // The view matrix the light uniforms of the program in use were transformed by.

@@ -203,10 +203,10 @@ void Device::ApplyVertexStage(const DeclarationLayout& layout) {
         vertexStageDirty_ = kDirtyAll;
     }
     // The groups whose states are in the key.
-    constexpr uint32_t kKeyGroups =
-        kDirtyVertexInput | kDirtyLighting | kDirtyTextures | kDirtyStages | kDirtyFog | kDirtyAlphaTest;
+    constexpr uint32_t kKeyGroups = kDirtyVertexInput | kDirtyLighting | kDirtyTextures | kDirtyStages | kDirtyFog |
+                                    kDirtyAlphaTest | kDirtyPoints;
     uint32_t groups = vertexStageDirty_;
-    if (program_ == nullptr || (groups & kKeyGroups) != 0) {
+    if (program_ == nullptr || (groups & kKeyGroups) != 0 || (programKey_.points != 0) != drawingPoints_) {
         PipelineKey key = BuildPipelineKey(layout);
         if (program_ == nullptr || !(key == programKey_)) {
             program_ = programs_.Find(key, glCache_);
@@ -222,6 +222,12 @@ void Device::ApplyVertexStage(const DeclarationLayout& layout) {
         glCache_.DepthRange(0.0f, 1.0f);
     } else {
         glCache_.DepthRange(state_.viewport.MinZ, state_.viewport.MaxZ);
+    }
+    if (programKey_.points) {
+        // Points take their size from the program and sprites their coordinates from
+        // gl_PointCoord; both switches touch points only, so they stay on.
+        glCache_.Enable(GL_VERTEX_PROGRAM_POINT_SIZE, true);
+        glCache_.Enable(GL_POINT_SPRITE, true);
     }
     UploadUniforms(programKey_, groups);
     vertexStageDirty_ = 0;
@@ -338,6 +344,19 @@ void Device::UploadUniforms(const PipelineKey& key, uint32_t groups) {
         StoreColour(rs[D3DRS_TEXTUREFACTOR], factor);
         gl.Uniform4fv(program.textureFactor, 1, factor);
     }
+    if ((groups & (kDirtyPoints | kDirtyViewport)) != 0 && program.point >= 0) {
+        // The largest size is the state's, but never beyond what the device offers.
+        float largest = std::min(Finite(FloatOf(rs[D3DRS_POINTSIZE_MAX])), caps_.MaxPointSize);
+        float smallest = std::min(Finite(FloatOf(rs[D3DRS_POINTSIZE_MIN])), largest);
+        GLfloat point[4] = {Finite(FloatOf(rs[D3DRS_POINTSIZE])), smallest, largest,
+                            static_cast<float>(state_.viewport.Height)};
+        gl.Uniform4fv(program.point, 1, point);
+        if (program.pointScale >= 0) {
+            GLfloat scale[3] = {Finite(FloatOf(rs[D3DRS_POINTSCALE_A])), Finite(FloatOf(rs[D3DRS_POINTSCALE_B])),
+                                Finite(FloatOf(rs[D3DRS_POINTSCALE_C]))};
+            gl.Uniform3fv(program.pointScale, 1, scale);
+        }
+    }
     if ((groups & kDirtyAlphaTest) != 0 && program.alphaRef >= 0) {
         gl.Uniform1f(program.alphaRef, static_cast<float>(rs[D3DRS_ALPHAREF] & 0xFF));
     }
@@ -348,7 +367,8 @@ void Device::BindStreams(const DeclarationLayout& layout, int64_t baseVertex) {
     // The attributes the program reads; arrays it does not read stay off.
     const PipelineKey& key = programKey_;
     uint32_t reads = (1u << kAttribPosition) | (key.color0 ? 1u << kAttribColor0 : 0u) |
-                     (key.color1 ? 1u << kAttribColor1 : 0u) | (key.normal ? 1u << kAttribNormal : 0u);
+                     (key.color1 ? 1u << kAttribColor1 : 0u) | (key.normal ? 1u << kAttribNormal : 0u) |
+                     (key.points && key.pointSizeAttrib ? 1u << kAttribPointSize : 0u);
     for (int i = 0; i < key.stageCount; ++i) {
         const StageKey& stage = key.stages[i];
         if (stage.texture != PipelineKey::kNoTexture && stage.coordGen == 0 && stage.coordSet < 8) {
@@ -382,6 +402,7 @@ HRESULT STDMETHODCALLTYPE Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT star
     if (!StreamsHold(layout, startVertex, last)) return D3DERR_INVALIDCALL;
     // A lost device draws nothing and says nothing about it.
     if (!CannotDraw() && MakeCurrent()) {
+        drawingPoints_ = type == D3DPT_POINTLIST;
         ApplyDrawState();
         if (program_ == nullptr) return D3DERR_DRIVERINTERNALERROR;
         BindStreams(layout, 0);
@@ -408,6 +429,7 @@ HRESULT STDMETHODCALLTYPE Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, IN
         return D3DERR_INVALIDCALL;
     }
     if (!CannotDraw() && MakeCurrent()) {
+        drawingPoints_ = type == D3DPT_POINTLIST;
         ApplyDrawState();
         if (program_ == nullptr) return D3DERR_DRIVERINTERNALERROR;
         GLenum mode = GlPrimitive(type);

@@ -213,6 +213,15 @@ PipelineKey Device::BuildPipelineKey(const DeclarationLayout& layout) const {
         stage.transformCount = static_cast<uint8_t>(count);
         stage.projected = count != 0 && (flags & D3DTTFF_PROJECTED) != 0;
     }
+    if (drawingPoints_) {
+        key.points = 1;
+        key.pointSprite = rs[D3DRS_POINTSPRITEENABLE] != FALSE;
+        // Pre-transformed points are already in pixels: their size is never scaled.
+        key.pointScale = rs[D3DRS_POINTSCALEENABLE] != FALSE && !key.pretransformed;
+        for (const DeclarationLayout::Attrib& attrib : layout.attribs) {
+            if (attrib.location == kAttribPointSize) key.pointSizeAttrib = 1;
+        }
+    }
     // The viewer matters to specular lighting and to reflected coordinates only.
     if ((key.lighting && key.specular) || reflection) key.localViewer = rs[D3DRS_LOCALVIEWER] != FALSE;
     return key;

@@ -53,7 +53,7 @@ bool NeedsNormal(const PipelineKey& key) {
 
 bool NeedsCameraPosition(const PipelineKey& key) {
     if (key.pretransformed) return false;
-    if (Lit(key) || key.fog == kFogVertex || key.fog == kFogTable) return true;
+    if (Lit(key) || key.fog == kFogVertex || key.fog == kFogTable || key.pointScale) return true;
     for (int i = 0; i < key.stageCount; ++i) {
         if (key.stages[i].texture != PipelineKey::kNoTexture && key.stages[i].coordGen != 0) return true;
     }
@@ -164,6 +164,7 @@ std::string VertexProgramSource(const PipelineKey& key) {
     if (normal && key.normal) s += "attribute vec3 aNormal;\n";
     if (key.color0) s += "attribute vec4 aColor0;\n";
     if (key.color1) s += "attribute vec4 aColor1;\n";
+    if (key.points && key.pointSizeAttrib) s += "attribute float aPointSize;\n";
     uint32_t sets = 0;
     for (int i = 0; i < key.stageCount; ++i) {
         const StageKey& st = key.stages[i];
@@ -185,6 +186,8 @@ std::string VertexProgramSource(const PipelineKey& key) {
         if (key.lightCount > 0) s += "uniform vec4 uLights[" + Str(key.lightCount * 7) + "];\n";
     }
     if (key.fog == kFogVertex) s += "uniform vec4 uFog;\n";
+    if (key.points) s += "uniform vec4 uPoint;\n";
+    if (key.pointScale) s += "uniform vec3 uPointScale;\n";
     for (int i = 0; i < key.stageCount; ++i) {
         if (key.stages[i].texture != PipelineKey::kNoTexture && key.stages[i].transformCount != 0) {
             s += "uniform mat4 uTextureMatrix" + Str(i) + ";\n";
@@ -263,6 +266,18 @@ std::string VertexProgramSource(const PipelineKey& key) {
         std::string c = StageCoordinates(st, key.pretransformed != 0);
         if (st.transformCount != 0) c = "(uTextureMatrix" + Str(i) + " * " + c + ")";
         s += "    gl_TexCoord[" + Str(i) + "] = " + c + ";\n";
+    }
+    if (key.points) {
+        // Direct3D's point size: the vertex's PSIZE or POINTSIZE; with scaling, times the
+        // viewport height and sqrt(1 / (A + B d + C d^2)) for the eye distance d (not GL's
+        // |z|), then clamped to the smallest and largest size.
+        s += std::string("    float size = ") + (key.pointSizeAttrib ? "aPointSize" : "uPoint.x") + ";\n";
+        if (key.pointScale) {
+            s += "    float de = length(P);\n";
+            s += "    size *= uPoint.w * inversesqrt(max(uPointScale.x + uPointScale.y * de + uPointScale.z * de * de, "
+                 "1e-30));\n";
+        }
+        s += "    gl_PointSize = clamp(size, uPoint.y, uPoint.z);\n";
     }
     // The built-in colour varyings follow glShadeModel, as D3DRS_SHADEMODE wants.
     s += "}\n";
@@ -378,7 +393,10 @@ std::string FragmentProgramSource(const PipelineKey& key) {
         s += "    {\n";
         if (st.texture != PipelineKey::kNoTexture) {
             std::string tc = "gl_TexCoord[" + Str(i) + "]";
-            if (st.projected && st.transformCount >= 2) {
+            // A sprite shows the whole texture on every stage, (0, 0) at its top-left: GL's
+            // default origin, the upper left of the window, is the render target's top.
+            if (key.pointSprite) tc = "vec4(gl_PointCoord, 0.0, 1.0)";
+            if (!key.pointSprite && st.projected && st.transformCount >= 2) {
                 const char* last = st.transformCount == 2 ? "y" : st.transformCount == 3 ? "z" : "w";
                 tc = "(" + tc + " / " + tc + "." + last + ")";
             }
@@ -479,6 +497,7 @@ Program Build(const PipelineKey& key) {
     gl.BindAttribLocation(name, kAttribNormal, "aNormal");
     gl.BindAttribLocation(name, kAttribColor0, "aColor0");
     gl.BindAttribLocation(name, kAttribColor1, "aColor1");
+    gl.BindAttribLocation(name, kAttribPointSize, "aPointSize");
     for (GLuint set = 0; set < 8; ++set) {
         gl.BindAttribLocation(name, kAttribTexCoord0 + set, ("aTexCoord" + std::to_string(set)).c_str());
     }
@@ -509,6 +528,8 @@ Program Build(const PipelineKey& key) {
     program.fogColor = gl.GetUniformLocation(name, "uFogColor");
     program.textureFactor = gl.GetUniformLocation(name, "uTextureFactor");
     program.alphaRef = gl.GetUniformLocation(name, "uAlphaRef");
+    program.point = gl.GetUniformLocation(name, "uPoint");
+    program.pointScale = gl.GetUniformLocation(name, "uPointScale");
     // Samplers name their units once; the program in use goes back to what it was, which the
     // GL cache remembers.
     GLint previous = 0;

@@ -81,6 +81,13 @@ struct PipelineKey {
     uint8_t rangeFog = 0;  // vertex fog from the distance instead of camera-space z
     uint8_t alphaFunc = 0;  // D3DCMP_* of the alpha test, 0 when it is off
     uint8_t stageCount = 0;
+    // A point list: the program writes the point size. Sprites take their texture
+    // coordinates from the point; scaling attenuates the size with the eye distance; the
+    // size comes from the vertex's PSIZE when the declaration has one.
+    uint8_t points = 0;
+    uint8_t pointSprite = 0;
+    uint8_t pointScale = 0;
+    uint8_t pointSizeAttrib = 0;
     StageKey stages[kMaxStages] = {};
 
     bool operator==(const PipelineKey& other) const;
@@ -119,6 +126,9 @@ struct Program {
     // The texture factor, the alpha reference (0..255) and the texture matrices of stages 0..7.
     GLint textureFactor = -1;
     GLint alphaRef = -1;
+    // Points: (size, smallest, largest, viewport height) and the scale factors (A, B, C).
+    GLint point = -1;
+    GLint pointScale = -1;
     GLint textureMatrix[kMaxStages] = {-1, -1, -1, -1, -1, -1, -1, -1};
 };
 

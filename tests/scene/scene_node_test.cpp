@@ -2,6 +2,7 @@
 // its statistics, billboards, and a randomized run of tree operations with invariants checked
 // after every step. Occlusion culling needs queries: occlusion_proxy_layer_test.cpp.
 #include "scene/scene_node.h"
+#include "scene/particle_emitter.h"
 
 #include "core/settings/frame_stats.h"
 #include "scene/render_queue.h"
@@ -498,12 +499,27 @@ TEST_F(SceneNodeTest, BillboardsTurnToTheCamera) {
     }
 }
 
-TEST_F(SceneNodeTest, NodeTypeEmitterWithoutParticlesCreatesNothing) {
+// "NodeType" "ParticleEmitter" makes an emitter configured from the node's keys, and the node
+// is never culled; without the factory nothing is made.
+TEST_F(SceneNodeTest, NodeTypeEmitterMakesAnEmitterFromTheKeys) {
     SceneNode node;
     node.properties().SetChildString(String("NodeType"), String("ParticleEmitter"));
+    node.properties().SetChildString(String("MaxParticles"), String("8000"));
     EXPECT_TRUE(node.ApplyNodeType(nullptr));
-    EXPECT_EQ(node.GetAttachment(), nullptr);
-    EXPECT_EQ(node.properties().Child(String("NoCull")), nullptr);
+    auto* emitter = dynamic_cast<ParticleEmitter*>(node.GetAttachment());
+    ASSERT_NE(emitter, nullptr);
+    EXPECT_EQ(emitter->particleLimit, 8000);
+    int noCull = 0;
+    EXPECT_TRUE(node.properties().GetInt(String("NoCull"), noCull));
+    EXPECT_EQ(noCull, 1);
+
+    SetParticleEmitterFactory(nullptr);
+    SceneNode plain;
+    plain.properties().SetChildString(String("NodeType"), String("ParticleEmitter"));
+    EXPECT_TRUE(plain.ApplyNodeType(nullptr));
+    EXPECT_EQ(plain.GetAttachment(), nullptr);
+    EXPECT_EQ(plain.properties().Child(String("NoCull")), nullptr);
+    SetParticleEmitterFactory(&CreateParticleEmitter);
 }
 
 // Clip-space corners, independent of the frustum planes: a box is outside when all eight

@@ -16,18 +16,6 @@ DialogShownHook& ShownHook() {
     return hook;
 }
 
-// GTK is opened on the first dialog, so that a run that shows none never starts it; without a
-// display every dialog fails, as a dialog that cannot be created does on Windows. Once the
-// layer found no display, GTK is not asked again (its attempt would only add noise).
-bool GtkReady() {
-    static int state = -1;
-    if (state < 0) {
-        state = !NoDisplay() && gtk_init_check(nullptr, nullptr) ? 1 : 0;
-        if (state == 0) ReportNoDisplay();
-    }
-    return state == 1;
-}
-
 struct PostedMessage {
     HWND target;
     UINT msg;
@@ -44,6 +32,18 @@ gboolean DeliverPosted(gpointer data) {
 void FreePosted(gpointer data) { delete static_cast<PostedMessage*>(data); }
 
 }  // namespace
+
+// GTK is opened on the first dialog, so that a run that shows none never starts it; without a
+// display every dialog fails, as a dialog that cannot be created does on Windows. Once the
+// layer found no display, GTK is not asked again (its attempt would only add noise).
+bool GtkReady() {
+    static int state = -1;
+    if (state < 0) {
+        state = !NoDisplay() && gtk_init_check(nullptr, nullptr) ? 1 : 0;
+        if (state == 0) ReportNoDisplay();
+    }
+    return state == 1;
+}
 
 bool PostToGtkWindow(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     g_idle_add_full(G_PRIORITY_DEFAULT, DeliverPosted, new PostedMessage{hwnd, msg, wParam, lParam},
@@ -248,5 +248,13 @@ BOOL WINAPI CheckRadioButton(HWND dialog, int firstId, int lastId, int checkId) 
             child->Handle(BM_SETCHECK, id == checkId ? BST_CHECKED : BST_UNCHECKED, 0);
         }
     }
+    return TRUE;
+}
+
+BOOL WINAPI MapDialogRect(HWND dialog, LPRECT rect) {
+    auto* d = dynamic_cast<rh::win32::Dialog*>(LiveWindow(dialog));
+    if (d == nullptr || rect == nullptr) return FALSE;
+    const rh::win32::DialogUnits& u = d->units();
+    *rect = RECT{u.X(rect->left), u.Y(rect->top), u.X(rect->right), u.Y(rect->bottom)};
     return TRUE;
 }

@@ -12,6 +12,8 @@ namespace rh::win32 {
 // the dialog's handle and the template id (0 for a template named by text). An empty
 // function removes the hook. The hook must eventually end the dialog (EndDialog or a
 // simulated button or key), or DialogBoxParamA never returns.
+// The template id a message box (MessageBoxA) reports to the hook.
+constexpr int kMessageBoxTemplateId = -1;
 using DialogShownHook = std::function<void(HWND dialog, int templateId)>;
 void SetDialogShownHook(DialogShownHook hook);
 

@@ -536,6 +536,16 @@ BOOL WINAPI SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
 // Like GetWindowTextA; an empty text (and 0) when there is no such control.
 UINT WINAPI GetDlgItemTextA(HWND dialog, int id, LPSTR text, int maxCount);
 
+// Converts a rectangle in the dialog's units to pixels of its client area, with the base units
+// DialogBoxParamA documents. FALSE for a handle that is not a dialog.
+BOOL WINAPI MapDialogRect(HWND dialog, LPRECT rect);
+
+#define MB_OK 0x00000000L
+// A modal box with the text, the caption (null: "Error") and an OK button, centred on the
+// screen and measured like a dialog; answers IDOK when it is closed in any way (OK, Enter, Esc,
+// the close box). Only MB_OK is offered: other types, an invalid owner or no display answer 0.
+int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
 // ---- Buttons -------------------------------------------------------------------------------
 // Button styles: the low four bits are the kind.
 #define BS_PUSHBUTTON 0x0L

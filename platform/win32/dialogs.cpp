@@ -163,6 +163,39 @@ bool GetNativeControlRect(HWND control, RECT* inClient) {
     return true;
 }
 
+namespace {
+
+GtkLabel* FindLabel(GtkWidget* widget) {
+    if (GTK_IS_LABEL(widget)) return GTK_LABEL(widget);
+    GtkLabel* found = nullptr;
+    if (GTK_IS_CONTAINER(widget)) {
+        GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+        for (GList* c = children; c != nullptr && found == nullptr; c = c->next) {
+            found = FindLabel(GTK_WIDGET(c->data));
+        }
+        g_list_free(children);
+    }
+    if (found == nullptr && GTK_IS_FRAME(widget)) {
+        if (GtkWidget* title = gtk_frame_get_label_widget(GTK_FRAME(widget))) found = FindLabel(title);
+    }
+    return found;
+}
+
+}  // namespace
+
+bool MeasureControlText(HWND control, int wrapWidth, int* width, int* height) {
+    auto* c = dynamic_cast<Control*>(LiveWindow(control));
+    if (c == nullptr || c->widget() == nullptr || width == nullptr || height == nullptr) return false;
+    GtkLabel* label = FindLabel(c->widget());
+    if (label == nullptr) return false;
+    PangoLayout* layout = pango_layout_copy(gtk_label_get_layout(label));
+    pango_layout_set_width(layout, wrapWidth > 0 ? wrapWidth * PANGO_SCALE : -1);
+    pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+    pango_layout_get_pixel_size(layout, width, height);
+    g_object_unref(layout);
+    return true;
+}
+
 bool GetDialogBaseUnits(HWND dialog, int* baseX, int* baseY) {
     auto* d = dynamic_cast<Dialog*>(LiveWindow(dialog));
     if (d == nullptr) return false;

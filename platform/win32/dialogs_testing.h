@@ -40,6 +40,11 @@ bool GetNativeWindowRect(HWND dialog, RECT* rect);
 bool GetNativeClientSize(HWND dialog, int* width, int* height);
 bool GetNativeControlRect(HWND control, RECT* inClient);
 
+// The size in pixels the control's text needs in the control's own font, laid out as the
+// control shows it: wrapped at wrapWidth pixels when wrapWidth > 0, else on one line. False for
+// a control without a text label.
+bool MeasureControlText(HWND control, int wrapWidth, int* width, int* height);
+
 // The dialog's base units in pixels (the font's average character width and height).
 bool GetDialogBaseUnits(HWND dialog, int* baseX, int* baseY);
 

@@ -196,6 +196,21 @@ bool MeasureControlText(HWND control, int wrapWidth, int* width, int* height) {
     return true;
 }
 
+bool GetNativeLabelRect(HWND control, RECT* inClient) {
+    auto* c = dynamic_cast<Control*>(LiveWindow(control));
+    if (c == nullptr || inClient == nullptr || c->widget() == nullptr) return false;
+    GtkLabel* label = FindLabel(c->widget());
+    if (label == nullptr) return false;
+    int x = 0, y = 0;
+    if (!gtk_widget_translate_coordinates(GTK_WIDGET(label), GTK_WIDGET(c->dialog()->window()), 0, 0, &x, &y)) {
+        return false;
+    }
+    GtkAllocation a;
+    gtk_widget_get_allocation(GTK_WIDGET(label), &a);
+    *inClient = RECT{x, y, x + a.width, y + a.height};
+    return true;
+}
+
 bool GetDialogBaseUnits(HWND dialog, int* baseX, int* baseY) {
     auto* d = dynamic_cast<Dialog*>(LiveWindow(dialog));
     if (d == nullptr) return false;

@@ -45,6 +45,10 @@ bool GetNativeControlRect(HWND control, RECT* inClient);
 // a control without a text label.
 bool MeasureControlText(HWND control, int wrapWidth, int* width, int* height);
 
+// Where the control's text label was allocated, in the dialog's client area; false for a
+// control without a text label.
+bool GetNativeLabelRect(HWND control, RECT* inClient);
+
 // The dialog's base units in pixels (the font's average character width and height).
 bool GetDialogBaseUnits(HWND dialog, int* baseX, int* baseY);
 

@@ -2,13 +2,16 @@
 // with a recording application behind them and driven the way a user drives them.
 
 #include "saver/dialogs.h"
+#include "saver/entry.h"
 
 #include "platform/win32/dialogs_testing.h"
 #include "render/device_enumeration.h"
 #include "tests/render/support/fake_direct3d.h"
 
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -383,6 +386,79 @@ TEST_F(SettingsDialogTest, WithoutDirect3DAMessageBoxShowsAndTheDialogEndsWithZe
     EXPECT_EQ(boxes, 1);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(host_.saves, 0);
+}
+
+// Every control of the saver's dialogs lies inside the client area and every text fits its
+// control, at the text scales desktops commonly use; dialog 113 with its compact layout.
+TEST_F(SettingsDialogTest, EveryControlAndTextFitsAtCommonTextScales) {
+    ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+    struct Dialog {
+        int templateId;
+        DLGPROC proc;
+        std::vector<int> ids;  // 0xFFFF: the first control without an id of its own
+        std::vector<int> wrapping;  // multi-line texts: checked wrapped at the label's width
+    } dialogs[] = {
+        {kSettingsDialogTemplate, SettingsDlgThunk,
+         {1016, kModeList, kUseDesktopCheck, 11017, kVolumeCaption, kVolumeTrackbar, kMusicCheck, 21018, 11106,
+          kGammaLabel, kGammaTrackbar, 1026, kLessSnowRadio, kNormalSnowRadio, kLotsSnowRadio, kShadersCheck, 0xFFFF,
+          11019, kShowFpsCheck, kExitOnMouseCheck, kShowTimeCheck, k24hRadio, k12hRadio, 1022, 1025, kVisitButton,
+          kAboutButton, kRestoreDefaultsButton, IDOK, IDCANCEL},
+         {kVolumeCaption, 11106, kGammaLabel, kShadersCheck, 1025}},
+        {kAboutDialogTemplate, AboutDlgProc, {0xFFFF, 21016, 1019, 1018, 1035, 1017, 11015, IDOK},
+         {21016, 1019, 1018, 1035, 1017, 11015}},
+        {107, NoDirectXDlgProc, {0xFFFF, IDOK, IDCANCEL}, {0xFFFF}},
+    };
+    // Texts as long as the message texts give them.
+    host_.messages["Mes_About_Copyright"] = "Copyright (C) Larchmere Studio. All rights reserved.";
+    std::vector<int> fontHeights;  // of dialog 113 at each scale: the scale reaches the dialogs
+    for (double scale : {1.0, 1.25, 1.5}) {
+        g_object_set(gtk_settings_get_default(), "gtk-xft-dpi", static_cast<int>(96 * 1024 * scale), nullptr);
+        for (const Dialog& dialog : dialogs) {
+            SCOPED_TRACE(testing::Message() << "dialog " << dialog.templateId << " at scale " << scale);
+            bool shown = false;
+            rh::win32::SetDialogShownHook([&](HWND d, int templateId) {
+                if (templateId != dialog.templateId) return;
+                shown = true;
+                ProcessPendingEvents();
+                if (templateId == kAboutDialogTemplate) SetDlgItemTextA(d, 1017, host_.messages["Mes_About_Copyright"].c_str());
+                ProcessPendingEvents();
+                int cw = 0, ch = 0;
+                ASSERT_TRUE(rh::win32::GetNativeClientSize(d, &cw, &ch));
+                if (templateId == kSettingsDialogTemplate) {
+                    int baseX = 0, baseY = 0;
+                    rh::win32::GetDialogBaseUnits(d, &baseX, &baseY);
+                    fontHeights.push_back(baseY);
+                }
+                for (int id : dialog.ids) {
+                    SCOPED_TRACE(testing::Message() << "control " << id);
+                    HWND control = GetDlgItem(d, id);
+                    ASSERT_NE(control, nullptr);
+                    RECT r;
+                    ASSERT_TRUE(rh::win32::GetNativeControlRect(control, &r));
+                    EXPECT_GE(r.left, 0);
+                    EXPECT_GE(r.top, 0);
+                    EXPECT_LE(r.right, cw);
+                    EXPECT_LE(r.bottom, ch);
+                    RECT label;
+                    if (!rh::win32::GetNativeLabelRect(control, &label)) continue;
+                    bool wraps = std::find(dialog.wrapping.begin(), dialog.wrapping.end(), id) != dialog.wrapping.end();
+                    int tw = 0, th = 0;
+                    ASSERT_TRUE(rh::win32::MeasureControlText(control, wraps ? label.right - label.left : 0, &tw, &th));
+                    EXPECT_LE(tw, label.right - label.left);
+                    EXPECT_LE(th, label.bottom - label.top);
+                    EXPECT_LE(label.right, cw);
+                    EXPECT_LE(label.bottom, ch);
+                }
+                EndDialog(d, IDCANCEL);
+            });
+            DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(dialog.templateId), nullptr, dialog.proc, 0);
+            EXPECT_TRUE(shown);
+        }
+    }
+    g_object_set(gtk_settings_get_default(), "gtk-xft-dpi", 96 * 1024, nullptr);
+    ASSERT_EQ(fontHeights.size(), 3u);
+    EXPECT_LT(fontHeights[0], fontHeights[1]);
+    EXPECT_LT(fontHeights[1], fontHeights[2]);
 }
 
 }  // namespace

@@ -462,3 +462,62 @@ TEST_F(SettingsDialogTest, EveryControlAndTextFitsAtCommonTextScales) {
 }
 
 }  // namespace
+
+#include "saver/preview.h"
+
+namespace {
+
+// With RH_SCREENSHOT_DIR set: the settings dialog, the about dialog and the preview window
+// saved as PNG files of the whole screen (ImageMagick's import), to be looked at.
+LRESULT CALLBACK PreviewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_PAINT) {
+        PaintPreview(hwnd, GetModuleHandleA(nullptr));
+        return 0;
+    }
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+void Snap(const std::string& name) {
+    ProcessPendingEvents();
+    usleep(300000);
+    ProcessPendingEvents();
+    std::string command = "import -window root '" + std::string(std::getenv("RH_SCREENSHOT_DIR")) + "/" + name + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+TEST_F(SettingsDialogTest, Screenshots) {
+    if (std::getenv("RH_SCREENSHOT_DIR") == nullptr) GTEST_SKIP() << "RH_SCREENSHOT_DIR not set";
+    Run([&](HWND d, int templateId) {
+        if (templateId == kAboutDialogTemplate) {
+            Snap("about_dialog.png");
+            SendDlgItemMessageA(d, IDOK, BM_CLICK, 0, 0);
+            return;
+        }
+        SendDlgItemMessageA(d, kUseDesktopCheck, BM_CLICK, 0, 0);
+        Snap("settings_dialog.png");
+        SendDlgItemMessageA(d, kAboutButton, BM_CLICK, 0, 0);
+        SendDlgItemMessageA(d, IDCANCEL, BM_CLICK, 0, 0);
+    });
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = PreviewProc;
+    wc.lpszClassName = "RhPreviewShot";
+    RegisterClassA(&wc);
+    // Larger than the picture at one place and smaller at another: unscaled, clipped.
+    HWND big = CreateWindowExA(0, "RhPreviewShot", "preview", WS_POPUP | WS_VISIBLE, 20, 20, 200, 150, nullptr,
+                               nullptr, nullptr, nullptr);
+    HWND small = CreateWindowExA(0, "RhPreviewShot", "preview", WS_POPUP | WS_VISIBLE, 260, 20, 100, 60, nullptr,
+                                 nullptr, nullptr, nullptr);
+    ASSERT_NE(big, nullptr);
+    ASSERT_NE(small, nullptr);
+    for (int i = 0; i < 20; ++i) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        usleep(20000);
+    }
+    Snap("preview.png");
+    DestroyWindow(big);
+    DestroyWindow(small);
+    UnregisterClassA("RhPreviewShot", nullptr);
+}
+
+}  // namespace

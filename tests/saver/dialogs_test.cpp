@@ -490,6 +490,12 @@ TEST_F(SettingsDialogTest, Screenshots) {
     Run([&](HWND d, int templateId) {
         if (templateId == kAboutDialogTemplate) {
             Snap("about_dialog.png");
+            RECT about{}, settings{};
+            rh::win32::GetNativeWindowRect(d, &about);
+            rh::win32::GetNativeWindowRect(SettingsDialogWindow(), &settings);
+            // Where the display server put it, not only what the layer answers.
+            EXPECT_EQ(about.left, settings.left + 140);
+            EXPECT_EQ(about.top, settings.top + 150);
             SendDlgItemMessageA(d, IDOK, BM_CLICK, 0, 0);
             return;
         }

@@ -120,10 +120,54 @@ void Control::OnEnabledChanged() {
     if (widget_ != nullptr) gtk_widget_set_sensitive(widget_, enabled());
 }
 
+GdkPixbuf* LoadBitmapResource(HINSTANCE instance, uint16_t id) {
+    HRSRC resource = FindResourceA(instance, MAKEINTRESOURCEA(id), RT_BITMAP);
+    if (resource == nullptr) return nullptr;
+    const auto* data = static_cast<const uint8_t*>(LockResource(LoadResource(instance, resource)));
+    size_t size = SizeofResource(instance, resource);
+    std::vector<uint8_t> file;
+    if (size >= 2 && data[0] == 'B' && data[1] == 'M') {
+        file.assign(data, data + size);
+    } else {
+        if (size < 16) return nullptr;
+        auto u32 = [&](size_t at) {
+            return uint32_t(data[at]) | uint32_t(data[at + 1]) << 8 | uint32_t(data[at + 2]) << 16 |
+                   uint32_t(data[at + 3]) << 24;
+        };
+        uint32_t headerSize = u32(0);
+        bool core = headerSize == 12;
+        if (!core && (headerSize < 40 || size < 40)) return nullptr;
+        uint32_t bits = core ? uint32_t(data[10] | data[11] << 8) : uint32_t(data[14] | data[15] << 8);
+        uint32_t compression = core ? 0 : u32(16);
+        uint32_t used = core ? 0 : u32(32);
+        uint32_t colors = used != 0 ? used : bits <= 8 ? (1u << bits) : 0;
+        uint32_t masks = (!core && headerSize == 40 && compression == 3 /*BI_BITFIELDS*/) ? 12 : 0;
+        uint64_t offset = 14ull + headerSize + masks + uint64_t(colors) * (core ? 3 : 4);
+        if (offset > 14ull + size) return nullptr;
+        uint32_t total = static_cast<uint32_t>(14 + size);
+        uint32_t off = static_cast<uint32_t>(offset);
+        const uint8_t header[14] = {'B', 'M',
+                                    uint8_t(total), uint8_t(total >> 8), uint8_t(total >> 16),
+                                    uint8_t(total >> 24), 0, 0, 0, 0,
+                                    uint8_t(off), uint8_t(off >> 8), uint8_t(off >> 16),
+                                    uint8_t(off >> 24)};
+        file.assign(header, header + 14);
+        file.insert(file.end(), data, data + size);
+    }
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("bmp", nullptr);
+    if (loader == nullptr) return nullptr;
+    GdkPixbuf* pixbuf = nullptr;
+    bool ok = gdk_pixbuf_loader_write(loader, file.data(), file.size(), nullptr);
+    ok = gdk_pixbuf_loader_close(loader, nullptr) && ok;
+    if (ok && (pixbuf = gdk_pixbuf_loader_get_pixbuf(loader)) != nullptr) g_object_ref(pixbuf);
+    g_object_unref(loader);
+    return pixbuf;
+}
+
 namespace {
 
 bool HasSunkenEdge(const DialogItemTemplate& item) {
-    return (item.style & SS_SUNKEN) != 0 ||
+    return (item.style & (SS_SUNKEN | WS_BORDER)) != 0 ||
            (item.exStyle & (WS_EX_CLIENTEDGE | WS_EX_STATICEDGE)) != 0;
 }
 
@@ -181,52 +225,6 @@ private:
     GtkWidget* label_;
     bool isText_;
 };
-
-// An RT_BITMAP resource as a pixbuf. The resource holds a device-independent bitmap, with or
-// without the file header in front; the header is rebuilt when it is missing.
-GdkPixbuf* LoadBitmapResource(HINSTANCE instance, uint16_t id) {
-    HRSRC resource = FindResourceA(instance, MAKEINTRESOURCEA(id), RT_BITMAP);
-    if (resource == nullptr) return nullptr;
-    const auto* data = static_cast<const uint8_t*>(LockResource(LoadResource(instance, resource)));
-    size_t size = SizeofResource(instance, resource);
-    std::vector<uint8_t> file;
-    if (size >= 2 && data[0] == 'B' && data[1] == 'M') {
-        file.assign(data, data + size);
-    } else {
-        if (size < 16) return nullptr;
-        auto u32 = [&](size_t at) {
-            return uint32_t(data[at]) | uint32_t(data[at + 1]) << 8 | uint32_t(data[at + 2]) << 16 |
-                   uint32_t(data[at + 3]) << 24;
-        };
-        uint32_t headerSize = u32(0);
-        bool core = headerSize == 12;
-        if (!core && (headerSize < 40 || size < 40)) return nullptr;
-        uint32_t bits = core ? uint32_t(data[10] | data[11] << 8) : uint32_t(data[14] | data[15] << 8);
-        uint32_t compression = core ? 0 : u32(16);
-        uint32_t used = core ? 0 : u32(32);
-        uint32_t colors = used != 0 ? used : bits <= 8 ? (1u << bits) : 0;
-        uint32_t masks = (!core && headerSize == 40 && compression == 3 /*BI_BITFIELDS*/) ? 12 : 0;
-        uint64_t offset = 14ull + headerSize + masks + uint64_t(colors) * (core ? 3 : 4);
-        if (offset > 14ull + size) return nullptr;
-        uint32_t total = static_cast<uint32_t>(14 + size);
-        uint32_t off = static_cast<uint32_t>(offset);
-        const uint8_t header[14] = {'B', 'M',
-                                    uint8_t(total), uint8_t(total >> 8), uint8_t(total >> 16),
-                                    uint8_t(total >> 24), 0, 0, 0, 0,
-                                    uint8_t(off), uint8_t(off >> 8), uint8_t(off >> 16),
-                                    uint8_t(off >> 24)};
-        file.assign(header, header + 14);
-        file.insert(file.end(), data, data + size);
-    }
-    GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("bmp", nullptr);
-    if (loader == nullptr) return nullptr;
-    GdkPixbuf* pixbuf = nullptr;
-    bool ok = gdk_pixbuf_loader_write(loader, file.data(), file.size(), nullptr);
-    ok = gdk_pixbuf_loader_close(loader, nullptr) && ok;
-    if (ok && (pixbuf = gdk_pixbuf_loader_get_pixbuf(loader)) != nullptr) g_object_ref(pixbuf);
-    g_object_unref(loader);
-    return pixbuf;
-}
 
 constexpr DWORD kRealSizeControl = 0x40;  // SS_REALSIZECONTROL: stretch to the control
 

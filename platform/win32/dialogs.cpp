@@ -16,18 +16,6 @@ DialogShownHook& ShownHook() {
     return hook;
 }
 
-// GTK is opened on the first dialog, so that a run that shows none never starts it; without a
-// display every dialog fails, as a dialog that cannot be created does on Windows. Once the
-// layer found no display, GTK is not asked again (its attempt would only add noise).
-bool GtkReady() {
-    static int state = -1;
-    if (state < 0) {
-        state = !NoDisplay() && gtk_init_check(nullptr, nullptr) ? 1 : 0;
-        if (state == 0) ReportNoDisplay();
-    }
-    return state == 1;
-}
-
 struct PostedMessage {
     HWND target;
     UINT msg;
@@ -44,6 +32,18 @@ gboolean DeliverPosted(gpointer data) {
 void FreePosted(gpointer data) { delete static_cast<PostedMessage*>(data); }
 
 }  // namespace
+
+// GTK is opened on the first dialog, so that a run that shows none never starts it; without a
+// display every dialog fails, as a dialog that cannot be created does on Windows. Once the
+// layer found no display, GTK is not asked again (its attempt would only add noise).
+bool GtkReady() {
+    static int state = -1;
+    if (state < 0) {
+        state = !NoDisplay() && gtk_init_check(nullptr, nullptr) ? 1 : 0;
+        if (state == 0) ReportNoDisplay();
+    }
+    return state == 1;
+}
 
 bool PostToGtkWindow(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     g_idle_add_full(G_PRIORITY_DEFAULT, DeliverPosted, new PostedMessage{hwnd, msg, wParam, lParam},
@@ -163,6 +163,54 @@ bool GetNativeControlRect(HWND control, RECT* inClient) {
     return true;
 }
 
+namespace {
+
+GtkLabel* FindLabel(GtkWidget* widget) {
+    if (GTK_IS_LABEL(widget)) return GTK_LABEL(widget);
+    GtkLabel* found = nullptr;
+    if (GTK_IS_CONTAINER(widget)) {
+        GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+        for (GList* c = children; c != nullptr && found == nullptr; c = c->next) {
+            found = FindLabel(GTK_WIDGET(c->data));
+        }
+        g_list_free(children);
+    }
+    if (found == nullptr && GTK_IS_FRAME(widget)) {
+        if (GtkWidget* title = gtk_frame_get_label_widget(GTK_FRAME(widget))) found = FindLabel(title);
+    }
+    return found;
+}
+
+}  // namespace
+
+bool MeasureControlText(HWND control, int wrapWidth, int* width, int* height) {
+    auto* c = dynamic_cast<Control*>(LiveWindow(control));
+    if (c == nullptr || c->widget() == nullptr || width == nullptr || height == nullptr) return false;
+    GtkLabel* label = FindLabel(c->widget());
+    if (label == nullptr) return false;
+    PangoLayout* layout = pango_layout_copy(gtk_label_get_layout(label));
+    pango_layout_set_width(layout, wrapWidth > 0 ? wrapWidth * PANGO_SCALE : -1);
+    pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+    pango_layout_get_pixel_size(layout, width, height);
+    g_object_unref(layout);
+    return true;
+}
+
+bool GetNativeLabelRect(HWND control, RECT* inClient) {
+    auto* c = dynamic_cast<Control*>(LiveWindow(control));
+    if (c == nullptr || inClient == nullptr || c->widget() == nullptr) return false;
+    GtkLabel* label = FindLabel(c->widget());
+    if (label == nullptr) return false;
+    int x = 0, y = 0;
+    if (!gtk_widget_translate_coordinates(GTK_WIDGET(label), GTK_WIDGET(c->dialog()->window()), 0, 0, &x, &y)) {
+        return false;
+    }
+    GtkAllocation a;
+    gtk_widget_get_allocation(GTK_WIDGET(label), &a);
+    *inClient = RECT{x, y, x + a.width, y + a.height};
+    return true;
+}
+
 bool GetDialogBaseUnits(HWND dialog, int* baseX, int* baseY) {
     auto* d = dynamic_cast<Dialog*>(LiveWindow(dialog));
     if (d == nullptr) return false;
@@ -248,5 +296,13 @@ BOOL WINAPI CheckRadioButton(HWND dialog, int firstId, int lastId, int checkId) 
             child->Handle(BM_SETCHECK, id == checkId ? BST_CHECKED : BST_UNCHECKED, 0);
         }
     }
+    return TRUE;
+}
+
+BOOL WINAPI MapDialogRect(HWND dialog, LPRECT rect) {
+    auto* d = dynamic_cast<rh::win32::Dialog*>(LiveWindow(dialog));
+    if (d == nullptr || rect == nullptr) return FALSE;
+    const rh::win32::DialogUnits& u = d->units();
+    *rect = RECT{u.X(rect->left), u.Y(rect->top), u.X(rect->right), u.Y(rect->bottom)};
     return TRUE;
 }

@@ -83,6 +83,11 @@ std::unique_ptr<Control> CreateStatic(Dialog* dialog, const DialogItemTemplate& 
 std::unique_ptr<Control> CreateComboBox(Dialog* dialog, const DialogItemTemplate& item);
 std::unique_ptr<Control> CreateTrackbar(Dialog* dialog, const DialogItemTemplate& item);
 
+// An RT_BITMAP resource as a pixbuf (a new reference), or null when it is missing or cannot be
+// decoded. The resource holds a device-independent bitmap, with or without the file header in
+// front; the header is rebuilt when it is missing.
+GdkPixbuf* LoadBitmapResource(HINSTANCE instance, uint16_t id);
+
 // Text for a GTK label from a Windows control text: '&' marks the mnemonic ("&&" is one
 // '&'), which GTK writes '_'. Without mnemonics, '&' stays as it is.
 std::string GtkLabelText(const std::u16string& text, bool mnemonics);
@@ -183,6 +188,9 @@ private:
 
 // The dialog whose window or control this is, or null.
 Dialog* DialogOf(HWND hwnd);
+
+// Opens GTK on the first call; false without a display (said once on stderr).
+bool GtkReady();
 
 // Tells the test hook, if one is installed, that a dialog is shown and its loop runs.
 void ReportDialogShown(HWND dialog, int templateId);

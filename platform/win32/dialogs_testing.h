@@ -12,6 +12,8 @@ namespace rh::win32 {
 // the dialog's handle and the template id (0 for a template named by text). An empty
 // function removes the hook. The hook must eventually end the dialog (EndDialog or a
 // simulated button or key), or DialogBoxParamA never returns.
+// The template id a message box (MessageBoxA) reports to the hook.
+constexpr int kMessageBoxTemplateId = -1;
 using DialogShownHook = std::function<void(HWND dialog, int templateId)>;
 void SetDialogShownHook(DialogShownHook hook);
 
@@ -37,6 +39,15 @@ bool GetNativeWindowRect(HWND dialog, RECT* rect);
 // widget needs more room.
 bool GetNativeClientSize(HWND dialog, int* width, int* height);
 bool GetNativeControlRect(HWND control, RECT* inClient);
+
+// The size in pixels the control's text needs in the control's own font, laid out as the
+// control shows it: wrapped at wrapWidth pixels when wrapWidth > 0, else on one line. False for
+// a control without a text label.
+bool MeasureControlText(HWND control, int wrapWidth, int* width, int* height);
+
+// Where the control's text label was allocated, in the dialog's client area; false for a
+// control without a text label.
+bool GetNativeLabelRect(HWND control, RECT* inClient);
 
 // The dialog's base units in pixels (the font's average character width and height).
 bool GetDialogBaseUnits(HWND dialog, int* baseX, int* baseY);

@@ -192,6 +192,7 @@ void PumpSdlEvents() {
     SDL_Event e;
     while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) events.push_back(e);
     for (const SDL_Event& event : events) Translate(event);
+    CheckForeignParents();
     if (g_hangup != 0) {
         g_hangup = 0;
         CloseTopLevelWindows();

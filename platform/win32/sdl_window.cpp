@@ -2,6 +2,8 @@
 
 #include "platform/win32/sdl_window.h"
 
+#include "platform/win32/foreign_window.h"
+
 #include <SDL.h>
 
 #include <algorithm>
@@ -119,6 +121,30 @@ bool SdlWindow::Open(std::string_view ansiTitle) {
     if (sdl_ == nullptr) return false;
     SDL_SetWindowData(sdl_, kHandleKey, this);
     return true;
+}
+
+bool SdlWindow::OpenInForeignParent(uint32_t parentXid, std::string_view ansiTitle) {
+    text_ = WideFromAnsi(ansiTitle);
+    RECT r = ScreenRect();
+    uint32_t child = CreateForeignChild(parentXid, r.left, r.top, std::max<int>(1, r.right - r.left),
+                                        std::max<int>(1, r.bottom - r.top));
+    if (child == 0) return false;
+    sdl_ = SDL_CreateWindowFrom(reinterpret_cast<const void*>(static_cast<uintptr_t>(child)));
+    if (sdl_ == nullptr) return false;
+    foreignParent_ = parentXid;
+    SDL_SetWindowData(sdl_, kHandleKey, this);
+    return true;
+}
+
+void CheckForeignParents() {
+    std::vector<SdlWindow*> orphans;
+    for (SdlWindow* w : SdlWindows()) {
+        if (w->foreignParent() != 0 && !w->destroying() && ForeignWindowGone(w->foreignParent())) orphans.push_back(w);
+    }
+    for (SdlWindow* w : orphans) {
+        HWND hwnd = w;
+        if (LiveWindow(hwnd) != nullptr) DestroyWindow(hwnd);
+    }
 }
 
 LRESULT SdlWindow::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -342,8 +368,14 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
     rh::win32::WindowClass* c = rh::win32::FindClass(className);
     if (c == nullptr || !rh::win32::EnsureSdlVideo()) return nullptr;
     rh::win32::ApplyCursorVisibility();
-    // Only our own windows can be parents; the number of a foreign window means nothing here.
+    // A child needs a parent: one of ours, or another program's X window named by its number
+    // (a host's preview area); anything else fails, as on Windows.
     SdlWindow* parent = (style & WS_CHILD) != 0 ? SdlWindowFromHandle(parentHandle) : nullptr;
+    uint32_t foreignParent = 0;
+    if ((style & WS_CHILD) != 0 && parent == nullptr) {
+        foreignParent = rh::win32::ForeignWindowId(parentHandle);
+        if (foreignParent == 0) return nullptr;
+    }
     // Windows puts a pop-up window given CW_USEDEFAULT at the origin.
     if (x == CW_USEDEFAULT) x = y = 0;
     if (cx == CW_USEDEFAULT) {
@@ -354,7 +386,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
     auto* w = new SdlWindow(c, parent, style & ~DWORD(WS_VISIBLE), exStyle, id,
                             RECT{x, y, x + std::max(0, cx), y + std::max(0, cy)});
     const char* title = windowName != nullptr ? windowName : "";
-    if (!w->Open(title)) {
+    if (foreignParent != 0 ? !w->OpenInForeignParent(foreignParent, title) : !w->Open(title)) {
         delete w;
         return nullptr;
     }

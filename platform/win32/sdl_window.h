@@ -5,6 +5,7 @@
 #include "platform/win32/sdl_window_local.h"
 #include "platform/win32/window_local.h"
 
+#include <cstdint>
 #include <string>
 
 struct SDL_Window;
@@ -29,6 +30,11 @@ public:
 
     // Makes the SDL window (hidden unless WS_VISIBLE). False when SDL cannot.
     bool Open(std::string_view ansiTitle);
+    // Makes the window an X child of another program's window (its rect then relative to that
+    // window) instead; false when the number names no X window or SDL cannot adopt the child.
+    bool OpenInForeignParent(uint32_t parentXid, std::string_view ansiTitle);
+    // The X window id of the other program's parent window, 0 for none.
+    uint32_t foreignParent() const { return foreignParent_; }
 
     // The class's window procedure. The window may be destroyed by the time it returns.
     LRESULT Handle(UINT msg, WPARAM wParam, LPARAM lParam) override;
@@ -83,7 +89,12 @@ private:
     bool maximized_ = false;
     bool needsPaint_ = false;
     bool destroying_ = false;
+    uint32_t foreignParent_ = 0;
 };
+
+// Destroys the windows whose foreign parent window the display server has destroyed, as
+// Windows destroys children with their parent. Called as events are read.
+void CheckForeignParents();
 
 // An SDL window with SDL_WINDOW_OPENGL and the layer's GL pixel format (SetGlPixelFormat), or
 // the nearest format the display has; null when SDL cannot make one.

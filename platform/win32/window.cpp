@@ -3,6 +3,8 @@
 
 #include "platform/win32/window_local.h"
 
+#include "platform/win32/foreign_window.h"
+
 #include "platform/win32/sdl_window.h"
 
 #include <algorithm>
@@ -214,7 +216,15 @@ BOOL WINAPI GetWindowRect(HWND hwnd, LPRECT rect) {
 
 BOOL WINAPI GetClientRect(HWND hwnd, LPRECT rect) {
     HWND__* w = LiveWindow(hwnd);
-    if (w == nullptr || rect == nullptr) return FALSE;
+    if (rect == nullptr) return FALSE;
+    if (w == nullptr) {
+        // Another program's window, named by its X window id (a host's preview area).
+        int width = 0, height = 0;
+        uint32_t xid = rh::win32::ForeignWindowId(hwnd);
+        if (xid == 0 || !rh::win32::ForeignWindowSize(xid, &width, &height)) return FALSE;
+        *rect = RECT{0, 0, width, height};
+        return TRUE;
+    }
     RECT r = w->ClientScreenRect();
     *rect = RECT{0, 0, r.right - r.left, r.bottom - r.top};
     return TRUE;

@@ -188,7 +188,8 @@ BOOL WINAPI SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int 
 
 // Whole window rectangle in screen pixels (right and bottom exclusive).
 BOOL WINAPI GetWindowRect(HWND hwnd, LPRECT rect);
-// Client area in client coordinates: left and top are 0.
+// Client area in client coordinates: left and top are 0. For a number that is not a window of
+// this process but an X window id (a host's preview area), that window's size.
 BOOL WINAPI GetClientRect(HWND hwnd, LPRECT rect);
 // Client coordinates of hwnd to screen pixels, in place.
 BOOL WINAPI ClientToScreen(HWND hwnd, LPPOINT point);
@@ -271,9 +272,12 @@ BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE instance);
 // frame unless the style asks for WS_CAPTION: a WS_POPUP window sits at x, y in screen pixels
 // with size cx, cy (CW_USEDEFAULT: a default place and size). A WS_CHILD of a window made here
 // is placed over its parent's client area (x, y relative to it) and moves with nothing else; a
-// WS_CHILD whose parent is not a window of this process (a foreign number) gets x, y, cx, cy
-// in screen pixels and no parent. WS_VISIBLE shows it and queues WM_PAINT. Null when the class
-// is unknown, no display can be opened or the procedure refuses.
+// WS_CHILD whose parent is not a window of this process is made inside the X window whose id
+// that number is (another program's, such as a host's preview area; x, y relative to it, no
+// GL), and is destroyed (WM_DESTROY) when the display server destroys that window. WS_CHILD
+// without a parent, or with a number that names no X window, fails. WS_VISIBLE shows it and
+// queues WM_PAINT. Null when the class is unknown, no display can be opened or the procedure
+// refuses. Errors the display server reports about windows that are gone never end the process.
 HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style,
                             int x, int y, int cx, int cy, HWND parent, HMENU menu,
                             HINSTANCE instance, LPVOID param);
@@ -537,6 +541,16 @@ LRESULT WINAPI SendDlgItemMessageA(HWND dialog, int id, UINT msg, WPARAM wParam,
 BOOL WINAPI SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
 // Like GetWindowTextA; an empty text (and 0) when there is no such control.
 UINT WINAPI GetDlgItemTextA(HWND dialog, int id, LPSTR text, int maxCount);
+
+// Converts a rectangle in the dialog's units to pixels of its client area, with the base units
+// DialogBoxParamA documents. FALSE for a handle that is not a dialog.
+BOOL WINAPI MapDialogRect(HWND dialog, LPRECT rect);
+
+#define MB_OK 0x00000000L
+// A modal box with the text, the caption (null: "Error") and an OK button, centred on the
+// screen and measured like a dialog; answers IDOK when it is closed in any way (OK, Enter, Esc,
+// the close box). Only MB_OK is offered: other types, an invalid owner or no display answer 0.
+int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
 // ---- Buttons -------------------------------------------------------------------------------
 // Button styles: the low four bits are the kind.

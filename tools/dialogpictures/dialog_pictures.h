@@ -1,0 +1,30 @@
+// The pictures of the settings and about dialogs and of the preview: placeholder looks drawn
+// from fixed numbers (a night village under falling snow, two emblems), written as 24-bit
+// BMP files. The same bytes every run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace dialogpictures {
+
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> rgb;  // top row first, 3 bytes a pixel
+
+    Picture(int w, int h) : width(w), height(h), rgb(static_cast<size_t>(w) * h * 3, 0) {}
+    uint8_t* At(int x, int y) { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
+};
+
+// A snowy village at night, any size; seed varies the snow.
+Picture DrawVillage(int width, int height, uint32_t seed);
+// An emblem on a square: a six-armed snowflake (flake true) or a fir tree.
+Picture DrawEmblem(int size, bool flake);
+
+// The bytes of a BITMAPFILEHEADER, a BITMAPINFOHEADER and bottom-up 24-bit rows padded to 4.
+std::vector<uint8_t> EncodeBmp(const Picture& picture);
+bool WriteBmp(const Picture& picture, const std::string& path);
+
+}  // namespace dialogpictures

@@ -27,6 +27,8 @@ int32_t LastDot(const String& name) {
 }  // namespace
 
 String ExtractFileName(const String& path) {
+    // An empty string may have no buffer, and no offset may be added to a null pointer.
+    if (path.length() == 0) return String();
     const int32_t separator = LastSeparator(path);
     return String(path.data() + separator + 1, path.length() - separator - 1, true);
 }

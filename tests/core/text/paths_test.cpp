@@ -50,6 +50,12 @@ TEST(PathTest, PiecesOfPaths) {
         EXPECT_EQ(Bytes(ExtractExtension(path)), c.extension);
         EXPECT_EQ(Bytes(ExtractBaseName(path)), c.baseName);
     }
+    // A string that never held text has no buffer at all.
+    const String none;
+    EXPECT_EQ(Bytes(ExtractFileName(none)), "");
+    EXPECT_EQ(Bytes(ExtractDirectory(none)), "");
+    EXPECT_EQ(Bytes(ExtractExtension(none)), "");
+    EXPECT_EQ(Bytes(ExtractBaseName(none)), "");
 }
 
 class PathFileTest : public testing::Test {

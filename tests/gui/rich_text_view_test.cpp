@@ -315,14 +315,25 @@ std::vector<DWORD> Oracle(const std::vector<const RichTextView*>& views, int wid
                         if (x < 0 || y < 0 || x >= width || y >= height) continue;
                         const size_t at = static_cast<size_t>(y * width + x);
                         (*covered)[at] = true;
-                        const DWORD t = picture.texels[static_cast<size_t>((v0 + y - box.top) * picture.width + u0 + x - box.left)];
-                        const int a = static_cast<int>(t >> 24);
-                        if (a < 1) continue;
+                        // The layer lifts pre-transformed geometry by 1/64 pixel to settle
+                        // rasteriser ties (platform/d3d9/clip_space.cpp), so the linear filter
+                        // takes 1/64 of the texel row below.
+                        const size_t texel = static_cast<size_t>((v0 + y - box.top) * picture.width + u0 + x - box.left);
+                        const DWORD t = picture.texels[texel];
+                        const DWORD below = texel + static_cast<size_t>(picture.width) < picture.texels.size()
+                                                ? picture.texels[texel + static_cast<size_t>(picture.width)]
+                                                : t;
+                        auto channel = [&](int shift) {
+                            return (static_cast<double>((t >> shift) & 0xFF) * 63.0 +
+                                    static_cast<double>((below >> shift) & 0xFF)) / 64.0;
+                        };
+                        const double a = channel(24) / 255.0;
+                        if (a * 255.0 < 1.0) continue;
                         DWORD result = 0xFF000000;
                         for (int shift : {0, 8, 16}) {
-                            const int src = static_cast<int>((t >> shift) & 0xFF) * static_cast<int>((box.color >> shift) & 0xFF) / 255;
-                            const int dst = static_cast<int>((out[at] >> shift) & 0xFF);
-                            result |= static_cast<DWORD>((src * a + dst * (255 - a) + 127) / 255) << shift;
+                            const double src = channel(shift) * static_cast<double>((box.color >> shift) & 0xFF) / 255.0;
+                            const double dst = static_cast<double>((out[at] >> shift) & 0xFF);
+                            result |= static_cast<DWORD>(src * a + dst * (1.0 - a) + 0.5) << shift;
                         }
                         out[at] = result;
                     }
@@ -539,13 +550,18 @@ TEST_F(RichTextViewTest, PointerSelectsAndKeysMoveTheCaret) {
 TEST_F(RichTextViewTest, GlyphRunsOverTwoCharsets) {
     // A style of two charsets: the baked one, and a second from the same picture whose codes
     // start at 192, where the first ends.
-    const std::string dir = ::testing::TempDir() + "rich_text_runs/";
-    (void)std::system(("mkdir -p '" + dir + "' && cp '" + kFontDir + "sylfaen14.png' '" + dir + "'").c_str());
-    std::ofstream(dir + "upper.css") << "Name = \"sylfaen14.png\"; CharsPerLine = 16; CharWidth = 16; "
-                                        "CharHeight = 14; StartChar = 192; EndChar = 255;";
-    std::ofstream(dir + "two.fs") << "Styles[0].Size = 30; Styles[0].Charsets = array(\""
-                                  << kFontDir << "sylfaen14.css\", \"upper.css\");";
-    ASSERT_TRUE(g_fontManager.LoadFont(FileRef((dir + "two.fs").c_str())).Succeeded());
+    const std::string dir = ::testing::TempDir() + "rich_text_runs";
+    (void)std::system(("mkdir -p '" + dir + "' && cp '" + kFontDir + "sylfaen14.png' '" + kFontDir +
+                       "sylfaen14.css' '" + dir + "'").c_str());
+    std::ofstream(dir + "/upper.css") << "Name = \"sylfaen14.png\"; CharsPerLine = 16; CharWidth = 16; "
+                                         "CharHeight = 14; StartChar = 192; EndChar = 255;";
+    std::ofstream(dir + "/two.fs") << "Styles[0].Size = 30; Styles[0].Charsets = array(\"sylfaen14.css\", \"upper.css\");";
+    char here[4096];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+    const bool loaded = g_fontManager.LoadFont(FileRef("two.fs")).Succeeded();
+    ASSERT_EQ(chdir(here), 0);
+    ASSERT_TRUE(loaded);
     RichTextNode root;
     root.style.size = 30;
     ASSERT_TRUE(ParseMarkupText(root, u"ab\u00e9\u00e8c\u0100"));

@@ -442,9 +442,10 @@ TEST_F(RichTextViewTest, PointerSelectsAndKeysMoveTheCaret) {
     view.Show();
     DrawFrame(0xFF000000);
     ASSERT_EQ(view.glyphRows().size(), 2u);
-    const std::vector<GlyphBox>& row = view.glyphRows()[0];
+    // Copies: every update builds the boxes anew.
+    const std::vector<GlyphBox> row = view.glyphRows()[0];
     // A left press on "c" puts the caret before it and gives the view the focus.
-    const GlyphBox& c = row[2];
+    const GlyphBox c = row[2];
     g_guiRoot.OnInputEvent(InputEventKind::kLeftButtonDown, c.left + 1, c.top + 5, c.left + 1, c.top + 5, 0, 0, 0);
     EXPECT_EQ(view.caretIndex(), 2);
     EXPECT_FALSE(view.caretAfter());

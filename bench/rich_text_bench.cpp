@@ -70,7 +70,7 @@ void BM_ClockUpdate(benchmark::State& state) {
         clock.Hide();
     }
 }
-BENCHMARK(BM_ClockUpdate)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ClockUpdate)->Unit(benchmark::kMicrosecond)->Iterations(20000)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
 
 }  // namespace
 

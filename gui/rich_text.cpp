@@ -217,10 +217,14 @@ GuiWindow* BuildImage(RichTextNode& node) {
     // registry for an empty one.
     Texture* texture = nullptr;
     if (const WideString* src = Attribute(node, u"Src", 3); src != nullptr && src->length() > 0) {
-        TextureRequest request;
-        request.locator = FileRef(String(*src));
-        request.locator.flags = FileRef::kDisk;
-        texture = g_textureRegistry.Get(request, nullptr);
+        // A name that narrows to nothing names no file either.
+        const String name(*src);
+        if (name.length() > 0) {
+            TextureRequest request;
+            request.locator = FileRef(name);
+            request.locator.flags = FileRef::kDisk;
+            texture = g_textureRegistry.Get(request, nullptr);
+        }
     }
     auto* picture = new PictureWindow(texture);
     auto* tile = new ImageTile();

@@ -1,5 +1,10 @@
 #include "gui/rich_text.h"
 
+#include "gui/font_manager.h"
+#include "gui/skin_window.h"
+#include "render/texture.h"
+#include "render/texture_registry.h"
+
 #include <cstring>
 #include <new>
 
@@ -107,14 +112,135 @@ bool Floats(const RichTextNode& node) {
     return false;
 }
 
+// The attribute's value, or null.
+const WideString* Attribute(const RichTextNode& node, const char16_t* name, int32_t length) {
+    const AttributeMap::Node* n = node.attributes.first();
+    for (int32_t i = 0; i < node.attributes.count(); ++i, n = n->next) {
+        if (n->key.length() == length &&
+            std::memcmp(n->key.data(), name, static_cast<size_t>(length) * sizeof(char16_t)) == 0) {
+            return &n->value;
+        }
+    }
+    return nullptr;
+}
+
+// A picture window that holds its texture: the reference the registry gave goes back with it.
+class PictureWindow : public SkinWindow {
+public:
+    explicit PictureWindow(Texture* texture) : texture_(texture) {}
+    ~PictureWindow() override {
+        if (texture_ != nullptr) {
+            if (texture_->Parent() != nullptr) texture_->Parent()->Release();
+            texture_->Release();
+        }
+    }
+
+private:
+    Texture* texture_;
+};
+
 void UpdateOne(RichTextNode& node) {
     ResolveStyle(node);
-    node.floating = !node.textNode && Floats(node);
+    if (node.textNode) {
+        node.floating = false;
+        node.BuildGlyphRuns();
+        node.DeletePicture();
+    } else {
+        node.floating = Floats(node);
+        if (node.GetPicture() == nullptr) BuildImage(node);
+    }
 }
 
 }  // namespace
 
 MarkupNode::~MarkupNode() { DeleteChildren(); }
+
+RichTextNode::~RichTextNode() { DeletePicture(); }
+
+void RichTextNode::DeletePicture() {
+    if (picture_ == nullptr) return;
+    GuiWindow* picture = picture_;
+    picture_ = nullptr;
+    if (picture->parent() != nullptr) picture->parent()->RemoveChild(picture);
+    delete picture;
+}
+
+void RichTextNode::SetPicture(GuiWindow* picture) {
+    if (picture == picture_) return;
+    DeletePicture();
+    picture_ = picture;
+}
+
+Charset* RichTextNode::RunCharset(int32_t index) const {
+    GlyphRuns::Node* floor = nullptr;
+    GlyphRuns::Node* ceiling = nullptr;
+    glyphRuns_.FindBounds(index, floor, ceiling);
+    return floor != nullptr ? floor->value : nullptr;
+}
+
+void RichTextNode::BuildGlyphRuns() {
+    glyphRuns_.Clear();
+    const int32_t length = text.length();
+    if (length == 0) return;
+    // The style's charsets are looked up once; each character then takes the first charset
+    // of the list that holds it, as FontManager::FindCharset does.
+    CharsetList* list = g_fontManager.FindStyle(style);
+    const char16_t* chars = text.data();
+    Charset* last = nullptr;
+    for (int32_t i = 0; i < length; ++i) {
+        Charset* found = nullptr;
+        if (list != nullptr) {
+            const int32_t code = chars[i];
+            const CharsetList::Node* n = list->first();
+            for (int32_t k = 0; k < list->count(); ++k, n = n->next) {
+                if (n->element->start <= code && code <= n->element->end) {
+                    found = n->element;
+                    break;
+                }
+            }
+        }
+        if (i == 0 || found != last) {
+            glyphRuns_.Insert(i, found, 1);
+            last = found;
+        }
+    }
+}
+
+GuiWindow* BuildImage(RichTextNode& node) {
+    node.DeletePicture();
+    int32_t width = 20;
+    int32_t height = 20;
+    if (const WideString* w = Attribute(node, u"Width", 5)) width = IntValue(*w);
+    if (const WideString* h = Attribute(node, u"Height", 6)) height = IntValue(*h);
+    if (!Is(node.tag, u"IMG")) return nullptr;
+    // An absent "Src" names no file: the tile stays without texture rather than asking the
+    // registry for an empty one.
+    Texture* texture = nullptr;
+    if (const WideString* src = Attribute(node, u"Src", 3); src != nullptr && src->length() > 0) {
+        // A name that narrows to nothing names no file either.
+        const String name(*src);
+        if (name.length() > 0) {
+            TextureRequest request;
+            request.locator = FileRef(name);
+            request.locator.flags = FileRef::kDisk;
+            texture = g_textureRegistry.Get(request, nullptr);
+        }
+    }
+    auto* picture = new PictureWindow(texture);
+    auto* tile = new ImageTile();
+    tile->SetTexture(texture);
+    // The window's size limits hold the picture to 1..2000 pixels a side, whatever was asked.
+    const Point least = picture->minSize();
+    const Point most = picture->maxSize();
+    width = width < least.x ? least.x : (width > most.x ? most.x : width);
+    height = height < least.y ? least.y : (height > most.y ? most.y : height);
+    tile->SetRect(0, 0, width, height);
+    picture->AddTile(tile, String());
+    node.SetPicture(picture);
+    picture->Show();
+    picture->SetSize(width, height);
+    return picture;
+}
 
 void* RichTextNode::operator new(size_t size) {
     if (!kPoolNodes || size != sizeof(RichTextNode)) return ::operator new(size);

@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
+class Charset;
+class GuiWindow;
 class RichTextNode;
 
 // Attribute names compare case-sensitively; the map lists them in insertion order.
@@ -59,8 +61,13 @@ enum class NodeKind : int {
 
 class RichTextNode : public MarkupNode {
 public:
+    // Glyph runs: the index of the first character of each run drawn from one charset, mapped to
+    // that charset (null: no charset holds the characters), in key order.
+    using GlyphRuns = OrderedMap<int32_t, Charset*>;
+
     RichTextNode() = default;
-    ~RichTextNode() override = default;
+    // A picture is taken out of the window it was shown in and deleted.
+    ~RichTextNode() override;
 
     // A document is made of many nodes of one size, made and deleted together whenever its
     // markup changes: they come from a free list of their own rather than the general heap.
@@ -75,15 +82,32 @@ public:
     RichTextNode* NextSibling() const;
     RichTextNode* FirstChild() const;
 
-    NodeKind GetKind() const { return textNode ? NodeKind::kText : NodeKind::kElement; }
+    NodeKind GetKind() const {
+        return textNode ? NodeKind::kText : (picture_ != nullptr ? NodeKind::kPicture : NodeKind::kElement);
+    }
     // The text replaced, then UpdateNode(this, not recursive).
     void SetText(const WideString& newText);
     const WideString& GetText() const { return text; }
     int32_t TextLength() const { return text.length(); }
     bool IsFloating() const { return floating; }
+    GuiWindow* GetPicture() const { return picture_; }
+    // Deletes the picture (taken out of its parent window first).
+    void DeletePicture();
+    // Takes ownership of a picture window (the old one is deleted).
+    void SetPicture(GuiWindow* picture);
+    const GlyphRuns& glyphRuns() const { return glyphRuns_; }
+    // The charset of the run holding character `index`; null before the first run or where no
+    // charset holds the characters.
+    Charset* RunCharset(int32_t index) const;
+    // Rebuilds the glyph runs from the text and the style (the global font manager).
+    void BuildGlyphRuns();
 
     bool floating = false;  // an element with the attribute "TextFloat" (any value)
     FontStyle style;        // the resolved style
+
+private:
+    GlyphRuns glyphRuns_{true};
+    GuiWindow* picture_ = nullptr;
 };
 
 // One step of the depth-first walk. The walk state is a node and a direction: descending means
@@ -130,7 +154,14 @@ struct TextPosition {
 // not matter.
 void ResolveStyle(RichTextNode& node);
 
-// Resolves the node's style and, for an element, whether it floats ("TextFloat"); with
+// The picture of an "IMG" element: the old picture is deleted; a skin window with one tile
+// showing the texture of the disk file named by "Src", sized by "Width" and "Height" (20 by
+// 20 when absent; held to the window size limits), shown. Null, and no picture, for any other
+// tag.
+GuiWindow* BuildImage(RichTextNode& node);
+
+// Resolves the node's style; a text node rebuilds its glyph runs, an element notes whether it
+// floats ("TextFloat") and builds its picture when it has none; with
 // `recursive`, then does the same for its whole subtree in document order, so every child sees
 // its parent's new style.
 void UpdateNode(RichTextNode& node, bool recursive);

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -56,7 +58,20 @@ Node Group(const std::string& name, const std::string& type, std::vector<Node> c
     return g;
 }
 
+// With RIMEHOLT_SEED_DIR set, every fixture is also written there (the fuzzer's seeds).
+void KeepSeed(const SceneFile& file) {
+    static int serial = 0;
+    const char* dir = std::getenv("RIMEHOLT_SEED_DIR");
+    if (dir == nullptr) return;
+    const std::string path = std::string(dir) + "/fixture" + std::to_string(serial++) + ".zwf";
+    if (FILE* f = std::fopen(path.c_str(), "wb")) {
+        std::fwrite(file.bytes.data(), 1, file.bytes.size(), f);
+        std::fclose(f);
+    }
+}
+
 bool Load(Scene& scene, const SceneFile& file, const char* group = "") {
+    KeepSeed(file);
     SceneLoadOptions options;
     options.flags = 0;
     options.groupName = String(group);

@@ -13,13 +13,20 @@
 #include "scene/render_queue.h"
 #include "scene/skinned_mesh_node.h"
 
+#include "render/geometry.h"
+#include "render/hardware_buffer.h"
+#include "render/mesh_data.h"
+#include "scene/skin_info.h"
+
 #include "tests/render/support/layer_app.h"
 #include "tests/scene/support/camera_path_file.h"
 #include "tests/support/png_file.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -140,6 +147,75 @@ TEST_F(CityDemo, TheCityAndTheSkyLoadFromTheArchiveAndDraw) {
             EXPECT_TRUE(rh::testing::WritePngFile(pictures + "/city-view" + std::to_string(v) + ".png", kWidth,
                                                   kHeight, argb));
         }
+    }
+}
+
+// The inn sign follows its bones: posed by the pass time its render context carries, every
+// skinned position read back from the vertex buffer is the weighted sum of the rest position
+// through each record's bone matrix; the swing changes the pose between times.
+TEST_F(CityDemo, TheInnSignFollowsItsBonesAtTheContextsTime) {
+    Scene city;
+    ASSERT_TRUE(Read(city, "Media/city.zwf"));
+    ASSERT_EQ(city.skinnedMeshes().size(), 1u);
+    SkinnedMeshNode* sign = city.skinnedMeshes()[0];
+    SceneNode& bones = city.GetBonesRoot();
+    ASSERT_NE(bones.FindByName(String("SignBone02")), nullptr);
+    bones.BindAnimation(0, String(""), true);
+    bones.StartAnimation(-1, true);
+
+    const MeshData& rest = *sign->meshData();
+    const SkinInfo& skin = *sign->skin();
+    const int32_t stride = rest.vertices.format().stride(0);
+    RenderContext context;
+    context.passFlags = kPassUseTime;
+    MultiMaterial material;
+    material.SetRenderContext(&context);
+    std::vector<std::vector<float>> poses;
+    for (float time : {0.0f, 10.0f, 30.0f}) {
+        context.passTime = time;
+        g_device->BeginScene();
+        ASSERT_TRUE(sign->Render(&material).Succeeded()) << time;
+        g_device->EndScene();
+        Geometry* geometry = sign->GetGeometry().Get();
+        ASSERT_NE(geometry, nullptr);
+        HardwareBuffer* buffer = geometry->streamBuffer(0);
+        std::vector<BYTE> bytes;
+        ASSERT_TRUE(rh::d3d9::testing::ReadBufferObject(buffer->GetVertexBuffer(), &bytes));
+        const size_t offset = size_t(buffer->FirstBlock()->offset());
+        const int32_t drawnStride = buffer->GetStride();
+        std::vector<float> pose;
+        for (int32_t v = 0; v < rest.vertices.count(); ++v) {
+            float p[3], drawn[3];
+            std::memcpy(p, rest.vertices.stream(0) + size_t(v) * stride, 12);
+            ASSERT_GE(bytes.size(), offset + size_t(v + 1) * drawnStride);
+            std::memcpy(drawn, bytes.data() + offset + size_t(v) * drawnStride, 12);
+            double expected[3] = {0, 0, 0};
+            for (int32_t r = 0; r < skin.weightCount[v]; ++r) {
+                const SkinWeight& w = skin.weights[skin.firstWeight[v] + r];
+                const float* m = sign->boneMatrices().items()[w.bone]->m;
+                for (int c = 0; c < 3; ++c) {
+                    expected[c] += w.weight * (double(p[0]) * m[c] + double(p[1]) * m[4 + c] + double(p[2]) * m[8 + c] + m[12 + c]);
+                }
+            }
+            for (int c = 0; c < 3; ++c) {
+                EXPECT_NEAR(drawn[c], expected[c], 1e-3) << "time " << time << " vertex " << v << " axis " << c;
+                pose.push_back(drawn[c]);
+            }
+        }
+        poses.push_back(pose);
+    }
+    // At time 0 the sign hangs at rest; at 10 and 30 it swings to either side.
+    double moved10 = 0, moved30 = 0;
+    for (size_t i = 0; i < poses[0].size(); ++i) {
+        moved10 = std::max(moved10, std::fabs(double(poses[1][i]) - poses[0][i]));
+        moved30 = std::max(moved30, std::fabs(double(poses[2][i]) - poses[0][i]));
+    }
+    EXPECT_GT(moved10, 0.3);
+    EXPECT_GT(moved30, 0.3);
+    for (int32_t v = 0; v < rest.vertices.count(); ++v) {
+        float p[3];
+        std::memcpy(p, rest.vertices.stream(0) + size_t(v) * stride, 12);
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(poses[0][3 * v + c], p[c], 1e-3) << "rest at time 0";
     }
 }
 

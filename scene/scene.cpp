@@ -111,8 +111,33 @@ bool HasWord(const PropertyWordSet& words, const char* word) {
 
 bool IsOne(const String& text) { return StringEqualsText(text, "1"); }
 
-bool PropertyText(DataNode* data, const char* name, String& out) {
-    return FindPropertyText(data, Str(name), out, true);
+// The properties a scene node reads were copied into its property tree with inheritance when
+// it was made (own and nearer values first), so they are looked up there: climbing the file's
+// nesting for each of the twenty-odd properties of every node would cost the depth each time.
+bool PropertyText(SceneNode* node, const char* name, String& out) {
+    return node->properties().GetString(Str(name), out);
+}
+
+// A list's words (the texts of its children) or a single text's, each once (without regard to
+// case). False when the property is absent.
+bool PropertyWords(SceneNode* node, const char* name, PropertyWordSet& words) {
+    const PropertyNode* list = node->properties().Child(Str(name));
+    if (list == nullptr) return false;
+    auto add = [&words](const String& word) {
+        bool unused = false;
+        if (words.Find(word, unused) == nullptr) words.Insert(word, true, 1);
+    };
+    String text;
+    if (list->count() == 0) {
+        if (node->properties().GetString(Str(name), text)) add(text);
+    } else {
+        const PropertyNode::Node* entry = list->first();
+        for (int32_t i = 0; i < list->count(); ++i, entry = entry->next) {
+            if (list->GetString(entry->key, text)) add(text);
+        }
+    }
+    words.SetCursor(words.first());
+    return true;
 }
 
 // The word table value for a filter or addressing word (without regard to case); 0 when not in
@@ -634,7 +659,7 @@ bool Scene::LoadMeshData(DataNode* data, SceneNode* node) {
 
     bool optimise = (options_.flags & kSceneOptimizeMeshes) != 0;
     String text;
-    if (PropertyText(data, "OptimizeMesh", text)) optimise = IsOne(text);
+    if (PropertyText(node, "OptimizeMesh", text)) optimise = IsOne(text);
     if (optimise) {
         SkinArrays arrays;
         if (skin) arrays = skin->Arrays();
@@ -660,7 +685,7 @@ bool Scene::CreateMesh(DataNode* data, SceneNode* node, MultiMaterial* material,
     DWORD vertexUsage = skin != nullptr ? D3DUSAGE_DYNAMIC : D3DUSAGE_WRITEONLY;
     DWORD indexUsage = D3DUSAGE_WRITEONLY;
     PropertyWordSet usage;
-    if (FindPropertyWords(data, Str("Usage"), usage, true)) {
+    if (PropertyWords(node, "Usage", usage)) {
         vertexUsage = indexUsage = 0;
         if (HasWord(usage, "static")) {
             vertexUsage = indexUsage = D3DUSAGE_WRITEONLY;
@@ -679,7 +704,7 @@ bool Scene::CreateMesh(DataNode* data, SceneNode* node, MultiMaterial* material,
     desc.indices.usage = indexUsage;
     desc.indices.flags |= kBufferUsageGiven;
     String text;
-    if (PropertyText(data, "VertexAlign32", text) && IsOne(text)) {
+    if (PropertyText(node, "VertexAlign32", text) && IsOne(text)) {
         desc.streams[0].stride = (desc.streams[0].stride + 31) / 32 * 32;
         desc.streams[0].size = desc.streams[0].stride * meshData->vertices.count();
     }
@@ -700,36 +725,36 @@ bool Scene::CreateMesh(DataNode* data, SceneNode* node, MultiMaterial* material,
     return true;
 }
 
-void Scene::LoadRenderProperties(DataNode* data, SceneNode* node, MultiMaterial* source) {
+void Scene::LoadRenderProperties(DataNode*, SceneNode* node, MultiMaterial* source) {
     MultiMaterial work(source != nullptr ? *source : node->GetMaterial());
     SubMaterial& first = work.sub(0);
     String text;
-    if (PropertyText(data, "Effect", text) && text.length() > 0) {
+    if (PropertyText(node, "Effect", text) && text.length() > 0) {
         first.effectMaterial = g_effectManager.FindEffectMaterial(text, 200);
         if (first.effectMaterial == nullptr) {
             DebugTrace(ConcatStringText(ConcatTextString("Effect '", text), "' is not supported even with fallback\n"));
         }
     }
-    if (PropertyText(data, "Blend", text)) {
+    if (PropertyText(node, "Blend", text)) {
         if (CompareStringsNoCase(text, Str("additive")) == 0) first.SetBlendKind(7);
         if (CompareStringsNoCase(text, Str("multiply")) == 0) first.SetBlendKind(4);
     }
     TextureMap& diffuse = first.maps[kDiffuseMap];
-    if (PropertyText(data, "MinFilter", text)) diffuse.minFilter = FilterValue(text);
-    if (PropertyText(data, "MagFilter", text)) diffuse.magFilter = FilterValue(text);
-    if (PropertyText(data, "MipFilter", text)) diffuse.mipFilter = FilterValue(text);
-    if (PropertyText(data, "TexAddrU", text)) diffuse.addressU = AddressValue(text);
-    if (PropertyText(data, "TexAddrV", text)) diffuse.addressV = AddressValue(text);
-    if (PropertyText(data, "ZWrite", text)) first.zWrite = IsOne(text) ? 1 : 0;
-    if (PropertyText(data, "ZEnable", text)) first.zEnable = IsOne(text) ? 1 : 0;
-    if (PropertyText(data, "AlphaTest", text)) {
+    if (PropertyText(node, "MinFilter", text)) diffuse.minFilter = FilterValue(text);
+    if (PropertyText(node, "MagFilter", text)) diffuse.magFilter = FilterValue(text);
+    if (PropertyText(node, "MipFilter", text)) diffuse.mipFilter = FilterValue(text);
+    if (PropertyText(node, "TexAddrU", text)) diffuse.addressU = AddressValue(text);
+    if (PropertyText(node, "TexAddrV", text)) diffuse.addressV = AddressValue(text);
+    if (PropertyText(node, "ZWrite", text)) first.zWrite = IsOne(text) ? 1 : 0;
+    if (PropertyText(node, "ZEnable", text)) first.zEnable = IsOne(text) ? 1 : 0;
+    if (PropertyText(node, "AlphaTest", text)) {
         int32_t reference = 0;
         if (!text.ToInt(reference)) reference = 0;
         first.alphaRef = reference;
         work.SetAlphaTestAllowed(true);
     }
     PropertyWordSet words;
-    if (FindPropertyWords(data, Str("AlphaUse"), words, true)) {
+    if (PropertyWords(node, "AlphaUse", words)) {
         const bool factor = HasWord(words, "factor");
         const bool texture = HasWord(words, "texture");
         const bool vertex = HasWord(words, "diffuse");
@@ -737,20 +762,20 @@ void Scene::LoadRenderProperties(DataNode* data, SceneNode* node, MultiMaterial*
         if (factor) {
             preset = texture ? 3 : vertex ? 5 : 1;
             float alpha = 0.5f;
-            if (PropertyText(data, "Alpha", text) && !text.ToFloat(alpha)) alpha = 0.0f;
+            if (PropertyText(node, "Alpha", text) && !text.ToFloat(alpha)) alpha = 0.0f;
             first.opacity = alpha;
         } else {
             preset = vertex && texture ? 6 : vertex ? 4 : texture ? 2 : 0;
         }
         first.stages[0].SetAlphaSource(preset);
     }
-    if (PropertyText(data, "SpecularEnable", text)) first.specular = IsOne(text);
-    if (PropertyText(data, "LocalViewer", text)) first.localViewer = IsOne(text);
-    if (PropertyText(data, "Lit", text)) first.lit = IsOne(text);
+    if (PropertyText(node, "SpecularEnable", text)) first.specular = IsOne(text);
+    if (PropertyText(node, "LocalViewer", text)) first.localViewer = IsOne(text);
+    if (PropertyText(node, "Lit", text)) first.lit = IsOne(text);
     int32_t order = 0;
-    if (PropertyText(data, "AlphaOrder", text) && text.ToInt(order)) node->SetDrawOrder(order);
+    if (PropertyText(node, "AlphaOrder", text) && text.ToInt(order)) node->SetDrawOrder(order);
     PropertyWordSet qualities;
-    if (FindPropertyWords(data, Str("EffectQuality"), qualities, true)) {
+    if (PropertyWords(node, "EffectQuality", qualities)) {
         int32_t i = 0;
         for (const PropertyWordSet::Node* entry = qualities.first(); i < qualities.count() && i < kMaxSubMaterials;
              ++i, entry = entry->next) {

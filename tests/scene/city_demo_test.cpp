@@ -37,25 +37,42 @@ constexpr int kHeight = 400;
 constexpr DWORD kClear = 0xFFFF00FFu;  // a colour nothing in the media has
 constexpr int32_t kMediaArchive = 227;
 
+// One device, one mounted archive and one registry setup for the suite: the texture registry
+// keeps its paths (into the archive) and its textures (on the device) for the whole process.
 class CityDemo : public ::testing::Test {
 protected:
+    static void SetUpTestSuite() {
+        app_ = new rh::test::LayerApp;
+        opened_ = app_->Open(kWidth, kHeight);
+        media_ = new ArchiveFileSource;
+        mounted_ = media_->Mount(FileRef::Resource(kMediaArchive));
+        g_textureRegistry.Add(FileRef::Member(media_, "Media/Txt"));
+        g_textureRegistry.Add(FileRef::Member(media_, "Media/LightMap"));
+    }
+
     void SetUp() override {
-        ASSERT_TRUE(app_.Open(kWidth, kHeight));
+        ASSERT_TRUE(opened_);
+        ASSERT_TRUE(mounted_);
         InvalidateStateCache();
-        ASSERT_TRUE(media_.Mount(FileRef::Resource(kMediaArchive)));
-        g_textureRegistry.Add(FileRef::Member(&media_, "Media/Txt"));
-        g_textureRegistry.Add(FileRef::Member(&media_, "Media/LightMap"));
     }
 
     bool Read(Scene& scene, const char* member) {
         SceneLoadOptions options;
         options.flags = kSceneOtherExtensions;
-        return scene.ReadSceneFile(FileRef::Member(&media_, member), &options);
+        return scene.ReadSceneFile(FileRef::Member(media_, member), &options);
     }
 
-    rh::test::LayerApp app_;
-    ArchiveFileSource media_;
+    // Kept to the process's end, as the registry refers to both.
+    static rh::test::LayerApp* app_;
+    static ArchiveFileSource* media_;
+    static bool opened_;
+    static bool mounted_;
 };
+
+rh::test::LayerApp* CityDemo::app_ = nullptr;
+ArchiveFileSource* CityDemo::media_ = nullptr;
+bool CityDemo::opened_ = false;
+bool CityDemo::mounted_ = false;
 
 int CountNodes(SceneNode& node, const char* part) {
     int n = std::string(node.GetName().Text()).find(part) != std::string::npos ? 1 : 0;
@@ -111,7 +128,7 @@ TEST_F(CityDemo, TheCityAndTheSkyLoadFromTheArchiveAndDraw) {
         pass.SetView(eye, forward, up);
         skyPass.SetView(Vec3{0, 0, 0}, forward, up);
 
-        app_.PumpMessages();
+        app_->PumpMessages();
         g_device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kClear, 1.0f, 0);
         ASSERT_EQ(g_device->BeginScene(), D3D_OK);
         StateCache::SetRenderState(D3DRS_ZENABLE, TRUE);
@@ -129,7 +146,7 @@ TEST_F(CityDemo, TheCityAndTheSkyLoadFromTheArchiveAndDraw) {
         queue.Clear();
         pass.renderQueue = nullptr;
         ASSERT_EQ(g_device->EndScene(), D3D_OK);
-        const std::vector<DWORD> frame = app_.ReadFrame();
+        const std::vector<DWORD> frame = app_->ReadFrame();
         g_device->Present(nullptr, nullptr, nullptr, nullptr);
 
         int cleared = 0, topSky = 0;

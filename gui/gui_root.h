@@ -9,13 +9,22 @@
 #include "core/types/flag_word.h"
 #include "gui/depth_layer.h"
 #include "gui/gui_event.h"
+#include "gui/render_group.h"
 #include "gui/timer_manager.h"
+#include "render/input_manager.h"
 
 #include <cstdint>
+#include <vector>
 
 class GuiWindow;
+class Mesh;
+class MultiMaterial;
+struct GeometryDesc;
 
-class GuiRoot : public GuiDepthLayer {
+// The field of view of the render groups' projection.
+extern float g_guiFieldOfView;
+
+class GuiRoot : public GuiDepthLayer, public InputListener {
 public:
     // A queued event and the window it goes to.
     struct Delivery {
@@ -35,8 +44,26 @@ public:
     // point at the matching view distance between the planes would under a perspective
     // projection.
     float DepthToZ(int32_t depth) const;
-    // Runs the timers (every pending window update); the combined success of the frame's work.
+    // Runs the timers (every pending window update), then draws: the shared opaque meshes, the
+    // other meshes of each top-level window from the back-most window to the front-most,
+    // each window's sorted by their integer property "z" (ascending; a mesh without one comes
+    // before those with one), and last the meshes with the property "NoAlphaCombine", from
+    // the front-most window to the back-most and each window's in reverse order. The combined
+    // success of every draw.
     FlagWord Draw();
+
+    // A mesh for a window's geometry: opaque materials share a mesh through the render group
+    // set, others get a mesh of their own filed under the window's top-level ancestor. The
+    // material's render context (when it has one) gets the perspective projection of the
+    // planes. Null when the geometry cannot be made.
+    Mesh* CreateRenderGroup(GuiWindow* window, const GeometryDesc& desc, MultiMaterial* material);
+    // Gives a mesh back (with the material it was asked for with, when the holder knows it):
+    // a shared one loses that holder, an own one is deleted wherever it is filed (its window
+    // may have moved to another top-level window since). Nothing for null.
+    void ReleaseRenderGroup(GuiWindow* window, Mesh* mesh, MultiMaterial* material = nullptr);
+    RenderGroupSet& groups() { return groups_; }
+    // How many own meshes are filed under a top-level window (its entry, when it has one).
+    int32_t WindowGroupCount(const GuiWindow* window) const;
 
     // When `window` is not the focus window: the old one gets a queued focus-lost event, the
     // new one (when set) a queued focus-gained event.
@@ -49,9 +76,19 @@ public:
     // Hands every queued event, oldest first (also those queued meanwhile), to its target's
     // HandleEvent; true when every one answered true (and when nothing was queued).
     bool DispatchEvents();
+    // Turns an input event into a GUI event and routes it: a button to the front-most shown
+    // top-level window under the pointer, a move as left/moved/entered to the windows it
+    // leaves and enters; the focus window gets what no window took (pointer events with the
+    // outside bit). Then everything queued is dispatched.
+    void OnInputEvent(InputEventKind kind, int32_t x, int32_t y, int32_t prevX, int32_t prevY, int32_t dx,
+                      int32_t dy, int32_t key) override;
+
     // A window going away: its queued deliveries are dropped and it stops being the focus
     // window (without an event).
     void ForgetWindow(GuiWindow* window);
+    // A window being destroyed: own meshes filed under it stay until given back, filed under
+    // no window (never drawn).
+    void WindowDestroyed(GuiWindow* window);
     int32_t QueuedCount() const { return queue_.count(); }
 
     TimerManager& timers() { return timers_; }
@@ -61,7 +98,22 @@ public:
 private:
     void Enqueue(const GuiEvent& event, GuiWindow* window);
 
+    struct Group {
+        Mesh* mesh;
+        MultiMaterial* material;
+    };
+    // The own meshes of one top-level window (null: meshes whose window went away while
+    // others still held them; never drawn, freed when given back).
+    struct WindowGroups {
+        GuiWindow* window;
+        std::vector<Group> groups;
+    };
+    WindowGroups* FindWindowGroups(const GuiWindow* window);
+    FlagWord DrawGroup(const Group& group);
+
     TimerManager timers_;
+    RenderGroupSet groups_;
+    std::vector<WindowGroups> windowGroups_;
     GuiWindow* focusWindow_ = nullptr;
     float nearPlane_ = 1.0f;
     float farPlane_ = 1000.0f;

@@ -89,6 +89,7 @@ GuiWindow::GuiWindow() = default;
 
 GuiWindow::~GuiWindow() {
     Detach();
+    g_guiRoot.WindowDestroyed(this);
     pendingAnchors_.DeleteAll();
 }
 

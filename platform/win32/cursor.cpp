@@ -84,6 +84,10 @@ HCURSOR WINAPI SetCursor(HCURSOR cursor) {
     return previous;
 }
 
+HCURSOR WINAPI GetCursor() {
+    return State().current;
+}
+
 int WINAPI ShowCursor(BOOL show) {
     int& count = State().showCount;
     count += show != FALSE ? 1 : -1;

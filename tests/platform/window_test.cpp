@@ -313,8 +313,11 @@ TEST_F(WindowTest, SystemCursorsOnly) {
     EXPECT_EQ(LoadCursorA(reinterpret_cast<HINSTANCE>(1), IDC_ARROW), nullptr);
     HCURSOR sizeWe = LoadCursorA(nullptr, IDC_SIZEWE);
     HCURSOR before = SetCursor(sizeWe);
+    EXPECT_EQ(GetCursor(), sizeWe);
     EXPECT_EQ(SetCursor(nullptr), sizeWe);
+    EXPECT_EQ(GetCursor(), nullptr);
     EXPECT_EQ(SetCursor(before), nullptr);
+    EXPECT_EQ(GetCursor(), before);
 }
 
 // SDL falls back to its offscreen driver when no display answers; a window there is never seen.

@@ -6,8 +6,8 @@
 // in double precision, within 2 per channel. A quad whose alpha is below the reference leaves
 // the background, and a pre-transformed quad is drawn without fog and leaves fog switched on.
 //
-// The frame is written to /tmp/i16-materials-app.png (through ImageMagick) when
-// RH_MATERIAL_TEST_IMAGES is set.
+// With RH_MATERIAL_TEST_IMAGES naming a folder, the frame is written there as
+// materials-app.png.
 #include "render/camera_view.h"
 #include "render/geometry_buffer_cache.h"
 #include "render/light.h"
@@ -18,6 +18,7 @@
 
 #include "tests/platform/ffp_oracle.h"
 #include "tests/render/support/layer_app.h"
+#include "tests/support/png_file.h"
 
 #include <gtest/gtest.h>
 
@@ -181,21 +182,6 @@ DWORD StageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type) {
     return value;
 }
 
-void WritePng(const std::vector<DWORD>& pixels, const std::string& path) {
-    const std::string ppm = path + ".ppm";
-    FILE* file = std::fopen(ppm.c_str(), "wb");
-    if (file == nullptr) return;
-    std::fprintf(file, "P6\n%d %d\n255\n", kWidth, kHeight);
-    for (DWORD p : pixels) {
-        const unsigned char rgb[3] = {static_cast<unsigned char>(p >> 16), static_cast<unsigned char>(p >> 8),
-                                      static_cast<unsigned char>(p)};
-        std::fwrite(rgb, 1, 3, file);
-    }
-    std::fclose(file);
-    const std::string command = "/usr/bin/convert '" + ppm + "' '" + path + "' && rm '" + ppm + "'";
-    if (std::system(command.c_str()) != 0) ADD_FAILURE() << "convert failed for " << path;
-}
-
 void ExpectNear(const Rgb& got, const Rgb& want, int tolerance, const char* what) {
     EXPECT_LE(std::abs(got.r - want.r), tolerance) << what << ": red " << got.r << " want " << want.r;
     EXPECT_LE(std::abs(got.g - want.g), tolerance) << what << ": green " << got.g << " want " << want.g;
@@ -313,7 +299,7 @@ TEST(MaterialApp, LitFoggedTwoStageMeshAndAPreTransformedQuad) {
     EXPECT_EQ(g_device->EndScene(), D3D_OK);
 
     const std::vector<DWORD> frame = app.ReadFrame();
-    if (std::getenv("RH_MATERIAL_TEST_IMAGES") != nullptr) WritePng(frame, "/tmp/i16-materials-app.png");
+    rh::testing::SavePicture("RH_MATERIAL_TEST_IMAGES", "materials-app", kWidth, kHeight, frame);
 
     // The lit quad covers about 66 x 66 pixels around the centre; read its middle.
     const DWORD expected = ExpectedLitQuad(context.lights.ambient.ToARGB(), point->record(), sun->record());

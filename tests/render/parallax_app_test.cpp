@@ -5,8 +5,7 @@
 // precision: a height ramp shifts a gradient texture by the known parallax offset, and four
 // directional lights draw in two groups, the second added on top.
 //
-// With RH_PARALLAX_TEST_IMAGES set the frames are written to /tmp/i17-parallax-*.png
-// (through ImageMagick).
+// With RH_PARALLAX_TEST_IMAGES naming a folder the frames are written there as parallax-*.png.
 #include "core/settings/engine_settings.h"
 #include "core/settings/frame_stats.h"
 #include "render/camera_view.h"
@@ -19,6 +18,7 @@
 #include "render/texture.h"
 
 #include "core/files/archive/archive_file_source.h"
+#include "tests/support/png_file.h"
 #include "tests/render/support/layer_app.h"
 #include "tools/rarwrite/rar_writer.h"
 #include "tests/support/scratch_dir.h"
@@ -97,21 +97,6 @@ std::unique_ptr<Texture> MakeTexture(int width, int height, const std::function<
     // Kept, so that the texture is rebuilt with its texels after a device loss.
     EXPECT_TRUE(texture->SaveLevels());
     return texture;
-}
-
-void WritePng(const std::vector<DWORD>& pixels, const std::string& path) {
-    const std::string ppm = path + ".ppm";
-    FILE* file = std::fopen(ppm.c_str(), "wb");
-    if (file == nullptr) return;
-    std::fprintf(file, "P6\n%d %d\n255\n", kWidth, kHeight);
-    for (DWORD p : pixels) {
-        const unsigned char rgb[3] = {static_cast<unsigned char>(p >> 16), static_cast<unsigned char>(p >> 8),
-                                      static_cast<unsigned char>(p)};
-        std::fwrite(rgb, 1, 3, file);
-    }
-    std::fclose(file);
-    const std::string command = "/usr/bin/convert '" + ppm + "' '" + path + "' && rm '" + ppm + "'";
-    if (std::system(command.c_str()) != 0) ADD_FAILURE() << "convert failed for " << path;
 }
 
 DWORD Pixel(const std::vector<DWORD>& frame, int x, int y) { return frame[static_cast<size_t>(y) * kWidth + x]; }
@@ -448,9 +433,7 @@ protected:
     }
 
     static void Save(const std::vector<DWORD>& frame, const char* name) {
-        if (std::getenv("RH_PARALLAX_TEST_IMAGES") != nullptr) {
-            WritePng(frame, std::string("/tmp/i17-parallax-") + name + ".png");
-        }
+        rh::testing::SavePicture("RH_PARALLAX_TEST_IMAGES", std::string("parallax-") + name, kWidth, kHeight, frame);
     }
 
     // Pixels inside the quad (which covers about x 95..161, y 63..129), away from its edges.

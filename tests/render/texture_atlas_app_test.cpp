@@ -7,6 +7,7 @@
 #include "render/texture_registry.h"
 
 #include "core/time/clock_source.h"
+#include "tests/support/png_file.h"
 #include "tests/render/support/device_app.h"
 #include "tests/render/support/picture_files.h"
 #include "tests/support/scratch_dir.h"
@@ -174,20 +175,8 @@ protected:
 
     // With RH_TEXTURE_TEST_IMAGES set, the picture as a PNG in that folder.
     static void Save(const Picture& picture, const std::string& name) {
-        const char* dir = std::getenv("RH_TEXTURE_TEST_IMAGES");
-        if (dir == nullptr || *dir == '\0') return;
-        const std::string ppm = std::string(dir) + "/" + name + ".ppm";
-        if (std::FILE* file = std::fopen(ppm.c_str(), "wb")) {
-            std::fprintf(file, "P6\n%u %u\n255\n", picture.width, picture.height);
-            for (uint32_t p : picture.pixels) {
-                const unsigned char rgb[3] = {uint8_t(p >> 16), uint8_t(p >> 8), uint8_t(p)};
-                std::fwrite(rgb, 1, 3, file);
-            }
-            std::fclose(file);
-            const std::string png = std::string(dir) + "/" + name + ".png";
-            const std::string command = "/usr/bin/convert '" + ppm + "' '" + png + "' && rm '" + ppm + "'";
-            if (std::system(command.c_str()) != 0) ADD_FAILURE() << "convert failed for " << name;
-        }
+        rh::testing::SavePicture("RH_TEXTURE_TEST_IMAGES", name, int(picture.width), int(picture.height),
+                                 picture.pixels);
     }
 
     DeviceApp* app_ = nullptr;

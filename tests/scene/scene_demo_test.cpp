@@ -12,11 +12,11 @@
 #include "render/state_cache.h"
 #include "scene/render_queue.h"
 #include "scene/scene_node.h"
+#include "tests/support/png_file.h"
 #include "tests/render/support/layer_app.h"
 #include "tests/scene/support/box_mesh.h"
 
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -33,36 +33,9 @@ constexpr int kWidth = 480;
 constexpr int kHeight = 360;
 constexpr DWORD kSky = 0xFF203048;
 
+// With RIMEHOLT_FRAME_DIR naming a folder, the frame as NAME.png there.
 void WritePng(const std::vector<DWORD>& pixels, const std::string& name) {
-    const char* dir = std::getenv("RIMEHOLT_FRAME_DIR");
-    if (dir == nullptr) return;
-    const std::string path = std::string(dir) + "/" + name + ".png";
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        std::fclose(file);
-        return;
-    }
-    png_init_io(png, file);
-    png_set_IHDR(png, info, kWidth, kHeight, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    std::vector<png_byte> row(kWidth * 3);
-    for (int y = 0; y < kHeight; ++y) {
-        for (int x = 0; x < kWidth; ++x) {
-            const DWORD p = pixels[static_cast<size_t>(y) * kWidth + x];
-            row[x * 3] = static_cast<png_byte>(p >> 16);
-            row[x * 3 + 1] = static_cast<png_byte>(p >> 8);
-            row[x * 3 + 2] = static_cast<png_byte>(p);
-        }
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    std::fclose(file);
+    rh::testing::SavePicture("RIMEHOLT_FRAME_DIR", name, kWidth, kHeight, pixels);
 }
 
 // Pixels whose channels differ by more than 2.

@@ -1,5 +1,6 @@
 #include "tests/support/png_file.h"
 
+#include <gtest/gtest.h>
 #include <png.h>
 
 #include <cstdio>
@@ -39,6 +40,14 @@ bool WritePngFile(const std::string& path, int width, int height, const std::vec
 std::string PictureFolder(const char* variable) {
     const char* value = std::getenv(variable);
     return value != nullptr ? std::string(value) : std::string();
+}
+
+void SavePicture(const char* variable, const std::string& name, int width, int height,
+                 const std::vector<uint32_t>& argb) {
+    const std::string folder = PictureFolder(variable);
+    if (folder.empty()) return;
+    const std::string path = folder + "/" + name + ".png";
+    EXPECT_TRUE(WritePngFile(path, width, height, argb)) << "cannot write " << path;
 }
 
 }  // namespace rh::testing

@@ -15,4 +15,9 @@ bool WritePngFile(const std::string& path, int width, int height, const std::vec
 // tests write their pictures only when asked.
 std::string PictureFolder(const char* variable);
 
+// With the environment variable naming a folder, writes the picture there as NAME.png; a
+// failed write is a test failure. Does nothing when the variable is unset or empty.
+void SavePicture(const char* variable, const std::string& name, int width, int height,
+                 const std::vector<uint32_t>& argb);
+
 }  // namespace rh::testing

@@ -379,6 +379,8 @@ HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name);
 // Makes cursor the pointer's shape (null: no pointer) and returns the previous one. The pointer
 // is seen only while the ShowCursor count is 0 or more.
 HCURSOR WINAPI SetCursor(HCURSOR cursor);
+// The pointer's current shape, as last given to SetCursor (the arrow at start).
+HCURSOR WINAPI GetCursor();
 // Adds 1 (TRUE) or takes 1 (FALSE) from the display count, which starts at 0, and returns the
 // new count; the pointer is hidden while the count is below 0.
 int WINAPI ShowCursor(BOOL show);

@@ -216,6 +216,7 @@ bool Scene::ReadSceneFile(FileRef locator, const SceneLoadOptions* options) {
     Stream* stream = locator.OpenFile(1);
     if (stream == nullptr) return false;
     searchPaths_.Add(locator.Location());
+    nodeBudget_ = kMaxSceneNodesPerFile;
     bool ok = false;
     {
         BinaryDataReader reader;
@@ -452,6 +453,11 @@ bool Scene::AddLight(DataNode*, const SharedRef<Light>& light) {
 bool Scene::LoadSceneNode(DataNode* data, SceneNode* parent, int32_t depth) {
     if (depth >= kMaxSceneNodeDepth) {
         Trace("Scene: nodes nested too deep are not read: ", data->GetName());
+        return false;
+    }
+    if (nodeBudget_ <= 0) return false;
+    if (--nodeBudget_ == 0) {
+        Trace("Scene: the file holds too many nodes; the rest are not read: ", data->GetName());
         return false;
     }
     const String& name = data->GetName();

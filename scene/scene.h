@@ -34,6 +34,9 @@ constexpr int32_t kSceneNoReflectBump = 8;
 
 // Nodes nested deeper than this in a scene file are not read.
 constexpr int32_t kMaxSceneNodeDepth = 256;
+// At most this many scene nodes are read from one file: linked children can make a small file
+// describe a tree of exponential size.
+constexpr int32_t kMaxSceneNodesPerFile = 20000;
 
 struct SceneLoadOptions {
     // Flags 1, or 3 when saveNormalMaps.
@@ -100,6 +103,8 @@ private:
     SearchPaths searchPaths_;
     MultiMaterial defaultMaterial_;
     SceneLoadOptions options_;
+    // Scene nodes the current file may still read.
+    int32_t nodeBudget_ = 0;
     SceneNode camerasRoot_;
     SceneNode root_;
     SceneNode bonesRoot_;

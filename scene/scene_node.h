@@ -194,6 +194,7 @@ public:
     void AddAnimation(const String& name, const SharedRef<TransformAnimation>& animation);
     void AddStoredTransform(const String& name, const SharedRef<NodeTransform>& nodeTransform,
                             const SharedRef<NodeTransform>& objectTransform);
+    int32_t storedTransformCount() const { return storedNodeTransforms_.count(); }
     // The stored transforms of that name become the node's (the object transform's defaults
     // when none was stored); marks the node dirty; in every subtree when recursive.
     void ApplyStoredTransform(const String& name, bool recursive);

@@ -1,5 +1,7 @@
 #include "scene/skinned_mesh_node.h"
 
+#include "scene/scene_node.h"
+
 #include "core/math/vec3.h"
 #include "core/object/ref_counted.h"
 #include "render/geometry.h"
@@ -74,7 +76,30 @@ bool SkinnedMeshNode::BindBoneMatrices(const std::function<const TypedMatrix*(co
     return true;
 }
 
+bool SkinnedMeshNode::BindBones(SceneNode* root) {
+    bonesRoot_ = nullptr;
+    if (root == nullptr) return false;
+    const bool bound = BindBoneMatrices([root](const String& name) -> const TypedMatrix* {
+        SceneNode* bone = root->FindByName(name);
+        return bone != nullptr ? &bone->GetBoneMatrix() : nullptr;
+    });
+    if (bound) bonesRoot_ = root;
+    return bound;
+}
+
 FlagWord SkinnedMeshNode::Render(MultiMaterial* material) {
+    if (bonesRoot_ != nullptr) {
+        // Pose the skeleton: the walk computes every bone's world and bone matrix and, with
+        // kPassProxiesOnly and no queue, draws nothing.
+        RenderPass pass;
+        pass.flags = kPassProxiesOnly;
+        const RenderContext* context = material != nullptr ? material->renderContext() : nullptr;
+        if (context != nullptr && (context->passFlags & kPassUseTime) != 0) {
+            pass.flags |= kPassUseTime;
+            pass.time = context->passTime;
+        }
+        bonesRoot_->Draw(pass);
+    }
     if (meshData_ != nullptr) {
         // The layout Mesh::Render draws the first sub-material with, chosen first so that the
         // skinning writes into the geometry that is drawn.

@@ -14,6 +14,7 @@
 
 class MeshData;
 class MultiMaterial;
+class SceneNode;
 
 class SkinnedMeshNode : public Mesh {
 public:
@@ -31,7 +32,17 @@ public:
     // pointer from then on: their owners must outlive this node.
     bool BindBoneMatrices(const std::function<const TypedMatrix*(const String& boneName)>& find);
 
-    // Draws the mesh in its skinned pose: the geometry of the layout the first effect material
+    // Binds every bone name to the bone matrix of the node of that name in the tree below
+    // `root` (SceneNode::FindByName, names without regard to case). On success the root is
+    // kept: each draw poses that tree first. On failure (a name no node has) nothing is bound
+    // and the root is cleared. Neither the tree nor the root is owned; both must outlive this
+    // node.
+    bool BindBones(SceneNode* root);
+    SceneNode* bonesRoot() const { return bonesRoot_; }
+
+    // Draws the mesh in its skinned pose. With a bones root the bones are posed first by a walk
+    // that draws nothing (at the render context's pass time when its pass flags ask for a
+    // time, else at the clock). Then the geometry of the layout the first effect material
     // (or the fixed-function layout) needs becomes the current one, is skinned, then drawn as
     // Mesh::Render draws. False, drawing nothing, when the skinning fails (not bound, no
     // geometry, a failed lock).
@@ -58,6 +69,7 @@ private:
     MeshData* meshData_ = nullptr;
     SkinInfo* skin_ = nullptr;
     DynArray<const TypedMatrix*> boneMatrices_;
+    SceneNode* bonesRoot_ = nullptr;
     // Whether the skin fitted the mesh data when it was bound: skins come from files.
     bool skinFits_ = false;
 };

@@ -3,6 +3,7 @@
 // the saver expects, and a view of it drawn through our layer and looked at.
 #include "tools/villagebuild/light_maps.h"
 #include "tools/villagebuild/village_geometry.h"
+#include "tools/villageplan/village_plan.h"
 
 #include "tests/render/support/layer_app.h"
 
@@ -61,7 +62,7 @@ TEST(VillageGeometry, MeshesAreWellFormed) {
             EXPECT_LE(std::abs(v.position.x), 1500.0f);
             EXPECT_LE(std::abs(v.position.z), 1500.0f);
             EXPECT_GE(v.position.y, -0.01f);
-            EXPECT_LT(v.position.y, 120.0f);
+            EXPECT_LE(v.position.y, 260.0f) << "no higher than the church tower";
             for (float t : v.lightUv) {
                 EXPECT_GE(t, 0.0f);
                 EXPECT_LE(t, 1.0f);
@@ -86,13 +87,45 @@ TEST(VillageGeometry, MeshesAreWellFormed) {
     EXPECT_EQ(kinds["ChurchWalls"] + kinds["ChurchRoof"] + kinds["ChurchSpire"], 3);
 }
 
+// The village stands on the plan the camera flights were planned on: every house and church
+// vertex inside a plan building box, and nothing but the ground in a lane's open strip.
+TEST(VillageGeometry, BuildingsStandOnThePlanAndTheLanesStayClear) {
+    const auto buildings = rh::village::Buildings();
+    int checked = 0;
+    for (const MeshPart& part : rh::villagebuild::BuildVillage(kSeed)) {
+        SCOPED_TRACE(part.name);
+        if (part.name == "Ground") continue;
+        const bool building = part.name.rfind("House", 0) == 0 || part.name.rfind("Church", 0) == 0;
+        for (const Vertex& v : part.vertices) {
+            const Vec3f p = v.position;
+            if (building) {
+                bool inside = false;
+                for (const auto& b : buildings) {
+                    inside = inside || (std::abs(p.x - b.centreX) <= b.halfX + 0.01f &&
+                                        std::abs(p.z - b.centreZ) <= b.halfZ + 0.01f && p.y <= b.height + 0.01f);
+                }
+                ASSERT_TRUE(inside) << p.x << " " << p.y << " " << p.z;
+            }
+            for (int lane = -2; lane <= 2; ++lane) {
+                const float at = float(lane) * rh::village::kLaneSpacing;
+                const bool inVillage = std::abs(p.x) <= 650.0f && std::abs(p.z) <= 650.0f;
+                if (!inVillage) continue;
+                ASSERT_GE(std::abs(p.x - at), rh::village::kLaneClearance - 0.01f) << "lane x = " << at;
+                ASSERT_GE(std::abs(p.z - at), rh::village::kLaneClearance - 0.01f) << "lane z = " << at;
+            }
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 10000);
+}
+
 // Lamps make warm pools on the ground, falling off with distance; away from them the moon and
 // the ambient light leave a cool light below neutral (128, drawn modulate 2x).
 TEST(VillageLightMaps, LampPoolsOnCoolGround) {
     const std::vector<Vec3f> lamps = rh::villagebuild::LampPositions();
     const Vec3f up{0, 1, 0};
     const Vec3f below = rh::villagebuild::LightAt({lamps[0].x, 0, lamps[0].z}, up, lamps);
-    const Vec3f near = rh::villagebuild::LightAt({lamps[0].x + 4, 0, lamps[0].z}, up, lamps);
+    const Vec3f near = rh::villagebuild::LightAt({lamps[0].x + 20, 0, lamps[0].z}, up, lamps);
     const Vec3f far = rh::villagebuild::LightAt({900, 0, 900}, up, lamps);
     EXPECT_GT(below.x, near.x);
     EXPECT_GT(near.x, far.x + 0.2f);

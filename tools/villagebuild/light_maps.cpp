@@ -11,7 +11,7 @@ constexpr Vec3f kAmbient{0.22f, 0.25f, 0.33f};
 constexpr Vec3f kMoon{0.30f, 0.36f, 0.52f};
 constexpr Vec3f kTowardMoon{-0.36f, 0.80f, -0.48f};  // unit length
 constexpr Vec3f kLamp{1.00f, 0.72f, 0.42f};
-constexpr float kLampPower = 40.0f;  // light 1.0 at about six units
+constexpr float kLampPower = 1000.0f;  // light 1.0 at about thirty units (3 m)
 
 float Dot(Vec3f a, Vec3f b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 

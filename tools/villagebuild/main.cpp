@@ -1,10 +1,13 @@
 // rh_villagebuild MEDIA_ROOT LIST
 //
-// Writes the village's light maps below MEDIA_ROOT ("Media/LightMap/<part>.jpg") and LIST, the
-// list of the files written (member name, tab, path), for the media archive. The same program
-// always writes the same bytes.
+// Writes the village below MEDIA_ROOT: the city scene ("Media/city.zwf"), its light maps
+// ("Media/LightMap/<part>.jpg") and the textures the texture maker does not make, the sky box
+// ("Media/skybox/skybox.zwf" with its face pictures and their ".ts" files), and LIST, the list
+// of the files written (member name, tab, path), for the media archive. The same program always
+// writes the same bytes.
 #include "tools/texturemake/picture_files.h"
 #include "tools/villagebuild/light_maps.h"
+#include "tools/villagebuild/scene_files.h"
 #include "tools/villagebuild/village_geometry.h"
 
 #include <cstdio>
@@ -21,7 +24,42 @@ int main(int argc, char** argv) {
     const std::vector<rh::villagebuild::Vec3f> lamps = rh::villagebuild::LampPositions();
     std::string list;
     std::string error;
-    for (const rh::villagebuild::MeshPart& part : rh::villagebuild::BuildVillage(kVillageSeed)) {
+    const std::vector<rh::villagebuild::MeshPart> parts = rh::villagebuild::BuildVillage(kVillageSeed);
+    auto put = [&](const std::string& name, const std::vector<uint8_t>& bytes) {
+        if (!rh::texturemake::WriteBytes(root + "/" + name, bytes, &error)) {
+            std::fprintf(stderr, "rh_villagebuild: %s: %s\n", name.c_str(), error.c_str());
+            return false;
+        }
+        list += name + "\t" + root + "/" + name + "\n";
+        return true;
+    };
+    auto putPicture = [&](const std::string& name, const rh::texturemake::Picture& picture) {
+        std::vector<uint8_t> bytes;
+        if (!rh::texturemake::EncodeJpeg(picture, 90, &bytes, &error)) {
+            std::fprintf(stderr, "rh_villagebuild: %s: %s\n", name.c_str(), error.c_str());
+            return false;
+        }
+        return put(name, bytes);
+    };
+    try {
+        if (!put("Media/city.zwf", rh::zwf::Write(rh::villagebuild::CityScene(parts, lamps))) ||
+            !put("Media/skybox/skybox.zwf", rh::zwf::Write(rh::villagebuild::SkyBoxScene()))) {
+            return 1;
+        }
+    } catch (const rh::zwf::WriteError& e) {
+        std::fprintf(stderr, "rh_villagebuild: %s\n", e.what());
+        return 1;
+    }
+    for (const auto& [name, picture] : rh::villagebuild::SkyBoxPictures()) {
+        if (!putPicture(name, picture)) return 1;
+    }
+    for (const auto& [name, text] : rh::villagebuild::SkyBoxDescriptions()) {
+        if (!put(name, std::vector<uint8_t>(text.begin(), text.end()))) return 1;
+    }
+    for (const auto& [name, picture] : rh::villagebuild::ExtraTextures()) {
+        if (!putPicture(name, picture)) return 1;
+    }
+    for (const rh::villagebuild::MeshPart& part : parts) {
         const std::string name = "Media/LightMap/" + part.name + ".jpg";
         std::vector<uint8_t> bytes;
         const auto picture = rh::villagebuild::BakeLightMap(part, lamps, rh::villagebuild::LightMapSize(part));

@@ -1,5 +1,7 @@
 #include "tools/villagebuild/village_geometry.h"
 
+#include "tools/villageplan/village_plan.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -143,12 +145,17 @@ struct Footprint {
     }
 };
 
-// A timber-framed house: plaster walls, timber posts and beams, a snow-covered gable roof
-// whose ridge runs along x or z.
-void House(std::vector<MeshPart>& parts, int n, float cx, float cz, float w, float d, float h, bool ridgeAlongX) {
-    const float x0 = cx - w / 2, x1 = cx + w / 2, z0 = cz - d / 2, z1 = cz + d / 2;
-    const float roof = (ridgeAlongX ? d : w) * 0.45f, o = 0.8f;
-    PartBuilder walls(Numbered("House", n, "Walls"), "Plaster", 4.0f);
+// A timber-framed house filling its plan box: plaster walls, timber posts and beams, and a
+// snow-covered gable roof whose ridge runs along the longer side. Everything, the roof's eaves
+// included, stays inside the box, as the camera flights are planned against the boxes.
+void House(std::vector<MeshPart>& parts, int n, const village::Building& b) {
+    const bool ridgeAlongX = b.halfX >= b.halfZ;
+    const float o = 4.0f, t = 1.75f;
+    const float cx = b.centreX, cz = b.centreZ;
+    const float x0 = cx - b.halfX + o, x1 = cx + b.halfX - o, z0 = cz - b.halfZ + o, z1 = cz + b.halfZ - o;
+    const float roof = std::min(2.0f * (ridgeAlongX ? b.halfZ : b.halfX) * 0.45f, b.height * 0.4f);
+    const float h = b.height - roof;
+    PartBuilder walls(Numbered("House", n, "Walls"), "Plaster", 20.0f);
     walls.Box({x0, 0, z0}, {x1, h, z1});
     // Gable ends up to the ridge.
     if (ridgeAlongX) {
@@ -160,8 +167,7 @@ void House(std::vector<MeshPart>& parts, int n, float cx, float cz, float w, flo
     }
     parts.push_back(walls.Finish());
 
-    PartBuilder beams(Numbered("House", n, "Beams"), "Timber", 2.0f);
-    const float t = 0.35f;
+    PartBuilder beams(Numbered("House", n, "Beams"), "Timber", 10.0f);
     for (float x : {x0, x1}) {
         for (float z : {z0, z1}) beams.Box({x - t, 0, z - t}, {x + t, h, z + t});
     }
@@ -174,39 +180,54 @@ void House(std::vector<MeshPart>& parts, int n, float cx, float cz, float w, flo
     }
     parts.push_back(beams.Finish());
 
-    PartBuilder roofs(Numbered("House", n, "Roof"), "Snow", 6.0f);
+    PartBuilder roofs(Numbered("House", n, "Roof"), "Snow", 30.0f);
+    const float e = h - 1.5f;
     if (ridgeAlongX) {
-        roofs.Face({{x0 - o, h - 0.3f, z0 - o}, {x0 - o, h + roof, cz}, {x1 + o, h + roof, cz}, {x1 + o, h - 0.3f, z0 - o}},
-                   {0, 1, -1});
-        roofs.Face({{x1 + o, h - 0.3f, z1 + o}, {x1 + o, h + roof, cz}, {x0 - o, h + roof, cz}, {x0 - o, h - 0.3f, z1 + o}},
-                   {0, 1, 1});
+        roofs.Face({{x0 - o, e, z0 - o}, {x0 - o, h + roof, cz}, {x1 + o, h + roof, cz}, {x1 + o, e, z0 - o}}, {0, 1, -1});
+        roofs.Face({{x1 + o, e, z1 + o}, {x1 + o, h + roof, cz}, {x0 - o, h + roof, cz}, {x0 - o, e, z1 + o}}, {0, 1, 1});
     } else {
-        roofs.Face({{x0 - o, h - 0.3f, z1 + o}, {cx, h + roof, z1 + o}, {cx, h + roof, z0 - o}, {x0 - o, h - 0.3f, z0 - o}},
-                   {-1, 1, 0});
-        roofs.Face({{x1 + o, h - 0.3f, z0 - o}, {cx, h + roof, z0 - o}, {cx, h + roof, z1 + o}, {x1 + o, h - 0.3f, z1 + o}},
-                   {1, 1, 0});
+        roofs.Face({{x0 - o, e, z1 + o}, {cx, h + roof, z1 + o}, {cx, h + roof, z0 - o}, {x0 - o, e, z0 - o}}, {-1, 1, 0});
+        roofs.Face({{x1 + o, e, z0 - o}, {cx, h + roof, z0 - o}, {cx, h + roof, z1 + o}, {x1 + o, e, z1 + o}}, {1, 1, 0});
     }
     parts.push_back(roofs.Finish());
 }
 
-void Church(std::vector<MeshPart>& parts, float cx, float cz) {
-    const float w = 34, d = 16, h = 14, roof = 8;
-    const float x0 = cx - w / 2, x1 = cx + w / 2, z0 = cz - d / 2, z1 = cz + d / 2;
-    PartBuilder stone("ChurchWalls", "Stone", 5.0f);
+// The church on its two plan boxes: the nave (ridge along its longer side) and the tower with
+// its spire, which reaches the tower box's height.
+void Church(std::vector<MeshPart>& parts, const village::Building& nave, const village::Building& tower) {
+    const bool alongX = nave.halfX >= nave.halfZ;
+    const float roof = std::min(2.0f * (alongX ? nave.halfZ : nave.halfX) * 0.5f, nave.height * 0.4f);
+    const float h = nave.height - roof;
+    const float x0 = nave.centreX - nave.halfX, x1 = nave.centreX + nave.halfX;
+    const float z0 = nave.centreZ - nave.halfZ, z1 = nave.centreZ + nave.halfZ;
+    const float cx = nave.centreX, cz = nave.centreZ;
+    PartBuilder stone("ChurchWalls", "Stone", 25.0f);
     stone.Box({x0, 0, z0}, {x1, h, z1});
-    stone.Face({{x1, h, z1}, {x1, h + roof, cz}, {x1, h, z0}}, {1, 0, 0});
-    // The tower at the west end, then its spire.
-    const float tx0 = x0 - 9, tx1 = x0 + 1, tz0 = cz - 5, tz1 = cz + 5, th = 32;
+    if (alongX) {
+        stone.Face({{x0, h, z0}, {x0, h + roof, cz}, {x0, h, z1}}, {-1, 0, 0});
+        stone.Face({{x1, h, z1}, {x1, h + roof, cz}, {x1, h, z0}}, {1, 0, 0});
+    } else {
+        stone.Face({{x0, h, z0}, {cx, h + roof, z0}, {x1, h, z0}}, {0, 0, -1});
+        stone.Face({{x1, h, z1}, {cx, h + roof, z1}, {x0, h, z1}}, {0, 0, 1});
+    }
+    const float tx0 = tower.centreX - tower.halfX, tx1 = tower.centreX + tower.halfX;
+    const float tz0 = tower.centreZ - tower.halfZ, tz1 = tower.centreZ + tower.halfZ;
+    const float th = tower.height * 0.72f;
     stone.Box({tx0, 0, tz0}, {tx1, th, tz1});
     parts.push_back(stone.Finish());
 
-    PartBuilder roofs("ChurchRoof", "Snow", 6.0f);
-    roofs.Face({{x0, h - 0.3f, z0 - 1}, {x0, h + roof, cz}, {x1 + 1, h + roof, cz}, {x1 + 1, h - 0.3f, z0 - 1}}, {0, 1, -1});
-    roofs.Face({{x1 + 1, h - 0.3f, z1 + 1}, {x1 + 1, h + roof, cz}, {x0, h + roof, cz}, {x0, h - 0.3f, z1 + 1}}, {0, 1, 1});
+    PartBuilder roofs("ChurchRoof", "Snow", 30.0f);
+    if (alongX) {
+        roofs.Face({{x0, h - 1.5f, z0}, {x0, h + roof, cz}, {x1, h + roof, cz}, {x1, h - 1.5f, z0}}, {0, 1, -1});
+        roofs.Face({{x1, h - 1.5f, z1}, {x1, h + roof, cz}, {x0, h + roof, cz}, {x0, h - 1.5f, z1}}, {0, 1, 1});
+    } else {
+        roofs.Face({{x0, h - 1.5f, z1}, {cx, h + roof, z1}, {cx, h + roof, z0}, {x0, h - 1.5f, z0}}, {-1, 1, 0});
+        roofs.Face({{x1, h - 1.5f, z0}, {cx, h + roof, z0}, {cx, h + roof, z1}, {x1, h - 1.5f, z1}}, {1, 1, 0});
+    }
     parts.push_back(roofs.Finish());
 
-    PartBuilder spire("ChurchSpire", "Iron", 4.0f);
-    const Vec3f top{(tx0 + tx1) / 2, th + 20, cz};
+    PartBuilder spire("ChurchSpire", "Iron", 20.0f);
+    const Vec3f top{(tx0 + tx1) / 2, tower.height, (tz0 + tz1) / 2};
     const Vec3f c[4] = {{tx0, th, tz0}, {tx1, th, tz0}, {tx1, th, tz1}, {tx0, th, tz1}};
     for (int i = 0; i < 4; ++i) {
         const Vec3f mid = (c[i] + c[(i + 1) % 4]) * 0.5f;
@@ -216,10 +237,10 @@ void Church(std::vector<MeshPart>& parts, float cx, float cz) {
 }
 
 void Fir(std::vector<MeshPart>& parts, int n, float x, float z, float height) {
-    PartBuilder trunk(Numbered("Fir", n, "Trunk"), "Bark", 2.0f);
+    PartBuilder trunk(Numbered("Fir", n, "Trunk"), "Bark", 10.0f);
     trunk.Cone({x, 0, z}, height * 0.04f, height * 0.3f, 6, height * 0.03f);
     parts.push_back(trunk.Finish());
-    PartBuilder crown(Numbered("Fir", n, "Crown"), "Needles", 3.0f);
+    PartBuilder crown(Numbered("Fir", n, "Crown"), "Needles", 15.0f);
     for (int tier = 0; tier < 3; ++tier) {
         const float base = height * (0.2f + 0.25f * float(tier));
         const float radius = height * (0.32f - 0.08f * float(tier));
@@ -230,18 +251,18 @@ void Fir(std::vector<MeshPart>& parts, int n, float x, float z, float height) {
 
 // A fence round a garden: posts every few units and two rails on each side but the front.
 void Fence(std::vector<MeshPart>& parts, int n, const Footprint& garden) {
-    PartBuilder fence(Numbered("Fence", n), "Timber", 2.0f);
-    const float t = 0.12f, h = 1.3f;
+    PartBuilder fence(Numbered("Fence", n), "Timber", 10.0f);
+    const float t = 0.6f, h = 6.5f;
     auto side = [&](Vec3f a, Vec3f b) {
         const float length = Length(b - a);
-        const int posts = std::max(2, int(length / 2.5f) + 1);
+        const int posts = std::max(2, int(length / 12.5f) + 1);
         for (int i = 0; i < posts; ++i) {
             const Vec3f p = a + (b - a) * (float(i) / float(posts - 1));
             fence.Box({p.x - t, 0, p.z - t}, {p.x + t, h, p.z + t});
         }
         const Vec3f lo{std::min(a.x, b.x) - t * 0.5f, 0, std::min(a.z, b.z) - t * 0.5f};
         const Vec3f hi{std::max(a.x, b.x) + t * 0.5f, 0, std::max(a.z, b.z) + t * 0.5f};
-        for (float y : {0.45f, 1.0f}) fence.Box({lo.x, y, lo.z}, {hi.x, y + 0.12f, hi.z});
+        for (float y : {2.25f, 5.0f}) fence.Box({lo.x, y, lo.z}, {hi.x, y + 0.6f, hi.z});
     };
     side({garden.x0, 0, garden.z1}, {garden.x1, 0, garden.z1});
     side({garden.x0, 0, garden.z0}, {garden.x0, 0, garden.z1});
@@ -250,9 +271,9 @@ void Fence(std::vector<MeshPart>& parts, int n, const Footprint& garden) {
 }
 
 void LampPost(std::vector<MeshPart>& parts, int n, float x, float z) {
-    PartBuilder post(Numbered("Post", n), "Iron", 1.0f);
-    post.Box({x - 0.12f, 0, z - 0.12f}, {x + 0.12f, 4.2f, z + 0.12f});
-    post.Box({x - 0.35f, 4.2f, z - 0.35f}, {x + 0.35f, 4.9f, z + 0.35f});
+    PartBuilder post(Numbered("Post", n), "Iron", 5.0f);
+    post.Box({x - 0.6f, 0, z - 0.6f}, {x + 0.6f, 21.0f, z + 0.6f});
+    post.Box({x - 1.75f, 21.0f, z - 1.75f}, {x + 1.75f, 24.5f, z + 1.75f});
     parts.push_back(post.Finish());
 }
 
@@ -273,11 +294,17 @@ void Ground(std::vector<MeshPart>& parts) {
 }  // namespace
 
 std::vector<Vec3f> LampPositions() {
+    // Beside the two middle lanes, just outside their open strips, in the gaps between the
+    // houses of a block (the blocks' middles), alternating sides.
     std::vector<Vec3f> lamps;
-    for (int k = -4; k <= 4; ++k) {
-        if (k == 0) continue;
-        lamps.push_back({float(k) * 34.0f + 17.0f, 4.55f, 9.0f});
-        lamps.push_back({-9.0f, 4.55f, float(k) * 34.0f + 17.0f});
+    const float off = village::kLaneClearance + 5.0f;
+    int k = 0;
+    for (float along : {-450.0f, -150.0f, 150.0f, 450.0f}) {
+        for (float side : {-1.0f, 1.0f}) {
+            const float s = (k++ % 2 == 0) ? side : -side;
+            lamps.push_back({along, 22.75f, s * off});
+            lamps.push_back({s * off, 22.75f, along});
+        }
     }
     return lamps;
 }
@@ -285,61 +312,41 @@ std::vector<Vec3f> LampPositions() {
 std::vector<MeshPart> BuildVillage(uint32_t seed) {
     Random random(seed);
     std::vector<MeshPart> parts;
-    std::vector<Footprint> taken;
     Ground(parts);
 
-    // The church on a square north-west of the crossing.
-    Church(parts, -70.0f, 70.0f);
-    taken.push_back({-100, 55, -50, 85});
+    // Every building stands on its plan box: the houses first, then the nave and the tower.
+    const auto buildings = village::Buildings();
+    const size_t houseCount = buildings.size() - 2;
+    for (size_t i = 0; i < houseCount; ++i) House(parts, int(i) + 1, buildings[i]);
+    Church(parts, buildings[houseCount], buildings[houseCount + 1]);
 
-    // Houses along the main street (along x) and the cross street (along z), fronts to the road.
-    int houses = 0;
-    for (int street = 0; street < 2; ++street) {
-        for (int side = -1; side <= 1; side += 2) {
-            for (int k = -5; k <= 5; ++k) {
-                if (k == 0) continue;  // the crossing
-                const float along = float(k) * 34.0f + random.Uniform(-4.0f, 4.0f);
-                const float off = float(side) * (22.0f + random.Uniform(0.0f, 6.0f));
-                const float w = random.Uniform(11.0f, 16.0f), d = random.Uniform(9.0f, 12.0f);
-                const float h = random.Uniform(6.0f, 9.0f);
-                const float cx = street == 0 ? along : off, cz = street == 0 ? off : along;
-                const float fw = street == 0 ? w : d, fd = street == 0 ? d : w;
-                const Footprint fp{cx - fw / 2, cz - fd / 2, cx + fw / 2, cz + fd / 2};
-                bool clear = true;
-                for (const Footprint& t : taken) clear = clear && !(fp.x0 < t.x1 + 4 && fp.x1 > t.x0 - 4 && fp.z0 < t.z1 + 4 && fp.z1 > t.z0 - 4);
-                if (!clear) continue;
-                ++houses;
-                House(parts, houses, cx, cz, fw, fd, h, street == 0);
-                taken.push_back(fp);
-                // Every third house has a fenced garden behind it.
-                if (houses % 3 == 0) {
-                    const float back = street == 0 ? (side > 0 ? fp.z1 : fp.z0 - 12) : 0;
-                    const float backX = street == 1 ? (side > 0 ? fp.x1 : fp.x0 - 12) : 0;
-                    const Footprint garden = street == 0 ? Footprint{fp.x0, back, fp.x1, back + 12}
-                                                         : Footprint{backX, fp.z0, backX + 12, fp.z1};
-                    Fence(parts, houses / 3, garden);
-                    taken.push_back(garden);
-                }
+    // A fenced garden in the middle of every block that has room (between its four houses).
+    int fences = 0;
+    for (int bx = 0; bx < 4; ++bx) {
+        for (int bz = 0; bz < 4; ++bz) {
+            const float cx = -450.0f + 300.0f * float(bx), cz = -450.0f + 300.0f * float(bz);
+            const Footprint garden{cx - 14, cz - 14, cx + 14, cz + 14};
+            bool clear = true;
+            for (const village::Building& b : buildings) {
+                clear = clear && !(garden.x0 < b.centreX + b.halfX + 2 && garden.x1 > b.centreX - b.halfX - 2 &&
+                                   garden.z0 < b.centreZ + b.halfZ + 2 && garden.z1 > b.centreZ - b.halfZ - 2);
             }
+            if (clear) Fence(parts, ++fences, garden);
         }
     }
 
-    // Lamp posts at the street edges.
+    // Lamp posts beside the lanes.
     int posts = 0;
     for (const Vec3f& lamp : LampPositions()) LampPost(parts, ++posts, lamp.x, lamp.z);
 
-    // Firs round the village, clear of the streets, houses and gardens.
+    // Firs in a ring round the village, outside the outer lanes' open strips, so that no fir
+    // stands in a lane or a flight.
     int firs = 0;
-    for (int attempt = 0; attempt < 2000 && firs < 140; ++attempt) {
-        const float angle = random.Uniform(0.0f, 2.0f * kPi);
-        const float r = 40.0f + 900.0f * std::sqrt(random.Uniform(0.0f, 1.0f));
-        const float x = r * std::cos(angle), z = r * std::sin(angle);
-        if (std::abs(x) < 14.0f || std::abs(z) < 14.0f) continue;
-        bool clear = true;
-        for (const Footprint& t : taken) clear = clear && !t.Overlaps(x, z, 6.0f);
-        if (!clear) continue;
-        taken.push_back({x - 2, z - 2, x + 2, z + 2});
-        Fir(parts, ++firs, x, z, random.Uniform(9.0f, 18.0f));
+    const float inner = village::kVillageHalfSize + 20.0f;
+    for (int attempt = 0; attempt < 4000 && firs < 140; ++attempt) {
+        const float x = random.Uniform(-1400.0f, 1400.0f), z = random.Uniform(-1400.0f, 1400.0f);
+        if (std::max(std::abs(x), std::abs(z)) < inner) continue;
+        Fir(parts, ++firs, x, z, random.Uniform(45.0f, 90.0f));
     }
     return parts;
 }

@@ -1,0 +1,239 @@
+// The saver's real content on the real layer: the city and the sky box read from the media
+// archive (resource 227) through the scene loader with load flags 4 and the texture paths the
+// saver adds, the sky drawn at once with the eye at the origin, the city through the walk and
+// the render queue, from viewpoints along a camera path. Frames as PNG files when
+// RH_SCENE_TEST_IMAGES names a folder.
+#include "scene/scene.h"
+
+#include "core/files/archive/archive_file_source.h"
+#include "render/app_framework.h"
+#include "render/state_cache.h"
+#include "render/texture_registry.h"
+#include "scene/camera_path_player.h"
+#include "scene/render_queue.h"
+#include "scene/skinned_mesh_node.h"
+
+#include "render/geometry.h"
+#include "render/hardware_buffer.h"
+#include "render/mesh_data.h"
+#include "scene/skin_info.h"
+
+#include "tests/render/support/layer_app.h"
+#include "tests/scene/support/camera_path_file.h"
+#include "tests/support/png_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kWidth = 640;
+constexpr int kHeight = 400;
+constexpr DWORD kClear = 0xFFFF00FFu;  // a colour nothing in the media has
+constexpr int32_t kMediaArchive = 227;
+
+// One device, one mounted archive and one registry setup for the suite: the texture registry
+// keeps its paths (into the archive) and its textures (on the device) for the whole process.
+class CityDemo : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        app_ = new rh::test::LayerApp;
+        opened_ = app_->Open(kWidth, kHeight);
+        media_ = new ArchiveFileSource;
+        mounted_ = media_->Mount(FileRef::Resource(kMediaArchive));
+        g_textureRegistry.Add(FileRef::Member(media_, "Media/Txt"));
+        g_textureRegistry.Add(FileRef::Member(media_, "Media/LightMap"));
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(opened_);
+        ASSERT_TRUE(mounted_);
+        InvalidateStateCache();
+    }
+
+    bool Read(Scene& scene, const char* member) {
+        SceneLoadOptions options;
+        options.flags = kSceneOtherExtensions;
+        return scene.ReadSceneFile(FileRef::Member(media_, member), &options);
+    }
+
+    // Kept to the process's end, as the registry refers to both.
+    static rh::test::LayerApp* app_;
+    static ArchiveFileSource* media_;
+    static bool opened_;
+    static bool mounted_;
+};
+
+rh::test::LayerApp* CityDemo::app_ = nullptr;
+ArchiveFileSource* CityDemo::media_ = nullptr;
+bool CityDemo::opened_ = false;
+bool CityDemo::mounted_ = false;
+
+int CountNodes(SceneNode& node, const char* part) {
+    int n = std::string(node.GetName().Text()).find(part) != std::string::npos ? 1 : 0;
+    for (int32_t i = 0; i < node.childCount(); ++i) n += CountNodes(*node.child(i), part);
+    return n;
+}
+
+TEST_F(CityDemo, TheCityAndTheSkyLoadFromTheArchiveAndDraw) {
+    Scene city;
+    Scene sky;
+    ASSERT_TRUE(Read(city, "Media/city.zwf"));
+    ASSERT_TRUE(Read(sky, "Media/skybox/skybox.zwf"));
+    // What the saver looks for at the top level.
+    SceneNode& root = city.GetRoot();
+    int lamps = 0;
+    for (int32_t i = 0; i < root.childCount(); ++i) {
+        if (std::string(root.child(i)->GetName().Text()).find("Lamp") != std::string::npos) {
+            ++lamps;
+            EXPECT_NE(root.child(i)->GetAttachment(), nullptr);
+        }
+    }
+    EXPECT_EQ(lamps, 16);
+    ASSERT_NE(root.FindChild(String("MoonPlane")), nullptr);
+    EXPECT_EQ(root.FindChild(String("MoonPlane"))->GetDrawOrder(), 1);
+    ASSERT_NE(root.FindChild(String("SnowGenerator")), nullptr);
+    EXPECT_GT(CountNodes(root, "House"), 100);
+    EXPECT_EQ(city.skinnedMeshes().size(), 1u);
+    EXPECT_EQ(city.lights().lights.count(), 17);
+    // Every mesh has its light map and colour texture loaded.
+    SceneNode* walls = root.FindByName(String("House01Walls"));
+    ASSERT_NE(walls, nullptr);
+    ASSERT_NE(walls->GetAttachment(), nullptr);
+    EXPECT_NE(walls->GetMaterial().sub(0).stages[0].map.texture, nullptr) << "plaster";
+    EXPECT_NE(walls->GetMaterial().sub(0).stages[1].map.texture, nullptr) << "light map";
+
+    CameraPathPlayer player;
+    ASSERT_TRUE(LoadCameraPathFile(std::string(RH_MEDIA_DIR) + "/Media/c12.cam", player));
+    RenderPass pass;
+    pass.SetProjection(2.0f, 6000.0f, 0.9f, float(kWidth) / kHeight);
+    RenderPass skyPass;
+    skyPass.SetProjection(2.0f, 6000.0f, 0.9f, float(kWidth) / kHeight);
+    const std::string pictures = rh::testing::PictureFolder("RH_SCENE_TEST_IMAGES");
+
+    const float times[3] = {0.0f, 120.0f, 260.0f};
+    for (int v = 0; v < 3; ++v) {
+        TypedMatrix view;
+        ASSERT_TRUE(player.GetMatrix(times[v], view));
+        const Vec3 eye = player.GetPosition();
+        const Vec3 right{view.m[0], view.m[4], view.m[8]};
+        const Vec3 up{view.m[1], view.m[5], view.m[9]};
+        const Vec3 forward{view.m[2], view.m[6], view.m[10]};
+        (void)right;
+        pass.SetView(eye, forward, up);
+        skyPass.SetView(Vec3{0, 0, 0}, forward, up);
+
+        app_->PumpMessages();
+        g_device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kClear, 1.0f, 0);
+        ASSERT_EQ(g_device->BeginScene(), D3D_OK);
+        StateCache::SetRenderState(D3DRS_ZENABLE, TRUE);
+        // The sky at once, with the eye at the origin; then the city through the queue.
+        skyPass.renderQueue = nullptr;
+        skyPass.flags = kPassNoOcclusion;
+        sky.GetRoot().Draw(skyPass);
+        RenderQueue queue(&pass);
+        pass.renderQueue = &queue;
+        pass.flags = kPassNoOcclusion | kPassUseTime;
+        pass.time = times[v];
+        pass.lights = city.lights();
+        city.GetRoot().Draw(pass);
+        EXPECT_TRUE(queue.Flush().Succeeded());
+        queue.Clear();
+        pass.renderQueue = nullptr;
+        ASSERT_EQ(g_device->EndScene(), D3D_OK);
+        const std::vector<DWORD> frame = app_->ReadFrame();
+        g_device->Present(nullptr, nullptr, nullptr, nullptr);
+
+        int cleared = 0, topSky = 0;
+        for (int y = 0; y < kHeight; ++y) {
+            for (int x = 0; x < kWidth; ++x) {
+                const DWORD c = frame[size_t(y) * kWidth + x] & 0xFFFFFFu;
+                if (c == (kClear & 0xFFFFFFu)) ++cleared;
+                if (y < kHeight / 6 && ((c & 0xFF) > ((c >> 16) & 0xFF))) ++topSky;  // bluish
+            }
+        }
+        EXPECT_LT(cleared, kWidth * kHeight / 50) << "viewpoint " << v << ": the sky and the city cover the frame";
+        EXPECT_GT(topSky, kWidth * kHeight / 6 / 2) << "viewpoint " << v << ": the sky fills the top";
+        if (!pictures.empty()) {
+            std::vector<uint32_t> argb(frame.begin(), frame.end());
+            EXPECT_TRUE(rh::testing::WritePngFile(pictures + "/city-view" + std::to_string(v) + ".png", kWidth,
+                                                  kHeight, argb));
+        }
+    }
+}
+
+// The inn sign follows its bones: posed by the pass time its render context carries, every
+// skinned position read back from the vertex buffer is the weighted sum of the rest position
+// through each record's bone matrix; the swing changes the pose between times.
+TEST_F(CityDemo, TheInnSignFollowsItsBonesAtTheContextsTime) {
+    Scene city;
+    ASSERT_TRUE(Read(city, "Media/city.zwf"));
+    ASSERT_EQ(city.skinnedMeshes().size(), 1u);
+    SkinnedMeshNode* sign = city.skinnedMeshes()[0];
+    SceneNode& bones = city.GetBonesRoot();
+    ASSERT_NE(bones.FindByName(String("SignBone02")), nullptr);
+    bones.BindAnimation(0, String(""), true);
+    bones.StartAnimation(-1, true);
+
+    const MeshData& rest = *sign->meshData();
+    const SkinInfo& skin = *sign->skin();
+    const int32_t stride = rest.vertices.format().stride(0);
+    RenderContext context;
+    context.passFlags = kPassUseTime;
+    MultiMaterial material;
+    material.SetRenderContext(&context);
+    std::vector<std::vector<float>> poses;
+    for (float time : {0.0f, 10.0f, 30.0f}) {
+        context.passTime = time;
+        g_device->BeginScene();
+        ASSERT_TRUE(sign->Render(&material).Succeeded()) << time;
+        g_device->EndScene();
+        Geometry* geometry = sign->GetGeometry().Get();
+        ASSERT_NE(geometry, nullptr);
+        HardwareBuffer* buffer = geometry->streamBuffer(0);
+        std::vector<BYTE> bytes;
+        ASSERT_TRUE(rh::d3d9::testing::ReadBufferObject(buffer->GetVertexBuffer(), &bytes));
+        const size_t offset = size_t(buffer->FirstBlock()->offset());
+        const int32_t drawnStride = buffer->GetStride();
+        std::vector<float> pose;
+        for (int32_t v = 0; v < rest.vertices.count(); ++v) {
+            float p[3], drawn[3];
+            std::memcpy(p, rest.vertices.stream(0) + size_t(v) * stride, 12);
+            ASSERT_GE(bytes.size(), offset + size_t(v + 1) * drawnStride);
+            std::memcpy(drawn, bytes.data() + offset + size_t(v) * drawnStride, 12);
+            double expected[3] = {0, 0, 0};
+            for (int32_t r = 0; r < skin.weightCount[v]; ++r) {
+                const SkinWeight& w = skin.weights[skin.firstWeight[v] + r];
+                const float* m = sign->boneMatrices().items()[w.bone]->m;
+                for (int c = 0; c < 3; ++c) {
+                    expected[c] += w.weight * (double(p[0]) * m[c] + double(p[1]) * m[4 + c] + double(p[2]) * m[8 + c] + m[12 + c]);
+                }
+            }
+            for (int c = 0; c < 3; ++c) {
+                EXPECT_NEAR(drawn[c], expected[c], 1e-3) << "time " << time << " vertex " << v << " axis " << c;
+                pose.push_back(drawn[c]);
+            }
+        }
+        poses.push_back(pose);
+    }
+    // At time 0 the sign hangs at rest; at 10 and 30 it swings to either side.
+    double moved10 = 0, moved30 = 0;
+    for (size_t i = 0; i < poses[0].size(); ++i) {
+        moved10 = std::max(moved10, std::fabs(double(poses[1][i]) - poses[0][i]));
+        moved30 = std::max(moved30, std::fabs(double(poses[2][i]) - poses[0][i]));
+    }
+    EXPECT_GT(moved10, 0.3);
+    EXPECT_GT(moved30, 0.3);
+    for (int32_t v = 0; v < rest.vertices.count(); ++v) {
+        float p[3];
+        std::memcpy(p, rest.vertices.stream(0) + size_t(v) * stride, 12);
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(poses[0][3 * v + c], p[c], 1e-3) << "rest at time 0";
+    }
+}
+
+}  // namespace

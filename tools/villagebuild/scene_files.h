@@ -1,0 +1,28 @@
+// The scene files of the village: the city ("Media/city.zwf") with its materials, lights, lamp
+// glows, moon plane, snow generator and the swaying inn sign, and the sky box
+// ("Media/skybox/skybox.zwf") with its six face pictures and their ".ts" descriptions.
+#pragma once
+
+#include "tools/texturemake/picture_files.h"
+#include "tools/villagebuild/village_geometry.h"
+#include "tools/zwfwrite/zwf_writer.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace rh::villagebuild {
+
+// The city scene's root: parts from BuildVillage, lamps from LampPositions.
+rh::zwf::Node CityScene(const std::vector<MeshPart>& parts, const std::vector<Vec3f>& lamps);
+
+// The sky box scene's root.
+rh::zwf::Node SkyBoxScene();
+// The sky box's face pictures by member name ("Media/skybox/<face>.jpg").
+std::vector<std::pair<std::string, texturemake::Picture>> SkyBoxPictures();
+// The ".ts" files beside them: member name and text.
+std::vector<std::pair<std::string, std::string>> SkyBoxDescriptions();
+// The textures the city needs beyond the texture maker's ("Media/Txt/<name>.jpg").
+std::vector<std::pair<std::string, texturemake::Picture>> ExtraTextures();
+
+}  // namespace rh::villagebuild

@@ -336,6 +336,10 @@ private:
     // draw) and the services D3DX reaches.
     ShaderProgramCache shaderPrograms_;
     ShaderProgram* shaderProgram_ = nullptr;
+    // The bound pair shaderProgram_ was found for: while both stay bound (and so alive) the
+    // draws skip the casts and the cache's lookup.
+    const void* shaderVertex_ = nullptr;
+    const void* shaderPixel_ = nullptr;
     GlslServices glslServices_{this};
     // The light table by index, and the enabled indices in increasing order (at most the
     // caps' MaxActiveLights).

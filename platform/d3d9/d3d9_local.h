@@ -115,6 +115,7 @@ private:
 class VertexDeclaration;
 
 class Query;
+class TextureStore;
 class VertexDeclaration;
 
 class Device final : public com::ComObject<IDirect3DDevice9, IID_IDirect3DDevice9> {
@@ -320,6 +321,8 @@ private:
     GlCache glCache_;
     // The device's bindings: private references, never the program's (see device_child.h).
     Binding<IDirect3DBaseTexture9> textures_[kSamplerCount];  // by SamplerSlot
+    // The store of each bound texture, found once at SetTexture rather than at every draw.
+    TextureStore* textureStores_[kSamplerCount] = {};
     Binding<IDirect3DVertexDeclaration9> declaration_;          // always a VertexDeclaration
     DWORD fvf_ = 0;
     std::map<DWORD, Binding<IDirect3DVertexDeclaration9>> fvfDeclarations_;  // bound while the device lives
@@ -336,6 +339,10 @@ private:
     // draw) and the services D3DX reaches.
     ShaderProgramCache shaderPrograms_;
     ShaderProgram* shaderProgram_ = nullptr;
+    // The bound pair shaderProgram_ was found for: while both stay bound (and so alive) the
+    // draws skip the casts and the cache's lookup.
+    const void* shaderVertex_ = nullptr;
+    const void* shaderPixel_ = nullptr;
     GlslServices glslServices_{this};
     // The light table by index, and the enabled indices in increasing order (at most the
     // caps' MaxActiveLights).

@@ -12,14 +12,6 @@ DWORD FloatBits(float value) {
     return bits;
 }
 
-std::optional<DWORD> SamplerSlot(DWORD sampler) {
-    if (sampler < kPixelSamplerCount) return sampler;
-    if (sampler >= D3DDMAPSAMPLER && sampler <= D3DVERTEXTEXTURESAMPLER3) {
-        return kPixelSamplerCount + (sampler - D3DDMAPSAMPLER);
-    }
-    return std::nullopt;
-}
-
 bool IsRenderState(DWORD state) {
     switch (state) {
         case D3DRS_ZENABLE: case D3DRS_FILLMODE: case D3DRS_SHADEMODE: case D3DRS_ZWRITEENABLE:

@@ -42,8 +42,15 @@ enum DirtyGroup : uint32_t {
 };
 
 // The slot of a Direct3D sampler index in the device's sampler arrays; nullopt for an index
-// that names no sampler.
-std::optional<DWORD> SamplerSlot(DWORD sampler);
+// that names no sampler. Inline: every sampler state and texture an effect pass sets goes
+// through it.
+inline std::optional<DWORD> SamplerSlot(DWORD sampler) {
+    if (sampler < kPixelSamplerCount) return sampler;
+    if (sampler >= D3DDMAPSAMPLER && sampler <= D3DVERTEXTEXTURESAMPLER3) {
+        return kPixelSamplerCount + (sampler - D3DDMAPSAMPLER);
+    }
+    return std::nullopt;
+}
 
 // Whether state names a render state Direct3D 9 defines.
 bool IsRenderState(DWORD state);

@@ -102,11 +102,11 @@ HRESULT STDMETHODCALLTYPE Device::SetTexture(DWORD stage, IDirect3DBaseTexture9*
     if (bound.get() == texture) return D3D_OK;
     if (texture != nullptr && !OwnsObject(texture)) return D3DERR_INVALIDCALL;
     // System memory is never drawn from (the caps leave out D3DDEVCAPS_TEXTURESYSTEMMEMORY).
-    if (const TextureStore* store = StoreOf(texture); store != nullptr && store->pool() == D3DPOOL_SYSTEMMEM) {
-        return D3DERR_INVALIDCALL;
-    }
+    TextureStore* store = StoreOf(texture);
+    if (store != nullptr && store->pool() == D3DPOOL_SYSTEMMEM) return D3DERR_INVALIDCALL;
     // The binding is the device's private reference: the program's count stays as it was.
     bound.Set(texture);
+    textureStores_[*slot] = store;
     state_.dirty |= kDirtyTextures;
     return D3D_OK;
 }

@@ -80,6 +80,8 @@ void Device::ClearLights() {
 // ---- Shaders ----
 
 HRESULT STDMETHODCALLTYPE Device::SetVertexShader(IDirect3DVertexShader9* shader) {
+    // Effects set their shaders at every pass: the bound one was checked when it was bound.
+    if (shader == vertexShader_.get()) return D3D_OK;
     if (shader != nullptr && !OwnsObject(shader)) return D3DERR_INVALIDCALL;
     if (vertexShader_.Set(shader)) state_.dirty |= kDirtyVertexInput;
     return D3D_OK;
@@ -92,6 +94,7 @@ HRESULT STDMETHODCALLTYPE Device::GetVertexShader(IDirect3DVertexShader9** shade
 }
 
 HRESULT STDMETHODCALLTYPE Device::SetPixelShader(IDirect3DPixelShader9* shader) {
+    if (shader == pixelShader_.get()) return D3D_OK;
     if (shader != nullptr && !OwnsObject(shader)) return D3DERR_INVALIDCALL;
     if (pixelShader_.Set(shader)) state_.dirty |= kDirtyStages;
     return D3D_OK;

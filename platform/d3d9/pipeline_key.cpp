@@ -175,7 +175,7 @@ PipelineKey Device::BuildPipelineKey(const DeclarationLayout& layout) const {
 
         bool readsTexture = ReadsTexture(colorOp, stage.colorArg) || ReadsTexture(alphaOp, stage.alphaArg);
         if (!readsTexture) continue;
-        TextureStore* store = StoreOf(textures_[i].get());
+        TextureStore* store = textureStores_[i];
         if (store == nullptr || store->name() == 0) {
             // A stage that reads a texture none is bound to passes CURRENT on unchanged, as
             // untextured geometry keeps its vertex colours under the default stages.

@@ -155,12 +155,15 @@ HRESULT Device::CreateGlslShader(bool vertex, const std::string& text, IUnknown*
 }
 
 void Device::ForgetShader(GLuint name) {
-    if (!MakeCurrent()) return;
+    // Whatever remembers a pair forgets it first, even without GL: the shader's address may
+    // come back as another shader's.
+    glslServices_.ForgetLinked();
     if (shaderProgram_ != nullptr) {
         // The program in use may be among those going: the next draw finds its own again.
         shaderProgram_ = nullptr;
         program_ = nullptr;
     }
+    if (!MakeCurrent()) return;
     shaderPrograms_.Forget(name, &glCache_);
     gl.DeleteShader(name);
 }
@@ -168,9 +171,14 @@ void Device::ForgetShader(GLuint name) {
 bool Device::ShadersBound() const { return vertexShader_.get() != nullptr && pixelShader_.get() != nullptr; }
 
 void Device::ApplyShaderStage() {
-    auto* vertex = dynamic_cast<VertexShader*>(vertexShader_.get());
-    auto* pixel = dynamic_cast<PixelShader*>(pixelShader_.get());
-    ShaderProgram* linked = vertex != nullptr && pixel != nullptr ? shaderPrograms_.Find(vertex->name(), pixel->name()) : nullptr;
+    ShaderProgram* linked = shaderProgram_;
+    if (linked == nullptr || shaderVertex_ != vertexShader_.get() || shaderPixel_ != pixelShader_.get()) {
+        auto* vertex = dynamic_cast<VertexShader*>(vertexShader_.get());
+        auto* pixel = dynamic_cast<PixelShader*>(pixelShader_.get());
+        linked = vertex != nullptr && pixel != nullptr ? shaderPrograms_.Find(vertex->name(), pixel->name()) : nullptr;
+        shaderVertex_ = vertexShader_.get();
+        shaderPixel_ = pixelShader_.get();
+    }
     uint32_t groups = vertexStageDirty_;
     if (linked != shaderProgram_ || program_ == nullptr) groups = kDirtyAll;  // a program switched to has stale uniforms
     shaderProgram_ = linked;
@@ -236,12 +244,18 @@ HRESULT GlslServices::CreateGlslPixelShader(const std::string& text, IDirect3DPi
 }
 
 ShaderProgram* GlslServices::Linked(IDirect3DVertexShader9* vertex, IDirect3DPixelShader9* pixel) {
+    if (lastProgram_ != nullptr && vertex == lastVertex_ && pixel == lastPixel_) {
+        return device_->MakeCurrent() ? lastProgram_ : nullptr;
+    }
     auto* vs = dynamic_cast<VertexShader*>(vertex);
     auto* ps = dynamic_cast<PixelShader*>(pixel);
     if (vs == nullptr || ps == nullptr || vs->device() != device_ || ps->device() != device_ || !device_->MakeCurrent()) {
         return nullptr;
     }
-    return device_->shaderPrograms().Find(vs->name(), ps->name());
+    lastProgram_ = device_->shaderPrograms().Find(vs->name(), ps->name());
+    lastVertex_ = vertex;
+    lastPixel_ = pixel;
+    return lastProgram_;
 }
 
 HRESULT GlslServices::LinkGlslProgram(IDirect3DVertexShader9* vertex, IDirect3DPixelShader9* pixel, std::string* log) {

@@ -79,11 +79,23 @@ public:
     HRESULT SetGlslUniforms(IDirect3DVertexShader9* vertex, IDirect3DPixelShader9* pixel, const GlslUniform* values,
                             UINT count) override;
 
+    // A shader of the device goes: the pair remembered below may name it.
+    void ForgetLinked() {
+        lastVertex_ = nullptr;
+        lastPixel_ = nullptr;
+        lastProgram_ = nullptr;
+    }
+
 private:
     // The pair's program when both are this device's shaders and it linked; else null.
     ShaderProgram* Linked(IDirect3DVertexShader9* vertex, IDirect3DPixelShader9* pixel);
 
     Device* device_;
+    // The last pair Linked answered for and its program: an effect asks about the same pair at
+    // every pass, and the casts and the cache's lookup are then skipped.
+    IDirect3DVertexShader9* lastVertex_ = nullptr;
+    IDirect3DPixelShader9* lastPixel_ = nullptr;
+    ShaderProgram* lastProgram_ = nullptr;
 };
 
 }  // namespace rh::d3d9

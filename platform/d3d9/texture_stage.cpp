@@ -69,7 +69,7 @@ void Device::ApplyTextures() {
     textureStageDirty_ = 0;
     const GlLimits& limits = d3d_->limits();
     for (DWORD slot = 0; slot < kStageCount; ++slot) {
-        TextureStore* store = StoreOf(textures_[slot].get());
+        TextureStore* store = textureStores_[slot];
         if (store == nullptr || store->name() == 0) continue;
         GLenum target = store->target();
         // Uploads bind textures too: the binding is checked at every draw, the cache skips it.

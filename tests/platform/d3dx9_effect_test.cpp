@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -222,6 +223,32 @@ TEST_F(EffectTest, DrawsWithTheShaderAndParametersSetBeforePass) {
     device_->SetRenderState(D3DRS_LIGHTING, FALSE);
     EXPECT_EQ(DrawScreenQuad(0, 0, kWidth, kHeight, 0.5f, 0xFFFFFF00), D3D_OK);
     EXPECT_EQ(Middle(), 0xFFFF00u);
+}
+
+// The layer remembers the last shader pair and its program between passes; shaders that go
+// and new ones made in their place (often at the same addresses) must draw with their own.
+TEST_F(EffectTest, EffectsMadeAfterOthersWentDrawWithTheirOwnPrograms) {
+    const struct {
+        const char* colour;
+        DWORD expected;
+    } kRounds[] = {{"vec4(1, 0, 0, 1)", 0xFF0000u}, {"vec4(0, 1, 0, 1)", 0x00FF00u}, {"vec4(0, 0, 1, 1)", 0x0000FFu}};
+    for (const auto& round : kRounds) {
+        std::string source = kQuadEffect;
+        const std::string from = "gl_FragColor = Colour;";
+        source.replace(source.find(from), from.size(), std::string("gl_FragColor = ") + round.colour + ";");
+        ID3DXEffect* effect = Make(source.c_str(), nullptr, kMacros);
+        ASSERT_NE(effect, nullptr);
+        SetIdentity(effect);
+        device_->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+        DrawWith(effect, "Solid");
+        DrawWith(effect, "Solid");
+        EXPECT_EQ(Middle(), round.expected) << round.colour;
+        // Unbound and released: its shaders go.
+        device_->SetVertexShader(nullptr);
+        device_->SetPixelShader(nullptr);
+        effects_.erase(std::find(effects_.begin(), effects_.end(), effect));
+        effect->Release();
+    }
 }
 
 TEST_F(EffectTest, ClipsDepthAsDirect3DDoes) {

@@ -86,6 +86,18 @@ void ImageTile::SetOwner(SkinWindow* owner) {
     SetParent(owner);
 }
 
+// A part that shares its picture's pixels is drawn from the picture itself, its rectangle
+// carried by the quad's texture coordinates. Bound as the part, the material would also apply
+// the part's texture transform (placing it twice), and tiles cut from one picture, which share
+// a mesh (their materials compare equal by the picture), would all be drawn with the first
+// tile's transform.
+Texture* ImageTile::DrawnTexture(Texture* texture) {
+    if (texture != nullptr && texture->GetParentSpace() && texture->Parent() != nullptr && !texture->IsView()) {
+        return texture->Parent();
+    }
+    return texture;
+}
+
 void ImageTile::ReleaseGroup() {
     if (owner_ == nullptr) return;
     if (block_ != nullptr) block_->Free();
@@ -102,10 +114,9 @@ bool ImageTile::EnsureGroup() {
         context_.view = IdentityMatrix();
         material_.SetRenderContext(&context_);
         SubMaterial& sub = material_.sub(0);
-        sub.stages[0].SetAlphaSource(alphaMode_);
         sub.opacity = opacity_;
-        sub.maps[kDiffuseMap].texture = texture_;
-        sub.stages[0].map.texture = texture_;
+        sub.maps[kDiffuseMap].texture = DrawnTexture(texture_);
+        sub.stages[0].map.texture = sub.maps[kDiffuseMap].texture;
         // An axis that does not repeat is clamped, so its edge texels do not take in the
         // opposite edge under linear filtering.
         sub.stages[0].map.addressU = tiledX_ ? D3DTADDRESS_WRAP : D3DTADDRESS_CLAMP;
@@ -113,6 +124,9 @@ bool ImageTile::EnsureGroup() {
         sub.maps[kDiffuseMap].addressU = sub.stages[0].map.addressU;
         sub.maps[kDiffuseMap].addressV = sub.stages[0].map.addressV;
         material_.BuildStageCombination();
+        // After the combination, which leaves every stage's alpha automatic (the texture's
+        // alpha): mode 0 must make the tile opaque, or no tile would ever share a mesh.
+        sub.stages[0].SetAlphaSource(alphaMode_);
         // What draws with alpha blends over what lies behind it.
         sub.blendEnable = material_.HasAlpha(-1);
         GeometryDesc desc;
@@ -192,6 +206,8 @@ bool ImageTile::BuildQuad() {
             projection.kind = kMatrixGeneral;
         }
         context_.projection = projection;
+        // The coordinates span the texture's own rectangle in the picture it is drawn from
+        // (see DrawnTexture).
         UvRect uv;
         Point size(1, 1);
         if (texture_ != nullptr) {
@@ -344,7 +360,8 @@ void SkinWindow::LoadSkin(ScriptNode* node) {
                     const int32_t x1 = ReadInt(r->Child("x1")), y1 = ReadInt(r->Child("y1"));
                     const int32_t w = r->Child("w") != nullptr ? ReadInt(r->Child("w")) : ReadInt(r->Child("x2"));
                     const int32_t h = r->Child("h") != nullptr ? ReadInt(r->Child("h")) : ReadInt(r->Child("y2"));
-                    request.rect = Rect(x1, y1, w, h);
+                    // The description gives a size; a texture's rectangle has corners.
+                    request.rect = Rect(x1, y1, Saturate(int64_t{x1} + w), Saturate(int64_t{y1} + h));
                     request.flags |= kRequestRect;
                 }
                 tile->SetTexture(g_textureRegistry.Get(request, nullptr));

@@ -70,6 +70,10 @@ public:
                             float uMax, float vMax, bool tiledX, bool tiledY, Point textureSize,
                             float z, float out[30]);
 
+    // The texture a tile binds for `texture`: the picture a part shares its pixels with,
+    // else the texture itself.
+    static Texture* DrawnTexture(Texture* texture);
+
     Mesh* mesh() const { return mesh_; }
     BufferBlock* block() const { return block_; }
     MultiMaterial& material() { return material_; }

@@ -225,7 +225,7 @@ bool ImageTile::BuildQuad() {
 }
 
 bool ImageTile::OnBlockMoved(BufferBlock* /*block*/) {
-    if (owner_ != nullptr) owner_->RequestUpdate(true, false);
+    if (owner_ != nullptr) owner_->TileBlockMoved();
     return true;
 }
 
@@ -265,11 +265,28 @@ void SkinWindow::AddTile(ImageTile* tile, const String& stateName) {
 
 ImageTile* SkinWindow::FindTile(const String& name) const { return tiles_.ValueRef(name); }
 
+void SkinWindow::TileBlockMoved() {
+    if (building_) {
+        movedWhileBuilding_ = true;
+    } else {
+        RequestUpdate(true, false);
+    }
+}
+
 bool SkinWindow::OnUpdate() {
-    if (const std::vector<String>* list = StateList(state_, false)) {
-        for (const String& name : *list) {
-            if (ImageTile* tile = FindTile(name)) tile->BuildQuad();
+    // A tile's block may grow the shared buffer and move the blocks of tiles written before
+    // it; the update asked for then would be cancelled below with the one running, leaving
+    // those tiles unwritten. Such tiles are written again here instead.
+    for (int round = 0; round < 4; ++round) {
+        building_ = true;
+        movedWhileBuilding_ = false;
+        if (const std::vector<String>* list = StateList(state_, false)) {
+            for (const String& name : *list) {
+                if (ImageTile* tile = FindTile(name)) tile->BuildQuad();
+            }
         }
+        building_ = false;
+        if (!movedWhileBuilding_) break;
     }
     CancelUpdate();
     return true;

@@ -120,6 +120,9 @@ public:
     // Reads "Tiles" and "States" (both removed from the node), then the frame's keys.
     void LoadSkin(ScriptNode* node);
     void LoadLayout(ScriptNode* node) override { LoadSkin(node); }
+    // A tile's block moved: the window asks for an update (or, while its tiles are being
+    // written, writes them all again).
+    void TileBlockMoved();
     // Anchor slots still waiting for a tile of that name.
     int32_t PendingTileAnchorCount(const String& name) const;
 
@@ -130,6 +133,8 @@ private:
     };
     std::vector<String>* StateList(const String& state, bool create);
 
+    bool building_ = false;
+    bool movedWhileBuilding_ = false;
     String state_;
     OrderedMap<String, ImageTile*, StringCompare> tiles_;
     std::vector<std::pair<String, std::vector<String>>> stateTiles_;

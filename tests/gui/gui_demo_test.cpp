@@ -332,6 +332,13 @@ TEST(GuiDemo, OpaqueTilesOfOneMaterialAreOneDraw) {
     ASSERT_TRUE(app.Open(kWidth, kHeight));
     auto stone = std::make_unique<Texture>();
     ASSERT_TRUE(stone->CreateEmpty(0, 8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, false, false));
+    D3DLOCKED_RECT locked{};
+    ASSERT_TRUE(stone->LockLevel(0, 0, &locked));
+    for (int y = 0; y < 8; ++y) {
+        auto* row = reinterpret_cast<DWORD*>(static_cast<uint8_t*>(locked.pBits) + y * locked.Pitch);
+        for (int x = 0; x < 8; ++x) row[x] = 0xFF808080u;
+    }
+    stone->UnlockLevel(0);
     auto glass = std::make_unique<Texture>();
     ASSERT_TRUE(glass->CreateEmpty(0, 8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, false, false));
     {
@@ -339,12 +346,12 @@ TEST(GuiDemo, OpaqueTilesOfOneMaterialAreOneDraw) {
         int tiles = 0;
         for (int w = 0; w < 50; ++w) {
             auto window = std::make_unique<SkinWindow>();
-            window->SetRect(w % 10 * 18, w / 10 * 22, 30, 30);
+            window->SetRect(w % 10 * 20, w / 10 * 24, 18, 21);
             for (int t = 0; t < 9; ++t) {
                 auto* tile = new ImageTile();
                 tile->SetName(("t" + std::to_string(t)).c_str());
                 tile->SetTexture(w == 49 ? glass.get() : stone.get());
-                tile->SetRect(t % 3 * 10, t / 3 * 10, 10, 10);
+                tile->SetRect(t % 3 * 6, t / 3 * 7, 6, 7);
                 window->AddTile(tile, String());
                 ++tiles;
             }
@@ -364,7 +371,18 @@ TEST(GuiDemo, OpaqueTilesOfOneMaterialAreOneDraw) {
         rh::d3d9::testing::ResetDrawCallCount(g_device);
         EXPECT_TRUE(g_guiRoot.Draw().Succeeded());
         EXPECT_EQ(rh::d3d9::testing::DrawCallCount(g_device), 10u) << "for " << tiles << " tiles; " << g_guiRoot.groups().count() << " shared meshes, " << g_guiRoot.WindowGroupCount(windows[49].get()) << " own";
+        // Every opaque window shows: the tiles whose blocks moved while the shared buffer grew
+        // under their own window's update were written again.
+        const std::vector<DWORD> frame = app.ReadFrame();
         g_device->EndScene();
+        ASSERT_EQ(frame.size(), static_cast<size_t>(kWidth * kHeight));
+        for (int w = 0; w < 49; ++w) {
+            for (int t = 0; t < 9; ++t) {
+                const int x = w % 10 * 20 + t % 3 * 6 + 3, y = w / 10 * 24 + t / 3 * 7 + 3;
+                EXPECT_EQ(frame[static_cast<size_t>(y) * kWidth + x] & 0xFFFFFF, 0x808080u)
+                    << "window " << w << " tile " << t;
+            }
+        }
         EXPECT_EQ(tiles, 450);
         for (auto& window : windows) window->Hide();
     }

@@ -75,7 +75,24 @@ bool Intersect(const Rect& a, const Rect& b, Rect& out) {
 
 // ---- ImageTile ----
 
-ImageTile::~ImageTile() { ReleaseGroup(); }
+ImageTile::~ImageTile() {
+    ReleaseGroup();
+    SetTexture(nullptr);
+}
+
+void ImageTile::SetTexture(Texture* texture) {
+    if (held_ && texture_ != nullptr) {
+        if (texture_->Parent() != nullptr) texture_->Parent()->Release();
+        texture_->Release();
+    }
+    texture_ = texture;
+    held_ = false;
+}
+
+void ImageTile::HoldTexture(Texture* texture) {
+    SetTexture(texture);
+    held_ = texture != nullptr;
+}
 
 bool ImageTile::QueryInterface(int32_t id, void** out) {
     return AnswerQuery<ImageTile, AnchorLayout>(this, id, out);
@@ -381,7 +398,7 @@ void SkinWindow::LoadSkin(ScriptNode* node) {
                     request.rect = Rect(x1, y1, Saturate(int64_t{x1} + w), Saturate(int64_t{y1} + h));
                     request.flags |= kRequestRect;
                 }
-                tile->SetTexture(g_textureRegistry.Get(request, nullptr));
+                tile->HoldTexture(g_textureRegistry.Get(request, nullptr));
             }
             tile->SetTiled((ReadInt(desc->Child("tiledx")) & 1) != 0, (ReadInt(desc->Child("tiledy")) & 1) != 0);
             float b = 0, k = 0;

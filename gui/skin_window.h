@@ -32,7 +32,11 @@ public:
 
     bool QueryInterface(int32_t id, void** out) override;
 
-    void SetTexture(Texture* texture) { texture_ = texture; }
+    // A texture the caller keeps alive (a held one is given back first).
+    void SetTexture(Texture* texture);
+    // A texture from the registry with the references Get added (to it and to its parent),
+    // given back when replaced or when the tile goes.
+    void HoldTexture(Texture* texture);
     Texture* texture() const { return texture_; }
     void SetTiled(bool x, bool y) {
         tiledX_ = x;
@@ -82,6 +86,7 @@ public:
 private:
     String name_;
     Texture* texture_ = nullptr;
+    bool held_ = false;
     bool tiledX_ = false;
     bool tiledY_ = false;
     Mesh* mesh_ = nullptr;

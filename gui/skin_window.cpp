@@ -75,7 +75,24 @@ bool Intersect(const Rect& a, const Rect& b, Rect& out) {
 
 // ---- ImageTile ----
 
-ImageTile::~ImageTile() { ReleaseGroup(); }
+ImageTile::~ImageTile() {
+    ReleaseGroup();
+    SetTexture(nullptr);
+}
+
+void ImageTile::SetTexture(Texture* texture) {
+    if (held_ && texture_ != nullptr) {
+        if (texture_->Parent() != nullptr) texture_->Parent()->Release();
+        texture_->Release();
+    }
+    texture_ = texture;
+    held_ = false;
+}
+
+void ImageTile::HoldTexture(Texture* texture) {
+    SetTexture(texture);
+    held_ = texture != nullptr;
+}
 
 bool ImageTile::QueryInterface(int32_t id, void** out) {
     return AnswerQuery<ImageTile, AnchorLayout>(this, id, out);
@@ -84,6 +101,18 @@ bool ImageTile::QueryInterface(int32_t id, void** out) {
 void ImageTile::SetOwner(SkinWindow* owner) {
     owner_ = owner;
     SetParent(owner);
+}
+
+// A part that shares its picture's pixels is drawn from the picture itself, its rectangle
+// carried by the quad's texture coordinates. Bound as the part, the material would also apply
+// the part's texture transform (placing it twice), and tiles cut from one picture, which share
+// a mesh (their materials compare equal by the picture), would all be drawn with the first
+// tile's transform.
+Texture* ImageTile::DrawnTexture(Texture* texture) {
+    if (texture != nullptr && texture->GetParentSpace() && texture->Parent() != nullptr && !texture->IsView()) {
+        return texture->Parent();
+    }
+    return texture;
 }
 
 void ImageTile::ReleaseGroup() {
@@ -102,10 +131,9 @@ bool ImageTile::EnsureGroup() {
         context_.view = IdentityMatrix();
         material_.SetRenderContext(&context_);
         SubMaterial& sub = material_.sub(0);
-        sub.stages[0].SetAlphaSource(alphaMode_);
         sub.opacity = opacity_;
-        sub.maps[kDiffuseMap].texture = texture_;
-        sub.stages[0].map.texture = texture_;
+        sub.maps[kDiffuseMap].texture = DrawnTexture(texture_);
+        sub.stages[0].map.texture = sub.maps[kDiffuseMap].texture;
         // An axis that does not repeat is clamped, so its edge texels do not take in the
         // opposite edge under linear filtering.
         sub.stages[0].map.addressU = tiledX_ ? D3DTADDRESS_WRAP : D3DTADDRESS_CLAMP;
@@ -113,6 +141,9 @@ bool ImageTile::EnsureGroup() {
         sub.maps[kDiffuseMap].addressU = sub.stages[0].map.addressU;
         sub.maps[kDiffuseMap].addressV = sub.stages[0].map.addressV;
         material_.BuildStageCombination();
+        // After the combination, which leaves every stage's alpha automatic (the texture's
+        // alpha): mode 0 must make the tile opaque, or no tile would ever share a mesh.
+        sub.stages[0].SetAlphaSource(alphaMode_);
         // What draws with alpha blends over what lies behind it.
         sub.blendEnable = material_.HasAlpha(-1);
         GeometryDesc desc;
@@ -192,6 +223,8 @@ bool ImageTile::BuildQuad() {
             projection.kind = kMatrixGeneral;
         }
         context_.projection = projection;
+        // The coordinates span the texture's own rectangle in the picture it is drawn from
+        // (see DrawnTexture).
         UvRect uv;
         Point size(1, 1);
         if (texture_ != nullptr) {
@@ -209,7 +242,7 @@ bool ImageTile::BuildQuad() {
 }
 
 bool ImageTile::OnBlockMoved(BufferBlock* /*block*/) {
-    if (owner_ != nullptr) owner_->RequestUpdate(true, false);
+    if (owner_ != nullptr) owner_->TileBlockMoved();
     return true;
 }
 
@@ -249,11 +282,28 @@ void SkinWindow::AddTile(ImageTile* tile, const String& stateName) {
 
 ImageTile* SkinWindow::FindTile(const String& name) const { return tiles_.ValueRef(name); }
 
+void SkinWindow::TileBlockMoved() {
+    if (building_) {
+        movedWhileBuilding_ = true;
+    } else {
+        RequestUpdate(true, false);
+    }
+}
+
 bool SkinWindow::OnUpdate() {
-    if (const std::vector<String>* list = StateList(state_, false)) {
-        for (const String& name : *list) {
-            if (ImageTile* tile = FindTile(name)) tile->BuildQuad();
+    // A tile's block may grow the shared buffer and move the blocks of tiles written before
+    // it; the update asked for then would be cancelled below with the one running, leaving
+    // those tiles unwritten. Such tiles are written again here instead.
+    for (int round = 0; round < 4; ++round) {
+        building_ = true;
+        movedWhileBuilding_ = false;
+        if (const std::vector<String>* list = StateList(state_, false)) {
+            for (const String& name : *list) {
+                if (ImageTile* tile = FindTile(name)) tile->BuildQuad();
+            }
         }
+        building_ = false;
+        if (!movedWhileBuilding_) break;
     }
     CancelUpdate();
     return true;
@@ -344,10 +394,11 @@ void SkinWindow::LoadSkin(ScriptNode* node) {
                     const int32_t x1 = ReadInt(r->Child("x1")), y1 = ReadInt(r->Child("y1"));
                     const int32_t w = r->Child("w") != nullptr ? ReadInt(r->Child("w")) : ReadInt(r->Child("x2"));
                     const int32_t h = r->Child("h") != nullptr ? ReadInt(r->Child("h")) : ReadInt(r->Child("y2"));
-                    request.rect = Rect(x1, y1, w, h);
+                    // The description gives a size; a texture's rectangle has corners.
+                    request.rect = Rect(x1, y1, Saturate(int64_t{x1} + w), Saturate(int64_t{y1} + h));
                     request.flags |= kRequestRect;
                 }
-                tile->SetTexture(g_textureRegistry.Get(request, nullptr));
+                tile->HoldTexture(g_textureRegistry.Get(request, nullptr));
             }
             tile->SetTiled((ReadInt(desc->Child("tiledx")) & 1) != 0, (ReadInt(desc->Child("tiledy")) & 1) != 0);
             float b = 0, k = 0;

@@ -32,7 +32,11 @@ public:
 
     bool QueryInterface(int32_t id, void** out) override;
 
-    void SetTexture(Texture* texture) { texture_ = texture; }
+    // A texture the caller keeps alive (a held one is given back first).
+    void SetTexture(Texture* texture);
+    // A texture from the registry with the references Get added (to it and to its parent),
+    // given back when replaced or when the tile goes.
+    void HoldTexture(Texture* texture);
     Texture* texture() const { return texture_; }
     void SetTiled(bool x, bool y) {
         tiledX_ = x;
@@ -70,6 +74,10 @@ public:
                             float uMax, float vMax, bool tiledX, bool tiledY, Point textureSize,
                             float z, float out[30]);
 
+    // The texture a tile binds for `texture`: the picture a part shares its pixels with,
+    // else the texture itself.
+    static Texture* DrawnTexture(Texture* texture);
+
     Mesh* mesh() const { return mesh_; }
     BufferBlock* block() const { return block_; }
     MultiMaterial& material() { return material_; }
@@ -78,6 +86,7 @@ public:
 private:
     String name_;
     Texture* texture_ = nullptr;
+    bool held_ = false;
     bool tiledX_ = false;
     bool tiledY_ = false;
     Mesh* mesh_ = nullptr;
@@ -116,6 +125,9 @@ public:
     // Reads "Tiles" and "States" (both removed from the node), then the frame's keys.
     void LoadSkin(ScriptNode* node);
     void LoadLayout(ScriptNode* node) override { LoadSkin(node); }
+    // A tile's block moved: the window asks for an update (or, while its tiles are being
+    // written, writes them all again).
+    void TileBlockMoved();
     // Anchor slots still waiting for a tile of that name.
     int32_t PendingTileAnchorCount(const String& name) const;
 
@@ -126,6 +138,8 @@ private:
     };
     std::vector<String>* StateList(const String& state, bool create);
 
+    bool building_ = false;
+    bool movedWhileBuilding_ = false;
     String state_;
     OrderedMap<String, ImageTile*, StringCompare> tiles_;
     std::vector<std::pair<String, std::vector<String>>> stateTiles_;

@@ -6,6 +6,7 @@
 #include "render/geometry.h"
 #include "render/material.h"
 #include "render/mesh.h"
+#include "tests/gui/support/compositor.h"
 #include "tests/render/support/layer_app.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +24,8 @@
 namespace {
 
 using rh::test::LayerApp;
+using rh::test::Over;
+using rh::test::Rgbf;
 
 constexpr int kWidth = 160;
 constexpr int kHeight = 120;
@@ -98,14 +101,6 @@ void ScreenProjection(RenderContext& context) {
     context.projection = p;
 }
 
-struct Rgbf {
-    double r, g, b;
-};
-Rgbf Over(Rgbf dst, DWORD src) {
-    const double a = ((src >> 24) & 0xFF) / 255.0;
-    return {((src >> 16) & 0xFF) * a + dst.r * (1 - a), ((src >> 8) & 0xFF) * a + dst.g * (1 - a),
-            (src & 0xFF) * a + dst.b * (1 - a)};
-}
 
 void WritePng(const std::vector<DWORD>& pixels, const std::string& path) {
     const std::string ppm = path + ".ppm";

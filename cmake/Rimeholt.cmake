@@ -86,10 +86,11 @@ if(NOT TARGET rh_tests)
   add_custom_target(rh_tests)
 endif()
 
-# rh_add_test(NAME LABEL label SOURCES ... LIBS ... [RESOURCES script] [ENV k=v ...])
-# One GoogleTest executable whose cases are registered with CTest under the label.
+# rh_add_test(NAME LABEL label SOURCES ... LIBS ... [RESOURCES script] [ENV k=v ...] [LOCK name])
+# One GoogleTest executable whose cases are registered with CTest under the label. Cases with
+# the same LOCK never run at the same time (for example, ones that move the input focus).
 function(rh_add_test name)
-  cmake_parse_arguments(ARG "" "LABEL;RESOURCES" "SOURCES;LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(ARG "" "LABEL;RESOURCES;LOCK" "SOURCES;LIBS;ENV" ${ARGN})
   if(RIMEHOLT_TEST_LABELS AND NOT ARG_LABEL IN_LIST RIMEHOLT_TEST_LABELS)
     return()
   endif()
@@ -100,10 +101,15 @@ function(rh_add_test name)
     rh_add_resources(${name} ${ARG_RESOURCES})
   endif()
   add_dependencies(rh_tests ${name})
+  set(lock "")
+  if(ARG_LOCK)
+    set(lock RESOURCE_LOCK ${ARG_LOCK})
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     PROPERTIES LABELS ${ARG_LABEL}
-               ENVIRONMENT "SDL_VIDEODRIVER=offscreen;SDL_AUDIODRIVER=dummy;${ARG_ENV}")
+               ENVIRONMENT "SDL_VIDEODRIVER=offscreen;SDL_AUDIODRIVER=dummy;${ARG_ENV}"
+               ${lock})
 endfunction()
 
 # rh_add_fuzzer(NAME SOURCES ... LIBS ...): a libFuzzer target, built only with RIMEHOLT_FUZZ.

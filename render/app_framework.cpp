@@ -118,6 +118,11 @@ void AppFramework::ReleaseDirect3D() {
     }
 }
 
+IDirect3D9* AppFramework::LoadDirect3D() {
+    if (d3d_ == nullptr) d3d_ = CreateDirect3D();
+    return d3d_;
+}
+
 bool AppFramework::Create(HINSTANCE instance, HWND hwnd) {
     instance_ = instance;
     hwnd_ = hwnd;

@@ -157,6 +157,11 @@ protected:
     bool Reset();
     // Invalidates (if restored) and releases the device; clears g_device.
     void ReleaseDevice();
+    // The Direct3D object, loaded first when there is none (the settings dialog asks for it
+    // without a window or device); null when it cannot be had.
+    IDirect3D9* LoadDirect3D();
+    // Detaches the enumeration from the Direct3D object and releases it.
+    void ReleaseDirect3D();
     // Rebuilt before every creation and reset from the current settings and the client area.
     void BuildPresentParams();
     void CheckDeviceCaps();
@@ -170,7 +175,6 @@ protected:
 private:
     using DeclarationCache = OrderedMap<VertexFormat, IDirect3DVertexDeclaration9*, VertexDeclarationCache>;
 
-    void ReleaseDirect3D();
     void EmptyDeclarationCache();
     void ReadWindowRects();
 

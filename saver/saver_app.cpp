@@ -6,6 +6,8 @@
 #include "render/state_cache.h"
 #include "render/texture.h"
 #include "saver/log.h"
+#include "saver/preview.h"
+#include "scene/render_queue.h"
 
 #include <rimeholt/log.h>
 
@@ -29,11 +31,6 @@ LRESULT CALLBACK SaverWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPar
     SaverApp* app = CurrentSaverApp();
     if (app == nullptr) return 0;
     return app->MsgProc(hwnd, msg, wParam, lParam);
-}
-
-INT_PTR CALLBACK SettingsDlgThunk(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
-    SaverApp* app = CurrentSaverApp();
-    return app != nullptr ? app->SettingsDlgProc(dialog, msg, wParam, lParam) : FALSE;
 }
 
 // Describes a matched device choice to the log.
@@ -126,6 +123,8 @@ SaverApp::~SaverApp() {
     // then the device itself, through this class, before the framework part is gone.
     ReleasePictures();
     input_.ReleaseInput();
+    // The occlusion proxy's buffer belongs to this device; a later device makes its own.
+    g_occlusionBoxMesh.ReleaseGeometry();
     ReleaseDevice();
     if (g_current == this) g_current = nullptr;
 }
@@ -197,8 +196,11 @@ bool SaverApp::Create(HINSTANCE instance, SaverMode mode, LONG parent) {
 
     if (mode_ == SaverMode::Settings) {
         Log("Config Mode: loading Dialog\n");
-        HWND owner = reinterpret_cast<HWND>(static_cast<intptr_t>(parent_));
-        DialogBoxParamA(instance, MAKEINTRESOURCEA(113), owner, SettingsDlgThunk, 0);
+        // The number after /c names a window of the system's settings panel, which is not one
+        // of this program's windows: the dialog stands on its own.
+        SetSettingsDialogHost(this);
+        DialogBoxParamA(instance, MAKEINTRESOURCEA(kSettingsDialogTemplate), nullptr, SettingsDlgThunk, 0);
+        SetSettingsDialogHost(nullptr);
         return true;
     }
 
@@ -278,8 +280,9 @@ bool SaverApp::CreateSaverWindow() {
 
     if (mode_ == SaverMode::Preview) {
         HWND parent = reinterpret_cast<HWND>(static_cast<intptr_t>(parent_));
-        RECT rect{100, 100, 150, 150};
-        if (parent != nullptr) GetClientRect(parent, &rect);
+        // Without a host window (no number, or one that names no window) the creation fails.
+        RECT rect{0, 0, 0, 0};
+        GetClientRect(parent, &rect);
         AdjustWindowRect(&rect, WS_CHILD | WS_VISIBLE, FALSE);
         saverWindow_ = CreateWindowExA(0, g_title.Text(), g_title.Text(), WS_CHILD | WS_VISIBLE, rect.left,
                                          rect.top, rect.right - rect.left, rect.bottom - rect.top, parent, nullptr,
@@ -516,7 +519,7 @@ LRESULT SaverApp::MsgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 LRESULT SaverApp::SaverMsgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
         case WM_PAINT:
-            // The preview picture is painted here.
+            if (mode_ == SaverMode::Preview) PaintPreview(hwnd, instance_);
             break;
         case WM_KEYDOWN:
         case WM_SYSKEYDOWN:
@@ -537,6 +540,10 @@ LRESULT SaverApp::SaverMsgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
             }
             break;
         case WM_DESTROY:
+            // The preview's host closing its window ends the run normally.
+            if (mode_ == SaverMode::Preview) PostQuitMessage(0);
+            quit_ = true;
+            return 1;
         case WM_CLOSE:
         case WM_QUIT:
             quit_ = true;
@@ -553,6 +560,19 @@ LRESULT SaverApp::SaverMsgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
     }
     return AppFramework::MsgProc(hwnd, msg, wParam, lParam);
 }
+
+INT_PTR SaverApp::SettingsDlgProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
+    return SaverSettingsDlgProc(*this, dialog, msg, wParam, lParam);
+}
+
+const char* SaverApp::MessageText(const char* key) {
+    const ScriptNode* text = messageTree_.Child(key);
+    return text != nullptr ? text->value.Text() : nullptr;
+}
+
+const char* SaverApp::WebSiteAddress() { return g_makerAddress.Text(); }
+
+IDirect3D9* SaverApp::CreateDirect3D() { return LoadDirect3D(); }
 
 void SaverApp::OnInputEvent(InputEventKind kind, int32_t x, int32_t y, int32_t prevX, int32_t prevY, int32_t, int32_t,
                             int32_t) {

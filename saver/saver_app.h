@@ -20,6 +20,7 @@
 #include "render/app_framework.h"
 #include "render/camera_view.h"
 #include "render/input_manager.h"
+#include "saver/dialogs.h"
 #include "saver/entry.h"
 #include "scene/camera_path_player.h"
 #include "scene/free_camera.h"
@@ -62,24 +63,11 @@ bool PathFadeOpacity(float time, float end, float* opacity);
 // Every channel's entry i is gamma x 200 + 256 x i, held to 0..65535.
 void BuildGammaRamp(int gamma, D3DGAMMARAMP* ramp);
 
-class SaverApp : public AppFramework, public InputListener {
+class SaverApp : public AppFramework, public InputListener, public SettingsDialogHost {
 public:
-    // Registry values and script keys are read into these; the defaults are the code's.
-    struct Settings {
-        bool useDesktop = true;
-        bool exitOnMouseMove = true;
-        bool showTime = true;
-        bool hours24 = false;
-        bool music = true;
-        bool sound = true;
-        int32_t volume = 80;
-        bool showFps = false;
-        int32_t gamma = 0;
-        int32_t adapter = 0;
-        int32_t width = 800;
-        int32_t height = 600;
-        int32_t depth = 32;
-    };
+    // Registry values and script keys are read into these; the defaults are the code's. The
+    // settings dialog shows and changes the same fields.
+    using Settings = SettingsDialogValues;
 
     // Sets the global application pointer the window and dialog procedures use.
     SaverApp();
@@ -97,7 +85,7 @@ public:
     // At the end of LoadMessages.
     virtual void OnMessagesLoaded() {}
     // The application keys of the settings tree.
-    virtual void LoadAppSettings();
+    void LoadAppSettings() override;
     // Per frame, before drawing; true.
     virtual bool UpdateScene() { return true; }
     // Draws the scene inside the frame's scene; true.
@@ -108,8 +96,8 @@ public:
     virtual void LoadSceneSettings() {}
     // A new camera path has started (not called for the first one).
     virtual void PathStarted() {}
-    // The settings dialog's procedure.
-    virtual INT_PTR SettingsDlgProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+    // The settings dialog's procedure: the common controls.
+    INT_PTR SettingsDlgProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) override;
     // Once after the main loop.
     virtual void ShutdownSound() {}
     // Per-frame key polling: refreshes the input manager's immediate key state.
@@ -118,7 +106,7 @@ public:
     virtual void OnShutdown() {}
     // The user's values; false when the key can be neither opened nor created.
     virtual bool LoadRegistrySettings();
-    virtual bool SaveRegistrySettings();
+    bool SaveRegistrySettings() override;
 
     // The whole start-up; false when it failed. True after the settings dialog and for the
     // preview too.
@@ -138,7 +126,19 @@ public:
     // The message texts (resource 229), the title and the control map; then OnMessagesLoaded.
     void LoadMessages();
     // Gives every mapped control of the dialog its message text.
-    void ApplyDialogTexts(HWND dialog);
+    void ApplyDialogTexts(HWND dialog) override;
+
+    // ---- What the settings dialog needs besides (SettingsDialogHost).
+    SettingsDialogValues& DialogValues() override { return settings_; }
+    const char* MessageText(const char* key) override;
+    const char* WebSiteAddress() override;
+    // The framework's Direct3D object, made when it has none.
+    IDirect3D9* CreateDirect3D() override;
+    void ReleaseDirect3D() override { AppFramework::ReleaseDirect3D(); }
+    DeviceEnumeration& Enumeration() override { return AppFramework::Enumeration(); }
+    bool QueryDesktopMode(D3DDISPLAYMODE* mode) override { return AppFramework::QueryDesktopMode(mode); }
+    D3DDISPLAYMODE& DesktopMode() override { return g_desktopMode; }
+    HINSTANCE Instance() override { return instance_; }
 
     // ---- Loading screen and fades (need a begun scene, except DrawLoadingScreen).
     void DrawPicture(Texture* picture, float opacity, int placement);

@@ -1,6 +1,7 @@
 // Program entry: the mode from the command line, the DirectX version check and WinMain.
 
 #include "platform/log/log_testing.h"
+#include "platform/win32/dialogs_testing.h"
 #include "platform/win32/win32_testing.h"
 #include "saver/entry.h"
 #include "tests/support/scratch_dir.h"
@@ -208,9 +209,9 @@ TEST(FileVersion, ReadsTheFixedVersionOrFails) {
 }
 
 // Each mode runs to its end; at trace level the run tells the version found and the mode chosen.
-// The modes that end by themselves: the settings dialog (its template is not built yet, so
-// it ends at once) and the password switch, which
-// has no window to show. Full screen and the test mode run until their host ends them; the
+// The modes that end by themselves: the settings dialog (Cancel pressed as soon as it shows),
+// the password switch, which has no window to show, and a preview without a host window to
+// show in. Full screen, the test mode and a hosted preview run until their host ends them; the
 // program's process tests show that.
 TEST(WinMain, ModesThatEndByThemselvesClearTheScreensaverFlag) {
     struct Row {
@@ -222,7 +223,14 @@ TEST(WinMain, ModesThatEndByThemselvesClearTheScreensaverFlag) {
         {"saver /c", "Mode: settings (number 0)", 1},
         {"saver /a", "Mode: password (number 0)", 0},
         {"saver", "Mode: settings (number 0)", 1},
+        {"saver /p", "Mode: preview (number 0)", 0},
+        {"saver /p 1234", "Mode: preview (number 1234)", 0},
     };
+    int dialogsShown = 0;
+    rh::win32::SetDialogShownHook([&](HWND dialog, int) {
+        ++dialogsShown;
+        EndDialog(dialog, IDCANCEL);
+    });
     ScopedEnv env("RIMEHOLT_DXDIAG_VERSION", "9.0c");
     rh::testing::ScratchDir config("rh_entry_config");
     ScopedEnv configHome("XDG_CONFIG_HOME", config.path().c_str());
@@ -234,6 +242,8 @@ TEST(WinMain, ModesThatEndByThemselvesClearTheScreensaverFlag) {
         EXPECT_FALSE(rh::win32::ScreensaverRunningFlag());
         EXPECT_EQ(capture.texts(), (std::vector<std::string>{"DirectX version 9.0c", row.traced}));
     }
+    rh::win32::SetDialogShownHook(nullptr);
+    EXPECT_EQ(dialogsShown, 2) << "the settings dialog showed for /c and for no switch";
 }
 
 }  // namespace

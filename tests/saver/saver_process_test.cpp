@@ -1,11 +1,14 @@
-// The saver as a host starts it: the real program with /s on the virtual X server the tests
-// run under, given real X input with xdotool. Keys, buttons and mouse moves end it or not as a
-// screensaver must, and SIGTERM ends it normally. The window is given the input focus first, as
-// a window manager would give it to a new full-screen window. Skipped without an X display or
-// without xdotool.
+// The saver as a host starts it: the real program on the virtual X server the tests run under,
+// given real X input with xdotool. With /s, keys, buttons and mouse moves end it or not as a
+// screensaver must, and SIGTERM ends it normally; the window is given the input focus first, as
+// a window manager would give it to a new full-screen window. With /c the settings dialog shows
+// and its keys end it; with /p it paints into a window the test made and ends when the test
+// destroys that window. Skipped without an X display or without xdotool.
 
 #include "tests/support/scratch_dir.h"
 
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -16,6 +19,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -25,7 +29,7 @@ bool Have(const char* command) { return std::system((std::string("command -v ") 
 
 class SaverProcess {
 public:
-    SaverProcess(const std::string& folder) {
+    explicit SaverProcess(const std::string& folder, std::vector<std::string> arguments = {"/s"}) {
         pid_ = fork();
         if (pid_ == 0) {
             if (chdir(folder.c_str()) != 0) _exit(99);
@@ -34,7 +38,10 @@ public:
             setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
             setenv("SDL_AUDIODRIVER", "dummy", 1);
             setenv("RIMEHOLT_LOG", "error", 1);
-            execl(RIMEHOLT_PROGRAM, RIMEHOLT_PROGRAM, "/s", static_cast<char*>(nullptr));
+            std::vector<char*> argv{const_cast<char*>(RIMEHOLT_PROGRAM)};
+            for (std::string& argument : arguments) argv.push_back(argument.data());
+            argv.push_back(nullptr);
+            execv(RIMEHOLT_PROGRAM, argv.data());
             _exit(98);
         }
     }
@@ -78,6 +85,21 @@ bool FocusSaverWindow(pid_t pid) {
         std::this_thread::sleep_for(100ms);
     }
     return false;
+}
+
+// The first visible window of the process (any title), or 0 when none appears in time.
+unsigned long WaitForWindow(pid_t pid) {
+    const std::string command = "xdotool search --onlyvisible --pid " + std::to_string(pid) + " 2>/dev/null";
+    for (int i = 0; i < 200; ++i) {
+        if (FILE* out = popen(command.c_str(), "r")) {
+            unsigned long window = 0;
+            const bool found = std::fscanf(out, "%lu", &window) == 1;
+            pclose(out);
+            if (found && window != 0) return window;
+        }
+        std::this_thread::sleep_for(100ms);
+    }
+    return 0;
 }
 
 void Xdotool(const std::string& arguments) {
@@ -137,6 +159,90 @@ TEST_F(SaverProcessTest, MouseMoves) {
     EXPECT_TRUE(EndedBy("mousemove_relative 40 30", "mousemove_relative 30 20"));
     WriteExitOnMouseMove(0);
     EXPECT_FALSE(EndedBy("mousemove_relative 40 30"));
+}
+
+// The settings dialog: Escape ends it as Cancel, writing nothing; Enter is OK, which saves the
+// settings. Either way the program ends with 0.
+TEST_F(SaverProcessTest, SettingsDialogEndsWithItsButtons) {
+    const std::string registry = scratch_.path() + "/config/rimeholt/registry";
+    struct Case {
+        const char* key;
+        bool saves;
+    };
+    for (const Case& c : {Case{"Escape", false}, Case{"Return", true}}) {
+        scratch_.Write("config/rimeholt/registry", "REGEDIT4\n");
+        SaverProcess saver(scratch_.path(), {"/c"});
+        const unsigned long dialog = WaitForWindow(saver.pid());
+        ASSERT_NE(dialog, 0u) << "the settings dialog shows";
+        std::this_thread::sleep_for(1s);
+        int status = -1;
+        EXPECT_FALSE(saver.WaitForEnd(0ms, &status)) << "the dialog waits for the user";
+        Xdotool("windowfocus --sync " + std::to_string(dialog));
+        Xdotool("key --window " + std::to_string(dialog) + " " + c.key);
+        ASSERT_TRUE(saver.WaitForEnd(10s, &status)) << c.key;
+        EXPECT_EQ(status, 0) << c.key;
+        std::string text;
+        if (FILE* in = std::fopen(registry.c_str(), "r")) {
+            char buffer[4096];
+            text.assign(buffer, std::fread(buffer, 1, sizeof buffer, in));
+            std::fclose(in);
+        }
+        EXPECT_EQ(text.find("Volume") != std::string::npos, c.saves) << c.key << ": " << text;
+    }
+}
+
+// The preview in a window the test made: the picture is painted into it (the host's white
+// background gives way), and destroying the window ends the program with 0.
+TEST_F(SaverProcessTest, PreviewPaintsIntoItsHostAndEndsWithIt) {
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    const int screen = DefaultScreen(display);
+    const Window host = XCreateSimpleWindow(display, RootWindow(display, screen), 10, 10, 152, 112, 0, 0,
+                                            WhitePixel(display, screen));
+    XMapWindow(display, host);
+    XSync(display, False);
+
+    SaverProcess saver(scratch_.path(), {"/p", std::to_string(host)});
+    bool painted = false;
+    for (int i = 0; i < 100 && !painted; ++i) {
+        std::this_thread::sleep_for(100ms);
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned int count = 0;
+        if (XQueryTree(display, host, &root, &parent, &children, &count) && children != nullptr) XFree(children);
+        if (count == 0) continue;
+        // The host's own image includes its mapped child's pixels.
+        if (XImage* image = XGetImage(display, host, 0, 0, 152, 112, AllPlanes, ZPixmap)) {
+            int nonWhite = 0;
+            for (int y = 0; y < 112; y += 4) {
+                for (int x = 0; x < 152; x += 4) {
+                    if ((XGetPixel(image, x, y) & 0xFFFFFF) != 0xFFFFFF) ++nonWhite;
+                }
+            }
+            XDestroyImage(image);
+            painted = nonWhite > 38 * 28 / 2;
+        }
+    }
+    EXPECT_TRUE(painted) << "the picture covers the host's window";
+    int status = -1;
+    EXPECT_FALSE(saver.WaitForEnd(0ms, &status)) << "the preview runs until its host goes";
+
+    XDestroyWindow(display, host);
+    XSync(display, False);
+    ASSERT_TRUE(saver.WaitForEnd(10s, &status)) << "the host's window is gone";
+    EXPECT_EQ(status, 0);
+    XCloseDisplay(display);
+}
+
+// Without a host window there is nothing to preview in: the start-up fails at once.
+TEST_F(SaverProcessTest, PreviewWithoutItsHostFails) {
+    for (const char* number : {"", "1234"}) {
+        std::vector<std::string> arguments{"/p"};
+        if (*number != '\0') arguments.push_back(number);
+        SaverProcess saver(scratch_.path(), arguments);
+        int status = -1;
+        ASSERT_TRUE(saver.WaitForEnd(10s, &status)) << number;
+        EXPECT_EQ(status, 1) << number;
+    }
 }
 
 }  // namespace

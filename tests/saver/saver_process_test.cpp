@@ -124,10 +124,11 @@ protected:
         SaverProcess saver(scratch_.path());
         EXPECT_TRUE(FocusSaverWindow(saver.pid()));
         if (!earlyInput.empty()) Xdotool(earlyInput);
-        std::this_thread::sleep_for(2s);
+        // Well past the saver's first second even when a loaded machine slows its start-up.
+        std::this_thread::sleep_for(3s);
         Xdotool(input);
         int status = -1;
-        if (saver.WaitForEnd(3s, &status)) {
+        if (saver.WaitForEnd(5s, &status)) {
             EXPECT_EQ(status, 0) << input;
             return true;
         }

@@ -21,7 +21,6 @@ D3DDISPLAYMODE g_desktopMode{};
 
 namespace {
 
-SaverApp* g_app = nullptr;     // what GetSaverApp made
 SaverApp* g_current = nullptr;  // the one the procedures reach
 
 constexpr UINT_PTR kPreviewTimer = 1;
@@ -130,16 +129,6 @@ SaverApp::~SaverApp() {
 }
 
 SaverApp* CurrentSaverApp() { return g_current; }
-
-SaverApp* GetSaverApp() {
-    if (g_app == nullptr) g_app = new SaverApp();
-    return g_app;
-}
-
-void DeleteSaverApp() {
-    delete g_app;
-    g_app = nullptr;
-}
 
 void SaverApp::ReleasePictures() {
     delete loadingPicture_;

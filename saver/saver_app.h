@@ -244,7 +244,8 @@ protected:
     String amPmText_;
 };
 
-// The one application object, created on the first call.
+// The one application object, the scene application (saver/scene_saver_app.h), created on the
+// first call.
 SaverApp* GetSaverApp();
 // Deletes the application object through its virtual destructor; the next GetSaverApp
 // creates a new one.

@@ -230,11 +230,9 @@ bool SaverApp::Create(HINSTANCE instance, SaverMode mode, LONG parent) {
 
     pathActive_ = true;
     pathTime_ = 0.0f;
-    if (remainingPaths_.count() != 0) {
-        const int32_t steps = rand() % remainingPaths_.count();
-        for (int32_t i = 0; i < steps; ++i) remainingPaths_.SetCursor(remainingPaths_.cursor()->next);
-        LoadCameraPath(remainingPaths_.Current());
-    }
+    // A path that gives no time range is passed over for the next one, so that one broken file
+    // does not leave the camera still for the whole run.
+    flights_.StartFirst();
 
     if (!LoadScene()) return false;
 
@@ -493,10 +491,10 @@ bool SaverApp::RenderFrame() {
 }
 
 void SaverApp::StartNextPath() {
-    // Only one name is drawn from the list here, the one under the cursor: its path is
-    // loaded again.
-    if (remainingPaths_.count() == 0) return;
-    LoadCameraPath(remainingPaths_.Current());
+    // The name that ended goes to the played list, the next is drawn at random from the
+    // remaining ones (all of them again once every path has flown); broken paths are passed
+    // over.
+    flights_.StartNext();
 }
 
 // ---- Messages and input

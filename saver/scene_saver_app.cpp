@@ -460,6 +460,7 @@ bool SceneSaverApp::DrawScene() {
     const std::string text = "<RAW>tris: " + std::to_string(tris) + "\nnodes: " + std::to_string(nodes) +
                              "\n   occluded: " + std::to_string(occluded) + "\n   clipped: " +
                              std::to_string(clipped) + "\neffect_load_time: " + std::to_string(loadTime) + "</RAW>";
-    statisticsLabel_.SetMarkup(WideString(text.c_str()));
+    statisticsText_ = text.c_str();
+    statisticsLabel_.SetMarkup(WideString(statisticsText_));
     return true;
 }

@@ -105,6 +105,8 @@ public:
     MultiMaterial* lampMaterial() const { return lampMaterial_; }
     const LinkedList<SceneNode*>& planes() const { return planes_; }
     RichTextView& statisticsLabel() { return statisticsLabel_; }
+    // The markup the statistics label was last given.
+    const String& statisticsText() const { return statisticsText_; }
     int musicSample() const { return musicSample_; }
     bool occlusionOn() const { return occlusionOn_; }
 
@@ -127,6 +129,7 @@ private:
     Scene sky_;
     SunRays sunRays_;
     RichTextView statisticsLabel_;
+    String statisticsText_;
     SceneNode* snowNode_ = nullptr;
     MultiMaterial* lampMaterial_ = nullptr;
     ParticleEmitter lampEmitter_;

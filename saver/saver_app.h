@@ -17,6 +17,7 @@
 #include "core/text/wide_string.h"
 #include "core/time/clock.h"
 #include "core/types/argb_color.h"
+#include "gui/rich_text_view.h"
 #include "render/app_framework.h"
 #include "render/camera_view.h"
 #include "render/input_manager.h"
@@ -177,6 +178,9 @@ public:
     const String& fpsText() const { return fpsText_; }
     const String& clockText() const { return clockText_; }
     const String& amPmText() const { return amPmText_; }
+    RichTextView& fpsLabel() { return fpsLabel_; }
+    RichTextView& clockLabel() { return clockLabel_; }
+    RichTextView& amPmLabel() { return amPmLabel_; }
     const FrameRateCounter& frameRate() const { return frameRate_; }
     Texture* loadingPicture() const { return loadingPicture_; }
     Texture* cornerPicture(int i) const { return corners_[i]; }
@@ -203,8 +207,8 @@ protected:
     bool CreateSaverWindow();
     // Picks the display mode and makes the full-screen device; false when none can be made.
     bool CreateFullScreenDevice();
-    // The frame counter and clock labels with their font. They are GUI text labels, which this
-    // program does not draw yet: the texts are kept and nothing else is made.
+    // The labels' fonts, then the frame counter and clock labels in their style, shown as the
+    // settings ask; false when the first font cannot be loaded.
     bool SetUpLabels();
     // Per pass: the counter's and the clock's texts.
     void UpdateLabels(bool secondPassed);
@@ -247,6 +251,9 @@ protected:
     String fpsText_;
     String clockText_;
     String amPmText_;
+    RichTextView fpsLabel_;
+    RichTextView clockLabel_;
+    RichTextView amPmLabel_;
 };
 
 // The one application object, the scene application (saver/scene_saver_app.h), created on the

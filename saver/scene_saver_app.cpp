@@ -95,7 +95,7 @@ void StartSceneAnimations(SceneNode* node) {
     node->UpdateAnimationFlags();
 }
 
-void PrepareTwoPassMaterials(SceneNode* node, const ArgbColor& fogColor, float specularPower) {
+void PrepareTwoPassMaterials(SceneNode* node, const ArgbColor& fogColor, float highlightPower) {
     if (node == nullptr) return;
     MultiMaterial& material = node->GetMaterial();
     if (material.count() == 2) {
@@ -104,9 +104,9 @@ void PrepareTwoPassMaterials(SceneNode* node, const ArgbColor& fogColor, float s
             material.sub(i).ownFogColor = false;
             material.sub(i).fogColor = fog;
         }
-        material.sub(0).colors.SetPower(specularPower);
+        material.sub(0).colors.SetPower(highlightPower);
     }
-    for (int32_t i = 0; i < node->childCount(); ++i) PrepareTwoPassMaterials(node->child(i), fogColor, specularPower);
+    for (int32_t i = 0; i < node->childCount(); ++i) PrepareTwoPassMaterials(node->child(i), fogColor, highlightPower);
 }
 
 // ---- Life
@@ -121,7 +121,7 @@ void DeleteSaverApp() {
     g_sceneApp = nullptr;
 }
 
-SceneSaverApp::SceneSaverApp() : specularLight_(new DirLight()) {
+SceneSaverApp::SceneSaverApp() : highlightLight_(new DirLight()) {
     startPosition = Vec3{0.0f, 100.0f, 100.0f};
     fogEnable = false;
 }
@@ -135,6 +135,10 @@ SceneSaverApp::~SceneSaverApp() {
     statisticsLabel_.Hide();
     // The effects compiled for this device go with it; a later device compiles its own.
     g_effectManager.ReleaseAll();
+    // The shared managers outlive this application and its archive: a later application
+    // would otherwise resolve names against a freed archive.
+    g_effectManager.searchPaths().ForgetArchive(&mediaArchive_);
+    g_textureRegistry.ForgetArchive(&mediaArchive_);
 }
 
 FileRef SceneSaverApp::MediaFileRef(const String& name) {
@@ -153,10 +157,10 @@ void SceneSaverApp::LoadSceneSettings() {
     if (const ScriptNode* node = tree.Child("FogEnable")) fogEnable = node->AsInt() == 1;
     if (const ScriptNode* node = tree.Child("BlinkPeriod")) blinkPeriod = static_cast<int32_t>(node->AsDouble());
     if (const ScriptNode* node = tree.Child("SpecularDir")) {
-        float* axes[3] = {&specularDir.x, &specularDir.y, &specularDir.z};
+        float* axes[3] = {&highlightDir.x, &highlightDir.y, &highlightDir.z};
         for (int i = 0; i < 3; ++i) ReadScriptNumber(*node, std::to_string(i).c_str(), axes[i]);
     }
-    ReadScriptNumber(tree, "SpecularPower", &specularPower);
+    ReadScriptNumber(tree, "SpecularPower", &highlightPower);
     ReadScriptNumber(tree, "DT", &particleStep);
     g_particleTimeStep = particleStep;
 }
@@ -241,7 +245,7 @@ bool SceneSaverApp::LoadScene() {
     }
     SceneNode& root = city_.GetRoot();
     root.ComputeBounds();
-    PrepareTwoPassMaterials(&root, fogColor, specularPower);
+    PrepareTwoPassMaterials(&root, fogColor, highlightPower);
 
     LoadSoundLibrary();
     StartSound(saverWindow_);
@@ -414,15 +418,15 @@ bool SceneSaverApp::DrawScene() {
     }
 
     RenderQueue queue(&cameraView_);
-    specularLight_.Get()->SetDirection(specularDir);
-    specularLight_.Get()->SetDiffuse(ArgbColor(1.0f, 0.0f, 0.0f, 0.0f));
-    specularLight_.Get()->SetSpecular(ArgbColor(1.0f, 1.0f, 1.0f, 1.0f));
+    highlightLight_.Get()->SetDirection(highlightDir);
+    highlightLight_.Get()->SetDiffuse(ArgbColor(1.0f, 0.0f, 0.0f, 0.0f));
+    highlightLight_.Get()->SetSpecular(ArgbColor(1.0f, 1.0f, 1.0f, 1.0f));
 
     RenderPass cityPass;
     static_cast<CameraView&>(cityPass) = cameraView_;
     cityPass.flags = occlusionOn_ ? 0 : kPassNoOcclusion;
     cityPass.renderQueue = &queue;
-    cityPass.lights.Add(specularLight_);
+    cityPass.lights.Add(highlightLight_);
     cityPass.lights.ambient = ArgbColor(static_cast<unsigned>(ambient.ToARGB()));
     g_frameStats.ClearFrameCounters();
     FreezeClock(true);

@@ -61,9 +61,9 @@ uint32_t TwoPassFogColor(const ArgbColor& fogColor);
 void StartSceneAnimations(SceneNode* node);
 
 // For every node of the subtree whose material has exactly two sub-materials: both lose their
-// own fog colour switch and take TwoPassFogColor as fog colour; the first takes the specular
+// own fog colour switch and take TwoPassFogColor as fog colour; the first takes the highlight
 // power. Nothing for null.
-void PrepareTwoPassMaterials(SceneNode* node, const ArgbColor& fogColor, float specularPower);
+void PrepareTwoPassMaterials(SceneNode* node, const ArgbColor& fogColor, float highlightPower);
 
 class SceneSaverApp : public SaverApp {
 public:
@@ -112,8 +112,8 @@ public:
 
     // Scene values the settings script sets.
     int32_t blinkPeriod = 5000;
-    Vec3 specularDir{0.0f, -1.0f, 0.0f};
-    float specularPower = 40.0f;
+    Vec3 highlightDir{0.0f, -1.0f, 0.0f};
+    float highlightPower = 40.0f;
     float particleStep = 0.1f;
 
 private:
@@ -141,6 +141,6 @@ private:
     bool firstDraw_ = true;
     bool cleanedOnce_ = false;
     uint64_t lastCleanUp_ = 0;
-    // The specular light of the city pass, made once so that it keeps its device slot.
-    SharedRef<Light> specularLight_;
+    // The highlight light of the city pass, made once so that it keeps its device slot.
+    SharedRef<Light> highlightLight_;
 };

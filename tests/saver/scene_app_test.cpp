@@ -238,7 +238,7 @@ TEST(SceneRules, SnowGeneratorAheadOfTheCamera) {
 }
 
 // (1, sqrt(r / 2), sqrt(g / 2), sqrt(b / 2)) on materials of exactly two sub-materials, the
-// first of them also taking the specular power; others keep theirs.
+// first of them also taking the highlight power; others keep theirs.
 TEST(SceneRules, TwoPassFogColour) {
     EXPECT_EQ(TwoPassFogColor(ArgbColor(1.0f, 0.5f, 0.0f, 1.0f)), 0xFF8000B5u);
     EXPECT_EQ(TwoPassFogColor(ArgbColor(1.0f, 120 / 255.0f, 120 / 255.0f, 150 / 255.0f)), 0xFF7C7C8Au);
@@ -286,8 +286,8 @@ TEST_F(SceneAppTest, SceneKeysOfTheScriptAndTheRegistry) {
         app.LoadConfig();
         EXPECT_EQ(app.fogEnable, row.fog) << row.fogLine;
         EXPECT_EQ(app.blinkPeriod, 1500);
-        EXPECT_EQ(app.specularDir.z, 3.0f);
-        EXPECT_EQ(app.specularPower, 40.0f) << "the default";
+        EXPECT_EQ(app.highlightDir.z, 3.0f);
+        EXPECT_EQ(app.highlightPower, 40.0f) << "the default";
         EXPECT_EQ(g_particleTimeStep, 0.25f);
     }
     // SnowQuality 7 is kept and saved again as it was.

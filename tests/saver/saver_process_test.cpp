@@ -213,6 +213,8 @@ TEST_F(SaverProcessTest, SettingsDialogEndsWithItsButtons) {
             std::fclose(in);
         }
         EXPECT_EQ(text.find("Volume") != std::string::npos, c.saves) << c.key << ": " << text;
+        // The scene application's own values go with them.
+        EXPECT_EQ(text.find("SnowQuality") != std::string::npos, c.saves) << c.key << ": " << text;
     }
 }
 

@@ -7,6 +7,8 @@
 
 #include "core/settings/frame_stats.h"
 #include "core/time/clock_source.h"
+#include "gui/font_manager.h"
+#include "render/texture_registry.h"
 #include "platform/d3d9/d3d9_testing.h"
 #include "render/material.h"
 #include "render/state_cache.h"
@@ -387,6 +389,15 @@ TEST_F(SceneAppTest, TheTopLevelWalk) {
     EXPECT_EQ(births.size(), 100u);
     EXPECT_GE(oldest, int64_t(app.loadedAt) - 17820 - 100);
     EXPECT_LE(youngest, int64_t(g_now));
+
+    // The sylfaen font was loaded by the start-up and again by the scene: one style per size,
+    // the pictures shared. A third load adds nothing either.
+    const int32_t styles = g_fontManager.Styles().count();
+    const int32_t textures = g_textureRegistry.TextureCount();
+    EXPECT_EQ(styles, 2) << "sylfaen and the 64-point font";
+    EXPECT_TRUE(g_fontManager.LoadFont(app.MediaFileRef(String("media/fonts/sylfaen.fs"))).Succeeded());
+    EXPECT_EQ(g_fontManager.Styles().count(), styles);
+    EXPECT_EQ(g_textureRegistry.TextureCount(), textures);
 
     // The camera looking straight down: the generator goes 200 along +z.
     app.freeCamera().SetPosition(Vec3{5, 40, 7});

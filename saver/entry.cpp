@@ -90,6 +90,8 @@ INT_PTR CALLBACK NoDirectXDlgProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) 
     }
 }
 
+void SeedRandomFromClock() { srand(static_cast<unsigned>(static_cast<int64_t>(ClockNow()) % 32768)); }
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     LogStart();
 
@@ -118,7 +120,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
     SaverApp* app = GetSaverApp();
     SystemParametersInfoA(SPI_SETSCREENSAVERRUNNING, TRUE, nullptr, 0);
-    srand(static_cast<unsigned>(static_cast<int64_t>(ClockNow()) % 32768));
+    SeedRandomFromClock();
 
     if (!app->Create(instance, mode, number)) {
         SystemParametersInfoA(SPI_SETSCREENSAVERRUNNING, FALSE, nullptr, 0);

@@ -19,6 +19,10 @@ constexpr DWORD kRequiredDirectXVersion = 0x90000;
 // The address opened by dialog 107's download button.
 extern const char* const g_directXDownloadAddress;
 
+// Seeds rand from the engine clock, as the start-up does before the application is made:
+// on a test clock source the whole run, snow included, draws the same numbers every time.
+void SeedRandomFromClock();
+
 // Reads the mode from GetCommandLineA and stores the number after the switch (0 when there
 // is none) in *number.
 SaverMode ParseCommandLine(LONG* number);

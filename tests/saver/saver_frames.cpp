@@ -1,0 +1,267 @@
+// rh_saver_frames: the scene application at 1024 x 768 on a test clock, writing the frames at
+// given path times as PNG files. The same path time gives the same frame on every run: the
+// clock is the test's own source, rand is seeded from it as the start-up does, and the steps
+// the clock takes to reach a path time depend on that time alone.
+//
+//   rh_saver_frames --out DIR --path c05.cam [--shaders 0|1] [--snow 0|1|2] NAME@TIME ...
+//
+// TIME is in path units (100 ms), rounded to the 20-ms frame step; the times must rise. A
+// frame depends on its own time and on the times before it on the command line. The run
+// happens in a scratch folder of its own: a "CustomData/settings.txt" (the built-in
+// settings with "Animations" naming the one path) and a registry file under XDG_CONFIG_HOME
+// choosing "UseShaders", "SnowQuality" and the 1024 x 768 mode. The clock label shows the
+// fixed local time 21:47:05 (RIMEHOLT_LOCAL_TIME), so pictures showing it can be compared.
+// Exit status 0 when every frame was written, 1 otherwise (one line on stderr says why).
+
+#include "core/files/file_ref.h"
+#include "core/time/clock_source.h"
+#include "platform/d3d9/d3d9_testing.h"
+#include "saver/entry.h"
+#include "saver/scene_saver_app.h"
+#include "tests/support/png_file.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kWidth = 1024;
+constexpr int kHeight = 768;
+// One frame's step on the clock once the path runs: 50 frames a second.
+constexpr uint32_t kFrameStepMs = 20;
+// The last second before a path time is drawn frame by frame (so the snow has moved as it does
+// on screen); the time before it passes in jumps of at most kJumpMs, drawn but not looked at.
+constexpr uint32_t kLeadInMs = 1000;
+constexpr uint32_t kJumpMs = 500;
+
+uint32_t g_now = 1000000;
+uint32_t g_step = 0;
+uint32_t TestClock() {
+    g_now += g_step;
+    return g_now;
+}
+
+struct Shot {
+    std::string name;
+    uint32_t atMs;  // milliseconds of path time from the first frame
+};
+
+// The clock steps from the first frame to a path time: jumps, then frame steps.
+std::vector<uint32_t> StepsTo(uint32_t atMs) {
+    std::vector<uint32_t> steps;
+    const uint32_t leadIn = atMs < kLeadInMs ? atMs : kLeadInMs;
+    for (uint32_t jumped = 0; jumped < atMs - leadIn;) {
+        const uint32_t jump = atMs - leadIn - jumped < kJumpMs ? atMs - leadIn - jumped : kJumpMs;
+        steps.push_back(jump);
+        jumped += jump;
+    }
+    for (uint32_t t = 0; t < leadIn; t += kFrameStepMs) steps.push_back(kFrameStepMs);
+    return steps;
+}
+
+bool WriteText(const std::string& path, const std::string& text) {
+    const size_t slash = path.rfind('/');
+    if (slash != std::string::npos) {
+        std::string folder;
+        for (size_t i = 0; i <= slash; ++i) {
+            if (path[i] == '/' && i > 0) {
+                folder = path.substr(0, i);
+                if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
+            }
+        }
+    }
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+    return static_cast<bool>(out);
+}
+
+// The built-in settings script with "Animations" naming one path only.
+std::string SettingsWithOnePath(const std::string& path) {
+    const uint8_t* data = nullptr;
+    int32_t size = 0;
+    if (!LoadResourceData(239, "MemFile", &data, &size)) return "";
+    std::string text(reinterpret_cast<const char*>(data), static_cast<size_t>(size));
+    std::string out;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(start, end - start);
+        if (line.rfind("Animations", 0) == 0) {
+            out += "Animations = array(\"" + path + "\")\n";
+        } else {
+            out += line + "\n";
+        }
+        start = end + 1;
+    }
+    return out;
+}
+
+// The application; each pass of the main loop steps the clock, and the pass after a shot's
+// frame was drawn writes it.
+class FrameGrabber : public SceneSaverApp {
+public:
+    std::vector<Shot> shots;
+    std::string outDir;
+    bool failed = false;
+
+    bool UpdateScene() override {
+        SceneSaverApp::UpdateScene();
+        if (first_) {
+            // Path time 0 at the first frame, whatever the start-up's own readings of the clock.
+            first_ = false;
+            pathTime_ = 0.0f;
+            pathClock_.Reset();
+            Plan();
+            return true;
+        }
+        if (shotDue_) {
+            shotDue_ = false;
+            if (!Save(shots[next_])) {
+                failed = true;
+                quit_ = true;
+                return true;
+            }
+            ++next_;
+            if (next_ == shots.size()) {
+                quit_ = true;
+                return true;
+            }
+            Plan();
+            if (shotDue_) return true;  // the same time again: the next frame is the one
+        }
+        if (steps_.empty()) {
+            std::fprintf(stderr, "rh_saver_frames: no steps left before %s\n", shots[next_].name.c_str());
+            failed = true;
+            quit_ = true;
+            return true;
+        }
+        g_now += steps_.front();
+        steps_.erase(steps_.begin());
+        if (steps_.empty()) shotDue_ = true;
+        return true;
+    }
+
+private:
+    // The steps from the last shot (or the first frame) to the next shot.
+    void Plan() {
+        const uint32_t at = shots[next_].atMs;
+        steps_ = StepsTo(at - doneMs_);
+        doneMs_ = at;
+        if (steps_.empty()) shotDue_ = true;
+    }
+
+    bool Save(const Shot& shot) {
+        std::vector<DWORD> pixels;
+        RECT rect{0, 0, kWidth, kHeight};
+        if (GetRenderRect().right != kWidth || GetRenderRect().bottom != kHeight ||
+            !rh::d3d9::testing::ReadBackBuffer(Device(), rect, &pixels)) {
+            std::fprintf(stderr, "rh_saver_frames: no %dx%d frame to read (render size %dx%d)\n", kWidth, kHeight,
+                         static_cast<int>(GetRenderRect().right), static_cast<int>(GetRenderRect().bottom));
+            return false;
+        }
+        const std::string file = outDir + "/" + shot.name + ".png";
+        if (!rh::testing::WritePngFile(file, kWidth, kHeight, std::vector<uint32_t>(pixels.begin(), pixels.end()))) {
+            std::fprintf(stderr, "rh_saver_frames: cannot write %s\n", file.c_str());
+            return false;
+        }
+        std::printf("%s  path time %.2f\n", file.c_str(), static_cast<double>(pathTime()));
+        return true;
+    }
+
+    bool first_ = true;
+    bool shotDue_ = false;
+    size_t next_ = 0;
+    uint32_t doneMs_ = 0;
+    std::vector<uint32_t> steps_;
+};
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: rh_saver_frames --out DIR --path NAME.cam [--shaders 0|1] [--snow 0|1|2] NAME@TIME ...\n");
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string outDir, path;
+    int shaders = 1, snow = 1;
+    std::vector<Shot> shots;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if ((arg == "--out" || arg == "--path" || arg == "--shaders" || arg == "--snow") && i + 1 < argc) {
+            const std::string value = argv[++i];
+            if (arg == "--out") outDir = value;
+            if (arg == "--path") path = value;
+            if (arg == "--shaders") shaders = std::atoi(value.c_str());
+            if (arg == "--snow") snow = std::atoi(value.c_str());
+            continue;
+        }
+        const size_t at = arg.find('@');
+        if (at == std::string::npos || at == 0) return Usage();
+        const double time = std::atof(arg.c_str() + at + 1);
+        const long ms = std::lround(time * 100.0 / kFrameStepMs) * static_cast<long>(kFrameStepMs);
+        if (!(time >= 0.0) || (!shots.empty() && static_cast<uint32_t>(ms) < shots.back().atMs)) return Usage();
+        shots.push_back(Shot{arg.substr(0, at), static_cast<uint32_t>(ms)});
+    }
+    if (outDir.empty() || path.empty() || shots.empty() || snow < 0 || snow > 2) return Usage();
+    char absolute[4096];
+    if (outDir[0] != '/' && getcwd(absolute, sizeof absolute) != nullptr) outDir = std::string(absolute) + "/" + outDir;
+
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/rh_saver_frames_XXXXXX";
+    std::vector<char> scratchName(pattern.begin(), pattern.end());
+    scratchName.push_back('\0');
+    if (mkdtemp(scratchName.data()) == nullptr || chdir(scratchName.data()) != 0) {
+        std::fprintf(stderr, "rh_saver_frames: no scratch folder\n");
+        return 1;
+    }
+    const std::string scratch = scratchName.data();
+    const std::string settings = SettingsWithOnePath(path);
+    const std::string registry =
+        "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\LARCHMERE Studio\\Glintwold 3D ScreenSaver]\n"
+        "\"UseShaders\"=dword:0000000" + std::to_string(shaders != 0 ? 1 : 0) +
+        "\n\"SnowQuality\"=dword:0000000" + std::to_string(snow) +
+        "\n\"UseDesktop\"=dword:00000000\n\"Width\"=dword:00000400\n\"Height\"=dword:00000300\n"
+        "\"Music\"=dword:00000000\n";
+    if (settings.empty() || !WriteText(scratch + "/CustomData/settings.txt", settings) ||
+        !WriteText(scratch + "/config/rimeholt/registry", registry)) {
+        std::fprintf(stderr, "rh_saver_frames: cannot write the settings\n");
+        return 1;
+    }
+    setenv("XDG_CONFIG_HOME", (scratch + "/config").c_str(), 1);
+    setenv("TMPDIR", scratch.c_str(), 1);
+    setenv("RIMEHOLT_LOCAL_TIME", "21:47:05", 1);
+
+    int status = 1;
+    {
+        // The start-up's timed loops (the loading picture's fade) need a clock that moves.
+        g_step = 5;
+        SetClockSource(TestClock);
+        SeedRandomFromClock();
+        FrameGrabber app;
+        app.shots = shots;
+        app.outDir = outDir;
+        if (app.Create(nullptr, SaverMode::FullScreen, 0)) {
+            g_step = 0;
+            app.Run();
+            status = app.failed ? 1 : 0;
+        } else {
+            std::fprintf(stderr, "rh_saver_frames: the saver did not start\n");
+        }
+    }
+    SetClockSource(nullptr);
+    std::system(("rm -rf '" + scratch + "'").c_str());
+    return status;
+}

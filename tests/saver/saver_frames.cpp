@@ -44,7 +44,11 @@ constexpr uint32_t kFrameStepMs = 20;
 constexpr uint32_t kLeadInMs = 1000;
 constexpr uint32_t kJumpMs = 500;
 
-uint32_t g_now = 1000000;
+// The clock starts here; the start-up moves it by well under ten minutes before the first
+// frame, which is put at kFirstFrameMs.
+constexpr uint32_t kStartMs = 1000000;
+constexpr uint32_t kFirstFrameMs = kStartMs + 600000;
+uint32_t g_now = kStartMs;
 uint32_t g_step = 0;
 uint32_t TestClock() {
     g_now += g_step;
@@ -116,15 +120,30 @@ public:
     bool failed = false;
 
     bool UpdateScene() override {
-        SceneSaverApp::UpdateScene();
         if (first_) {
-            // Path time 0 at the first frame, whatever the start-up's own readings of the clock.
+            // The first frame starts from the same state whatever the start-up did before it
+            // (how often it read the clock, how many numbers it drew, which audio device it
+            // found): a fixed clock, rand seeded from it, path time 0 and the snow seeded anew,
+            // as at the start of every path.
             first_ = false;
+            if (g_now > kFirstFrameMs) {
+                std::fprintf(stderr, "rh_saver_frames: the start-up read the clock too often\n");
+                failed = true;
+                quit_ = true;
+                return true;
+            }
+            g_now = kFirstFrameMs;
+            SeedRandomFromClock();
             pathTime_ = 0.0f;
             pathClock_.Reset();
+            SeedSnow();
+            // New flakes are counted from now, not from when the scene was loaded.
+            if (ParticleEmitter* snow = snowEmitter()) snow->spawnScheduler.Start();
+            SceneSaverApp::UpdateScene();
             Plan();
             return true;
         }
+        SceneSaverApp::UpdateScene();
         if (shotDue_) {
             shotDue_ = false;
             if (!Save(shots[next_])) {

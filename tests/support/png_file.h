@@ -11,6 +11,10 @@ namespace rh::testing {
 // False when the file cannot be written or the pixels do not fill width x height.
 bool WritePngFile(const std::string& path, int width, int height, const std::vector<uint32_t>& argb);
 
+// Reads an 8-bit RGB or RGBA file into 0xAARRGGBB words, top row first (alpha 0xFF for RGB).
+// False for a file that cannot be read or has another layout.
+bool ReadPngFile(const std::string& path, int* width, int* height, std::vector<uint32_t>* argb);
+
 // The folder named by the environment variable, or empty when it is unset or empty: drawing
 // tests write their pictures only when asked.
 std::string PictureFolder(const char* variable);

@@ -5,6 +5,8 @@
 #include "core/files/file_ref.h"
 #include "core/files/stream.h"
 
+#include <rimeholt/log.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -91,7 +93,9 @@ bool CameraPathFlights::LoadAndCheck(const String& name) {
     current_ = name;
     LoadCameraPath(player_, archive_, mediaRoot_, name);
     TimeRange range;
-    return player_.GetTimeRange(range);
+    const bool usable = player_.GetTimeRange(range);
+    rh::LogTrace("camera path %s%s", name.Text() != nullptr ? name.Text() : "", usable ? "" : ": no time range, passed over");
+    return usable;
 }
 
 bool CameraPathFlights::StartFirst() {

@@ -56,6 +56,13 @@ bool ReadTextureLevel(IDirect3DBaseTexture9* texture, UINT face, UINT level, std
 int ProgramCount(IDirect3DDevice9* device);
 uint64_t ProgramEvictions(IDirect3DDevice9* device);
 
+// The GL objects the layer has made and not deleted, over every device of the process.
+struct GlObjects {
+    int64_t textures, buffers, queries, framebuffers, renderbuffers, shaders, programs;
+    bool operator==(const GlObjects&) const = default;
+};
+GlObjects LiveGlObjects();
+
 // true: the GL cache passes every call through (to rule out a caching fault in one step).
 void BypassGlCache(bool on);
 

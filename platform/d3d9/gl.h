@@ -5,6 +5,8 @@
 #include <SDL.h>
 #include <SDL_opengl.h>
 
+#include <cstdint>
+
 namespace rh::d3d9 {
 
 // X(return type, name without the gl prefix, parameter list)
@@ -142,8 +144,22 @@ struct GlFunctions {
 #undef RH_D3D9_GL_MEMBER
 };
 
-// The table; valid after LoadGlFunctions succeeded.
+// The table; valid after LoadGlFunctions succeeded. Its creation and deletion entries count
+// the objects in g_glObjects on their way to the driver.
 extern GlFunctions gl;
+
+// The GL objects the layer has made and not deleted, by kind (for tests: a reset or a device
+// that leaks shows here).
+struct GlObjectCounts {
+    int64_t textures = 0;
+    int64_t buffers = 0;
+    int64_t queries = 0;
+    int64_t framebuffers = 0;
+    int64_t renderbuffers = 0;
+    int64_t shaders = 0;
+    int64_t programs = 0;
+};
+extern GlObjectCounts g_glObjects;
 
 // Loads every entry point with a GL context current. False (and an error in the log) when
 // one is missing; safe to call again.

@@ -32,6 +32,11 @@ uint64_t ProgramEvictions(IDirect3DDevice9* device) { return static_cast<Device*
 
 void BypassGlCache(bool on) { GlCache::Bypass(on); }
 
+GlObjects LiveGlObjects() {
+    const GlObjectCounts& c = g_glObjects;
+    return GlObjects{c.textures, c.buffers, c.queries, c.framebuffers, c.renderbuffers, c.shaders, c.programs};
+}
+
 UINT DrawCallCount(IDirect3DDevice9* device) { return static_cast<Device*>(device)->drawCalls(); }
 
 void ResetDrawCallCount(IDirect3DDevice9* device) { static_cast<Device*>(device)->ResetDrawCalls(); }

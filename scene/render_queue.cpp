@@ -41,21 +41,30 @@ RenderQueue::~RenderQueue() {
     for (void* block : blocks_) ::operator delete(block);
 }
 
-RenderItem* RenderQueue::NewItem() {
+void* RenderQueue::NextSlot() {
     const size_t block = used_ / kBlockItems;
     if (block == blocks_.size()) blocks_.push_back(::operator new(kBlockItems * sizeof(RenderItem)));
     void* slot = static_cast<RenderItem*>(blocks_[block]) + used_ % kBlockItems;
     ++used_;
-    return ::new (slot) RenderItem;
+    return slot;
+}
+
+RenderItem* RenderQueue::NewItem() {
+    lastNew_ = ::new (NextSlot()) RenderItem;
+    return lastNew_;
+}
+
+bool RenderQueue::OwnsItem(const RenderItem* item) const {
+    for (void* block : blocks_) {
+        auto* first = static_cast<const RenderItem*>(block);
+        if (item >= first && item < first + kBlockItems) return true;
+    }
+    return false;
 }
 
 void RenderQueue::DestroyItem(RenderItem* item) {
     // Items of the queue's storage are destroyed with the storage's slots.
-    for (void* block : blocks_) {
-        auto* first = static_cast<RenderItem*>(block);
-        if (item >= first && item < first + kBlockItems) return;
-    }
-    delete item;
+    if (!OwnsItem(item)) delete item;
 }
 
 float RenderQueue::ItemDistance(const RenderItem& item) {
@@ -69,9 +78,12 @@ float RenderQueue::ItemDistance(const RenderItem& item) {
 void RenderQueue::AddToRenderQueue(RenderItem* item) {
     if (item == nullptr) return;
     ++itemCount_;
+    if (item != lastNew_ && !OwnsItem(item)) ++foreignItems_;
+    lastNew_ = nullptr;
     MultiMaterial* material = item->material;
     if (material != nullptr && material->IsTransparent()) {
         transparent_.push_back(Filed{ItemDistance(*item), item});
+        ordered_ = false;
         return;
     }
     if ((item->context.passFlags & 0x40) != 0 && material != nullptr) {
@@ -85,6 +97,69 @@ void RenderQueue::AddToRenderQueue(RenderItem* item) {
         return;
     }
     opaque_.push_back(Filed{ItemDistance(*item), item});
+    ordered_ = false;
+}
+
+namespace {
+
+// A float's bits as an unsigned key in the float's order (-0 as +0; distances are never NaN).
+uint32_t OrderKey(float value) {
+    if (value == 0.0f) value = 0.0f;
+    uint32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return (bits & 0x80000000u) != 0 ? ~bits : bits | 0x80000000u;
+}
+
+}  // namespace
+
+void RenderQueue::SortByDistance(DistanceList& list, DistanceList& scratch) {
+    const size_t n = list.size();
+    if (n < 2) return;
+    if (n <= 32) {
+        // Insertion: stable, and quickest for few items.
+        for (size_t i = 1; i < n; ++i) {
+            const Filed f = list[i];
+            size_t at = i;
+            while (at > 0 && f.distance < list[at - 1].distance) {
+                list[at] = list[at - 1];
+                --at;
+            }
+            list[at] = f;
+        }
+        return;
+    }
+    // Least significant byte first, each pass stable: the order of a stable sort by distance
+    // without its comparisons. A byte every key shares needs no pass.
+    uint32_t counts[4][256] = {};
+    for (const Filed& f : list) {
+        const uint32_t key = OrderKey(f.distance);
+        for (int b = 0; b < 4; ++b) ++counts[b][(key >> (8 * b)) & 0xFF];
+    }
+    scratch.resize(n);
+    DistanceList* from = &list;
+    DistanceList* to = &scratch;
+    for (int b = 0; b < 4; ++b) {
+        uint32_t* count = counts[b];
+        const int shift = 8 * b;
+        if (count[(OrderKey((*from)[0].distance) >> shift) & 0xFF] == n) continue;
+        uint32_t sum = 0;
+        for (int d = 0; d < 256; ++d) {
+            const uint32_t c = count[d];
+            count[d] = sum;
+            sum += c;
+        }
+        Filed* out = to->data();
+        for (const Filed& f : *from) out[count[(OrderKey(f.distance) >> shift) & 0xFF]++] = f;
+        std::swap(from, to);
+    }
+    if (from != &list) list.swap(scratch);
+}
+
+void RenderQueue::Order() {
+    if (ordered_) return;
+    SortByDistance(opaque_, scratch_);
+    SortByDistance(transparent_, scratch_);
+    ordered_ = true;
 }
 
 FlagWord RenderQueue::DrawItem(RenderItem* item) {
@@ -148,7 +223,6 @@ FlagWord RenderQueue::Flush() {
     ForEachList(effectGroups_, drawGroup);
     ForEachList(textureGroups_, drawGroup);
 
-    auto byDistance = [](const Filed& a, const Filed& b) { return a.distance < b.distance; };
     // The buckets: runs of equal distance, nearest first.
     auto findRuns = [this](const DistanceList& list) {
         runStarts_.clear();
@@ -160,7 +234,7 @@ FlagWord RenderQueue::Flush() {
 
     // Opaque: the nearest bucket first, then from the farthest down to the second; an
     // occlusion-tested item goes in front of the run of items at the tail that its box overlaps.
-    std::stable_sort(opaque_.begin(), opaque_.end(), byDistance);
+    Order();
     findRuns(opaque_);
     drawList_.clear();
     bool anyProxy = false;
@@ -190,7 +264,7 @@ FlagWord RenderQueue::Flush() {
 
     // Transparent: far to near, except that an item goes before the overlapping items of a
     // greater draw order.
-    std::stable_sort(transparent_.begin(), transparent_.end(), byDistance);
+    Order();
     findRuns(transparent_);
     drawList_.clear();
     for (size_t bucket = runStarts_.size() - 1; bucket-- > 0;) {
@@ -213,18 +287,23 @@ void RenderQueue::Clear() {
     auto destroyList = [this](ItemList& list) {
         for (RenderItem* item : list) DestroyItem(item);
     };
-    ForEachList(effectGroups_, destroyList);
-    ForEachList(textureGroups_, destroyList);
+    if (foreignItems_ > 0) {
+        ForEachList(effectGroups_, destroyList);
+        ForEachList(textureGroups_, destroyList);
+        for (const Filed& f : opaque_) DestroyItem(f.item);
+        for (const Filed& f : transparent_) DestroyItem(f.item);
+    }
     effectGroups_.DeleteAll();
     textureGroups_.DeleteAll();
-    for (const Filed& f : opaque_) DestroyItem(f.item);
-    for (const Filed& f : transparent_) DestroyItem(f.item);
     opaque_.clear();
     transparent_.clear();
     // Every item NewItem made, filed or not.
     for (size_t i = 0; i < used_; ++i) (static_cast<RenderItem*>(blocks_[i / kBlockItems]) + i % kBlockItems)->~RenderItem();
     used_ = 0;
     itemCount_ = 0;
+    ordered_ = true;
+    foreignItems_ = 0;
+    lastNew_ = nullptr;
 }
 
 // ---------------------------------------------------------------------------------------------

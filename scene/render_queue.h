@@ -37,6 +37,10 @@ public:
     RenderItem* NewItem();
     // Files the item (from NewItem or from new); the queue owns it from now on.
     void AddToRenderQueue(RenderItem* item);
+    // Puts the items of the two distance maps into their order: by distance, items of equal
+    // distance in filing order, as a map of lists keyed by distance holds them. Flush does it
+    // first; nothing to do when nothing was filed since.
+    void Order();
     // Draws everything filed; the success of every draw combined. The items stay filed.
     FlagWord Flush();
     // Destroys every item and empties the buckets.
@@ -60,6 +64,9 @@ private:
     using EffectGroups = OrderedMap<LitEffectMaterial*, ItemList*>;
     using TextureGroups = OrderedMap<Texture*, ItemList*>;
 
+    void* NextSlot();
+    bool OwnsItem(const RenderItem* item) const;
+    static void SortByDistance(DistanceList& list, DistanceList& scratch);
     static FlagWord DrawItem(RenderItem* item);
     FlagWord DrawList(const std::vector<RenderItem*>& list);
     FlagWord DrawProxy(RenderItem* item);
@@ -71,7 +78,14 @@ private:
     DistanceList opaque_;
     DistanceList transparent_;
     int32_t itemCount_ = 0;
+    // Nothing was filed since the last Order.
+    bool ordered_ = true;
+    // Items filed that NewItem did not make (made with new): Clear deletes them.
+    int32_t foreignItems_ = 0;
+    // The last item NewItem made: the walk files each item as soon as it is made.
+    RenderItem* lastNew_ = nullptr;
     // Reused by every flush.
+    DistanceList scratch_;
     std::vector<RenderItem*> drawList_;
     std::vector<size_t> runStarts_;
     RenderContext proxyContext_;

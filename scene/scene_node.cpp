@@ -16,6 +16,8 @@ namespace {
 
 // Serials of visited sets; 0 is never handed out, so a new node is in no set.
 uint64_t g_lastVisitSerial = 0;
+// Stamps of the matrices a node's children are visited under; 0 is never handed out.
+uint64_t g_lastMatrixStamp = 0;
 
 ParticleEmitterFactory g_particleEmitterFactory = &CreateParticleEmitter;
 
@@ -433,6 +435,28 @@ void SceneNode::ApplyBillboard(const RenderPass& pass, TypedMatrix& world) const
 }
 
 bool SceneNode::Draw(RenderPass& pass) {
+    if (pass.walking_) {
+        Visit(pass);
+        return true;
+    }
+    // The camera does not move while the walk runs.
+    pass.camera_.SetCamera(pass);
+    pass.walking_ = true;
+    Visit(pass);
+    pass.walking_ = false;
+    return true;
+}
+
+void SceneNode::TakeCamera(const RenderPass& pass, RenderContext& context) {
+    // RenderContext::SetCamera, with what the walk asked of the camera when it began.
+    const RenderContext& camera = pass.camera_;
+    context.view = camera.view;
+    context.projection = camera.projection;
+    context.viewProjection = camera.viewProjection;
+    context.eye = camera.eye;
+}
+
+void SceneNode::Visit(RenderPass& pass) {
     const bool statistics = g_frameStats.enabled;
     bool occlusion = flags_.Test(kNodeOcclusionTested) && pass.renderQueue != nullptr &&
                      (pass.flags & kPassNoOcclusion) == 0 && OcclusionQueriesOn();
@@ -447,16 +471,26 @@ bool SceneNode::Draw(RenderPass& pass) {
 
     UpdateMatrices(pass);
 
+    // The world box, the world matrix and the children's parent matrix are kept while the
+    // node's matrices, its box and the parent matrix stay the same; a parent matrix the pass
+    // knows by its stamp needs no comparison.
     const TypedMatrix& parent = pass.parentMatrix;
-    if (!worldKept_ || worldMatrixSerial_ != matrixSerial_ || worldBoxSerial_ != boxSerial_ ||
-        !SameMatrix(parent, worldParent_)) {
+    bool kept = worldKept_ && worldMatrixSerial_ == matrixSerial_ && worldBoxSerial_ == boxSerial_;
+    if (kept && (pass.parentStamp_ == 0 || pass.parentStamp_ != worldParentStamp_)) {
+        kept = SameMatrix(parent, worldParent_);
+        if (kept) worldParentStamp_ = pass.parentStamp_;
+    }
+    if (!kept) {
         worldBox_ = parent.kind == kMatrixIdentity ? box_ : box_.Transform(parent);
         plainWorld_ = MultiplyMatrices(objectMatrix_, parent);
         childParent_ = MultiplyMatrices(localMatrix_, parent);
         worldParent_ = parent;
+        worldParentStamp_ = pass.parentStamp_;
+        childParentStamp_ = ++g_lastMatrixStamp;
         worldMatrixSerial_ = matrixSerial_;
         worldBoxSerial_ = boxSerial_;
         worldKept_ = true;
+        worldCurrent_ = false;
     }
     const BoundingBox& worldBox = worldBox_;
 
@@ -466,7 +500,7 @@ bool SceneNode::Draw(RenderPass& pass) {
         pass.recomputeBounds = root;
         if (root) pass.ClearVisited();
         if (statistics) g_frameStats.Add(StatName(1), 1 + attachedCount_);
-        return true;
+        return;
     }
 
     bool occluded = false;
@@ -483,11 +517,27 @@ bool SceneNode::Draw(RenderPass& pass) {
         if (worldBox.Overlaps(eyeBox) == kBoxesOverlap) occluded = false;
     }
 
-    const TypedMatrix saved = pass.parentMatrix;
-    worldMatrix_ = plainWorld_;
-    if (faceX_ || faceY_ || faceZ_) ApplyBillboard(pass, worldMatrix_);
-    pass.parentMatrix = childParent_;
+    if (faceX_ || faceY_ || faceZ_) {
+        worldMatrix_ = plainWorld_;
+        ApplyBillboard(pass, worldMatrix_);
+        worldCurrent_ = false;
+    } else if (!worldCurrent_) {
+        worldMatrix_ = plainWorld_;
+        worldCurrent_ = true;
+    }
     if (isBone_) boneMatrix_ = MultiplyMatrices(boneOffset_, worldMatrix_);
+
+    // Only the children read the pass's parent matrix: a node without children to visit
+    // leaves it as it is.
+    const bool visitChildren = !occluded && (pass.flags & kPassRootOnly) == 0 && !childList_.empty();
+    TypedMatrix saved;
+    uint64_t savedStamp = 0;
+    if (visitChildren) {
+        saved = pass.parentMatrix;
+        savedStamp = pass.parentStamp_;
+        pass.parentMatrix = childParent_;
+        pass.parentStamp_ = childParentStamp_;
+    }
 
     // A tested node with children is tested by the proxy of its whole box also while it is
     // visible: a query around its own attachment alone would hide children that are in view
@@ -498,28 +548,31 @@ bool SceneNode::Draw(RenderPass& pass) {
         item->context.worldBox = worldBox;
         item->occlusionTested = true;
         item->node = this;
-        item->context.SetCamera(pass);
+        TakeCamera(pass, item->context);
         pass.renderQueue->AddToRenderQueue(item);
     }
     if (!occluded) {
         if (attachment_ != nullptr && (pass.flags & kPassProxiesOnly) == 0) {
             RenderItem* item = pass.renderQueue != nullptr ? pass.renderQueue->NewItem() : new RenderItem;
-            item->context.worldBox = worldBox;
+            RenderContext& context = item->context;
+            context.worldBox = worldBox;
             item->occlusionTested = occlusion && !subtreeProxy;
             item->node = this;
             item->attachment = attachment_;
             item->material = pass.materialOverride != nullptr ? pass.materialOverride : &material_;
             item->drawOrder = (pass.flags & kPassDrawOrderOverride) != 0 ? pass.drawOrderOverride : drawOrder_;
-            item->context.effectOverride = pass.effectOverride;
-            if (attachmentIsMesh_) item->context.world = worldMatrix_;
-            item->context.passFlags = pass.flags;
-            item->context.passTime = pass.time;
-            item->context.SetCamera(pass);
-            item->context.inverseWorld.valid = 0;
+            context.effectOverride = pass.effectOverride;
+            if (attachmentIsMesh_) context.world = worldMatrix_;
+            context.passFlags = pass.flags;
+            context.passTime = pass.time;
+            TakeCamera(pass, context);
+            // The new item's inverse world matrix is not valid and its light set is empty.
             if ((pass.flags & kPassOwnLights) != 0) {
-                item->context.lights = pass.lights;
+                context.lights = pass.lights;
+            } else if (pass.lights.lights.count() == 0) {
+                context.lights.ambient = pass.lights.ambient;
             } else {
-                CollectLights(pass.lights, worldBox, &item->context.lights);
+                CollectLights(pass.lights, worldBox, &context.lights);
             }
             if (pass.renderQueue != nullptr) {
                 pass.renderQueue->AddToRenderQueue(item);
@@ -531,15 +584,17 @@ bool SceneNode::Draw(RenderPass& pass) {
                 delete item;
             }
         }
-        if ((pass.flags & kPassRootOnly) == 0) {
-            for (SceneNode* child : childList_) child->Draw(pass);
+        if (visitChildren) {
+            for (SceneNode* child : childList_) child->Visit(pass);
         }
     }
 
-    pass.parentMatrix = saved;
+    if (visitChildren) {
+        pass.parentMatrix = saved;
+        pass.parentStamp_ = savedStamp;
+    }
     pass.recomputeBounds = root;
     if (root) pass.ClearVisited();
-    return true;
 }
 
 bool SceneNode::ApplyNodeType(SearchPaths* paths) {

@@ -439,11 +439,16 @@ bool SceneNode::Draw(RenderPass& pass) {
         Visit(pass);
         return true;
     }
-    // The camera does not move while the walk runs.
+    // The camera does not move, and the pass's flags, time and effect override do not change,
+    // while the walk runs.
     pass.camera_.SetCamera(pass);
+    if (pass.renderQueue != nullptr) {
+        pass.walkShared_ = pass.renderQueue->BeginWalk(pass, pass.flags, pass.time, pass.effectOverride);
+    }
     pass.walking_ = true;
     Visit(pass);
     pass.walking_ = false;
+    pass.walkShared_ = nullptr;
     return true;
 }
 
@@ -553,34 +558,51 @@ void SceneNode::Visit(RenderPass& pass) {
     }
     if (!occluded) {
         if (attachment_ != nullptr && (pass.flags & kPassProxiesOnly) == 0) {
-            RenderItem* item = pass.renderQueue != nullptr ? pass.renderQueue->NewItem() : new RenderItem;
-            RenderContext& context = item->context;
-            context.worldBox = worldBox;
-            item->occlusionTested = occlusion && !subtreeProxy;
-            item->node = this;
-            item->attachment = attachment_;
-            item->material = pass.materialOverride != nullptr ? pass.materialOverride : &material_;
-            item->drawOrder = (pass.flags & kPassDrawOrderOverride) != 0 ? pass.drawOrderOverride : drawOrder_;
-            context.effectOverride = pass.effectOverride;
-            if (attachmentIsMesh_) context.world = worldMatrix_;
-            context.passFlags = pass.flags;
-            context.passTime = pass.time;
-            TakeCamera(pass, context);
-            // The new item's inverse world matrix is not valid and its light set is empty.
-            if ((pass.flags & kPassOwnLights) != 0) {
-                context.lights = pass.lights;
-            } else if (pass.lights.lights.count() == 0) {
-                context.lights.ambient = pass.lights.ambient;
-            } else {
-                CollectLights(pass.lights, worldBox, &context.lights);
-            }
+            MultiMaterial* material = pass.materialOverride != nullptr ? pass.materialOverride : &material_;
+            const int32_t drawOrder = (pass.flags & kPassDrawOrderOverride) != 0 ? pass.drawOrderOverride : drawOrder_;
             if (pass.renderQueue != nullptr) {
-                pass.renderQueue->AddToRenderQueue(item);
+                // Filed without being made: the queue makes the item's context when it draws it.
+                RenderQueue::WalkItem item;
+                item.shared = pass.walkShared_;
+                item.occlusionTested = occlusion && !subtreeProxy;
+                item.drawOrder = drawOrder;
+                item.node = this;
+                item.attachment = attachment_;
+                item.material = material;
+                item.worldBox = worldBox;
+                item.world = attachmentIsMesh_ ? &worldMatrix_ : nullptr;
+                if (pass.lights.lights.count() == 0) {
+                    item.ambient = pass.lights.ambient;
+                    pass.renderQueue->FileWalkItem(item, false);
+                } else if ((pass.flags & kPassOwnLights) != 0) {
+                    *pass.renderQueue->FileWalkItem(item, true) = pass.lights;
+                } else {
+                    CollectLights(pass.lights, worldBox, pass.renderQueue->FileWalkItem(item, true));
+                }
             } else {
-                RenderContext* before = item->material->renderContext();
-                item->material->SetRenderContext(&item->context);
-                item->attachment->Render(item->material);
-                item->material->SetRenderContext(before);
+                auto* item = new RenderItem;
+                RenderContext& context = item->context;
+                context.worldBox = worldBox;
+                item->occlusionTested = occlusion && !subtreeProxy;
+                item->node = this;
+                item->attachment = attachment_;
+                item->material = material;
+                item->drawOrder = drawOrder;
+                context.effectOverride = pass.effectOverride;
+                if (attachmentIsMesh_) context.world = worldMatrix_;
+                context.passFlags = pass.flags;
+                context.passTime = pass.time;
+                TakeCamera(pass, context);
+                // The new item's inverse world matrix is not valid.
+                if ((pass.flags & kPassOwnLights) != 0) {
+                    context.lights = pass.lights;
+                } else {
+                    CollectLights(pass.lights, worldBox, &context.lights);
+                }
+                RenderContext* before = material->renderContext();
+                material->SetRenderContext(&context);
+                attachment_->Render(material);
+                material->SetRenderContext(before);
                 delete item;
             }
         }

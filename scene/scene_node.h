@@ -20,6 +20,7 @@
 #include "render/occlusion_query.h"
 #include "scene/anim_track.h"
 #include "scene/node_transform.h"
+#include "scene/render_queue.h"
 #include "scene/transform_animation.h"
 
 #include <cstdint>
@@ -105,6 +106,8 @@ private:
     // The camera's matrices and eye as every item of this walk takes them (SetCamera), asked
     // of the camera once per walk instead of once per item.
     RenderContext camera_;
+    // What the items this walk files into the queue share.
+    const RenderQueue::WalkShared* walkShared_ = nullptr;
 };
 
 

@@ -383,6 +383,8 @@ void RenderQueue::Clear() {
     entriesUsed_ = 0;
     walks_.clear();
     lightSets_.clear();
+    // The last item of a walk drawn leaves its lights in the context it was drawn with.
+    walkContext_.lights.lights.Clear();
     itemCount_ = 0;
     ordered_ = true;
     foreignItems_ = 0;

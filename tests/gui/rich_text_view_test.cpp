@@ -8,6 +8,9 @@
 #include "render/mesh.h"
 #include "render/state_cache.h"
 #include "render/texture.h"
+#include "render/texture_registry.h"
+#include "gui/frame_window.h"
+#include "gui/skin_window.h"
 #include "tests/render/support/layer_app.h"
 #include "tests/support/png_file.h"
 
@@ -227,6 +230,95 @@ TEST_F(RichTextViewTest, GlyphBoxesAndClipMarks) {
     view.Hide();
     EXPECT_EQ(view.BatchCount(), 0) << "a hidden view keeps no batches";
     EXPECT_EQ(view.backMesh(), nullptr);
+}
+
+// A view whose top lies above its parent's: the first line is cut at the top, its glyphs'
+// quads start at the parent's top edge and their texture coordinates skip the rows cut off.
+TEST_F(RichTextViewTest, LineCutAtTheTop) {
+    FrameWindow parent;
+    parent.SetRect(100, 100, 200, 100);
+    RichTextView view;
+    parent.AddChild(&view, false);
+    view.SetRect(10, -5, 100, 40);
+    view.SetStyle(Style(14));
+    view.SetText(u"ab");
+    parent.Show();
+    ASSERT_TRUE(view.OnUpdate());
+    ASSERT_EQ(view.glyphRows().size(), 1u);
+    const GlyphBox& a = view.glyphRows()[0][0];
+    EXPECT_EQ(a.top, 95);
+    EXPECT_EQ(view.clipMarks()[0].first, -2) << "the line is cut";
+    BufferBlock* block = view.BatchBlock(a.charset->GetTexture());
+    ASSERT_NE(block, nullptr);
+    void* data = nullptr;
+    ASSERT_TRUE(block->Lock(0, &data));
+    std::vector<float> v(static_cast<size_t>(block->size()) / 4);
+    std::memcpy(v.data(), data, static_cast<size_t>(block->size()));
+    block->Unlock();
+    const UvRect uv = FontManager::GlyphUV(*a.charset, a.code, 0, 5, 0, 0);
+    EXPECT_FLOAT_EQ(v[1], 100 - 0.5f) << "left-top y at the parent's top";
+    EXPECT_FLOAT_EQ(v[6], uv.top) << "left-top v past the rows cut off";
+    EXPECT_FLOAT_EQ(v[2 * 7 + 1], a.bottom - 0.5f) << "left-bottom y";
+    parent.Hide();
+    parent.RemoveChild(&view);
+}
+
+// IMG pictures: sized by Width and Height (20 by 20 without them), held to the window limits
+// 1..2000 whatever the numbers; textured from the disk file "Src" names when it is a picture,
+// untextured for any other name; the texture's reference is given back with the document.
+TEST_F(RichTextViewTest, ImagePictures) {
+    const std::string dir = ::testing::TempDir() + "rich_text_pictures";
+    (void)std::system(("mkdir -p '" + dir + "/sub'").c_str());
+    ASSERT_TRUE(rh::testing::WritePngFile(dir + "/dot.png", 4, 4, std::vector<uint32_t>(16, 0xFF80FF40u)));
+    char here[4096];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+    struct Case {
+        const char16_t* markup;
+        bool picture;
+        int32_t width, height;
+        bool textured;
+    };
+    const Case cases[] = {
+        {u"<IMG Src=x.png/>", true, 20, 20, false},
+        {u"<IMG Src=x.png Width=64/>", true, 64, 20, false},
+        {u"<IMG Src=\"dot.png\" Height=7/>", true, 20, 7, true},
+        {u"<IMG Src=\"sub\"/>", true, 20, 20, false},
+        {u"<IMG Src=\"\" Width=0 Height=\"-5\"/>", true, 1, 1, false},
+        {u"<IMG Width=99999 Height=2000/>", true, 2000, 2000, false},
+        {u"<IMG Width=99999999999/>", true, 1, 20, false},
+        {u"<P Src=\"dot.png\" Width=30/>", false, 0, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("case " + std::to_string(&c - cases));
+        auto root = std::make_unique<RichTextNode>();
+        ParseMarkupText(*root, WideString(c.markup));
+        RichTextNode* node = root->FirstChild();
+        ASSERT_NE(node, nullptr);
+        if (!c.picture) {
+            EXPECT_EQ(node->GetKind(), NodeKind::kElement);
+            EXPECT_EQ(node->GetPicture(), nullptr);
+            continue;
+        }
+        ASSERT_EQ(node->GetKind(), NodeKind::kPicture);
+        auto* picture = dynamic_cast<SkinWindow*>(node->GetPicture());
+        ASSERT_NE(picture, nullptr);
+        EXPECT_EQ(picture->GetSize().x, c.width);
+        EXPECT_EQ(picture->GetSize().y, c.height);
+        ImageTile* tile = picture->FindTile(String());
+        ASSERT_NE(tile, nullptr);
+        EXPECT_EQ(tile->rect().right, c.width) << "the tile fills the picture";
+        EXPECT_EQ(tile->rect().bottom, c.height);
+        EXPECT_EQ(tile->texture() != nullptr, c.textured);
+        // The registry keeps the texture it loaded; the picture's reference goes back with it.
+        Texture* texture = tile->texture();
+        const ULONG held = texture != nullptr ? texture->RefCount() : 0;
+        root.reset();
+        if (texture != nullptr) {
+            EXPECT_EQ(texture->RefCount(), held - 1) << "the picture's reference is given back";
+        }
+    }
+    ASSERT_EQ(chdir(here), 0);
 }
 
 TEST_F(RichTextViewTest, PicturesInLines) {

@@ -274,7 +274,7 @@ TEST_F(RichTextViewTest, ImagePictures) {
     ASSERT_NE(getcwd(here, sizeof here), nullptr);
     ASSERT_EQ(chdir(dir.c_str()), 0);
     struct Case {
-        const char16_t* markup;
+        std::u16string markup;
         bool picture;
         int32_t width, height;
         bool textured;
@@ -285,6 +285,8 @@ TEST_F(RichTextViewTest, ImagePictures) {
         {u"<IMG Src=\"dot.png\" Height=7/>", true, 20, 7, true},
         {u"<IMG Src=\"sub\"/>", true, 20, 20, false},
         {u"<IMG Src=\"\" Width=0 Height=\"-5\"/>", true, 1, 1, false},
+        // A name that narrows to nothing (a zero unit first) names no file either.
+        {std::u16string(u"<IMG Src=\"") + u'\0' + u"x\"/>", true, 20, 20, false},
         {u"<IMG Width=99999 Height=2000/>", true, 2000, 2000, false},
         {u"<IMG Width=99999999999/>", true, 1, 20, false},
         {u"<P Src=\"dot.png\" Width=30/>", false, 0, 0, false},
@@ -292,7 +294,7 @@ TEST_F(RichTextViewTest, ImagePictures) {
     for (const Case& c : cases) {
         SCOPED_TRACE("case " + std::to_string(&c - cases));
         auto root = std::make_unique<RichTextNode>();
-        ParseMarkupText(*root, WideString(c.markup));
+        ParseMarkupText(*root, WideString(c.markup.data(), static_cast<int32_t>(c.markup.size()), true));
         RichTextNode* node = root->FirstChild();
         ASSERT_NE(node, nullptr);
         if (!c.picture) {
@@ -584,6 +586,55 @@ TEST_F(RichTextViewTest, SaverLabelsAtGuiScales) {
         clock.Hide();
     }
     ASSERT_TRUE(ResizeBackBuffer(1024, 768));
+}
+
+// Colours and a second charset reach the pixels: the text material takes the vertex colour
+// (a red glyph is drawn red, not white), and each charset's texture draws with its own
+// material. Every pixel against the oracle, which takes the text colour into account.
+TEST_F(RichTextViewTest, ColoursAndCharsetsDrawn) {
+    const int w = app_->width(), h = app_->height();
+    FontStyle style = Style(64);
+    style.background = ArgbColor(0.0f, 0.0f, 0.0f, 0.0f);
+    RichTextView view;
+    view.SetRect(100, 100, 400, 100);
+    view.SetStyle(style);
+    ASSERT_TRUE(view.SetMarkup(u"<P Color=\"-65536\">8</P><P Size=14>ab</P>8"));
+    view.Show();
+    const DWORD clear = 0xFF203040;
+    const std::vector<DWORD> frame = DrawFrame(clear);
+    rh::testing::SavePicture("RH_GUI_TEST_IMAGES", "rich-text-colours", w, h, frame);
+    ASSERT_EQ(view.glyphRows().size(), 1u);
+    const std::vector<GlyphBox>& row = view.glyphRows()[0];
+    ASSERT_EQ(row.size(), 4u);
+    EXPECT_NE(row[1].charset->GetTexture(), row[0].charset->GetTexture()) << "two charset pictures";
+    EXPECT_EQ(view.BatchCount(), 2);
+    std::vector<bool> covered;
+    const std::vector<DWORD> want = Oracle({&view}, w, h, clear, &covered);
+    int off = 0, outside = 0, red = 0, small = 0;
+    for (size_t i = 0; i < frame.size(); ++i) {
+        if (!covered[i]) {
+            if ((frame[i] & 0xFFFFFF) != (clear & 0xFFFFFF)) ++outside;
+            continue;
+        }
+        for (int shift : {0, 8, 16}) {
+            const int d = std::abs(static_cast<int>((frame[i] >> shift) & 0xFF) - static_cast<int>((want[i] >> shift) & 0xFF));
+            if (d > 2 && off++ < 5) {
+                ADD_FAILURE() << "at " << i % w << "," << i / w << " got " << std::hex << frame[i] << " want " << want[i];
+            }
+        }
+        const int x = static_cast<int>(i % w);
+        if (x < row[0].right && ((frame[i] >> 16) & 0xFF) > 0xA0 && ((frame[i] >> 8) & 0xFF) <= 0x30) ++red;
+        if (x >= row[1].left && x < row[2].right && (frame[i] & 0xFF) > 0xA0) ++small;
+    }
+    EXPECT_EQ(off, 0) << "pixels more than 2 levels off";
+    EXPECT_EQ(outside, 0) << "pixels drawn outside the glyph boxes";
+    EXPECT_GT(red, 200) << "the red glyph is red";
+    EXPECT_GT(small, 20) << "the size-14 glyphs have ink";
+    if (off > 0 || outside > 0) {
+        rh::testing::WritePngFile(::testing::TempDir() + "rich-text-colours-got.png", w, h, frame);
+        rh::testing::WritePngFile(::testing::TempDir() + "rich-text-colours-want.png", w, h, want);
+    }
+    view.Hide();
 }
 
 // ---- Input ----

@@ -110,7 +110,6 @@ private:
     const RenderQueue::WalkShared* walkShared_ = nullptr;
 };
 
-
 // Makes the emitter of a node whose "NodeType" is "ParticleEmitter"; null makes none. The
 // particle code installs it.
 using ParticleEmitterFactory = Renderable* (*)(SceneNode& node, SearchPaths* paths);

@@ -133,7 +133,7 @@ private:
     bool ordered_ = true;
     // Items filed that NewItem did not make (made with new): Clear deletes them.
     int32_t foreignItems_ = 0;
-    // The last item NewItem made: the walk files each item as soon as it is made.
+    // The last item NewItem made: an item is mostly filed as soon as it is made.
     RenderItem* lastNew_ = nullptr;
     // Reused by every flush.
     DistanceList scratch_;

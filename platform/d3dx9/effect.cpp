@@ -523,12 +523,31 @@ private:
         auto found = techniqueIndex_.find(h);
         return found != techniqueIndex_.end() ? techniques_[found->second].get() : nullptr;
     }
-    // This effect's parameters, and any shared parameter of its pool.
+    // This effect's parameters, and any shared parameter of its pool. Every Set call asks, so
+    // handles found before are remembered in a small table of sets of four, the latest first: a
+    // slot, once found, stays valid as long as the effect (which holds its pool) lives.
     ParamSlot* FindParameter(D3DXHANDLE h) const {
         if (h == nullptr) return nullptr;
+        uint64_t bits = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(h));
+        bits ^= bits >> 33;
+        bits *= 0xFF51AFD7ED558CCDull;
+        bits ^= bits >> 33;
+        FoundParameter* set = foundParameters_[bits % kFoundSets];
+        for (size_t way = 0; way < kFoundWays; ++way) {
+            if (set[way].handle == h) return set[way].slot;
+        }
+        ParamSlot* slot = nullptr;
         auto found = paramIndex_.find(h);
-        if (found != paramIndex_.end()) return params_[found->second];
-        return pool_ ? pool_->FindParameter(h) : nullptr;
+        if (found != paramIndex_.end()) {
+            slot = params_[found->second];
+        } else if (pool_) {
+            slot = pool_->FindParameter(h);
+        }
+        if (slot != nullptr) {
+            for (size_t way = kFoundWays - 1; way > 0; --way) set[way] = set[way - 1];
+            set[0] = FoundParameter{h, slot};
+        }
+        return slot;
     }
     AnnotationSlot* FindAnnotation(D3DXHANDLE h) const {
         if (h == nullptr) return nullptr;
@@ -550,6 +569,13 @@ private:
     std::unordered_map<const void*, PassSlot*> passes_;
     const TechniqueSlot* current_ = nullptr;
     bool begun_ = false;
+    struct FoundParameter {
+        D3DXHANDLE handle = nullptr;
+        ParamSlot* slot = nullptr;
+    };
+    static constexpr size_t kFoundSets = 16;
+    static constexpr size_t kFoundWays = 4;
+    mutable FoundParameter foundParameters_[kFoundSets][kFoundWays];
 };
 
 }  // namespace

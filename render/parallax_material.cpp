@@ -84,7 +84,7 @@ void ParallaxMaterial::LookupParameterHandles(ID3DXEffect* effect) {
     offsetBias_ = find("OffsetBias");
     diffuseMapShadow_.Reset(effect, diffuseMap_);
     normalMapShadow_.Reset(effect, normalMap_);
-    specularPowerShadow_.Reset(effect, specularPower_);
+    powerShadow_.Reset(effect, specularPower_);
     offsetBiasShadow_.Reset(effect, offsetBias_);
     LookupLightParameterHandles(effect);
 }
@@ -136,7 +136,7 @@ bool ParallaxMaterial::PrepareObject(MultiMaterial* material, int32_t sub, int32
         if (!material->properties().GetFloat(kOffsetBiasName, bias)) bias = kDefaultOffsetBias;
         if (offsetBias_ != nullptr) SetShadowedFloat(effect, offsetBias_, &offsetBiasShadow_, bias);
         if (specularPower_ != nullptr) {
-            SetShadowedFloat(effect, specularPower_, &specularPowerShadow_, drawn.colors.GetPower());
+            SetShadowedFloat(effect, specularPower_, &powerShadow_, drawn.colors.GetPower());
         }
     }
     *passes = total;

@@ -50,5 +50,5 @@ private:
     D3DXHANDLE specularPower_ = nullptr;
     D3DXHANDLE offsetBias_ = nullptr;
     // The values last set on the parameters that seldom change between objects.
-    ParameterShadow diffuseMapShadow_, normalMapShadow_, specularPowerShadow_, offsetBiasShadow_;
+    ParameterShadow diffuseMapShadow_, normalMapShadow_, powerShadow_, offsetBiasShadow_;
 };

@@ -407,7 +407,9 @@ public:
         d->SetPixelShader(pass.pixel.get());
         // The values' list is made once when the pass links: floats are read through pointers
         // to the parameters' storage, only the ints are converted here.
-        for (const PassSlot::IntUniform& u : pass.ints) pass.values[u.value].integer = fx::SaturatedInt(u.slot->values[0]);
+        for (const PassSlot::IntUniform& u : pass.ints) {
+            pass.values[u.value].integer = fx::SaturatedInt(u.slot->values[0]);
+        }
         return glsl_->SetGlslUniforms(pass.vertex.get(), pass.pixel.get(), pass.values.data(),
                                       static_cast<UINT>(pass.values.size()));
     }

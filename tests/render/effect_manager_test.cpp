@@ -322,7 +322,10 @@ TEST(PassGroups, EachObjectGetsTheGroupsAFreshMaterialWouldBuild) {
         // out of range gives 0 and changes nothing in the ranking of the others.
         {"the object leaves the point light's range", [&] { context.worldBox.centre = Vec3{500.0f, 0.0f, 0.0f}; }},
         {"the point light's influence equals the directional lights'",
-         [&] { point->SetDiffuse(ArgbColor(1.0f, 0.5f, 0.5f, 0.5f)); context.worldBox.centre = Vec3{0.0f, 0.0f, 0.0f}; }},
+         [&] {
+             point->SetDiffuse(ArgbColor(1.0f, 0.5f, 0.5f, 0.5f));
+             context.worldBox.centre = Vec3{0.0f, 0.0f, 0.0f};
+         }},
         {"the sub-material asks for another technique", [&] { multi.sub(0).techniqueName = "shiny"; }},
         {"and for the default again", [&] { multi.sub(0).techniqueName = String(); }},
         {"the technique the three lights used goes",
@@ -344,8 +347,8 @@ TEST(PassGroups, EachObjectGetsTheGroupsAFreshMaterialWouldBuild) {
     for (const Step& step : steps) {
         step.change();
         const Assignment got = Assign(kept, multi);
-        std::vector<TechniqueInfo> now(std::as_const(kept).techniques().begin(), std::as_const(kept).techniques().end());
-        TableMaterial fresh(now);
+        const TechniqueSet& now = std::as_const(kept).techniques();
+        TableMaterial fresh(std::vector<TechniqueInfo>(now.begin(), now.end()));
         const Assignment want = Assign(fresh, multi);
         EXPECT_TRUE(got == want) << step.what;
         // A second object lit the same way gets the same again.

@@ -12,6 +12,12 @@
 // choosing "UseShaders", "SnowQuality" and the 1024 x 768 mode. The clock label shows the
 // fixed local time 21:47:05 (RIMEHOLT_LOCAL_TIME), so pictures showing it can be compared.
 // Exit status 0 when every frame was written, 1 otherwise (one line on stderr says why).
+//
+//   rh_saver_frames --frame-times SECONDS --path c05.cam [--shaders 0|1] [--snow 0|1|2]
+//
+// runs the same set-up on the real clock instead for SECONDS after a second of warm-up and
+// prints the frame times (the main loop's passes, measured outside the engine): count, 5th
+// percentile, median, 95th percentile and mean, in milliseconds (bench/saver_figures).
 
 #include "core/files/file_ref.h"
 #include "core/time/clock_source.h"
@@ -23,7 +29,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -115,11 +123,15 @@ std::string SettingsWithOnePath(const std::string& path) {
 // frame was drawn writes it.
 class FrameGrabber : public SceneSaverApp {
 public:
+    // Above 0: the real clock, and the frame times are recorded for this many seconds.
+    double timedSeconds = 0.0;
+    std::vector<double> frameMs;
     std::vector<Shot> shots;
     std::string outDir;
     bool failed = false;
 
     bool UpdateScene() override {
+        if (timedSeconds > 0.0) return TimedPass();
         if (first_) {
             // The first frame starts from the same state whatever the start-up did before it
             // (how often it read the clock, how many numbers it drew, which audio device it
@@ -172,6 +184,23 @@ public:
     }
 
 private:
+    bool TimedPass() {
+        SceneSaverApp::UpdateScene();
+        const auto now = std::chrono::steady_clock::now();
+        if (first_) {
+            first_ = false;
+            start_ = now;
+        } else {
+            const double since = std::chrono::duration<double>(now - start_).count();
+            if (since > 1.0) frameMs.push_back(std::chrono::duration<double, std::milli>(now - last_).count());
+            if (since > 1.0 + timedSeconds) quit_ = true;
+        }
+        last_ = now;
+        return true;
+    }
+
+    std::chrono::steady_clock::time_point start_, last_;
+
     // The steps from the last shot (or the first frame) to the next shot.
     void Plan() {
         const uint32_t at = shots[next_].atMs;
@@ -205,9 +234,25 @@ private:
     std::vector<uint32_t> steps_;
 };
 
+bool PrintFrameTimes(std::vector<double> ms, const std::string& path, int shaders, int snow) {
+    if (ms.empty()) {
+        std::fprintf(stderr, "rh_saver_frames: no frames timed\n");
+        return false;
+    }
+    std::sort(ms.begin(), ms.end());
+    const auto at = [&](double q) { return ms[std::min(ms.size() - 1, static_cast<size_t>(q * static_cast<double>(ms.size())))]; };
+    double sum = 0.0;
+    for (double m : ms) sum += m;
+    std::printf("%s shaders %d snow %d: %zu frames, ms p5 %.2f median %.2f p95 %.2f mean %.2f (%.1f fps median)\n",
+                path.c_str(), shaders, snow, ms.size(), at(0.05), at(0.5), at(0.95), sum / static_cast<double>(ms.size()),
+                1000.0 / at(0.5));
+    return true;
+}
+
 int Usage() {
     std::fprintf(stderr,
-                 "usage: rh_saver_frames --out DIR --path NAME.cam [--shaders 0|1] [--snow 0|1|2] NAME@TIME ...\n");
+                 "usage: rh_saver_frames --out DIR --path NAME.cam [--shaders 0|1] [--snow 0|1|2] NAME@TIME ...\n"
+                 "       rh_saver_frames --frame-times SECONDS --path NAME.cam [--shaders 0|1] [--snow 0|1|2]\n");
     return 1;
 }
 
@@ -217,10 +262,13 @@ int main(int argc, char** argv) {
     std::string outDir, path;
     int shaders = 1, snow = 1;
     std::vector<Shot> shots;
+    double timedSeconds = 0.0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if ((arg == "--out" || arg == "--path" || arg == "--shaders" || arg == "--snow") && i + 1 < argc) {
+        if ((arg == "--out" || arg == "--path" || arg == "--shaders" || arg == "--snow" || arg == "--frame-times") &&
+            i + 1 < argc) {
             const std::string value = argv[++i];
+            if (arg == "--frame-times") timedSeconds = std::atof(value.c_str());
             if (arg == "--out") outDir = value;
             if (arg == "--path") path = value;
             if (arg == "--shaders") shaders = std::atoi(value.c_str());
@@ -234,9 +282,10 @@ int main(int argc, char** argv) {
         if (!(time >= 0.0) || (!shots.empty() && static_cast<uint32_t>(ms) < shots.back().atMs)) return Usage();
         shots.push_back(Shot{arg.substr(0, at), static_cast<uint32_t>(ms)});
     }
-    if (outDir.empty() || path.empty() || shots.empty() || snow < 0 || snow > 2) return Usage();
+    if (path.empty() || snow < 0 || snow > 2) return Usage();
+    if (timedSeconds <= 0.0 && (outDir.empty() || shots.empty())) return Usage();
     char absolute[4096];
-    if (outDir[0] != '/' && getcwd(absolute, sizeof absolute) != nullptr) outDir = std::string(absolute) + "/" + outDir;
+    if (!outDir.empty() && outDir[0] != '/' && getcwd(absolute, sizeof absolute) != nullptr) outDir = std::string(absolute) + "/" + outDir;
 
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/rh_saver_frames_XXXXXX";
@@ -267,15 +316,17 @@ int main(int argc, char** argv) {
     {
         // The start-up's timed loops (the loading picture's fade) need a clock that moves.
         g_step = 5;
-        SetClockSource(TestClock);
+        if (timedSeconds <= 0.0) SetClockSource(TestClock);
         SeedRandomFromClock();
         FrameGrabber app;
         app.shots = shots;
         app.outDir = outDir;
+        app.timedSeconds = timedSeconds;
         if (app.Create(nullptr, SaverMode::FullScreen, 0)) {
             g_step = 0;
             app.Run();
             status = app.failed ? 1 : 0;
+            if (timedSeconds > 0.0) status = PrintFrameTimes(app.frameMs, path, shaders, snow) ? 0 : 1;
         } else {
             std::fprintf(stderr, "rh_saver_frames: the saver did not start\n");
         }

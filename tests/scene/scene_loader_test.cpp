@@ -426,12 +426,12 @@ TEST(SceneLoaderTest, InheritedPropertiesAreThoseTheClimbFinds) {
     Node root = Node::Compound("");
     root.AddChild(rootProps);
     root.AddChild(listed);
-    const zwf::Bytes bytes = zwf::Write(root);
+    SceneFile file({});
+    file.bytes = zwf::Write(root);
+    const zwf::Bytes& bytes = file.bytes;
 
     Scene scene;
-    SceneLoadOptions options;
-    options.flags = 0;
-    ASSERT_TRUE(scene.ReadSceneFile(FileRef::Memory(bytes.data(), int32_t(bytes.size())), &options));
+    ASSERT_TRUE(Load(scene, file));
 
     MemStream stream;
     stream.ShowData(bytes.data(), int32_t(bytes.size()), true);

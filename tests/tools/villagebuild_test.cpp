@@ -117,7 +117,7 @@ TEST(VillageGeometry, MeshesAreWellFormed) {
     EXPECT_EQ(kinds["Square"], 1) << "the bumped part";
     EXPECT_GE(kinds["Bush"], 10);
     EXPECT_GE(kinds["~Woodpile"], 3);
-    EXPECT_LE(kinds["~Woodpile"], 20) << "a few";
+    EXPECT_LE(kinds["~Woodpile"], 8) << "a few";
 }
 
 // Each "~" thing is small and stands behind a tall house: from every point of the lane in

@@ -331,7 +331,8 @@ void ChurchSquare(std::vector<MeshPart>& parts) {
 void YardThings(std::vector<MeshPart>& parts, const std::vector<Footprint>& gardens) {
     const auto buildings = village::Buildings();
     int n = 0;
-    for (size_t i = 0; i + 2 < buildings.size(); ++i) {
+    constexpr int kThings = 6;  // a few
+    for (size_t i = 0; i + 2 < buildings.size() && n < kThings; ++i) {
         const village::Building& house = buildings[i];
         if (house.height < 85.0f) continue;
         // The block's middle: the houses stand 60 units from it on both axes.

@@ -2,6 +2,7 @@
 // wound as their normals say, light-map cells inside the unit square), names and extents as
 // the saver expects, and a view of it drawn through our layer and looked at.
 #include "tools/villagebuild/light_maps.h"
+#include "tools/villagebuild/scene_files.h"
 #include "tools/villagebuild/village_geometry.h"
 #include "tools/villageplan/village_plan.h"
 
@@ -172,6 +173,29 @@ TEST(VillageGeometry, YardThingsHideBehindTallHouses) {
         EXPECT_TRUE(hidden) << "behind a tall house, seen from its lane";
     }
     EXPECT_GE(things, 3);
+}
+
+// The engine's reader keys a compound's children by name and keeps one of each: in the scene
+// files every compound's children have different names (two maps of one sub-material, say).
+TEST(VillageScenes, ChildrenOfACompoundHaveDifferentNames) {
+    const std::vector<MeshPart> parts = rh::villagebuild::BuildVillage(kSeed);
+    for (const rh::zwf::Node& root :
+         {rh::villagebuild::CityScene(parts, rh::villagebuild::LampPositions()), rh::villagebuild::SkyBoxScene()}) {
+        int compounds = 0;
+        std::vector<const rh::zwf::Node*> pending{&root};
+        while (!pending.empty()) {
+            const rh::zwf::Node* node = pending.back();
+            pending.pop_back();
+            if (!node->isCompound()) continue;
+            ++compounds;
+            std::set<std::string> names;
+            for (const rh::zwf::Node& child : node->children()) {
+                EXPECT_TRUE(names.insert(child.name()).second) << node->name() << "/" << child.name();
+                pending.push_back(&child);
+            }
+        }
+        EXPECT_GT(compounds, 10);
+    }
 }
 
 // The village stands on the plan the camera flights were planned on: every house and church

@@ -52,7 +52,9 @@ Node PartMaterial(const MeshPart& part) {
     Node baseMaps = Node::Compound("Textures");
     baseMaps.AddChild(Map("Diffuse", TextureOf().at(part.material)));
     if (IsBumped(part.material)) {
-        Node bump = Map("Bump", kCobblesHeight);
+        // Its own name: a reader keeps one child of each name.
+        Node bump = Node::Compound("BumpMap", "Bump");
+        bump.AddChild(Node::Text("FileName", kCobblesHeight));
         bump.AddChild(Node::Real("Amount", kBumpAmount));
         baseMaps.AddChild(bump);
     }

@@ -427,7 +427,7 @@ std::vector<MeshPart> BuildVillage(uint32_t seed) {
             for (float dx : {-8.0f, 8.0f}) {
                 for (float dz : {-8.0f, 8.0f}) {
                     if (bushRandom.Below(3) == 0) continue;
-                    Bush(parts, ++bushes, cx + dx, cz + dz, bushRandom.Uniform(7.0f, 11.0f), bushRandom.Uniform(0.0f, kPi));
+                    Bush(parts, ++bushes, cx + dx, cz + dz, bushRandom.Uniform(10.0f, 15.0f), bushRandom.Uniform(0.0f, kPi));
                 }
             }
         }

@@ -5,6 +5,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -29,14 +30,24 @@ std::string LowerAscii(const std::string& text) {
 struct FolderIndex {
     dev_t device = 0;
     ino_t inode = 0;
-    timespec modified{};
-    timespec changed{};
+    // The folder's modification and change times, seconds and nanoseconds.
+    int64_t modified[2] = {0, 0};
+    int64_t changed[2] = {0, 0};
     off_t size = 0;
     std::unordered_map<std::string, std::string> names;
     std::unordered_set<std::string> exact;
 };
 
-bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+template <typename Stamp>
+bool SameTime(const int64_t (&kept)[2], const Stamp& stamp) {
+    return kept[0] == int64_t(stamp.tv_sec) && kept[1] == int64_t(stamp.tv_nsec);
+}
+
+template <typename Stamp>
+void KeepTime(int64_t (&kept)[2], const Stamp& stamp) {
+    kept[0] = int64_t(stamp.tv_sec);
+    kept[1] = int64_t(stamp.tv_nsec);
+}
 
 // An index stays right while the folder's own times, size and identity are those it was made
 // with: adding, removing or renaming an entry changes the folder's modification and change
@@ -79,8 +90,8 @@ Lookup FindInFolder(const std::string& folder, std::string& part) {
     FolderIndex index;
     index.device = st.st_dev;
     index.inode = st.st_ino;
-    index.modified = st.st_mtim;
-    index.changed = st.st_ctim;
+    KeepTime(index.modified, st.st_mtim);
+    KeepTime(index.changed, st.st_ctim);
     index.size = st.st_size;
     DIR* dir = opendir(folder.c_str());
     if (dir == nullptr) return Lookup::kUnreadable;
@@ -102,9 +113,7 @@ Lookup FindInFolder(const std::string& folder, std::string& part) {
     }
     closedir(dir);
 
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    const bool settled = st.st_mtim.tv_sec + kSettledSeconds < now.tv_sec;
+    const bool settled = st.st_mtim.tv_sec + kSettledSeconds < time(nullptr);
     if (kept != indexes.end()) indexes.erase(kept);
     if (settled && complete) {
         if (indexes.size() >= kMaxIndexedFolders) indexes.clear();

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utime.h>
 
 #include <dirent.h>
 
@@ -145,8 +146,9 @@ TEST_F(WindowsFileNames, OnlyRegularFilesOpen) {
 TEST_F(WindowsFileNames, KeptFolderNamesFollowEveryChange) {
     const std::string folder = dir_ + "/Media/Kept";
     const auto settle = [](const std::string& path) {
-        const timespec old[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
-        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+        utimbuf old{};
+        old.actime = old.modtime = time(nullptr) - 3600;
+        ASSERT_EQ(utime(path.c_str(), &old), 0);
     };
     scratch_.Write("Media/Kept/Alpha.TXT", "alpha");
     scratch_.Write("Media/Kept/Same.txt", "one");

@@ -6,14 +6,31 @@
 // of the files written (member name, tab, path), for the media archive. The same program always
 // writes the same bytes.
 #include "tools/texturemake/picture_files.h"
+#include "tools/texturemake/sky.h"
 #include "tools/villagebuild/light_maps.h"
 #include "tools/villagebuild/scene_files.h"
 #include "tools/villagebuild/village_geometry.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 constexpr uint32_t kVillageSeed = 20261211;
+
+// Where the sky box's faces start in their pictures: the first face's first texture coordinate
+// (its quads are inset alike), so that the pictures span exactly what the box shows.
+float SkyInset(const rh::zwf::Node& sky) {
+    const rh::zwf::Node* children = sky.Find("Children");
+    const rh::zwf::Node* verts = children != nullptr && !children->children().empty()
+                                     ? children->children().front().Find("Verts")
+                                     : nullptr;
+    float inset = 0.0f;
+    // A simple vertex: position, normal, then u at float 6.
+    if (verts != nullptr && verts->data().size() >= 8 * sizeof(float)) {
+        std::memcpy(&inset, verts->data().data() + 6 * sizeof(float), sizeof inset);
+    }
+    return inset > 0.0f && inset < 0.25f ? inset : 0.0f;
+}
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -41,16 +58,17 @@ int main(int argc, char** argv) {
         }
         return put(name, bytes);
     };
+    const rh::zwf::Node sky = rh::villagebuild::SkyBoxScene();
     try {
         if (!put("Media/city.zwf", rh::zwf::Write(rh::villagebuild::CityScene(parts, lamps))) ||
-            !put("Media/skybox/skybox.zwf", rh::zwf::Write(rh::villagebuild::SkyBoxScene()))) {
+            !put("Media/skybox/skybox.zwf", rh::zwf::Write(sky))) {
             return 1;
         }
     } catch (const rh::zwf::WriteError& e) {
         std::fprintf(stderr, "rh_villagebuild: %s\n", e.what());
         return 1;
     }
-    for (const auto& [name, picture] : rh::villagebuild::SkyBoxPictures()) {
+    for (const auto& [name, picture] : rh::texturemake::SkyPictures(SkyInset(sky))) {
         if (!putPicture(name, picture)) return 1;
     }
     for (const auto& [name, text] : rh::villagebuild::SkyBoxDescriptions()) {

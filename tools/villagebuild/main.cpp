@@ -7,10 +7,12 @@
 // writes the same bytes.
 #include "tools/texturemake/picture_files.h"
 #include "tools/texturemake/sky.h"
+#include "tools/texturemake/textures.h"
 #include "tools/villagebuild/light_maps.h"
 #include "tools/villagebuild/scene_files.h"
 #include "tools/villagebuild/village_geometry.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -74,7 +76,10 @@ int main(int argc, char** argv) {
     for (const auto& [name, text] : rh::villagebuild::SkyBoxDescriptions()) {
         if (!put(name, std::vector<uint8_t>(text.begin(), text.end()))) return 1;
     }
+    // The texture maker's own pictures come from it alone.
+    const std::vector<std::string>& made = rh::texturemake::TextureNames();
     for (const auto& [name, picture] : rh::villagebuild::ExtraTextures()) {
+        if (std::find(made.begin(), made.end(), name) != made.end()) continue;
         if (!putPicture(name, picture)) return 1;
     }
     for (const rh::villagebuild::MeshPart& part : parts) {

@@ -236,13 +236,13 @@ Picture StonePicture() {
         const float face = StoneHeight(u, v, &block);
         const float tone = 0.82f + 0.3f * Unit(block);
         const float warm = Unit(block >> 8) - 0.5f;
-        const float speck = Unit(Hash(x, y, 65u)) - 0.5f;
+        const float fleck = Unit(Hash(x, y, 65u)) - 0.5f;
         const float lichen = Smooth(0.6f, 0.8f, Fbm(u, v, 6, 6, 3, 66u));
         const float rock[3] = {(150.0f + 18.0f * warm) * tone, (145.0f + 8.0f * warm) * tone, (136.0f - 6.0f * warm) * tone};
         const float mortar[3] = {176.0f, 172.0f, 162.0f};
         Mix(c, mortar, rock, Smooth(0.05f, 0.25f, face));
         const float shade = 0.75f + 0.25f * face;
-        for (int i = 0; i < 3; ++i) c[i] = c[i] * shade + 10.0f * speck;
+        for (int i = 0; i < 3; ++i) c[i] = c[i] * shade + 10.0f * fleck;
         c[0] -= 12.0f * lichen;
         c[2] -= 18.0f * lichen;
     });
@@ -261,13 +261,13 @@ Picture CobblesPicture() {
         const float h = CobbleHeight(u, v, &hit);
         const float tone = 0.75f + 0.4f * Unit(hit.id);
         const float hue = Unit(hit.id >> 8) - 0.5f;
-        const float speck = Unit(Hash(x, y, 53u)) - 0.5f;
+        const float fleck = Unit(Hash(x, y, 53u)) - 0.5f;
         const float stone[3] = {(112.0f + 20.0f * hue) * tone, (106.0f + 8.0f * hue) * tone, (100.0f - 10.0f * hue) * tone};
         // Snow packed into the joints.
         const float snow[3] = {214.0f, 222.0f, 238.0f};
         Mix(c, snow, stone, Smooth(0.02f, 0.14f, h));
         const float shade = 0.6f + 0.4f * h;
-        for (int i = 0; i < 3; ++i) c[i] = c[i] * shade + 8.0f * speck;
+        for (int i = 0; i < 3; ++i) c[i] = c[i] * shade + 8.0f * fleck;
     });
 }
 
@@ -285,11 +285,11 @@ Picture BarkPicture() {
         const float furrow = std::abs(std::sin(kPi * (6.0f * u + 0.8f * wander)));
         const float plate = Smooth(0.12f, 0.45f, furrow);
         const float scale = Fbm(u, v, 8, 16, 3, 42u) - 0.5f;
-        const float speck = Unit(Hash(x, y, 44u)) - 0.5f;
+        const float fleck = Unit(Hash(x, y, 44u)) - 0.5f;
         const float k = 0.4f + 0.6f * plate;
-        c[0] = (86.0f + 28.0f * scale) * k + 6.0f * speck;
-        c[1] = (68.0f + 20.0f * scale) * k + 6.0f * speck;
-        c[2] = (54.0f + 14.0f * scale) * k + 6.0f * speck;
+        c[0] = (86.0f + 28.0f * scale) * k + 6.0f * fleck;
+        c[1] = (68.0f + 20.0f * scale) * k + 6.0f * fleck;
+        c[2] = (54.0f + 14.0f * scale) * k + 6.0f * fleck;
     });
 }
 
@@ -328,10 +328,10 @@ Picture FenceWoodPicture() {
 Picture IronPicture() {
     return Fill(64, 64, [](float u, float v, int x, int y, float* c) {
         const float n = Fbm(u, v, 4, 4, 3, 101u) - 0.5f;
-        const float speck = Unit(Hash(x, y, 102u)) - 0.5f;
-        c[0] = 46.0f + 12.0f * n + 4.0f * speck;
-        c[1] = 45.0f + 10.0f * n + 4.0f * speck;
-        c[2] = 50.0f + 10.0f * n + 4.0f * speck;
+        const float fleck = Unit(Hash(x, y, 102u)) - 0.5f;
+        c[0] = 46.0f + 12.0f * n + 4.0f * fleck;
+        c[1] = 45.0f + 10.0f * n + 4.0f * fleck;
+        c[2] = 50.0f + 10.0f * n + 4.0f * fleck;
     });
 }
 

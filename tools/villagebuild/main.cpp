@@ -82,10 +82,12 @@ int main(int argc, char** argv) {
         if (std::find(made.begin(), made.end(), name) != made.end()) continue;
         if (!putPicture(name, picture)) return 1;
     }
+    const rh::villagebuild::VillageLightMaps lightMaps(parts, lamps);
+    const int threads = rh::lightbake::AvailableThreads();
     for (const rh::villagebuild::MeshPart& part : parts) {
         const std::string name = "Media/LightMap/" + part.name + ".jpg";
         std::vector<uint8_t> bytes;
-        const auto picture = rh::villagebuild::BakeLightMap(part, lamps, rh::villagebuild::LightMapSize(part));
+        const auto picture = lightMaps.Bake(part, threads);
         if (!rh::texturemake::EncodeJpeg(picture, 90, &bytes, &error) ||
             !rh::texturemake::WriteBytes(root + "/" + name, bytes, &error)) {
             std::fprintf(stderr, "rh_villagebuild: %s: %s\n", name.c_str(), error.c_str());

@@ -14,7 +14,7 @@ namespace lb = rh::lightbake;
 constexpr Vec3f kMoonPlane{-1200.0f, 900.0f, 1600.0f};
 // Texel sizes: walls, where the windows are, finest; the firs round the village, seen from
 // afar, coarsest.
-constexpr float kWallUnitsPerTexel = 2.0f;
+constexpr float kWallUnitsPerTexel = 1.25f;
 constexpr float kUnitsPerTexel = 4.0f;
 constexpr float kFirUnitsPerTexel = 12.0f;
 
@@ -48,9 +48,10 @@ std::vector<std::pair<uint32_t, uint32_t>> Faces(const MeshPart& part) {
 
 // The windows of one house's walls: on each side wall, one row in each storey (below and above
 // the mid beam), as many as the wall's width has room for. Most houses have their lights on,
-// and most windows of those; every window gets its pane, lit or dark.
-void Windows(const MeshPart& walls, uint32_t house, lb::Lighting* lighting, int* lit, int* dark) {
-    const bool home = Hash(house, 0, 7u) % 10 < 8;
+// and most windows of those; every window gets its pane, lit or dark. The church has one row of
+// tall windows, all lit.
+void Windows(const MeshPart& walls, uint32_t house, bool church, lb::Lighting* lighting, int* lit, int* dark) {
+    const bool home = church || Hash(house, 0, 7u) % 10 < 8;
     int index = 0;
     for (const auto& [first, count] : Faces(walls)) {
         if (count != 4) continue;
@@ -71,11 +72,11 @@ void Windows(const MeshPart& walls, uint32_t house, lb::Lighting* lighting, int*
         if (width < 20.0f || height < 20.0f) continue;
         const lb::V3 normal = ToV3(v[0].normal);
         const lb::V3 unitAlong = Scale(along, 1.0f / width);
-        const int perRow = std::max(1, int(width / 28.0f));
-        const float paneWidth = std::min(9.0f, width / float(perRow) * 0.45f);
-        const float paneHeight = std::min(12.0f, height * 0.24f);
-        for (int storey = 0; storey < 2; ++storey) {
-            const float centreY = bottom + height * (storey == 0 ? 0.27f : 0.74f);
+        const int perRow = std::max(1, int(width / (church ? 24.0f : 28.0f)));
+        const float paneWidth = std::min(church ? 7.0f : 9.0f, width / float(perRow) * 0.45f);
+        const float paneHeight = church ? std::min(24.0f, height * 0.4f) : std::min(12.0f, height * 0.24f);
+        for (int storey = 0; storey < (church ? 1 : 2); ++storey) {
+            const float centreY = bottom + height * (church ? 0.5f : storey == 0 ? 0.27f : 0.74f);
             for (int w = 0; w < perRow; ++w) {
                 const float centre = width * (float(w) + 0.5f) / float(perRow);
                 lb::V3 corner = Add(start, Scale(unitAlong, centre - paneWidth * 0.5f));
@@ -86,7 +87,7 @@ void Windows(const MeshPart& walls, uint32_t house, lb::Lighting* lighting, int*
                     corner = Add(corner, edgeU);
                     edgeU = Scale(edgeU, -1.0f);
                 }
-                const bool on = home && Hash(house, uint32_t(index), 8u) % 10 < 7;
+                const bool on = church || (home && Hash(house, uint32_t(index), 8u) % 10 < 7);
                 ++index;
                 lb::Pane pane;
                 pane.corner = corner;
@@ -155,7 +156,9 @@ VillageLightMaps::VillageLightMaps(const std::vector<MeshPart>& parts, const std
     for (const MeshPart& part : parts) {
         if (part.name.rfind("House", 0) == 0 && part.name.size() > 5 &&
             part.name.compare(part.name.size() - 5, 5, "Walls") == 0) {
-            Windows(part, ++house, &lighting, &litWindows_, &darkWindows_);
+            Windows(part, ++house, false, &lighting, &litWindows_, &darkWindows_);
+        } else if (part.name == "ChurchWalls") {
+            Windows(part, 0, true, &lighting, &litWindows_, &darkWindows_);
         }
     }
     baker_ = std::make_unique<lb::Baker>(std::move(triangles), std::move(lighting));
@@ -194,8 +197,10 @@ int LightMapSize(const MeshPart& part) {
     const bool walls = part.name.size() > 5 && part.name.compare(part.name.size() - 5, 5, "Walls") == 0;
     const float unit = fir ? kFirUnitsPerTexel : walls ? kWallUnitsPerTexel : kUnitsPerTexel;
     const float wanted = float(cells) * longest / unit;
+    // The power of two at or under the wanted size (every face's cell keeps at least that
+    // density's half).
     int size = 32;
-    while (size < 256 && float(size) < wanted) size *= 2;
+    while (size < 256 && float(size * 2) <= wanted) size *= 2;
     return size;
 }
 

@@ -5,6 +5,7 @@
 // threads. Then the village's maps: lamp pools, lit and dark windows, a house's moon shadow.
 #include "tools/lightbake/light_baker.h"
 #include "tools/villagebuild/light_maps.h"
+#include "tools/villagebuild/scene_files.h"
 #include "tools/villagebuild/village_geometry.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -228,6 +230,22 @@ TEST(VillageLightMaps, LampPoolsWindowsAndMoonShadows) {
     EXPECT_LT(far.x, far.z) << "cool away from the lamps";
     EXPECT_LT(far.z, 1.0f);
     EXPECT_GT(maps.litWindows(), maps.darkWindows());
+    // The moonlight comes from where the city's moon plane stands.
+    const rh::zwf::Node city = vb::CityScene(parts, lamps);
+    const rh::zwf::Node* moonPlane = nullptr;
+    for (const rh::zwf::Node& child : city.Find("Children")->children()) {
+        if (child.name() == "MoonPlane") moonPlane = &child;
+    }
+    ASSERT_NE(moonPlane, nullptr);
+    float tm[16];
+    // Sixteen floats, then the matrix's kind.
+    ASSERT_GE(moonPlane->Find("NodeTM")->data().size(), sizeof tm);
+    std::memcpy(tm, moonPlane->Find("NodeTM")->data().data(), sizeof tm);
+    const float distance = std::sqrt(tm[12] * tm[12] + tm[13] * tm[13] + tm[14] * tm[14]);
+    const vb::Vec3f toward = vb::TowardMoon();
+    EXPECT_NEAR(toward.x, tm[12] / distance, 1e-4f);
+    EXPECT_NEAR(toward.y, tm[13] / distance, 1e-4f);
+    EXPECT_NEAR(toward.z, tm[14] / distance, 1e-4f);
     EXPECT_GT(maps.darkWindows(), 0);
 
     // A house's shadow: the ground just beyond its far side from the moon, against the ground

@@ -72,6 +72,7 @@ struct Node {
 
 struct Bvh::Data {
     std::vector<Triangle> triangles;
+    std::vector<uint32_t> original;  // each triangle's index in the list given
     std::vector<Node> nodes;
 
     uint32_t Build(std::vector<uint32_t>& order, uint32_t first, uint32_t count, const std::vector<V3>& centres) {
@@ -123,6 +124,7 @@ Bvh::Bvh(std::vector<Triangle> triangles) : data_(new Data) {
     std::vector<Triangle> sorted(n);
     for (uint32_t i = 0; i < n; ++i) sorted[i] = data_->triangles[order[i]];
     data_->triangles = std::move(sorted);
+    data_->original = std::move(order);
 }
 
 Bvh::~Bvh() = default;
@@ -219,6 +221,62 @@ Baker::Baker(std::vector<Triangle> triangles, Lighting lighting)
 }
 
 Baker::~Baker() = default;
+
+bool Bvh::Intersect(V3 origin, V3 direction, float distance, Hit* hit) const {
+    const auto& nodes = data_->nodes;
+    if (nodes.empty()) return false;
+    const V3 inverse{1.0f / direction.x, 1.0f / direction.y, 1.0f / direction.z};
+    std::array<uint32_t, 64> stack;
+    int top = 0;
+    stack[top++] = 0;
+    bool found = false;
+    float nearest = distance;
+    while (top > 0) {
+        const Node& node = nodes[stack[--top]];
+        float t0 = 0.0f, t1 = nearest;
+        bool miss = false;
+        for (int axis = 0; axis < 3 && !miss; ++axis) {
+            const float o = Axis(origin, axis), inv = Axis(inverse, axis);
+            float near = (Axis(node.box.lo, axis) - o) * inv, far = (Axis(node.box.hi, axis) - o) * inv;
+            if (near > far) std::swap(near, far);
+            t0 = std::max(t0, near);
+            t1 = std::min(t1, far);
+            miss = t0 > t1;
+        }
+        if (miss) continue;
+        if (node.count == 0) {
+            const uint32_t self = uint32_t(&node - nodes.data());
+            if (top + 2 > int(stack.size())) continue;
+            stack[top++] = node.first;
+            stack[top++] = self + 1;
+            continue;
+        }
+        for (uint32_t i = node.first; i < node.first + node.count; ++i) {
+            const Triangle& t = data_->triangles[i];
+            const V3 e1 = t.b - t.a, e2 = t.c - t.a;
+            const V3 p = Cross(direction, e2);
+            const float det = Dot(e1, p);
+            if (std::abs(det) < 1e-12f) continue;
+            const float inv = 1.0f / det;
+            const V3 s = origin - t.a;
+            const float u = Dot(s, p) * inv;
+            if (u < 0.0f || u > 1.0f) continue;
+            const V3 q = Cross(s, e1);
+            const float v = Dot(direction, q) * inv;
+            if (v < 0.0f || u + v > 1.0f) continue;
+            const float at = Dot(e2, q) * inv;
+            if (at > 1e-4f && at < nearest) {
+                nearest = at;
+                found = true;
+                hit->triangle = data_->original[i];
+                hit->t = at;
+                hit->u = u;
+                hit->v = v;
+            }
+        }
+    }
+    return found;
+}
 
 V3 Baker::LightAt(V3 p, V3 n, uint32_t seed) const {
     const Lighting& lighting = lighting_;

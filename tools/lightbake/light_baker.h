@@ -89,6 +89,14 @@ public:
     // The highest point of any triangle: rays rising past it can hit nothing more.
     float top() const;
 
+    // The nearest triangle the ray crosses for t in (0, distance): its index in the list the
+    // hierarchy was made from, t and the barycentric weights of its second and third corners.
+    struct Hit {
+        uint32_t triangle = 0;
+        float t = 0, u = 0, v = 0;
+    };
+    bool Intersect(V3 origin, V3 direction, float distance, Hit* hit) const;
+
 private:
     struct Data;
     std::unique_ptr<Data> data_;

@@ -164,8 +164,8 @@ VillageLightMaps::VillageLightMaps(const std::vector<MeshPart>& parts, const std
     baker_ = std::make_unique<lb::Baker>(std::move(triangles), std::move(lighting));
 }
 
-Vec3f VillageLightMaps::LightAt(Vec3f position, Vec3f normal) const {
-    return ToVec3f(baker_->LightAt(ToV3(position), ToV3(normal), 1u));
+Vec3f VillageLightMaps::LightAt(Vec3f position, Vec3f normal, uint32_t seed) const {
+    return ToVec3f(baker_->LightAt(ToV3(position), ToV3(normal), seed));
 }
 
 rh::texturemake::Picture VillageLightMaps::Bake(const MeshPart& part, int threads) const {

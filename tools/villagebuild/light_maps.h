@@ -23,8 +23,8 @@ public:
     VillageLightMaps(const std::vector<MeshPart>& parts, const std::vector<Vec3f>& lamps);
 
     // The light arriving at a point with this (unit) normal, in linear units (1.0 leaves the
-    // colour texture as it is).
-    Vec3f LightAt(Vec3f position, Vec3f normal) const;
+    // colour texture as it is); `seed` picks the point's sample pattern.
+    Vec3f LightAt(Vec3f position, Vec3f normal, uint32_t seed = 1) const;
 
     // The part's light map, LightMapSize(part) square. `threads` only divides the work.
     rh::texturemake::Picture Bake(const MeshPart& part, int threads) const;

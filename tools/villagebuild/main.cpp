@@ -17,8 +17,6 @@
 #include <cstring>
 #include <string>
 
-constexpr uint32_t kVillageSeed = 20261211;
-
 // Where the sky box's faces start in their pictures: the first face's first texture coordinate
 // (its quads are inset alike), so that the pictures span exactly what the box shows.
 float SkyInset(const rh::zwf::Node& sky) {
@@ -43,7 +41,7 @@ int main(int argc, char** argv) {
     const std::vector<rh::villagebuild::Vec3f> lamps = rh::villagebuild::LampPositions();
     std::string list;
     std::string error;
-    const std::vector<rh::villagebuild::MeshPart> parts = rh::villagebuild::BuildVillage(kVillageSeed);
+    const std::vector<rh::villagebuild::MeshPart> parts = rh::villagebuild::BuildVillage(rh::villagebuild::kVillageSeed);
     auto put = [&](const std::string& name, const std::vector<uint8_t>& bytes) {
         if (!rh::texturemake::WriteBytes(root + "/" + name, bytes, &error)) {
             std::fprintf(stderr, "rh_villagebuild: %s: %s\n", name.c_str(), error.c_str());

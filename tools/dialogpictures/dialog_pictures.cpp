@@ -193,4 +193,24 @@ bool WriteBmp(const Picture& picture, const std::string& path) {
     return ok;
 }
 
+Picture DrawVillageView(int width, int height, const picturemake::ViewCamera& camera) {
+    constexpr int kFactor = 2;
+    const picturemake::Image big = picturemake::RenderVillage(width * kFactor, height * kFactor, camera);
+    Picture picture(width, height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                int sum = 0;
+                for (int dy = 0; dy < kFactor; ++dy) {
+                    for (int dx = 0; dx < kFactor; ++dx) {
+                        sum += big.rgba[(static_cast<size_t>(y * kFactor + dy) * big.width + x * kFactor + dx) * 4 + c];
+                    }
+                }
+                picture.At(x, y)[c] = static_cast<uint8_t>((sum + kFactor * kFactor / 2) / (kFactor * kFactor));
+            }
+        }
+    }
+    return picture;
+}
+
 }  // namespace dialogpictures

@@ -20,8 +20,6 @@ struct Picture {
     uint8_t* At(int x, int y) { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
 };
 
-// A snowy village at night, any size; seed varies the snow.
-Picture DrawVillage(int width, int height, uint32_t seed);
 // The saver's village from `camera`, drawn at twice the size and averaged down.
 Picture DrawVillageView(int width, int height, const picturemake::ViewCamera& camera);
 // An emblem on a square: a six-armed snowflake (flake true) or a fir tree.

@@ -408,6 +408,7 @@ rh::texturemake::Picture Baker::Bake(const Chart& chart, int size, uint32_t seed
     // Where each texel lies: the point of its triangle under the texel's centre.
     struct Sample {
         V3 position, normal;
+        uint32_t face = 0;  // the first index of the texel's triangle's fan: its face
         bool used = false;
     };
     std::vector<Sample> samples(size_t(size) * size_t(size));
@@ -433,13 +434,14 @@ rh::texturemake::Picture Baker::Bake(const Chart& chart, int size, uint32_t seed
                 Sample& s = samples[size_t(y) * size_t(size) + size_t(x)];
                 s.position = a.position * wa + b.position * wb + c.position * wc;
                 s.normal = normal;
+                s.face = chart.indices[t];
                 s.used = true;
             }
         }
     }
 
     // Rows shared out among the threads; each texel is its own work.
-    std::vector<uint8_t> filled(samples.size(), 0);
+    std::vector<V3> lights(samples.size());
     std::atomic<int> nextRow{0};
     auto work = [&] {
         for (int y = nextRow++; y < size; y = nextRow++) {
@@ -447,13 +449,7 @@ rh::texturemake::Picture Baker::Bake(const Chart& chart, int size, uint32_t seed
                 const size_t i = size_t(y) * size_t(size) + size_t(x);
                 if (!samples[i].used) continue;
                 const uint32_t texelSeed = Mix(seed * 0x9E3779B1u ^ Mix(uint32_t(i)));
-                const V3 light = LightAt(samples[i].position, samples[i].normal, texelSeed);
-                uint8_t* texel = picture.At(x, y);
-                texel[0] = Encode(light.x);
-                texel[1] = Encode(light.y);
-                texel[2] = Encode(light.z);
-                texel[3] = 255;
-                filled[i] = 1;
+                lights[i] = LightAt(samples[i].position, samples[i].normal, texelSeed);
             }
         }
     };
@@ -461,6 +457,33 @@ rh::texturemake::Picture Baker::Bake(const Chart& chart, int size, uint32_t seed
     for (int t = 1; t < std::max(1, threads); ++t) pool.emplace_back(work);
     work();
     for (std::thread& t : pool) t.join();
+
+    // The sampling's grain smoothed: each texel the mean of itself and its eight neighbours on
+    // the same face (a face's light does not leak onto the next one's cell).
+    std::vector<uint8_t> filled(samples.size(), 0);
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+            const size_t i = size_t(y) * size_t(size) + size_t(x);
+            if (!samples[i].used) continue;
+            V3 sum{0, 0, 0};
+            float count = 0;
+            for (int ny = std::max(0, y - 1); ny <= std::min(size - 1, y + 1); ++ny) {
+                for (int nx = std::max(0, x - 1); nx <= std::min(size - 1, x + 1); ++nx) {
+                    const size_t j = size_t(ny) * size_t(size) + size_t(nx);
+                    if (!samples[j].used || samples[j].face != samples[i].face) continue;
+                    sum = sum + lights[j];
+                    count += 1;
+                }
+            }
+            const V3 light = sum * (1.0f / count);
+            uint8_t* texel = picture.At(x, y);
+            texel[0] = Encode(light.x);
+            texel[1] = Encode(light.y);
+            texel[2] = Encode(light.z);
+            texel[3] = 255;
+            filled[i] = 1;
+        }
+    }
 
     // Grow the charts into the gaps between them (corners included, for the smaller mip levels);
     // what stays empty is neutral.

@@ -278,21 +278,28 @@ bool Bvh::Intersect(V3 origin, V3 direction, float distance, Hit* hit) const {
     return found;
 }
 
-V3 Baker::LightAt(V3 p, V3 n, uint32_t seed) const {
-    const Lighting& lighting = lighting_;
-    const Bvh& bvh = bvh_;
-    for (size_t i = 0; i < lighting.panes.size(); ++i) {
+const Pane* Baker::PaneAt(V3 p) const {
+    for (size_t i = 0; i < lighting_.panes.size(); ++i) {
         const Prepared::PaneData& pd = prepared_->panes[i];
         if (p.x < pd.bounds.lo.x || p.y < pd.bounds.lo.y || p.z < pd.bounds.lo.z || p.x > pd.bounds.hi.x ||
             p.y > pd.bounds.hi.y || p.z > pd.bounds.hi.z) {
             continue;
         }
-        const Pane& pane = lighting.panes[i];
+        const Pane& pane = lighting_.panes[i];
         const V3 d = p - pane.corner;
         if (std::abs(Dot(d, pd.normal)) > pane.depth) continue;
         const float s = Dot(d, pd.u), t = Dot(d, pd.v);
-        if (s >= 0.0f && s <= 1.0f && t >= 0.0f && t <= 1.0f) return pane.light;
+        if (s >= 0.0f && s <= 1.0f && t >= 0.0f && t <= 1.0f) return &pane;
     }
+    return nullptr;
+}
+
+bool Baker::OnPane(V3 p) const { return PaneAt(p) != nullptr; }
+
+V3 Baker::LightAt(V3 p, V3 n, uint32_t seed) const {
+    const Lighting& lighting = lighting_;
+    const Bvh& bvh = bvh_;
+    if (const Pane* pane = PaneAt(p)) return pane->light;
     Random random{Mix(seed)};
     const V3 origin = p + n * kLift;
     V3 light = lighting.floor;
@@ -410,6 +417,7 @@ rh::texturemake::Picture Baker::Bake(const Chart& chart, int size, uint32_t seed
         V3 position, normal;
         uint32_t face = 0;  // the first index of the texel's triangle's fan: its face
         bool used = false;
+        bool pane = false;  // on an emitting pane: kept sharp
     };
     std::vector<Sample> samples(size_t(size) * size_t(size));
     for (size_t t = 0; t + 2 < chart.indices.size(); t += 3) {
@@ -450,6 +458,7 @@ rh::texturemake::Picture Baker::Bake(const Chart& chart, int size, uint32_t seed
                 if (!samples[i].used) continue;
                 const uint32_t texelSeed = Mix(seed * 0x9E3779B1u ^ Mix(uint32_t(i)));
                 lights[i] = LightAt(samples[i].position, samples[i].normal, texelSeed);
+                samples[i].pane = OnPane(samples[i].position);
             }
         }
     };
@@ -459,7 +468,8 @@ rh::texturemake::Picture Baker::Bake(const Chart& chart, int size, uint32_t seed
     for (std::thread& t : pool) t.join();
 
     // The sampling's grain smoothed: each texel the mean of itself and its eight neighbours on
-    // the same face (a face's light does not leak onto the next one's cell).
+    // the same face (a face's light does not leak onto the next one's cell), panes and what is
+    // round them apart, so that windows keep their edges.
     std::vector<uint8_t> filled(samples.size(), 0);
     for (int y = 0; y < size; ++y) {
         for (int x = 0; x < size; ++x) {
@@ -470,7 +480,9 @@ rh::texturemake::Picture Baker::Bake(const Chart& chart, int size, uint32_t seed
             for (int ny = std::max(0, y - 1); ny <= std::min(size - 1, y + 1); ++ny) {
                 for (int nx = std::max(0, x - 1); nx <= std::min(size - 1, x + 1); ++nx) {
                     const size_t j = size_t(ny) * size_t(size) + size_t(nx);
-                    if (!samples[j].used || samples[j].face != samples[i].face) continue;
+                    if (!samples[j].used || samples[j].face != samples[i].face || samples[j].pane != samples[i].pane) {
+                        continue;
+                    }
                     sum = sum + lights[j];
                     count += 1;
                 }

@@ -14,7 +14,7 @@ namespace lb = rh::lightbake;
 constexpr Vec3f kMoonPlane{-1200.0f, 900.0f, 1600.0f};
 // Texel sizes: walls, where the windows are, finest; the firs round the village, seen from
 // afar, coarsest.
-constexpr float kWallUnitsPerTexel = 1.25f;
+constexpr float kWallUnitsPerTexel = 0.6f;
 constexpr float kUnitsPerTexel = 4.0f;
 constexpr float kFirUnitsPerTexel = 12.0f;
 

@@ -40,7 +40,7 @@ private:
 };
 
 // The light-map size for a part, by the size of its faces' cells: four units a texel or finer
-// (1.25 on walls, for their windows; twelve on the firs round the village), up to twice that
+// (0.6 on walls, for their windows; twelve on the firs round the village), up to twice that
 // where the power of two rounds down; from 32 to 256. The ground, whose cells must hold the
 // lamps' and windows' pools, 1024.
 int LightMapSize(const MeshPart& part);

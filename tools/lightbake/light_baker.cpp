@@ -8,6 +8,7 @@
 #include <cmath>
 #include <numeric>
 #include <thread>
+#include <unordered_map>
 
 namespace rh::lightbake {
 
@@ -194,6 +195,10 @@ struct Baker::Prepared {
     };
     std::vector<PaneData> panes;
     std::vector<AreaData> areas;
+    // The panes by the cells of a grid over x and z that their bounds touch.
+    static constexpr float kCell = 32.0f;
+    std::unordered_map<int64_t, std::vector<uint32_t>> paneCells;
+    static int64_t Key(int cx, int cz) { return (int64_t(cx) << 32) ^ int64_t(uint32_t(cz)); }
 };
 
 Baker::Baker(std::vector<Triangle> triangles, Lighting lighting)
@@ -207,6 +212,13 @@ Baker::Baker(std::vector<Triangle> triangles, Lighting lighting)
                           pane.corner + pane.edgeU + pane.edgeV}) {
             d.bounds.Add(corner + d.normal * pane.depth);
             d.bounds.Add(corner - d.normal * pane.depth);
+        }
+        const int x0 = int(std::floor(d.bounds.lo.x / Prepared::kCell)), x1 = int(std::floor(d.bounds.hi.x / Prepared::kCell));
+        const int z0 = int(std::floor(d.bounds.lo.z / Prepared::kCell)), z1 = int(std::floor(d.bounds.hi.z / Prepared::kCell));
+        for (int cx = x0; cx <= x1; ++cx) {
+            for (int cz = z0; cz <= z1; ++cz) {
+                prepared_->paneCells[Prepared::Key(cx, cz)].push_back(uint32_t(prepared_->panes.size()));
+            }
         }
         prepared_->panes.push_back(d);
     }
@@ -279,7 +291,10 @@ bool Bvh::Intersect(V3 origin, V3 direction, float distance, Hit* hit) const {
 }
 
 const Pane* Baker::PaneAt(V3 p) const {
-    for (size_t i = 0; i < lighting_.panes.size(); ++i) {
+    const auto cell = prepared_->paneCells.find(
+        Prepared::Key(int(std::floor(p.x / Prepared::kCell)), int(std::floor(p.z / Prepared::kCell))));
+    if (cell == prepared_->paneCells.end()) return nullptr;
+    for (uint32_t i : cell->second) {
         const Prepared::PaneData& pd = prepared_->panes[i];
         if (p.x < pd.bounds.lo.x || p.y < pd.bounds.lo.y || p.z < pd.bounds.lo.z || p.x > pd.bounds.hi.x ||
             p.y > pd.bounds.hi.y || p.z > pd.bounds.hi.z) {
@@ -297,9 +312,13 @@ const Pane* Baker::PaneAt(V3 p) const {
 bool Baker::OnPane(V3 p) const { return PaneAt(p) != nullptr; }
 
 V3 Baker::LightAt(V3 p, V3 n, uint32_t seed) const {
+    if (const Pane* pane = PaneAt(p)) return pane->light;
+    return LightOffPanes(p, n, seed);
+}
+
+V3 Baker::LightOffPanes(V3 p, V3 n, uint32_t seed) const {
     const Lighting& lighting = lighting_;
     const Bvh& bvh = bvh_;
-    if (const Pane* pane = PaneAt(p)) return pane->light;
     Random random{Mix(seed)};
     const V3 origin = p + n * kLift;
     V3 light = lighting.floor;
@@ -457,8 +476,9 @@ rh::texturemake::Picture Baker::Bake(const Chart& chart, int size, uint32_t seed
                 const size_t i = size_t(y) * size_t(size) + size_t(x);
                 if (!samples[i].used) continue;
                 const uint32_t texelSeed = Mix(seed * 0x9E3779B1u ^ Mix(uint32_t(i)));
-                lights[i] = LightAt(samples[i].position, samples[i].normal, texelSeed);
-                samples[i].pane = OnPane(samples[i].position);
+                const Pane* pane = PaneAt(samples[i].position);
+                samples[i].pane = pane != nullptr;
+                lights[i] = pane != nullptr ? pane->light : LightOffPanes(samples[i].position, samples[i].normal, texelSeed);
             }
         }
     };

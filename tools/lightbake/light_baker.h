@@ -141,6 +141,7 @@ public:
 
 private:
     const Pane* PaneAt(V3 position) const;
+    V3 LightOffPanes(V3 position, V3 normal, uint32_t seed) const;
     struct Prepared;
     Bvh bvh_;
     Lighting lighting_;

@@ -74,6 +74,8 @@ Image RenderVillage(int width, int height, const ViewCamera& camera) {
     std::vector<std::pair<uint32_t, uint32_t>> source;
     for (uint32_t p = 0; p < parts.size(); ++p) {
         const vb::MeshPart& part = parts[p];
+        // Foliage cards are cut out by an alpha test this tracer does not do: left out.
+        if (part.material == "Foliage") continue;
         for (uint32_t t = 0; t + 2 < part.indices.size(); t += 3) {
             const auto& a = part.vertices[part.indices[t]].position;
             const auto& b = part.vertices[part.indices[t + 1]].position;
@@ -88,7 +90,7 @@ Image RenderVillage(int width, int height, const ViewCamera& camera) {
     const std::map<std::string, tmk::Picture> textures = {
         {"Plaster", tmk::PlasterPicture()}, {"Timber", tmk::TimberPicture()}, {"Snow", tmk::SnowPicture()},
         {"Bark", tmk::BarkPicture()},       {"Needles", tmk::NeedlesPicture()}, {"Stone", tmk::StonePicture()},
-        {"Iron", tmk::IronPicture()}};
+        {"Iron", tmk::IronPicture()},      {"Cobbles", tmk::CobblesPicture()}};
     const auto sky = tmk::SkyPictures(kSkyInset);
     const tmk::Picture moon = tmk::MoonPicture(), glow = tmk::GlowPicture();
     const vb::Vec3f towardMoon = vb::TowardMoon();

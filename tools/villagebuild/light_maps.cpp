@@ -121,9 +121,11 @@ Vec3f TowardMoon() {
 }
 
 VillageLightMaps::VillageLightMaps(const std::vector<MeshPart>& parts, const std::vector<Vec3f>& lamps) {
-    // Everything casts shadows but the lanterns, which the lamps shine out of.
+    // Everything casts shadows but the lanterns, which the lamps shine out of, and the foliage
+    // cards, whose pictures are mostly gaps.
     std::vector<lb::Triangle> triangles;
     for (const MeshPart& part : parts) {
+        if (part.material == "Foliage") continue;
         const bool post = part.name.rfind("Post", 0) == 0;
         for (size_t t = 0; t + 2 < part.indices.size(); t += 3) {
             const Vec3f a = part.vertices[part.indices[t]].position, b = part.vertices[part.indices[t + 1]].position,

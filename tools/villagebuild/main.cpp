@@ -80,6 +80,13 @@ int main(int argc, char** argv) {
         if (std::find(made.begin(), made.end(), name) != made.end()) continue;
         if (!putPicture(name, picture)) return 1;
     }
+    for (const auto& [name, picture] : rh::villagebuild::ExtraSprites()) {
+        std::vector<uint8_t> bytes;
+        if (!rh::texturemake::EncodePng(picture, &bytes, &error) || !put(name, bytes)) {
+            std::fprintf(stderr, "rh_villagebuild: %s: %s\n", name.c_str(), error.c_str());
+            return 1;
+        }
+    }
     const rh::villagebuild::VillageLightMaps lightMaps(parts, lamps);
     const int threads = rh::lightbake::AvailableThreads();
     for (const rh::villagebuild::MeshPart& part : parts) {

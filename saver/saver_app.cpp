@@ -3,6 +3,8 @@
 #include "core/files/file_ref.h"
 #include "core/init_order.h"
 #include "core/math/typed_matrix.h"
+#include "gui/font_manager.h"
+#include "gui/gui_root.h"
 #include "render/state_cache.h"
 #include "render/texture.h"
 #include "saver/log.h"
@@ -122,6 +124,10 @@ SaverApp::~SaverApp() {
     // The pictures and the input devices go while the device and its context still stand;
     // then the device itself, through this class, before the framework part is gone.
     ReleasePictures();
+    // The labels give their vertex blocks back while the device stands.
+    fpsLabel_.Hide();
+    clockLabel_.Hide();
+    amPmLabel_.Hide();
     input_.ReleaseInput();
     // The occlusion proxy's buffer belongs to this device; a later device makes its own.
     g_occlusionBoxMesh.ReleaseGeometry();
@@ -236,7 +242,8 @@ bool SaverApp::Create(HINSTANCE instance, SaverMode mode, LONG parent) {
 
     if (!SetUpLabels()) return false;
 
-    // The GUI root listens first once its windows take input; the application after it.
+    // The GUI root hears input first, the application after it.
+    input_.AddListener(&g_guiRoot);
     input_.AddListener(this);
 
     pathActive_ = true;
@@ -342,10 +349,54 @@ bool SaverApp::CreateFullScreenDevice() {
 }
 
 bool SaverApp::SetUpLabels() {
-    // The labels would be sized by guiScale_ here; until they exist only their texts are kept.
+    // Disk files first, then the media archive's members.
+    auto fontLocator = [this](const char* file) {
+        String name = mediaRoot_;
+        name.Append("/Fonts/");
+        name.Append(file);
+        FileRef locator = FileRef::Member(&mediaArchive_, name);
+        locator.flags = FileRef::kDisk | FileRef::kArchive;
+        return locator;
+    };
+    if (g_fontManager.LoadFont(fontLocator("sylfaen.fs")).Failed()) {
+        // Without it no text can be drawn; the start-up ends, and says why.
+        rh::LogError("the font %s/Fonts/sylfaen.fs could not be loaded", mediaRoot_.Text());
+        return false;
+    }
+    // The labels' own size; without it they take the nearest size loaded.
+    g_fontManager.LoadFont(fontLocator("64font.fs"));
+
+    FontStyle style;
+    style.size = 64;
+    style.scale = guiScale_;
+    style.background = ArgbColor(0.0f, 0.0f, 0.0f, 0.0f);
     fpsText_ = settings_.showFps ? "100" : "";
     clockText_ = settings_.showTime ? "11" : "";
     amPmText_ = settings_.showTime && !settings_.hours24 ? "11" : "";
+    if (settings_.showFps) {
+        fpsLabel_.SetRect(10, 10, 256, 128);
+        fpsLabel_.SetAlphaMode(2);
+        fpsLabel_.SetText(WideString(fpsText_));
+        fpsLabel_.SetStyle(style);
+        fpsLabel_.Show();
+    }
+    if (settings_.showTime) {
+        const auto scaled = [this](int size) { return static_cast<int32_t>(static_cast<float>(size) * guiScale_); };
+        clockLabel_.SetStyle(style);
+        if (settings_.hours24) {
+            clockLabel_.SetRect(200, 300, scaled(300), scaled(74));
+        } else {
+            clockLabel_.SetRect(200, 300, scaled(400), scaled(74));
+            amPmLabel_.SetStyle(style);
+            amPmLabel_.SetRect(200, 300, scaled(100), scaled(74));
+            amPmLabel_.SetAlphaMode(2);
+            amPmLabel_.SetText(WideString(amPmText_));
+            amPmLabel_.Show();
+        }
+        clockLabel_.SetAlphaMode(2);
+        clockLabel_.SetText(WideString(clockText_));
+        clockLabel_.Show();
+    }
     return true;
 }
 
@@ -377,13 +428,24 @@ void SaverApp::KeepAwake() {
 void SaverApp::UpdateLabels(bool secondPassed) {
     if (settings_.showFps && secondPassed) {
         fpsText_ = String(static_cast<int32_t>(frameRate_.rate), 10);
-        // The counter label's update request goes here.
+        fpsLabel_.SetText(WideString(fpsText_));
+        fpsLabel_.RequestUpdate(true, false);
     }
     if (settings_.showTime) {
+        const Rect render = GetRenderRect();
         SYSTEMTIME now;
         GetLocalTime(&now);
         ClockTexts(now, settings_.hours24, &clockText_, &amPmText_);
-        // The labels are placed at the render rectangle's bottom-right corner here.
+        // Each label's box goes to the bottom-right corner; its text starts at the box's left.
+        if (!settings_.hours24) {
+            amPmLabel_.SetText(WideString(amPmText_));
+            const Point size = amPmLabel_.GetSize();
+            amPmLabel_.SetPosition(render.right - size.x, render.bottom - size.y);
+        }
+        clockLabel_.SetText(WideString(clockText_));
+        const Point size = clockLabel_.GetSize();
+        clockLabel_.SetPosition(render.right - size.x, render.bottom - size.y);
+        clockLabel_.RequestUpdate(true, false);
     }
 }
 
@@ -496,7 +558,7 @@ bool SaverApp::RenderFrame() {
             DrawFade(opacity);
         }
         device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
-        // The GUI root's labels are drawn here.
+        g_guiRoot.Draw();
         device->EndScene();
     }
     device->Present(nullptr, nullptr, nullptr, nullptr);

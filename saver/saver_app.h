@@ -17,6 +17,7 @@
 #include "core/text/wide_string.h"
 #include "core/time/clock.h"
 #include "core/types/argb_color.h"
+#include "gui/rich_text_view.h"
 #include "render/app_framework.h"
 #include "render/camera_view.h"
 #include "render/input_manager.h"
@@ -169,6 +170,9 @@ public:
     const OrderedMap<WideString, int32_t, WideStringCompare>& controlMap() const { return controlMap_; }
     bool previewWaiting() const { return previewWait_; }
     // The labels' texts as the last pass of the main loop set them.
+    const RichTextView& fpsLabel() const { return fpsLabel_; }
+    const RichTextView& clockLabel() const { return clockLabel_; }
+    const RichTextView& amPmLabel() const { return amPmLabel_; }
     const String& fpsText() const { return fpsText_; }
     const String& clockText() const { return clockText_; }
     const String& amPmText() const { return amPmText_; }
@@ -198,8 +202,8 @@ protected:
     bool CreateSaverWindow();
     // Picks the display mode and makes the full-screen device; false when none can be made.
     bool CreateFullScreenDevice();
-    // The frame counter and clock labels with their font. They are GUI text labels, which this
-    // program does not draw yet: the texts are kept and nothing else is made.
+    // The labels' fonts, then the frame counter, clock and am/pm labels as the settings ask;
+    // false when the label font cannot be loaded.
     bool SetUpLabels();
     // Per pass: the counter's and the clock's texts.
     void UpdateLabels(bool secondPassed);
@@ -239,6 +243,9 @@ protected:
     InputManager input_;
     bool inputStarted_ = false;
     FrameRateCounter frameRate_;
+    RichTextView fpsLabel_;
+    RichTextView clockLabel_;
+    RichTextView amPmLabel_;
     String fpsText_;
     String clockText_;
     String amPmText_;

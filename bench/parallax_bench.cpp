@@ -338,7 +338,7 @@ void BM_RawGlParallaxObjects(benchmark::State& state) {
     const GLint wvp = at("WorldViewProj"), wv = at("WorldView"), eye = at("EyePosition"), bias = at("OffsetBias"),
                 power = at("SpecularPower"), ambient = at("Ambient"), fogEnable = at("FogEnable"),
                 rangeFog = at("RangeFogEnable"), fogEnd = at("FogEnd"), fogDelta = at("FogDelta"),
-                dir = at("Dir1Dir"), diff = at("Dir1Diff"), spec = at("Dir1Spec");
+                dir = at("Dir1Dir"), diff = at("Dir1Diff"), specular = at("Dir1Spec");
 
     const std::vector<Vertex> vertices = QuadVertices();
     GLuint buffers[2];
@@ -404,7 +404,7 @@ void BM_RawGlParallaxObjects(benchmark::State& state) {
             glUniform1f(fogDelta, 1.0f);
             glUniform4fv(dir, 1, lightDir);
             glUniform4fv(diff, 1, lightDiff);
-            glUniform4fv(spec, 1, lightSpec);
+            glUniform4fv(specular, 1, lightSpec);
             glDrawElements(GL_TRIANGLES, 6, GL_UNSIGNED_SHORT, nullptr);
         }
         glFinish();

@@ -1,7 +1,10 @@
 // The scene walk against what a caller would write without it, interleaved in one run:
 //  - Walk: 1000 static box nodes in 50 groups walked into a render queue (nothing drawn), against
 //    a flat loop over the same precomputed world boxes that runs ClassifyBoxAgainstFrustum and
-//    files the visible ones into a std::multimap by distance. Time per visible node.
+//    files the visible ones into a std::multimap by distance. Time per visible node. Both give
+//    the visible items in distance order: the queue orders its items when it is flushed, so the
+//    walk's time includes RenderQueue::Order. Before timing, the items a flush draws are
+//    checked against the multimap: the same items, in the flush's order of the same buckets.
 //  - Frame: 500 visible boxes drawn through the walk and a flush, against a loop calling
 //    Mesh::Render on the same meshes with the same materials.
 //  - Occluded frame: the same 500 boxes, 80 % of them behind a wall in "~" groups of 20 (a group
@@ -65,14 +68,20 @@ double TimeNs(F&& f, int iterations) {
 // ---------------------------------------------------------------------------------------------
 // The walk alone
 
+// Draws nothing; logs itself when a log is given.
 class NullRenderable : public Renderable {
 public:
     NullRenderable() {
         box_.size = Vec3{1, 1, 1};
         valid_ = true;
     }
-    FlagWord Render(MultiMaterial*) override { return FlagWord(true); }
+    FlagWord Render(MultiMaterial*) override {
+        if (log != nullptr) log->push_back(this);
+        return FlagWord(true);
+    }
+    static std::vector<const void*>* log;
 };
+std::vector<const void*>* NullRenderable::log = nullptr;
 
 struct WalkScene {
     SceneNode root;
@@ -94,24 +103,60 @@ struct WalkScene {
                 leaf->SetName(String(("l" + std::to_string(i)).c_str()));
                 const Vec3 local{static_cast<float>(i % 5) * 4, static_cast<float>(i / 5) * 3, 0};
                 leaf->GetNodeTransform(true).SetPosition(local);
-                leaf->SetAttachment(new NullRenderable);
+                auto* attachment = new NullRenderable;
+                leaf->SetAttachment(attachment);
                 group->AddChild(leaf);
                 BoundingBox box;
                 box.centre = Vec3{at.x + local.x, at.y + local.y, at.z + local.z};
                 box.size = Vec3{1, 1, 1};
                 worldBoxes.push_back(box);
-                payloads.push_back(leaf);
+                payloads.push_back(attachment);
             }
         }
     }
 };
 
-int WalkOnce(WalkScene& s, RenderQueue& queue) {
+// The walk and the ordering of its items (without it the filing is unordered; a flush does it).
+int WalkOnce(WalkScene& s, RenderQueue& queue, bool order = true) {
     s.pass.renderQueue = &queue;
     s.root.Draw(s.pass);
+    if (order) queue.Order();
     const int n = queue.itemCount();
     queue.Clear();
     return n;
+}
+
+// Whether a flush of the walk's queue draws what the multimap holds, in the flush's order of
+// the multimap's buckets: the nearest first, then from the farthest down to the second, each
+// bucket in filing order.
+bool SameOutput(WalkScene& s, RenderQueue& queue, std::multimap<float, void*>& filed) {
+    std::vector<const void*> drawn;
+    NullRenderable::log = &drawn;
+    s.pass.renderQueue = &queue;
+    s.root.Draw(s.pass);
+    queue.Flush();
+    queue.Clear();
+    NullRenderable::log = nullptr;
+
+    const Vec3 eye = s.pass.GetEye();
+    for (size_t i = 0; i < s.worldBoxes.size(); ++i) {
+        const BoundingBox& box = s.worldBoxes[i];
+        if (ClassifyBoxAgainstFrustum(box, s.pass) == kBoxOutside) continue;
+        const Vec3 d{eye.x - box.centre.x, eye.y - box.centre.y, eye.z - box.centre.z};
+        filed.emplace(Vec3Length(d), s.payloads[i]);
+    }
+    std::vector<std::vector<const void*>> buckets;
+    for (auto it = filed.begin(); it != filed.end(); it = filed.upper_bound(it->first)) {
+        buckets.emplace_back();
+        for (auto [first, last] = filed.equal_range(it->first); first != last; ++first) buckets.back().push_back(first->second);
+    }
+    filed.clear();
+    std::vector<const void*> expected;
+    for (size_t k = 0; k < buckets.size(); ++k) {
+        const auto& bucket = buckets[k == 0 ? 0 : buckets.size() - k];
+        expected.insert(expected.end(), bucket.begin(), bucket.end());
+    }
+    return drawn == expected;
 }
 
 int FlatOnce(WalkScene& s, std::multimap<float, void*>& filed) {
@@ -133,29 +178,35 @@ void BM_WalkAgainstFlatLoop(benchmark::State& state) {
     RenderQueue queue(&scene.pass);
     std::multimap<float, void*> filed;
     const int visible = WalkOnce(scene, queue);
-    if (visible != FlatOnce(scene, filed)) {
-        state.SkipWithError("the walk and the loop disagree on what is visible");
+    if (visible != FlatOnce(scene, filed) || !SameOutput(scene, queue, filed)) {
+        state.SkipWithError("the walk and the loop disagree on what is visible or on its order");
         return;
     }
-    std::vector<double> ratios, walkNs, flatNs;
+    // Also the walk without ordering its items, to show what the ordering costs.
+    std::vector<double> ratios, unorderedRatios, walkNs, flatNs, unorderedNs;
     for (auto _ : state) {
         for (int rep = 0; rep < 41; ++rep) {
-            double w, f;
-            if (rep % 2 == 0) {
-                w = ThreadNs([&] { WalkOnce(scene, queue); }, 100);
-                f = ThreadNs([&] { FlatOnce(scene, filed); }, 100);
-            } else {
-                f = ThreadNs([&] { FlatOnce(scene, filed); }, 100);
-                w = ThreadNs([&] { WalkOnce(scene, queue); }, 100);
+            double w = 0, f = 0, u = 0;
+            auto walk = [&] { w = ThreadNs([&] { WalkOnce(scene, queue); }, 100); };
+            auto flat = [&] { f = ThreadNs([&] { FlatOnce(scene, filed); }, 100); };
+            auto unordered = [&] { u = ThreadNs([&] { WalkOnce(scene, queue, false); }, 100); };
+            switch (rep % 3) {
+                case 0: walk(); flat(); unordered(); break;
+                case 1: flat(); unordered(); walk(); break;
+                default: unordered(); walk(); flat(); break;
             }
             ratios.push_back(w / f);
+            unorderedRatios.push_back(u / f);
             walkNs.push_back(w / visible);
             flatNs.push_back(f / visible);
+            unorderedNs.push_back(u / visible);
         }
     }
     Report(state, ratios);
+    Report(state, unorderedRatios, "unordered_ratio");
     state.counters["walk_ns_per_visible"] = Median(walkNs);
     state.counters["flat_ns_per_visible"] = Median(flatNs);
+    state.counters["unordered_ns_per_visible"] = Median(unorderedNs);
     state.counters["visible"] = visible;
 }
 BENCHMARK(BM_WalkAgainstFlatLoop)->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -185,6 +236,7 @@ void BM_WalkScaling(benchmark::State& state) {
     int visible = 0;
     for (auto _ : state) {
         root.Draw(pass);
+        queue.Order();
         visible = queue.itemCount();
         queue.Clear();
     }

@@ -76,7 +76,7 @@ void AnchorLayout::SolveAxis(bool horizontal, Rect& out) const {
     const int32_t size1 = horizontal ? kW1 : kH1;
     const int32_t size2 = horizontal ? kW2 : kH2;
     const int32_t sizeOffset = horizontal ? 4 : 5;
-    const SizeSpec& spec = horizontal ? widthSpec_ : heightSpec_;
+    const SizeSpec& rule = horizontal ? widthSpec_ : heightSpec_;
     // The edge numbers of this axis and the rectangle components they read.
     const int32_t startEdge = horizontal ? kX1 : kY1;
     const int32_t endEdge = horizontal ? kX2 : kY2;
@@ -93,8 +93,8 @@ void AnchorLayout::SolveAxis(bool horizontal, Rect& out) const {
     const int32_t align1 = target_[startAnchor] ? EdgeOf(align_[startAnchor]) : startEdge;
     const int32_t align2 = target_[endAnchor] ? EdgeOf(align_[endAnchor]) : endEdge;
 
-    float base = spec.b;
-    float factor = spec.k;
+    float base = rule.b;
+    float factor = rule.k;
     float v;
     float w;
     if (align1 == startEdge || align1 == endEdge) {

@@ -522,16 +522,16 @@ namespace {
 
 // A size: an integer n (fixed, k 0) or an object {b integer, k float (1.0)}; absent: (0, 1).
 AnchorLayout::SizeSpec ReadSizeSpec(const ScriptNode* node) {
-    AnchorLayout::SizeSpec spec;
-    if (node == nullptr) return spec;
+    AnchorLayout::SizeSpec size;
+    if (node == nullptr) return size;
     if (node->kind == ScriptNode::kObject) {
-        spec.b = static_cast<float>(ReadInt(node->Child("b")));
-        spec.k = ReadFloat(node->Child("k"), 1.0f);
+        size.b = static_cast<float>(ReadInt(node->Child("b")));
+        size.k = ReadFloat(node->Child("k"), 1.0f);
     } else {
-        spec.b = static_cast<float>(ReadInt(node));
-        spec.k = 0.0f;
+        size.b = static_cast<float>(ReadInt(node));
+        size.k = 0.0f;
     }
-    return spec;
+    return size;
 }
 
 // An offset: an integer b or an object {b integer, k float}. k defaults to 0 for an edge (no

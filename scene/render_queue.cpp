@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <type_traits>
 #include <algorithm>
 
 OcclusionBoxMesh g_occlusionBoxMesh;
@@ -20,9 +21,9 @@ namespace {
 constexpr size_t kBlockItems = 256;
 
 template <typename Map, typename Key>
-RenderQueue::ItemList* ListFor(Map& map, const Key& key) {
+auto ListFor(Map& map, const Key& key) {
     auto* node = map.GetOrInsert(key);
-    if (node->value == nullptr) node->value = new RenderQueue::ItemList;
+    if (node->value == nullptr) node->value = new std::remove_pointer_t<decltype(node->value)>;
     return node->value;
 }
 
@@ -39,71 +40,227 @@ RenderQueue::RenderQueue(const CameraView* camera) : camera_(camera) {}
 RenderQueue::~RenderQueue() {
     Clear();
     for (void* block : blocks_) ::operator delete(block);
+    for (Entry* block : entryBlocks_) delete[] block;
 }
 
-RenderItem* RenderQueue::NewItem() {
+void* RenderQueue::NextSlot() {
     const size_t block = used_ / kBlockItems;
     if (block == blocks_.size()) blocks_.push_back(::operator new(kBlockItems * sizeof(RenderItem)));
     void* slot = static_cast<RenderItem*>(blocks_[block]) + used_ % kBlockItems;
     ++used_;
-    return ::new (slot) RenderItem;
+    return slot;
+}
+
+RenderQueue::Entry* RenderQueue::NextEntry() {
+    const size_t block = entriesUsed_ / kBlockItems;
+    if (block == entryBlocks_.size()) entryBlocks_.push_back(new Entry[kBlockItems]);
+    Entry* entry = entryBlocks_[block] + entriesUsed_ % kBlockItems;
+    ++entriesUsed_;
+    return entry;
+}
+
+RenderItem* RenderQueue::NewItem() {
+    lastNew_ = ::new (NextSlot()) RenderItem;
+    return lastNew_;
+}
+
+bool RenderQueue::OwnsItem(const RenderItem* item) const {
+    for (void* block : blocks_) {
+        auto* first = static_cast<const RenderItem*>(block);
+        if (item >= first && item < first + kBlockItems) return true;
+    }
+    return false;
 }
 
 void RenderQueue::DestroyItem(RenderItem* item) {
     // Items of the queue's storage are destroyed with the storage's slots.
-    for (void* block : blocks_) {
-        auto* first = static_cast<RenderItem*>(block);
-        if (item >= first && item < first + kBlockItems) return;
-    }
-    delete item;
+    if (!OwnsItem(item)) delete item;
 }
 
-float RenderQueue::ItemDistance(const RenderItem& item) {
-    const Vec3& eye = item.context.eye;
-    const Vec3& centre = item.context.worldBox.centre;
+namespace {
+
+float Distance(const Vec3& eye, const Vec3& centre) {
     const float d = Vec3Length(Vec3{eye.x - centre.x, eye.y - centre.y, eye.z - centre.z});
     // A NaN key would break the order of every later item.
     return std::isfinite(d) ? d : FLT_MAX;
 }
 
-void RenderQueue::AddToRenderQueue(RenderItem* item) {
-    if (item == nullptr) return;
+}  // namespace
+
+float RenderQueue::ItemDistance(const RenderItem& item) {
+    return Distance(item.context.eye, item.context.worldBox.centre);
+}
+
+void RenderQueue::File(Entry* entry, int32_t passFlags, LitEffectMaterial* effectOverride, const Vec3& eye) {
     ++itemCount_;
-    MultiMaterial* material = item->material;
+    MultiMaterial* material = entry->material;
     if (material != nullptr && material->IsTransparent()) {
-        transparent_.push_back(Filed{ItemDistance(*item), item});
+        transparent_.push_back(Filed{Distance(eye, entry->worldBox.centre), entry});
+        ordered_ = false;
         return;
     }
-    if ((item->context.passFlags & 0x40) != 0 && material != nullptr) {
-        LitEffectMaterial* effect = item->context.effectOverride != nullptr ? item->context.effectOverride
-                                                                            : material->FirstEffectMaterial();
+    if ((passFlags & 0x40) != 0 && material != nullptr) {
+        LitEffectMaterial* effect = effectOverride != nullptr ? effectOverride : material->FirstEffectMaterial();
         if (effect != nullptr) {
-            ListFor(effectGroups_, effect)->push_back(item);
+            ListFor(effectGroups_, effect)->push_back(entry);
         } else {
-            ListFor(textureGroups_, material->sub(0).maps[kDiffuseMap].texture)->push_back(item);
+            ListFor(textureGroups_, material->sub(0).maps[kDiffuseMap].texture)->push_back(entry);
         }
         return;
     }
-    opaque_.push_back(Filed{ItemDistance(*item), item});
+    opaque_.push_back(Filed{Distance(eye, entry->worldBox.centre), entry});
+    ordered_ = false;
 }
 
-FlagWord RenderQueue::DrawItem(RenderItem* item) {
-    if (item->attachment == nullptr || item->material == nullptr) return FlagWord(true);
+void RenderQueue::AddToRenderQueue(RenderItem* item) {
+    if (item == nullptr) return;
+    if (item != lastNew_ && !OwnsItem(item)) ++foreignItems_;
+    lastNew_ = nullptr;
+    Entry* entry = NextEntry();
+    entry->worldBox = item->context.worldBox;
+    entry->drawOrder = item->drawOrder;
+    entry->occlusionTested = item->occlusionTested;
+    entry->node = item->node;
+    entry->attachment = item->attachment;
+    entry->material = item->material;
+    entry->item = item;
+    entry->shared = nullptr;
+    entry->lights = nullptr;
+    File(entry, item->context.passFlags, item->context.effectOverride, item->context.eye);
+}
+
+const RenderQueue::WalkShared* RenderQueue::BeginWalk(const CameraView& camera, int32_t passFlags, float passTime,
+                                                      LitEffectMaterial* effectOverride) {
+    WalkShared& shared = walks_.emplace_back();
+    shared.context.SetCamera(camera);
+    shared.context.passFlags = passFlags;
+    shared.context.passTime = passTime;
+    shared.context.effectOverride = effectOverride;
+    return &shared;
+}
+
+LightSet* RenderQueue::FileWalkItem(const WalkItem& item, bool withLights) {
+    Entry* entry = NextEntry();
+    entry->worldBox = item.worldBox;
+    entry->drawOrder = item.drawOrder;
+    entry->occlusionTested = item.occlusionTested;
+    entry->node = item.node;
+    entry->attachment = item.attachment;
+    entry->material = item.material;
+    entry->item = nullptr;
+    entry->shared = item.shared;
+    entry->defaultWorld = item.world == nullptr;
+    if (item.world != nullptr) entry->world = *item.world;
+    entry->lights = withLights ? &lightSets_.emplace_back() : nullptr;
+    entry->ambient = item.ambient;
+    const RenderContext& shared = item.shared->context;
+    File(entry, shared.passFlags, shared.effectOverride, shared.eye);
+    return entry->lights;
+}
+
+namespace {
+
+// A float's bits as an unsigned key in the float's order (-0 as +0; distances are never NaN).
+uint32_t OrderKey(float value) {
+    if (value == 0.0f) value = 0.0f;
+    uint32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return (bits & 0x80000000u) != 0 ? ~bits : bits | 0x80000000u;
+}
+
+}  // namespace
+
+void RenderQueue::SortByDistance(DistanceList& list, DistanceList& scratch) {
+    const size_t n = list.size();
+    if (n < 2) return;
+    if (n <= 32) {
+        // Insertion: stable, and quickest for few items.
+        for (size_t i = 1; i < n; ++i) {
+            const Filed f = list[i];
+            size_t at = i;
+            while (at > 0 && f.distance < list[at - 1].distance) {
+                list[at] = list[at - 1];
+                --at;
+            }
+            list[at] = f;
+        }
+        return;
+    }
+    // Least significant byte first, each pass stable: the order of a stable sort by distance
+    // without its comparisons. A byte every key shares needs no pass.
+    uint32_t counts[4][256] = {};
+    for (const Filed& f : list) {
+        const uint32_t key = OrderKey(f.distance);
+        for (int b = 0; b < 4; ++b) ++counts[b][(key >> (8 * b)) & 0xFF];
+    }
+    scratch.resize(n);
+    DistanceList* from = &list;
+    DistanceList* to = &scratch;
+    for (int b = 0; b < 4; ++b) {
+        uint32_t* count = counts[b];
+        const int shift = 8 * b;
+        if (count[(OrderKey((*from)[0].distance) >> shift) & 0xFF] == n) continue;
+        uint32_t sum = 0;
+        for (int d = 0; d < 256; ++d) {
+            const uint32_t c = count[d];
+            count[d] = sum;
+            sum += c;
+        }
+        Filed* out = to->data();
+        for (const Filed& f : *from) out[count[(OrderKey(f.distance) >> shift) & 0xFF]++] = f;
+        std::swap(from, to);
+    }
+    if (from != &list) list.swap(scratch);
+}
+
+void RenderQueue::Order() {
+    if (ordered_) return;
+    SortByDistance(opaque_, scratch_);
+    SortByDistance(transparent_, scratch_);
+    ordered_ = true;
+}
+
+FlagWord RenderQueue::DrawEntry(Entry* entry) {
+    if (entry->attachment == nullptr || entry->material == nullptr) return FlagWord(true);
+    RenderContext* context = nullptr;
+    if (entry->item != nullptr) {
+        context = &entry->item->context;
+    } else {
+        // The context the walk would have given the item: a new one, filled as the walk fills it.
+        context = &walkContext_;
+        context->~RenderContext();
+        ::new (context) RenderContext;
+        const RenderContext& shared = entry->shared->context;
+        context->worldBox = entry->worldBox;
+        context->effectOverride = shared.effectOverride;
+        if (!entry->defaultWorld) context->world = entry->world;
+        context->passFlags = shared.passFlags;
+        context->passTime = shared.passTime;
+        context->view = shared.view;
+        context->projection = shared.projection;
+        context->viewProjection = shared.viewProjection;
+        context->eye = shared.eye;
+        if (entry->lights != nullptr) {
+            context->lights = *entry->lights;
+        } else {
+            context->lights.ambient = entry->ambient;
+        }
+    }
     // The item's context lives only as long as the queue holds the item: the material gets its
     // own pointer back, so that nothing is left pointing at a freed item.
-    RenderContext* before = item->material->renderContext();
-    item->material->SetRenderContext(&item->context);
-    const FlagWord result = item->attachment->Render(item->material);
-    item->material->SetRenderContext(before);
+    RenderContext* before = entry->material->renderContext();
+    entry->material->SetRenderContext(context);
+    const FlagWord result = entry->attachment->Render(entry->material);
+    entry->material->SetRenderContext(before);
     return result;
 }
 
-FlagWord RenderQueue::DrawProxy(RenderItem* item) {
+FlagWord RenderQueue::DrawProxy(Entry* entry) {
     FlagWord result(true);
     DWORD colorWrites = 0xF;
     const bool known = StateCache::GetRenderState(D3DRS_COLORWRITEENABLE, &colorWrites);
     StateCache::SetRenderState(D3DRS_COLORWRITEENABLE, 0);
-    const BoundingBox& box = item->context.worldBox;
+    const BoundingBox& box = entry->worldBox;
     TypedMatrix& world = proxyContext_.world;
     world = TypedMatrix{};
     world.At(0, 0) = box.size.x;
@@ -119,19 +276,19 @@ FlagWord RenderQueue::DrawProxy(RenderItem* item) {
     return result;
 }
 
-FlagWord RenderQueue::DrawList(const std::vector<RenderItem*>& list) {
+FlagWord RenderQueue::DrawList(const std::vector<Entry*>& list) {
     FlagWord result(true);
-    for (RenderItem* item : list) {
-        if (!item->occlusionTested || item->node == nullptr) {
-            result.Combine(DrawItem(item));
+    for (Entry* entry : list) {
+        if (!entry->occlusionTested || entry->node == nullptr) {
+            result.Combine(DrawEntry(entry));
             continue;
         }
-        OcclusionQuery& query = item->node->GetOcclusionQuery();
+        OcclusionQuery& query = entry->node->GetOcclusionQuery();
         query.Begin();
-        if (item->attachment == nullptr) {
-            result.Combine(DrawProxy(item));
+        if (entry->attachment == nullptr) {
+            result.Combine(DrawProxy(entry));
         } else {
-            result.Combine(DrawItem(item));
+            result.Combine(DrawEntry(entry));
         }
         query.End();
     }
@@ -142,13 +299,12 @@ FlagWord RenderQueue::Flush() {
     FlagWord result(true);
 
     // State groups: one effect material, or one diffuse texture, after another.
-    auto drawGroup = [&](const ItemList& list) {
-        for (RenderItem* item : list) result.Combine(DrawItem(item));
+    auto drawGroup = [&](const EntryList& list) {
+        for (Entry* entry : list) result.Combine(DrawEntry(entry));
     };
     ForEachList(effectGroups_, drawGroup);
     ForEachList(textureGroups_, drawGroup);
 
-    auto byDistance = [](const Filed& a, const Filed& b) { return a.distance < b.distance; };
     // The buckets: runs of equal distance, nearest first.
     auto findRuns = [this](const DistanceList& list) {
         runStarts_.clear();
@@ -160,24 +316,24 @@ FlagWord RenderQueue::Flush() {
 
     // Opaque: the nearest bucket first, then from the farthest down to the second; an
     // occlusion-tested item goes in front of the run of items at the tail that its box overlaps.
-    std::stable_sort(opaque_.begin(), opaque_.end(), byDistance);
+    Order();
     findRuns(opaque_);
     drawList_.clear();
     bool anyProxy = false;
-    auto place = [&](RenderItem* item) {
-        if (!item->occlusionTested) {
-            drawList_.push_back(item);
+    auto place = [&](Entry* entry) {
+        if (!entry->occlusionTested) {
+            drawList_.push_back(entry);
             return;
         }
-        if (item->attachment == nullptr) anyProxy = true;
+        if (entry->attachment == nullptr) anyProxy = true;
         size_t at = drawList_.size();
-        while (at > 0 && drawList_[at - 1]->context.worldBox.Overlaps(item->context.worldBox) == kBoxesOverlap) --at;
-        drawList_.insert(drawList_.begin() + static_cast<std::ptrdiff_t>(at), item);
+        while (at > 0 && drawList_[at - 1]->worldBox.Overlaps(entry->worldBox) == kBoxesOverlap) --at;
+        drawList_.insert(drawList_.begin() + static_cast<std::ptrdiff_t>(at), entry);
     };
     const size_t buckets = runStarts_.size() - 1;
     for (size_t k = 0; k < buckets; ++k) {
         const size_t bucket = k == 0 ? 0 : buckets - k;
-        for (size_t i = runStarts_[bucket]; i < runStarts_[bucket + 1]; ++i) place(opaque_[i].item);
+        for (size_t i = runStarts_[bucket]; i < runStarts_[bucket + 1]; ++i) place(opaque_[i].entry);
     }
 
     if (anyProxy) {
@@ -190,18 +346,18 @@ FlagWord RenderQueue::Flush() {
 
     // Transparent: far to near, except that an item goes before the overlapping items of a
     // greater draw order.
-    std::stable_sort(transparent_.begin(), transparent_.end(), byDistance);
+    Order();
     findRuns(transparent_);
     drawList_.clear();
     for (size_t bucket = runStarts_.size() - 1; bucket-- > 0;) {
         for (size_t i = runStarts_[bucket]; i < runStarts_[bucket + 1]; ++i) {
-            RenderItem* item = transparent_[i].item;
+            Entry* entry = transparent_[i].entry;
             size_t at = drawList_.size();
-            while (at > 0 && drawList_[at - 1]->drawOrder > item->drawOrder &&
-                   drawList_[at - 1]->context.worldBox.Overlaps(item->context.worldBox) == kBoxesOverlap) {
+            while (at > 0 && drawList_[at - 1]->drawOrder > entry->drawOrder &&
+                   drawList_[at - 1]->worldBox.Overlaps(entry->worldBox) == kBoxesOverlap) {
                 --at;
             }
-            drawList_.insert(drawList_.begin() + static_cast<std::ptrdiff_t>(at), item);
+            drawList_.insert(drawList_.begin() + static_cast<std::ptrdiff_t>(at), entry);
         }
     }
     result.Combine(DrawList(drawList_));
@@ -210,21 +366,29 @@ FlagWord RenderQueue::Flush() {
 }
 
 void RenderQueue::Clear() {
-    auto destroyList = [this](ItemList& list) {
-        for (RenderItem* item : list) DestroyItem(item);
-    };
-    ForEachList(effectGroups_, destroyList);
-    ForEachList(textureGroups_, destroyList);
+    if (foreignItems_ > 0) {
+        // Every entry made is filed: the filed items are those of the entries.
+        for (size_t i = 0; i < entriesUsed_; ++i) {
+            RenderItem* item = entryBlocks_[i / kBlockItems][i % kBlockItems].item;
+            if (item != nullptr) DestroyItem(item);
+        }
+    }
     effectGroups_.DeleteAll();
     textureGroups_.DeleteAll();
-    for (const Filed& f : opaque_) DestroyItem(f.item);
-    for (const Filed& f : transparent_) DestroyItem(f.item);
     opaque_.clear();
     transparent_.clear();
     // Every item NewItem made, filed or not.
     for (size_t i = 0; i < used_; ++i) (static_cast<RenderItem*>(blocks_[i / kBlockItems]) + i % kBlockItems)->~RenderItem();
     used_ = 0;
+    entriesUsed_ = 0;
+    walks_.clear();
+    lightSets_.clear();
+    // The last item of a walk drawn leaves its lights in the context it was drawn with.
+    walkContext_.lights.lights.Clear();
     itemCount_ = 0;
+    ordered_ = true;
+    foreignItems_ = 0;
+    lastNew_ = nullptr;
 }
 
 // ---------------------------------------------------------------------------------------------

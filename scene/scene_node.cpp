@@ -16,6 +16,8 @@ namespace {
 
 // Serials of visited sets; 0 is never handed out, so a new node is in no set.
 uint64_t g_lastVisitSerial = 0;
+// Stamps of the matrices a node's children are visited under; 0 is never handed out.
+uint64_t g_lastMatrixStamp = 0;
 
 ParticleEmitterFactory g_particleEmitterFactory = &CreateParticleEmitter;
 
@@ -433,6 +435,33 @@ void SceneNode::ApplyBillboard(const RenderPass& pass, TypedMatrix& world) const
 }
 
 bool SceneNode::Draw(RenderPass& pass) {
+    if (pass.walking_) {
+        Visit(pass);
+        return true;
+    }
+    // The camera does not move, and the pass's flags, time and effect override do not change,
+    // while the walk runs.
+    pass.camera_.SetCamera(pass);
+    if (pass.renderQueue != nullptr) {
+        pass.walkShared_ = pass.renderQueue->BeginWalk(pass, pass.flags, pass.time, pass.effectOverride);
+    }
+    pass.walking_ = true;
+    Visit(pass);
+    pass.walking_ = false;
+    pass.walkShared_ = nullptr;
+    return true;
+}
+
+void SceneNode::TakeCamera(const RenderPass& pass, RenderContext& context) {
+    // RenderContext::SetCamera, with what the walk asked of the camera when it began.
+    const RenderContext& camera = pass.camera_;
+    context.view = camera.view;
+    context.projection = camera.projection;
+    context.viewProjection = camera.viewProjection;
+    context.eye = camera.eye;
+}
+
+void SceneNode::Visit(RenderPass& pass) {
     const bool statistics = g_frameStats.enabled;
     bool occlusion = flags_.Test(kNodeOcclusionTested) && pass.renderQueue != nullptr &&
                      (pass.flags & kPassNoOcclusion) == 0 && OcclusionQueriesOn();
@@ -447,16 +476,26 @@ bool SceneNode::Draw(RenderPass& pass) {
 
     UpdateMatrices(pass);
 
+    // The world box, the world matrix and the children's parent matrix are kept while the
+    // node's matrices, its box and the parent matrix stay the same; a parent matrix the pass
+    // knows by its stamp needs no comparison.
     const TypedMatrix& parent = pass.parentMatrix;
-    if (!worldKept_ || worldMatrixSerial_ != matrixSerial_ || worldBoxSerial_ != boxSerial_ ||
-        !SameMatrix(parent, worldParent_)) {
+    bool kept = worldKept_ && worldMatrixSerial_ == matrixSerial_ && worldBoxSerial_ == boxSerial_;
+    if (kept && (pass.parentStamp_ == 0 || pass.parentStamp_ != worldParentStamp_)) {
+        kept = SameMatrix(parent, worldParent_);
+        if (kept) worldParentStamp_ = pass.parentStamp_;
+    }
+    if (!kept) {
         worldBox_ = parent.kind == kMatrixIdentity ? box_ : box_.Transform(parent);
         plainWorld_ = MultiplyMatrices(objectMatrix_, parent);
         childParent_ = MultiplyMatrices(localMatrix_, parent);
         worldParent_ = parent;
+        worldParentStamp_ = pass.parentStamp_;
+        childParentStamp_ = ++g_lastMatrixStamp;
         worldMatrixSerial_ = matrixSerial_;
         worldBoxSerial_ = boxSerial_;
         worldKept_ = true;
+        worldCurrent_ = false;
     }
     const BoundingBox& worldBox = worldBox_;
 
@@ -466,7 +505,7 @@ bool SceneNode::Draw(RenderPass& pass) {
         pass.recomputeBounds = root;
         if (root) pass.ClearVisited();
         if (statistics) g_frameStats.Add(StatName(1), 1 + attachedCount_);
-        return true;
+        return;
     }
 
     bool occluded = false;
@@ -483,11 +522,27 @@ bool SceneNode::Draw(RenderPass& pass) {
         if (worldBox.Overlaps(eyeBox) == kBoxesOverlap) occluded = false;
     }
 
-    const TypedMatrix saved = pass.parentMatrix;
-    worldMatrix_ = plainWorld_;
-    if (faceX_ || faceY_ || faceZ_) ApplyBillboard(pass, worldMatrix_);
-    pass.parentMatrix = childParent_;
+    if (faceX_ || faceY_ || faceZ_) {
+        worldMatrix_ = plainWorld_;
+        ApplyBillboard(pass, worldMatrix_);
+        worldCurrent_ = false;
+    } else if (!worldCurrent_) {
+        worldMatrix_ = plainWorld_;
+        worldCurrent_ = true;
+    }
     if (isBone_) boneMatrix_ = MultiplyMatrices(boneOffset_, worldMatrix_);
+
+    // Only the children read the pass's parent matrix: a node without children to visit
+    // leaves it as it is.
+    const bool visitChildren = !occluded && (pass.flags & kPassRootOnly) == 0 && !childList_.empty();
+    TypedMatrix saved;
+    uint64_t savedStamp = 0;
+    if (visitChildren) {
+        saved = pass.parentMatrix;
+        savedStamp = pass.parentStamp_;
+        pass.parentMatrix = childParent_;
+        pass.parentStamp_ = childParentStamp_;
+    }
 
     // A tested node with children is tested by the proxy of its whole box also while it is
     // visible: a query around its own attachment alone would hide children that are in view
@@ -498,48 +553,70 @@ bool SceneNode::Draw(RenderPass& pass) {
         item->context.worldBox = worldBox;
         item->occlusionTested = true;
         item->node = this;
-        item->context.SetCamera(pass);
+        TakeCamera(pass, item->context);
         pass.renderQueue->AddToRenderQueue(item);
     }
     if (!occluded) {
         if (attachment_ != nullptr && (pass.flags & kPassProxiesOnly) == 0) {
-            RenderItem* item = pass.renderQueue != nullptr ? pass.renderQueue->NewItem() : new RenderItem;
-            item->context.worldBox = worldBox;
-            item->occlusionTested = occlusion && !subtreeProxy;
-            item->node = this;
-            item->attachment = attachment_;
-            item->material = pass.materialOverride != nullptr ? pass.materialOverride : &material_;
-            item->drawOrder = (pass.flags & kPassDrawOrderOverride) != 0 ? pass.drawOrderOverride : drawOrder_;
-            item->context.effectOverride = pass.effectOverride;
-            if (attachmentIsMesh_) item->context.world = worldMatrix_;
-            item->context.passFlags = pass.flags;
-            item->context.passTime = pass.time;
-            item->context.SetCamera(pass);
-            item->context.inverseWorld.valid = 0;
-            if ((pass.flags & kPassOwnLights) != 0) {
-                item->context.lights = pass.lights;
-            } else {
-                CollectLights(pass.lights, worldBox, &item->context.lights);
-            }
+            MultiMaterial* material = pass.materialOverride != nullptr ? pass.materialOverride : &material_;
+            const int32_t drawOrder = (pass.flags & kPassDrawOrderOverride) != 0 ? pass.drawOrderOverride : drawOrder_;
             if (pass.renderQueue != nullptr) {
-                pass.renderQueue->AddToRenderQueue(item);
+                // Filed without being made: the queue makes the item's context when it draws it.
+                RenderQueue::WalkItem item;
+                item.shared = pass.walkShared_;
+                item.occlusionTested = occlusion && !subtreeProxy;
+                item.drawOrder = drawOrder;
+                item.node = this;
+                item.attachment = attachment_;
+                item.material = material;
+                item.worldBox = worldBox;
+                item.world = attachmentIsMesh_ ? &worldMatrix_ : nullptr;
+                if (pass.lights.lights.count() == 0) {
+                    item.ambient = pass.lights.ambient;
+                    pass.renderQueue->FileWalkItem(item, false);
+                } else if ((pass.flags & kPassOwnLights) != 0) {
+                    *pass.renderQueue->FileWalkItem(item, true) = pass.lights;
+                } else {
+                    CollectLights(pass.lights, worldBox, pass.renderQueue->FileWalkItem(item, true));
+                }
             } else {
-                RenderContext* before = item->material->renderContext();
-                item->material->SetRenderContext(&item->context);
-                item->attachment->Render(item->material);
-                item->material->SetRenderContext(before);
+                auto* item = new RenderItem;
+                RenderContext& context = item->context;
+                context.worldBox = worldBox;
+                item->occlusionTested = occlusion && !subtreeProxy;
+                item->node = this;
+                item->attachment = attachment_;
+                item->material = material;
+                item->drawOrder = drawOrder;
+                context.effectOverride = pass.effectOverride;
+                if (attachmentIsMesh_) context.world = worldMatrix_;
+                context.passFlags = pass.flags;
+                context.passTime = pass.time;
+                TakeCamera(pass, context);
+                // The new item's inverse world matrix is not valid.
+                if ((pass.flags & kPassOwnLights) != 0) {
+                    context.lights = pass.lights;
+                } else {
+                    CollectLights(pass.lights, worldBox, &context.lights);
+                }
+                RenderContext* before = material->renderContext();
+                material->SetRenderContext(&context);
+                attachment_->Render(material);
+                material->SetRenderContext(before);
                 delete item;
             }
         }
-        if ((pass.flags & kPassRootOnly) == 0) {
-            for (SceneNode* child : childList_) child->Draw(pass);
+        if (visitChildren) {
+            for (SceneNode* child : childList_) child->Visit(pass);
         }
     }
 
-    pass.parentMatrix = saved;
+    if (visitChildren) {
+        pass.parentMatrix = saved;
+        pass.parentStamp_ = savedStamp;
+    }
     pass.recomputeBounds = root;
     if (root) pass.ClearVisited();
-    return true;
 }
 
 bool SceneNode::ApplyNodeType(SearchPaths* paths) {

@@ -20,6 +20,7 @@
 #include "render/occlusion_query.h"
 #include "scene/anim_track.h"
 #include "scene/node_transform.h"
+#include "scene/render_queue.h"
 #include "scene/transform_animation.h"
 
 #include <cstdint>
@@ -49,6 +50,17 @@ constexpr int32_t kPassOwnLights = 0x10;
 constexpr int32_t kPassTestRoot = 0x20;
 constexpr int32_t kPassNoOcclusion = 0x40;  // also: the queue groups the opaque items by state
 constexpr int32_t kPassDrawOrderOverride = 0x100;
+
+// One queued draw. An item belongs to the render queue from the moment it is filed.
+struct RenderItem {
+    bool occlusionTested = false;
+    int32_t drawOrder = 0;
+    SceneNode* node = nullptr;
+    // Null for an occlusion proxy.
+    Renderable* attachment = nullptr;
+    MultiMaterial* material = nullptr;
+    RenderContext context;
+};
 
 // One camera pass over a tree; a pass is the camera view it is drawn with.
 class RenderPass : public CameraView {
@@ -82,18 +94,20 @@ public:
     void ClearVisited();
 
 private:
-    uint64_t visitSerial_;
-};
+    friend class SceneNode;
 
-// One queued draw. An item belongs to the render queue from the moment it is filed.
-struct RenderItem {
-    bool occlusionTested = false;
-    int32_t drawOrder = 0;
-    SceneNode* node = nullptr;
-    // Null for an occlusion proxy.
-    Renderable* attachment = nullptr;
-    MultiMaterial* material = nullptr;
-    RenderContext context;
+    uint64_t visitSerial_;
+    // Which contents parentMatrix holds while a node's children are visited: the stamp of the
+    // node's children's matrix, so that a child knows its parent unchanged without comparing
+    // the matrix. 0 (as between walks, when the caller may have set parentMatrix): unknown.
+    uint64_t parentStamp_ = 0;
+    // Set while a walk of this pass runs.
+    bool walking_ = false;
+    // The camera's matrices and eye as every item of this walk takes them (SetCamera), asked
+    // of the camera once per walk instead of once per item.
+    RenderContext camera_;
+    // What the items this walk files into the queue share.
+    const RenderQueue::WalkShared* walkShared_ = nullptr;
 };
 
 // Makes the emitter of a node whose "NodeType" is "ParticleEmitter"; null makes none. The
@@ -102,19 +116,24 @@ using ParticleEmitterFactory = Renderable* (*)(SceneNode& node, SearchPaths* pat
 void SetParticleEmitterFactory(ParticleEmitterFactory factory);
 
 // A node transform that counts its compositions that found it changed, so that the walk can see
-// without composing it whether its matrix is still the one it used last.
+// without composing it whether its matrix is still the one it used last. The count lives with
+// its reader (the node's front, read every frame), not at the end of the transform.
 class CountedTransform : public NodeTransform {
 public:
+    explicit CountedTransform(uint32_t* changes) : changes_(changes) {}
+    CountedTransform(const CountedTransform&) = delete;
+    CountedTransform& operator=(const CountedTransform&) = delete;
+
     void ComposeTransform(TypedMatrix& out) override {
-        if (dirty_) ++changes_;
+        if (dirty_) ++*changes_;
         NodeTransform::ComposeTransform(out);
     }
     // Whether the composed matrix is still the one composed when changes() answered `seen`.
-    bool Unchanged(uint32_t seen) const { return !dirty_ && changes_ == seen; }
-    uint32_t changes() const { return changes_; }
+    bool Unchanged(uint32_t seen) const { return !dirty_ && *changes_ == seen; }
+    uint32_t changes() const { return *changes_; }
 
 private:
-    uint32_t changes_ = 0;
+    uint32_t* changes_;
 };
 
 class SceneNode : public BoundsProvider {
@@ -227,6 +246,9 @@ public:
 private:
     friend class RenderPass;
 
+    // The walk below the outermost Draw.
+    void Visit(RenderPass& pass);
+    static void TakeCamera(const RenderPass& pass, RenderContext& context);
     void ApplyBillboard(const RenderPass& pass, TypedMatrix& world) const;
     void AdjustAttachedCount(int32_t delta);
     // Takes the child out of the map and list, or out of the kept-aside list.
@@ -259,23 +281,34 @@ private:
     // and object matrices for the world box, the world matrix and the children's parent matrix.
     bool matricesKept_ = false;
     bool worldKept_ = false;
+    // worldMatrix_ holds plainWorld_ as it is now (no billboard turned it since).
+    bool worldCurrent_ = false;
     uint32_t seenNodeChanges_ = 0;
     uint32_t seenObjectChanges_ = 0;
+    // The counts of nodeTransform_ and objectTransform_.
+    uint32_t nodeChanges_ = 0;
+    uint32_t objectChanges_ = 0;
     uint32_t matrixSerial_ = 0;
     uint32_t boxSerial_ = 0;
     uint32_t worldMatrixSerial_ = 0;
     uint32_t worldBoxSerial_ = 0;
+    // The stamp of the parent matrix worldParent_ holds (0: not known) and the stamp of
+    // childParent_, new whenever it is made again.
+    uint64_t worldParentStamp_ = 0;
+    uint64_t childParentStamp_ = 0;
     BoundingBox worldBox_;
+    TypedMatrix worldMatrix_{{}, kMatrixGeneral, 0};
     TypedMatrix worldParent_{{}, kMatrixGeneral, 0};
     TypedMatrix plainWorld_{{}, kMatrixGeneral, 0};
     TypedMatrix childParent_{{}, kMatrixGeneral, 0};
-    TypedMatrix worldMatrix_{{}, kMatrixGeneral, 0};
     TypedMatrix localMatrix_{{}, kMatrixGeneral, 0};
     TypedMatrix objectMatrix_{{}, kMatrixGeneral, 0};
     AnimTrackSet tracks_;
     PropertyNode properties_;
-    CountedTransform nodeTransform_;
-    CountedTransform objectTransform_;
+    CountedTransform nodeTransform_{&nodeChanges_};
+    CountedTransform objectTransform_{&objectChanges_};
+    // Read by the queue when an item is filed (whether it is transparent).
+    MultiMaterial material_;
 
     BoundingBox fixedBox_;
     OcclusionQuery query_;
@@ -288,5 +321,4 @@ private:
     StoredTransformMap storedObjectTransforms_;
     TypedMatrix boneOffset_{{}, kMatrixGeneral, 0};
     TypedMatrix boneMatrix_{{}, kMatrixGeneral, 0};
-    MultiMaterial material_;
 };

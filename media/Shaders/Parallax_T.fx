@@ -146,12 +146,12 @@ glsl_fragment ParallaxPS {
     varying vec3 light3;
 
     // Adds one light's diffuse and specular terms; att is 1 for directional lights.
-    void shade(vec3 toLight, float att, vec4 diff, vec4 spec, vec3 n, vec3 v, inout vec3 diffuse,
+    void shade(vec3 toLight, float att, vec4 diff, vec4 shine, vec3 n, vec3 v, inout vec3 diffuse,
                inout vec3 specular) {
         vec3 l = normalize(toLight);
         vec3 h = normalize(l + v);
         diffuse += diff.rgb * max(dot(n, l), 0.0) * att;
-        specular += spec.rgb * pow(max(dot(n, h), 0.0), SpecularPower) * att;
+        specular += shine.rgb * pow(max(dot(n, h), 0.0), SpecularPower) * att;
     }
 
     float attenuation(vec3 toLight, vec4 factors) {

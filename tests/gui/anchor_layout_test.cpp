@@ -41,7 +41,7 @@ struct AxisCase {
         float b, k;
     };
     std::vector<Anchor> anchors;
-    A::SizeSpec spec;
+    A::SizeSpec rule;
     A::Offset sizeOffset;  // the W offset (horizontal) or H offset
     bool horizontal;
     int start, size;
@@ -73,10 +73,10 @@ TEST_P(AnchorAxis, Solves) {
         }
     }
     if (c.horizontal) {
-        layout.SetWidthSpec(c.spec.b, c.spec.k);
+        layout.SetWidthSpec(c.rule.b, c.rule.k);
         layout.SetWidthAnchors(size1, align1, size2, align2, c.sizeOffset.b, c.sizeOffset.k);
     } else {
-        layout.SetHeightSpec(c.spec.b, c.spec.k);
+        layout.SetHeightSpec(c.rule.b, c.rule.k);
         layout.SetHeightAnchors(size1, align1, size2, align2, c.sizeOffset.b, c.sizeOffset.k);
     }
     layout.Recalculate(c.horizontal, !c.horizontal);

@@ -526,12 +526,12 @@ protected:
         }
         Clear();
         ASSERT_EQ(DrawQuad(10.0f, diffuse, specular), D3D_OK);
-        Colour spec = ffp_oracle::FromArgb(specular);
-        Colour c = ffp_oracle::Cascade(stages, ffp_oracle::FromArgb(diffuse), spec, ffp_oracle::FromArgb(factor));
+        Colour specularColour = ffp_oracle::FromArgb(specular);
+        Colour c = ffp_oracle::Cascade(stages, ffp_oracle::FromArgb(diffuse), specularColour, ffp_oracle::FromArgb(factor));
         if (specularEnable) {
-            c.r = std::min(1.0, c.r + spec.r);
-            c.g = std::min(1.0, c.g + spec.g);
-            c.b = std::min(1.0, c.b + spec.b);
+            c.r = std::min(1.0, c.r + specularColour.r);
+            c.g = std::min(1.0, c.g + specularColour.g);
+            c.b = std::min(1.0, c.b + specularColour.b);
         }
         // The blend multiplies by the 8-bit alpha.
         double a = ffp_oracle::ToAlpha8(c.a) / 255.0;

@@ -13,7 +13,10 @@
 #include <cfloat>
 #include <cmath>
 #include <limits>
+#include <algorithm>
+#include <iterator>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -230,6 +233,58 @@ TEST_F(RenderQueueTest, NonFiniteDistancesAreFiledAsTheFarthest) {
     queue_.AddToRenderQueue(Item("3", 3));
     // nan and inf share the farthest bucket, in filing order.
     EXPECT_EQ(FlushTags(), (Tags_{"1", "nan", "inf", "3", "2"}));
+}
+
+// Many items, so that the flush orders them by its radix passes rather than by insertion:
+// the order must be that of a stable sort by distance, the buckets drawn as for few items.
+// Distances repeat, lie far apart and close together (one bit apart), and include 0 and the
+// farthest (non-finite) bucket.
+TEST_F(RenderQueueTest, ManyItemsDrawInTheOrderOfAStableSortByDistance) {
+    MultiMaterial glass;
+    glass.sub(0).blendEnable = true;
+    std::mt19937 random(19);
+    const float values[] = {0.0f, 1.0f, std::nextafter(1.0f, 2.0f), 2.5f, 3.0f, 70.0f, 4096.0f, 1e-30f, 3e8f,
+                            std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN()};
+    for (int count : {5, 32, 33, 300, 2000}) {
+        SCOPED_TRACE(count);
+        queue_.Clear();
+        std::vector<std::pair<float, std::string>> opaque, transparent;
+        for (int i = 0; i < count; ++i) {
+            const float x = random() % 4 == 0 ? values[random() % std::size(values)]
+                                              : static_cast<float>(random() % 5000) / 16.0f;
+            const bool clear = random() % 3 == 0;
+            const std::string tag = std::to_string(i);
+            queue_.AddToRenderQueue(Item(tag, x, 0.5f, clear ? &glass : nullptr));
+            RenderItem probe;
+            probe.context.worldBox.centre = Vec3{x, 0, 0};
+            (clear ? transparent : opaque).emplace_back(RenderQueue::ItemDistance(probe), tag);
+        }
+        auto byDistance = [](const auto& a, const auto& b) { return a.first < b.first; };
+        std::stable_sort(opaque.begin(), opaque.end(), byDistance);
+        std::stable_sort(transparent.begin(), transparent.end(), byDistance);
+        // The buckets: runs of equal distance.
+        auto buckets = [](const std::vector<std::pair<float, std::string>>& sorted) {
+            std::vector<Tags_> runs;
+            for (size_t i = 0; i < sorted.size(); ++i) {
+                if (i == 0 || sorted[i].first != sorted[i - 1].first) runs.emplace_back();
+                runs.back().push_back(sorted[i].second);
+            }
+            return runs;
+        };
+        Tags_ expected;
+        const std::vector<Tags_> opaqueRuns = buckets(opaque);
+        for (size_t k = 0; k < opaqueRuns.size(); ++k) {
+            const Tags_& run = opaqueRuns[k == 0 ? 0 : opaqueRuns.size() - k];
+            expected.insert(expected.end(), run.begin(), run.end());
+        }
+        // One draw order: the transparent items go far to near, each bucket in filing order.
+        const std::vector<Tags_> transparentRuns = buckets(transparent);
+        for (size_t k = transparentRuns.size(); k-- > 0;) {
+            expected.insert(expected.end(), transparentRuns[k].begin(), transparentRuns[k].end());
+        }
+        EXPECT_EQ(FlushTags(), expected);
+        EXPECT_EQ(FlushTags(), expected) << "a second flush draws the same";
+    }
 }
 
 TEST_F(RenderQueueTest, AnItemWithoutMaterialIsOpaqueAndNotGrouped) {

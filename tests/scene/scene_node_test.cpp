@@ -5,12 +5,15 @@
 #include "scene/particle_emitter.h"
 
 #include "core/settings/frame_stats.h"
+#include "render/lit_effect_material.h"
+#include "render/mesh.h"
 #include "scene/render_queue.h"
 #include "tests/scene/support/recording_renderable.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <random>
@@ -63,6 +66,29 @@ public:
 
 private:
     TimeRange range_;
+};
+
+// A mesh that draws nothing and logs its draws like RecordingRenderable: the walk gives a mesh
+// its world matrix.
+class RecordingMesh : public Mesh {
+public:
+    RecordingMesh(std::string tag, std::vector<DrawRecord>* log) : tag_(std::move(tag)), log_(log) {
+        box_ = Box(Vec3{0, 0, 0}, 1.0f);
+        valid_ = true;
+    }
+    FlagWord Render(MultiMaterial* material) override {
+        log_->push_back(DrawRecord{tag_, material, *material->renderContext()});
+        return FlagWord(true);
+    }
+
+private:
+    std::string tag_;
+    std::vector<DrawRecord>* log_;
+};
+
+class AnyEffect : public LitEffectMaterial {
+public:
+    VertexFormat VertexElements() const override { return VertexFormat(); }
 };
 
 class SceneNodeTest : public ::testing::Test {
@@ -460,6 +486,168 @@ TEST_F(SceneNodeTest, ItemsCarryThePassAndTheNode) {
     EXPECT_EQ(DrawTags(root, pass), (Tags_{"n"}));
     EXPECT_FLOAT_EQ(log_[0].context.worldBox.centre.z, 40.0f);
     EXPECT_EQ(node->GetMaterial().renderContext(), &own) << "no pointer to a destroyed item is left";
+}
+
+// The queue makes the context of an item of the walk when it draws it: it must be the context
+// the same item drawn at once (without a queue) is given, whatever the pass asks for.
+TEST_F(SceneNodeTest, AQueuedItemIsDrawnWithTheContextOfAnItemDrawnAtOnce) {
+    SceneNode root;
+    root.AddChild(Drawable("plain", Vec3{1, 2, 30}));
+    SceneNode* mesh = Named("mesh");
+    mesh->SetAttachment(new RecordingMesh("mesh", &log_));
+    mesh->GetNodeTransform(true).SetPosition(Vec3{-3, 0, 20});
+    mesh->GetObjectTransform(true).SetScale(2, 2, 2);
+    root.AddChild(mesh);
+    root.GetNodeTransform(true).SetPosition(Vec3{0, 0, 10});
+
+    const SharedRef<Light> sun(new DirLight);
+    const SharedRef<Light> lamp(new PointLight);
+    lamp.Get()->SetPosition(Vec3{1, 2, 40});
+    lamp.Get()->SetRange(50);
+    const SharedRef<Light> farAway(new PointLight);
+    farAway.Get()->SetPosition(Vec3{0, 0, -1000});
+    farAway.Get()->SetRange(1);
+    AnyEffect effect;
+
+    struct Case {
+        const char* what;
+        int32_t flags;
+        bool lights;
+        bool effect;
+        size_t lightsGiven;
+    };
+    const Case cases[] = {
+        {"a plain pass", 0, false, false, 0},
+        {"time, draw order override and effect override", kPassUseTime | kPassDrawOrderOverride, false, true, 0},
+        {"the lights that reach each box", 0, true, false, 2},
+        {"the pass's own lights", kPassOwnLights, true, false, 3},
+        {"own lights, none", kPassOwnLights, false, false, 0},
+    };
+    auto sameMatrix = [](const TypedMatrix& a, const TypedMatrix& b) {
+        return a.kind == b.kind && a.valid == b.valid && std::memcmp(a.m, b.m, sizeof a.m) == 0;
+    };
+    auto lightsOf = [](const LightSet& set) {
+        std::vector<Light*> lights;
+        const LightSet::LightMap::Node* n = set.lights.cursor();
+        for (int32_t i = 0; i < set.lights.count(); ++i, n = n->next) lights.push_back(n->key.Get());
+        return lights;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RenderPass pass;
+        pass.SetProjection(1.0f, 1000.0f, 1.0f, 1.33f);
+        pass.SetView(Vec3{0, 5, -10}, Vec3{0, 0, 1}, Vec3{0, 1, 0});
+        pass.flags = c.flags;
+        pass.time = 1.5f;
+        pass.drawOrderOverride = 7;
+        pass.lights.ambient = ArgbColor(1.0f, 0.2f, 0.3f, 0.4f);
+        if (c.lights) {
+            pass.lights.Add(sun);
+            pass.lights.Add(lamp);
+            pass.lights.Add(farAway);
+        }
+        if (c.effect) pass.effectOverride = &effect;
+
+        log_.clear();
+        root.Draw(pass);
+        const std::vector<DrawRecord> atOnce = log_;
+        RenderQueue queue(&pass);
+        pass.renderQueue = &queue;
+        log_.clear();
+        root.Draw(pass);
+        EXPECT_TRUE(queue.Flush().Succeeded());
+        ASSERT_EQ(atOnce.size(), 2u);
+        ASSERT_EQ(log_.size(), 2u);
+        for (const DrawRecord& want : atOnce) {
+            SCOPED_TRACE(want.tag);
+            const DrawRecord* got = nullptr;
+            for (const DrawRecord& r : log_) {
+                if (r.tag == want.tag) got = &r;
+            }
+            ASSERT_NE(got, nullptr);
+            const RenderContext& a = want.context;
+            const RenderContext& b = got->context;
+            EXPECT_EQ(got->material, want.material);
+            EXPECT_EQ(b.effectOverride, a.effectOverride);
+            EXPECT_EQ(b.passFlags, a.passFlags);
+            EXPECT_EQ(b.passTime, a.passTime);
+            EXPECT_EQ(std::memcmp(&b.worldBox, &a.worldBox, sizeof a.worldBox), 0);
+            EXPECT_TRUE(sameMatrix(b.world, a.world));
+            EXPECT_TRUE(sameMatrix(b.view, a.view));
+            EXPECT_TRUE(sameMatrix(b.projection, a.projection));
+            EXPECT_TRUE(sameMatrix(b.viewProjection, a.viewProjection));
+            EXPECT_TRUE(sameMatrix(b.inverseWorld, a.inverseWorld));
+            EXPECT_TRUE(sameMatrix(b.inverseSource, a.inverseSource));
+            EXPECT_EQ(std::memcmp(&b.eye, &a.eye, sizeof a.eye), 0);
+            EXPECT_EQ(std::memcmp(&b.lights.ambient, &a.lights.ambient, sizeof a.lights.ambient), 0);
+            EXPECT_EQ(lightsOf(b.lights), lightsOf(a.lights));
+            EXPECT_EQ(lightsOf(a.lights).size(), c.lightsGiven);
+        }
+        EXPECT_EQ(atOnce[1].context.world.valid, 1) << "a mesh is given its world matrix";
+        EXPECT_FLOAT_EQ(atOnce[1].context.world.At(0, 0), 2.0f);
+        EXPECT_FLOAT_EQ(atOnce[1].context.world.At(3, 2), 30.0f);
+    }
+}
+
+// The walk keeps world matrices while what they are made of is unchanged. After each kind of
+// change, every node's world matrix must equal that of a tree built in the changed state.
+TEST_F(SceneNodeTest, KeptWorldMatricesFollowEveryChange) {
+    struct Tree {
+        SceneNode root;
+        SceneNode* group;
+        SceneNode* leaf;
+        SceneNode* other;
+        Tree() {
+            group = Named("group");
+            leaf = Named("leaf");
+            other = Named("other");
+            group->GetNodeTransform(true).SetPosition(Vec3{1, 2, 30});
+            leaf->GetNodeTransform(true).SetPosition(Vec3{0, 1, 0});
+            other->GetNodeTransform(true).SetPosition(Vec3{-2, 0, 0});
+            group->AddChild(leaf);
+            group->AddChild(other);
+            root.AddChild(group);
+        }
+    };
+    TypedMatrix shifted = IdentityMatrix();
+    shifted.At(3, 0) = 5.0f;
+    shifted.kind = kMatrixTranslation;
+    struct Case {
+        const char* what;
+        std::function<void(Tree&, RenderPass&)> change;
+    };
+    const Case cases[] = {
+        {"the group moved", [](Tree& t, RenderPass&) { t.group->GetNodeTransform(true).SetPosition(Vec3{4, 0, 20}); }},
+        {"the group moved, not marked",
+         [](Tree& t, RenderPass&) { t.group->GetNodeTransform(false).SetPosition(Vec3{4, 0, 20}); }},
+        {"the leaf's own drawing scaled", [](Tree& t, RenderPass&) { t.leaf->GetObjectTransform(true).SetScale(2, 3, 4); }},
+        {"the caller's parent matrix", [&](Tree&, RenderPass& p) { p.parentMatrix = shifted; }},
+        {"a billboard no more", [](Tree& t, RenderPass&) { t.leaf->SetFace(String("")); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Tree walked;
+        RenderPass pass;
+        pass.SetView(Vec3{0, 5, -10}, Vec3{0.3f, 0, 1}, Vec3{0, 1, 0});
+        walked.root.Draw(pass);
+        // Turned to the camera after a plain walk, and back.
+        if (std::string(c.what) == "a billboard no more") walked.leaf->SetFace(String("XYZ"));
+        walked.root.Draw(pass);
+        c.change(walked, pass);
+        walked.root.Draw(pass);
+
+        Tree fresh;
+        RenderPass freshPass;
+        freshPass.SetView(Vec3{0, 5, -10}, Vec3{0.3f, 0, 1}, Vec3{0, 1, 0});
+        c.change(fresh, freshPass);
+        fresh.root.Draw(freshPass);
+        const std::pair<SceneNode*, SceneNode*> pairs[] = {
+            {walked.group, fresh.group}, {walked.leaf, fresh.leaf}, {walked.other, fresh.other}};
+        for (const auto& [a, b] : pairs) {
+            EXPECT_EQ(std::memcmp(a->worldMatrix().m, b->worldMatrix().m, sizeof a->worldMatrix().m), 0);
+            EXPECT_EQ(a->worldMatrix().kind, b->worldMatrix().kind);
+        }
+    }
 }
 
 TEST_F(SceneNodeTest, BillboardsTurnToTheCamera) {

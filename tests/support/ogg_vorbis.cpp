@@ -57,15 +57,16 @@ std::string EncodeOggVorbis(const std::vector<float>& interleaved, long rate, in
 
     const size_t frames = interleaved.size() / channels;
     const size_t chunk = 4096;
-    for (size_t done = 0; done <= frames; done += chunk) {
-        const size_t n = done < frames ? std::min(chunk, frames - done) : 0;
+    // The last call writes 0 frames, which marks the end of the stream, whatever the length.
+    for (size_t done = 0;;) {
+        const size_t n = std::min(chunk, frames - done);
         if (n > 0) {
             float** buffer = vorbis_analysis_buffer(&dsp, static_cast<int>(n));
             for (size_t i = 0; i < n; ++i) {
                 for (int c = 0; c < channels; ++c) buffer[c][i] = interleaved[(done + i) * channels + c];
             }
         }
-        vorbis_analysis_wrote(&dsp, static_cast<int>(n));  // 0 marks the end
+        vorbis_analysis_wrote(&dsp, static_cast<int>(n));
         while (vorbis_analysis_blockout(&dsp, &block) == 1) {
             vorbis_analysis(&block, nullptr);
             vorbis_bitrate_addblock(&block);
@@ -76,6 +77,7 @@ std::string EncodeOggVorbis(const std::vector<float>& interleaved, long rate, in
             }
         }
         if (n == 0) break;
+        done += n;
     }
     while (ogg_stream_flush(&stream, &page) != 0) AppendPage(out, page);
 

@@ -1,7 +1,7 @@
 // The music maker's loop, as the build wrote it and the saver reaches it: the same bytes every
 // time, a file our audio library decodes to exactly the loop, joined at the seam without a
 // click, at a level that neither clips nor whispers, and packed into the media archive.
-// With RH_MUSIC_TEST_IMAGES set, the decoded loop's spectrogram is written there as a PNG.
+// With RH_MUSIC_TEST_IMAGES set, the decoded loop's sonogram is written there as a PNG.
 
 #include "core/files/archive/archive_file_source.h"
 #include "core/files/file_ref.h"
@@ -199,9 +199,9 @@ void Fft(std::vector<std::complex<double>>& a) {
     }
 }
 
-// A spectrogram of the decoded loop (left channel): time across, 60 Hz to 8 kHz up on a
+// A sonogram of the decoded loop (left channel): time across, 60 Hz to 8 kHz up on a
 // logarithmic scale (so notes keep their spacing), level from -80 dB (black) to 0 dB.
-TEST_F(MusicMaker, SpectrogramPicture) {
+TEST_F(MusicMaker, SonogramPicture) {
     const std::string folder = rh::testing::PictureFolder("RH_MUSIC_TEST_IMAGES");
     if (folder.empty()) GTEST_SKIP() << "RH_MUSIC_TEST_IMAGES is not set";
     ASSERT_TRUE(decoded_->has_value());
@@ -228,7 +228,7 @@ TEST_F(MusicMaker, SpectrogramPicture) {
             pixels[size_t(y) * kWidth + x] = 0xff000000u | (r << 16) | (std::min(g, 255u) << 8) | std::min(b, 255u);
         }
     }
-    EXPECT_TRUE(rh::testing::WritePngFile(folder + "/music_spectrogram.png", kWidth, kHeight, pixels));
+    EXPECT_TRUE(rh::testing::WritePngFile(folder + "/music_sonogram.png", kWidth, kHeight, pixels));
 }
 
 }  // namespace

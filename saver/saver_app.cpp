@@ -124,7 +124,7 @@ SaverApp::~SaverApp() {
     // The pictures and the input devices go while the device and its context still stand;
     // then the device itself, through this class, before the framework part is gone.
     ReleasePictures();
-    // The labels give their vertex blocks back while the device stands.
+    // The labels' vertex blocks live on the device.
     fpsLabel_.Hide();
     clockLabel_.Hide();
     amPmLabel_.Hide();
@@ -242,7 +242,7 @@ bool SaverApp::Create(HINSTANCE instance, SaverMode mode, LONG parent) {
 
     if (!SetUpLabels()) return false;
 
-    // The GUI root hears input first, the application after it.
+    // The GUI root listens first, the application after it.
     input_.AddListener(&g_guiRoot);
     input_.AddListener(this);
 
@@ -349,27 +349,19 @@ bool SaverApp::CreateFullScreenDevice() {
 }
 
 bool SaverApp::SetUpLabels() {
-    // Disk files first, then the media archive's members.
-    auto fontLocator = [this](const char* file) {
-        String name = mediaRoot_;
-        name.Append("/Fonts/");
-        name.Append(file);
-        FileRef locator = FileRef::Member(&mediaArchive_, name);
-        locator.flags = FileRef::kDisk | FileRef::kArchive;
-        return locator;
+    auto mediaFile = [this](const char* name) {
+        FileRef ref = FileRef::Member(&mediaArchive_, ConcatStringText(mediaRoot_, name));
+        ref.flags = FileRef::kDisk | FileRef::kArchive;
+        return ref;
     };
-    if (g_fontManager.LoadFont(fontLocator("sylfaen.fs")).Failed()) {
-        // Without it no text can be drawn; the start-up ends, and says why.
-        rh::LogError("the font %s/Fonts/sylfaen.fs could not be loaded", mediaRoot_.Text());
-        return false;
-    }
-    // The labels' own size; without it they take the nearest size loaded.
-    g_fontManager.LoadFont(fontLocator("64font.fs"));
+    if (!g_fontManager.LoadFont(mediaFile("/Fonts/sylfaen.fs")).Succeeded()) return false;
+    g_fontManager.LoadFont(mediaFile("/Fonts/64font.fs"));
 
     FontStyle style;
     style.size = 64;
     style.scale = guiScale_;
     style.background = ArgbColor(0.0f, 0.0f, 0.0f, 0.0f);
+    const auto scaled = [this](float size) { return static_cast<int32_t>(size * guiScale_); };
     fpsText_ = settings_.showFps ? "100" : "";
     clockText_ = settings_.showTime ? "11" : "";
     amPmText_ = settings_.showTime && !settings_.hours24 ? "11" : "";
@@ -381,14 +373,13 @@ bool SaverApp::SetUpLabels() {
         fpsLabel_.Show();
     }
     if (settings_.showTime) {
-        const auto scaled = [this](int size) { return static_cast<int32_t>(static_cast<float>(size) * guiScale_); };
         clockLabel_.SetStyle(style);
         if (settings_.hours24) {
-            clockLabel_.SetRect(200, 300, scaled(300), scaled(74));
+            clockLabel_.SetRect(200, 300, scaled(300.0f), scaled(74.0f));
         } else {
-            clockLabel_.SetRect(200, 300, scaled(400), scaled(74));
+            clockLabel_.SetRect(200, 300, scaled(400.0f), scaled(74.0f));
             amPmLabel_.SetStyle(style);
-            amPmLabel_.SetRect(200, 300, scaled(100), scaled(74));
+            amPmLabel_.SetRect(200, 300, scaled(100.0f), scaled(74.0f));
             amPmLabel_.SetAlphaMode(2);
             amPmLabel_.SetText(WideString(amPmText_));
             amPmLabel_.Show();
@@ -436,7 +427,6 @@ void SaverApp::UpdateLabels(bool secondPassed) {
         SYSTEMTIME now;
         GetLocalTime(&now);
         ClockTexts(now, settings_.hours24, &clockText_, &amPmText_);
-        // Each label's box goes to the bottom-right corner; its text starts at the box's left.
         if (!settings_.hours24) {
             amPmLabel_.SetText(WideString(amPmText_));
             const Point size = amPmLabel_.GetSize();

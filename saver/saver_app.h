@@ -170,12 +170,12 @@ public:
     const OrderedMap<WideString, int32_t, WideStringCompare>& controlMap() const { return controlMap_; }
     bool previewWaiting() const { return previewWait_; }
     // The labels' texts as the last pass of the main loop set them.
-    const RichTextView& fpsLabel() const { return fpsLabel_; }
-    const RichTextView& clockLabel() const { return clockLabel_; }
-    const RichTextView& amPmLabel() const { return amPmLabel_; }
     const String& fpsText() const { return fpsText_; }
     const String& clockText() const { return clockText_; }
     const String& amPmText() const { return amPmText_; }
+    RichTextView& fpsLabel() { return fpsLabel_; }
+    RichTextView& clockLabel() { return clockLabel_; }
+    RichTextView& amPmLabel() { return amPmLabel_; }
     const FrameRateCounter& frameRate() const { return frameRate_; }
     Texture* loadingPicture() const { return loadingPicture_; }
     Texture* cornerPicture(int i) const { return corners_[i]; }
@@ -202,8 +202,8 @@ protected:
     bool CreateSaverWindow();
     // Picks the display mode and makes the full-screen device; false when none can be made.
     bool CreateFullScreenDevice();
-    // The labels' fonts, then the frame counter, clock and am/pm labels as the settings ask;
-    // false when the label font cannot be loaded.
+    // The labels' fonts, then the frame counter and clock labels in their style, shown as the
+    // settings ask; false when the first font cannot be loaded.
     bool SetUpLabels();
     // Per pass: the counter's and the clock's texts.
     void UpdateLabels(bool secondPassed);
@@ -243,12 +243,12 @@ protected:
     InputManager input_;
     bool inputStarted_ = false;
     FrameRateCounter frameRate_;
-    RichTextView fpsLabel_;
-    RichTextView clockLabel_;
-    RichTextView amPmLabel_;
     String fpsText_;
     String clockText_;
     String amPmText_;
+    RichTextView fpsLabel_;
+    RichTextView clockLabel_;
+    RichTextView amPmLabel_;
 };
 
 // The one application object, created on the first call.

@@ -221,6 +221,7 @@ int TechniqueInfo::Compare(const TechniqueInfo& a, const TechniqueInfo& b) {
 
 EffectResource::~EffectResource() {
     UnregisterDeviceResource(this);
+    lastTechnique_ = nullptr;
     techniqueHandles_.clear();
     techniques_.clear();
     if (effect_ != nullptr) effect_->Release();
@@ -228,9 +229,13 @@ EffectResource::~EffectResource() {
 }
 
 bool EffectResource::SetTechniqueByName(const String& name) {
-    auto found = techniqueHandles_.find(name);
-    if (found == techniqueHandles_.end() || effect_ == nullptr) return false;
-    return effect_->SetTechnique(found->second) == S_OK;
+    if (lastTechnique_ == nullptr || CompareText(lastTechnique_->first.Text(), name.Text()) != 0) {
+        auto found = techniqueHandles_.find(name);
+        if (found == techniqueHandles_.end()) return false;
+        lastTechnique_ = &*found;
+    }
+    if (effect_ == nullptr) return false;
+    return effect_->SetTechnique(lastTechnique_->second) == S_OK;
 }
 
 bool EffectResource::OnDeviceRestore() { return effect_ != nullptr || LoadEffect(this, desc_); }
@@ -250,6 +255,7 @@ bool LoadEffect(EffectResource* resource, const EffectDesc& desc) {
     // The resource stays registered as a device resource throughout: a reload during a device
     // restore must not move it within the registry being walked.
     resource->techniques_.clear();
+    resource->lastTechnique_ = nullptr;
     resource->techniqueHandles_.clear();
     if (resource->effect_ != nullptr) resource->effect_->Release();
     resource->effect_ = nullptr;

@@ -156,6 +156,9 @@ private:
     ID3DXEffect* effect_ = nullptr;
     EffectDesc desc_;
     std::map<String, D3DXHANDLE, StringBytesLess> techniqueHandles_;
+    // The entry SetTechniqueByName found last: a lit material asks for the same technique
+    // object after object. Null whenever the map changes.
+    const std::pair<const String, D3DXHANDLE>* lastTechnique_ = nullptr;
     TechniqueSet techniques_;
 };
 

@@ -79,6 +79,65 @@ String LightKindName(const Light& light) {
     }
 }
 
+void ParameterShadow::Reset(ID3DXEffect* effect, D3DXHANDLE handle) {
+    known = false;
+    texture = nullptr;
+    shared = false;
+    D3DXPARAMETER_DESC desc{};
+    if (effect != nullptr && handle != nullptr && effect->GetParameterDesc(handle, &desc) == S_OK) {
+        shared = (desc.Flags & D3DX_PARAMETER_SHARED) != 0;
+    }
+}
+
+namespace {
+
+// Whether the shadow already holds these bytes; bitwise, so that a value counts as unchanged
+// only when it is exactly what the pool has.
+bool Holds(const ParameterShadow& shadow, const float* value, size_t count) {
+    return shadow.known && std::memcmp(shadow.value, value, count * sizeof(float)) == 0;
+}
+
+void Learn(ParameterShadow* shadow, bool took, const float* value, size_t count) {
+    shadow->known = took && shadow->shared;
+    if (shadow->known) std::memcpy(shadow->value, value, count * sizeof(float));
+}
+
+}  // namespace
+
+bool SetShadowedVector(ID3DXEffect* effect, D3DXHANDLE handle, ParameterShadow* shadow, const D3DXVECTOR4& value) {
+    const float v[4] = {value.x, value.y, value.z, value.w};
+    if (Holds(*shadow, v, 4)) return true;
+    const bool took = effect->SetVector(handle, &value) == S_OK;
+    Learn(shadow, took, v, 4);
+    return took;
+}
+
+bool SetShadowedFloat(ID3DXEffect* effect, D3DXHANDLE handle, ParameterShadow* shadow, float value) {
+    if (Holds(*shadow, &value, 1)) return true;
+    const bool took = effect->SetFloat(handle, value) == S_OK;
+    Learn(shadow, took, &value, 1);
+    return took;
+}
+
+bool SetShadowedBool(ID3DXEffect* effect, D3DXHANDLE handle, ParameterShadow* shadow, bool value) {
+    const float v = value ? 1.0f : 0.0f;
+    if (Holds(*shadow, &v, 1)) return true;
+    const bool took = effect->SetBool(handle, value ? TRUE : FALSE) == S_OK;
+    Learn(shadow, took, &v, 1);
+    return took;
+}
+
+bool SetShadowedTexture(ID3DXEffect* effect, D3DXHANDLE handle, ParameterShadow* shadow,
+                        IDirect3DBaseTexture9* texture) {
+    // The pool holds a reference to the texture it has, so its address cannot come back as
+    // another texture's while the shadow names it.
+    if (shadow->known && shadow->texture == texture) return true;
+    const bool took = effect->SetTexture(handle, texture) == S_OK;
+    shadow->known = took && shadow->shared;
+    shadow->texture = shadow->known ? texture : nullptr;
+    return took;
+}
+
 bool LitEffectMaterial::Init() { return RegisterDeviceResource(this); }
 
 bool LitEffectMaterial::PrepareObject(MultiMaterial* material, int32_t sub, int32_t* /*passes*/) {
@@ -89,6 +148,7 @@ bool LitEffectMaterial::PrepareObject(MultiMaterial* material, int32_t sub, int3
 
 bool LitEffectMaterial::OnDeviceLost() {
     handlesStale_ = true;
+    groupsKept_ = false;
     return true;
 }
 
@@ -152,6 +212,7 @@ bool LitEffectMaterial::CompileTemplatePermutations(const EffectDesc& base, int3
             techniques_.insert(technique);
             techniqueNames_.insert(technique.name);
         }
+        ForgetPassGroups();
         if (!NextLightCountCombination(counts.data(), minimums.data(), maximums.data(), kindCount, bound)) return true;
     }
 }
@@ -203,11 +264,56 @@ bool LitEffectMaterial::BuildPassGroup(MultiMaterial* material, int32_t sub, std
     return true;
 }
 
+void LitEffectMaterial::RankingKey(RenderContext* context) {
+    keyScratch_.clear();
+    influenceScratch_.clear();
+    const LightSet& set = context->lights;
+    const LightSet::LightMap::Node* node = set.lights.cursor();
+    for (int32_t i = 0; i < set.lights.count(); ++i, node = node->next) {
+        const Light* light = node->key.Get();
+        // RankLights skips empty entries and counts NaN as 0, and so does the key.
+        if (light == nullptr) continue;
+        float v = light->Influence(context->worldBox);
+        if (std::isnan(v)) v = 0.0f;
+        int32_t sameAs = static_cast<int32_t>(influenceScratch_.size());
+        for (int32_t j = 0; j < sameAs; ++j) {
+            if (influenceScratch_[static_cast<size_t>(j)] == v) {
+                sameAs = j;
+                break;
+            }
+        }
+        influenceScratch_.push_back(v);
+        keyScratch_.push_back(RankedKey{light, light->GetType(), sameAs});
+    }
+}
+
 bool LitEffectMaterial::AssignLightsToPasses(MultiMaterial* material, int32_t sub, int32_t* total) {
-    passGroups_.clear();
     *total = 0;
     RenderContext* context = material != nullptr ? material->renderContext() : nullptr;
-    if (context == nullptr) return false;
+    if (context == nullptr) {
+        passGroups_.clear();
+        groupsKept_ = false;
+        return false;
+    }
+    const String& wanted = material->sub(sub).techniqueName;
+    const String& technique = wanted.length() > 0 ? wanted : defaultTechnique_;
+    RankingKey(context);
+    // A light the groups hold stays alive with them, so its address names it; a dropped light
+    // that went and whose address came back with another light of the same kind would be
+    // dropped again the same way.
+    if (groupsKept_ && keyScratch_ == groupsKey_ && CompareText(technique.Text(), groupsTechnique_.Text()) == 0) {
+        for (const String& line : groupsTraces_) DebugTrace(line);
+        *total = groupsTotal_;
+        return true;
+    }
+    groupsKept_ = false;
+    groupsTraces_.clear();
+    passGroups_.clear();
+    auto trace = [this](String line) {
+        groupsTraces_.push_back(line);
+        DebugTrace(std::move(line));
+    };
+
     LightSet working(context->lights);
     working.RankLights(context->worldBox, -1);
     std::vector<KindedLight> ranked;
@@ -223,7 +329,7 @@ bool LitEffectMaterial::AssignLightsToPasses(MultiMaterial* material, int32_t su
             *total += group.technique.passes;
             passGroups_.push_back(std::move(group));
         } else {
-            DebugTrace(ConcatStringText(
+            trace(ConcatStringText(
                 ConcatTextString("Lit effect: no technique takes a light of kind ", ranked.front().second),
                 "; it is not drawn\n"));
             ranked.erase(ranked.begin());
@@ -232,12 +338,16 @@ bool LitEffectMaterial::AssignLightsToPasses(MultiMaterial* material, int32_t su
     if (passGroups_.empty()) {
         // No lights, or none that a technique takes: the object is still drawn, unlit but for
         // its ambient term, rather than not at all.
-        if (hadLights) DebugTrace("Lit effect: every light was dropped; drawing with ambient only\n");
+        if (hadLights) trace(String("Lit effect: every light was dropped; drawing with ambient only\n"));
         PassGroup group;
         if (!BuildPassGroup(material, sub, &ranked, &group)) return false;
         *total += group.technique.passes;
         passGroups_.push_back(std::move(group));
     }
+    groupsKey_.swap(keyScratch_);
+    groupsTechnique_ = technique;
+    groupsTotal_ = *total;
+    groupsKept_ = true;
     return true;
 }
 
@@ -261,11 +371,17 @@ void LitEffectMaterial::LookupLightParameterHandles(ID3DXEffect* effect) {
     fogEndHandle_ = find("FogEnd");
     fogDeltaHandle_ = find("FogDelta");
     ambientHandle_ = find("Ambient");
+    fogEnableShadow_.Reset(effect, fogEnableHandle_);
+    rangeFogEnableShadow_.Reset(effect, rangeFogEnableHandle_);
+    fogEndShadow_.Reset(effect, fogEndHandle_);
+    fogDeltaShadow_.Reset(effect, fogDeltaHandle_);
+    ambientShadow_.Reset(effect, ambientHandle_);
     for (int p = 0; p < 3; ++p) {
         for (int n = 1; n <= kMaxLightNumber; ++n) {
             for (int s = 0; s < 6; ++s) {
                 const std::string name = std::string(kLightPrefixes[p]) + std::to_string(n) + kLightSuffixes[s];
                 lightHandles_[p][n - 1][s] = find(name.c_str());
+                lightShadows_[p][n - 1][s].Reset(effect, lightHandles_[p][n - 1][s]);
             }
         }
     }
@@ -276,9 +392,11 @@ void LitEffectMaterial::BindLightAndFogParameters(const PassGroup& group, bool a
     RenderContext* context = currentMaterial_ != nullptr ? currentMaterial_->renderContext() : nullptr;
     if (effect == nullptr || context == nullptr) return;
 
+    // Most of these values are the same object after object: a shared parameter that already
+    // holds its value is not set again (SetShadowed*).
     DWORD fog = 0;
     StateCache::GetRenderState(D3DRS_FOGENABLE, &fog);
-    if (fogEnableHandle_ != nullptr) effect->SetBool(fogEnableHandle_, fog != 0);
+    if (fogEnableHandle_ != nullptr) SetShadowedBool(effect, fogEnableHandle_, &fogEnableShadow_, fog != 0);
     if (fog != 0 && fogEndHandle_ != nullptr && fogDeltaHandle_ != nullptr) {
         DWORD range = 0, endBits = 0, startBits = 0;
         StateCache::GetRenderState(D3DRS_RANGEFOGENABLE, &range);
@@ -287,22 +405,24 @@ void LitEffectMaterial::BindLightAndFogParameters(const PassGroup& group, bool a
         float end = 0.0f, start = 0.0f;
         std::memcpy(&end, &endBits, sizeof end);
         std::memcpy(&start, &startBits, sizeof start);
-        if (rangeFogEnableHandle_ != nullptr) effect->SetBool(rangeFogEnableHandle_, range != 0);
-        effect->SetFloat(fogEndHandle_, end);
-        effect->SetFloat(fogDeltaHandle_, end - start);
+        if (rangeFogEnableHandle_ != nullptr) {
+            SetShadowedBool(effect, rangeFogEnableHandle_, &rangeFogEnableShadow_, range != 0);
+        }
+        SetShadowedFloat(effect, fogEndHandle_, &fogEndShadow_, end);
+        SetShadowedFloat(effect, fogDeltaHandle_, &fogDeltaShadow_, end - start);
     }
-
-    const TypedMatrix& inverse = context->InverseWorld();
-    D3DXMATRIX inverseWorld;
-    std::memcpy(&inverseWorld, inverse.m, sizeof inverse.m);
 
     // Colours come from the first sub-material whichever one is drawn.
     const MaterialColors& colors = currentMaterial_->sub(0).colors;
     if (ambientHandle_ != nullptr) {
         const D3DXVECTOR4 value =
             ambient ? Product(context->lights.ambient, colors.GetAmbient()) : Vector(0.0f, 0.0f, 0.0f, 0.0f);
-        effect->SetVector(ambientHandle_, &value);
+        SetShadowedVector(effect, ambientHandle_, &ambientShadow_, value);
     }
+
+    const TypedMatrix& inverse = context->InverseWorld();
+    D3DXMATRIX inverseWorld;
+    std::memcpy(&inverseWorld, inverse.m, sizeof inverse.m);
 
     int32_t number = 1;
     for (const String& kind : lightKinds_) {
@@ -312,6 +432,7 @@ void LitEffectMaterial::BindLightAndFogParameters(const PassGroup& group, bool a
             if (number > kMaxLightNumber) break;
             const int p = PrefixIndex(light);
             D3DXHANDLE* handles = lightHandles_[p][number - 1];
+            ParameterShadow* shadows = lightShadows_[p][number - 1];
             const D3DLIGHTTYPE type = light.GetType();
             if (type != D3DLIGHT_POINT && handles[kDir] != nullptr) {
                 // A direction is carried into object space without the translation (a point's
@@ -326,8 +447,7 @@ void LitEffectMaterial::BindLightAndFogParameters(const PassGroup& group, bool a
                     out.y /= length;
                     out.z /= length;
                 }
-                const D3DXVECTOR4 value = Vector(out.x, out.y, out.z, 1.0f);
-                effect->SetVector(handles[kDir], &value);
+                SetShadowedVector(effect, handles[kDir], &shadows[kDir], Vector(out.x, out.y, out.z, 1.0f));
             }
             if (type != D3DLIGHT_DIRECTIONAL) {
                 if (handles[kPos] != nullptr) {
@@ -335,24 +455,24 @@ void LitEffectMaterial::BindLightAndFogParameters(const PassGroup& group, bool a
                     D3DXVECTOR3 in{position.x, position.y, position.z};
                     D3DXVECTOR3 out;
                     D3DXVec3TransformCoord(&out, &in, &inverseWorld);
-                    const D3DXVECTOR4 value = Vector(out.x, out.y, out.z, 1.0f);
-                    effect->SetVector(handles[kPos], &value);
+                    SetShadowedVector(effect, handles[kPos], &shadows[kPos], Vector(out.x, out.y, out.z, 1.0f));
                 }
                 if (handles[kAtt] != nullptr) {
                     float a0 = 0.0f, a1 = 0.0f, a2 = 0.0f;
                     light.GetAttenuation(&a0, &a1, &a2);
-                    const D3DXVECTOR4 value = Vector(a0, a1, a2, 1.0f);
-                    effect->SetVector(handles[kAtt], &value);
+                    SetShadowedVector(effect, handles[kAtt], &shadows[kAtt], Vector(a0, a1, a2, 1.0f));
                 }
             }
-            if (type == D3DLIGHT_SPOT && handles[kFalloff] != nullptr) effect->SetFloat(handles[kFalloff], light.GetFalloff());
+            if (type == D3DLIGHT_SPOT && handles[kFalloff] != nullptr) {
+                SetShadowedFloat(effect, handles[kFalloff], &shadows[kFalloff], light.GetFalloff());
+            }
             if (handles[kDiff] != nullptr) {
-                const D3DXVECTOR4 value = Product(light.GetDiffuse(), colors.GetDiffuse());
-                effect->SetVector(handles[kDiff], &value);
+                SetShadowedVector(effect, handles[kDiff], &shadows[kDiff],
+                                  Product(light.GetDiffuse(), colors.GetDiffuse()));
             }
             if (handles[kSpec] != nullptr) {
-                const D3DXVECTOR4 value = Product(light.GetSpecular(), colors.GetSpecular());
-                effect->SetVector(handles[kSpec], &value);
+                SetShadowedVector(effect, handles[kSpec], &shadows[kSpec],
+                                  Product(light.GetSpecular(), colors.GetSpecular()));
             }
             ++number;
         }

@@ -68,6 +68,28 @@ bool NextLightCountCombination(int32_t* counts, const int32_t* minimums, const i
 // The kind name a light is counted under: "POINT", "SPOT" or "DIR".
 String LightKindName(const Light& light);
 
+// What an effect parameter was last given through the Set*Shadowed calls below, so that the
+// per-object parameters that did not change are not set again. Only a shared parameter is
+// remembered: its one value lives in the effect pool, whichever effect of the pool sets it, and
+// only the material holding the shadow sets it. Reset whenever the handles are looked up again
+// (a device loss makes new pools).
+struct ParameterShadow {
+    bool shared = false;  // the handle names a shared parameter (else nothing is remembered)
+    bool known = false;   // value/texture hold what the pool has
+    float value[4] = {};
+    IDirect3DBaseTexture9* texture = nullptr;  // compared only; the pool holds the reference
+
+    // Forgets the value; `shared` from the parameter's description (false for a null handle).
+    void Reset(ID3DXEffect* effect, D3DXHANDLE handle);
+};
+// The effect's Set call unless the shadow holds the value; the shadow learns the value when the
+// effect took it. False when the effect refused it.
+bool SetShadowedVector(ID3DXEffect* effect, D3DXHANDLE handle, ParameterShadow* shadow, const D3DXVECTOR4& value);
+bool SetShadowedFloat(ID3DXEffect* effect, D3DXHANDLE handle, ParameterShadow* shadow, float value);
+bool SetShadowedBool(ID3DXEffect* effect, D3DXHANDLE handle, ParameterShadow* shadow, bool value);
+bool SetShadowedTexture(ID3DXEffect* effect, D3DXHANDLE handle, ParameterShadow* shadow,
+                        IDirect3DBaseTexture9* texture);
+
 class LitEffectMaterial : public virtual RefCounted, public DeviceResource {
 public:
     using NameTable = OrderedMap<String, int32_t, StringCompare>;
@@ -123,6 +145,11 @@ public:
     // no group is dropped (traced). Without lights, or with all dropped, one group of the
     // technique without lights. *total := the passes of all groups. False without a render
     // context or when no group matches a technique.
+    //
+    // The groups depend only on the technique name, the techniques and the ranked lights, and
+    // the ranking only on the lights in order and which of them have equal influence on the
+    // box. When all of that is as for the last successful call (objects lit by the same lights,
+    // as most are), that call's groups are kept as they are instead of being built again.
     bool AssignLightsToPasses(MultiMaterial* material, int32_t sub, int32_t* total);
     // Builds one group from the front of `ranked` (taken lights leave it). False when lights
     // remain and none fitted, or when the group matches no technique.
@@ -139,7 +166,12 @@ public:
     MultiMaterial* currentMaterial() const { return currentMaterial_; }
     int32_t currentSub() const { return currentSub_; }
     bool handlesStale() const { return handlesStale_; }
-    TechniqueSet& techniques() { return techniques_; }
+    // The mutable access lets callers change the techniques: kept groups are built afresh.
+    TechniqueSet& techniques() {
+        ForgetPassGroups();
+        return techniques_;
+    }
+    const TechniqueSet& techniques() const { return techniques_; }
     const TechniqueNameSet& techniqueNames() const { return techniqueNames_; }
     std::vector<String>& lightKinds() { return lightKinds_; }
     const std::vector<PassGroup>& passGroups() const { return passGroups_; }
@@ -148,6 +180,8 @@ public:
     D3DXHANDLE LightHandle(const char* prefix, int32_t number, const char* suffix) const;
 
 protected:
+    // The next AssignLightsToPasses builds its groups afresh; call after changing techniques_.
+    void ForgetPassGroups() { groupsKept_ = false; }
     MultiMaterial* currentMaterial_ = nullptr;
     int32_t currentSub_ = 0;
     String defaultTechnique_;
@@ -167,7 +201,32 @@ protected:
     D3DXHANDLE lightHandles_[3][kMaxLightNumber][6] = {};
 
 private:
+    // One light of the render context as the ranking sees it: the light, its kind, and the
+    // position of the first light before it with the same influence (its own when none).
+    struct RankedKey {
+        const Light* light;
+        D3DLIGHTTYPE type;
+        int32_t sameAs;
+        bool operator==(const RankedKey& o) const { return light == o.light && type == o.type && sameAs == o.sameAs; }
+    };
+    // Fills keyScratch_ with the context's lights, as RankLights will see them.
+    void RankingKey(RenderContext* context);
+
     // The effect whose technique runs (between its Begin and End); null outside.
     ID3DXEffect* begun_ = nullptr;
     int32_t begunGroup_ = -1;
+
+    // What passGroups_ were built from (see AssignLightsToPasses).
+    bool groupsKept_ = false;
+    String groupsTechnique_;
+    std::vector<RankedKey> groupsKey_;
+    std::vector<RankedKey> keyScratch_;
+    std::vector<float> influenceScratch_;
+    int32_t groupsTotal_ = 0;
+    // The trace lines the build gave: a kept build gives them again, as building would.
+    std::vector<String> groupsTraces_;
+
+    // The values last given to the fog, ambient and light parameters, beside their handles.
+    ParameterShadow fogEnableShadow_, rangeFogEnableShadow_, fogEndShadow_, fogDeltaShadow_, ambientShadow_;
+    ParameterShadow lightShadows_[3][kMaxLightNumber][6];
 };

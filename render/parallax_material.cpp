@@ -82,6 +82,10 @@ void ParallaxMaterial::LookupParameterHandles(ID3DXEffect* effect) {
     specularMap_ = find("SpecularMap");
     specularPower_ = find("SpecularPower");
     offsetBias_ = find("OffsetBias");
+    diffuseMapShadow_.Reset(effect, diffuseMap_);
+    normalMapShadow_.Reset(effect, normalMap_);
+    powerShadow_.Reset(effect, specularPower_);
+    offsetBiasShadow_.Reset(effect, offsetBias_);
     LookupLightParameterHandles(effect);
 }
 
@@ -94,7 +98,10 @@ bool ParallaxMaterial::PrepareObject(MultiMaterial* material, int32_t sub, int32
         LookupParameterHandles(effect);
         handlesStale_ = false;
     }
-    if (material->sub(sub).techniqueName.length() == 0) defaultTechnique_ = "Parallax";
+    // Assigned only when it differs: the assignment copies the text.
+    if (material->sub(sub).techniqueName.length() == 0 && CompareText(defaultTechnique_.Text(), "Parallax") != 0) {
+        defaultTechnique_ = "Parallax";
+    }
     int32_t total = 0;
     if (!AssignLightsToPasses(material, sub, &total)) return false;
 
@@ -115,13 +122,22 @@ bool ParallaxMaterial::PrepareObject(MultiMaterial* material, int32_t sub, int32
             D3DXVec4Transform(&local, &eye, &inverse);
             effect->SetVector(eyePosition_, &local);
         }
+        // Maps, bias and power are mostly those of the object before: a shared parameter that
+        // already holds its value is not set again.
         const SubMaterial& drawn = material->sub(sub);
-        if (diffuseMap_ != nullptr) effect->SetTexture(diffuseMap_, MapTexture(drawn.maps[kDiffuseMap]));
-        if (normalMap_ != nullptr) effect->SetTexture(normalMap_, MapTexture(drawn.maps[kBumpMap]));
+        if (diffuseMap_ != nullptr) {
+            SetShadowedTexture(effect, diffuseMap_, &diffuseMapShadow_, MapTexture(drawn.maps[kDiffuseMap]));
+        }
+        if (normalMap_ != nullptr) {
+            SetShadowedTexture(effect, normalMap_, &normalMapShadow_, MapTexture(drawn.maps[kBumpMap]));
+        }
         float bias = kDefaultOffsetBias;
-        if (!material->properties().GetFloat("OffsetBias", bias)) bias = kDefaultOffsetBias;
-        if (offsetBias_ != nullptr) effect->SetFloat(offsetBias_, bias);
-        if (specularPower_ != nullptr) effect->SetFloat(specularPower_, drawn.colors.GetPower());
+        static const String kOffsetBiasName("OffsetBias");  // made once, not per object
+        if (!material->properties().GetFloat(kOffsetBiasName, bias)) bias = kDefaultOffsetBias;
+        if (offsetBias_ != nullptr) SetShadowedFloat(effect, offsetBias_, &offsetBiasShadow_, bias);
+        if (specularPower_ != nullptr) {
+            SetShadowedFloat(effect, specularPower_, &powerShadow_, drawn.colors.GetPower());
+        }
     }
     *passes = total;
     return true;

@@ -49,4 +49,6 @@ private:
     D3DXHANDLE specularMap_ = nullptr;
     D3DXHANDLE specularPower_ = nullptr;
     D3DXHANDLE offsetBias_ = nullptr;
+    // The values last set on the parameters that seldom change between objects.
+    ParameterShadow diffuseMapShadow_, normalMapShadow_, powerShadow_, offsetBiasShadow_;
 };

@@ -23,7 +23,6 @@ D3DDISPLAYMODE g_desktopMode{};
 
 namespace {
 
-SaverApp* g_app = nullptr;     // what GetSaverApp made
 SaverApp* g_current = nullptr;  // the one the procedures reach
 
 constexpr UINT_PTR kPreviewTimer = 1;
@@ -137,16 +136,6 @@ SaverApp::~SaverApp() {
 
 SaverApp* CurrentSaverApp() { return g_current; }
 
-SaverApp* GetSaverApp() {
-    if (g_app == nullptr) g_app = new SaverApp();
-    return g_app;
-}
-
-void DeleteSaverApp() {
-    delete g_app;
-    g_app = nullptr;
-}
-
 void SaverApp::ReleasePictures() {
     delete loadingPicture_;
     loadingPicture_ = nullptr;
@@ -248,11 +237,9 @@ bool SaverApp::Create(HINSTANCE instance, SaverMode mode, LONG parent) {
 
     pathActive_ = true;
     pathTime_ = 0.0f;
-    if (remainingPaths_.count() != 0) {
-        const int32_t steps = rand() % remainingPaths_.count();
-        for (int32_t i = 0; i < steps; ++i) remainingPaths_.SetCursor(remainingPaths_.cursor()->next);
-        LoadCameraPath(remainingPaths_.Current());
-    }
+    // A path that gives no time range is passed over for the next one, so that one broken file
+    // does not leave the camera still for the whole run.
+    flights_.StartFirst();
 
     if (!LoadScene()) return false;
 
@@ -556,10 +543,10 @@ bool SaverApp::RenderFrame() {
 }
 
 void SaverApp::StartNextPath() {
-    // Only one name is drawn from the list here, the one under the cursor: its path is
-    // loaded again.
-    if (remainingPaths_.count() == 0) return;
-    LoadCameraPath(remainingPaths_.Current());
+    // The name that ended goes to the played list, the next is drawn at random from the
+    // remaining ones (all of them again once every path has flown); broken paths are passed
+    // over.
+    flights_.StartNext();
 }
 
 // ---- Messages and input

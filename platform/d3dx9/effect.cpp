@@ -364,6 +364,8 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE SetTechnique(D3DXHANDLE technique) override {
+        // The technique set already is valid and ours: nothing to look up.
+        if (current_ != nullptr && technique == HandleOf(current_)) return D3D_OK;
         const TechniqueSlot* t = FindTechnique(technique);
         if (t == nullptr || !t->valid) return D3DERR_INVALIDCALL;
         current_ = t;
@@ -381,7 +383,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE Pass(UINT index) override {
         if (!begun_ || current_ == nullptr || index >= current_->passes.size()) return D3DERR_INVALIDCALL;
-        const PassSlot& pass = *current_->passes[index];
+        PassSlot& pass = *current_->passes[index];
         IDirect3DDevice9* d = device_.get();
         for (const fx::PassState& s : pass.desc->states) {
             switch (s.kind) {
@@ -403,32 +405,13 @@ public:
         }
         d->SetVertexShader(pass.vertex.get());
         d->SetPixelShader(pass.pixel.get());
-        uniforms_.clear();
-        for (const PassSlot::Uniform& u : pass.uniforms) {
-            const ParamSlot& p = *params_[u.parameter];
-            GlslUniform value;
-            value.location = u.location;
-            switch (p.desc.type) {
-                case fx::Type::kBool:
-                case fx::Type::kInt:
-                    value.kind = GlslUniform::kInt;
-                    value.integer = fx::SaturatedInt(p.values[0]);
-                    break;
-                case fx::Type::kFloat4x4:
-                    value.kind = GlslUniform::kMatrix;
-                    value.count = 16;
-                    value.floats = p.values;
-                    break;
-                default:
-                    value.kind = GlslUniform::kFloat;
-                    value.count = static_cast<uint32_t>(fx::ComponentCount(p.desc.type));
-                    value.floats = p.values;
-                    break;
-            }
-            uniforms_.push_back(value);
+        // The values' list is made once when the pass links: floats are read through pointers
+        // to the parameters' storage, only the ints are converted here.
+        for (const PassSlot::IntUniform& u : pass.ints) {
+            pass.values[u.value].integer = fx::SaturatedInt(u.slot->values[0]);
         }
-        return glsl_->SetGlslUniforms(pass.vertex.get(), pass.pixel.get(), uniforms_.data(),
-                                      static_cast<UINT>(uniforms_.size()));
+        return glsl_->SetGlslUniforms(pass.vertex.get(), pass.pixel.get(), pass.values.data(),
+                                      static_cast<UINT>(pass.values.size()));
     }
 
     HRESULT STDMETHODCALLTYPE End() override {
@@ -446,15 +429,18 @@ private:
         bool ok = false;
         com::ComRef<IDirect3DVertexShader9> vertex;
         com::ComRef<IDirect3DPixelShader9> pixel;
-        struct Uniform {
-            int location;
-            size_t parameter;
-        };
         struct Sampler {
             DWORD unit;
             size_t parameter;
         };
-        std::vector<Uniform> uniforms;
+        // What Pass uploads, one per parameter the program uses: floats point into the parameters'
+        // slots (which live as long as the effect and its pool); ints are refreshed from theirs.
+        struct IntUniform {
+            size_t value;
+            const ParamSlot* slot;
+        };
+        std::vector<GlslUniform> values;
+        std::vector<IntUniform> ints;
         std::vector<Sampler> samplers;
         std::vector<std::unique_ptr<AnnotationSlot>> annotations;
     };
@@ -493,7 +479,27 @@ private:
                     units.push_back(u);
                 }
             } else if (location >= 0) {
-                pass->uniforms.push_back({location, index});
+                const ParamSlot& slot = *params_[index];
+                GlslUniform value;
+                value.location = location;
+                switch (slot.desc.type) {
+                    case fx::Type::kBool:
+                    case fx::Type::kInt:
+                        value.kind = GlslUniform::kInt;
+                        pass->ints.push_back({pass->values.size(), &slot});
+                        break;
+                    case fx::Type::kFloat4x4:
+                        value.kind = GlslUniform::kMatrix;
+                        value.count = 16;
+                        value.floats = slot.values;
+                        break;
+                    default:
+                        value.kind = GlslUniform::kFloat;
+                        value.count = static_cast<uint32_t>(fx::ComponentCount(slot.desc.type));
+                        value.floats = slot.values;
+                        break;
+                }
+                pass->values.push_back(value);
             }
         }
         if (pass->samplers.size() > 16) {
@@ -519,12 +525,31 @@ private:
         auto found = techniqueIndex_.find(h);
         return found != techniqueIndex_.end() ? techniques_[found->second].get() : nullptr;
     }
-    // This effect's parameters, and any shared parameter of its pool.
+    // This effect's parameters, and any shared parameter of its pool. Every Set call asks, so
+    // handles found before are remembered in a small table of sets of four, the latest first: a
+    // slot, once found, stays valid as long as the effect (which holds its pool) lives.
     ParamSlot* FindParameter(D3DXHANDLE h) const {
         if (h == nullptr) return nullptr;
+        uint64_t bits = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(h));
+        bits ^= bits >> 33;
+        bits *= 0xFF51AFD7ED558CCDull;
+        bits ^= bits >> 33;
+        FoundParameter* set = foundParameters_[bits % kFoundSets];
+        for (size_t way = 0; way < kFoundWays; ++way) {
+            if (set[way].handle == h) return set[way].slot;
+        }
+        ParamSlot* slot = nullptr;
         auto found = paramIndex_.find(h);
-        if (found != paramIndex_.end()) return params_[found->second];
-        return pool_ ? pool_->FindParameter(h) : nullptr;
+        if (found != paramIndex_.end()) {
+            slot = params_[found->second];
+        } else if (pool_) {
+            slot = pool_->FindParameter(h);
+        }
+        if (slot != nullptr) {
+            for (size_t way = kFoundWays - 1; way > 0; --way) set[way] = set[way - 1];
+            set[0] = FoundParameter{h, slot};
+        }
+        return slot;
     }
     AnnotationSlot* FindAnnotation(D3DXHANDLE h) const {
         if (h == nullptr) return nullptr;
@@ -546,7 +571,13 @@ private:
     std::unordered_map<const void*, PassSlot*> passes_;
     const TechniqueSlot* current_ = nullptr;
     bool begun_ = false;
-    std::vector<GlslUniform> uniforms_;  // Pass's scratch
+    struct FoundParameter {
+        D3DXHANDLE handle = nullptr;
+        ParamSlot* slot = nullptr;
+    };
+    static constexpr size_t kFoundSets = 16;
+    static constexpr size_t kFoundWays = 4;
+    mutable FoundParameter foundParameters_[kFoundSets][kFoundWays];
 };
 
 }  // namespace

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -252,6 +254,106 @@ TEST(PassGroups, TheSubMaterialsTechniqueNameChoosesAndAGroupWithoutTechniqueFai
     // "Shiny" has no technique without lights.
     std::vector<KindedLight> none;
     EXPECT_FALSE(material.BuildPassGroup(&multi, 0, &none, &group));
+}
+
+// What AssignLightsToPasses gave: its answer, the total, and per group the technique (light
+// counts, effect) and the lights in binding order.
+struct Assignment {
+    bool ok = false;
+    int32_t total = -1;
+    std::vector<std::pair<std::vector<int32_t>, EffectResource*>> techniques;
+    std::vector<std::vector<const Light*>> lights;
+    bool operator==(const Assignment& o) const {
+        return ok == o.ok && total == o.total && techniques == o.techniques && lights == o.lights;
+    }
+};
+
+Assignment Assign(LitEffectMaterial& material, MultiMaterial& multi) {
+    Assignment a;
+    a.ok = material.AssignLightsToPasses(&multi, 0, &a.total);
+    for (const PassGroup& group : material.passGroups()) {
+        std::vector<int32_t> counts{group.technique.annotationSum, group.technique.passes};
+        for (const auto& entry : group.technique.annotations) counts.push_back(entry.second);
+        a.techniques.emplace_back(counts, group.technique.effect);
+        a.lights.emplace_back();
+        for (const KindedLight& light : group.lights) a.lights.back().push_back(light.first.Get());
+    }
+    return a;
+}
+
+// One material prepares object after object while the lights, their influence, the technique
+// asked for and the techniques change between them; it must always give what a material that
+// never saw an earlier object gives, whether it built the groups again or kept its last ones.
+TEST(PassGroups, EachObjectGetsTheGroupsAFreshMaterialWouldBuild) {
+    std::vector<TechniqueInfo> techniques = ParallaxTechniques();
+    techniques.push_back(Technique("Shiny", {{"DIR", 1}}, reinterpret_cast<EffectResource*>(0x99000)));
+    TableMaterial kept(techniques);
+    RenderContext context;
+    MultiMaterial multi;
+    multi.SetRenderContext(&context);
+    auto* d1 = new DirLight;
+    auto* d2 = new DirLight;
+    auto* point = new PointLight;
+    auto* spot = new SpotLight;
+    d1->SetDiffuse(ArgbColor(1.0f, 0.5f, 0.5f, 0.5f));
+    d2->SetDiffuse(ArgbColor(1.0f, 0.5f, 0.5f, 0.5f));
+    point->SetDiffuse(ArgbColor(1.0f, 1.0f, 1.0f, 1.0f));
+    point->SetAttenuation(1.0f, 0.0f, 0.0f);
+    point->SetRange(100.0f);
+    point->SetPosition(Vec3{1.0f, 0.0f, 0.0f});
+    const SharedRef<Light> D1(d1), D2(d2), P(point), S(spot);
+    auto set = [&](std::vector<SharedRef<Light>> lights) {
+        context.lights = LightSet();
+        for (const SharedRef<Light>& light : lights) context.lights.Add(light);
+    };
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+    };
+    const Step steps[] = {
+        {"one directional light", [&] { set({D1}); }},
+        {"the same light on a moved object", [&] { context.worldBox.centre = Vec3{5.0f, 0.0f, 0.0f}; }},
+        // Equal influence: the light met last ranks first, so the binding order turns.
+        {"two directional lights of equal influence", [&] { set({D1, D2}); }},
+        {"the second one brighter", [&] { d2->SetDiffuse(ArgbColor(1.0f, 0.9f, 0.9f, 0.9f)); }},
+        {"equal again", [&] { d2->SetDiffuse(ArgbColor(1.0f, 0.5f, 0.5f, 0.5f)); }},
+        {"a point light joins", [&] { set({D1, D2, P}); }},
+        // Point light attenuation 1 and diffuse 1 give influence 1 near it; moving the object
+        // out of range gives 0 and changes nothing in the ranking of the others.
+        {"the object leaves the point light's range", [&] { context.worldBox.centre = Vec3{500.0f, 0.0f, 0.0f}; }},
+        {"the point light's influence equals the directional lights'",
+         [&] {
+             point->SetDiffuse(ArgbColor(1.0f, 0.5f, 0.5f, 0.5f));
+             context.worldBox.centre = Vec3{0.0f, 0.0f, 0.0f};
+         }},
+        {"the sub-material asks for another technique", [&] { multi.sub(0).techniqueName = "shiny"; }},
+        {"and for the default again", [&] { multi.sub(0).techniqueName = String(); }},
+        {"the technique the three lights used goes",
+         [&] {
+             for (auto it = kept.techniques().begin(); it != kept.techniques().end(); ++it) {
+                 if (it->annotationSum == 3 && it->annotations.begin()->second == 2) {
+                     kept.techniques().erase(it);
+                     break;
+                 }
+             }
+         }},
+        {"a lone spot light, dropped", [&] { set({S}); }},
+        {"a spot light before a directional one", [&] { set({S, D1}); }},
+        {"the same lights in another order", [&] { set({D1, S}); }},
+        {"no lights", [&] { set({}); }},
+        {"no render context", [&] { multi.SetRenderContext(nullptr); }},
+        {"the context back", [&] { multi.SetRenderContext(&context); set({D2, D1}); }},
+    };
+    for (const Step& step : steps) {
+        step.change();
+        const Assignment got = Assign(kept, multi);
+        const TechniqueSet& now = std::as_const(kept).techniques();
+        TableMaterial fresh(std::vector<TechniqueInfo>(now.begin(), now.end()));
+        const Assignment want = Assign(fresh, multi);
+        EXPECT_TRUE(got == want) << step.what;
+        // A second object lit the same way gets the same again.
+        EXPECT_TRUE(Assign(kept, multi) == want) << step.what << ", again";
+    }
 }
 
 }  // namespace

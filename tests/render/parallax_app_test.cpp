@@ -569,6 +569,70 @@ TEST_F(ParallaxDraw, ADirectionalLightLightsATranslatedObjectAsAnUntranslatedOne
     ExpectPixel(again, 45, 96, Expected(scene, 45, 96, -5.0), 3.0, "translated, after the reset");
 }
 
+// Object after object the material keeps what did not change (its pass groups, parameters that
+// hold their value); whatever does change between two objects must still reach the shader.
+TEST_F(ParallaxDraw, WhatChangesBetweenObjectsIsDrawnWithTheNewValues) {
+    MultiMaterial plain = Material(uniform_.get());
+    MultiMaterial ramp = Material(ramp_.get());
+    MultiMaterial* drawn = &plain;
+    const SharedRef<Light> point = Point(Vec3{-1, 1, -3}, 0.4f, 0.1f);
+    SetLights({point}, ArgbColor(1.0f, 0.1f, 0.1f, 0.1f));
+    Scene scene;
+    const auto plainTexel = [](double, double) { return D3{0xC0 / 255.0, 0xA0 / 255.0, 0x80 / 255.0}; };
+    scene.texel = plainTexel;
+    scene.ambient = {0.1, 0.1, 0.1};
+    scene.lights = {{true, {-1, 1, -3}, {0.4, 0.2, 0.1}, {0, 0, 0}, {1, 0.1, 0}}};
+    struct Step {
+        const char* name;
+        std::function<void()> change;
+    };
+    const Step steps[] = {
+        {"a point light", [] {}},
+        {"the light moves",
+         [&] {
+             point.Get()->SetPosition(Vec3{1, -1, -2});
+             scene.lights[0].vector = {1, -1, -2};
+         }},
+        {"the light turns brighter",
+         [&] {
+             point.Get()->SetDiffuse(ArgbColor(1.0f, 0.8f, 0.4f, 0.2f));
+             scene.lights[0].diffuse = {0.8, 0.4, 0.2};
+         }},
+        {"the ambient changes",
+         [&] {
+             context_.lights.ambient = ArgbColor(1.0f, 0.3f, 0.2f, 0.1f);
+             scene.ambient = {0.3, 0.2, 0.1};
+         }},
+        {"another material with another texture",
+         [&] {
+             drawn = &ramp;
+             scene.texel = RampTexel;
+         }},
+        {"its offset bias",
+         [&] {
+             ramp.properties().SetIntProperty("OffsetBias", 0);
+             ramp.properties().Child("OffsetBias")->SetValue(0.5f);
+             scene.offsetBias = 0.5;
+         }},
+        {"the first material again",
+         [&] {
+             drawn = &plain;
+             scene.texel = plainTexel;
+             scene.offsetBias = 0.01;
+         }},
+        {"no light",
+         [&] {
+             SetLights({}, ArgbColor(1.0f, 0.3f, 0.2f, 0.1f));
+             scene.lights.clear();
+         }},
+    };
+    for (const Step& step : steps) {
+        step.change();
+        const std::vector<DWORD> frame = Draw(*drawn);
+        for (const auto& s : Samples()) ExpectPixel(frame, s.first, s.second, Expected(scene, s.first, s.second), 3.0, step.name);
+    }
+}
+
 // Not a check: the pictures of the material with shaders on and off, for a person to look at.
 TEST_F(ParallaxDraw, PicturesWithShadersOnAndOff) {
     // Bricks: a diffuse picture and a normal map whose height drops into the mortar.

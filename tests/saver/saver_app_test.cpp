@@ -382,6 +382,22 @@ TEST_F(SaverAppTest, LabelsShowTheCounterAndTheClock) {
     }
 }
 
+// A label font that does not load ends the start-up with one error line that names it (a disk
+// file shadows the archive's member; this one names a charset that exists nowhere).
+TEST_F(SaverAppTest, MissingFontEndsTheStartUpWithOneLine) {
+    scratch_.Write("Media/Fonts/sylfaen.fs", "Styles[0].Size = 14;\nStyles[0].Charsets = array(\"gone.css\");\n");
+    MarkerSaver app;
+    ::testing::internal::CaptureStderr();
+    const bool created = app.Create(nullptr, SaverMode::FullScreen, 0);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(created);
+    EXPECT_NE(err.find("rimeholt: error: the font Media/Fonts/sylfaen.fs could not be loaded"), std::string::npos)
+        << err;
+    int errors = 0;
+    for (size_t at = err.find("error:"); at != std::string::npos; at = err.find("error:", at + 1)) ++errors;
+    EXPECT_EQ(errors, 1) << err;
+}
+
 // A device lost during the run: its frames have no effect, the run goes on, and after the reset
 // the frames are drawn as before.
 TEST_F(SaverAppTest, DeviceLossDuringTheRun) {

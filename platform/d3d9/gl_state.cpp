@@ -11,7 +11,11 @@
 
 namespace rh::d3d9 {
 
-void GlCache::Forget() { *this = GlCache(); }
+void GlCache::Forget() {
+    uint64_t serial = attribSerial_ + 1;  // never back to a value a caller may hold
+    *this = GlCache();
+    attribSerial_ = serial;
+}
 
 int GlCache::CapIndex(GLenum cap) {
     switch (cap) {
@@ -137,6 +141,7 @@ void GlCache::ForgetBuffer(GLuint name) {
     for (Cached<AttribArray>& attrib : attribs_) {
         if (attrib.known && attrib.value.buffer == name) attrib.known = false;
     }
+    ++attribSerial_;
 }
 
 void GlCache::BindTexture(GLuint unit, GLenum target, GLuint name) {
@@ -169,6 +174,7 @@ void GlCache::ForgetProgram(GLuint program) {
 
 void GlCache::VertexAttribPointer(GLuint index, const AttribArray& array) {
     if (!attribs_[index].Update(array)) return;
+    ++attribSerial_;
     BindBuffer(GL_ARRAY_BUFFER, array.buffer);
     gl.VertexAttribPointer(index, array.size, array.type, array.normalized ? GL_TRUE : GL_FALSE, array.stride,
                            reinterpret_cast<const void*>(array.offset));
@@ -178,6 +184,7 @@ void GlCache::EnableAttribArrays(uint32_t mask) {
     bool known = enabledAttribs_.known && !bypass_;
     uint32_t before = enabledAttribs_.value;
     if (!enabledAttribs_.Update(mask)) return;
+    ++attribSerial_;
     for (GLuint i = 0; i < kAttribCount; ++i) {
         uint32_t bit = 1u << i;
         if (known && ((before ^ mask) & bit) == 0) continue;

@@ -382,7 +382,7 @@ uint32_t Device::AttribsRead() const {
 
 bool Device::StreamsStillBound(const DeclarationLayout& layout, uint32_t reads, int64_t baseVertex) const {
     const StreamsBound& last = streamsBound_;
-    if (GlCache::bypassing() || last.streamsSerial != streamsSerial_ || last.attribSerial != glCache_.attribSerial() ||
+    if (GlCache::bypassing() || last.attribSerial != glCache_.attribSerial() ||
         last.reads != reads || last.baseVertex != baseVertex) {
         return false;
     }

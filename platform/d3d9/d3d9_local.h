@@ -352,6 +352,13 @@ private:
         GLuint names[kStreamCount] = {};
     };
     StreamsBound streamsBound_;
+    // The vertex range StreamsHold last found held, under streamsSerial.
+    struct StreamsHeld {
+        uint64_t streamsSerial = 0;
+        int64_t first = 0;
+        int64_t last = 0;
+    };
+    mutable StreamsHeld streamsHeld_;
     Binding<IDirect3DIndexBuffer9> indices_;  // always an IndexBuffer
     Binding<IDirect3DVertexShader9> vertexShader_;
     Binding<IDirect3DPixelShader9> pixelShader_;

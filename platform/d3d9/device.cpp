@@ -142,7 +142,7 @@ bool Device::MakeCurrent() {
     // own context, another device) may have made another one current since the last call.
     // The context alone is asked: only this device makes it current, always on window_, and
     // SDL drops it from being current when window_ is destroyed.
-    if (false) {
+    if (SDL_GL_GetCurrentContext() != context_) {
         SDL_GL_MakeCurrent(window_, static_cast<SDL_GLContext>(context_));
     }
     return true;

@@ -148,6 +148,11 @@ uint64_t Device::CheckDraw(D3DPRIMITIVETYPE type, UINT primitiveCount) const {
 
 bool Device::StreamsHold(const DeclarationLayout& layout, int64_t first, int64_t last) const {
     if (first < 0 || last < first) return false;
+    // A buffer's length is fixed at its creation: with the same declaration and streams, a
+    // range found held before is held still.
+    if (streamsHeld_.streamsSerial == streamsSerial_ && streamsHeld_.first == first && streamsHeld_.last == last) {
+        return true;
+    }
     for (UINT stream = 0; stream < layout.streamExtent.size(); ++stream) {
         if ((layout.streamMask & (1u << stream)) == 0) continue;
         if (stream >= kStreamCount) return false;
@@ -160,6 +165,7 @@ bool Device::StreamsHold(const DeclarationLayout& layout, int64_t first, int64_t
         int64_t end = int64_t{source.offset} + last * stride + layout.streamExtent[stream];
         if (end > int64_t{buffer->store().length()}) return false;
     }
+    streamsHeld_ = {streamsSerial_, first, last};
     return true;
 }
 
@@ -382,7 +388,7 @@ uint32_t Device::AttribsRead() const {
 
 bool Device::StreamsStillBound(const DeclarationLayout& layout, uint32_t reads, int64_t baseVertex) const {
     const StreamsBound& last = streamsBound_;
-    if (GlCache::bypassing() || last.attribSerial != glCache_.attribSerial() ||
+    if (GlCache::bypassing() || last.streamsSerial != streamsSerial_ || last.attribSerial != glCache_.attribSerial() ||
         last.reads != reads || last.baseVertex != baseVertex) {
         return false;
     }

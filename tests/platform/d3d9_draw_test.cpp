@@ -619,6 +619,10 @@ TEST_F(DrawConventionsTest, TheSameMeshDrawnAgainAfterADisturbanceReadsWhatIsBou
         for (int q = 0; q < 3; ++q) drawn += Count(RECT{0, 0, kWidth, kHeight}, colours[q] & 0xFFFFFF);
         EXPECT_EQ(drawn, (c.quad == 0 ? 1 : 2) * 30 * 40) << "nothing else";
     }
+    // The same vertex range, held a moment ago, runs past the buffer's end from a later offset.
+    ASSERT_EQ(device_->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 4, 0, 4, 0, 2), D3D_OK);
+    device_->SetStreamSource(0, vertices, 8 * stride, stride);
+    EXPECT_EQ(device_->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 4, 0, 4, 0, 2), D3DERR_INVALIDCALL);
 }
 
 TEST_F(DrawConventionsTest, AFrameOfSeveralDraws) {

@@ -90,7 +90,7 @@ endif()
 # One GoogleTest executable whose cases are registered with CTest under the label. Cases with
 # the same LOCK never run at the same time (for example, ones that move the input focus).
 function(rh_add_test name)
-  cmake_parse_arguments(ARG "" "LABEL;RESOURCES;LOCK" "SOURCES;LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(ARG "" "LABEL;RESOURCES;LOCK" "SOURCES;LIBS" ${ARGN})
   if(RIMEHOLT_TEST_LABELS AND NOT ARG_LABEL IN_LIST RIMEHOLT_TEST_LABELS)
     return()
   endif()
@@ -105,11 +105,14 @@ function(rh_add_test name)
   if(ARG_LOCK)
     set(lock RESOURCE_LOCK ${ARG_LOCK})
   endif()
+  # One value for ENVIRONMENT, and last: the discovered tests get their properties as a flat
+  # list, so a second variable shifted every pair after it and the lock was lost. The tests'
+  # main sets the audio driver instead.
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     PROPERTIES LABELS ${ARG_LABEL}
-               ENVIRONMENT "SDL_VIDEODRIVER=offscreen;SDL_AUDIODRIVER=dummy;${ARG_ENV}"
-               ${lock})
+               ${lock}
+               ENVIRONMENT SDL_VIDEODRIVER=offscreen)
 endfunction()
 
 # rh_add_fuzzer(NAME SOURCES ... LIBS ...): a libFuzzer target, built only with RIMEHOLT_FUZZ.

@@ -140,37 +140,4 @@ void SaverApp::DrawLoadingScreen(Texture* picture, float opacity, int placement)
     device->Present(nullptr, nullptr, nullptr, nullptr);
 }
 
-void SaverApp::LoadCameraPath(const String& name) {
-    BinaryDataReader reader;
-    pathPlayer_.GetPositionTrack().Clear();
-    pathPlayer_.GetRotationTrack().Clear();
-
-    String path = mediaRoot_;
-    path.Append("/");
-    path.Append(name);
-    FileRef locator = FileRef::Member(&mediaArchive_, path);
-    locator.flags = FileRef::kDisk | FileRef::kArchive;
-    // Closed by the reader, freed here.
-    std::unique_ptr<Stream> stream(locator.OpenFile(1));
-    if (stream == nullptr) return;
-    DataNode* root = reader.OpenStream(stream.get());
-    if (root == nullptr) return;
-    // A tree that loads only in part still gives the keys it has.
-    root->Load(0, 0);
-    const DataNodeMap& children = root->Children();
-    auto* node = children.first();
-    for (int32_t i = 0; i < children.count(); ++i, node = node->next) {
-        const DataNode* child = node->value;
-        TrackKey key;
-        if (child == nullptr || child->GetSize() < static_cast<int32_t>(sizeof key) ||
-            !child->CopyData(&key, sizeof key)) {
-            continue;
-        }
-        if (std::strcmp(child->GetTypeName().Text(), "pos") == 0) {
-            pathPlayer_.GetPositionTrack().AddKey(key);
-        } else {
-            pathPlayer_.GetRotationTrack().AddKey(key);
-        }
-    }
-    reader.CloseDataFile();
-}
+void SaverApp::LoadCameraPath(const String& name) { ::LoadCameraPath(pathPlayer_, &mediaArchive_, mediaRoot_, name); }

@@ -13,6 +13,7 @@ constexpr DWORD kFrequency = 44100;
 constexpr DWORD kMaxPlaybacks = 20;
 
 SoundLibrary g_library;
+int g_lastVolume = -1;
 
 void ForgetLibrary() {
     const SoundLibrary empty;
@@ -50,6 +51,7 @@ const SoundLibrary& TheSoundLibrary() { return g_library; }
 
 void LoadSoundLibrary() {
     if (g_library.module != nullptr) return;
+    g_lastVolume = -1;
     HRSRC resource = FindResourceA(nullptr, MAKEINTRESOURCEA(kLibraryResourceId), kLibraryResourceType);
     if (resource == nullptr) return;
     const DWORD size = SizeofResource(nullptr, resource);
@@ -88,6 +90,7 @@ void StartSound(HWND window) {
     g_library.Set3DFactors(-1.0f, 0.1f, -1.0f);
     g_library.Apply3D();
     g_library.SetConfig(BASS_CONFIG_GVOL_SAMPLE, 0);
+    g_lastVolume = 0;
 }
 
 int LoadMusic(FileRef file, DWORD flags) {
@@ -104,8 +107,12 @@ void PlayMusic(int sample) {
 }
 
 void SetMusicVolume(int volume) {
-    if (g_library.module != nullptr) g_library.SetConfig(BASS_CONFIG_GVOL_SAMPLE, static_cast<DWORD>(volume));
+    if (g_library.module == nullptr) return;
+    g_library.SetConfig(BASS_CONFIG_GVOL_SAMPLE, static_cast<DWORD>(volume));
+    g_lastVolume = volume;
 }
+
+int LastMusicVolume() { return g_lastVolume; }
 
 int MusicFadeVolume(int volume, DWORD elapsedMs) {
     double f = static_cast<double>(elapsedMs) * 0.00025;

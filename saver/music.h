@@ -48,6 +48,9 @@ void PlayMusic(int sample);
 
 // The global sample volume, 0 to 100 (the library clamps what lies outside).
 void SetMusicVolume(int volume);
+// The volume the last SetMusicVolume or StartSound handed to the library; -1 when none was
+// since the library was loaded. For tests: the library itself cannot be asked.
+int LastMusicVolume();
 
 // The fade-in: Volume x the elapsed milliseconds x 0.00025, at most Volume, truncated, so the
 // music reaches its volume four seconds after the scene loaded.

@@ -3,6 +3,8 @@
 #include "core/files/file_ref.h"
 #include "core/init_order.h"
 #include "core/math/typed_matrix.h"
+#include "gui/font_manager.h"
+#include "gui/gui_root.h"
 #include "render/state_cache.h"
 #include "render/texture.h"
 #include "saver/log.h"
@@ -21,7 +23,6 @@ D3DDISPLAYMODE g_desktopMode{};
 
 namespace {
 
-SaverApp* g_app = nullptr;     // what GetSaverApp made
 SaverApp* g_current = nullptr;  // the one the procedures reach
 
 constexpr UINT_PTR kPreviewTimer = 1;
@@ -122,6 +123,10 @@ SaverApp::~SaverApp() {
     // The pictures and the input devices go while the device and its context still stand;
     // then the device itself, through this class, before the framework part is gone.
     ReleasePictures();
+    // The labels' vertex blocks live on the device.
+    fpsLabel_.Hide();
+    clockLabel_.Hide();
+    amPmLabel_.Hide();
     input_.ReleaseInput();
     // The occlusion proxy's buffer belongs to this device; a later device makes its own.
     g_occlusionBoxMesh.ReleaseGeometry();
@@ -130,16 +135,6 @@ SaverApp::~SaverApp() {
 }
 
 SaverApp* CurrentSaverApp() { return g_current; }
-
-SaverApp* GetSaverApp() {
-    if (g_app == nullptr) g_app = new SaverApp();
-    return g_app;
-}
-
-void DeleteSaverApp() {
-    delete g_app;
-    g_app = nullptr;
-}
 
 void SaverApp::ReleasePictures() {
     delete loadingPicture_;
@@ -236,16 +231,15 @@ bool SaverApp::Create(HINSTANCE instance, SaverMode mode, LONG parent) {
 
     if (!SetUpLabels()) return false;
 
-    // The GUI root listens first once its windows take input; the application after it.
+    // The GUI root listens first, the application after it.
+    input_.AddListener(&g_guiRoot);
     input_.AddListener(this);
 
     pathActive_ = true;
     pathTime_ = 0.0f;
-    if (remainingPaths_.count() != 0) {
-        const int32_t steps = rand() % remainingPaths_.count();
-        for (int32_t i = 0; i < steps; ++i) remainingPaths_.SetCursor(remainingPaths_.cursor()->next);
-        LoadCameraPath(remainingPaths_.Current());
-    }
+    // A path that gives no time range is passed over for the next one, so that one broken file
+    // does not leave the camera still for the whole run.
+    flights_.StartFirst();
 
     if (!LoadScene()) return false;
 
@@ -342,10 +336,45 @@ bool SaverApp::CreateFullScreenDevice() {
 }
 
 bool SaverApp::SetUpLabels() {
-    // The labels would be sized by guiScale_ here; until they exist only their texts are kept.
+    auto mediaFile = [this](const char* name) {
+        FileRef ref = FileRef::Member(&mediaArchive_, ConcatStringText(mediaRoot_, name));
+        ref.flags = FileRef::kDisk | FileRef::kArchive;
+        return ref;
+    };
+    if (!g_fontManager.LoadFont(mediaFile("/Fonts/sylfaen.fs")).Succeeded()) return false;
+    g_fontManager.LoadFont(mediaFile("/Fonts/64font.fs"));
+
+    FontStyle style;
+    style.size = 64;
+    style.scale = guiScale_;
+    style.background = ArgbColor(0.0f, 0.0f, 0.0f, 0.0f);
+    const auto scaled = [this](float size) { return static_cast<int32_t>(size * guiScale_); };
     fpsText_ = settings_.showFps ? "100" : "";
     clockText_ = settings_.showTime ? "11" : "";
     amPmText_ = settings_.showTime && !settings_.hours24 ? "11" : "";
+    if (settings_.showFps) {
+        fpsLabel_.SetRect(10, 10, 256, 128);
+        fpsLabel_.SetAlphaMode(2);
+        fpsLabel_.SetText(WideString(fpsText_));
+        fpsLabel_.SetStyle(style);
+        fpsLabel_.Show();
+    }
+    if (settings_.showTime) {
+        clockLabel_.SetStyle(style);
+        if (settings_.hours24) {
+            clockLabel_.SetRect(200, 300, scaled(300.0f), scaled(74.0f));
+        } else {
+            clockLabel_.SetRect(200, 300, scaled(400.0f), scaled(74.0f));
+            amPmLabel_.SetStyle(style);
+            amPmLabel_.SetRect(200, 300, scaled(100.0f), scaled(74.0f));
+            amPmLabel_.SetAlphaMode(2);
+            amPmLabel_.SetText(WideString(amPmText_));
+            amPmLabel_.Show();
+        }
+        clockLabel_.SetAlphaMode(2);
+        clockLabel_.SetText(WideString(clockText_));
+        clockLabel_.Show();
+    }
     return true;
 }
 
@@ -377,13 +406,23 @@ void SaverApp::KeepAwake() {
 void SaverApp::UpdateLabels(bool secondPassed) {
     if (settings_.showFps && secondPassed) {
         fpsText_ = String(static_cast<int32_t>(frameRate_.rate), 10);
-        // The counter label's update request goes here.
+        fpsLabel_.SetText(WideString(fpsText_));
+        fpsLabel_.RequestUpdate(true, false);
     }
     if (settings_.showTime) {
+        const Rect render = GetRenderRect();
         SYSTEMTIME now;
         GetLocalTime(&now);
         ClockTexts(now, settings_.hours24, &clockText_, &amPmText_);
-        // The labels are placed at the render rectangle's bottom-right corner here.
+        if (!settings_.hours24) {
+            amPmLabel_.SetText(WideString(amPmText_));
+            const Point size = amPmLabel_.GetSize();
+            amPmLabel_.SetPosition(render.right - size.x, render.bottom - size.y);
+        }
+        clockLabel_.SetText(WideString(clockText_));
+        const Point size = clockLabel_.GetSize();
+        clockLabel_.SetPosition(render.right - size.x, render.bottom - size.y);
+        clockLabel_.RequestUpdate(true, false);
     }
 }
 
@@ -496,7 +535,7 @@ bool SaverApp::RenderFrame() {
             DrawFade(opacity);
         }
         device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
-        // The GUI root's labels are drawn here.
+        g_guiRoot.Draw();
         device->EndScene();
     }
     device->Present(nullptr, nullptr, nullptr, nullptr);
@@ -504,10 +543,10 @@ bool SaverApp::RenderFrame() {
 }
 
 void SaverApp::StartNextPath() {
-    // Only one name is drawn from the list here, the one under the cursor: its path is
-    // loaded again.
-    if (remainingPaths_.count() == 0) return;
-    LoadCameraPath(remainingPaths_.Current());
+    // The name that ended goes to the played list, the next is drawn at random from the
+    // remaining ones (all of them again once every path has flown); broken paths are passed
+    // over.
+    flights_.StartNext();
 }
 
 // ---- Messages and input

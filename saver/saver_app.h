@@ -17,9 +17,11 @@
 #include "core/text/wide_string.h"
 #include "core/time/clock.h"
 #include "core/types/argb_color.h"
+#include "gui/rich_text_view.h"
 #include "render/app_framework.h"
 #include "render/camera_view.h"
 #include "render/input_manager.h"
+#include "saver/camera_paths.h"
 #include "saver/dialogs.h"
 #include "saver/entry.h"
 #include "scene/camera_path_player.h"
@@ -146,7 +148,8 @@ public:
     // One whole loading-screen frame with the corner pictures, presented.
     void DrawLoadingScreen(Texture* picture, float opacity, int placement);
 
-    // Fills the player's tracks from the camera path file media root + "/" + name.
+    // Fills the player's tracks from the camera path file media root + "/" + name (a disk
+    // file shadows the archive's member).
     void LoadCameraPath(const String& name);
 
     // ---- State, for the subclass and for tests.
@@ -161,8 +164,11 @@ public:
     FreeCamera& freeCamera() { return freeCamera_; }
     ArchiveFileSource& mediaArchive() { return mediaArchive_; }
     const String& mediaRoot() const { return mediaRoot_; }
-    LinkedList<String>& remainingPaths() { return remainingPaths_; }
-    LinkedList<String>& playedPaths() { return playedPaths_; }
+    const LinkedList<String>& remainingPaths() const { return paths_.remaining(); }
+    const LinkedList<String>& playedPaths() const { return paths_.played(); }
+    // The path lists and the loader that passes over broken paths; its current() names the
+    // path flying now.
+    CameraPathFlights& flights() { return flights_; }
     bool pathActive() const { return pathActive_; }
     float pathTime() const { return pathTime_; }
     float guiScale() const { return guiScale_; }
@@ -172,6 +178,9 @@ public:
     const String& fpsText() const { return fpsText_; }
     const String& clockText() const { return clockText_; }
     const String& amPmText() const { return amPmText_; }
+    RichTextView& fpsLabel() { return fpsLabel_; }
+    RichTextView& clockLabel() { return clockLabel_; }
+    RichTextView& amPmLabel() { return amPmLabel_; }
     const FrameRateCounter& frameRate() const { return frameRate_; }
     Texture* loadingPicture() const { return loadingPicture_; }
     Texture* cornerPicture(int i) const { return corners_[i]; }
@@ -198,8 +207,8 @@ protected:
     bool CreateSaverWindow();
     // Picks the display mode and makes the full-screen device; false when none can be made.
     bool CreateFullScreenDevice();
-    // The frame counter and clock labels with their font. They are GUI text labels, which this
-    // program does not draw yet: the texts are kept and nothing else is made.
+    // The labels' fonts, then the frame counter and clock labels in their style, shown as the
+    // settings ask; false when the first font cannot be loaded.
     bool SetUpLabels();
     // Per pass: the counter's and the clock's texts.
     void UpdateLabels(bool secondPassed);
@@ -222,8 +231,8 @@ protected:
     bool previewWait_ = false;
     ArchiveFileSource mediaArchive_;
     String mediaRoot_{"Media"};
-    LinkedList<String> remainingPaths_;
-    LinkedList<String> playedPaths_;
+    CameraPathList paths_;
+    CameraPathFlights flights_{paths_, pathPlayer_, &mediaArchive_, mediaRoot_};
     bool pathActive_ = true;
     float pathTime_ = 0.0f;
     float pathTimeScale_ = 0.01f;
@@ -242,9 +251,13 @@ protected:
     String fpsText_;
     String clockText_;
     String amPmText_;
+    RichTextView fpsLabel_;
+    RichTextView clockLabel_;
+    RichTextView amPmLabel_;
 };
 
-// The one application object, created on the first call.
+// The one application object, the scene application (saver/scene_saver_app.h), created on the
+// first call.
 SaverApp* GetSaverApp();
 // Deletes the application object through its virtual destructor; the next GetSaverApp
 // creates a new one.

@@ -135,7 +135,7 @@ void SaverApp::LoadConfig() {
     ReadNumber(tree, "CamSpeed", &camSpeed);
     if (const ScriptNode* node = tree.Child("Animations")) {
         for (int32_t i = 0; i < node->count(); ++i) {
-            if (const ScriptNode* name = node->Child(std::to_string(i).c_str())) remainingPaths_.Append(name->value);
+            if (const ScriptNode* name = node->Child(std::to_string(i).c_str())) paths_.Add(name->value);
         }
     }
     LoadSceneSettings();

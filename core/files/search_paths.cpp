@@ -40,6 +40,25 @@ void SearchPaths::Merge(const SearchPaths& other) {
     AddAll(*this, archives);
 }
 
+void SearchPaths::ForgetArchive(const FileSource* archive) {
+    if (archive == nullptr) return;
+    for (Ring* ring : {&directories_, &archives_}) {
+        Ring::Node* keep = ring->cursor();
+        Ring::Node* node = ring->first();
+        const int32_t count = ring->count();
+        for (int32_t i = 0; i < count; ++i) {
+            Ring::Node* next = node->next;
+            if (node->element.archive == archive) {
+                if (node == keep) keep = nullptr;
+                ring->SetCursor(node);
+                ring->Take();
+            }
+            node = next;
+        }
+        if (keep != nullptr) ring->SetCursor(keep);
+    }
+}
+
 bool SearchPaths::ResolveFile(FileRef& ref) {
     if ((ref.flags & FileRef::kMemory) != 0) {
         ref.flags = FileRef::kMemory;

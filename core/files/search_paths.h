@@ -23,6 +23,9 @@ public:
     void Add(const FileRef& entry);
     // Add for every entry of the other's two rings, each walked from its cursor.
     void Merge(const SearchPaths& other);
+    // Drops every entry (of either ring) on that archive, for an archive that goes away while
+    // the paths stay; the other entries keep their order and, unless it was dropped, the cursor.
+    void ForgetArchive(const FileSource* archive);
 
     // Narrows `ref` to the one source that holds the file, trying in this order: the memory
     // block (flag 8); the "MemFile" resource (flag 4) when it exists; for flag 1 the cleaned

@@ -11,7 +11,9 @@
 #include <X11/Xutil.h>
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,10 +31,12 @@ bool Have(const char* command) { return std::system((std::string("command -v ") 
 
 class SaverProcess {
 public:
-    explicit SaverProcess(const std::string& folder, std::vector<std::string> arguments = {"/s"}) {
+    explicit SaverProcess(const std::string& folder, std::vector<std::string> arguments = {"/s"},
+                          const std::string& tempFolder = "") {
         pid_ = fork();
         if (pid_ == 0) {
             if (chdir(folder.c_str()) != 0) _exit(99);
+            if (!tempFolder.empty()) setenv("TMPDIR", tempFolder.c_str(), 1);
             setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
             unsetenv("SDL_VIDEODRIVER");
             setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
@@ -100,6 +104,19 @@ unsigned long WaitForWindow(pid_t pid) {
         std::this_thread::sleep_for(100ms);
     }
     return 0;
+}
+
+// The names of the files in a folder.
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (dirent* entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        closedir(dir);
+    }
+    return names;
 }
 
 void Xdotool(const std::string& arguments) {
@@ -196,6 +213,8 @@ TEST_F(SaverProcessTest, SettingsDialogEndsWithItsButtons) {
             std::fclose(in);
         }
         EXPECT_EQ(text.find("Volume") != std::string::npos, c.saves) << c.key << ": " << text;
+        // The scene application's own values go with them.
+        EXPECT_EQ(text.find("SnowQuality") != std::string::npos, c.saves) << c.key << ": " << text;
     }
 }
 
@@ -251,6 +270,99 @@ TEST_F(SaverProcessTest, PreviewWithoutItsHostFails) {
         ASSERT_TRUE(saver.WaitForEnd(10s, &status)) << number;
         EXPECT_EQ(status, 1) << number;
     }
+}
+
+// The audio library's temporary file: there, owner-only, while the saver runs (also with the
+// music off: the library is loaded all the same), and gone however the run ends.
+TEST_F(SaverProcessTest, TheAudioLibrarysTemporaryFile) {
+    const std::string temp = scratch_.path() + "/tmp";
+    ASSERT_EQ(mkdir(temp.c_str(), 0700), 0);
+    struct Case {
+        const char* registry;
+        const char* end;  // an xdotool input, or empty for SIGTERM
+    };
+    const std::string key = "[HKEY_CURRENT_USER\\Software\\LARCHMERE Studio\\Glintwold 3D ScreenSaver]\n";
+    for (const Case& c : {Case{"", "key a"}, Case{"", ""}, Case{"\"Music\"=dword:00000000\n", "key a"}}) {
+        SCOPED_TRACE(std::string(c.registry) + (*c.end ? c.end : "SIGTERM"));
+        scratch_.Write("config/rimeholt/registry", "REGEDIT4\n\n" + key + c.registry);
+        SaverProcess saver(scratch_.path(), {"/s"}, temp);
+        ASSERT_TRUE(FocusSaverWindow(saver.pid()));
+        std::vector<std::string> files;
+        for (int i = 0; i < 300 && files.empty(); ++i) {
+            std::this_thread::sleep_for(100ms);
+            files = FilesIn(temp);
+        }
+        ASSERT_EQ(files.size(), 1u) << "one library file while the saver runs";
+        struct stat info {};
+        ASSERT_EQ(stat((temp + "/" + files[0]).c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0600u) << files[0];
+        EXPECT_EQ(files[0].rfind("bas", 0), 0u) << files[0];
+        int status = -1;
+        bool ended = false;
+        if (*c.end != '\0') {
+            std::this_thread::sleep_for(2s);
+            // A second try, focus given again, as for the keys above.
+            for (int attempt = 0; attempt < 2 && !ended; ++attempt) {
+                FocusSaverWindow(saver.pid());
+                Xdotool(c.end);
+                ended = saver.WaitForEnd(10s, &status);
+            }
+        } else {
+            saver.Terminate();
+            ended = saver.WaitForEnd(20s, &status);
+        }
+        ASSERT_TRUE(ended);
+        EXPECT_EQ(status, 0);
+        EXPECT_TRUE(FilesIn(temp).empty()) << "the file is gone after the run";
+    }
+}
+
+// The settings dialog and the preview play no music: they write no library file. A temporary
+// folder where nothing can be made leaves the saver silent, not broken.
+TEST_F(SaverProcessTest, NoLibraryFileOutsideTheFullScreenRun) {
+    const std::string temp = scratch_.path() + "/tmp";
+    ASSERT_EQ(mkdir(temp.c_str(), 0700), 0);
+    {
+        SaverProcess saver(scratch_.path(), {"/c"}, temp);
+        const unsigned long dialog = WaitForWindow(saver.pid());
+        ASSERT_NE(dialog, 0u);
+        std::this_thread::sleep_for(1s);
+        EXPECT_TRUE(FilesIn(temp).empty()) << "/c";
+        Xdotool("windowfocus --sync " + std::to_string(dialog));
+        Xdotool("key --window " + std::to_string(dialog) + " Escape");
+        int status = -1;
+        ASSERT_TRUE(saver.WaitForEnd(10s, &status));
+        EXPECT_EQ(status, 0);
+    }
+    {
+        Display* display = XOpenDisplay(nullptr);
+        ASSERT_NE(display, nullptr);
+        const int screen = DefaultScreen(display);
+        const Window host = XCreateSimpleWindow(display, RootWindow(display, screen), 10, 10, 152, 112, 0, 0,
+                                                WhitePixel(display, screen));
+        XMapWindow(display, host);
+        XSync(display, False);
+        SaverProcess saver(scratch_.path(), {"/p", std::to_string(host)}, temp);
+        std::this_thread::sleep_for(3s);
+        EXPECT_TRUE(FilesIn(temp).empty()) << "/p";
+        XDestroyWindow(display, host);
+        XSync(display, False);
+        int status = -1;
+        ASSERT_TRUE(saver.WaitForEnd(10s, &status));
+        EXPECT_EQ(status, 0);
+        XCloseDisplay(display);
+    }
+    EXPECT_TRUE(FilesIn(temp).empty());
+    // A file where the folder should be: nothing can be created in it, even by root.
+    const std::string notAFolder = scratch_.Write("not-a-folder", "x");
+    SaverProcess saver(scratch_.path(), {"/s"}, notAFolder);
+    ASSERT_TRUE(FocusSaverWindow(saver.pid()));
+    std::this_thread::sleep_for(5s);
+    int status = -1;
+    EXPECT_FALSE(saver.WaitForEnd(0ms, &status)) << "the saver runs silent";
+    saver.Terminate();
+    ASSERT_TRUE(saver.WaitForEnd(20s, &status));
+    EXPECT_EQ(status, 0);
 }
 
 }  // namespace

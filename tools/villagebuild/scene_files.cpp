@@ -226,8 +226,22 @@ Node CityScene(const std::vector<MeshPart>& parts, const std::vector<Vec3f>& lam
                                     zwf::Props({{"AlphaOrder", "1"}, {"Face", "XYZ"}, {"Lit", "0"}, {"ZWrite", "0"}, {"Blend", "additive"}}),
                                     zwf::Translation(-1200, 900, 1600)));
     // The snow generator.
-    Node snow = Group("SnowGenerator", zwf::Props({{"NodeType", "ParticleEmitter"}, {"Texture", "snowflake.png"},
-                                                    {"Lit", "0"}, {"ZWrite", "0"}}));
+    // Its keys: slow flakes drifting down and a little west over 18 s, spawned within 300 units.
+    Node snowProps = zwf::Props({{"NodeType", "ParticleEmitter"}, {"Texture", "snowflake.png"}, {"Lit", "0"},
+                                 {"ZWrite", "0"}, {"MaxParticles", "8000"}, {"IterationAccuracy", "1"},
+                                 {"GenPeriod", "2"}, {"ParticleSize", "0.75"}, {"ParticleLife", "18000"},
+                                 {"SpawnType", "1"}});
+    const std::vector<std::pair<std::string, std::vector<std::string>>> snowLists = {
+        {"EmitDir", {"0", "-1", "0"}},           {"DirDeviation", {"0", "10", "1.7", "5"}},
+        {"Acceleration", {"-0.00001", "-0.00003", "0"}}, {"StartColor", {"0.3", "1", "1", "1"}},
+        {"EndColor", {"1", "1", "1", "1"}},       {"SpawnArea", {"0", "1", "300", "300"}},
+        {"StartSpeed", {"0.01", "10", "0.02", "5"}}};
+    for (const auto& [key, items] : snowLists) {
+        Node list = Node::Compound(key);
+        for (size_t i = 0; i < items.size(); ++i) list.AddChild(Node::Text(std::to_string(i), items[i]));
+        snowProps.AddChild(list);
+    }
+    Node snow = Group("SnowGenerator", snowProps);
     children.AddChild(snow);
     // One shape: the course of the main lane.
     Node shape = Group("MainLane", zwf::Props({}));

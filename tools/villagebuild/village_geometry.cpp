@@ -273,7 +273,10 @@ void Fence(std::vector<MeshPart>& parts, int n, const Footprint& garden) {
 void LampPost(std::vector<MeshPart>& parts, int n, float x, float z) {
     PartBuilder post(Numbered("Post", n), "Iron", 5.0f);
     post.Box({x - 0.6f, 0, z - 0.6f}, {x + 0.6f, 21.0f, z + 0.6f});
-    post.Box({x - 1.75f, 21.0f, z - 1.75f}, {x + 1.75f, 24.5f, z + 1.75f});
+    // An open lantern: a base plate and a cap with the light between them, so that the lamp's
+    // glow (two units across, at 22.75) is seen from every side.
+    post.Box({x - 1.2f, 21.0f, z - 1.2f}, {x + 1.2f, 21.4f, z + 1.2f});
+    post.Box({x - 1.75f, 24.2f, z - 1.75f}, {x + 1.75f, 24.8f, z + 1.75f});
     parts.push_back(post.Finish());
 }
 

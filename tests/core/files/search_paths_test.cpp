@@ -179,4 +179,31 @@ TEST(SearchPaths, ArchivePrefixesThenBareNames) {
     EXPECT_EQ(Name(own), "y");
 }
 
+// An archive that goes away takes its entries out of both rings; the rest keep their order,
+// and a name then resolves without touching it.
+TEST(SearchPaths, ForgettingAnArchive) {
+    FakeSource gone({{"y", "1"}});
+    FakeSource kept({{"y", "2"}});
+    SearchPaths paths;
+    paths.Add(FileRef("d1"));
+    FileRef both = FileRef::Member(&gone, "Media");
+    both.flags |= FileRef::kDisk;
+    paths.Add(both);
+    paths.Add(FileRef::Member(&kept, ""));
+    paths.Add(FileRef::Member(&gone, "Other"));
+    paths.Add(FileRef("d2"));
+    paths.ForgetArchive(&gone);
+    EXPECT_EQ(WalkOrder(paths.directories()), (std::vector<std::string>{"d2", "d1"}));
+    ASSERT_EQ(paths.archives().count(), 1);
+    EXPECT_EQ(paths.archives().Current().archive, &kept);
+    FileRef y = FileRef::Member(nullptr, "y");
+    ASSERT_TRUE(paths.ResolveFile(y));
+    EXPECT_EQ(y.archive, &kept);
+    EXPECT_TRUE(gone.asked.empty());
+    paths.ForgetArchive(&kept);
+    paths.ForgetArchive(nullptr);
+    EXPECT_EQ(paths.archives().count(), 0);
+    EXPECT_EQ(paths.directories().count(), 2);
+}
+
 }  // namespace

@@ -329,6 +329,16 @@ private:
     Binding<IDirect3DBaseTexture9> textures_[kSamplerCount];  // by SamplerSlot
     // The store of each bound texture, found once at SetTexture rather than at every draw.
     TextureStore* textureStores_[kSamplerCount] = {};
+    // Moves on whenever textureStores_ changes.
+    uint64_t texturesSerial_ = 1;
+    // ApplyTextures' last full pass: every bound texture complete in GL and bound to its unit,
+    // under these serials (0: not so). While both stay and no sampler changed, a pass would
+    // find nothing to do.
+    struct TexturesSettled {
+        uint64_t texturesSerial = 0;
+        uint64_t cacheSerial = 0;
+    };
+    TexturesSettled texturesSettled_;
     Binding<IDirect3DVertexDeclaration9> declaration_;          // always a VertexDeclaration
     DWORD fvf_ = 0;
     std::map<DWORD, Binding<IDirect3DVertexDeclaration9>> fvfDeclarations_;  // bound while the device lives

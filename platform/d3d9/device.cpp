@@ -199,6 +199,7 @@ HRESULT Device::ApplyPresentParameters(const D3DPRESENT_PARAMETERS& pp) {
 void Device::ReleaseBindings() {
     for (Binding<IDirect3DBaseTexture9>& texture : textures_) texture.Set(nullptr);
     for (TextureStore*& store : textureStores_) store = nullptr;
+    ++texturesSerial_;
     vertexShader_.Set(nullptr);
     pixelShader_.Set(nullptr);
     ReleaseStreams();

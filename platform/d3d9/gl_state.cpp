@@ -12,9 +12,11 @@
 namespace rh::d3d9 {
 
 void GlCache::Forget() {
-    uint64_t serial = attribSerial_ + 1;  // never back to a value a caller may hold
+    // Never back to a value a caller may hold.
+    uint64_t attribSerial = attribSerial_ + 1, textureSerial = textureSerial_ + 1;
     *this = GlCache();
-    attribSerial_ = serial;
+    attribSerial_ = attribSerial;
+    textureSerial_ = textureSerial;
 }
 
 int GlCache::CapIndex(GLenum cap) {
@@ -145,8 +147,14 @@ void GlCache::ForgetBuffer(GLuint name) {
 }
 
 void GlCache::BindTexture(GLuint unit, GLenum target, GLuint name) {
-    if (activeTextureUnit_.Update(unit)) gl.ActiveTexture(GL_TEXTURE0 + unit);
-    if (boundTextures_[unit][target == GL_TEXTURE_CUBE_MAP ? 1 : 0].Update(name)) gl.BindTexture(target, name);
+    if (activeTextureUnit_.Update(unit)) {
+        ++textureSerial_;
+        gl.ActiveTexture(GL_TEXTURE0 + unit);
+    }
+    if (boundTextures_[unit][target == GL_TEXTURE_CUBE_MAP ? 1 : 0].Update(name)) {
+        ++textureSerial_;
+        gl.BindTexture(target, name);
+    }
 }
 
 void GlCache::KeepTextureBound(GLuint unit, GLenum target, GLuint name) {
@@ -161,6 +169,7 @@ void GlCache::ForgetTexture(GLuint name) {
             if (bound.known && bound.value == name) bound.known = false;
         }
     }
+    ++textureSerial_;
 }
 
 void GlCache::UseProgram(GLuint program) {

@@ -219,6 +219,11 @@ HRESULT TextureStore::Unlock(UINT face, UINT index) {
     Level& l = At(face, index);
     if (!l.locked) return D3DERR_INVALIDCALL;
     l.locked = false;
+    // A level GL has not had yet crosses once, whole, when a draw or a read first needs the
+    // chain (CompleteInGl), with what it holds then: a texture filled level by level after its
+    // creation is not sent level by level while it is being filled, nor at all if it is never
+    // drawn.
+    if (name_ != 0 && !specified_[face * levelCount_ + index]) return D3D_OK;
     if (!l.readOnly && name_ != 0 && device_->MakeCurrent()) {
         device_->glCache().BindTexture(0, target(), name_);
         Upload(face, index, l.lockedTop, l.lockedBottom);

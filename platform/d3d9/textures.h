@@ -83,7 +83,8 @@ public:
     HRESULT LevelDesc(UINT level, D3DSURFACE_DESC* desc) const;
     // The lock of LockRect; anyPool: as D3DX locks, whatever the pool and usage allow.
     HRESULT Lock(UINT face, UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags, bool anyPool);
-    // Ends the lock and uploads the rows it covered unless it was read-only.
+    // Ends the lock and uploads the rows it covered unless it was read-only; a level GL has not
+    // had yet waits for CompleteInGl and crosses whole.
     HRESULT Unlock(UINT face, UINT level);
 
     // The sampler parameters last sent to the GL object.

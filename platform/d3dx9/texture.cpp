@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -219,23 +220,24 @@ Picture Resample(const Picture& src, uint32_t width, uint32_t height, Filter fil
     return dst;
 }
 
-// The next level of a mip chain (each side halved, at least 1). An exact halving with BOX or
-// LINEAR averages 2 x 2 texels in integers; everything else goes through Resample.
-Picture NextLevel(const Picture& src, Filter filter) {
-    uint32_t width = std::max(src.width / 2, 1u);
-    uint32_t height = std::max(src.height / 2, 1u);
-    bool exact = (src.width % 2 == 0 || src.width == 1) && (src.height % 2 == 0 || src.height == 1);
-    if (!exact || (filter != Filter::Box && filter != Filter::Linear)) return Resample(src, width, height, filter);
-    Picture dst;
-    dst.width = width;
-    dst.height = height;
-    dst.pixels.resize(size_t{width} * height);
-    uint32_t dx = src.width == 1 ? 0 : 1;
-    uint32_t dy = src.height == 1 ? 0 : 1;
+// Whether the next level of a chain (each side halved, at least 1) is an exact halving: every
+// side even, or 1.
+bool HalvesExactly(uint32_t width, uint32_t height) {
+    return (width % 2 == 0 || width == 1) && (height % 2 == 0 || height == 1);
+}
+
+// The exact halving of A8R8G8B8 words: each texel the rounded average of its 2 x 2 (or 2 x 1)
+// square, in integers. Rows of pitch bytes; the source's sides halve exactly.
+void HalveWords(const uint8_t* src, uint32_t srcPitch, uint32_t srcWidth, uint32_t srcHeight, uint8_t* dst,
+                uint32_t dstPitch) {
+    uint32_t width = std::max(srcWidth / 2, 1u);
+    uint32_t height = std::max(srcHeight / 2, 1u);
+    uint32_t dx = srcWidth == 1 ? 0 : 1;
+    uint32_t dy = srcHeight == 1 ? 0 : 1;
     for (uint32_t y = 0; y < height; ++y) {
-        const uint32_t* a = src.Row(y * (dy + 1));
-        const uint32_t* b = src.Row(y * (dy + 1) + dy);
-        uint32_t* out = dst.Row(y);
+        const auto* a = reinterpret_cast<const uint32_t*>(src + size_t{y * (dy + 1)} * srcPitch);
+        const auto* b = reinterpret_cast<const uint32_t*>(src + size_t{y * (dy + 1) + dy} * srcPitch);
+        auto* out = reinterpret_cast<uint32_t*>(dst + size_t{y} * dstPitch);
         for (uint32_t x = 0; x < width; ++x) {
             uint32_t x0 = x * (dx + 1);
             uint32_t x1 = x0 + dx;
@@ -248,6 +250,22 @@ Picture NextLevel(const Picture& src, Filter filter) {
             out[x] = ((even >> 2) & 0x00FF00FFu) | (((odd >> 2) & 0x00FF00FFu) << 8);
         }
     }
+}
+
+// The next level of a mip chain (each side halved, at least 1). An exact halving with BOX or
+// LINEAR averages 2 x 2 texels in integers; everything else goes through Resample.
+Picture NextLevel(const Picture& src, Filter filter) {
+    uint32_t width = std::max(src.width / 2, 1u);
+    uint32_t height = std::max(src.height / 2, 1u);
+    if (!HalvesExactly(src.width, src.height) || (filter != Filter::Box && filter != Filter::Linear)) {
+        return Resample(src, width, height, filter);
+    }
+    Picture dst;
+    dst.width = width;
+    dst.height = height;
+    dst.pixels.resize(size_t{width} * height);
+    HalveWords(reinterpret_cast<const uint8_t*>(src.pixels.data()), src.width * 4, src.width, src.height,
+               reinterpret_cast<uint8_t*>(dst.pixels.data()), width * 4);
     return dst;
 }
 
@@ -290,6 +308,10 @@ struct Held {
         if (p != nullptr) p->Release();
     }
     T* release() { return std::exchange(p, nullptr); }
+    void reset() {
+        if (p != nullptr) p->Release();
+        p = nullptr;
+    }
 };
 
 // The surface of one level of one face (face 0 for a 2D texture), with a new reference.
@@ -394,9 +416,82 @@ HRESULT MakePlan(const D3DCAPS9& caps, const DecodedImage& image, UINT width, UI
     return D3D_OK;
 }
 
+// Words of A8R8G8B8 or X8R8G8B8 (whose padding is ones wherever a picture or a level holds it).
+bool IsWordFormat(D3DFORMAT format) { return format == D3DFMT_A8R8G8B8 || format == D3DFMT_X8R8G8B8; }
+
+// Whether a face can go word for word from the picture into the texture's levels, each level
+// halved from the one above inside the texture's own memory: what FillFace's general path
+// makes then equals it texel for texel (the same integer halving; a padding byte of ones
+// halves to ones, and X8R8G8B8 keeps no alpha but the colour channels never mix).
+bool FillsWordForWord(const DecodedImage& image, const Plan& plan, Filter mipFilter, D3DCOLOR colourKey) {
+    if (plan.copyBlocks || colourKey != 0 || image.levels != 1 || !IsWordFormat(image.format) ||
+        !IsWordFormat(plan.format) || image.width != plan.width || image.height != plan.height) {
+        return false;
+    }
+    if (plan.levels > 1 && mipFilter != Filter::Box && mipFilter != Filter::Linear) return false;
+    uint32_t width = plan.width;
+    uint32_t height = plan.height;
+    for (uint32_t level = 1; level < plan.levels; ++level) {
+        if (!HalvesExactly(width, height)) return false;
+        width = std::max(width / 2, 1u);
+        height = std::max(height / 2, 1u);
+    }
+    return true;
+}
+
+// One level of a face held locked while the next is made from it.
+struct OpenLevel {
+    Held<IDirect3DSurface9> surface;
+    std::optional<LockedLevel> lock;
+    D3DSURFACE_DESC desc{};
+
+    void Close() {
+        lock.reset();
+        surface.reset();
+    }
+};
+
+// The word-for-word fill (FillsWordForWord): the picture copied into level 0, then each level
+// halved from the one above while both are locked, with no copy of the picture in between.
+HRESULT FillFaceWords(IDirect3DBaseTexture9* texture, UINT face, const ImageLevel& from, D3DFORMAT fromFormat,
+                      uint32_t levels) {
+    OpenLevel open[2];
+    for (uint32_t level = 0; level < levels; ++level) {
+        OpenLevel& to = open[level % 2];
+        to.Close();
+        if (HRESULT hr = SurfaceOf(texture, face, level, &to.surface.p); hr != D3D_OK) return hr;
+        if (HRESULT hr = to.surface.p->GetDesc(&to.desc); hr != D3D_OK) return hr;
+        to.lock.emplace(to.surface.p, nullptr, 0);
+        if (to.lock->result() != D3D_OK) return to.lock->result();
+        if (level == 0) {
+            // A decoded X8R8G8B8 picture has its padding ones already.
+            bool opaque = to.desc.Format == D3DFMT_X8R8G8B8 && fromFormat != D3DFMT_X8R8G8B8;
+            for (uint32_t y = 0; y < from.height; ++y) {
+                uint8_t* row = to.lock->bits() + size_t{y} * to.lock->pitch();
+                std::memcpy(row, from.bits + size_t{y} * from.pitch, size_t{from.width} * 4);
+                if (opaque) {
+                    // Padding bits are ones.
+                    auto* words = reinterpret_cast<uint32_t*>(row);
+                    for (uint32_t x = 0; x < from.width; ++x) words[x] |= 0xFF000000u;
+                }
+            }
+        } else {
+            const OpenLevel& above = open[(level + 1) % 2];
+            HalveWords(above.lock->bits(), above.lock->pitch(), above.desc.Width, above.desc.Height, to.lock->bits(),
+                       to.lock->pitch());
+            // The level above is done with.
+            open[(level + 1) % 2].Close();
+        }
+    }
+    return D3D_OK;
+}
+
 // Fills one face of a texture made by plan from the picture's face.
 HRESULT FillFace(IDirect3DBaseTexture9* texture, UINT face, const DecodedImage& image, const Plan& plan,
                  Filter filter, Filter mipFilter, D3DCOLOR colourKey) {
+    if (FillsWordForWord(image, plan, mipFilter, colourKey)) {
+        return FillFaceWords(texture, face, image.Level(face, 0), image.format, plan.levels);
+    }
     Picture current;
     for (uint32_t level = 0; level < plan.levels; ++level) {
         Held<IDirect3DSurface9> surface;

@@ -238,6 +238,23 @@ void HalveWords(const uint8_t* src, uint32_t srcPitch, uint32_t srcWidth, uint32
         const auto* a = reinterpret_cast<const uint32_t*>(src + size_t{y * (dy + 1)} * srcPitch);
         const auto* b = reinterpret_cast<const uint32_t*>(src + size_t{y * (dy + 1) + dy} * srcPitch);
         auto* out = reinterpret_cast<uint32_t*>(dst + size_t{y} * dstPitch);
+        if (dx == 1 && dy == 1) {
+            // Two texels side by side in one 64-bit load: the same sums, one lane pair a texel,
+            // folded together at the end.
+            constexpr uint64_t kLanes = 0x00FF00FF00FF00FFull;
+            for (uint32_t x = 0; x < width; ++x) {
+                uint64_t top = 0;
+                uint64_t bottom = 0;
+                std::memcpy(&top, a + 2 * x, 8);
+                std::memcpy(&bottom, b + 2 * x, 8);
+                uint64_t even2 = (top & kLanes) + (bottom & kLanes);
+                uint64_t odd2 = ((top >> 8) & kLanes) + ((bottom >> 8) & kLanes);
+                uint32_t even = static_cast<uint32_t>(even2) + static_cast<uint32_t>(even2 >> 32) + 0x00020002u;
+                uint32_t odd = static_cast<uint32_t>(odd2) + static_cast<uint32_t>(odd2 >> 32) + 0x00020002u;
+                out[x] = ((even >> 2) & 0x00FF00FFu) | (((odd >> 2) & 0x00FF00FFu) << 8);
+            }
+            continue;
+        }
         for (uint32_t x = 0; x < width; ++x) {
             uint32_t x0 = x * (dx + 1);
             uint32_t x1 = x0 + dx;
@@ -271,14 +288,20 @@ Picture NextLevel(const Picture& src, Filter filter) {
 
 // ---- Reaching texture levels ----
 
+// Whether a lock is of a whole level the locker writes every byte of.
+enum class LockFor { Access, Overwrite };
+
 // A surface's level locked whatever its pool; unlocked when it goes.
 class LockedLevel {
 public:
-    LockedLevel(IDirect3DSurface9* surface, const RECT* rect, DWORD flags) : surface_(surface) {
+    LockedLevel(IDirect3DSurface9* surface, const RECT* rect, DWORD flags, LockFor purpose = LockFor::Access)
+        : surface_(surface) {
         if (surface_ == nullptr) return;
         rh::d3d9::SurfaceAccess* access = nullptr;
         if (surface_->QueryInterface(rh::d3d9::kIidSurfaceAccess, reinterpret_cast<void**>(&access)) == S_OK) {
-            result_ = access->LockAnyPool(&locked_, rect, flags);
+            result_ = purpose == LockFor::Overwrite && rect == nullptr && flags == 0
+                          ? access->LockAnyPoolToOverwrite(&locked_)
+                          : access->LockAnyPool(&locked_, rect, flags);
             access->Release();
         } else {
             result_ = surface_->LockRect(&locked_, rect, flags);
@@ -461,7 +484,14 @@ HRESULT FillFaceWords(IDirect3DBaseTexture9* texture, UINT face, const ImageLeve
         to.Close();
         if (HRESULT hr = SurfaceOf(texture, face, level, &to.surface.p); hr != D3D_OK) return hr;
         if (HRESULT hr = to.surface.p->GetDesc(&to.desc); hr != D3D_OK) return hr;
-        to.lock.emplace(to.surface.p, nullptr, 0);
+        // Every byte of every level is written below: rows are packed words (pitch = width x 4)
+        // and each row is written whole.
+        to.lock.emplace(to.surface.p, nullptr, 0, LockFor::Overwrite);
+        if (to.lock->result() == D3D_OK && to.lock->pitch() != to.desc.Width * 4) {
+            // Not the layout promised: the level is cleared, as it would have been, and refused.
+            std::memset(to.lock->bits(), 0, size_t{to.lock->pitch()} * to.desc.Height);
+            return D3DERR_INVALIDCALL;
+        }
         if (to.lock->result() != D3D_OK) return to.lock->result();
         if (level == 0) {
             // A decoded X8R8G8B8 picture has its padding ones already.

@@ -397,6 +397,31 @@ TEST_F(D3dxTextureTest, MipChainsKeepTheirTexelsForEveryShape) {
             EXPECT_EQ(Level(texture, level), c.levels[level - 1]) << c.what << ", level " << level;
         }
     }
+
+    // Exact halvings of a wider picture (runs of four texels and the ones left over) equal
+    // each channel's rounded average of its 2 x 2 square.
+    const std::vector<DWORD> wide = texels(20 * 4, 99);
+    IDirect3DTexture9* texture = FromMemory(Tga(20, 4, wide, 32), kOwn, kOwn, 3);
+    ASSERT_NE(texture, nullptr);
+    std::vector<DWORD> above = wide;
+    uint32_t width = 20;
+    for (UINT level = 1; level < 3; ++level) {
+        std::vector<DWORD> expected;
+        for (uint32_t y = 0; y < 4u >> level; ++y) {
+            for (uint32_t x = 0; x < width / 2; ++x) {
+                DWORD texel = 0;
+                for (int shift = 0; shift < 32; shift += 8) {
+                    uint32_t sum = 2;
+                    for (uint32_t i : {0u, 1u, width, width + 1}) sum += (above[2 * y * width + 2 * x + i] >> shift) & 0xFF;
+                    texel |= (sum / 4) << shift;
+                }
+                expected.push_back(texel);
+            }
+        }
+        EXPECT_EQ(Level(texture, level), expected) << "level " << level;
+        above = expected;
+        width /= 2;
+    }
 }
 
 TEST_F(D3dxTextureTest, AFilesOwnLevelsAreKept) {

@@ -446,6 +446,8 @@ int SaverApp::Run() {
             DispatchMessageA(&msg);
         }
     } else {
+        // Said once, so that whoever started the saver can tell when its input starts to count.
+        rh::LogTrace("The frame loop runs");
         while (!quit_) {
             DispatchMessages();
             if (keepAwake.Check(30000)) KeepAwake();

@@ -1,6 +1,6 @@
 // The saver shell's own rules in this process, offscreen, on the test's clock: where the
 // loading screen's pictures go, the fade-out frame by frame, the states a frame leaves on the
-// device, which window messages end the run, the preview's wait, pictures that fail to load,
+// device, which window messages end the run, pictures that fail to load,
 // and the fixed display mode that has to fall back.
 
 #include "core/files/file_ref.h"
@@ -407,53 +407,6 @@ TEST_F(SaverShellTest, QuitRules) {
     app.ClearQuit();
     EXPECT_EQ(SendMessageA(app.window(), WM_SYSCOMMAND, SC_SCREENSAVE, 0), 0) << "swallowed";
     EXPECT_FALSE(app.QuitRequested());
-}
-
-// The preview waits for WM_USER's timer, 500 ms on the test clock after it; a host that
-// destroys the window meanwhile ends the wait too.
-TEST_F(SaverShellTest, PreviewWait) {
-    WNDCLASSA hostClass{};
-    hostClass.lpfnWndProc = DefWindowProcA;
-    hostClass.lpszClassName = "RhShellPreviewHost";
-    RegisterClassA(&hostClass);
-    for (const bool destroy : {false, true}) {
-        SCOPED_TRACE(destroy ? "window destroyed" : "timer");
-        HWND host = CreateWindowExA(0, "RhShellPreviewHost", "host", WS_POPUP | WS_VISIBLE, 0, 0, 160, 120, nullptr,
-                                    nullptr, nullptr, nullptr);
-        ASSERT_NE(host, nullptr);
-        const intptr_t handle = reinterpret_cast<intptr_t>(host);
-        ASSERT_EQ(static_cast<intptr_t>(static_cast<LONG>(handle)), handle) << "a handle fits the command line";
-        ShellSaver app;
-        int users = 0, timers = 0;
-        uint32_t userAt = 0, timerAt = 0;
-        app.onMessage = [&](HWND hwnd, UINT msg) {
-            if (msg == WM_USER) {
-                ++users;
-                userAt = g_now;
-                if (destroy) DestroyWindow(hwnd);
-            }
-            if (msg == WM_TIMER) {
-                ++timers;
-                timerAt = g_now;
-                EXPECT_FALSE(app.previewWaiting());
-            }
-        };
-        ASSERT_TRUE(app.Create(nullptr, SaverMode::Preview, static_cast<LONG>(handle)));
-        EXPECT_FALSE(app.previewWaiting());
-        EXPECT_EQ(users, 1);
-        if (destroy) {
-            EXPECT_EQ(timers, 0);
-        } else {
-            ASSERT_EQ(timers, 1);
-            EXPECT_GE(timerAt - userAt, 500u);
-            EXPECT_LT(timerAt - userAt, 600u);
-        }
-        DestroyWindow(host);
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        }
-    }
-    UnregisterClassA("RhShellPreviewHost", nullptr);
 }
 
 // The loading picture and a corner picture that do not load are left out of the loading

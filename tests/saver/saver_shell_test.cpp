@@ -95,6 +95,15 @@ std::vector<unsigned char> QuadrantTga(int w, int h) {
     return tga;
 }
 
+// A quad turns the depth test and depth writes off for itself only.
+void ExpectDepthOn() {
+    for (const D3DRENDERSTATETYPE s : {D3DRS_ZENABLE, D3DRS_ZWRITEENABLE}) {
+        DWORD value = 0;
+        g_device->GetRenderState(s, &value);
+        EXPECT_EQ(value, 1u) << "render state " << s << " after the quad";
+    }
+}
+
 class ShellSaver : public SaverApp {
 public:
     std::set<int32_t> failingPictures;
@@ -186,8 +195,10 @@ TEST_F(SaverShellTest, PicturePlacementsAndTheFadeQuad) {
     for (const Case& c : cases) {
         SCOPED_TRACE("placement " + std::to_string(c.placement));
         ASSERT_EQ(g_device->BeginScene(), D3D_OK);
-        g_device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+        // Depth at its nearest: the quad is drawn whatever the depth buffer holds.
+        g_device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 0.0f, 0);
         app.DrawPicture(&picture, 1.0f, c.placement);
+        ExpectDepthOn();
         g_device->EndScene();
         const std::vector<DWORD> frame = ReadFrame(W, H);
         int left = W, top = H, right = -1, bottom = -1, lit = 0;
@@ -221,8 +232,9 @@ TEST_F(SaverShellTest, PicturePlacementsAndTheFadeQuad) {
     for (const float opacity : {1.0f, 0.5f}) {
         SCOPED_TRACE("fade " + std::to_string(opacity));
         ASSERT_EQ(g_device->BeginScene(), D3D_OK);
-        g_device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFFC8C8C8, 1.0f, 0);
+        g_device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFFC8C8C8, 0.0f, 0);
         app.DrawFade(opacity);
+        ExpectDepthOn();
         g_device->EndScene();
         const std::vector<DWORD> frame = ReadFrame(W, H);
         int off = 0;
@@ -380,7 +392,7 @@ TEST_F(SaverShellTest, QuitRules) {
         {"SC_NEXTWINDOW", WM_SYSCOMMAND, SC_NEXTWINDOW, true},
         {"SC_PREVWINDOW", WM_SYSCOMMAND, SC_PREVWINDOW, true},
         {"SC_CLOSE", WM_SYSCOMMAND, SC_CLOSE, true},
-        {"SC_CLOSE with the low bits set", WM_SYSCOMMAND, SC_CLOSE | 0x3, true},
+        {"SC_NEXTWINDOW with the low bits set", WM_SYSCOMMAND, SC_NEXTWINDOW | 0x3, true},
         {"SC_SCREENSAVE", WM_SYSCOMMAND, SC_SCREENSAVE, false},
         {"Alt", WM_SYSKEYDOWN, VK_MENU, true},
         {"F10", WM_SYSKEYDOWN, VK_F10, true},
@@ -450,19 +462,20 @@ TEST_F(SaverShellTest, PictureThatFailsToLoadIsSkipped) {
     EXPECT_TRUE(app.RenderFrame()) << "the run draws";
 }
 
-// Headless there is no 800 x 600 mode: the fixed request fails and the looser one (without the
-// multisample match) makes the device.
-TEST_F(SaverShellTest, FixedModeFallsBackToTheLooserRequest) {
+// A fixed mode the display does not offer (headless there is only the desktop's) matches no
+// request; the device is then made in the mode the framework chose, and the start-up goes on.
+TEST_F(SaverShellTest, FixedModeThatIsNotOfferedStartsInTheDesktopMode) {
     WriteRegistry("\"UseDesktop\"=dword:00000000\n\"Width\"=dword:00000320\n\"Height\"=dword:00000258\n");
     ShellSaver app;
     ASSERT_TRUE(app.Create(nullptr, SaverMode::FullScreen, 0));
     EXPECT_FALSE(app.settings().useDesktop);
     EXPECT_EQ(app.settings().width, 800);
     ASSERT_NE(g_device, nullptr);
-    EXPECT_TRUE(app.RenderFrame());
     const Rect render = app.GetRenderRect();
-    EXPECT_GT(render.right, 0);
-    EXPECT_GT(render.bottom, 0);
+    EXPECT_EQ(render.right, static_cast<int>(g_desktopMode.Width));
+    EXPECT_EQ(render.bottom, static_cast<int>(g_desktopMode.Height));
+    EXPECT_FLOAT_EQ(app.guiScale(), static_cast<float>(render.right) / 1024.0f);
+    EXPECT_TRUE(app.RenderFrame());
 }
 
 }  // namespace

@@ -303,7 +303,7 @@ Texture* Scene::LoadMapTexture(const String& fileName, bool cube, bool pool2) {
         request.flags |= kRequestPool;
         request.pool = D3DPOOL_SYSTEMMEM;
     }
-    return g_textureRegistry.Get(request, &searchPaths_);
+    return textures_.Keep(g_textureRegistry.Get(request, &searchPaths_));
 }
 
 void Scene::LoadBumpMap(const String& fileName, float amount, TextureMap& map) {

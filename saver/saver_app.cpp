@@ -341,7 +341,11 @@ bool SaverApp::SetUpLabels() {
         ref.flags = FileRef::kDisk | FileRef::kArchive;
         return ref;
     };
-    if (!g_fontManager.LoadFont(mediaFile("/Fonts/sylfaen.fs")).Succeeded()) return false;
+    if (!g_fontManager.LoadFont(mediaFile("/Fonts/sylfaen.fs")).Succeeded()) {
+        // Without it no label can be drawn and the start-up ends; say why.
+        rh::LogError("the font %s/Fonts/sylfaen.fs could not be loaded", mediaRoot_.Text());
+        return false;
+    }
     g_fontManager.LoadFont(mediaFile("/Fonts/64font.fs"));
 
     FontStyle style;

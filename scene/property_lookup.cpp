@@ -67,14 +67,31 @@ DataNode* NextOwnerWithProps(DataNode* props, ClimbBudget& budget) {
 // tree of exponential size: one copy makes at most kMaxCopiedEntries entries.
 constexpr int kMaxCopyDepth = 256;
 constexpr int32_t kMaxCopiedEntries = 1 << 16;
+// Entries a lookup's own copy may look at, present or not: a forged file can name one large
+// list in every compound of a long chain.
+constexpr int64_t kMaxCopyVisits = 1 << 20;
 
-void CopyLevel(const DataNode* data, PropertyNode& props, int depth, int32_t& entriesLeft) {
+// What one copy may still do: entries it may make, and entries it may look at (made or passed
+// over because the name is present). The second bound is the caller's, so that it can span all
+// the copies of a file.
+struct CopyBudget {
+    int32_t entriesLeft = kMaxCopiedEntries;
+    int64_t* visitsLeft = nullptr;
+};
+
+void CopyLevel(const DataNode* data, PropertyNode& props, int depth, CopyBudget& budget) {
     const DataNodeMap& children = data->Children();
     const DataNodeMap::Node* entry = children.first();
     for (int32_t i = 0; i < children.count(); ++i, entry = entry->next) {
         const DataNode* c = entry->value;
+        // Each bound is told once, when it runs out.
+        if (*budget.visitsLeft < 0 || budget.entriesLeft < 0) return;
+        if (--*budget.visitsLeft < 0) {
+            DebugTrace("Property lists too large, cut\n");
+            return;
+        }
         if (props.Child(entry->key) != nullptr) continue;
-        if (--entriesLeft < 0) {
+        if (--budget.entriesLeft < 0) {
             DebugTrace("Property list too large, cut\n");
             return;
         }
@@ -86,7 +103,7 @@ void CopyLevel(const DataNode* data, PropertyNode& props, int depth, int32_t& en
             }
             auto* sub = new PropertyNode;
             props.Insert(entry->key, sub, 1);
-            CopyLevel(c, *sub, depth + 1, entriesLeft);
+            CopyLevel(c, *sub, depth + 1, budget);
         } else {
             props.SetChildString(entry->key, c->DataAsString());
         }
@@ -150,23 +167,49 @@ bool FindPropertyWords(DataNode* node, const String& name, PropertyWordSet& word
 }
 
 bool CopyPropertyTree(const DataNode* data, PropertyNode& props) {
-    int32_t entriesLeft = kMaxCopiedEntries;
-    if (data != nullptr) CopyLevel(data, props, 1, entriesLeft);
+    int64_t visits = kMaxCopyVisits;
+    CopyBudget budget;
+    budget.visitsLeft = &visits;
+    if (data != nullptr) CopyLevel(data, props, 1, budget);
     return true;
 }
 
 void LoadNodeProperties(DataNode* node, PropertyNode& props, bool inherit) {
     DataNode* n = node;
-    ClimbBudget budget;
-    int32_t entriesLeft = kMaxCopiedEntries;
+    ClimbBudget climb;
+    int64_t visits = kMaxCopyVisits;
+    CopyBudget budget;
+    budget.visitsLeft = &visits;
     while (n != nullptr) {
         if (DataNode* own = n->FindChild(PropsName())) {
             n = own;
-            CopyLevel(n, props, 1, entriesLeft);
+            CopyLevel(n, props, 1, budget);
         }
         if (!inherit) return;
-        n = ClimbToProps(n, budget, [](const String&) {});
+        n = ClimbToProps(n, climb, [](const String&) {});
         if (n == nullptr) return;
-        n = NextOwnerWithProps(n, budget);
+        n = NextOwnerWithProps(n, climb);
+    }
+}
+
+const DataNode* FindPropsCompound(const DataNode* node) {
+    return node != nullptr ? node->FindChild(PropsName()) : nullptr;
+}
+
+bool PropsChainHolds(const PropsChain* chain, const DataNode* props) {
+    for (; chain != nullptr; chain = chain->next) {
+        if (chain->props == props) return true;
+    }
+    return false;
+}
+
+void CopyChainedProperties(const DataNode* own, const PropsChain* inherited, PropertyNode& props,
+                           int64_t& visitsLeft) {
+    if (visitsLeft < 0) return;
+    CopyBudget budget;
+    budget.visitsLeft = &visitsLeft;
+    if (own != nullptr) CopyLevel(own, props, 1, budget);
+    for (const PropsChain* link = inherited; link != nullptr && visitsLeft >= 0; link = link->next) {
+        if (link->props != own) CopyLevel(link->props, props, 1, budget);
     }
 }

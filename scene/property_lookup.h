@@ -7,8 +7,13 @@
 // Property names compare without regard to case; the compound's own name "Props" compares
 // exactly. Works on any loaded DataNode tree (nodes know their parents). Trees come from files:
 // a lookup gives up (not found) after 4,096 climbing steps, as parent links of a forged file
-// can run in a circle, and one copy stops at 256 levels and 65,536 entries, with a DebugTrace
-// line.
+// can run in a circle, and one copy stops at 256 levels, 65,536 entries made and 2^20 entries
+// looked at, with a DebugTrace line.
+//
+// The loader does not climb: it reads a file from the root down and so knows each node's
+// enclosing "Props" compounds already (PropsChain, CopyChainedProperties). Where a file's parent
+// links follow its nesting (no link entries to blocks listed elsewhere) that gives what
+// LoadNodeProperties with inherit gives; a forged file's parent links cannot make it climb.
 #pragma once
 
 #include "core/containers/ordered_map.h"
@@ -45,3 +50,26 @@ bool CopyPropertyTree(const DataNode* data, PropertyNode& props);
 // every enclosing node that has one, nearest first; values already present win, so the node's
 // own and nearer values beat farther ones. A null node copies nothing.
 void LoadNodeProperties(DataNode* node, PropertyNode& props, bool inherit);
+
+// The "Props" compounds enclosing a node of a walk down a file, nearest first: one link per
+// level, kept on the walk's own stack frames.
+struct PropsChain {
+    const DataNode* props;
+    const PropsChain* next;
+};
+
+// The node's own "Props" child, or null (also for a null node).
+const DataNode* FindPropsCompound(const DataNode* node);
+
+// Whether `props` is already one of the chain's compounds (a forged file can share one block
+// between levels; a compound the chain holds adds nothing when it comes again).
+bool PropsChainHolds(const PropsChain* chain, const DataNode* props);
+
+// LoadNodeProperties with inherit for a node reached by a walk down the file: copies `own`
+// (the node's "Props"; may be null), then each compound of `inherited` other than `own`, nearest
+// first; values already present win. The caller leaves out nodes without "Props" (they inherit
+// nothing). `visitsLeft` counts down the entries looked at, made or passed over, and can span a
+// whole file; when it runs out copying stops with a DebugTrace line. Each call makes at most
+// 65,536 entries.
+void CopyChainedProperties(const DataNode* own, const PropsChain* inherited, PropertyNode& props,
+                           int64_t& visitsLeft);

@@ -217,6 +217,7 @@ bool Scene::ReadSceneFile(FileRef locator, const SceneLoadOptions* options) {
     if (stream == nullptr) return false;
     searchPaths_.Add(locator.Location());
     nodeBudget_ = kMaxSceneNodesPerFile;
+    propertyVisitsLeft_ = kMaxPropertyVisitsPerFile;
     bool ok = false;
     {
         BinaryDataReader reader;
@@ -226,15 +227,11 @@ bool Scene::ReadSceneFile(FileRef locator, const SceneLoadOptions* options) {
             ArgbColor ambient;
             if (ReadColor(root, "AmbColor", ambient)) lights_.ambient = ambient;
             if (DataNode* materials = Compound(root, "Materials")) LoadMaterials(materials);
-            ForEachChild(Compound(root, "Cameras"), [&](DataNode* child) {
-                LoadSceneNode(child, &camerasRoot_, 0);
-                return true;
-            });
+            const PropsChain rootProps{FindPropsCompound(root), nullptr};
+            const PropsChain* top = rootProps.props != nullptr ? &rootProps : nullptr;
+            LoadChildren(Compound(root, "Cameras"), &camerasRoot_, 0, top);
             if (DataNode* lights = Compound(root, "Lights")) LoadLights(lights);
-            ForEachChild(Compound(root, "Children"), [&](DataNode* child) {
-                LoadSceneNode(child, &root_, 0);
-                return true;
-            });
+            LoadChildren(Compound(root, "Children"), &root_, 0, top);
 
             // Skeletons move under the bones root.
             std::vector<SceneNode*> bones;
@@ -453,7 +450,7 @@ bool Scene::AddLight(DataNode*, const SharedRef<Light>& light) {
     return true;
 }
 
-bool Scene::LoadSceneNode(DataNode* data, SceneNode* parent, int32_t depth) {
+bool Scene::LoadSceneNode(DataNode* data, SceneNode* parent, int32_t depth, const PropsChain* inherited) {
     if (depth >= kMaxSceneNodeDepth) {
         Trace("Scene: nodes nested too deep are not read: ", data->GetName());
         return false;
@@ -478,7 +475,17 @@ bool Scene::LoadSceneNode(DataNode* data, SceneNode* parent, int32_t depth) {
             return false;
         }
     }
-    LoadNodeProperties(data, node->properties(), true);
+    // Inherited properties come from the walk's chain of enclosing compounds (see PropsChain):
+    // climbing parent links per node would let a forged file's circular links cost the climb's
+    // whole bound for each of its nodes.
+    const DataNode* own = FindPropsCompound(data);
+    if (own != nullptr) {
+        CopyChainedProperties(own, inherited, node->properties(), propertyVisitsLeft_);
+    } else if (inherited != nullptr && inherited->props == data) {
+        // A list's own "Props" read as a node: like any compound of that name, it passes on
+        // what encloses its list's owner.
+        CopyChainedProperties(nullptr, inherited->next, node->properties(), propertyVisitsLeft_);
+    }
     node->ApplyNodeType(&searchPaths_);
 
     TypedMatrix nodeTM, objectTM;
@@ -504,11 +511,23 @@ bool Scene::LoadSceneNode(DataNode* data, SceneNode* parent, int32_t depth) {
     }
     if (StringEqualsText(typeName, "Shape")) LoadShapeLines(data, node);
     LoadAnimation(data, node);
-    ForEachChild(Compound(data, "Children"), [&](DataNode* child) {
-        LoadSceneNode(child, node, depth + 1);
+    // The node's own compound encloses its children's.
+    const PropsChain ownLink{own, inherited};
+    const PropsChain* passed = own != nullptr && !PropsChainHolds(inherited, own) ? &ownLink : inherited;
+    LoadChildren(Compound(data, "Children"), node, depth + 1, passed);
+    return true;
+}
+
+void Scene::LoadChildren(DataNode* children, SceneNode* parent, int32_t depth, const PropsChain* inherited) {
+    if (children == nullptr) return;
+    // A climb from a child would look for "Props" in the list compound before its owner.
+    const PropsChain listLink{FindPropsCompound(children), inherited};
+    const PropsChain* chain =
+        listLink.props != nullptr && !PropsChainHolds(inherited, listLink.props) ? &listLink : inherited;
+    ForEachChild(children, [&](DataNode* child) {
+        LoadSceneNode(child, parent, depth, chain);
         return true;
     });
-    return true;
 }
 
 bool Scene::SetNodeTransform(DataNode*, SceneNode* node, TypedMatrix nodeMatrix, TypedMatrix objectMatrix) {

@@ -24,6 +24,7 @@
 
 class DataNode;
 class MeshData;
+struct PropsChain;
 class SkinInfo;
 class SkinnedMeshNode;
 
@@ -38,6 +39,9 @@ constexpr int32_t kMaxSceneNodeDepth = 256;
 // At most this many scene nodes are read from one file: linked children can make a small file
 // describe a tree of exponential size.
 constexpr int32_t kMaxSceneNodesPerFile = 20000;
+// The property copies of one file look at most at this many entries (the city looks at about
+// 1,100): shared blocks can make every node of a small file carry a large list.
+constexpr int64_t kMaxPropertyVisitsPerFile = int64_t(1) << 20;
 
 struct SceneLoadOptions {
     // Flags 1, or 3 when saveNormalMaps.
@@ -71,6 +75,9 @@ public:
     const SceneLoadOptions& options() const { return options_; }
     const MeshDataMap& meshData() const { return meshData_; }
     const std::vector<SkinnedMeshNode*>& skinnedMeshes() const { return skinnedMeshes_; }
+    // The property entries the last file's nodes looked at while copying their own and inherited
+    // "Props" (made or passed over): the work inheritance cost.
+    int64_t propertyEntriesRead() const { return kMaxPropertyVisitsPerFile - propertyVisitsLeft_; }
 
     // The file name a "Bump" map's generated normal map is cached under: the base name of
     // `fileName`, ".nhm", the amount times 10 truncated toward zero, ".dds".
@@ -87,7 +94,10 @@ protected:
     void LoadMaterials(DataNode* materials);
     void LoadSubMaterial(DataNode* node, SubMaterial& sub);
     bool LoadLights(DataNode* lights);
-    bool LoadSceneNode(DataNode* data, SceneNode* parent, int32_t depth);
+    // `inherited`: the "Props" compounds enclosing `data`, nearest first (see PropsChain).
+    bool LoadSceneNode(DataNode* data, SceneNode* parent, int32_t depth, const PropsChain* inherited);
+    // Loads every child of a "Children" (or "Cameras") compound under `parent`.
+    void LoadChildren(DataNode* children, SceneNode* parent, int32_t depth, const PropsChain* inherited);
     bool LoadMeshData(DataNode* data, SceneNode* node);
     void LoadRenderProperties(DataNode* data, SceneNode* node, MultiMaterial* source);
     void LoadShapeLines(DataNode* data, SceneNode* node);
@@ -109,6 +119,8 @@ private:
     SceneLoadOptions options_;
     // Scene nodes the current file may still read.
     int32_t nodeBudget_ = 0;
+    // Property entries the current file's copies may still look at.
+    int64_t propertyVisitsLeft_ = kMaxPropertyVisitsPerFile;
     SceneNode camerasRoot_;
     SceneNode root_;
     SceneNode bonesRoot_;

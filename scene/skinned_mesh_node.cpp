@@ -11,6 +11,7 @@
 #include "render/material.h"
 #include "render/mesh_data.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -42,6 +43,15 @@ inline Vec3 TransformCoord(const Vec3& p, const float* m) {
     return Vec3{(p.x * m[0] + p.y * m[4] + p.z * m[8] + m[12]) / w,
                 (p.x * m[1] + p.y * m[5] + p.z * m[9] + m[13]) / w,
                 (p.x * m[2] + p.y * m[6] + p.z * m[10] + m[14]) / w};
+}
+
+// Vec3Normalize's formula, here where the compiler can interleave it with the next vertex's
+// work: called out of line it took a third of the skinning time.
+inline Vec3 Normalized(const Vec3& v) {
+    const float squared = v.x * v.x + v.y * v.y + v.z * v.z;
+    if (squared == 0.0f) return Vec3{0.0f, 0.0f, 0.0f};
+    const float inv = 1.0f / std::sqrt(squared);
+    return Vec3{v.x * inv, v.y * inv, v.z * inv};
 }
 
 inline Vec3 ReadVec3(const uint8_t* at) {
@@ -175,7 +185,7 @@ bool SkinnedMeshNode::SkinVertices(MultiMaterial*) {
                 N.y += w * (n.x * m[1] + n.y * m[5] + n.z * m[9]);
                 N.z += w * (n.x * m[2] + n.y * m[6] + n.z * m[10]);
             }
-            const Vec3 unit = Vec3Normalize(N);
+            const Vec3 unit = Normalized(N);
             std::memcpy(out + targetNormal.offset, &unit, sizeof unit);
             sourceNormals += sourceNormalStride;
         } else {

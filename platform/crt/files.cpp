@@ -52,7 +52,13 @@ extern "C" FILE* fopen(const char* name, const char* mode) {
         errno = EINVAL;
         return nullptr;
     }
-    const std::string path = rh::crt::DiskPath(name);
+    bool missing = false;
+    const std::string path = rh::crt::DiskPath(name, &missing);
+    // Lookups that try one name in several folders mostly miss: no need to ask the disk again.
+    if (missing && (flags & O_CREAT) == 0) {
+        errno = ENOENT;
+        return nullptr;
+    }
     const int fd = open(path.c_str(), flags | O_NONBLOCK, 0666);
     if (fd < 0) {
         // Writing to a folder or to a FIFO nobody reads, or opening a socket.

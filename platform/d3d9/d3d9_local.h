@@ -294,6 +294,10 @@ private:
     void ApplyShaderStage();
     // Points the program's attributes at the streams, vertex 0 at baseVertex.
     void BindStreams(const DeclarationLayout& layout, int64_t baseVertex);
+    // The attribute locations the program drawn with reads.
+    uint32_t AttribsRead() const;
+    // Whether BindStreams' last arrays are still what it would set now.
+    bool StreamsStillBound(const DeclarationLayout& layout, uint32_t reads, int64_t baseVertex) const;
     // Releases the stream and index bindings.
     void ReleaseStreams();
     // The i-th enabled light in index order (i below enabledLights_.size()).
@@ -310,6 +314,8 @@ private:
     UINT adapter_;
     HWND hwnd_;
     SDL_Window* window_;  // valid only while WindowAlive()
+    // The window generation under which the window was last found alive (0: not yet).
+    mutable uint64_t aliveGeneration_ = 0;
     uint32_t windowId_;   // SDL's id of window_, for its events
     void* context_ = nullptr;  // SDL_GLContext
     DWORD behavior_;
@@ -323,6 +329,16 @@ private:
     Binding<IDirect3DBaseTexture9> textures_[kSamplerCount];  // by SamplerSlot
     // The store of each bound texture, found once at SetTexture rather than at every draw.
     TextureStore* textureStores_[kSamplerCount] = {};
+    // Moves on whenever textureStores_ changes.
+    uint64_t texturesSerial_ = 1;
+    // ApplyTextures' last full pass: every bound texture complete in GL and bound to its unit,
+    // under these serials (0: not so). While both stay and no sampler changed, a pass would
+    // find nothing to do.
+    struct TexturesSettled {
+        uint64_t texturesSerial = 0;
+        uint64_t cacheSerial = 0;
+    };
+    TexturesSettled texturesSettled_;
     Binding<IDirect3DVertexDeclaration9> declaration_;          // always a VertexDeclaration
     DWORD fvf_ = 0;
     std::map<DWORD, Binding<IDirect3DVertexDeclaration9>> fvfDeclarations_;  // bound while the device lives
@@ -332,6 +348,27 @@ private:
         UINT stride = 0;
     };
     StreamSource streams_[kStreamCount];
+    // Moves on at every SetStreamSource and declaration change: BindStreams' record below
+    // holds while it stays.
+    uint64_t streamsSerial_ = 1;
+    // What the attribute arrays were last pointed at: with the same declaration, streams,
+    // attributes read and base vertex, and the GL cache's arrays untouched since, they are so
+    // still. The buffers' GL names are kept too (a buffer may get its name after being bound).
+    struct StreamsBound {
+        uint64_t streamsSerial = 0;
+        uint64_t attribSerial = 0;
+        uint32_t reads = 0;
+        int64_t baseVertex = 0;
+        GLuint names[kStreamCount] = {};
+    };
+    StreamsBound streamsBound_;
+    // The vertex range StreamsHold last found held, under streamsSerial.
+    struct StreamsHeld {
+        uint64_t streamsSerial = 0;
+        int64_t first = 0;
+        int64_t last = 0;
+    };
+    mutable StreamsHeld streamsHeld_;
     Binding<IDirect3DIndexBuffer9> indices_;  // always an IndexBuffer
     Binding<IDirect3DVertexShader9> vertexShader_;
     Binding<IDirect3DPixelShader9> pixelShader_;

@@ -126,11 +126,23 @@ Device::~Device() {
     }
 }
 
-bool Device::WindowAlive() const { return win32::SdlWindowOf(hwnd_) == window_; }
+bool Device::WindowAlive() const {
+    // Every GL-touching call asks, several times per draw: the registry lookup is done again
+    // only after some window died or changed its SDL window.
+    uint64_t generation = win32::WindowGeneration();
+    if (generation == aliveGeneration_) return true;
+    if (win32::SdlWindowOf(hwnd_) != window_) return false;
+    aliveGeneration_ = generation;
+    return true;
+}
 
 bool Device::MakeCurrent() {
     if (!WindowAlive()) return false;
-    if (SDL_GL_GetCurrentContext() != context_ || SDL_GL_GetCurrentWindow() != window_) {
+    // SDL's record of the current context is the truth: other code (a test's or a benchmark's
+    // own context, another device) may have made another one current since the last call.
+    // The context alone is asked: only this device makes it current, always on window_, and
+    // SDL drops it from being current when window_ is destroyed.
+    if (SDL_GL_GetCurrentContext() != context_) {
         SDL_GL_MakeCurrent(window_, static_cast<SDL_GLContext>(context_));
     }
     return true;
@@ -187,6 +199,7 @@ HRESULT Device::ApplyPresentParameters(const D3DPRESENT_PARAMETERS& pp) {
 void Device::ReleaseBindings() {
     for (Binding<IDirect3DBaseTexture9>& texture : textures_) texture.Set(nullptr);
     for (TextureStore*& store : textureStores_) store = nullptr;
+    ++texturesSerial_;
     vertexShader_.Set(nullptr);
     pixelShader_.Set(nullptr);
     ReleaseStreams();

@@ -107,6 +107,7 @@ HRESULT STDMETHODCALLTYPE Device::SetTexture(DWORD stage, IDirect3DBaseTexture9*
     // The binding is the device's private reference: the program's count stays as it was.
     bound.Set(texture);
     textureStores_[*slot] = store;
+    ++texturesSerial_;
     state_.dirty |= kDirtyTextures;
     return D3D_OK;
 }

@@ -94,6 +94,7 @@ HRESULT STDMETHODCALLTYPE Device::SetStreamSource(UINT stream, IDirect3DVertexBu
     source.buffer.Set(buffer);
     source.offset = offset;
     source.stride = stride;
+    ++streamsSerial_;
     return D3D_OK;
 }
 
@@ -129,6 +130,7 @@ void Device::ReleaseStreams() {
         source.offset = 0;
         source.stride = 0;
     }
+    ++streamsSerial_;
     indices_.Set(nullptr);
 }
 
@@ -146,6 +148,11 @@ uint64_t Device::CheckDraw(D3DPRIMITIVETYPE type, UINT primitiveCount) const {
 
 bool Device::StreamsHold(const DeclarationLayout& layout, int64_t first, int64_t last) const {
     if (first < 0 || last < first) return false;
+    // A buffer's length is fixed at its creation: with the same declaration and streams, a
+    // range found held before is held still.
+    if (streamsHeld_.streamsSerial == streamsSerial_ && streamsHeld_.first == first && streamsHeld_.last == last) {
+        return true;
+    }
     for (UINT stream = 0; stream < layout.streamExtent.size(); ++stream) {
         if ((layout.streamMask & (1u << stream)) == 0) continue;
         if (stream >= kStreamCount) return false;
@@ -158,6 +165,7 @@ bool Device::StreamsHold(const DeclarationLayout& layout, int64_t first, int64_t
         int64_t end = int64_t{source.offset} + last * stride + layout.streamExtent[stream];
         if (end > int64_t{buffer->store().length()}) return false;
     }
+    streamsHeld_ = {streamsSerial_, first, last};
     return true;
 }
 
@@ -363,8 +371,8 @@ void Device::UploadUniforms(const PipelineKey& key, uint32_t groups) {
     CheckGlError("UploadUniforms");
 }
 
-void Device::BindStreams(const DeclarationLayout& layout, int64_t baseVertex) {
-    // The attributes the program reads; arrays it does not read stay off.
+uint32_t Device::AttribsRead() const {
+    if (shaderProgram_ != nullptr) return shaderProgram_->reads;
     const PipelineKey& key = programKey_;
     uint32_t reads = (1u << kAttribPosition) | (key.color0 ? 1u << kAttribColor0 : 0u) |
                      (key.color1 ? 1u << kAttribColor1 : 0u) | (key.normal ? 1u << kAttribNormal : 0u) |
@@ -375,7 +383,29 @@ void Device::BindStreams(const DeclarationLayout& layout, int64_t baseVertex) {
             reads |= 1u << (kAttribTexCoord0 + stage.coordSet);
         }
     }
-    if (shaderProgram_ != nullptr) reads = shaderProgram_->reads;
+    return reads;
+}
+
+bool Device::StreamsStillBound(const DeclarationLayout& layout, uint32_t reads, int64_t baseVertex) const {
+    const StreamsBound& last = streamsBound_;
+    if (GlCache::bypassing() || last.streamsSerial != streamsSerial_ || last.attribSerial != glCache_.attribSerial() ||
+        last.reads != reads || last.baseVertex != baseVertex) {
+        return false;
+    }
+    for (UINT stream = 0; stream < kStreamCount; ++stream) {
+        if ((layout.streamMask & (1u << stream)) == 0) continue;
+        const auto* buffer = static_cast<const VertexBuffer*>(streams_[stream].buffer.get());
+        if (buffer == nullptr || buffer->store().name() != last.names[stream]) return false;
+    }
+    return true;
+}
+
+void Device::BindStreams(const DeclarationLayout& layout, int64_t baseVertex) {
+    // The attributes the program reads; arrays it does not read stay off.
+    uint32_t reads = AttribsRead();
+    // Object after object with the same mesh the arrays are already right; the checks below
+    // would each find so, at a cost of their own per draw.
+    if (StreamsStillBound(layout, reads, baseVertex)) return;
     uint32_t enabled = 0;
     for (const DeclarationLayout::Attrib& attrib : layout.attribs) {
         uint32_t bit = 1u << attrib.location;
@@ -390,6 +420,15 @@ void Device::BindStreams(const DeclarationLayout& layout, int64_t baseVertex) {
         enabled |= bit;
     }
     glCache_.EnableAttribArrays(enabled);
+    StreamsBound& bound = streamsBound_;
+    bound.streamsSerial = streamsSerial_;
+    bound.attribSerial = glCache_.attribSerial();
+    bound.reads = reads;
+    bound.baseVertex = baseVertex;
+    for (UINT stream = 0; stream < kStreamCount; ++stream) {
+        const auto* buffer = static_cast<const VertexBuffer*>(streams_[stream].buffer.get());
+        bound.names[stream] = (layout.streamMask & (1u << stream)) != 0 && buffer != nullptr ? buffer->store().name() : 0;
+    }
 }
 
 // ---- The draws ----

@@ -11,7 +11,13 @@
 
 namespace rh::d3d9 {
 
-void GlCache::Forget() { *this = GlCache(); }
+void GlCache::Forget() {
+    // Never back to a value a caller may hold.
+    uint64_t attribSerial = attribSerial_ + 1, textureSerial = textureSerial_ + 1;
+    *this = GlCache();
+    attribSerial_ = attribSerial;
+    textureSerial_ = textureSerial;
+}
 
 int GlCache::CapIndex(GLenum cap) {
     switch (cap) {
@@ -137,11 +143,18 @@ void GlCache::ForgetBuffer(GLuint name) {
     for (Cached<AttribArray>& attrib : attribs_) {
         if (attrib.known && attrib.value.buffer == name) attrib.known = false;
     }
+    ++attribSerial_;
 }
 
 void GlCache::BindTexture(GLuint unit, GLenum target, GLuint name) {
-    if (activeTextureUnit_.Update(unit)) gl.ActiveTexture(GL_TEXTURE0 + unit);
-    if (boundTextures_[unit][target == GL_TEXTURE_CUBE_MAP ? 1 : 0].Update(name)) gl.BindTexture(target, name);
+    if (activeTextureUnit_.Update(unit)) {
+        ++textureSerial_;
+        gl.ActiveTexture(GL_TEXTURE0 + unit);
+    }
+    if (boundTextures_[unit][target == GL_TEXTURE_CUBE_MAP ? 1 : 0].Update(name)) {
+        ++textureSerial_;
+        gl.BindTexture(target, name);
+    }
 }
 
 void GlCache::KeepTextureBound(GLuint unit, GLenum target, GLuint name) {
@@ -156,6 +169,7 @@ void GlCache::ForgetTexture(GLuint name) {
             if (bound.known && bound.value == name) bound.known = false;
         }
     }
+    ++textureSerial_;
 }
 
 void GlCache::UseProgram(GLuint program) {
@@ -169,6 +183,7 @@ void GlCache::ForgetProgram(GLuint program) {
 
 void GlCache::VertexAttribPointer(GLuint index, const AttribArray& array) {
     if (!attribs_[index].Update(array)) return;
+    ++attribSerial_;
     BindBuffer(GL_ARRAY_BUFFER, array.buffer);
     gl.VertexAttribPointer(index, array.size, array.type, array.normalized ? GL_TRUE : GL_FALSE, array.stride,
                            reinterpret_cast<const void*>(array.offset));
@@ -178,6 +193,7 @@ void GlCache::EnableAttribArrays(uint32_t mask) {
     bool known = enabledAttribs_.known && !bypass_;
     uint32_t before = enabledAttribs_.value;
     if (!enabledAttribs_.Update(mask)) return;
+    ++attribSerial_;
     for (GLuint i = 0; i < kAttribCount; ++i) {
         uint32_t bit = 1u << i;
         if (known && ((before ^ mask) & bit) == 0) continue;

@@ -82,6 +82,11 @@ public:
     void VertexAttribPointer(GLuint index, const AttribArray& array);
     // Enables exactly the attribute arrays whose bits are set in mask.
     void EnableAttribArrays(uint32_t mask);
+    // Changes whenever what the cache holds for the attribute arrays (pointers, enables)
+    // changes or is forgotten: a caller that set them up under one value finds them still so.
+    uint64_t attribSerial() const { return attribSerial_; }
+    // The same for the texture bindings and the active unit.
+    uint64_t textureSerial() const { return textureSerial_; }
 
 private:
     template <typename T>
@@ -115,6 +120,8 @@ private:
     Cached<GLuint> arrayBuffer_, elementBuffer_, program_;
     Cached<AttribArray> attribs_[kAttribCount];
     Cached<uint32_t> enabledAttribs_;
+    uint64_t attribSerial_ = 1;
+    uint64_t textureSerial_ = 1;
     Cached<GLuint> activeTextureUnit_;
     Cached<GLuint> boundTextures_[kTextureUnitCount][2];  // 2D, cube map
 };

@@ -16,6 +16,10 @@ struct SurfaceAccess : public IDirect3DSurface9 {
     // and reads textures the program cannot lock (D3DPOOL_DEFAULT without D3DUSAGE_DYNAMIC),
     // as Direct3D's own D3DX does through a copy in system memory.
     virtual HRESULT STDMETHODCALLTYPE LockAnyPool(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) = 0;
+    // LockAnyPool of the whole level for a caller that writes every byte of it before
+    // UnlockRect: what the level held before is not kept, and a level never written before
+    // is not cleared first.
+    virtual HRESULT STDMETHODCALLTYPE LockAnyPoolToOverwrite(D3DLOCKED_RECT* locked) = 0;
 };
 
 }  // namespace rh::d3d9

@@ -67,10 +67,20 @@ GLint MinFilter(DWORD minFilter, DWORD mipFilter) {
 void Device::ApplyTextures() {
     bool samplersChanged = (textureStageDirty_ & (kDirtyTextures | kDirtySamplers)) != 0;
     textureStageDirty_ = 0;
+    // Object after object with the same textures each would only be found bound already.
+    if (!samplersChanged && !GlCache::bypassing() && texturesSettled_.texturesSerial == texturesSerial_ &&
+        texturesSettled_.cacheSerial == glCache_.textureSerial()) {
+        return;
+    }
+    bool settled = true;
     const GlLimits& limits = d3d_->limits();
     for (DWORD slot = 0; slot < kStageCount; ++slot) {
         TextureStore* store = textureStores_[slot];
-        if (store == nullptr || store->name() == 0) continue;
+        if (store == nullptr) continue;
+        if (store->name() == 0) {
+            settled = false;  // it may get a name later, which no serial tells
+            continue;
+        }
         GLenum target = store->target();
         // Uploads bind textures too: the binding is checked at every draw, the cache skips it.
         // Levels and parameters are sent to the active unit, which then must be this one.
@@ -116,6 +126,7 @@ void Device::ApplyTextures() {
         if (all || sent.border != want.border) gl.TexParameterfv(target, GL_TEXTURE_BORDER_COLOR, want.border.data());
         sent = want;
     }
+    texturesSettled_ = settled ? TexturesSettled{texturesSerial_, glCache_.textureSerial()} : TexturesSettled{};
     CheckGlError("ApplyTextures");
 }
 

@@ -7,6 +7,8 @@
 #include "platform/d3dx9/pixel_formats.h"
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <new>
 
 namespace rh::d3d9 {
@@ -116,7 +118,8 @@ bool TextureStore::Allocate() {
                     l.pitch = l.width * format_.bytesPerPixel;
                     l.rows = l.height;
                 }
-                l.bytes.assign(size_t{l.pitch} * l.rows, 0);
+                l.size = size_t{l.pitch} * l.rows;
+                l.bytes = std::make_unique_for_overwrite<uint8_t[]>(l.size);
             }
         }
     } catch (const std::bad_alloc&) {
@@ -134,25 +137,35 @@ bool TextureStore::Allocate() {
     return true;
 }
 
+uint8_t* TextureStore::Bytes(UINT face, UINT index) {
+    Level& l = At(face, index);
+    if (!l.cleared) {
+        std::memset(l.bytes.get(), 0, l.size);
+        l.cleared = true;
+    }
+    return l.bytes.get();
+}
+
 void TextureStore::Specify(UINT face, UINT index) {
+    const uint8_t* bytes = Bytes(face, index);
     const Level& l = level(face, index);
     auto gLevel = static_cast<GLint>(index);
     auto w = static_cast<GLsizei>(l.width);
     auto h = static_cast<GLsizei>(l.height);
     if (blocksInGl_) {
         gl.CompressedTexImage2D(FaceTarget(face), gLevel, format_.internalFormat, w, h, 0,
-                                static_cast<GLsizei>(l.bytes.size()), l.bytes.data());
+                                static_cast<GLsizei>(l.size), bytes);
     } else if (IsBlocks(format_)) {
         // A DXT texture GL cannot hold as blocks holds their decoding.
         std::vector<uint32_t> decoded(size_t{l.width} * l.height);
-        rh::d3dx9::DecodeDxt(format_.format, l.bytes.data(), l.pitch, l.width, l.height,
+        rh::d3dx9::DecodeDxt(format_.format, bytes, l.pitch, l.width, l.height,
                              reinterpret_cast<uint8_t*>(decoded.data()), l.width * 4);
         gl.TexImage2D(FaceTarget(face), gLevel, GL_RGBA8, w, h, 0, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV,
                       decoded.data());
     } else {
         gl.PixelStorei(GL_UNPACK_ALIGNMENT, 1);
         gl.TexImage2D(FaceTarget(face), gLevel, static_cast<GLint>(format_.internalFormat), w, h, 0, format_.glFormat,
-                      format_.glType, l.bytes.data());
+                      format_.glType, bytes);
     }
     specified_[face * levelCount_ + index] = true;
     CheckGlError("TextureStore::Specify");
@@ -175,7 +188,7 @@ HRESULT TextureStore::LevelDesc(UINT index, D3DSURFACE_DESC* desc) const {
 }
 
 HRESULT TextureStore::Lock(UINT face, UINT index, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags,
-                           bool anyPool) {
+                           bool anyPool, bool overwrite) {
     if (locked == nullptr) return D3DERR_INVALIDCALL;
     locked->Pitch = 0;
     locked->pBits = nullptr;
@@ -210,7 +223,9 @@ HRESULT TextureStore::Lock(UINT face, UINT index, D3DLOCKED_RECT* locked, const 
     l.locked = true;
     l.readOnly = (flags & D3DLOCK_READONLY) != 0;
     locked->Pitch = static_cast<INT>(l.pitch);
-    locked->pBits = l.bytes.data() + offset;
+    // Bytes the caller overwrites whole need no clearing first.
+    if (overwrite) l.cleared = true;
+    locked->pBits = Bytes(face, index) + offset;
     return D3D_OK;
 }
 
@@ -219,6 +234,11 @@ HRESULT TextureStore::Unlock(UINT face, UINT index) {
     Level& l = At(face, index);
     if (!l.locked) return D3DERR_INVALIDCALL;
     l.locked = false;
+    // A level GL has not had yet crosses once, whole, when a draw or a read first needs the
+    // chain (CompleteInGl), with what it holds then: a texture filled level by level after its
+    // creation is not sent level by level while it is being filled, nor at all if it is never
+    // drawn.
+    if (name_ != 0 && !specified_[face * levelCount_ + index]) return D3D_OK;
     if (!l.readOnly && name_ != 0 && device_->MakeCurrent()) {
         device_->glCache().BindTexture(0, target(), name_);
         Upload(face, index, l.lockedTop, l.lockedBottom);
@@ -234,7 +254,7 @@ void TextureStore::Upload(UINT face, UINT index, UINT top, UINT bottom) {
         return;
     }
     auto gLevel = static_cast<GLint>(index);
-    const uint8_t* rows = l.bytes.data() + size_t{top} * l.pitch;
+    const uint8_t* rows = l.bytes.get() + size_t{top} * l.pitch;
     gl.PixelStorei(GL_UNPACK_ALIGNMENT, 1);
     if (!IsBlocks(format_)) {
         // Whole rows: a rectangle's rows are contiguous in the copy, its columns are not.
@@ -337,6 +357,10 @@ HRESULT STDMETHODCALLTYPE Surface::LockRect(D3DLOCKED_RECT* locked, const RECT* 
 
 HRESULT STDMETHODCALLTYPE Surface::LockAnyPool(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) {
     return store_.Lock(face_, level_, locked, rect, flags, true);
+}
+
+HRESULT STDMETHODCALLTYPE Surface::LockAnyPoolToOverwrite(D3DLOCKED_RECT* locked) {
+    return store_.Lock(face_, level_, locked, nullptr, 0, true, true);
 }
 
 HRESULT STDMETHODCALLTYPE Surface::UnlockRect() { return store_.Unlock(face_, level_); }

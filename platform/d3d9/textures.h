@@ -14,6 +14,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace rh::d3d9 {
@@ -45,7 +46,11 @@ public:
         UINT height = 0;
         UINT pitch = 0;  // bytes from one row (of 4x4 blocks) to the next
         UINT rows = 0;   // rows (of blocks)
-        std::vector<uint8_t> bytes;
+        // Not cleared until first needed (Bytes()): a level written whole before anything reads
+        // it is never cleared.
+        std::unique_ptr<uint8_t[]> bytes;
+        size_t size = 0;
+        bool cleared = false;  // bytes holds what the level holds: zeros, or what was written
         bool locked = false;
         bool readOnly = false;
         UINT lockedTop = 0;  // rows (of blocks) the lock covers, half-open
@@ -59,7 +64,7 @@ public:
     TextureStore(const TextureStore&) = delete;
     TextureStore& operator=(const TextureStore&) = delete;
 
-    // Makes the zeroed bytes and, unless the pool is system memory, the GL object. False when
+    // Makes the bytes (zeros to whoever reads them before they are written) and, unless the pool is system memory, the GL object. False when
     // memory runs out. GL receives a level's storage with its first upload: a level that is
     // filled before it is drawn crosses to GL once.
     bool Allocate();
@@ -82,8 +87,11 @@ public:
 
     HRESULT LevelDesc(UINT level, D3DSURFACE_DESC* desc) const;
     // The lock of LockRect; anyPool: as D3DX locks, whatever the pool and usage allow.
-    HRESULT Lock(UINT face, UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags, bool anyPool);
-    // Ends the lock and uploads the rows it covered unless it was read-only.
+    // overwrite: the whole level, every byte of which the caller writes before Unlock.
+    HRESULT Lock(UINT face, UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags, bool anyPool,
+                 bool overwrite = false);
+    // Ends the lock and uploads the rows it covered unless it was read-only; a level GL has not
+    // had yet waits for CompleteInGl and crosses whole.
     HRESULT Unlock(UINT face, UINT level);
 
     // The sampler parameters last sent to the GL object.
@@ -91,6 +99,8 @@ public:
 
 private:
     Level& At(UINT face, UINT index) { return levels_[face * levelCount_ + index]; }
+    // A level's bytes, zeros where nothing was written yet.
+    uint8_t* Bytes(UINT face, UINT index);
     // Sends rows [top, bottom) (of blocks) of one level to GL, or the whole level when GL has
     // not had it yet; the GL texture must be bound on the active unit.
     void Upload(UINT face, UINT level, UINT top, UINT bottom);
@@ -182,6 +192,7 @@ public:
     HRESULT STDMETHODCALLTYPE LockRect(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override;
     HRESULT STDMETHODCALLTYPE UnlockRect() override;
     HRESULT STDMETHODCALLTYPE LockAnyPool(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override;
+    HRESULT STDMETHODCALLTYPE LockAnyPoolToOverwrite(D3DLOCKED_RECT* locked) override;
 
 private:
     IDirect3DBaseTexture9* container_;

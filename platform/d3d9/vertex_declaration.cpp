@@ -55,7 +55,10 @@ HRESULT STDMETHODCALLTYPE Device::CreateVertexDeclaration(const D3DVERTEXELEMENT
 }
 
 void Device::BindDeclaration(VertexDeclaration* declaration) {
-    if (declaration_.Set(declaration)) state_.dirty |= kDirtyVertexInput;
+    if (declaration_.Set(declaration)) {
+        state_.dirty |= kDirtyVertexInput;
+        ++streamsSerial_;
+    }
 }
 
 VertexDeclaration* Device::declaration() const {

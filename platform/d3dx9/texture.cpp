@@ -17,8 +17,13 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <utility>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace rh::d3dx9 {
 namespace {
@@ -219,23 +224,64 @@ Picture Resample(const Picture& src, uint32_t width, uint32_t height, Filter fil
     return dst;
 }
 
-// The next level of a mip chain (each side halved, at least 1). An exact halving with BOX or
-// LINEAR averages 2 x 2 texels in integers; everything else goes through Resample.
-Picture NextLevel(const Picture& src, Filter filter) {
-    uint32_t width = std::max(src.width / 2, 1u);
-    uint32_t height = std::max(src.height / 2, 1u);
-    bool exact = (src.width % 2 == 0 || src.width == 1) && (src.height % 2 == 0 || src.height == 1);
-    if (!exact || (filter != Filter::Box && filter != Filter::Linear)) return Resample(src, width, height, filter);
-    Picture dst;
-    dst.width = width;
-    dst.height = height;
-    dst.pixels.resize(size_t{width} * height);
-    uint32_t dx = src.width == 1 ? 0 : 1;
-    uint32_t dy = src.height == 1 ? 0 : 1;
+// Whether the next level of a chain (each side halved, at least 1) is an exact halving: every
+// side even, or 1.
+bool HalvesExactly(uint32_t width, uint32_t height) {
+    return (width % 2 == 0 || width == 1) && (height % 2 == 0 || height == 1);
+}
+
+// The exact halving of A8R8G8B8 words: each texel the rounded average of its 2 x 2 (or 2 x 1)
+// square, in integers. Rows of pitch bytes; the source's sides halve exactly.
+void HalveWords(const uint8_t* src, uint32_t srcPitch, uint32_t srcWidth, uint32_t srcHeight, uint8_t* dst,
+                uint32_t dstPitch) {
+    uint32_t width = std::max(srcWidth / 2, 1u);
+    uint32_t height = std::max(srcHeight / 2, 1u);
+    uint32_t dx = srcWidth == 1 ? 0 : 1;
+    uint32_t dy = srcHeight == 1 ? 0 : 1;
     for (uint32_t y = 0; y < height; ++y) {
-        const uint32_t* a = src.Row(y * (dy + 1));
-        const uint32_t* b = src.Row(y * (dy + 1) + dy);
-        uint32_t* out = dst.Row(y);
+        const auto* a = reinterpret_cast<const uint32_t*>(src + size_t{y * (dy + 1)} * srcPitch);
+        const auto* b = reinterpret_cast<const uint32_t*>(src + size_t{y * (dy + 1) + dy} * srcPitch);
+        auto* out = reinterpret_cast<uint32_t*>(dst + size_t{y} * dstPitch);
+        if (dx == 1 && dy == 1) {
+            // Two texels side by side in one 64-bit load: the same sums, one lane pair a texel,
+            // folded together at the end.
+            constexpr uint64_t kLanes = 0x00FF00FF00FF00FFull;
+            uint32_t x = 0;
+#if defined(__SSE2__)
+            // Four texels at a time: the channels widened to 16 bits, the same sums, plus 2,
+            // shifted by 2 (each at most 255 then, so packing back is exact).
+            const __m128i zero = _mm_setzero_si128();
+            const __m128i two = _mm_set1_epi16(2);
+            for (; x + 4 <= width; x += 4) {
+                __m128i top0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 2 * x));
+                __m128i top1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 2 * x + 4));
+                __m128i bottom0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 2 * x));
+                __m128i bottom1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 2 * x + 4));
+                // Columns 2j and 2j + 1 of both rows, as 16-bit channels side by side.
+                __m128i c01 = _mm_add_epi16(_mm_unpacklo_epi8(top0, zero), _mm_unpacklo_epi8(bottom0, zero));
+                __m128i c23 = _mm_add_epi16(_mm_unpackhi_epi8(top0, zero), _mm_unpackhi_epi8(bottom0, zero));
+                __m128i c45 = _mm_add_epi16(_mm_unpacklo_epi8(top1, zero), _mm_unpacklo_epi8(bottom1, zero));
+                __m128i c67 = _mm_add_epi16(_mm_unpackhi_epi8(top1, zero), _mm_unpackhi_epi8(bottom1, zero));
+                __m128i first = _mm_add_epi16(_mm_unpacklo_epi64(c01, c23), _mm_unpackhi_epi64(c01, c23));
+                __m128i second = _mm_add_epi16(_mm_unpacklo_epi64(c45, c67), _mm_unpackhi_epi64(c45, c67));
+                first = _mm_srli_epi16(_mm_add_epi16(first, two), 2);
+                second = _mm_srli_epi16(_mm_add_epi16(second, two), 2);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(first, second));
+            }
+#endif
+            for (; x < width; ++x) {
+                uint64_t top = 0;
+                uint64_t bottom = 0;
+                std::memcpy(&top, a + 2 * x, 8);
+                std::memcpy(&bottom, b + 2 * x, 8);
+                uint64_t even2 = (top & kLanes) + (bottom & kLanes);
+                uint64_t odd2 = ((top >> 8) & kLanes) + ((bottom >> 8) & kLanes);
+                uint32_t even = static_cast<uint32_t>(even2) + static_cast<uint32_t>(even2 >> 32) + 0x00020002u;
+                uint32_t odd = static_cast<uint32_t>(odd2) + static_cast<uint32_t>(odd2 >> 32) + 0x00020002u;
+                out[x] = ((even >> 2) & 0x00FF00FFu) | (((odd >> 2) & 0x00FF00FFu) << 8);
+            }
+            continue;
+        }
         for (uint32_t x = 0; x < width; ++x) {
             uint32_t x0 = x * (dx + 1);
             uint32_t x1 = x0 + dx;
@@ -248,19 +294,41 @@ Picture NextLevel(const Picture& src, Filter filter) {
             out[x] = ((even >> 2) & 0x00FF00FFu) | (((odd >> 2) & 0x00FF00FFu) << 8);
         }
     }
+}
+
+// The next level of a mip chain (each side halved, at least 1). An exact halving with BOX or
+// LINEAR averages 2 x 2 texels in integers; everything else goes through Resample.
+Picture NextLevel(const Picture& src, Filter filter) {
+    uint32_t width = std::max(src.width / 2, 1u);
+    uint32_t height = std::max(src.height / 2, 1u);
+    if (!HalvesExactly(src.width, src.height) || (filter != Filter::Box && filter != Filter::Linear)) {
+        return Resample(src, width, height, filter);
+    }
+    Picture dst;
+    dst.width = width;
+    dst.height = height;
+    dst.pixels.resize(size_t{width} * height);
+    HalveWords(reinterpret_cast<const uint8_t*>(src.pixels.data()), src.width * 4, src.width, src.height,
+               reinterpret_cast<uint8_t*>(dst.pixels.data()), width * 4);
     return dst;
 }
 
 // ---- Reaching texture levels ----
 
+// Whether a lock is of a whole level the locker writes every byte of.
+enum class LockFor { Access, Overwrite };
+
 // A surface's level locked whatever its pool; unlocked when it goes.
 class LockedLevel {
 public:
-    LockedLevel(IDirect3DSurface9* surface, const RECT* rect, DWORD flags) : surface_(surface) {
+    LockedLevel(IDirect3DSurface9* surface, const RECT* rect, DWORD flags, LockFor purpose = LockFor::Access)
+        : surface_(surface) {
         if (surface_ == nullptr) return;
         rh::d3d9::SurfaceAccess* access = nullptr;
         if (surface_->QueryInterface(rh::d3d9::kIidSurfaceAccess, reinterpret_cast<void**>(&access)) == S_OK) {
-            result_ = access->LockAnyPool(&locked_, rect, flags);
+            result_ = purpose == LockFor::Overwrite && rect == nullptr && flags == 0
+                          ? access->LockAnyPoolToOverwrite(&locked_)
+                          : access->LockAnyPool(&locked_, rect, flags);
             access->Release();
         } else {
             result_ = surface_->LockRect(&locked_, rect, flags);
@@ -290,6 +358,10 @@ struct Held {
         if (p != nullptr) p->Release();
     }
     T* release() { return std::exchange(p, nullptr); }
+    void reset() {
+        if (p != nullptr) p->Release();
+        p = nullptr;
+    }
 };
 
 // The surface of one level of one face (face 0 for a 2D texture), with a new reference.
@@ -394,9 +466,89 @@ HRESULT MakePlan(const D3DCAPS9& caps, const DecodedImage& image, UINT width, UI
     return D3D_OK;
 }
 
+// Words of A8R8G8B8 or X8R8G8B8 (whose padding is ones wherever a picture or a level holds it).
+bool IsWordFormat(D3DFORMAT format) { return format == D3DFMT_A8R8G8B8 || format == D3DFMT_X8R8G8B8; }
+
+// Whether a face can go word for word from the picture into the texture's levels, each level
+// halved from the one above inside the texture's own memory: what FillFace's general path
+// makes then equals it texel for texel (the same integer halving; a padding byte of ones
+// halves to ones, and X8R8G8B8 keeps no alpha but the colour channels never mix).
+bool FillsWordForWord(const DecodedImage& image, const Plan& plan, Filter mipFilter, D3DCOLOR colourKey) {
+    if (plan.copyBlocks || colourKey != 0 || image.levels != 1 || !IsWordFormat(image.format) ||
+        !IsWordFormat(plan.format) || image.width != plan.width || image.height != plan.height) {
+        return false;
+    }
+    if (plan.levels > 1 && mipFilter != Filter::Box && mipFilter != Filter::Linear) return false;
+    uint32_t width = plan.width;
+    uint32_t height = plan.height;
+    for (uint32_t level = 1; level < plan.levels; ++level) {
+        if (!HalvesExactly(width, height)) return false;
+        width = std::max(width / 2, 1u);
+        height = std::max(height / 2, 1u);
+    }
+    return true;
+}
+
+// One level of a face held locked while the next is made from it.
+struct OpenLevel {
+    Held<IDirect3DSurface9> surface;
+    std::optional<LockedLevel> lock;
+    D3DSURFACE_DESC desc{};
+
+    void Close() {
+        lock.reset();
+        surface.reset();
+    }
+};
+
+// The word-for-word fill (FillsWordForWord): the picture copied into level 0, then each level
+// halved from the one above while both are locked, with no copy of the picture in between.
+HRESULT FillFaceWords(IDirect3DBaseTexture9* texture, UINT face, const ImageLevel& from, D3DFORMAT fromFormat,
+                      uint32_t levels) {
+    OpenLevel open[2];
+    for (uint32_t level = 0; level < levels; ++level) {
+        OpenLevel& to = open[level % 2];
+        to.Close();
+        if (HRESULT hr = SurfaceOf(texture, face, level, &to.surface.p); hr != D3D_OK) return hr;
+        if (HRESULT hr = to.surface.p->GetDesc(&to.desc); hr != D3D_OK) return hr;
+        // Every byte of every level is written below: rows are packed words (pitch = width x 4)
+        // and each row is written whole.
+        to.lock.emplace(to.surface.p, nullptr, 0, LockFor::Overwrite);
+        if (to.lock->result() == D3D_OK && to.lock->pitch() != to.desc.Width * 4) {
+            // Not the layout promised: the level is cleared, as it would have been, and refused.
+            std::memset(to.lock->bits(), 0, size_t{to.lock->pitch()} * to.desc.Height);
+            return D3DERR_INVALIDCALL;
+        }
+        if (to.lock->result() != D3D_OK) return to.lock->result();
+        if (level == 0) {
+            // A decoded X8R8G8B8 picture has its padding ones already.
+            bool opaque = to.desc.Format == D3DFMT_X8R8G8B8 && fromFormat != D3DFMT_X8R8G8B8;
+            for (uint32_t y = 0; y < from.height; ++y) {
+                uint8_t* row = to.lock->bits() + size_t{y} * to.lock->pitch();
+                std::memcpy(row, from.bits + size_t{y} * from.pitch, size_t{from.width} * 4);
+                if (opaque) {
+                    // Padding bits are ones.
+                    auto* words = reinterpret_cast<uint32_t*>(row);
+                    for (uint32_t x = 0; x < from.width; ++x) words[x] |= 0xFF000000u;
+                }
+            }
+        } else {
+            const OpenLevel& above = open[(level + 1) % 2];
+            HalveWords(above.lock->bits(), above.lock->pitch(), above.desc.Width, above.desc.Height, to.lock->bits(),
+                       to.lock->pitch());
+            // The level above is done with.
+            open[(level + 1) % 2].Close();
+        }
+    }
+    return D3D_OK;
+}
+
 // Fills one face of a texture made by plan from the picture's face.
 HRESULT FillFace(IDirect3DBaseTexture9* texture, UINT face, const DecodedImage& image, const Plan& plan,
                  Filter filter, Filter mipFilter, D3DCOLOR colourKey) {
+    if (FillsWordForWord(image, plan, mipFilter, colourKey)) {
+        return FillFaceWords(texture, face, image.Level(face, 0), image.format, plan.levels);
+    }
     Picture current;
     for (uint32_t level = 0; level < plan.levels; ++level) {
         Held<IDirect3DSurface9> surface;

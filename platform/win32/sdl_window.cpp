@@ -98,6 +98,7 @@ SdlWindow::~SdlWindow() {
     auto& all = MutableSdlWindows();
     all.erase(std::remove(all.begin(), all.end(), this), all.end());
     ForgetWindow(this);
+    WindowsChanged();  // before SDL lets go of the window, not only when the handle dies
     if (sdl_ != nullptr) {
         SDL_SetWindowData(sdl_, kHandleKey, nullptr);
         SDL_DestroyWindow(sdl_);
@@ -118,6 +119,7 @@ bool SdlWindow::Open(std::string_view ansiTitle) {
     std::string title = Utf8Title(ansiTitle);
     int width = std::max<int>(1, r.right - r.left), height = std::max<int>(1, r.bottom - r.top);
     sdl_ = CreateGlWindow(title.c_str(), r.left, r.top, width, height, flags);
+    WindowsChanged();
     if (sdl_ == nullptr) return false;
     SDL_SetWindowData(sdl_, kHandleKey, this);
     return true;
@@ -130,6 +132,7 @@ bool SdlWindow::OpenInForeignParent(uint32_t parentXid, std::string_view ansiTit
                                         std::max<int>(1, r.bottom - r.top));
     if (child == 0) return false;
     sdl_ = SDL_CreateWindowFrom(reinterpret_cast<const void*>(static_cast<uintptr_t>(child)));
+    WindowsChanged();
     if (sdl_ == nullptr) return false;
     foreignParent_ = parentXid;
     SDL_SetWindowData(sdl_, kHandleKey, this);

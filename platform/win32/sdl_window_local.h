@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 struct SDL_Window;
@@ -15,6 +16,11 @@ namespace rh::win32 {
 // made with SDL_WINDOW_OPENGL, so a GL context can be created on it. Null for dialogs and
 // their controls, for stale handles and for null.
 SDL_Window* SdlWindowOf(HWND hwnd);
+
+// A number that changes whenever a window dies or the SDL window behind a handle changes:
+// while it stays the same, every SdlWindowOf answer seen under it still holds. (Windows
+// coming into being leave it alone; nothing that was found stops being so then.)
+uint64_t WindowGeneration();
 
 // The window made by CreateWindowExA whose SDL window this is, or null (null, or an SDL
 // window the layer did not make for a window handle).

@@ -8,6 +8,7 @@
 #include "platform/win32/sdl_window.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <unordered_set>
 
@@ -41,7 +42,14 @@ void AppendUtf8(std::string* out, uint32_t cp) {
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
+// Starts at 1 so that 0 can mean "never checked" to those who remember it.
+std::atomic<uint64_t> windowGeneration{1};
+
 }  // namespace
+
+uint64_t WindowGeneration() { return windowGeneration.load(std::memory_order_acquire); }
+
+void WindowsChanged() { windowGeneration.fetch_add(1, std::memory_order_acq_rel); }
 
 HWND__* LiveWindow(HWND hwnd) {
     if (hwnd == nullptr) return nullptr;
@@ -127,6 +135,7 @@ HWND__::HWND__(HWND__* parent, int id, DWORD style, DWORD exStyle)
 
 HWND__::~HWND__() {
     rh::win32::Registry().erase(this);
+    rh::win32::WindowsChanged();
     if (parent_ != nullptr) {
         auto& siblings = parent_->children_;
         siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());

@@ -81,6 +81,9 @@ namespace rh::win32 {
 // destroyed, or not a window of this process); the handle is only compared, never read.
 HWND__* LiveWindow(HWND hwnd);
 
+// Moves WindowGeneration on (sdl_window_local.h): a window died or its SDL window changed.
+void WindowsChanged();
+
 // Says on stderr, once per process, that no display can be opened; every later attempt to
 // open one stays silent. NoDisplay tells whether it was said.
 void ReportNoDisplay();

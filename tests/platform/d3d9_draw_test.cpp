@@ -6,6 +6,7 @@
 
 #include "platform/d3d9/d3d9_testing.h"
 
+#include <SDL.h>
 #include <d3d9.h>
 
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@ using d3d9_test::Identity;
 using d3d9_test::kColourFvf;
 using d3d9_test::kScreenFvf;
 using d3d9_test::ScreenVertex;
+using d3d9_test::TestWindow;
 
 constexpr DWORD kRed = 0xFF0000;
 constexpr DWORD kGreen = 0x00FF00;
@@ -555,6 +557,72 @@ TEST_F(DrawConventionsTest, IndexWidthsReadAsTheirFormatsSay) {
         EXPECT_EQ(Count(c.where, c.colour & 0xFFFFFF), 28 * 38);
         EXPECT_EQ(Count(RECT{0, 0, kWidth, kHeight}, c.colour & 0xFFFFFF), 30 * 40) << "only that quad";
     }
+}
+
+TEST_F(DrawConventionsTest, TheSameMeshDrawnAgainAfterADisturbanceReadsWhatIsBoundNow) {
+    // Object after object the device keeps its context and attribute arrays as they were;
+    // whatever could have moved them between two draws must be seen. Three quads share one
+    // vertex buffer; the first draw shows the red one, the second the quad named below.
+    std::vector<ScreenVertex> shared;
+    const DWORD colours[3] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF};
+    for (int q = 0; q < 3; ++q) {
+        std::vector<ScreenVertex> quad = ScreenQuad(10.0f + 40.0f * q, 10.0f, 40.0f + 40.0f * q, 50.0f, 0.5f, colours[q]);
+        shared.insert(shared.end(), quad.begin(), quad.end());
+    }
+    IDirect3DVertexBuffer9* vertices = Vertices(shared, kScreenFvf);
+    IDirect3DVertexBuffer9* copy = Vertices(shared, kScreenFvf);
+    IDirect3DIndexBuffer9* indices = Indices(std::vector<uint16_t>{0, 1, 2, 2, 1, 3});
+    const UINT stride = sizeof(ScreenVertex);
+    const struct {
+        const char* what;
+        std::function<void()> disturb;
+        INT base;
+        int quad;
+    } cases[] = {
+        {"nothing", [] {}, 0, 0},
+        {"another base vertex", [] {}, 8, 2},
+        {"the stream's offset", [&] { device_->SetStreamSource(0, vertices, 4 * stride, stride); }, 0, 1},
+        {"another buffer at that offset", [&] { device_->SetStreamSource(0, copy, 8 * stride, stride); }, 0, 2},
+        {"a draw with another declaration",
+         [&] {
+             ASSERT_EQ(DrawQuad(100.0f, 70.0f, 110.0f, 80.0f, 0.5f, 1.0f, 0xFFFFFFFF), D3D_OK);
+             device_->SetFVF(kScreenFvf);
+             device_->SetStreamSource(0, vertices, 0, stride);
+         },
+         4, 1},
+        {"another window opened and closed", [] { TestWindow other(32, 32); }, 4, 1},
+        {"another context made current",
+         [] {
+             SDL_Window* window = SDL_CreateWindow("other", 0, 0, 32, 32, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+             ASSERT_NE(window, nullptr) << SDL_GetError();
+             SDL_GLContext context = SDL_GL_CreateContext(window);  // current from now on
+             ASSERT_NE(context, nullptr) << SDL_GetError();
+             ASSERT_EQ(SDL_GL_GetCurrentContext(), context);
+             SDL_GL_DeleteContext(context);
+             SDL_DestroyWindow(window);
+         },
+         4, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Start();
+        device_->SetFVF(kScreenFvf);
+        device_->SetStreamSource(0, vertices, 0, stride);
+        device_->SetIndices(indices);
+        ASSERT_EQ(device_->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 0, 2), D3D_OK);
+        c.disturb();
+        ASSERT_EQ(device_->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, c.base, 0, 4, 0, 2), D3D_OK);
+        EXPECT_EQ(Count(RECT{11, 11, 39, 49}, kRed), 28 * 38) << "the first draw";
+        const LONG x = 10 + 40 * c.quad;
+        EXPECT_EQ(Count(RECT{x + 1, 11, x + 29, 49}, colours[c.quad] & 0xFFFFFF), 28 * 38) << "the second draw";
+        int drawn = 0;
+        for (int q = 0; q < 3; ++q) drawn += Count(RECT{0, 0, kWidth, kHeight}, colours[q] & 0xFFFFFF);
+        EXPECT_EQ(drawn, (c.quad == 0 ? 1 : 2) * 30 * 40) << "nothing else";
+    }
+    // The same vertex range, held a moment ago, runs past the buffer's end from a later offset.
+    ASSERT_EQ(device_->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 4, 0, 4, 0, 2), D3D_OK);
+    device_->SetStreamSource(0, vertices, 8 * stride, stride);
+    EXPECT_EQ(device_->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 4, 0, 4, 0, 2), D3DERR_INVALIDCALL);
 }
 
 TEST_F(DrawConventionsTest, AFrameOfSeveralDraws) {

@@ -235,6 +235,35 @@ TEST_F(TextureTest, LockedMemoryIsTheFormatsLayoutAndReachesGlAtUnlock) {
     }
 }
 
+// A new texture's levels read as zeros, through a lock and through GL, even where the memory
+// an earlier texture of the same size filled has come back to it.
+TEST_F(TextureTest, ANewTexturesLevelsAreZerosWhateverTheMemoryHeldBefore) {
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE(testing::Message() << "round " << round);
+        IDirect3DTexture9* texture = nullptr;
+        ASSERT_EQ(device_->CreateTexture(32, 32, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture, nullptr), D3D_OK);
+        const UINT levels = texture->GetLevelCount();
+        // Level 1 read through a lock, level 3 through GL, before anything was written.
+        D3DLOCKED_RECT locked{};
+        ASSERT_EQ(texture->LockRect(1, &locked, nullptr, D3DLOCK_READONLY), D3D_OK);
+        const auto* bytes = static_cast<const BYTE*>(locked.pBits);
+        EXPECT_TRUE(std::all_of(bytes, bytes + locked.Pitch * 16, [](BYTE b) { return b == 0; }));
+        ASSERT_EQ(texture->UnlockRect(1), D3D_OK);
+        std::vector<DWORD> gl;
+        ASSERT_TRUE(ReadTextureLevel(texture, 0, 3, &gl));
+        EXPECT_EQ(gl, std::vector<DWORD>(16, 0));
+        // Every level filled, for the next round's texture to be given this memory.
+        for (UINT level = 0; level < levels; ++level) {
+            ASSERT_EQ(texture->LockRect(level, &locked, nullptr, 0), D3D_OK);
+            D3DSURFACE_DESC desc{};
+            ASSERT_EQ(texture->GetLevelDesc(level, &desc), D3D_OK);
+            std::memset(locked.pBits, 0xAB, size_t(locked.Pitch) * desc.Height);
+            ASSERT_EQ(texture->UnlockRect(level), D3D_OK);
+        }
+        texture->Release();
+    }
+}
+
 TEST_F(TextureTest, EachLevelAndEachCubeFaceIsItsOwn) {
     IDirect3DTexture9* texture = Make(8, 8, 0, D3DFMT_A8R8G8B8);
     ASSERT_NE(texture, nullptr);

@@ -327,6 +327,103 @@ TEST_F(D3dxTextureTest, MipFiltersBuildTheChain) {
     }
 }
 
+// The texels of whole chains, pinned: odd sides (scaled, not halved), rows and columns of one
+// texel, alpha kept or dropped by the format, the box, linear and triangle filters.
+TEST_F(D3dxTextureTest, MipChainsKeepTheirTexelsForEveryShape) {
+    // Texels with every channel different, alpha included, from a fixed sequence.
+    auto texels = [](uint32_t count, uint32_t seed) {
+        std::vector<DWORD> out(count);
+        uint32_t x = seed;
+        for (DWORD& t : out) {
+            x = x * 1664525u + 1013904223u;
+            t = x;
+        }
+        return out;
+    };
+    struct Case {
+        const char* what;
+        uint32_t width, height;
+        int bits;  // of the TGA: 32 with alpha, 24 opaque
+        UINT textureSide;  // both sides
+        D3DFORMAT format;
+        DWORD mipFilter;
+        std::vector<std::vector<DWORD>> levels;  // from level 1 down
+    };
+    const UINT kOwn = D3DX_DEFAULT_NONPOW2;
+    const Case cases[] = {
+        {"5 x 3: every level scaled, not halved", 5, 3, 32, kOwn, D3DFMT_UNKNOWN, D3DX_FILTER_BOX,
+         {{0x6F58977E, 0x7167829A}, {0x70608D8C}}},
+        {"6 x 2: halved, then scaled from 3 x 1", 6, 2, 32, kOwn, D3DFMT_UNKNOWN, D3DX_FILTER_BOX,
+         {{0x57BF94B8, 0x89873456, 0x6951DBA4}, {0x6E888C91}}},
+        {"7 x 1: a single row", 7, 1, 32, kOwn, D3DFMT_UNKNOWN, D3DX_FILTER_BOX,
+         {{0x76D32E65, 0xB1682E9A, 0xB337B277}, {0x9E7B5A7D}}},
+        {"8 x 4 with alpha", 8, 4, 32, kOwn, D3DFMT_UNKNOWN, D3DX_FILTER_BOX,
+         {{0x8EAD7E91, 0x9D9D8F57, 0x78944A8D, 0x6B7D8873, 0x4D47A981, 0x75389287, 0x982A643D, 0x7CA45363},
+          {0x7B72927C, 0x7E786268},
+          {0x7D757A72}}},
+        {"8 x 4 with alpha into X8R8G8B8", 8, 4, 32, kOwn, D3DFMT_X8R8G8B8, D3DX_FILTER_BOX,
+         {{0xFF7DB65C, 0xFF6C599A, 0xFF85A588, 0xFFA78D66, 0xFF588F8C, 0xFF88798A, 0xFF80B938, 0xFF686096},
+          {0xFF728683, 0xFF85936F},
+          {0xFF7C8D79}}},
+        {"4 x 8 opaque into A8R8G8B8, linear", 4, 8, 24, kOwn, D3DFMT_A8R8G8B8, D3DX_FILTER_LINEAR,
+         {{0xFF565A79, 0xFF5E5B7F, 0xFF6F91B1, 0xFFAD5AB7, 0xFF679F69, 0xFF9C496F, 0xFF996461, 0xFFA986A7},
+          {0xFF746898, 0xFF917578},
+          {0xFF836F88}}},
+        {"2 x 8 opaque", 2, 8, 24, kOwn, D3DFMT_UNKNOWN, D3DX_FILTER_BOX,
+         {{0xFF8596AD, 0xFF6E89A9, 0xFF627B65, 0xFF75A6A1}, {0xFF7A90AB, 0xFF6C9183}, {0xFF739197}}},
+        {"5 x 3 grown to 8 x 4 first", 5, 3, 32, D3DX_DEFAULT, D3DFMT_UNKNOWN, D3DX_FILTER_BOX,
+         {{0x544E4C96, 0x5937557F, 0xB7898D9A, 0x94744BB8, 0x7652696B, 0x787DC0C6, 0x8DC398B1, 0x9286578D},
+          {0x67557392, 0x9B9272A4},
+          {0x8174739B}}},
+        {"8 x 4, triangle mip filter", 8, 4, 32, kOwn, D3DFMT_UNKNOWN, D3DX_FILTER_TRIANGLE,
+         {{0x3D465582, 0x8A6C706C, 0x65AE8B72, 0x8893939F, 0x31875C51, 0x796F6A7E, 0xA2958674, 0x93797164},
+          {0x5D71666F, 0x888D827B},
+          {0x737F7475}}},
+    };
+    uint32_t seed = 1;
+    for (const Case& c : cases) {
+        std::vector<DWORD> picture = texels(c.width * c.height, seed++);
+        IDirect3DTexture9* texture = FromMemory(Tga(c.width, c.height, picture, c.bits), c.textureSide,
+                                                c.textureSide, D3DX_DEFAULT, c.format, D3DX_DEFAULT, c.mipFilter);
+        ASSERT_NE(texture, nullptr) << c.what;
+        ASSERT_EQ(texture->GetLevelCount(), c.levels.size() + 1) << c.what;
+        if (c.textureSide == kOwn) {
+            // The picture itself, its alpha opaque where the file or the format has none.
+            bool opaque = c.bits == 24 || c.format == D3DFMT_X8R8G8B8;
+            for (DWORD& t : picture) t |= opaque ? 0xFF000000u : 0u;
+            EXPECT_EQ(Level(texture, 0), picture) << c.what;
+        }
+        for (UINT level = 1; level < texture->GetLevelCount(); ++level) {
+            EXPECT_EQ(Level(texture, level), c.levels[level - 1]) << c.what << ", level " << level;
+        }
+    }
+
+    // Exact halvings of a wider picture (runs of four texels and the ones left over) equal
+    // each channel's rounded average of its 2 x 2 square.
+    const std::vector<DWORD> wide = texels(20 * 4, 99);
+    IDirect3DTexture9* texture = FromMemory(Tga(20, 4, wide, 32), kOwn, kOwn, 3);
+    ASSERT_NE(texture, nullptr);
+    std::vector<DWORD> above = wide;
+    uint32_t width = 20;
+    for (UINT level = 1; level < 3; ++level) {
+        std::vector<DWORD> expected;
+        for (uint32_t y = 0; y < 4u >> level; ++y) {
+            for (uint32_t x = 0; x < width / 2; ++x) {
+                DWORD texel = 0;
+                for (int shift = 0; shift < 32; shift += 8) {
+                    uint32_t sum = 2;
+                    for (uint32_t i : {0u, 1u, width, width + 1}) sum += (above[2 * y * width + 2 * x + i] >> shift) & 0xFF;
+                    texel |= (sum / 4) << shift;
+                }
+                expected.push_back(texel);
+            }
+        }
+        EXPECT_EQ(Level(texture, level), expected) << "level " << level;
+        above = expected;
+        width /= 2;
+    }
+}
+
 TEST_F(D3dxTextureTest, AFilesOwnLevelsAreKept) {
     // A DDS with three levels of different colours: the texture's levels are the file's.
     const std::vector<std::vector<uint8_t>> levels = {Words(std::vector<DWORD>(16, 0xFFFF0000)),

@@ -12,12 +12,18 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utime.h>
+
+#include <dirent.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -130,6 +136,79 @@ TEST_F(WindowsFileNames, OnlyRegularFilesOpen) {
     }
     EXPECT_FALSE(fifo.Unblocked()) << "an open waited for the FIFO's other end";
     EXPECT_TRUE(std::filesystem::is_directory(dir_ + "/Media/Sub")) << "a folder is left as it was";
+}
+
+// The names of a folder read for a lookup without regard to case are kept while the folder is
+// unchanged. A kept index must follow every change: entries added, removed or renamed (even when
+// the folder's modification time is put back), the folder replaced by another of the same name,
+// and writes into names the index does not hold. The folder's times are set back an hour first,
+// as the index is kept only for folders not changed within the last seconds.
+TEST_F(WindowsFileNames, KeptFolderNamesFollowEveryChange) {
+    const std::string folder = dir_ + "/Media/Kept";
+    const auto settle = [](const std::string& path) {
+        utimbuf old{};
+        old.actime = old.modtime = time(nullptr) - 3600;
+        ASSERT_EQ(utime(path.c_str(), &old), 0);
+    };
+    scratch_.Write("Media/Kept/Alpha.TXT", "alpha");
+    scratch_.Write("Media/Kept/Same.txt", "one");
+    scratch_.Write("Media/Kept/SAME.txt", "two");
+    // The spelling a scan meets first in the listing wins, with or without a kept index.
+    std::string first;
+    if (DIR* d = opendir(folder.c_str())) {
+        while (dirent* e = readdir(d)) {
+            const std::string name = e->d_name;
+            if (first.empty() && (name == "Same.txt" || name == "SAME.txt")) first = name;
+        }
+        closedir(d);
+    }
+    const std::string sameContent = first == "Same.txt" ? "one" : "two";
+
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        std::vector<std::pair<const char*, std::string>> reads;  // name under dir_, content
+    };
+    const std::vector<Step> steps = {
+        {"first lookups make the index", [&] { settle(folder); },
+         {{"/media/kept/alpha.txt", "alpha"}, {"/MEDIA/KEPT/same.TXT", sameContent}, {"/Media/Kept/Same.txt", "one"},
+          {"/Media/Kept/SAME.txt", "two"}, {"/Media/Kept/beta.txt", "<none>"}}},
+        {"a new entry", [&] { scratch_.Write("Media/Kept/Beta.txt", "beta"); },
+         {{"/media/kept/BETA.TXT", "beta"}, {"/media/kept/alpha.txt", "alpha"}}},
+        {"a rename with the folder's time put back",
+         [&] {
+             settle(folder);
+             ASSERT_EQ(Read(dir_ + "/media/kept/beta.TXT"), "beta");  // kept again
+             std::filesystem::rename(folder + "/Beta.txt", folder + "/Gone.txt");
+             settle(folder);
+         },
+         {{"/media/kept/beta.txt", "<none>"}, {"/media/kept/GONE.TXT", "beta"}}},
+        {"a removed entry", [&] { std::filesystem::remove(folder + "/Alpha.TXT"); },
+         {{"/media/kept/alpha.txt", "<none>"}, {"/Media/Kept/Alpha.TXT", "<none>"}}},
+        {"the folder replaced by another of its name",
+         [&] {
+             settle(folder);
+             ASSERT_EQ(Read(dir_ + "/media/kept/gone.txt"), "beta");
+             std::filesystem::rename(folder, dir_ + "/Media/Old");
+             scratch_.Write("Media/Kept/Other.txt", "other");
+             settle(folder);
+         },
+         {{"/media/kept/gone.txt", "<none>"}, {"/media/kept/OTHER.txt", "other"}}},
+    };
+    for (const Step& step : steps) {
+        step.change();
+        for (const auto& [name, content] : step.reads) EXPECT_EQ(Read(dir_ + name), content) << step.what << ": " << name;
+    }
+
+    // A name the kept index does not hold is still created by a write, in the folder's spelling.
+    settle(folder);
+    ASSERT_EQ(Read(dir_ + "/media/kept/new.txt"), "<none>");
+    FILE* f = fopen((dir_ + "/media/kept/New.txt").c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fputs("new", f);
+    fclose(f);
+    EXPECT_TRUE(std::filesystem::exists(folder + "/New.txt"));
+    EXPECT_EQ(Read(dir_ + "/MEDIA/KEPT/NEW.TXT"), "new");
 }
 
 TEST_F(WindowsFileNames, FileLengthAndMakeFolder) {

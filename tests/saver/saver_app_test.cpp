@@ -311,6 +311,93 @@ TEST_F(SaverAppTest, StartsShowsTheLoadingScreenFadesAndReplaysThePath) {
     EXPECT_STREQ(app.amPmText().Text(), suffix.Text());
 }
 
+// The frame counter at the top left and the clock at the bottom right, drawn over the scene with
+// the baked fonts from the media archive; the 12-hour clock has its am/pm label beside it.
+TEST_F(SaverAppTest, LabelsShowTheCounterAndTheClock) {
+    struct Case {
+        const char* registry;
+        bool fps, clock, amPm;
+        int clockWidth;  // at 1024 pixels across
+    };
+    const Case cases[] = {
+        {"\"ShowFps\"=dword:00000001\n", true, true, true, 400},
+        {"\"ShowFps\"=dword:00000000\n\"TimeStyle\"=dword:00000001\n", false, true, false, 300},
+        {"\"ShowFps\"=dword:00000001\n\"ShowTime\"=dword:00000000\n", true, false, false, 400},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.registry);
+        WriteRegistry(c.registry);
+        g_step = 5;  // the last run's passes stopped the clock
+        MarkerSaver app;
+        app.maxFrames = 16;
+        std::vector<DWORD> frame;
+        app.eachPass = [&](MarkerSaver& saver) {
+            // Path time 14: no fade, the clear colour everywhere but the marker and the labels.
+            if (saver.frames == 15) frame = ReadFrame(saver.width, saver.height);
+        };
+        ASSERT_TRUE(app.Create(nullptr, SaverMode::FullScreen, 0));
+        EXPECT_EQ(app.Run(), 1);
+        const int w = app.width, h = app.height;
+        ASSERT_EQ(frame.size(), static_cast<size_t>(w * h));
+        const float scale = static_cast<float>(w) / 1024.0f;
+        const RECT counter{10, 10, 266, 138};
+        const RECT corner{w - static_cast<int>(static_cast<float>(c.clockWidth) * scale), h - static_cast<int>(74 * scale), w, h};
+        int counterInk = 0, cornerInk = 0, strayInk = 0;
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const Pixel p = Unpack(frame[y * w + x]);
+                if (std::abs(p.r - 120) <= 2 && std::abs(p.g - 120) <= 2 && std::abs(p.b - 150) <= 2) continue;
+                if (p.g > p.r + 60 && p.g > p.b + 60) continue;  // the marker
+                if (x >= counter.left && x < counter.right && y >= counter.top && y < counter.bottom) {
+                    ++counterInk;
+                } else if (x >= corner.left && y >= corner.top) {
+                    ++cornerInk;
+                } else {
+                    ++strayInk;
+                }
+            }
+        }
+        if (c.fps && c.clock) {
+            WritePng(frame, w, h, std::string(RH_SCREENSHOT_DIR) + "/saver_labels.png");
+        }
+        EXPECT_EQ(counterInk > 200, c.fps) << counterInk;
+        EXPECT_EQ(cornerInk > 1000, c.clock) << cornerInk;
+        EXPECT_EQ(strayInk, 0);
+        if (c.fps) {
+            ASSERT_EQ(app.fpsLabel().glyphRows().size(), 1u);
+            EXPECT_EQ(app.fpsLabel().glyphRows()[0].size(), static_cast<size_t>(app.fpsText().length()));
+        }
+        if (c.clock) {
+            // The box at the corner; every character of the text inside it.
+            EXPECT_EQ(app.clockLabel().GetSize().x, corner.right - corner.left);
+            ASSERT_EQ(app.clockLabel().glyphRows().size(), 1u);
+            EXPECT_EQ(app.clockLabel().glyphRows()[0].size(), static_cast<size_t>(app.clockText().length()));
+            EXPECT_EQ(app.amPmLabel().IsShown(), c.amPm);
+        }
+        if (c.amPm) {
+            ASSERT_EQ(app.amPmLabel().glyphRows().size(), 1u);
+            EXPECT_EQ(app.amPmLabel().glyphRows()[0].size(), 2u);
+            EXPECT_GE(app.amPmLabel().glyphRows()[0].front().left, w - static_cast<int>(100 * scale));
+        }
+    }
+}
+
+// A label font that does not load ends the start-up with one error line that names it (a disk
+// file shadows the archive's member; this one names a charset that exists nowhere).
+TEST_F(SaverAppTest, MissingFontEndsTheStartUpWithOneLine) {
+    scratch_.Write("Media/Fonts/sylfaen.fs", "Styles[0].Size = 14;\nStyles[0].Charsets = array(\"gone.css\");\n");
+    MarkerSaver app;
+    ::testing::internal::CaptureStderr();
+    const bool created = app.Create(nullptr, SaverMode::FullScreen, 0);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(created);
+    EXPECT_NE(err.find("rimeholt: error: the font Media/Fonts/sylfaen.fs could not be loaded"), std::string::npos)
+        << err;
+    int errors = 0;
+    for (size_t at = err.find("error:"); at != std::string::npos; at = err.find("error:", at + 1)) ++errors;
+    EXPECT_EQ(errors, 1) << err;
+}
+
 // A device lost during the run: its frames have no effect, the run goes on, and after the reset
 // the frames are drawn as before.
 TEST_F(SaverAppTest, DeviceLossDuringTheRun) {

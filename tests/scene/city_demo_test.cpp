@@ -5,7 +5,10 @@
 // RH_SCENE_TEST_IMAGES names a folder.
 #include "scene/scene.h"
 
+#include "core/data/data_node.h"
+#include "core/data/data_reader.h"
 #include "core/files/archive/archive_file_source.h"
+#include "core/object/property_node.h"
 #include "render/app_framework.h"
 #include "render/state_cache.h"
 #include "render/texture_registry.h"
@@ -16,6 +19,8 @@
 #include "render/geometry.h"
 #include "render/hardware_buffer.h"
 #include "render/mesh_data.h"
+#include "render/parallax_material.h"
+#include "scene/property_lookup.h"
 #include "scene/skin_info.h"
 
 #include "tests/render/support/layer_app.h"
@@ -24,6 +29,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -116,15 +122,26 @@ TEST_F(CityDemo, TheCityAndTheSkyLoadFromTheArchiveAndDraw) {
     skyPass.SetProjection(2.0f, 6000.0f, 0.9f, float(kWidth) / kHeight);
     const std::string pictures = rh::testing::PictureFolder("RH_SCENE_TEST_IMAGES");
 
+    // Three viewpoints of a flight, then two close ones: the cobbled square beside the church
+    // from the lane, and a garden's bushes from above its fence.
     const float times[3] = {0.0f, 120.0f, 260.0f};
-    for (int v = 0; v < 3; ++v) {
-        TypedMatrix view;
-        ASSERT_TRUE(player.GetMatrix(times[v], view));
-        const Vec3 eye = player.GetPosition();
-        const Vec3 right{view.m[0], view.m[4], view.m[8]};
-        const Vec3 up{view.m[1], view.m[5], view.m[9]};
-        const Vec3 forward{view.m[2], view.m[6], view.m[10]};
-        (void)right;
+    const Vec3 closeEyes[2] = {{15.0f, 17.0f, -110.0f}, {-450.0f, 32.0f, -418.0f}};
+    const Vec3 closeTargets[2] = {{80.0f, 0.0f, -170.0f}, {-450.0f, 0.0f, -450.0f}};
+    for (int v = 0; v < 5; ++v) {
+        Vec3 eye, up, forward;
+        if (v < 3) {
+            TypedMatrix view;
+            ASSERT_TRUE(player.GetMatrix(times[v], view));
+            eye = player.GetPosition();
+            up = Vec3{view.m[1], view.m[5], view.m[9]};
+            forward = Vec3{view.m[2], view.m[6], view.m[10]};
+        } else {
+            eye = closeEyes[v - 3];
+            forward = Vec3Normalize(Vec3{closeTargets[v - 3].x - eye.x, closeTargets[v - 3].y - eye.y,
+                                         closeTargets[v - 3].z - eye.z});
+            const Vec3 side = Vec3Normalize(Vec3Cross(Vec3{0, 1, 0}, forward));
+            up = Vec3Cross(forward, side);
+        }
         pass.SetView(eye, forward, up);
         skyPass.SetView(Vec3{0, 0, 0}, forward, up);
 
@@ -139,7 +156,7 @@ TEST_F(CityDemo, TheCityAndTheSkyLoadFromTheArchiveAndDraw) {
         RenderQueue queue(&pass);
         pass.renderQueue = &queue;
         pass.flags = kPassNoOcclusion | kPassUseTime;
-        pass.time = times[v];
+        pass.time = v < 3 ? times[v] : 0.0f;
         pass.lights = city.lights();
         city.GetRoot().Draw(pass);
         EXPECT_TRUE(queue.Flush().Succeeded());
@@ -158,13 +175,120 @@ TEST_F(CityDemo, TheCityAndTheSkyLoadFromTheArchiveAndDraw) {
             }
         }
         EXPECT_LT(cleared, kWidth * kHeight / 50) << "viewpoint " << v << ": the sky and the city cover the frame";
-        EXPECT_GT(topSky, kWidth * kHeight / 6 / 2) << "viewpoint " << v << ": the sky fills the top";
+        if (v < 3) {
+            EXPECT_GT(topSky, kWidth * kHeight / 6 / 2) << "viewpoint " << v << ": the sky fills the top";
+        }
         if (!pictures.empty()) {
             std::vector<uint32_t> argb(frame.begin(), frame.end());
             EXPECT_TRUE(rh::testing::WritePngFile(pictures + "/city-view" + std::to_string(v) + ".png", kWidth,
                                                   kHeight, argb));
         }
     }
+}
+
+// A property tree as text, in list order.
+std::string Dump(const PropertyNode& props) {
+    std::string out;
+    const PropertyNode::Node* e = props.first();
+    for (int32_t i = 0; i < props.count(); ++i, e = e->next) {
+        out += e->key.Text();
+        String text;
+        if (e->value->count() > 0) {
+            out += "{" + Dump(*e->value) + "}";
+        } else if (props.GetString(e->key, text)) {
+            out += "=" + std::string(text.Text()) + ";";
+        } else {
+            // Values of other kinds come from the loader, not the file: an emitter's "NoCull",
+            // a shape's points. Left out.
+            out.resize(out.size() - e->key.length());
+        }
+    }
+    return out;
+}
+
+// What the city file holds for the loader and the saver: every mesh's vertex layout is the
+// fixed-function one its data gives or the parallax material's, every material name is in the
+// library, the bumped square has its normal map made from its height map, the foliage is cut
+// out by an alpha test and seen from both sides, the "~" things are tested for occlusion, and
+// every node's properties are those the property lookup's climb finds in the file.
+TEST_F(CityDemo, TheCityHoldsWhatItsDrawingNeeds) {
+    Scene city;
+    ASSERT_TRUE(Read(city, "Media/city.zwf"));
+    const VertexFormat parallax = ParallaxMaterial().VertexElements();
+    int bumped = 0;
+    const Scene::MeshDataMap& meshes = city.meshData();
+    const Scene::MeshDataMap::Node* m = meshes.first();
+    for (int32_t i = 0; i < meshes.count(); ++i, m = m->next) {
+        const VertexFormat& format = m->value->vertices.format();
+        const bool plain = format.Equals(m->value->RenderFormat());
+        const bool bump = format.Equals(parallax);
+        EXPECT_TRUE(plain || bump) << m->key.Text();
+        if (bump) {
+            ++bumped;
+            EXPECT_EQ(std::string(m->key.Text()), "Square");
+            EXPECT_EQ(format.stride(0), 72);
+        }
+    }
+    EXPECT_EQ(bumped, 1);
+
+    int tilde = 0, foliage = 0, squares = 0;
+    std::function<void(SceneNode&)> walk = [&](SceneNode& node) {
+        const std::string name = node.GetName().Text();
+        if (name[0] == '~') {
+            ++tilde;
+            EXPECT_TRUE(node.flags().Test(kNodeOcclusionTested)) << name;
+        }
+        MultiMaterial& material = node.GetMaterial();
+        if (name.rfind("Bush", 0) == 0 && node.GetAttachment() != nullptr) {  // not the group
+            ++foliage;
+            EXPECT_EQ(material.sub(0).cullMode, int32_t(D3DCULL_NONE)) << name;
+            EXPECT_EQ(material.sub(0).alphaRef, 128) << name;
+        }
+        if (name == "Square") {
+            ++squares;
+            EXPECT_NE(material.sub(0).maps[kBumpMap].texture, nullptr) << "normal map from the height map";
+            EXPECT_NEAR(material.sub(0).maps[kBumpMap].amount, 0.3f, 1e-6f);
+            EXPECT_NE(material.sub(0).maps[kDiffuseMap].texture, nullptr) << "cobbles";
+        }
+        for (int32_t c = 0; c < node.childCount(); ++c) walk(*node.child(c));
+    };
+    walk(city.GetRoot());
+    EXPECT_GE(tilde, 3);
+    EXPECT_GE(foliage, 10);
+    EXPECT_EQ(squares, 1);
+
+    // The properties, against the climb on the file's own data tree.
+    Stream* stream = FileRef::Member(media_, "Media/city.zwf").OpenFile(1);
+    ASSERT_NE(stream, nullptr);
+    {
+        BinaryDataReader reader;
+        DataNode* top = reader.OpenStream(stream);
+        ASSERT_NE(top, nullptr);
+        ASSERT_TRUE(top->Load(0, 0));
+        int compared = 0, named = 0;
+        std::function<void(DataNode*, SceneNode*)> compare = [&](DataNode* list, SceneNode* parent) {
+            const DataNodeMap::Node* e = list->Children().first();
+            for (int32_t i = 0; i < list->Children().count(); ++i, e = e->next) {
+                SceneNode* node = parent->FindChild(e->value->GetName());
+                if (node == nullptr) continue;  // bones moved under the bones root
+                if (DataNode* material = e->value->FindChild(String("MaterialName"))) {
+                    EXPECT_TRUE(city.materials().Contains(material->DataAsString(), nullptr)) << e->key.Text();
+                    ++named;
+                }
+                PropertyNode climbed;
+                LoadNodeProperties(e->value, climbed, true);
+                EXPECT_EQ(Dump(node->properties()), Dump(climbed)) << e->key.Text();
+                ++compared;
+                if (DataNode* children = e->value->FindChild(String("Children"))) compare(children, node);
+            }
+        };
+        compare(top->FindChild(String("Children")), &city.GetRoot());
+        EXPECT_GT(compared, 500);
+        EXPECT_GT(named, 500);
+        reader.CloseDataFile();
+    }
+    stream->Close();
+    delete stream;
 }
 
 // The inn sign follows its bones: posed by the pass time its render context carries, every

@@ -2,14 +2,20 @@
 // meshes, materials, properties, transforms, lights, bones and the refusal of broken blocks.
 #include "scene/scene.h"
 
+#include "core/data/data_node.h"
+#include "core/data/data_reader.h"
+#include "core/files/mem_stream.h"
+#include "core/object/property_node.h"
 #include "render/material.h"
 #include "render/mesh.h"
 #include "render/mesh_data.h"
+#include "scene/property_lookup.h"
 #include "scene/skinned_mesh_node.h"
 #include "tools/zwfwrite/scene_values.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -380,6 +386,157 @@ TEST(SceneLoaderTest, NonFiniteMatricesCountAsAbsentAndDeepNestingIsCut) {
         ++depth;
     }
     EXPECT_EQ(depth, kMaxSceneNodeDepth);
+}
+
+// A property tree as text, in list order: "key=value;" for texts, "key{...}" for lists.
+std::string Dump(const PropertyNode& props) {
+    std::string out;
+    const PropertyNode::Node* e = props.first();
+    for (int32_t i = 0; i < props.count(); ++i, e = e->next) {
+        out += e->key.Text();
+        if (e->value->count() > 0) {
+            out += "{" + Dump(*e->value) + "}";
+        } else {
+            String text;
+            props.GetString(e->key, text);
+            out += "=" + std::string(text.Text()) + ";";
+        }
+    }
+    return out;
+}
+
+// The loader takes a node's inherited properties from its walk down the file, not by climbing
+// the data tree's parent links; for a file whose links follow its nesting the two agree. Every
+// scene node of a nested file holds what LoadNodeProperties climbing from its data node copies:
+// values set at the file's root, on a "Children" list, on groups with and without "Props", own
+// values beating nearer and farther ones, lists kept whole.
+TEST(SceneLoaderTest, InheritedPropertiesAreThoseTheClimbFinds) {
+    Node rootProps = zwf::Props({{"Usage", "static"}, {"Lit", "1"}});
+    Node list = Node::Compound("AlphaUse").With(Node::Text("0", "texture")).With(Node::Text("1", "factor"));
+    Node groupProps = zwf::Props({{"Lit", "0"}, {"Blend", "multiply"}});
+    groupProps.AddChild(list);
+    Node ownList = Node::Compound("AlphaUse").With(Node::Text("0", "diffuse"));
+    Node deep = Group("Deep", "Dummy", {zwf::Props({{"ZWrite", "0"}}).With(ownList)});
+    Node inner = Group("Inner", "Dummy", {zwf::Props({{"blend", "additive"}}), Children({deep})});
+    Node bare = Group("Bare", "Dummy", {Children({Group("UnderBare", "Dummy", {zwf::Props({{"Face", "XYZ"}})}),
+                                                  Group("BareToo", "Dummy", {})})});
+    Node group = Group("Group", "Dummy", {groupProps, Children({inner, bare})});
+    Node listed = Children({group, Group("Top", "Dummy", {EmptyProps()})});
+    listed.AddChild(zwf::Props({{"MinFilter", "point"}}));  // a "Props" on the list itself
+    Node root = Node::Compound("");
+    root.AddChild(rootProps);
+    root.AddChild(listed);
+    SceneFile file({});
+    file.bytes = zwf::Write(root);
+    const zwf::Bytes& bytes = file.bytes;
+
+    Scene scene;
+    ASSERT_TRUE(Load(scene, file));
+
+    MemStream stream;
+    stream.ShowData(bytes.data(), int32_t(bytes.size()), true);
+    stream.Open(String(), 1);
+    BinaryDataReader reader;
+    DataNode* top = reader.OpenStream(&stream);
+    ASSERT_NE(top, nullptr);
+    ASSERT_TRUE(top->Load(0, 0));
+    int compared = 0;
+    std::function<void(DataNode*, SceneNode*)> walk = [&](DataNode* list, SceneNode* parent) {
+        const DataNodeMap::Node* e = list->Children().first();
+        for (int32_t i = 0; i < list->Children().count(); ++i, e = e->next) {
+            SceneNode* node = parent->FindChild(e->value->GetName());
+            ASSERT_NE(node, nullptr) << e->key.Text();
+            PropertyNode climbed;
+            LoadNodeProperties(e->value, climbed, true);
+            EXPECT_EQ(Dump(node->properties()), Dump(climbed)) << e->key.Text();
+            ++compared;
+            if (DataNode* children = e->value->FindChild(String("Children"))) walk(children, node);
+        }
+    };
+    walk(top->FindChild(String("Children")), &scene.GetRoot());
+    reader.CloseDataFile();
+    EXPECT_EQ(compared, 8);  // the list's "Props" is read as a node too
+
+    // The values themselves, nearest first.
+    const struct {
+        const char* path;
+        const char* dump;
+    } kCases[] = {
+        {"Group", "Lit=0;Blend=multiply;AlphaUse{0=texture;1=factor;}MinFilter=point;Usage=static;"},
+        {"Group/Inner/Deep", "ZWrite=0;AlphaUse{0=diffuse;}blend=additive;Lit=0;MinFilter=point;Usage=static;"},
+        {"Group/Bare", ""},  // no "Props": inherits nothing
+        {"Group/Bare/UnderBare", "Face=XYZ;Lit=0;Blend=multiply;AlphaUse{0=texture;1=factor;}MinFilter=point;Usage=static;"},
+        {"Top", "MinFilter=point;Usage=static;Lit=1;"},
+    };
+    for (const auto& c : kCases) {
+        SceneNode* node = &scene.GetRoot();
+        std::string path = c.path;
+        for (size_t at = 0; node != nullptr && at <= path.size();) {
+            const size_t end = std::min(path.find('/', at), path.size());
+            node = node->FindChild(String(path.substr(at, end - at).c_str()));
+            at = end + 1;
+        }
+        ASSERT_NE(node, nullptr) << c.path;
+        EXPECT_EQ(Dump(node->properties()), c.dump) << c.path;
+    }
+}
+
+// Marks every directory entry named `name` of type "Dummy" as a plain entry instead of a link:
+// the reader then gives the shared block the listing compound as its parent, so that parent
+// links run in a circle, as a forged file can make them.
+void UnlinkEntries(zwf::Bytes& bytes, const std::string& name) {
+    std::string pattern;
+    const auto addText = [&pattern](const std::string& text) {
+        const uint32_t n = uint32_t(text.size());
+        for (int i = 0; i < 4; ++i) pattern += char((n >> (8 * i)) & 0xFF);
+        pattern += text;
+    };
+    addText(name);
+    addText("Dummy");
+    const std::string all(bytes.begin(), bytes.end());
+    for (size_t at = all.find(pattern); at != std::string::npos; at = all.find(pattern, at + 1)) {
+        uint8_t& flags = bytes[at + pattern.size()];
+        flags = uint8_t(flags & ~zwf_format::kEntryLink);
+    }
+}
+
+// Two groups without "Props" that each list both as children and a leaf node with "Props", all
+// their parent links made circular: the walk meets them again and again down to the node bound.
+// A node that climbed its parent links for enclosing compounds would go round the circle to the
+// climb's bound, for each of 20,000 nodes (the leaf searching each step for a "Props", the
+// groups for a compound of that name). Walking down, inheritance costs one entry per leaf.
+TEST(SceneLoaderTest, CircularParentLinksDoNotMakeInheritanceClimb) {
+    Node leaf = Group("P", "Dummy", {zwf::Props({{"Lit", "0"}})});
+    Node left = Group("L", "Dummy", {});
+    Node right = Group("M", "Dummy", {});
+    left.AddChild(Children({Node::Link(left), Node::Link(right), Node::Link(leaf)}));
+    right.AddChild(Children({Node::Link(left), Node::Link(right), Node::Link(leaf)}));
+    Node root = Node::Compound("");
+    root.AddChild(Children({left, right, leaf}));
+    SceneFile file({});
+    file.bytes = zwf::Write(root);
+    for (const char* name : {"L", "M", "P"}) UnlinkEntries(file.bytes, name);
+
+    Scene scene;
+    ASSERT_TRUE(Load(scene, file));
+    int leaves = 0, groups = 0;
+    std::vector<SceneNode*> pending{&scene.GetRoot()};
+    while (!pending.empty()) {
+        SceneNode* node = pending.back();
+        pending.pop_back();
+        for (int32_t i = 0; i < node->childCount(); ++i) pending.push_back(node->child(i));
+        if (node == &scene.GetRoot()) continue;
+        if (StringEqualsText(node->GetName(), "P")) {
+            ++leaves;
+            EXPECT_EQ(Dump(node->properties()), "Lit=0;");
+        } else {
+            ++groups;
+            EXPECT_EQ(node->properties().count(), 0) << "no \"Props\", nothing inherited";
+        }
+    }
+    EXPECT_EQ(leaves + groups, kMaxSceneNodesPerFile - 1) << "the walk reached the node bound";
+    EXPECT_GT(leaves, 1000);
+    EXPECT_EQ(scene.propertyEntriesRead(), leaves);
 }
 
 TEST(SceneLoaderTest, FilesThatDoNotOpenOrReadFail) {

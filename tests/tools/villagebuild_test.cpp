@@ -2,6 +2,7 @@
 // wound as their normals say, light-map cells inside the unit square), names and extents as
 // the saver expects, and a view of it drawn through our layer and looked at.
 #include "tools/villagebuild/light_maps.h"
+#include "tools/villagebuild/scene_files.h"
 #include "tools/villagebuild/village_geometry.h"
 #include "tools/villageplan/village_plan.h"
 
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -47,7 +49,8 @@ TEST(VillageGeometry, MeshesAreWellFormed) {
     const std::vector<MeshPart> parts = rh::villagebuild::BuildVillage(kSeed);
     std::set<std::string> names;
     std::map<std::string, int> kinds;
-    const std::set<std::string> materials = {"Plaster", "Timber", "Snow", "Bark", "Needles", "Stone", "Iron"};
+    const std::set<std::string> materials = {"Plaster", "Timber", "Snow",   "Bark",   "Needles",
+                                             "Stone",   "Iron",   "Cobbles", "Foliage"};
     for (const MeshPart& part : parts) {
         SCOPED_TRACE(part.name);
         EXPECT_TRUE(names.insert(part.name).second) << "names are unique";
@@ -57,6 +60,33 @@ TEST(VillageGeometry, MeshesAreWellFormed) {
         ASSERT_FALSE(part.indices.empty());
         ASSERT_EQ(part.indices.size() % 3, 0u);
         for (uint32_t index : part.indices) ASSERT_LT(index, part.vertices.size());
+        // Tangent frames: unit directions across the normal, along which the colour texture's
+        // u and v grow (what a height map's slopes are measured against).
+        ASSERT_EQ(part.tangents.size(), part.vertices.size());
+        ASSERT_EQ(part.binormals.size(), part.vertices.size());
+        for (size_t i = 0; i < part.vertices.size(); ++i) {
+            const Vec3f t = part.tangents[i], b = part.binormals[i], n = part.vertices[i].normal;
+            EXPECT_NEAR(Dot(t, t), 1.0f, 1e-4f);
+            EXPECT_NEAR(Dot(b, b), 1.0f, 1e-4f);
+            EXPECT_NEAR(Dot(t, n), 0.0f, 1e-4f);
+            EXPECT_NEAR(Dot(b, n), 0.0f, 1e-4f);
+        }
+        for (size_t t = 0; t < part.indices.size(); t += 3) {
+            const size_t i0 = part.indices[t], i1 = part.indices[t + 1];
+            const Vertex& a = part.vertices[i0];
+            const Vertex& b = part.vertices[i1];
+            const Vec3f edge = Sub(b.position, a.position);
+            const float du = b.uv[0] - a.uv[0], dv = b.uv[1] - a.uv[1];
+            // Along an edge, u and v change as the edge runs along the tangent and binormal
+            // (in texture repeats per unit length, the same for the whole face).
+            const float alongT = Dot(edge, part.tangents[i0]), alongB = Dot(edge, part.binormals[i0]);
+            if (std::abs(alongT) > 1e-3f) {
+                EXPECT_GT(du * alongT, 0.0f) << "u grows along the tangent";
+            }
+            if (std::abs(alongB) > 1e-3f) {
+                EXPECT_GT(dv * alongB, 0.0f) << "v grows along the binormal";
+            }
+        }
         for (const Vertex& v : part.vertices) {
             EXPECT_NEAR(Dot(v.normal, v.normal), 1.0f, 1e-4f);
             EXPECT_LE(std::abs(v.position.x), 1500.0f);
@@ -85,6 +115,87 @@ TEST(VillageGeometry, MeshesAreWellFormed) {
     EXPECT_GE(kinds["Post"], 8);
     EXPECT_GE(kinds["Fence"], 4);
     EXPECT_EQ(kinds["ChurchWalls"] + kinds["ChurchRoof"] + kinds["ChurchSpire"], 3);
+    EXPECT_EQ(kinds["Square"], 1) << "the bumped part";
+    EXPECT_GE(kinds["Bush"], 10);
+    EXPECT_GE(kinds["~Woodpile"], 3);
+    EXPECT_LE(kinds["~Woodpile"], 8) << "a few";
+}
+
+// Each "~" thing is small and stands behind a tall house: from every point of the lane in
+// front of that house (the nearest lane along x, at eye height, over the house's width) the
+// line of sight to the thing runs through the house's box; and it stands in no building.
+TEST(VillageGeometry, YardThingsHideBehindTallHouses) {
+    const auto buildings = rh::village::Buildings();
+    int things = 0;
+    for (const MeshPart& part : rh::villagebuild::BuildVillage(kSeed)) {
+        if (part.name[0] != '~') continue;
+        SCOPED_TRACE(part.name);
+        ++things;
+        Vec3f lo{1e9f, 1e9f, 1e9f}, hi{-1e9f, -1e9f, -1e9f};
+        for (const Vertex& v : part.vertices) {
+            lo = {std::min(lo.x, v.position.x), std::min(lo.y, v.position.y), std::min(lo.z, v.position.z)};
+            hi = {std::max(hi.x, v.position.x), std::max(hi.y, v.position.y), std::max(hi.z, v.position.z)};
+        }
+        EXPECT_LE(hi.y, 8.0f) << "small";
+        EXPECT_LE(std::max(hi.x - lo.x, hi.z - lo.z), 12.0f) << "small";
+        const Vec3f centre{(lo.x + hi.x) / 2, (lo.y + hi.y) / 2, (lo.z + hi.z) / 2};
+        bool hidden = false;
+        for (const auto& b : buildings) {
+            const bool inside = lo.x < b.centreX + b.halfX && hi.x > b.centreX - b.halfX && lo.z < b.centreZ + b.halfZ &&
+                                hi.z > b.centreZ - b.halfZ;
+            ASSERT_FALSE(inside) << "inside the building at " << b.centreX << " " << b.centreZ;
+            if (b.height < 85.0f || b.height > 100.0f) continue;
+            const float lane = std::round(b.centreZ / rh::village::kLaneSpacing) * rh::village::kLaneSpacing;
+            bool all = true;
+            for (int k = 0; k <= 10; ++k) {
+                const Vec3f eye{b.centreX - b.halfX + 2 * b.halfX * float(k) / 10.0f, rh::village::kEyeHeight, lane};
+                // Does the segment eye -> centre cross the house's box? (slab test)
+                float t0 = 0.0f, t1 = 1.0f;
+                const float from[3] = {eye.x, eye.y, eye.z};
+                const float to[3] = {centre.x, centre.y, centre.z};
+                const float boxLo[3] = {b.centreX - b.halfX, 0.0f, b.centreZ - b.halfZ};
+                const float boxHi[3] = {b.centreX + b.halfX, b.height * 0.6f, b.centreZ + b.halfZ};
+                for (int a = 0; a < 3 && t0 <= t1; ++a) {
+                    const float d = to[a] - from[a];
+                    if (std::abs(d) < 1e-6f) {
+                        if (from[a] < boxLo[a] || from[a] > boxHi[a]) t0 = 2.0f;
+                        continue;
+                    }
+                    float e0 = (boxLo[a] - from[a]) / d, e1 = (boxHi[a] - from[a]) / d;
+                    if (e0 > e1) std::swap(e0, e1);
+                    t0 = std::max(t0, e0);
+                    t1 = std::min(t1, e1);
+                }
+                all = all && t0 <= t1;
+            }
+            hidden = hidden || all;
+        }
+        EXPECT_TRUE(hidden) << "behind a tall house, seen from its lane";
+    }
+    EXPECT_GE(things, 3);
+}
+
+// The engine's reader keys a compound's children by name and keeps one of each: in the scene
+// files every compound's children have different names (two maps of one sub-material, say).
+TEST(VillageScenes, ChildrenOfACompoundHaveDifferentNames) {
+    const std::vector<MeshPart> parts = rh::villagebuild::BuildVillage(kSeed);
+    for (const rh::zwf::Node& root :
+         {rh::villagebuild::CityScene(parts, rh::villagebuild::LampPositions()), rh::villagebuild::SkyBoxScene()}) {
+        int compounds = 0;
+        std::vector<const rh::zwf::Node*> pending{&root};
+        while (!pending.empty()) {
+            const rh::zwf::Node* node = pending.back();
+            pending.pop_back();
+            if (!node->isCompound()) continue;
+            ++compounds;
+            std::set<std::string> names;
+            for (const rh::zwf::Node& child : node->children()) {
+                EXPECT_TRUE(names.insert(child.name()).second) << node->name() << "/" << child.name();
+                pending.push_back(&child);
+            }
+        }
+        EXPECT_GT(compounds, 10);
+    }
 }
 
 // The village stands on the plan the camera flights were planned on: every house and church
@@ -166,7 +277,7 @@ TEST(VillageGeometry, AViewOfTheVillage) {
     ASSERT_TRUE(app.Open(kWidth, kHeight));
     const std::map<std::string, DWORD> colours = {{"Plaster", 0xE0D2B4}, {"Timber", 0x5A3820}, {"Snow", 0xEEF2FA},
                                                   {"Bark", 0x54423A},    {"Needles", 0x2E5A32}, {"Stone", 0x9A9A94},
-                                                  {"Iron", 0x303438}};
+                                                  {"Iron", 0x303438},    {"Cobbles", 0x7E7A76}, {"Foliage", 0x2A5A34}};
     // One vertex and index buffer per material.
     std::map<std::string, std::pair<std::vector<Vertex>, std::vector<uint32_t>>> batches;
     for (const MeshPart& part : rh::villagebuild::BuildVillage(kSeed)) {

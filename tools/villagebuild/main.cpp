@@ -59,6 +59,13 @@ int main(int argc, char** argv) {
     for (const auto& [name, picture] : rh::villagebuild::ExtraTextures()) {
         if (!putPicture(name, picture)) return 1;
     }
+    for (const auto& [name, picture] : rh::villagebuild::ExtraSprites()) {
+        std::vector<uint8_t> bytes;
+        if (!rh::texturemake::EncodePng(picture, &bytes, &error) || !put(name, bytes)) {
+            std::fprintf(stderr, "rh_villagebuild: %s: %s\n", name.c_str(), error.c_str());
+            return 1;
+        }
+    }
     for (const rh::villagebuild::MeshPart& part : parts) {
         const std::string name = "Media/LightMap/" + part.name + ".jpg";
         std::vector<uint8_t> bytes;

@@ -1,5 +1,6 @@
 #include "tools/villagebuild/scene_files.h"
 
+#include "tools/texturemake/foliage.h"
 #include "tools/zwfwrite/scene_values.h"
 
 #include <cmath>
@@ -25,10 +26,15 @@ std::string Numbered(const char* stem, int n) {
 // The colour texture of each surface material.
 const std::map<std::string, std::string>& TextureOf() {
     static const std::map<std::string, std::string> map = {
-        {"Plaster", "plaster.jpg"}, {"Timber", "timber.jpg"}, {"Snow", "snow.jpg"}, {"Bark", "bark.jpg"},
-        {"Needles", "needles.jpg"}, {"Stone", "stone.jpg"},   {"Iron", "iron.jpg"}};
+        {"Plaster", "plaster.jpg"}, {"Timber", "timber.jpg"}, {"Snow", "snow.jpg"},       {"Bark", "bark.jpg"},
+        {"Needles", "needles.jpg"}, {"Stone", "stone.jpg"},   {"Iron", "iron.jpg"},       {"Cobbles", "cobbles.jpg"},
+        {"Foliage", "bush.png"}};
     return map;
 }
+
+// The height map of a bumped material's colour texture, and how strongly it bumps.
+constexpr const char* kCobblesHeight = "cobbles_height.jpg";
+constexpr float kBumpAmount = 0.3f;
 
 Node Map(const std::string& kind, const std::string& file) {
     Node map = Node::Compound("Map", kind);
@@ -41,8 +47,17 @@ Node PartMaterial(const MeshPart& part) {
     Node base = Node::Compound(part.material);
     base.AddChild(Node::Int("MaterialSubId", 0));
     base.AddChild(Node::Bytes("Diffuse", zwf::PackColor(1, 1, 1, 1)));
+    // Leaves are cards seen from both sides.
+    if (part.material == "Foliage") base.AddChild(Node::Bytes("TwoSided", {1}));
     Node baseMaps = Node::Compound("Textures");
     baseMaps.AddChild(Map("Diffuse", TextureOf().at(part.material)));
+    if (IsBumped(part.material)) {
+        // Its own name: a reader keeps one child of each name.
+        Node bump = Node::Compound("BumpMap", "Bump");
+        bump.AddChild(Node::Text("FileName", kCobblesHeight));
+        bump.AddChild(Node::Real("Amount", kBumpAmount));
+        baseMaps.AddChild(bump);
+    }
     base.AddChild(baseMaps);
     Node light = Node::Compound("LightMap");
     light.AddChild(Node::Int("MaterialSubId", 1));
@@ -57,13 +72,30 @@ Node PartMaterial(const MeshPart& part) {
     return material;
 }
 
+// The layout of bumped parts (72 bytes): the lit-map layout, then TEXCOORD2 FLOAT2 @40 (the
+// height map's coordinates, the colour texture's), TANGENT FLOAT3 @48 and BINORMAL FLOAT3 @60.
+std::vector<zwf::DeclElement> BumpLayout() {
+    constexpr uint8_t kFloat2 = 1, kFloat3 = 2, kTexCoord = 5, kTangent = 6, kBinormal = 7;
+    std::vector<zwf::DeclElement> layout = zwf::LitMapLayout();
+    layout.push_back({0, 40, kFloat2, 0, kTexCoord, 2});
+    layout.push_back({0, 48, kFloat3, 0, kTangent, 0});
+    layout.push_back({0, 60, kFloat3, 0, kBinormal, 0});
+    return layout;
+}
+
 zwf::MeshBlocks PartBlocks(const MeshPart& part) {
     zwf::MeshBlocks b;
     b.materialName = part.name;
-    b.decl = zwf::LitMapLayout();
-    for (const Vertex& v : part.vertices) {
+    const bool bumped = IsBumped(part.material);
+    b.decl = bumped ? BumpLayout() : zwf::LitMapLayout();
+    for (size_t i = 0; i < part.vertices.size(); ++i) {
+        const Vertex& v = part.vertices[i];
         b.vertices.insert(b.vertices.end(), {v.position.x, v.position.y, v.position.z, v.normal.x, v.normal.y, v.normal.z,
                                              v.uv[0], v.uv[1], v.lightUv[0], v.lightUv[1]});
+        if (bumped) {
+            const Vec3f t = part.tangents[i], n = part.binormals[i];
+            b.vertices.insert(b.vertices.end(), {v.uv[0], v.uv[1], t.x, t.y, t.z, n.x, n.y, n.z});
+        }
     }
     b.indices = part.indices;
     b.indexSize = part.vertices.size() > 65535 ? 4 : 2;
@@ -200,11 +232,16 @@ Node CityScene(const std::vector<MeshPart>& parts, const std::vector<Vec3f>& lam
                                  : part.name.rfind("Fir", 0) == 0    ? "Firs"
                                  : part.name.rfind("Fence", 0) == 0  ? "Fences"
                                  : part.name.rfind("Post", 0) == 0   ? "Posts"
+                                 : part.name.rfind("Bush", 0) == 0   ? "Bushes"
+                                 : part.name.rfind("~", 0) == 0      ? "Yards"
                                                                      : "Grounds";
         groups[kind].push_back(&part);
     }
     for (const auto& [kind, members] : groups) {
-        Node group = Group(kind, zwf::Props({{"Lit", "0"}, {"Usage", "static"}}));
+        std::vector<std::pair<std::string, std::string>> shared = {{"Lit", "0"}, {"Usage", "static"}};
+        // Leaves are cut out of their pictures' alpha.
+        if (kind == "Bushes") shared.emplace_back("AlphaTest", "128");
+        Node group = Group(kind, zwf::Props(shared));
         Node groupChildren = Node::Compound("Children");
         for (const MeshPart* part : members) groupChildren.AddChild(zwf::MeshNode(part->name, PartBlocks(*part), zwf::Props({})));
         group.AddChild(groupChildren);
@@ -346,7 +383,13 @@ std::vector<std::pair<std::string, std::string>> SkyBoxDescriptions() {
 std::vector<std::pair<std::string, texturemake::Picture>> ExtraTextures() {
     return {{"Media/Txt/needles.jpg", Noise(128, 11, 40, 88, 52, 0.6f)},
             {"Media/Txt/stone.jpg", Noise(256, 12, 150, 146, 138, 0.35f)},
-            {"Media/Txt/iron.jpg", Noise(64, 13, 52, 50, 54, 0.3f)}};
+            {"Media/Txt/iron.jpg", Noise(64, 13, 52, 50, 54, 0.3f)},
+            {"Media/Txt/cobbles.jpg", Noise(256, 14, 128, 124, 120, 0.5f)},
+            {std::string("Media/Txt/") + kCobblesHeight, Noise(256, 15, 128, 128, 128, 0.8f)}};
+}
+
+std::vector<std::pair<std::string, texturemake::Picture>> ExtraSprites() {
+    return {{"Media/Txt/bush.png", texturemake::BushPicture()}};
 }
 
 }  // namespace rh::villagebuild

@@ -1,5 +1,6 @@
-// The scene files of the village: the city ("Media/city.zwf") with its materials, lights, lamp
-// glows, moon plane, snow generator and the swaying inn sign, and the sky box
+// The scene files of the village: the city ("Media/city.zwf") with its materials (the cobbles'
+// with a height map, the foliage's cut out by an alpha test and seen from both sides), lights,
+// lamp glows, moon plane, snow generator and the swaying inn sign, and the sky box
 // ("Media/skybox/skybox.zwf") with its six face pictures and their ".ts" descriptions.
 #pragma once
 
@@ -24,5 +25,7 @@ std::vector<std::pair<std::string, texturemake::Picture>> SkyBoxPictures();
 std::vector<std::pair<std::string, std::string>> SkyBoxDescriptions();
 // The textures the city needs beyond the texture maker's ("Media/Txt/<name>.jpg").
 std::vector<std::pair<std::string, texturemake::Picture>> ExtraTextures();
+// The pictures with alpha the city needs beyond the texture maker's ("Media/Txt/<name>.png").
+std::vector<std::pair<std::string, texturemake::Picture>> ExtraSprites();
 
 }  // namespace rh::villagebuild

@@ -57,7 +57,16 @@ public:
             std::reverse(corners.begin(), corners.end());
             n = n * -1.0f;
         }
-        faces_.push_back({std::move(corners), Normalize(n)});
+        faces_.push_back({std::move(corners), Normalize(n), false, {}});
+    }
+
+    // A picture card: a quad whose colour texture spans the whole picture once, u along the
+    // first edge (corner 0 to 1) and v down from corner 0's top edge (corner 1 to 2 runs down).
+    void Card(const std::vector<Vec3f>& corners, Vec3f outward) {
+        Face(corners, outward);
+        Face_& face = faces_.back();
+        face.card = true;
+        face.cardCorners = corners;
     }
 
     // A box of the given extent, all six faces (or without the bottom).
@@ -110,9 +119,21 @@ public:
                 v.normal = face.normal;
                 v.uv[0] = Dot(p - face.corners[0], e1) / scale_;
                 v.uv[1] = Dot(p - face.corners[0], e0) / scale_;
+                Vec3f tangent = e1, binormal = e0;
+                if (face.card) {
+                    // The card's own corners (the face may have been turned round).
+                    const std::vector<Vec3f>& c = face.cardCorners;
+                    const Vec3f across = c[1] - c[0], down = c[2] - c[1];
+                    v.uv[0] = Dot(p - c[0], across) / Dot(across, across);
+                    v.uv[1] = Dot(p - c[0], down) / Dot(down, down);
+                    tangent = Normalize(across);
+                    binormal = Normalize(down);
+                }
                 v.lightUv[0] = cx + pad + unit[0] * (cell - 2.0f * pad);
                 v.lightUv[1] = cy + pad + unit[1] * (cell - 2.0f * pad);
                 part_.vertices.push_back(v);
+                part_.tangents.push_back(tangent);
+                part_.binormals.push_back(binormal);
             }
             for (size_t k = 1; k + 1 < face.corners.size(); ++k) {
                 part_.indices.insert(part_.indices.end(), {first, first + uint32_t(k), first + uint32_t(k) + 1});
@@ -125,6 +146,8 @@ private:
     struct Face_ {
         std::vector<Vec3f> corners;
         Vec3f normal;
+        bool card;
+        std::vector<Vec3f> cardCorners;
     };
     MeshPart part_;
     std::vector<Face_> faces_;
@@ -280,6 +303,66 @@ void LampPost(std::vector<MeshPart>& parts, int n, float x, float z) {
     parts.push_back(post.Finish());
 }
 
+// A bush in a garden: three picture cards crossing at its middle, turned by the seed.
+void Bush(std::vector<MeshPart>& parts, int n, float x, float z, float size, float turn) {
+    PartBuilder bush(Numbered("Bush", n), "Foliage", size);
+    for (int i = 0; i < 3; ++i) {
+        const float a = turn + kPi * float(i) / 3.0f;
+        const Vec3f d{std::cos(a) * size * 0.5f, 0, std::sin(a) * size * 0.5f};
+        const Vec3f base{x, 0, z}, top{x, size * 0.8f, z};
+        bush.Card({top - d, top + d, base + d, base - d}, Vec3f{-d.z, 0, d.x});
+    }
+    parts.push_back(bush.Finish());
+}
+
+// The cobbled square west of the church nave, just above the snow: the village's bumped part.
+void ChurchSquare(std::vector<MeshPart>& parts) {
+    PartBuilder square("Square", "Cobbles", 20.0f);
+    const float x0 = 56.0f, x1 = 104.0f, z0 = -244.0f, z1 = -56.0f, y = 0.25f;
+    const int along = 8;
+    const float step = (z1 - z0) / float(along);
+    for (int i = 0; i < along; ++i) {
+        const float a = z0 + step * float(i), b = a + step;
+        square.Face({{x0, y, a}, {x0, y, b}, {x1, y, b}, {x1, y, a}}, {0, 1, 0});
+    }
+    parts.push_back(square.Finish());
+}
+
+// Small things in the yards (woodpiles), each tucked behind one of the tallest houses, on its
+// side away from the nearest lane along x, where the house hides it from that lane: named "~"
+// so that it is drawn only when a test of its box finds it in sight.
+void YardThings(std::vector<MeshPart>& parts, const std::vector<Footprint>& gardens) {
+    const auto buildings = village::Buildings();
+    int n = 0;
+    constexpr int kThings = 6;  // a few
+    for (size_t i = 0; i + 2 < buildings.size() && n < kThings; ++i) {
+        const village::Building& house = buildings[i];
+        if (house.height < 85.0f) continue;
+        // The block's middle: the houses stand 60 units from it on both axes.
+        const float bx = std::round((house.centreX - 150.0f) / 300.0f) * 300.0f + 150.0f;
+        const float bz = std::round((house.centreZ - 150.0f) / 300.0f) * 300.0f + 150.0f;
+        const float sz = bz > house.centreZ ? 1.0f : -1.0f;
+        const float x = house.centreX + (house.halfX - 9.0f) * (bx > house.centreX ? 1.0f : -1.0f);
+        const float z = house.centreZ + sz * (house.halfZ + 7.0f);
+        const float hx = 5.0f, hz = 3.0f, h = 5.0f;
+        bool clear = true;
+        for (const village::Building& b : buildings) {
+            clear = clear && !(x - hx < b.centreX + b.halfX + 1 && x + hx > b.centreX - b.halfX - 1 &&
+                               z - hz < b.centreZ + b.halfZ + 1 && z + hz > b.centreZ - b.halfZ - 1);
+        }
+        for (const Footprint& g : gardens) clear = clear && !g.Overlaps(x, z, std::max(hx, hz) + 1.0f);
+        if (!clear) continue;
+        PartBuilder pile(Numbered("~Woodpile", ++n), "Timber", 4.0f);
+        // Logs stacked in three layers, each a little shorter.
+        for (int layer = 0; layer < 3; ++layer) {
+            const float inset = 0.6f * float(layer);
+            pile.Box({x - hx + inset, h / 3 * float(layer), z - hz + inset}, {x + hx - inset, h / 3 * float(layer + 1), z + hz - inset},
+                     layer == 0);
+        }
+        parts.push_back(pile.Finish());
+    }
+}
+
 void Ground(std::vector<MeshPart>& parts) {
     PartBuilder ground("Ground", "Snow", 8.0f);
     // Cells small enough for the lamps' pools to show in the ground's light map.
@@ -295,6 +378,8 @@ void Ground(std::vector<MeshPart>& parts) {
 }
 
 }  // namespace
+
+bool IsBumped(const std::string& material) { return material == "Cobbles"; }
 
 std::vector<Vec3f> LampPositions() {
     // Beside the two middle lanes, just outside their open strips, in the gaps between the
@@ -323,8 +408,13 @@ std::vector<MeshPart> BuildVillage(uint32_t seed) {
     for (size_t i = 0; i < houseCount; ++i) House(parts, int(i) + 1, buildings[i]);
     Church(parts, buildings[houseCount], buildings[houseCount + 1]);
 
-    // A fenced garden in the middle of every block that has room (between its four houses).
-    int fences = 0;
+    ChurchSquare(parts);
+
+    // A fenced garden in the middle of every block that has room (between its four houses),
+    // with bushes inside its corners.
+    std::vector<Footprint> gardens;
+    int fences = 0, bushes = 0;
+    Random bushRandom(uint64_t(seed) ^ 0xB0B5ull);  // its own, so that the firs stay where they were
     for (int bx = 0; bx < 4; ++bx) {
         for (int bz = 0; bz < 4; ++bz) {
             const float cx = -450.0f + 300.0f * float(bx), cz = -450.0f + 300.0f * float(bz);
@@ -334,9 +424,18 @@ std::vector<MeshPart> BuildVillage(uint32_t seed) {
                 clear = clear && !(garden.x0 < b.centreX + b.halfX + 2 && garden.x1 > b.centreX - b.halfX - 2 &&
                                    garden.z0 < b.centreZ + b.halfZ + 2 && garden.z1 > b.centreZ - b.halfZ - 2);
             }
-            if (clear) Fence(parts, ++fences, garden);
+            if (!clear) continue;
+            Fence(parts, ++fences, garden);
+            gardens.push_back(garden);
+            for (float dx : {-8.0f, 8.0f}) {
+                for (float dz : {-8.0f, 8.0f}) {
+                    if (bushRandom.Below(3) == 0) continue;
+                    Bush(parts, ++bushes, cx + dx, cz + dz, bushRandom.Uniform(10.0f, 15.0f), bushRandom.Uniform(0.0f, kPi));
+                }
+            }
         }
     }
+    YardThings(parts, gardens);
 
     // Lamp posts beside the lanes.
     int posts = 0;

@@ -1,5 +1,7 @@
 // The village's geometry: ground, timber-and-plaster houses with snow on their roofs, a church
-// with a tower, fences, firs and lamp posts, as meshes in the layout the scene files carry
+// with a tower and a cobbled square, fences, firs, bushes in the gardens, small yard things
+// behind the big houses ("~" names: drawn only when a test of their box finds them in sight)
+// and lamp posts, as meshes in the layout the scene files carry
 // (position, normal, colour-texture coordinates, light-map coordinates; 40 bytes a vertex).
 // Laid out from a fixed seed with our own generator, so the same program always builds the
 // same village. Units: y up, the ground at y = 0, the village within about 1500 units of the
@@ -25,12 +27,22 @@ struct Vertex {
 static_assert(sizeof(Vertex) == 40, "the scene files' vertex layout");
 
 // One drawable: a name unique in the village, the material it draws with and its triangles.
+// Parts of bumped materials also carry, per vertex, the directions in which the colour
+// texture's u and v grow along the surface (tangent and binormal, unit length, across the
+// normal); every part has them, only those parts write them.
 struct MeshPart {
     std::string name;
-    std::string material;  // "Plaster", "Timber", "Snow", "Bark", "Needles", "Stone", "Iron"
+    // "Plaster", "Timber", "Snow", "Bark", "Needles", "Stone", "Iron", "Cobbles" (bumped),
+    // "Foliage" (cut-out leaves, seen from both sides)
+    std::string material;
     std::vector<Vertex> vertices;
     std::vector<uint32_t> indices;
+    std::vector<Vec3f> tangents;
+    std::vector<Vec3f> binormals;
 };
+
+// Whether a material's parts are drawn with a height map (the 72-byte vertex layout).
+bool IsBumped(const std::string& material);
 
 // Every part of the village, in a fixed order.
 std::vector<MeshPart> BuildVillage(uint32_t seed);

@@ -136,6 +136,19 @@ SaverApp::~SaverApp() {
 
 SaverApp* CurrentSaverApp() { return g_current; }
 
+Texture* SaverApp::LoadPicture(int32_t id) {
+    TextureRequest request;
+    request.locator = FileRef::Resource(id);
+    auto* texture = new Texture();
+    if (!texture->Load(request)) {
+        // The loading screen goes on without it: a missing picture is only a blank area.
+        rh::LogWarning("loading picture %d could not be loaded", static_cast<int>(id));
+        delete texture;
+        return nullptr;
+    }
+    return texture;
+}
+
 void SaverApp::ReleasePictures() {
     delete loadingPicture_;
     loadingPicture_ = nullptr;
@@ -207,20 +220,9 @@ bool SaverApp::Create(HINSTANCE instance, SaverMode mode, LONG parent) {
     guiScale_ = static_cast<float>(GetRenderRect().right) * 0.0009765625f;
 
     // The loading screen.
-    auto loadPicture = [](int32_t id) {
-        TextureRequest request;
-        request.locator = FileRef::Resource(id);
-        auto* texture = new Texture();
-        if (!texture->Load(request)) {
-            rh::LogWarning("loading picture %d could not be loaded", static_cast<int>(id));
-            delete texture;
-            return static_cast<Texture*>(nullptr);
-        }
-        return texture;
-    };
-    loadingPicture_ = loadPicture(224);
+    loadingPicture_ = LoadPicture(224);
     const int32_t cornerIds[4] = {231, 232, 233, 234};
-    for (int i = 0; i < 4; ++i) corners_[i] = loadPicture(cornerIds[i]);
+    for (int i = 0; i < 4; ++i) corners_[i] = LoadPicture(cornerIds[i]);
     DrawLoadingScreen(loadingPicture_, 1.0f, 1);
 
     inputStarted_ = input_.InitInput(true, 6, 6);
@@ -446,6 +448,8 @@ int SaverApp::Run() {
             DispatchMessageA(&msg);
         }
     } else {
+        // Said once, so that whoever started the saver can tell when its input starts to count.
+        rh::LogTrace("The frame loop runs");
         while (!quit_) {
             DispatchMessages();
             if (keepAwake.Check(30000)) KeepAwake();

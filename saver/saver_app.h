@@ -218,6 +218,9 @@ protected:
     void DispatchMessages();
     // Presses F3 (and lets it go) through both injection calls.
     void KeepAwake();
+    // One loading-screen picture from the resource `id`; null (after a warning) when it cannot
+    // be loaded. Virtual so that tests can make a load fail.
+    virtual Texture* LoadPicture(int32_t id);
     // Releases the loading and corner pictures.
     void ReleasePictures();
 

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,6 +20,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,7 +35,8 @@ bool Have(const char* command) { return std::system((std::string("command -v ") 
 class SaverProcess {
 public:
     explicit SaverProcess(const std::string& folder, std::vector<std::string> arguments = {"/s"},
-                          const std::string& tempFolder = "") {
+                          const std::string& tempFolder = "")
+        : log_(LogPath(folder)) {
         pid_ = fork();
         if (pid_ == 0) {
             if (chdir(folder.c_str()) != 0) _exit(99);
@@ -41,7 +45,10 @@ public:
             unsetenv("SDL_VIDEODRIVER");
             setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
             setenv("SDL_AUDIODRIVER", "dummy", 1);
-            setenv("RIMEHOLT_LOG", "error", 1);
+            // The trace lines go to a file the test reads to see how far the saver has come.
+            setenv("RIMEHOLT_LOG", "trace", 1);
+            const int log = open(LogPath(folder).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (log >= 0) dup2(log, 2);
             std::vector<char*> argv{const_cast<char*>(RIMEHOLT_PROGRAM)};
             for (std::string& argument : arguments) argv.push_back(argument.data());
             argv.push_back(nullptr);
@@ -70,9 +77,28 @@ public:
         return false;
     }
     void Terminate() { kill(pid_, SIGTERM); }
+    // Waits until the saver's frame loop runs (input counts from then on); false when it
+    // ended or the limit passed first.
+    bool WaitForFrameLoop(std::chrono::milliseconds limit) {
+        const auto until = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < until) {
+            std::ifstream in(log_);
+            std::stringstream text;
+            text << in.rdbuf();
+            if (text.str().find("The frame loop runs") != std::string::npos) return true;
+            if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                ended_ = true;
+                return false;
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    }
+    static std::string LogPath(const std::string& folder) { return folder + "/saver.log"; }
     pid_t pid() const { return pid_; }
 
 private:
+    std::string log_;
     pid_t pid_ = -1;
     bool ended_ = false;
 };
@@ -141,8 +167,10 @@ protected:
         SaverProcess saver(scratch_.path());
         EXPECT_TRUE(FocusSaverWindow(saver.pid()));
         if (!earlyInput.empty()) Xdotool(earlyInput);
-        // Well past the saver's first second even when a loaded machine slows its start-up.
-        std::this_thread::sleep_for(3s);
+        // The village loads before the frame loop starts; on a busy machine that takes a while.
+        EXPECT_TRUE(saver.WaitForFrameLoop(120s));
+        // Well past the saver's first second.
+        std::this_thread::sleep_for(1500ms);
         int status = -1;
         // A second try, focus given again: on a busy machine the first input can arrive before
         // the saver reads its devices. An input that does not end the run fails both times.

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -80,24 +81,91 @@ TEST(FontBake, InkStaysInsideEachGlyphsCellAndThePicturesArePowersOfTwo) {
         ASSERT_EQ(picture.height, uint32_t(layout.pictureHeight)) << layout.charsetName;
         EXPECT_EQ(picture.width & (picture.width - 1), 0u);
         EXPECT_EQ(picture.height & (picture.height - 1), 0u);
+        ASSERT_EQ(baked.ink.size(), picture.pixels.size());
 
         // Each texel's owner: the glyph whose cell [0, width) x [0, cell height) holds it.
-        int inkOutside = 0, notWhite = 0, inked = 0;
+        // Solid ink is opaque white; what is not ink at all is the outline's colour; and the
+        // rim keeps within its reach of the ink.
+        const int reach = int(layout.outlineOuter);
+        auto inkNear = [&](int x, int y) {
+            for (int dy = -reach; dy <= reach; ++dy) {
+                for (int dx = -reach; dx <= reach; ++dx) {
+                    const int nx = x + dx, ny = y + dy;
+                    if (nx < 0 || ny < 0 || nx >= int(picture.width) || ny >= int(picture.height)) continue;
+                    if (baked.ink[size_t(ny) * picture.width + size_t(nx)] > 0) return true;
+                }
+            }
+            return false;
+        };
+        int inkOutside = 0, solidNotWhite = 0, rimNotDark = 0, rimAstray = 0, inked = 0, rim = 0;
         for (uint32_t y = 0; y < picture.height; ++y) {
             for (uint32_t x = 0; x < picture.width; ++x) {
-                const uint32_t texel = picture.pixels[size_t(y) * picture.width + x];
-                if ((texel & 0x00FFFFFF) != 0x00FFFFFF) ++notWhite;
+                const size_t at = size_t(y) * picture.width + x;
+                const uint32_t texel = picture.pixels[at];
+                const uint8_t ink = baked.ink[at];
+                if (ink == 255 && texel != 0xFFFFFFFFu) ++solidNotWhite;
                 if ((texel >> 24) == 0) continue;
                 const int column = int(x) / layout.cellWidth, row = int(y) / layout.cellHeight;
                 const int i = row * 16 + column;
                 const bool inside = column < 16 && i < 95 && int(x) % layout.cellWidth < baked.widths[size_t(i)];
                 if (!inside) ++inkOutside;
-                ++inked;
+                if (ink > 0) {
+                    ++inked;
+                } else {
+                    ++rim;
+                    if ((texel & 0xFFFFFF) != rh::fontbake::kOutlineColour) ++rimNotDark;
+                    if (!inkNear(int(x), int(y))) ++rimAstray;
+                }
             }
         }
         EXPECT_EQ(inkOutside, 0) << layout.charsetName;
-        EXPECT_EQ(notWhite, 0) << layout.charsetName;
+        EXPECT_EQ(solidNotWhite, 0) << layout.charsetName;
+        EXPECT_EQ(rimNotDark, 0) << layout.charsetName;
+        EXPECT_EQ(rimAstray, 0) << layout.charsetName;
         EXPECT_GT(inked, 0) << layout.charsetName;
+        EXPECT_GT(rim, inked / 2) << layout.charsetName << ": the glyphs have a rim";
+    }
+}
+
+// The clock over bright snow: each of its glyphs, drawn white through its picture on a
+// near-white background, shows both its white ink and a dark rim right around it, so the
+// shapes keep their edges.
+TEST(FontBake, TheClocksGlyphsKeepADarkRimOverSnow) {
+    const FontLayout layout = rh::fontbake::SaverFonts()[1];
+    ASSERT_EQ(layout.size, 64);
+    BakedFont baked;
+    std::string error;
+    ASSERT_TRUE(rh::fontbake::BakeFont(RIMEHOLT_DEJAVU_SANS, layout, &baked, &error)) << error;
+    const double snow[3] = {236, 240, 250};
+    for (const char* c = "0123456789:apm"; *c != '\0'; ++c) {
+        const int i = *c - 32;
+        const int x0 = i % 16 * layout.cellWidth, y0 = i / 16 * layout.cellHeight;
+        double darkest = 255, lightest = 0;
+        int rimTexels = 0, inkTexels = 0;
+        for (int y = y0; y < y0 + layout.cellHeight; ++y) {
+            for (int x = x0; x < x0 + baked.widths[size_t(i)]; ++x) {
+                const size_t at = size_t(y) * size_t(layout.pictureWidth) + size_t(x);
+                const uint32_t t = baked.pixels[at];
+                const double a = double(t >> 24) / 255.0;
+                double level = 0;
+                for (int k = 0; k < 3; ++k) level += (double((t >> (16 - 8 * k)) & 0xFF) * a + snow[k] * (1 - a)) / 3;
+                darkest = std::min(darkest, level);
+                lightest = std::max(lightest, level);
+                if (baked.ink[at] == 255) ++inkTexels;
+                // A texel without ink within two of solid ink along its row: the rim, which
+                // must be dark.
+                const bool besideSolid = (x - 2 >= x0 && baked.ink[at - 2] == 255) || (x - 1 >= x0 && baked.ink[at - 1] == 255) ||
+                                         baked.ink[at + 1] == 255 || baked.ink[at + 2] == 255;
+                if (baked.ink[at] == 0 && besideSolid) {
+                    ++rimTexels;
+                    EXPECT_LT(level, 80) << *c << " at " << x - x0 << "," << y - y0;
+                }
+            }
+        }
+        EXPECT_GT(inkTexels, 20) << *c;
+        EXPECT_GT(rimTexels, 10) << *c;
+        EXPECT_LT(darkest, 60) << *c;
+        EXPECT_GT(lightest, 250) << *c;
     }
 }
 

@@ -125,7 +125,9 @@ TEST_F(MusicMaker, TheSeamDoesNotClick) {
 }
 
 // Peak under -1 dBFS after decoding (no clipping anywhere), and a level one can leave running:
-// an RMS between -30 and -12 dBFS, no channel silent, no long silence.
+// the RMS of both channels within 1 dB of the maker's chosen level, each channel's between -30
+// and -12 dBFS, no long silence; and no quiet introduction: the first four seconds are within
+// 6 dB of the whole.
 TEST_F(MusicMaker, Level) {
     ASSERT_TRUE(decoded_->has_value());
     const std::vector<int16_t>& frames = (*decoded_)->frames;
@@ -136,6 +138,12 @@ TEST_F(MusicMaker, Level) {
         sum[i % 2] += double(frames[i]) * frames[i];
     }
     EXPECT_LT(Decibels(peak / 32768.0), -1.0);
+    const double whole = Decibels(std::sqrt((sum[0] + sum[1]) / double(frames.size())) / 32768.0);
+    EXPECT_NEAR(whole, mm::kLevelDb, 1.0);
+    double start = 0.0;
+    const size_t startSamples = size_t(4 * mm::kSampleRate) * mm::kChannels;
+    for (size_t i = 0; i < startSamples; ++i) start += double(frames[i]) * frames[i];
+    EXPECT_NEAR(Decibels(std::sqrt(start / double(startSamples)) / 32768.0), whole, 6.0) << "the first four seconds";
     for (int c = 0; c < 2; ++c) {
         const double rms = std::sqrt(sum[c] / double(frames.size() / 2)) / 32768.0;
         EXPECT_GT(Decibels(rms), -30.0) << "channel " << c;

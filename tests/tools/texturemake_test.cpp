@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -32,20 +33,30 @@ TEST(TextureMaker, SameBytesEveryRun) {
     }
 }
 
-// The colour textures repeat across walls and ground: the step from the last column back to
-// the first (and the last row to the first) is no larger than a step inside the picture.
-TEST(TextureMaker, ColourTexturesTile) {
-    const struct {
-        const char* what;
-        Picture (*make)();
-    } textures[] = {{"snow", &rh::texturemake::SnowPicture},
-                    {"plaster", &rh::texturemake::PlasterPicture},
-                    {"timber", &rh::texturemake::TimberPicture},
-                    {"bark", &rh::texturemake::BarkPicture}};
-    for (const auto& t : textures) {
-        SCOPED_TRACE(t.what);
-        Picture p = t.make();
+// Every picture is a power of two on each side, at most 512, as the layer's textures want;
+// opaque ones are JPEG files, ones with alpha PNG.
+TEST(TextureMaker, SizesAndFormats) {
+    for (const auto& entry : rh::texturemake::TextureEntries()) {
+        SCOPED_TRACE(entry.name);
+        const Picture p = entry.make();
         EXPECT_TRUE(IsPowerOfTwo(p.width) && IsPowerOfTwo(p.height));
+        EXPECT_LE(std::max(p.width, p.height), 512);
+        const std::string name = entry.name;
+        EXPECT_TRUE(name.ends_with(entry.alpha ? ".png" : ".jpg"));
+        if (!entry.alpha) {
+            for (size_t i = 3; i < p.rgba.size(); i += 4) ASSERT_EQ(p.rgba[i], 255) << "opaque";
+        }
+    }
+}
+
+// The colour textures and height maps repeat across walls and ground: the step from the last
+// column back to the first (and the last row to the first) is no larger than a step inside
+// the picture.
+TEST(TextureMaker, ColourTexturesAndHeightMapsTile) {
+    for (const auto& entry : rh::texturemake::TextureEntries()) {
+        if (entry.alpha) continue;
+        SCOPED_TRACE(entry.name);
+        Picture p = entry.make();
         auto columnStep = [&](int a, int b) {
             double sum = 0;
             for (int y = 0; y < p.height; ++y)
@@ -58,19 +69,39 @@ TEST(TextureMaker, ColourTexturesTile) {
                 for (int c = 0; c < 3; ++c) sum += std::abs(int(p.At(x, a)[c]) - int(p.At(x, b)[c]));
             return sum / p.width;
         };
-        EXPECT_LT(columnStep(p.width - 1, 0), 2.0 * columnStep(p.width / 2, p.width / 2 + 1) + 3.0);
-        EXPECT_LT(rowStep(p.height - 1, 0), 2.0 * rowStep(p.height / 2, p.height / 2 + 1) + 3.0);
+        // Against the steps inside: no larger than all but the largest few (a pattern's own
+        // edges, such as shingle courses, are among those).
+        auto high = [](std::vector<double> steps) {
+            std::sort(steps.begin(), steps.end());
+            return steps[steps.size() * 98 / 100];
+        };
+        std::vector<double> columns, rows;
+        for (int x = 0; x + 1 < p.width; ++x) columns.push_back(columnStep(x, x + 1));
+        for (int y = 0; y + 1 < p.height; ++y) rows.push_back(rowStep(y, y + 1));
+        const double inColumns = high(columns), inRows = high(rows);
+        EXPECT_LT(columnStep(p.width - 1, 0), 1.5 * inColumns + 2.0);
+        EXPECT_LT(rowStep(p.height - 1, 0), 1.5 * inRows + 2.0);
     }
 }
 
-// Sprites fade to nothing at their edges (additive glows and the snow's point sprites).
+// Sprites fade to nothing at their edges (additive glows, the moon and the snow's point
+// sprites) and are solid in the middle.
 TEST(TextureMaker, SpritesAreTransparentAtTheirEdges) {
-    for (Picture (*make)() : {&rh::texturemake::GlowPicture, &rh::texturemake::SnowflakePicture}) {
-        Picture p = make();
-        EXPECT_EQ(p.At(0, 0)[3], 0);
-        EXPECT_EQ(p.At(p.width - 1, p.height / 2)[3], 0);
+    int sprites = 0;
+    for (const auto& entry : rh::texturemake::TextureEntries()) {
+        if (!entry.alpha) continue;
+        SCOPED_TRACE(entry.name);
+        ++sprites;
+        Picture p = entry.make();
+        for (int i = 0; i < p.width; ++i) {
+            EXPECT_EQ(p.At(i, 0)[3], 0);
+            EXPECT_EQ(p.At(i, p.height - 1)[3], 0);
+            EXPECT_EQ(p.At(0, i)[3], 0);
+            EXPECT_EQ(p.At(p.width - 1, i)[3], 0);
+        }
         EXPECT_GT(p.At(p.width / 2, p.height / 2)[3], 200);
     }
+    EXPECT_EQ(sprites, 3);
 }
 
 class TextureMakerFiles : public rh::testing::ScratchDirTest {
@@ -86,15 +117,13 @@ protected:
 TEST_F(TextureMakerFiles, TheEnginesPictureLoadingReadsWhatWasMade) {
     rh::test::LayerApp app;
     ASSERT_TRUE(app.Open(64, 64));
-    const std::map<std::string, Picture (*)()> pictures = {
-        {"Media/Txt/snow.jpg", &rh::texturemake::SnowPicture},      {"Media/Txt/plaster.jpg", &rh::texturemake::PlasterPicture},
-        {"Media/Txt/timber.jpg", &rh::texturemake::TimberPicture},  {"Media/Txt/bark.jpg", &rh::texturemake::BarkPicture},
-        {"Media/Txt/lampglow.png", &rh::texturemake::GlowPicture}, {"Media/Txt/snowflake.png", &rh::texturemake::SnowflakePicture}};
-    ASSERT_EQ(files_.size(), pictures.size());
-    for (const MadeFile& file : files_) {
+    const auto& entries = rh::texturemake::TextureEntries();
+    ASSERT_EQ(files_.size(), entries.size());
+    for (size_t i = 0; i < files_.size(); ++i) {
+        const MadeFile& file = files_[i];
         SCOPED_TRACE(file.name);
-        ASSERT_EQ(pictures.count(file.name), 1u);
-        const Picture made = pictures.at(file.name)();
+        ASSERT_EQ(file.name, entries[i].name);
+        const Picture made = entries[i].make();
         const bool png = file.name.ends_with(".png");
         D3DXIMAGE_INFO info{};
         IDirect3DTexture9* texture = nullptr;

@@ -230,45 +230,6 @@ TEST(VillageGeometry, BuildingsStandOnThePlanAndTheLanesStayClear) {
     EXPECT_GT(checked, 10000);
 }
 
-// Lamps make warm pools on the ground, falling off with distance; away from them the moon and
-// the ambient light leave a cool light below neutral (128, drawn modulate 2x).
-TEST(VillageLightMaps, LampPoolsOnCoolGround) {
-    const std::vector<Vec3f> lamps = rh::villagebuild::LampPositions();
-    const Vec3f up{0, 1, 0};
-    const Vec3f below = rh::villagebuild::LightAt({lamps[0].x, 0, lamps[0].z}, up, lamps);
-    const Vec3f near = rh::villagebuild::LightAt({lamps[0].x + 20, 0, lamps[0].z}, up, lamps);
-    const Vec3f far = rh::villagebuild::LightAt({900, 0, 900}, up, lamps);
-    EXPECT_GT(below.x, near.x);
-    EXPECT_GT(near.x, far.x + 0.2f);
-    EXPECT_GT(below.x, below.z) << "warm under a lamp";
-    EXPECT_LT(far.x, far.z) << "cool away from the lamps";
-    EXPECT_LT(far.z, 1.0f);
-    // A face turned away from every light gets the ambient term only.
-    const Vec3f away = rh::villagebuild::LightAt({900, 0, 900}, {0, -1, 0}, lamps);
-    EXPECT_LT(away.x, far.x);
-
-    // The ground's map: every texel written, brightest in the village, the same every bake.
-    std::vector<MeshPart> parts = rh::villagebuild::BuildVillage(kSeed);
-    const MeshPart& ground = parts.front();
-    ASSERT_EQ(ground.name, "Ground");
-    const int size = rh::villagebuild::LightMapSize(ground);
-    EXPECT_EQ(size, 1024);
-    const auto one = rh::villagebuild::BakeLightMap(ground, lamps, size);
-    const auto two = rh::villagebuild::BakeLightMap(ground, lamps, size);
-    EXPECT_TRUE(one.rgba == two.rgba);
-    int brightest = 0;
-    for (size_t i = 0; i < one.rgba.size(); i += 4) {
-        EXPECT_EQ(one.rgba[i + 3], 255);
-        brightest = std::max<int>(brightest, one.rgba[i]);
-    }
-    EXPECT_GT(brightest, 200);
-    if (std::getenv("RH_VILLAGE_TEST_IMAGES") != nullptr) {
-        std::vector<uint8_t> jpeg;
-        std::string error;
-        if (rh::texturemake::EncodeJpeg(one, 90, &jpeg, &error)) rh::texturemake::WriteBytes("/tmp/rh-ground-light.jpg", jpeg, &error);
-    }
-}
-
 // Drawn with one directional light and a colour per material: written to
 // /tmp/rh-village.ppm with RH_VILLAGE_TEST_IMAGES.
 TEST(VillageGeometry, AViewOfTheVillage) {

@@ -39,67 +39,7 @@ void Rect(Picture& p, int x0, int y0, int x1, int y1, int r, int g, int b) {
     }
 }
 
-void Disc(Picture& p, int cx, int cy, int radius, int r, int g, int b) {
-    for (int y = cy - radius; y <= cy + radius; ++y) {
-        for (int x = cx - radius; x <= cx + radius; ++x) {
-            int dx = x - cx, dy = y - cy;
-            if (dx * dx + dy * dy <= radius * radius) Put(p, x, y, r, g, b);
-        }
-    }
-}
-
 }  // namespace
-
-Picture DrawVillage(int width, int height, uint32_t seed) {
-    Picture p(width, height);
-    int horizon = height * 7 / 10;
-    // Sky: deep blue at the top to a greyer blue at the horizon; snow below.
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            if (y < horizon) {
-                int t = y * 256 / horizon;
-                Put(p, x, y, 10 + t * 40 / 256, 18 + t * 50 / 256, 48 + t * 70 / 256);
-            } else {
-                int t = (y - horizon) * 256 / std::max(1, height - horizon);
-                Put(p, x, y, 170 + t * 50 / 256, 180 + t * 45 / 256, 200 + t * 40 / 256);
-            }
-        }
-    }
-    Disc(p, width * 4 / 5, height / 6, std::max(3, height / 14), 235, 232, 205);
-    // Houses: dark walls, snowy roofs, lit windows.
-    Lcg rng{seed};
-    int x = 2;
-    while (x < width) {
-        int w = width / 9 + rng.Below(std::max(1, width / 12));
-        int h = height / 8 + rng.Below(std::max(1, height / 10));
-        int base = horizon + height / 20;
-        Rect(p, x, base - h, x + w, base, 52, 38, 36);
-        for (int row = 0; row < w / 2 + 1; ++row) {
-            Rect(p, x - 2 + row, base - h - row, x + w + 2 - row, base - h - row + 1, 225, 230, 240);
-        }
-        int win = std::max(2, w / 6);
-        Rect(p, x + w / 4, base - h / 2 - win, x + w / 4 + win, base - h / 2, 250, 200, 90);
-        Rect(p, x + w * 3 / 4 - win, base - h / 2 - win, x + w * 3 / 4, base - h / 2, 250, 200, 90);
-        x += w + width / 20 + rng.Below(std::max(1, width / 15));
-    }
-    // Lamp glows along the lane.
-    for (int i = 1; i < 4; ++i) {
-        int lx = width * i / 4, ly = horizon + height / 8;
-        for (int dy = -8; dy <= 8; ++dy) {
-            for (int dx = -8; dx <= 8; ++dx) {
-                int d2 = dx * dx + dy * dy;
-                if (d2 <= 64) Blend(p, lx + dx, ly + dy, 255, 220, 140, 200 - d2 * 3);
-            }
-        }
-    }
-    // Snowflakes.
-    int flakes = width * height / 60;
-    for (int i = 0; i < flakes; ++i) {
-        int fx = rng.Below(width), fy = rng.Below(height);
-        Blend(p, fx, fy, 255, 255, 255, 120 + rng.Below(136));
-    }
-    return p;
-}
 
 Picture DrawEmblem(int size, bool flake) {
     Picture p(size, size);
@@ -191,6 +131,26 @@ bool WriteBmp(const Picture& picture, const std::string& path) {
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     ok = std::fclose(f) == 0 && ok;
     return ok;
+}
+
+Picture DrawVillageView(int width, int height, const picturemake::ViewCamera& camera) {
+    constexpr int kFactor = 2;
+    const picturemake::Image big = picturemake::RenderVillage(width * kFactor, height * kFactor, camera);
+    Picture picture(width, height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                int sum = 0;
+                for (int dy = 0; dy < kFactor; ++dy) {
+                    for (int dx = 0; dx < kFactor; ++dx) {
+                        sum += big.rgba[(static_cast<size_t>(y * kFactor + dy) * big.width + x * kFactor + dx) * 4 + c];
+                    }
+                }
+                picture.At(x, y)[c] = static_cast<uint8_t>((sum + kFactor * kFactor / 2) / (kFactor * kFactor));
+            }
+        }
+    }
+    return picture;
 }
 
 }  // namespace dialogpictures

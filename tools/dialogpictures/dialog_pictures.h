@@ -1,7 +1,9 @@
-// The pictures of the settings and about dialogs and of the preview: placeholder looks drawn
-// from fixed numbers (a night village under falling snow, two emblems), written as 24-bit
-// BMP files. The same bytes every run.
+// The pictures of the settings and about dialogs and of the preview: the saver's village drawn
+// by the light-map baker's ray tracer, two emblems, written as 24-bit BMP files. The same bytes
+// every run.
 #pragma once
+
+#include "tools/picturemake/village_view.h"
 
 #include <cstdint>
 #include <string>
@@ -18,8 +20,8 @@ struct Picture {
     uint8_t* At(int x, int y) { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
 };
 
-// A snowy village at night, any size; seed varies the snow.
-Picture DrawVillage(int width, int height, uint32_t seed);
+// The saver's village from `camera`, drawn at twice the size and averaged down.
+Picture DrawVillageView(int width, int height, const picturemake::ViewCamera& camera);
 // An emblem on a square: a six-armed snowflake (flake true) or a fir tree.
 Picture DrawEmblem(int size, bool flake);
 

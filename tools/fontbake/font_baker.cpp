@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 
@@ -14,9 +15,11 @@ namespace rh::fontbake {
 std::vector<FontLayout> SaverFonts() {
     // DejaVu Sans at 55 pixels keeps the clock's digits (35 px), colon and widest glyph inside
     // 64-pixel cells; at 11 pixels all of printable ASCII fits 16 x 14, descenders included.
+    // The clock's outline is about three pixels wide, the labels' one; a glyph reaching its
+    // cell's top or bottom loses that side's rim there.
     return {
-        {"sylfaen.fs", "sylfaen14", 14, 11, 16, 14, 256, 128},
-        {"64font.fs", "64font", 64, 55, 64, 64, 1024, 512},
+        {"sylfaen.fs", "sylfaen14", 14, 11, 16, 14, 256, 128, 0.6f, 1.8f},
+        {"64font.fs", "64font", 64, 55, 64, 64, 1024, 512, 2.0f, 4.5f},
     };
 }
 
@@ -43,6 +46,48 @@ void PngFlush(png_structp) {}
 
 // Keeps libpng's messages out of the tool's output; errors unwind through setjmp.
 void PngWarning(png_structp, png_const_charp) {}
+
+// The rim's reach from the ink in whole pixels: offsets below `outer` get some of it.
+int OutlinePad(const FontLayout& layout) {
+    return layout.outlineOuter > 0.0f ? int(std::ceil(layout.outlineOuter)) - 1 : 0;
+}
+
+// One glyph's cell of `width` x `height` pixels from its coverage: white where the ink is, the
+// outline's colour around it, alpha from both (the ink laid over the rim).
+void ComposeCell(const std::vector<uint8_t>& coverage, int width, int height, const FontLayout& layout,
+                 std::vector<uint32_t>* cell) {
+    cell->assign(coverage.size(), kOutlineColour);
+    const int pad = OutlinePad(layout);
+    const float inner = layout.outlineInner, outer = layout.outlineOuter;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const float ink = float(coverage[size_t(y) * size_t(width) + size_t(x)]) / 255.0f;
+            // The rim: the strongest neighbour's ink, weighed by its distance.
+            float rim = 0.0f;
+            for (int dy = -pad; dy <= pad; ++dy) {
+                for (int dx = -pad; dx <= pad; ++dx) {
+                    const int nx = x + dx, ny = y + dy;
+                    if (nx < 0 || ny < 0 || nx >= width || ny >= height) continue;
+                    const float d = std::sqrt(float(dx * dx + dy * dy));
+                    if (d >= outer) continue;
+                    const float weight = d <= inner ? 1.0f : (outer - d) / (outer - inner);
+                    rim = std::max(rim, weight * float(coverage[size_t(ny) * size_t(width) + size_t(nx)]) / 255.0f);
+                }
+            }
+            const float under = kOutlineOpacity * rim * (1.0f - ink);
+            const float alpha = ink + under;
+            if (alpha <= 0.0f) continue;
+            // Straight (not premultiplied) colour: the share of white in what covers the texel.
+            const float white = ink / alpha;
+            auto mix = [&](int shift) {
+                const float dark = float((kOutlineColour >> shift) & 0xFF);
+                return uint32_t(std::lround(dark + (255.0f - dark) * white)) << shift;
+            };
+            (*cell)[size_t(y) * size_t(width) + size_t(x)] =
+                uint32_t(std::lround(255.0f * alpha)) << 24 | mix(16) | mix(8) | mix(0);
+        }
+    }
+}
 
 }  // namespace
 
@@ -145,27 +190,52 @@ bool BakeFont(const std::string& fontPath, const FontLayout& layout, BakedFont* 
     }
     const int baseline = highest + (layout.cellHeight - (highest - lowest)) / 2;
 
-    out->pixels.assign(size_t(layout.pictureWidth) * size_t(layout.pictureHeight), 0x00FFFFFFu);
+    // Transparent texels take the outline's colour, so that filtering at the rim's edge does
+    // not lighten it.
+    const int pad = OutlinePad(layout);
+    out->pixels.assign(size_t(layout.pictureWidth) * size_t(layout.pictureHeight), kOutlineColour);
+    out->ink.assign(out->pixels.size(), 0);
+    // Ink starts at least the rim's reach from the cell's left and the width ends at least that
+    // far past its right, so that the outline lies inside [0, width) of the cell; the width is
+    // otherwise the advance. The digits keep one width, so that a ticking clock does not shift:
+    // each takes the widest one's, its ink centred in the extra room.
+    std::vector<int> inkLefts(size_t(count), 0), widths(size_t(count), 0);
+    int digitWidth = 0;
     for (int i = 0; i < count; ++i) {
         const Glyph& g = glyphs[size_t(i)];
-        // Ink left of the pen moves right, so that all of it lies inside [0, width) of the
-        // cell; the width is the advance widened to the ink's right edge.
-        const int shift = g.width > 0 ? std::max(0, -g.left) : 0;
-        const int inkLeft = g.width > 0 ? g.left + shift : 0;
-        const int width = std::max(g.advance, inkLeft + g.width);
+        inkLefts[size_t(i)] = g.width > 0 ? std::max(g.left, pad) : 0;
+        widths[size_t(i)] = std::max(g.advance, g.width > 0 ? inkLefts[size_t(i)] + g.width + pad : 0);
+        if (kStartChar + i >= '0' && kStartChar + i <= '9') digitWidth = std::max(digitWidth, widths[size_t(i)]);
+    }
+    for (int i = '0' - kStartChar; i <= '9' - kStartChar; ++i) {
+        inkLefts[size_t(i)] += (digitWidth - widths[size_t(i)]) / 2;
+        widths[size_t(i)] = digitWidth;
+    }
+    std::vector<uint8_t> coverage;
+    std::vector<uint32_t> cell;
+    for (int i = 0; i < count; ++i) {
+        const Glyph& g = glyphs[size_t(i)];
+        const int inkLeft = inkLefts[size_t(i)], width = widths[size_t(i)];
         if (width > layout.cellWidth || width > 255) {
             *error = Text("a glyph is wider than the cell: code", kStartChar + i);
             return false;
         }
         out->widths.push_back(width);
-        const int cellX = (i % kCharsPerLine) * layout.cellWidth;
-        const int cellY = (i / kCharsPerLine) * layout.cellHeight;
+        coverage.assign(size_t(width) * size_t(layout.cellHeight), 0);
         for (int y = 0; y < g.rows; ++y) {
             for (int x = 0; x < g.width; ++x) {
-                const uint32_t alpha = g.coverage[size_t(y) * size_t(g.width) + size_t(x)];
-                const size_t at = size_t(cellY + baseline - g.top + y) * size_t(layout.pictureWidth) +
-                                  size_t(cellX + inkLeft + x);
-                out->pixels[at] = alpha << 24 | 0x00FFFFFFu;
+                coverage[size_t(baseline - g.top + y) * size_t(width) + size_t(inkLeft + x)] =
+                    g.coverage[size_t(y) * size_t(g.width) + size_t(x)];
+            }
+        }
+        ComposeCell(coverage, width, layout.cellHeight, layout, &cell);
+        const int cellX = (i % kCharsPerLine) * layout.cellWidth;
+        const int cellY = (i / kCharsPerLine) * layout.cellHeight;
+        for (int y = 0; y < layout.cellHeight; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const size_t at = size_t(cellY + y) * size_t(layout.pictureWidth) + size_t(cellX + x);
+                out->pixels[at] = cell[size_t(y) * size_t(width) + size_t(x)];
+                out->ink[at] = coverage[size_t(y) * size_t(width) + size_t(x)];
             }
         }
     }

@@ -1,6 +1,8 @@
 // The font baker: renders printable ASCII of a TrueType font with FreeType into a grid of
-// glyph cells (a white RGBA picture, coverage in alpha) and writes the font and charset
-// description files the engine's font manager reads. The same font file gives the same bytes.
+// glyph cells and writes the font and charset description files the engine's font manager
+// reads. Glyphs are white with a soft dark outline around them, both in the picture's colour
+// and alpha: the engine draws text as picture x text colour, so a white clock keeps a dark rim
+// that reads over bright snow. The same font file gives the same bytes.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +21,15 @@ struct FontLayout {
     int cellHeight = 14;
     int pictureWidth = 256;   // powers of two, so that picture and texture sizes agree
     int pictureHeight = 128;
+    // The outline around the ink: full strength up to `outlineInner` pixels from it, fading to
+    // nothing at `outlineOuter`; 0 for none. Glyphs keep this much room from their cell's sides.
+    float outlineInner = 0.0f;
+    float outlineOuter = 0.0f;
 };
+
+// The outline's colour (0xRRGGBB) and its opacity at full strength.
+constexpr uint32_t kOutlineColour = 0x0A0C14;
+constexpr float kOutlineOpacity = 0.85f;
 
 constexpr int kCharsPerLine = 16;
 constexpr int kStartChar = 32;
@@ -38,6 +48,7 @@ struct BakedFont {
     std::vector<BakedFile> files;  // the font description, the charset, the picture
     std::vector<int> widths;       // by code - kStartChar
     std::vector<uint32_t> pixels;
+    std::vector<uint8_t> ink;      // FreeType's coverage alone, where the pixels are
 };
 
 // Renders the font at `fontPath` as `layout` says. Fails with a message when FreeType cannot

@@ -207,17 +207,21 @@ const Chord kGm{43, {0, 3, 7}};
 const Chord kC7{48, {0, 4, 7, 10}};
 const Chord kDm{50, {0, 3, 7}};
 
-// One chord a bar: an introduction, the verse, an interlude, the verse again, a close that
-// leads back into the introduction.
+// One chord a bar. The loop starts on the tune's first downbeat, no introduction: the verse
+// on bells, a short interlude of broken chords, the verse again on bells with a celesta an
+// octave up, and the tune's second half once more, softly, whose last beat is the upbeat back
+// into the start.
 const Chord* const kChords[kBars] = {
-    &kF,  &kBb, &kGm, &kC7,                                                               // intro
     &kF,  &kF,  &kC7, &kF, &kDm, &kGm, &kC7, &kF, &kF, &kF, &kC7, &kF,                    // verse
     &kDm, &kBb, &kGm, &kC7,                                                               // interlude
     &kF,  &kF,  &kC7, &kF, &kDm, &kGm, &kC7, &kF, &kF, &kF, &kC7, &kF,                    // verse
-    &kBb, &kF,  &kGm, &kC7,                                                               // close
+    &kDm, &kGm, &kC7, &kF, &kF, &kF, &kC7, &kF,                                           // reprise
 };
-constexpr int kFirstVerseBar = 4;
-constexpr int kSecondVerseBar = 20;
+constexpr int kFirstVerseBar = 0;
+constexpr int kInterludeBar = 12;
+constexpr int kSecondVerseBar = 16;
+constexpr int kRepriseBar = 28;
+constexpr double kLoopBeats = double(kBars * kBeatsPerBar);
 
 struct MelodyNote {
     double beats;
@@ -242,8 +246,38 @@ const MelodyNote kTune[] = {
     {0.5, 67},  {0.5, 69},  {1.5, 70}, {0.5, 64},       // 11
     {1, 67},    {2, 65},                                // 12
 };
+constexpr size_t kTuneNotes = sizeof(kTune) / sizeof(kTune[0]);
+constexpr size_t kSecondHalf = 16;  // kTune's index of bar 5's first note
+// The reprise's last bar: its last beat is the first verse's upbeat, round the loop.
+const MelodyNote kRepriseEnd[] = {{1, 67}, {1, 65}};
 
-size_t BeatFrame(double beat) { return static_cast<size_t>(std::llround(beat * kFramesPerBeat)); }
+// Frame of a beat round the loop: beats before the start count from the loop's end.
+size_t BeatFrame(double beat) {
+    const double wrapped = std::fmod(beat + kLoopBeats, kLoopBeats);
+    return static_cast<size_t>(std::llround(wrapped * kFramesPerBeat)) % kLoopFrames;
+}
+
+// The loop's dynamics, a level for every beat: each section has its own, and the phrases
+// swell a little towards their third bar; changes glide over a bar, and the level at the end
+// leads into the start's.
+double Dynamics(double beat) {
+    auto section = [](double b) {
+        const double bar = std::fmod(b / kBeatsPerBar + kBars, double(kBars));
+        if (bar < kInterludeBar) return 0.86;
+        if (bar < kSecondVerseBar) return 0.7;
+        if (bar < kRepriseBar) return 1.0;
+        return 0.74;
+    };
+    const double bars = beat / kBeatsPerBar;
+    const double into = bars - std::floor(bars);
+    // Over a section's first bar the level glides there from the last bar's.
+    const double before = section(beat - kBeatsPerBar), now = section(beat);
+    const double level = before + (now - before) * kRise(into);
+    // The swell of four-bar phrases: softest on their first bar, fullest on the third.
+    const double phraseBar = std::fmod(std::floor(bars) + kBars, 4.0);
+    const double swell = 0.93 + 0.07 * std::sin(kPi * (phraseBar + into) / 4.0);
+    return level * swell;
+}
 
 // The chord's tones between G3 and F#4, lowest first.
 std::vector<int> PadVoicing(const Chord& chord) {
@@ -258,15 +292,23 @@ std::vector<int> PadVoicing(const Chord& chord) {
     return notes;
 }
 
-void PlayVerse(LoopBuffer& out, int firstBar, const StruckVoice& voice, int transpose, double level, double pan) {
-    double beat = firstBar * kBeatsPerBar - 1.0;  // the upbeat
-    for (const MelodyNote& note : kTune) {
-        const double inBar = std::fmod(beat, kBeatsPerBar);
+// Plays notes from `beat` on, returns the beat after the last.
+double PlayNotes(LoopBuffer& out, const MelodyNote* notes, size_t count, double beat, const StruckVoice& voice,
+                 int transpose, double level, double pan) {
+    for (size_t i = 0; i < count; ++i) {
+        const MelodyNote& note = notes[i];
+        const double inBar = std::fmod(beat + kLoopBeats, double(kBeatsPerBar));
         const double accent = inBar < 1e-9 ? 1.0 : (std::abs(inBar - 2.0) < 1e-9 ? 0.8 : 0.88);
         Strike(out, voice, BeatFrame(beat), MidiHertz(note.midi + transpose), note.beats * kBeatSeconds,
-               level * accent, pan);
+               level * accent * Dynamics(beat), pan);
         beat += note.beats;
     }
+    return beat;
+}
+
+// The whole verse, its upbeat on the beat before `firstBar`.
+void PlayVerse(LoopBuffer& out, int firstBar, const StruckVoice& voice, int transpose, double level, double pan) {
+    PlayNotes(out, kTune, kTuneNotes, firstBar * kBeatsPerBar - 1.0, voice, transpose, level, pan);
 }
 
 void Compose(LoopBuffer& out) {
@@ -275,31 +317,41 @@ void Compose(LoopBuffer& out) {
         const Chord& chord = *kChords[bar];
         const double barBeat = bar * kBeatsPerBar;
         const double barSeconds = kBeatsPerBar * kBeatSeconds;
+        const double dynamics = Dynamics(barBeat + 1.0);
         // Pads: the chord's tones and the bass an octave up, overlapping the next bar's swell.
         std::vector<int> voicing = PadVoicing(chord);
         voicing.push_back(chord.bass + 12);
         for (size_t i = 0; i < voicing.size(); ++i) {
             const double seed = std::fmod(0.137 * voicing[i] + 0.291 * bar, 1.0);
-            Pad(out, table, BeatFrame(barBeat), MidiHertz(voicing[i]), barSeconds, 0.032, seed);
+            Pad(out, table, BeatFrame(barBeat), MidiHertz(voicing[i]), barSeconds, 0.03 * dynamics, seed);
         }
-        Strike(out, kSoftBass, BeatFrame(barBeat), MidiHertz(chord.bass), barSeconds, 0.15, 0.0);
-        // Between the verses, the chord broken slowly on a high bell; the bar before a verse
-        // leaves its last beat to the tune's upbeat.
-        const bool inVerse = (bar >= kFirstVerseBar && bar < kFirstVerseBar + 12) ||
-                             (bar >= kSecondVerseBar && bar < kSecondVerseBar + 12);
-        if (!inVerse) {
-            const bool beforeVerse = bar + 1 == kFirstVerseBar || bar + 1 == kSecondVerseBar;
+        // The soft bass on the bar's first beat, and its fifth softly on the third in the fuller
+        // sections.
+        Strike(out, kSoftBass, BeatFrame(barBeat), MidiHertz(chord.bass), barSeconds, 0.14 * dynamics, 0.0);
+        if (dynamics > 0.9) {
+            Strike(out, kSoftBass, BeatFrame(barBeat + 2.0), MidiHertz(chord.bass + 7), kBeatSeconds, 0.06 * dynamics,
+                   0.0);
+        }
+        // In the interlude, the chord broken slowly on a high bell; its last bar leaves the
+        // last beat to the verse's upbeat.
+        if (bar >= kInterludeBar && bar < kSecondVerseBar) {
+            const bool beforeVerse = bar + 1 == kSecondVerseBar;
             std::vector<int> tones = PadVoicing(chord);
             for (int beat = 0; beat < kBeatsPerBar; ++beat) {
                 if (beforeVerse && beat == kBeatsPerBar - 1) break;
                 const int note = tones[(beat * 2 + bar) % tones.size()] + 12;
-                Strike(out, kBell, BeatFrame(barBeat + beat), MidiHertz(note), kBeatSeconds, 0.08,
-                       beat % 2 == 0 ? 0.45 : -0.45);
+                Strike(out, kBell, BeatFrame(barBeat + beat), MidiHertz(note), kBeatSeconds,
+                       0.085 * Dynamics(barBeat + beat), beat % 2 == 0 ? 0.45 : -0.45);
             }
         }
     }
+    // The melody on bells throughout; the second verse doubled an octave up on the celesta.
     PlayVerse(out, kFirstVerseBar, kBell, 0, 0.2, -0.1);
-    PlayVerse(out, kSecondVerseBar, kCelesta, 12, 0.16, 0.15);
+    PlayVerse(out, kSecondVerseBar, kBell, 0, 0.2, -0.1);
+    PlayVerse(out, kSecondVerseBar, kCelesta, 12, 0.07, 0.25);
+    const double end = PlayNotes(out, kTune + kSecondHalf, kTuneNotes - kSecondHalf - 2, kRepriseBar * kBeatsPerBar,
+                                 kBell, 0, 0.2, -0.1);
+    PlayNotes(out, kRepriseEnd, 2, end, kBell, 0, 0.2, -0.1);
 }
 
 // ---- The reverb: eight delay lines fed back through a Hadamard matrix, each with a gentle
@@ -387,15 +439,19 @@ std::vector<float> RenderLoop() {
     // The wet sound sits about 7 dB under the dry.
     const double wetRms = Rms(wet);
     const double wetGain = wetRms > 0.0 ? 0.45 * Rms(drySamples) / wetRms : 0.0;
-    // Mixed in place of the wet sound.
+    // Mixed in place of the wet sound, then brought to the loop's level.
     std::vector<float>& mixed = wet;
-    float peak = 0.0f;
-    for (size_t i = 0; i < mixed.size(); ++i) {
-        mixed[i] = static_cast<float>(drySamples[i] + wetGain * wet[i]);
-        peak = std::max(peak, std::abs(mixed[i]));
-    }
-    if (peak > 0.0f) {
-        for (float& s : mixed) s = s / peak * kPeak;
+    for (size_t i = 0; i < mixed.size(); ++i) mixed[i] = static_cast<float>(drySamples[i] + wetGain * wet[i]);
+    const double rms = Rms(mixed);
+    const double gain = rms > 0.0 ? std::pow(10.0, kLevelDb / 20.0) / rms : 0.0;
+    // A soft knee from 2 dB under kPeak: samples above it bend towards kPeak and never reach
+    // it (a bell's strike now and then; too few to move the RMS).
+    const double knee = kPeak * 0.7943282;
+    for (float& sample : mixed) {
+        const double v = sample * gain, magnitude = std::abs(v);
+        double out = magnitude;
+        if (magnitude > knee) out = knee + (kPeak - knee) * std::tanh((magnitude - knee) / (kPeak - knee));
+        sample = static_cast<float>(v < 0.0 ? -out : out);
     }
     return mixed;
 }

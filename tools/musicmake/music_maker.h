@@ -1,9 +1,11 @@
 // The saver's music: a calm night tune made from nothing but code. An old German folk song
-// ("O Tannenbaum", public domain) is written in here as notes and played twice, first on a bell
-// voice and then an octave up on a softer celesta-like voice, over slow string-like pads, a soft
-// bass and bell arpeggios between the verses, all in a small reverb. The music is a loop: every
+// ("O Tannenbaum", public domain) is written in here as notes and played on bells from the
+// loop's first beat: a verse, a short interlude of broken chords, the verse again with a
+// celesta an octave up, and the tune's second half once more, softly, leading back into the
+// start. Under it, slow string-like pad chords and a soft bass, all in a small reverb, with
+// gentle dynamics between the sections and within the phrases. The music is a loop: every
 // voice and the reverb's tail wrap round from its end into its start, so it repeats without a
-// seam.
+// seam. Its level is set by its RMS, not its peak.
 //
 // Everything is computed the same way every run (no random numbers, fixed encoder settings and
 // stream serial): the same source gives the same bytes.
@@ -22,13 +24,15 @@ inline constexpr size_t kFramesPerBeat = kSampleRate * 60 / 72;
 inline constexpr int kBeatsPerBar = 3;
 inline constexpr int kBars = 36;
 inline constexpr size_t kLoopFrames = kFramesPerBeat * kBeatsPerBar * kBars;  // 90 s
-// The loudest sample before encoding, 3 dB below full scale, leaves room for the encoder's
-// overshoot.
+// The loop's level: its RMS over both channels, in dB of full scale. Its loudest sample must
+// stay under kPeak (3 dB below full scale, room for the encoder's overshoot).
+inline constexpr double kLevelDb = -20.0;
 inline constexpr float kPeak = 0.7079458f;
 inline constexpr float kVorbisQuality = 0.2f;
 inline constexpr int kStreamSerial = 0x52686d31;
 
-// The loop as interleaved stereo samples, kLoopFrames frames, its loudest sample at kPeak.
+// The loop as interleaved stereo samples, kLoopFrames frames, its RMS at kLevelDb; its
+// loudest samples are softly limited to kPeak should any pass it.
 std::vector<float> RenderLoop();
 
 // Interleaved stereo samples at kSampleRate as a whole Ogg Vorbis file (VBR at kVorbisQuality,

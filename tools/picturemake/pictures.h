@@ -1,5 +1,6 @@
-// The picture maker's drawing: the loading picture (a snowy village at night under a moon, with
-// a "Loading..." line), the title picture with alpha, and the writers of the two file formats
+// The picture maker's drawing: the loading picture (the saver's village at night under the moon,
+// drawn by the light-map baker's ray tracer, with falling snow and a "Loading..." line), the
+// title picture with alpha, and the writers of the two file formats
 // the saver's pictures come in. Everything is drawn from fixed seeds: the same fonts give the
 // same bytes on every run.
 #pragma once

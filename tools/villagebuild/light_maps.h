@@ -1,26 +1,48 @@
-// Version 1 light maps of the village: per part, every face's light-map cell lit by the
-// street lamps (warm pools with inverse-square falloff), a cool moon and an ambient term,
-// without shadows. The maps are drawn modulate 2x, so 128 is neutral (light 1.0).
+// The village's light maps, baked by the light-map baker (tools/lightbake) over all of the
+// village's geometry: warm pools under the street lamps, lit windows (most of them; some dark)
+// painted on the house walls and spilling their light onto the snow in front, cool moonlight
+// from where the city's moon stands with soft shadows, and a little sky light that darkens in
+// corners. The maps are drawn modulate 2x, so 128 is neutral (light 1.0).
 #pragma once
 
+#include "tools/lightbake/light_baker.h"
 #include "tools/texturemake/picture_files.h"
 #include "tools/villagebuild/village_geometry.h"
 
+#include <memory>
 #include <vector>
 
 namespace rh::villagebuild {
 
-// The light arriving at a point with this normal, in linear units (1.0 leaves the colour
-// texture as it is).
-Vec3f LightAt(Vec3f position, Vec3f normal, const std::vector<Vec3f>& lamps);
+// The direction towards the moon (unit): where the city's moon plane stands, seen from the
+// village.
+Vec3f TowardMoon();
 
-// The part's light map of size x size texels: each triangle's texels (by their centres) get
-// the light at the matching point of the triangle; texels round the cells take their
-// neighbours' values so that filtering at cell edges does not pull in black. Opaque.
-rh::texturemake::Picture BakeLightMap(const MeshPart& part, const std::vector<Vec3f>& lamps, int size);
+class VillageLightMaps {
+public:
+    VillageLightMaps(const std::vector<MeshPart>& parts, const std::vector<Vec3f>& lamps);
 
-// The light-map size for a part: more texels for parts with more faces, a power of two from 32
-// to 1024.
+    // The light arriving at a point with this (unit) normal, in linear units (1.0 leaves the
+    // colour texture as it is); `seed` picks the point's sample pattern.
+    Vec3f LightAt(Vec3f position, Vec3f normal, uint32_t seed = 1) const;
+
+    // The part's light map, LightMapSize(part) square. `threads` only divides the work.
+    rh::texturemake::Picture Bake(const MeshPart& part, int threads) const;
+
+    const rh::lightbake::Lighting& lighting() const { return baker_->lighting(); }
+    int litWindows() const { return litWindows_; }
+    int darkWindows() const { return darkWindows_; }
+
+private:
+    std::unique_ptr<rh::lightbake::Baker> baker_;
+    int litWindows_ = 0;
+    int darkWindows_ = 0;
+};
+
+// The light-map size for a part, by the size of its faces' cells: four units a texel or finer
+// (0.6 on walls, for their windows; twelve on the firs round the village), up to twice that
+// where the power of two rounds down; from 32 to 256. The ground, whose cells must hold the
+// lamps' and windows' pools, 1024.
 int LightMapSize(const MeshPart& part);
 
 }  // namespace rh::villagebuild

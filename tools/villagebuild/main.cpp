@@ -6,14 +6,31 @@
 // of the files written (member name, tab, path), for the media archive. The same program always
 // writes the same bytes.
 #include "tools/texturemake/picture_files.h"
+#include "tools/texturemake/sky.h"
+#include "tools/texturemake/textures.h"
 #include "tools/villagebuild/light_maps.h"
 #include "tools/villagebuild/scene_files.h"
 #include "tools/villagebuild/village_geometry.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
-constexpr uint32_t kVillageSeed = 20261211;
+// Where the sky box's faces start in their pictures: the first face's first texture coordinate
+// (its quads are inset alike), so that the pictures span exactly what the box shows.
+float SkyInset(const rh::zwf::Node& sky) {
+    const rh::zwf::Node* children = sky.Find("Children");
+    const rh::zwf::Node* verts = children != nullptr && !children->children().empty()
+                                     ? children->children().front().Find("Verts")
+                                     : nullptr;
+    float inset = 0.0f;
+    // A simple vertex: position, normal, then u at float 6.
+    if (verts != nullptr && verts->data().size() >= 8 * sizeof(float)) {
+        std::memcpy(&inset, verts->data().data() + 6 * sizeof(float), sizeof inset);
+    }
+    return inset > 0.0f && inset < 0.25f ? inset : 0.0f;
+}
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -24,7 +41,7 @@ int main(int argc, char** argv) {
     const std::vector<rh::villagebuild::Vec3f> lamps = rh::villagebuild::LampPositions();
     std::string list;
     std::string error;
-    const std::vector<rh::villagebuild::MeshPart> parts = rh::villagebuild::BuildVillage(kVillageSeed);
+    const std::vector<rh::villagebuild::MeshPart> parts = rh::villagebuild::BuildVillage(rh::villagebuild::kVillageSeed);
     auto put = [&](const std::string& name, const std::vector<uint8_t>& bytes) {
         if (!rh::texturemake::WriteBytes(root + "/" + name, bytes, &error)) {
             std::fprintf(stderr, "rh_villagebuild: %s: %s\n", name.c_str(), error.c_str());
@@ -41,22 +58,26 @@ int main(int argc, char** argv) {
         }
         return put(name, bytes);
     };
+    const rh::zwf::Node sky = rh::villagebuild::SkyBoxScene();
     try {
         if (!put("Media/city.zwf", rh::zwf::Write(rh::villagebuild::CityScene(parts, lamps))) ||
-            !put("Media/skybox/skybox.zwf", rh::zwf::Write(rh::villagebuild::SkyBoxScene()))) {
+            !put("Media/skybox/skybox.zwf", rh::zwf::Write(sky))) {
             return 1;
         }
     } catch (const rh::zwf::WriteError& e) {
         std::fprintf(stderr, "rh_villagebuild: %s\n", e.what());
         return 1;
     }
-    for (const auto& [name, picture] : rh::villagebuild::SkyBoxPictures()) {
+    for (const auto& [name, picture] : rh::texturemake::SkyPictures(SkyInset(sky))) {
         if (!putPicture(name, picture)) return 1;
     }
     for (const auto& [name, text] : rh::villagebuild::SkyBoxDescriptions()) {
         if (!put(name, std::vector<uint8_t>(text.begin(), text.end()))) return 1;
     }
+    // The texture maker's own pictures come from it alone.
+    const std::vector<std::string>& made = rh::texturemake::TextureNames();
     for (const auto& [name, picture] : rh::villagebuild::ExtraTextures()) {
+        if (std::find(made.begin(), made.end(), name) != made.end()) continue;
         if (!putPicture(name, picture)) return 1;
     }
     for (const auto& [name, picture] : rh::villagebuild::ExtraSprites()) {
@@ -66,10 +87,12 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    const rh::villagebuild::VillageLightMaps lightMaps(parts, lamps);
+    const int threads = rh::lightbake::AvailableThreads();
     for (const rh::villagebuild::MeshPart& part : parts) {
         const std::string name = "Media/LightMap/" + part.name + ".jpg";
         std::vector<uint8_t> bytes;
-        const auto picture = rh::villagebuild::BakeLightMap(part, lamps, rh::villagebuild::LightMapSize(part));
+        const auto picture = lightMaps.Bake(part, threads);
         if (!rh::texturemake::EncodeJpeg(picture, 90, &bytes, &error) ||
             !rh::texturemake::WriteBytes(root + "/" + name, bytes, &error)) {
             std::fprintf(stderr, "rh_villagebuild: %s: %s\n", name.c_str(), error.c_str());

@@ -46,6 +46,8 @@ bool IsBumped(const std::string& material);
 
 // Every part of the village, in a fixed order.
 std::vector<MeshPart> BuildVillage(uint32_t seed);
+// The seed of the saver's village, for the builder and the pictures drawn from it.
+inline constexpr uint32_t kVillageSeed = 20261211;
 
 // Where the street lamps shine from: the heads of the lamp posts BuildVillage places.
 std::vector<Vec3f> LampPositions();

@@ -214,6 +214,51 @@ void TextureRegistry::Remove(Texture* texture) {
     delete locators;
 }
 
+int32_t TextureRegistry::HeldTextureCount() const {
+    int32_t held = 0;
+    const auto* node = textures_.first();
+    for (int32_t i = 0; i < textures_.count(); ++i, node = node->next) {
+        if (node->key->RefCount() > 0) ++held;
+    }
+    return held;
+}
+
+bool TextureRegistry::Holds(Texture* texture) const {
+    const auto* node = textures_.first();
+    for (int32_t i = 0; i < textures_.count(); ++i, node = node->next) {
+        if (node->key == texture) return true;
+    }
+    return false;
+}
+
+Texture* TextureReferences::Keep(Texture* texture) {
+    if (texture != nullptr) held_.push_back(texture);
+    return texture;
+}
+
+void TextureReferences::Adopt(Texture* texture) {
+    for (Texture* adopted : adopted_) {
+        if (adopted == texture) return;
+    }
+    adopted_.push_back(texture);
+}
+
+void TextureReferences::ReleaseAll() {
+    // Newest first. The parent is read before the sub-texture's release and released after
+    // it: once the registry is gone the parent's last release deletes it with its subs.
+    while (!held_.empty()) {
+        Texture* texture = held_.back();
+        held_.pop_back();
+        Texture* parent = texture->Parent();
+        texture->Release();
+        if (parent != nullptr) parent->Release();
+    }
+    for (Texture* texture : adopted_) {
+        if (texture->RefCount() == 0) delete texture;
+    }
+    adopted_.clear();
+}
+
 const TextureRegistry::TextureSet* TextureRegistry::TexturesOf(const FileRef& locator) const {
     TextureSet* set = nullptr;
     files_.Find(locator, set);

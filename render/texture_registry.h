@@ -17,6 +17,8 @@
 #include "core/files/search_paths.h"
 #include "render/texture.h"
 
+#include <vector>
+
 // The registry's own directories and archives are its SearchPaths part, filled by the
 // application.
 class TextureRegistry : public SearchPaths {
@@ -52,6 +54,10 @@ public:
     const TextureSet* TexturesOf(const FileRef& locator) const;
     // How many textures the registry keeps.
     int32_t TextureCount() const { return textures_.count(); }
+    // Of those, the ones some holder still holds (a reference count above 0).
+    int32_t HeldTextureCount() const;
+    // Whether the texture is in the registry's index (it deletes it at exit).
+    bool Holds(Texture* texture) const;
 
 private:
     // For a texture loaded or shared for the request: the companion rule, then the sub-texture
@@ -65,6 +71,30 @@ private:
 
 // The one registry, from static construction to exit.
 extern TextureRegistry g_textureRegistry;
+
+// References taken with TextureRegistry::Get by one holder (a scene, an emitter), given back
+// together, once: each entry releases the texture and, for a sub-texture or view, its parent
+// too (Get counted both). Materials only point at textures, so whoever fills them keeps the
+// references here. A texture taken out of the registry (Remove with no later Add) has no
+// other owner: handed over with Adopt, it is deleted when its last reference goes.
+class TextureReferences {
+public:
+    TextureReferences() = default;
+    TextureReferences(const TextureReferences&) = delete;
+    TextureReferences& operator=(const TextureReferences&) = delete;
+    ~TextureReferences() { ReleaseAll(); }
+
+    // Keeps the reference Get added to the texture (null is ignored); returns the texture.
+    Texture* Keep(Texture* texture);
+    // The texture (kept before) belongs to this holder, not to the registry.
+    void Adopt(Texture* texture);
+    void ReleaseAll();
+    int32_t count() const { return static_cast<int32_t>(held_.size()); }
+
+private:
+    std::vector<Texture*> held_;
+    std::vector<Texture*> adopted_;
+};
 
 // The extensions tried for a requested name, in order, into `out` (emptied first): without
 // `others` only the requested one; with it "tga", "jpg", "dds", "bmp", "png", where a listed

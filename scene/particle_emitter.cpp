@@ -504,6 +504,7 @@ Renderable* CreateParticleEmitter(SceneNode& node, SearchPaths* paths) {
         texture = g_textureRegistry.Get(request, paths);
     }
     auto* emitter = new ParticleEmitter();
+    emitter->HoldTexture(texture);
     emitter->Setup(node.properties(), node.GetMaterial(), texture);
     return emitter;
 }

@@ -17,6 +17,7 @@
 #include "core/types/random_value.h"
 #include "render/mesh.h"
 #include "render/texture.h"
+#include "render/texture_registry.h"
 
 #include <cstdint>
 
@@ -130,6 +131,9 @@ public:
     // Configures the emitter from a node's properties with the particle texture (null for
     // none) and gives the material's first sub-material that texture.
     void Setup(const PropertyNode& properties, MultiMaterial& material, Texture* texture);
+    // Keeps a reference TextureRegistry::Get added (the node factory's particle texture) and
+    // gives it back when the emitter goes; the material only points at the texture.
+    void HoldTexture(Texture* texture) { heldTextures_.Keep(texture); }
 
     float iterationAccuracy = 0.0f;
     Vec3 spawnCentre{0.0f, 0.0f, 0.0f};
@@ -152,6 +156,7 @@ public:
 private:
     // Where NextParticle reads; set by BeginParticles.
     LinkedList<Particle>::Node* cursor_ = nullptr;
+    TextureReferences heldTextures_;
 };
 
 // The key readers of emitter nodes; each takes the property found for a key, or null.

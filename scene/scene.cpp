@@ -300,7 +300,7 @@ Texture* Scene::LoadMapTexture(const String& fileName, bool cube, bool pool2) {
         request.flags |= kRequestPool;
         request.pool = D3DPOOL_SYSTEMMEM;
     }
-    return g_textureRegistry.Get(request, &searchPaths_);
+    return textures_.Keep(g_textureRegistry.Get(request, &searchPaths_));
 }
 
 void Scene::LoadBumpMap(const String& fileName, float amount, TextureMap& map) {
@@ -315,7 +315,7 @@ void Scene::LoadBumpMap(const String& fileName, float amount, TextureMap& map) {
         TextureRequest cached;
         cached.locator = FileRef(cachePath);
         cached.locator.flags = FileRef::kDisk;
-        if (Texture* texture = g_textureRegistry.Get(cached, &searchPaths_)) {
+        if (Texture* texture = textures_.Keep(g_textureRegistry.Get(cached, &searchPaths_))) {
             map.texture = texture;
             return;
         }
@@ -333,6 +333,9 @@ void Scene::LoadBumpMap(const String& fileName, float amount, TextureMap& map) {
         FileRef disk(cachePath);
         disk.flags = FileRef::kDisk;
         g_textureRegistry.Add(texture, disk);
+    } else if (texture->Parent() == nullptr) {
+        // Out of the registry for good: nobody else can find it to delete it.
+        textures_.Adopt(texture);
     }
     if (!description && (options_.flags & kSceneSaveNormalMaps) != 0) target->SaveToFile(cachePath);
     map.texture = texture;

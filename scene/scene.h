@@ -15,6 +15,7 @@
 #include "core/text/string.h"
 #include "render/light.h"
 #include "render/material.h"
+#include "render/texture_registry.h"
 #include "scene/scene_node.h"
 
 #include <cstdint>
@@ -108,6 +109,9 @@ private:
     Texture* LoadMapTexture(const String& fileName, bool cube, bool pool2);
     void LoadBumpMap(const String& fileName, float amount, TextureMap& map);
 
+    // The references the loader took for the materials' maps, given back when the scene goes;
+    // first, so that it goes after every node and material that points at them.
+    TextureReferences textures_;
     MaterialLibrary materials_;
     LightSlotManager lightSlots_;
     SearchPaths searchPaths_;

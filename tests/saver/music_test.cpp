@@ -12,7 +12,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -104,6 +111,66 @@ TEST_F(SaverMusic, LoadsTheMusicAsALoopingSample) {
     EXPECT_EQ(TheSoundLibrary().SetConfig(BASS_CONFIG_GVOL_SAMPLE, MusicFadeVolume(80, 500)), 10u);
     ShutdownMusic(SaverMode::Test, 80, true);
     EXPECT_TRUE(FilesIn(temp_.path()).empty());
+}
+
+// What the device plays while the saver fades in: SDL's disk driver writes the mixed output to
+// a file in real time, the fade is driven by the wall clock as the frame loop drives it, and
+// the output's loudness, a steady tone, follows the volume up to 80 over four seconds.
+TEST_F(SaverMusic, TheOutputRisesToTheVolumeOverFourSeconds) {
+    rh::testing::ScratchDir media("rh_music_fade");
+    const std::string music = media.Write(
+        "rimeholt.ogg", rh::testing::EncodeOggVorbis(rh::testing::ToneFrames(44100, 2, 44100, 441.0), 44100, 2));
+    const std::string capture = media.Path("output.raw");
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", capture.c_str(), 1);
+    LoadSoundLibrary();
+    StartSound(nullptr);
+    const int sample = LoadMusic(FileRef(music.c_str()), BASS_SAMPLE_LOOP);
+    ASSERT_NE(sample, 0);
+    PlayMusic(sample);
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        if (elapsed > 5000) break;
+        SetMusicVolume(MusicFadeVolume(80, static_cast<DWORD>(elapsed)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ShutdownMusic(SaverMode::Test, 80, true);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+
+    std::ifstream in(capture, std::ios::binary);
+    const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<int16_t> out(raw.size() / 2);
+    std::memcpy(out.data(), raw.data(), out.size() * 2);
+    // The loudness of each half second from the first sound on, against the full tone's.
+    size_t first = 0;
+    while (first < out.size() && out[first] == 0) ++first;
+    const size_t window = 44100;  // half a second of stereo values
+    std::vector<double> rms;
+    for (size_t w = first; w + window <= out.size(); w += window) {
+        double sum = 0.0;
+        for (size_t i = w; i < w + window; ++i) sum += static_cast<double>(out[i]) * out[i];
+        rms.push_back(std::sqrt(sum / window));
+    }
+    ASSERT_GE(rms.size(), 8u) << "less than four seconds of music captured";
+    const std::vector<float> tone = rh::testing::ToneFrames(44100, 2, 44100, 441.0);
+    double toneSum = 0.0;
+    for (float v : tone) toneSum += static_cast<double>(v) * 32767.0 * v * 32767.0;
+    const double full = std::sqrt(toneSum / tone.size());
+    // Half second k holds volumes rising from 10k to 10(k + 1), capped at 80. The device's
+    // thread may run a block behind or ahead of the wall clock on a busy machine, so each half
+    // second may sound like either neighbour.
+    const auto share = [&](double k) { return std::clamp(10.0 * k, 0.0, 80.0) / 100.0 * full; };
+    for (size_t k = 0; k < rms.size() && k < 10; ++k) {
+        EXPECT_GT(rms[k], share(k - 1.0) * 0.9 - 0.01 * full) << "half second " << k;
+        EXPECT_LT(rms[k], share(k + 2.0) * 1.1 + 0.01 * full) << "half second " << k;
+        if (k > 0) {
+            EXPECT_GE(rms[k], rms[k - 1] * 0.97) << "the output falls at half second " << k;
+        }
+    }
+    EXPECT_LT(rms[0], 0.25 * full) << "the music starts quietly";
+    EXPECT_NEAR(rms.back(), 0.8 * full, 0.06 * full) << "at the volume from four seconds on";
 }
 
 TEST(MusicFade, RisesToTheVolumeOverFourSeconds) {

@@ -298,14 +298,17 @@ TEST_F(SceneAppTest, SceneKeysOfTheScriptAndTheRegistry) {
     // SnowQuality 7 is kept and saved again as it was.
     std::remove(scratch_.Path("CustomData/settings.txt").c_str());
     WriteRegistry("\"SnowQuality\"=dword:00000007\n\"UseShaders\"=dword:00000000\n\"Volume\"=dword:00000032\n");
-    SceneSaverApp app;
-    app.LoadConfig();
-    app.LoadAppSettings();
-    ASSERT_TRUE(app.LoadRegistrySettings());
-    EXPECT_EQ(app.sceneValues().snowQuality, 7);
-    EXPECT_FALSE(app.sceneValues().useShaders);
-    EXPECT_EQ(app.settings().volume, 50) << "the base's values follow";
-    ASSERT_TRUE(app.SaveRegistrySettings());
+    {
+        // One application at a time: the framework allows exactly one (asserted in debug builds).
+        SceneSaverApp app;
+        app.LoadConfig();
+        app.LoadAppSettings();
+        ASSERT_TRUE(app.LoadRegistrySettings());
+        EXPECT_EQ(app.sceneValues().snowQuality, 7);
+        EXPECT_FALSE(app.sceneValues().useShaders);
+        EXPECT_EQ(app.settings().volume, 50) << "the base's values follow";
+        ASSERT_TRUE(app.SaveRegistrySettings());
+    }
     SceneSaverApp again;
     again.LoadConfig();
     again.LoadAppSettings();

@@ -69,6 +69,25 @@ struct Node {
     uint32_t count = 0;  // triangles of a leaf, 0 for an inner node
 };
 
+// Where the ray origin + t * direction meets the triangle from either side (Moller-Trumbore):
+// t (with the hit's barycentric u and v), or a negative number when it misses.
+float HitDistance(const Triangle& t, V3 origin, V3 direction, float* uOut = nullptr, float* vOut = nullptr) {
+    const V3 e1 = t.b - t.a, e2 = t.c - t.a;
+    const V3 p = Cross(direction, e2);
+    const float det = Dot(e1, p);
+    if (std::abs(det) < 1e-12f) return -1.0f;
+    const float inv = 1.0f / det;
+    const V3 s = origin - t.a;
+    const float u = Dot(s, p) * inv;
+    if (u < 0.0f || u > 1.0f) return -1.0f;
+    const V3 q = Cross(s, e1);
+    const float v = Dot(direction, q) * inv;
+    if (v < 0.0f || u + v > 1.0f) return -1.0f;
+    if (uOut != nullptr) *uOut = u;
+    if (vOut != nullptr) *vOut = v;
+    return Dot(e2, q) * inv;
+}
+
 }  // namespace
 
 struct Bvh::Data {
@@ -163,20 +182,7 @@ bool Bvh::Occluded(V3 origin, V3 direction, float distance) const {
             continue;
         }
         for (uint32_t i = node.first; i < node.first + node.count; ++i) {
-            // Moller-Trumbore, both sides.
-            const Triangle& t = data_->triangles[i];
-            const V3 e1 = t.b - t.a, e2 = t.c - t.a;
-            const V3 p = Cross(direction, e2);
-            const float det = Dot(e1, p);
-            if (std::abs(det) < 1e-12f) continue;
-            const float inv = 1.0f / det;
-            const V3 s = origin - t.a;
-            const float u = Dot(s, p) * inv;
-            if (u < 0.0f || u > 1.0f) continue;
-            const V3 q = Cross(s, e1);
-            const float v = Dot(direction, q) * inv;
-            if (v < 0.0f || u + v > 1.0f) continue;
-            const float hit = Dot(e2, q) * inv;
+            const float hit = HitDistance(data_->triangles[i], origin, direction);
             if (hit > 1e-4f && hit < distance) return true;
         }
     }
@@ -264,19 +270,8 @@ bool Bvh::Intersect(V3 origin, V3 direction, float distance, Hit* hit) const {
             continue;
         }
         for (uint32_t i = node.first; i < node.first + node.count; ++i) {
-            const Triangle& t = data_->triangles[i];
-            const V3 e1 = t.b - t.a, e2 = t.c - t.a;
-            const V3 p = Cross(direction, e2);
-            const float det = Dot(e1, p);
-            if (std::abs(det) < 1e-12f) continue;
-            const float inv = 1.0f / det;
-            const V3 s = origin - t.a;
-            const float u = Dot(s, p) * inv;
-            if (u < 0.0f || u > 1.0f) continue;
-            const V3 q = Cross(s, e1);
-            const float v = Dot(direction, q) * inv;
-            if (v < 0.0f || u + v > 1.0f) continue;
-            const float at = Dot(e2, q) * inv;
+            float u = 0.0f, v = 0.0f;
+            const float at = HitDistance(data_->triangles[i], origin, direction, &u, &v);
             if (at > 1e-4f && at < nearest) {
                 nearest = at;
                 found = true;

@@ -121,6 +121,45 @@ TEST(VillageGeometry, MeshesAreWellFormed) {
     EXPECT_LE(kinds["~Woodpile"], 8) << "a few";
 }
 
+// The cobbles draw in two passes, the first pushed back by a depth bias worth units of
+// distance where the square is seen from: the ground must leave a hole under it, or the snow
+// beneath hides the first pass (a dark patch, only the light map's pass left on the snow).
+TEST(VillageGeometry, TheGroundLeavesAHoleUnderTheSquare) {
+    const std::vector<MeshPart> parts = rh::villagebuild::BuildVillage(kSeed);
+    const MeshPart* ground = nullptr;
+    const MeshPart* square = nullptr;
+    for (const MeshPart& part : parts) {
+        if (part.name == "Ground") ground = &part;
+        if (part.name == "Square") square = &part;
+    }
+    ASSERT_NE(ground, nullptr);
+    ASSERT_NE(square, nullptr);
+    float lo[2] = {1e9f, 1e9f}, hi[2] = {-1e9f, -1e9f};
+    for (const Vertex& v : square->vertices) {
+        lo[0] = std::min(lo[0], v.position.x), hi[0] = std::max(hi[0], v.position.x);
+        lo[1] = std::min(lo[1], v.position.z), hi[1] = std::max(hi[1], v.position.z);
+    }
+    ASSERT_LT(lo[0], hi[0]);
+    ASSERT_LT(lo[1], hi[1]);
+    float covered = 0.0f;  // the ground's area inside the square's footprint
+    float area = 0.0f;     // the ground's whole area
+    for (size_t t = 0; t < ground->indices.size(); t += 3) {
+        const Vec3f a = ground->vertices[ground->indices[t]].position;
+        const Vec3f b = ground->vertices[ground->indices[t + 1]].position;
+        const Vec3f c = ground->vertices[ground->indices[t + 2]].position;
+        area += 0.5f * std::abs((b.x - a.x) * (c.z - a.z) - (c.x - a.x) * (b.z - a.z));
+        // Each triangle is half of an axis-aligned rectangle: its box overlapping the footprint
+        // with an area means ground under the square.
+        const float x0 = std::max(std::min({a.x, b.x, c.x}), lo[0]), x1 = std::min(std::max({a.x, b.x, c.x}), hi[0]);
+        const float z0 = std::max(std::min({a.z, b.z, c.z}), lo[1]), z1 = std::min(std::max({a.z, b.z, c.z}), hi[1]);
+        if (x1 > x0 && z1 > z0) covered += (x1 - x0) * (z1 - z0);
+    }
+    EXPECT_EQ(covered, 0.0f) << "ground under the square";
+    // The rest of the ground is all there.
+    const float footprint = (hi[0] - lo[0]) * (hi[1] - lo[1]);
+    EXPECT_NEAR(area, 3000.0f * 3000.0f - footprint, 1e-5f * 3000.0f * 3000.0f);
+}
+
 // Each "~" thing is small and stands behind a tall house: from every point of the lane in
 // front of that house (the nearest lane along x, at eye height, over the house's width) the
 // line of sight to the thing runs through the house's box; and it stands in no building.

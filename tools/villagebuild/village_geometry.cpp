@@ -40,6 +40,9 @@ private:
     uint64_t state_;
 };
 
+// The footprint of the cobbled square west of the church nave, on the ground plane.
+constexpr float kSquareX0 = 56.0f, kSquareX1 = 104.0f, kSquareZ0 = -244.0f, kSquareZ1 = -56.0f;
+
 // Collects the faces of one part, then lays their light-map cells out in a square grid.
 class PartBuilder {
 public:
@@ -315,10 +318,10 @@ void Bush(std::vector<MeshPart>& parts, int n, float x, float z, float size, flo
     parts.push_back(bush.Finish());
 }
 
-// The cobbled square west of the church nave, just above the snow: the village's bumped part.
+// The cobbled square west of the church nave, just above the ground: the village's bumped part.
 void ChurchSquare(std::vector<MeshPart>& parts) {
     PartBuilder square("Square", "Cobbles", 20.0f);
-    const float x0 = 56.0f, x1 = 104.0f, z0 = -244.0f, z1 = -56.0f, y = 0.25f;
+    const float x0 = kSquareX0, x1 = kSquareX1, z0 = kSquareZ0, z1 = kSquareZ1, y = 0.25f;
     const int along = 8;
     const float step = (z1 - z0) / float(along);
     for (int i = 0; i < along; ++i) {
@@ -365,13 +368,29 @@ void YardThings(std::vector<MeshPart>& parts, const std::vector<Footprint>& gard
 
 void Ground(std::vector<MeshPart>& parts) {
     PartBuilder ground("Ground", "Snow", 8.0f);
+    auto rectangle = [&ground](float x0, float x1, float z0, float z1) {
+        if (x1 > x0 && z1 > z0) ground.Face({{x0, 0, z0}, {x0, 0, z1}, {x1, 0, z1}, {x1, 0, z0}}, {0, 1, 0});
+    };
     // Cells small enough for the lamps' pools to show in the ground's light map.
     const int cells = 32;
     const float half = 1500.0f, step = 2.0f * half / float(cells);
     for (int i = 0; i < cells; ++i) {
         for (int j = 0; j < cells; ++j) {
             const float x0 = -half + step * float(i), z0 = -half + step * float(j);
-            ground.Face({{x0, 0, z0}, {x0, 0, z0 + step}, {x0 + step, 0, z0 + step}, {x0 + step, 0, z0}}, {0, 1, 0});
+            const float x1 = x0 + step, z1 = z0 + step;
+            // No snow under the square. Its cobbles draw in two passes, the first pushed back
+            // by a depth bias that, at the distances the square is seen from, amounts to units
+            // of distance, far more than the quarter unit it stands above the ground: snow
+            // beneath would hide the cobbles and leave only the light map's pass on the snow.
+            if (x1 <= kSquareX0 || x0 >= kSquareX1 || z1 <= kSquareZ0 || z0 >= kSquareZ1) {
+                rectangle(x0, x1, z0, z1);
+                continue;
+            }
+            const float hx0 = std::max(x0, kSquareX0), hx1 = std::min(x1, kSquareX1);
+            rectangle(x0, hx0, z0, z1);
+            rectangle(hx1, x1, z0, z1);
+            rectangle(hx0, hx1, z0, std::max(z0, kSquareZ0));
+            rectangle(hx0, hx1, std::min(z1, kSquareZ1), z1);
         }
     }
     parts.push_back(ground.Finish());

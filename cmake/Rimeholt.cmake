@@ -199,6 +199,9 @@ function(rh_media_archive archive)
   get_property(targets GLOBAL PROPERTY RH_MEDIA_TARGETS)
   get_property(tool_lists GLOBAL PROPERTY RH_MEDIA_LISTS)
   file(GLOB_RECURSE handwritten LIST_DIRECTORIES false CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/media/*)
+  # A saver run from the source folder finds media/Shaders on disk and keeps its compiled
+  # effects beside the source; they are a cache of that run, not media.
+  list(FILTER handwritten EXCLUDE REGEX "\\.fxo$")
   set(lines "")
   foreach(file IN LISTS outputs)
     file(RELATIVE_PATH name ${RIMEHOLT_MEDIA_DIR} ${file})

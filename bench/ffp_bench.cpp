@@ -12,6 +12,7 @@
 #include "platform/d3d9/d3d9_testing.h"
 
 #include "bench/bench_device.h"
+#include "bench/raw_gl.h"
 
 #include <d3d9.h>
 #include <windows.h>
@@ -361,18 +362,7 @@ struct RawGl {
     X(void, RenderbufferStorage, (GLenum, GLenum, GLsizei, GLsizei))                                        \
     X(void, FramebufferRenderbuffer, (GLenum, GLenum, GLenum, GLuint))                                      \
     X(void, BlitFramebuffer, (GLint, GLint, GLint, GLint, GLint, GLint, GLint, GLint, GLbitfield, GLenum))
-#define RH_RAW_MEMBER(ret, name, params) ret(APIENTRY* name) params = nullptr;
-    RH_RAW_GL(RH_RAW_MEMBER)
-#undef RH_RAW_MEMBER
-    bool Load() {
-        bool ok = true;
-#define RH_RAW_LOAD(ret, name, params)                                                          \
-    name = reinterpret_cast<decltype(name)>(SDL_GL_GetProcAddress("gl" #name));                 \
-    ok = ok && name != nullptr;
-        RH_RAW_GL(RH_RAW_LOAD)
-#undef RH_RAW_LOAD
-        return ok;
-    }
+    RH_RAW_GL_TABLE(RH_RAW_GL)
 };
 
 
@@ -616,13 +606,6 @@ struct RawScene {
     }
 };
 
-// The process's processor time (every thread, llvmpipe's rasterisers too) in milliseconds.
-double ProcessMs() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-}
-
 struct FrameTimes {
     double wallMs = 0.0;     // mean real time of a frame
     double processMs = 0.0;  // mean processor time of a frame, all threads
@@ -632,12 +615,12 @@ struct FrameTimes {
 template <typename Scene>
 FrameTimes TimeFrames(Scene& scene, int first, int frames) {
     scene.Finish();
-    const double processStart = ProcessMs();
+    const double processStart = bench::ProcessMs();
     const auto start = std::chrono::steady_clock::now();
     for (int f = 0; f < frames; ++f) scene.Frame(first + f);
     scene.Finish();
     const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
-    return FrameTimes{took.count() / frames, (ProcessMs() - processStart) / frames};
+    return FrameTimes{took.count() / frames, (bench::ProcessMs() - processStart) / frames};
 }
 
 // With RH_FFP_BENCH_IMAGES naming a directory, writes the frame as a binary PPM there, to look

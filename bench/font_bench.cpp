@@ -10,6 +10,8 @@
 //   rh_font_bench --benchmark_filter=ratio
 #include <benchmark/benchmark.h>
 
+#include "bench/raw_gl.h"
+
 #include "gui/font_manager.h"
 #include "render/texture_registry.h"
 #include "tests/render/support/device_app.h"
@@ -108,23 +110,17 @@ bool PeerLoad() {
     return ok;
 }
 
-double ProcessMs() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-}
-
 struct LoadTimes {
     double wallMs;
     double processMs;  // processor time of every thread (the layer's GL driver has its own)
 };
 
 LoadTimes TimeLoads(bool (*load)(), int loads, bool* ok) {
-    const double processStart = ProcessMs();
+    const double processStart = bench::ProcessMs();
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < loads; ++i) *ok = load() && *ok;
     const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
-    return LoadTimes{took.count() / loads, (ProcessMs() - processStart) / loads};
+    return LoadTimes{took.count() / loads, (bench::ProcessMs() - processStart) / loads};
 }
 
 double Median(std::vector<double> values) {

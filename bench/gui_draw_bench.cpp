@@ -22,6 +22,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/raw_gl.h"
+
 #include <SDL.h>
 #include <SDL_opengl.h>
 
@@ -169,18 +171,7 @@ struct RawGl {
     X(void, VertexPointer, (GLint, GLenum, GLsizei, const void*))                                      \
     X(void, TexCoordPointer, (GLint, GLenum, GLsizei, const void*))                                    \
     X(void, DrawArrays, (GLenum, GLint, GLsizei))
-#define RH_RAW_MEMBER(ret, name, params) ret(APIENTRY* name) params = nullptr;
-    RH_RAW_GL(RH_RAW_MEMBER)
-#undef RH_RAW_MEMBER
-    bool Load() {
-        bool ok = true;
-#define RH_RAW_LOAD(ret, name, params)                                          \
-    name = reinterpret_cast<decltype(name)>(SDL_GL_GetProcAddress("gl" #name)); \
-    ok = ok && name != nullptr;
-        RH_RAW_GL(RH_RAW_LOAD)
-#undef RH_RAW_LOAD
-        return ok;
-    }
+    RH_RAW_GL_TABLE(RH_RAW_GL)
 };
 
 // The same quads as the GUI writes: ImageTile::ComputeQuad at the tiles' screen rectangles and
@@ -315,12 +306,6 @@ std::vector<DWORD> GuiFinish(bool whole) {
     return pixels;
 }
 
-double ProcessMs() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-}
-
 struct FrameTimes {
     double wallMs = 0.0;
     double processMs = 0.0;
@@ -328,7 +313,7 @@ struct FrameTimes {
 
 FrameTimes TimeFrames(bool gui, RawScene& raw, int frames) {
     if (!gui) raw.MakeCurrent();
-    const double processStart = ProcessMs();
+    const double processStart = bench::ProcessMs();
     const auto start = std::chrono::steady_clock::now();
     for (int f = 0; f < frames; ++f) {
         if (gui) {
@@ -343,7 +328,7 @@ FrameTimes TimeFrames(bool gui, RawScene& raw, int frames) {
         raw.Finish(false);
     }
     const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
-    return FrameTimes{took.count() / frames, (ProcessMs() - processStart) / frames};
+    return FrameTimes{took.count() / frames, (bench::ProcessMs() - processStart) / frames};
 }
 
 double Median(std::vector<double> values) {

@@ -7,6 +7,8 @@
 // means: median, min and max.
 #include <benchmark/benchmark.h>
 
+#include "bench/raw_gl.h"
+
 #include "core/time/clock_source.h"
 #include "platform/d3d9/d3d9_testing.h"
 #include "render/app_framework.h"
@@ -74,18 +76,7 @@ struct RawGl {
     X(void, RenderbufferStorage, (GLenum, GLenum, GLsizei, GLsizei))                                        \
     X(void, FramebufferRenderbuffer, (GLenum, GLenum, GLenum, GLuint))                                      \
     X(void, BlitFramebuffer, (GLint, GLint, GLint, GLint, GLint, GLint, GLint, GLint, GLbitfield, GLenum))
-#define RH_RAW_MEMBER(ret, name, params) ret(APIENTRY* name) params = nullptr;
-    RH_RAW_GL(RH_RAW_MEMBER)
-#undef RH_RAW_MEMBER
-    bool Load() {
-        bool ok = true;
-#define RH_RAW_LOAD(ret, name, params)                                                          \
-    name = reinterpret_cast<decltype(name)>(SDL_GL_GetProcAddress("gl" #name));                 \
-    ok = ok && name != nullptr;
-        RH_RAW_GL(RH_RAW_LOAD)
-#undef RH_RAW_LOAD
-        return ok;
-    }
+    RH_RAW_GL_TABLE(RH_RAW_GL)
 };
 
 

@@ -27,6 +27,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/raw_gl.h"
+
 #include <SDL.h>
 #include <SDL_opengl.h>
 
@@ -151,18 +153,7 @@ struct RawGl {
     X(void, ColorPointer, (GLint, GLenum, GLsizei, const void*))                                       \
     X(void, TexCoordPointer, (GLint, GLenum, GLsizei, const void*))                                    \
     X(void, DrawArrays, (GLenum, GLint, GLsizei))
-#define RH_RAW_MEMBER(ret, name, params) ret(APIENTRY* name) params = nullptr;
-    RH_RAW_GL(RH_RAW_MEMBER)
-#undef RH_RAW_MEMBER
-    bool Load() {
-        bool ok = true;
-#define RH_RAW_LOAD(ret, name, params)                                          \
-    name = reinterpret_cast<decltype(name)>(SDL_GL_GetProcAddress("gl" #name)); \
-    ok = ok && name != nullptr;
-        RH_RAW_GL(RH_RAW_LOAD)
-#undef RH_RAW_LOAD
-        return ok;
-    }
+    RH_RAW_GL_TABLE(RH_RAW_GL)
 };
 
 // A vertex as a GL programmer would lay it out: position, colour bytes, texture coordinates.

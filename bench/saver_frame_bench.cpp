@@ -38,6 +38,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/raw_gl.h"
+
 #include <SDL.h>
 #include <SDL_opengl.h>
 
@@ -62,12 +64,6 @@ namespace {
 
 constexpr int kWidth = 1024;
 constexpr int kHeight = 768;
-
-double ProcessMs() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-}
 
 double WallMs() {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -175,18 +171,7 @@ struct RawGl {
     X(void, RenderbufferStorage, (GLenum, GLenum, GLsizei, GLsizei))                                   \
     X(void, FramebufferRenderbuffer, (GLenum, GLenum, GLenum, GLuint))                                 \
     X(void, BlitFramebuffer, (GLint, GLint, GLint, GLint, GLint, GLint, GLint, GLint, GLbitfield, GLenum))
-#define RH_RAW_MEMBER(ret, name, params) ret(APIENTRY* name) params = nullptr;
-    RH_RAW_GL(RH_RAW_MEMBER)
-#undef RH_RAW_MEMBER
-    bool Load() {
-        bool ok = true;
-#define RH_RAW_LOAD(ret, name, params)                                          \
-    name = reinterpret_cast<decltype(name)>(SDL_GL_GetProcAddress("gl" #name)); \
-    ok = ok && name != nullptr;
-        RH_RAW_GL(RH_RAW_LOAD)
-#undef RH_RAW_LOAD
-        return ok;
-    }
+    RH_RAW_GL_TABLE(RH_RAW_GL)
 };
 
 // One glyph of the font picture: its texture rectangle and its size in pixels.
@@ -413,14 +398,14 @@ struct Times {
 
 Times RawRound(RawSaver& raw, int frames) {
     raw.MakeCurrent();
-    const double process = ProcessMs();
+    const double process = bench::ProcessMs();
     const double wall = WallMs();
     for (int f = 0; f < frames; ++f) {
         raw.Frame();
         raw.Swap();
     }
     raw.Finish(false);
-    return Times{(WallMs() - wall) / frames, (ProcessMs() - process) / frames};
+    return Times{(WallMs() - wall) / frames, (bench::ProcessMs() - process) / frames};
 }
 
 void BM_SaverPassAgainstRawGl(benchmark::State& state) {
@@ -501,12 +486,12 @@ void BM_SaverPassAgainstRawGl(benchmark::State& state) {
                     rh::testing::WritePngFile(folder + "/saver_frame_raw.png", kWidth, kHeight,
                                               std::vector<uint32_t>(rawPicture.begin(), rawPicture.end()));
                 }
-                start = Times{WallMs(), ProcessMs()};
+                start = Times{WallMs(), bench::ProcessMs()};
                 return;
             }
             if (++counted < frames) return;
             SaverPixels(false);
-            const Times saverTimes{(WallMs() - start.wallMs) / frames, (ProcessMs() - start.processMs) / frames};
+            const Times saverTimes{(WallMs() - start.wallMs) / frames, (bench::ProcessMs() - start.processMs) / frames};
             saverMs.push_back(saverTimes.wallMs);
             for (int i = 0; i < 2; ++i) {
                 const int p = round % 2 == 0 ? i : 1 - i;
@@ -517,7 +502,7 @@ void BM_SaverPassAgainstRawGl(benchmark::State& state) {
             }
             counted = 0;
             if (++round == rounds) saver.Stop();
-            start = Times{WallMs(), ProcessMs()};
+            start = Times{WallMs(), bench::ProcessMs()};
         };
         app.Run();
     }

@@ -12,6 +12,7 @@
 // Ratios are walk / peer: median, min and max over interleaved repetitions (the walk against
 // the flat loop in thread processor time).
 #include "bench/bench_device.h"
+#include "bench/raw_gl.h"
 #include "core/settings/frame_stats.h"
 #include "platform/d3d9/d3d9_testing.h"
 #include "render/app_framework.h"
@@ -372,12 +373,6 @@ void PlainFrame(BoxScene& s, RenderContext& context) {
     EndFrame();
 }
 
-double ProcessMs() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-}
-
 void FrameRatio(benchmark::State& state, bool hidden) {
     BenchApp app;
     if (!app.Open(kWidth, kHeight)) {
@@ -412,14 +407,14 @@ void FrameRatio(benchmark::State& state, bool hidden) {
             for (int rep = 0; rep < 15; ++rep) {
                 double w = 0, p = 0, wc = 0, pc = 0;
                 auto timeWalk = [&] {
-                    const double c0 = ProcessMs();
+                    const double c0 = bench::ProcessMs();
                     w = TimeNs([&] { WalkFrame(scene, walkFlags); }, 10) / 1e6;
-                    wc = (ProcessMs() - c0) / 10;
+                    wc = (bench::ProcessMs() - c0) / 10;
                 };
                 auto timePlain = [&] {
-                    const double c0 = ProcessMs();
+                    const double c0 = bench::ProcessMs();
                     p = TimeNs([&] { PlainFrame(scene, context); }, 10) / 1e6;
-                    pc = (ProcessMs() - c0) / 10;
+                    pc = (bench::ProcessMs() - c0) / 10;
                 };
                 if (rep % 2 == 0) {
                     timeWalk();

@@ -19,6 +19,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/bench_device.h"
+#include "bench/raw_gl.h"
 #include "platform/d3d9/d3d9_testing.h"
 #include "platform/d3dx9/image_decode.h"
 #include "platform/d3dx9/pixel_formats.h"
@@ -350,12 +351,6 @@ struct RawLoader {
     }
 };
 
-double ProcessMs() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-}
-
 struct LoadTimes {
     double wallMs = 0.0;
     double processMs = 0.0;
@@ -364,11 +359,11 @@ struct LoadTimes {
 template <typename Loader>
 LoadTimes TimeLoads(Loader& loader, int loads, bool* ok) {
     const std::vector<uint8_t>& file = TheFiles().jpegBaseline;
-    const double processStart = ProcessMs();
+    const double processStart = bench::ProcessMs();
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < loads; ++i) *ok = loader.Load(file) && *ok;
     const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
-    return LoadTimes{took.count() / loads, (ProcessMs() - processStart) / loads};
+    return LoadTimes{took.count() / loads, (bench::ProcessMs() - processStart) / loads};
 }
 
 double Median(std::vector<double> values) {

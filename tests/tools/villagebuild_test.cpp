@@ -335,6 +335,14 @@ TEST(VillageGeometry, HillsBeyondTheVillageWithTheFirsStandingOnThem) {
     EXPECT_GE(firs, 100);
 }
 
+// The frame-rate budget's share of geometry: the whole village in at most 200,000 triangles.
+TEST(VillageGeometry, TheVillageKeepsToItsTriangleBudget) {
+    size_t triangles = 0;
+    for (const MeshPart& part : rh::villagebuild::BuildVillage(kSeed)) triangles += part.indices.size() / 3;
+    EXPECT_LE(triangles, 200000u);
+    RecordProperty("triangles", int(triangles));
+}
+
 // The needles texture holds bare needles in one band and lying snow in another: sampled where
 // each face of a fir's crown takes its colour, every face is either green or white, both kinds
 // are there on every fir, and the snow ends above the crown's lowest needles, so a green skirt

@@ -250,17 +250,42 @@ void House(std::vector<MeshPart>& parts, int n, const village::Building& b) {
         beams.Box({x0 - t, y, z0 - t}, {x0 + t, y + t, z1 + t});
         beams.Box({x1 - t, y, z0 - t}, {x1 + t, y + t, z1 + t});
     }
-    parts.push_back(beams.Finish());
 
+    // The roof: a slab of snow of thickness k on boards, overhanging the walls by o all round.
+    // Laid out along the ridge (s) and across it (t), then turned to the house's orientation.
     PartBuilder roofs(Numbered("House", n, "Roof"), "Snow", 30.0f);
-    const float e = h - 1.5f;
-    if (ridgeAlongX) {
-        roofs.Face({{x0 - o, e, z0 - o}, {x0 - o, h + roof, cz}, {x1 + o, h + roof, cz}, {x1 + o, e, z0 - o}}, {0, 1, -1});
-        roofs.Face({{x1 + o, e, z1 + o}, {x1 + o, h + roof, cz}, {x0 - o, h + roof, cz}, {x0 - o, e, z1 + o}}, {0, 1, 1});
-    } else {
-        roofs.Face({{x0 - o, e, z1 + o}, {cx, h + roof, z1 + o}, {cx, h + roof, z0 - o}, {x0 - o, e, z0 - o}}, {-1, 1, 0});
-        roofs.Face({{x1 + o, e, z0 - o}, {cx, h + roof, z0 - o}, {cx, h + roof, z1 + o}, {x1 + o, e, z1 + o}}, {1, 1, 0});
+    const float e = h - 1.5f, k = 1.2f, top = h + roof;
+    const float s0 = (ridgeAlongX ? x0 : z0) - o, s1 = (ridgeAlongX ? x1 : z1) + o;
+    const float wall[2] = {ridgeAlongX ? z0 : x0, ridgeAlongX ? z1 : x1};
+    const float mid = ridgeAlongX ? cz : cx;
+    auto at = [ridgeAlongX](float along, float y, float across) {
+        return ridgeAlongX ? Vec3f{along, y, across} : Vec3f{across, y, along};
+    };
+    for (int side = 0; side < 2; ++side) {
+        const float sign = side == 0 ? -1.0f : 1.0f;
+        const float eave = wall[side] + sign * o;
+        // Height of the roof's upper face over a line across the ridge.
+        const float rise = (top - e) / std::abs(mid - eave);
+        const float atWall = e + rise * o;
+        const Vec3f out = at(0.0f, 0.0f, sign), up{0, 1, 0};
+        const Vec3f slope = Normalize(up + out * rise);
+        roofs.Face({at(s0, e, eave), at(s0, top, mid), at(s1, top, mid), at(s1, e, eave)}, slope);
+        // The snow's edge along the eave and up the two verges.
+        roofs.Face({at(s0, e - k, eave), at(s0, e, eave), at(s1, e, eave), at(s1, e - k, eave)}, out);
+        for (float end : {s0, s1}) {
+            roofs.Face({at(end, e - k, eave), at(end, top - k, mid), at(end, top, mid), at(end, e, eave)},
+                       at(end == s0 ? -1.0f : 1.0f, 0.0f, 0.0f));
+        }
+        // The boards under the overhang: over the eave, and over each gable's verge.
+        const Vec3f under = slope * -1.0f;
+        const float gable[2] = {s0 + o, s1 - o};
+        beams.Face({at(gable[0], e - k, eave), at(gable[1], e - k, eave), at(gable[1], atWall - k, wall[side]),
+                    at(gable[0], atWall - k, wall[side])},
+                   under);
+        beams.Face({at(s0, e - k, eave), at(gable[0], e - k, eave), at(gable[0], top - k, mid), at(s0, top - k, mid)}, under);
+        beams.Face({at(gable[1], e - k, eave), at(s1, e - k, eave), at(s1, top - k, mid), at(gable[1], top - k, mid)}, under);
     }
+    parts.push_back(beams.Finish());
     parts.push_back(roofs.Finish());
 }
 

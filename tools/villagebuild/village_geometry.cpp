@@ -496,6 +496,8 @@ void Ground(std::vector<MeshPart>& parts) {
 
 bool IsBumped(const std::string& material) { return material == "Cobbles" || material == "Stone"; }
 
+static_assert(kFlatHalfSize >= village::kVillageHalfSize, "the flights keep to flat ground");
+
 float GroundHeight(float x, float z) {
     const float rise = Smooth(kFlatHalfSize, kFlatHalfSize + 250.0f, std::max(std::abs(x), std::abs(z)));
     if (rise <= 0.0f) return 0.0f;

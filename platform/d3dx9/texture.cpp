@@ -769,7 +769,16 @@ uint32_t Neighbour(int64_t i, uint32_t n, bool mirror) {
     return static_cast<uint32_t>((i % n + n) % n);
 }
 
-uint8_t Encode(float v) { return static_cast<uint8_t>(std::lround((v + 1.0f) * 0.5f * 255.0f)); }
+// A component -1 to 1 as a byte, rounded to nearest with halves away from zero. In range, a
+// float plus 0.5 is exact in double, so truncation gives lround's answer without the call;
+// whatever else (NaN from a wild amplitude) keeps lround's answer.
+uint8_t Encode(float v) {
+    const float scaled = (v + 1.0f) * 0.5f * 255.0f;
+    if (scaled >= 0.0f && scaled < 256.0f) {
+        return static_cast<uint8_t>(static_cast<int>(static_cast<double>(scaled) + 0.5));
+    }
+    return static_cast<uint8_t>(std::lround(scaled));
+}
 
 Picture NormalMap(const Picture& heights, DWORD flags, DWORD channel, float amplitude) {
     bool mirrorU = (flags & D3DX_NORMALMAP_MIRROR_U) != 0;
@@ -782,12 +791,19 @@ Picture NormalMap(const Picture& heights, DWORD flags, DWORD channel, float ampl
     out.width = w;
     out.height = h;
     out.pixels.resize(hv.size());
+    if (w == 0 || h == 0) return out;
+    // Only the first and last columns reach past an edge; rows are found once each.
+    const uint32_t beforeFirst = Neighbour(-1, w, mirrorU);
+    const uint32_t afterLast = Neighbour(int64_t{w}, w, mirrorU);
     for (uint32_t y = 0; y < h; ++y) {
+        const float* row = hv.data() + size_t{y} * w;
+        const float* above = hv.data() + size_t{Neighbour(int64_t{y} - 1, h, mirrorV)} * w;
+        const float* below = hv.data() + size_t{Neighbour(int64_t{y} + 1, h, mirrorV)} * w;
         for (uint32_t x = 0; x < w; ++x) {
-            float left = hv[size_t{y} * w + Neighbour(int64_t{x} - 1, w, mirrorU)];
-            float right = hv[size_t{y} * w + Neighbour(int64_t{x} + 1, w, mirrorU)];
-            float up = hv[size_t{Neighbour(int64_t{y} - 1, h, mirrorV)} * w + x];
-            float down = hv[size_t{Neighbour(int64_t{y} + 1, h, mirrorV)} * w + x];
+            float left = row[x == 0 ? beforeFirst : x - 1];
+            float right = row[x + 1 == w ? afterLast : x + 1];
+            float up = above[x];
+            float down = below[x];
             float nx = -amplitude * (right - left) * 0.5f;
             float ny = -amplitude * (down - up) * 0.5f;
             float length = std::sqrt(nx * nx + ny * ny + 1.0f);

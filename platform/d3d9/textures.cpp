@@ -14,8 +14,9 @@
 namespace rh::d3d9 {
 namespace {
 
-// Test hook (d3d9_testing.h).
+// Test hooks (d3d9_testing.h).
 bool s3tcDisabled = false;
+int64_t liveTexels = 0;  // over every level of every texture with a GL object
 
 constexpr DWORD kLockFlags = D3DLOCK_READONLY | D3DLOCK_DISCARD | D3DLOCK_NOSYSLOCK | D3DLOCK_NO_DIRTY_UPDATE;
 
@@ -64,6 +65,8 @@ namespace testing {
 
 void DisableS3tc(bool disabled) { s3tcDisabled = disabled; }
 
+uint64_t LiveTextureTexels() { return static_cast<uint64_t>(liveTexels); }
+
 bool ReadTextureLevel(IDirect3DBaseTexture9* texture, UINT face, UINT level, std::vector<DWORD>* pixels) {
     TextureStore* store = StoreOf(texture);
     if (store == nullptr || !store->ValidLevel(face, level) || store->name() == 0) return false;
@@ -100,12 +103,20 @@ TextureStore::TextureStore(Device* device, const FormatInfo& format, DWORD usage
       levelCount_(levels), faces_(faces) {}
 
 TextureStore::~TextureStore() {
-    if (name_ == 0 || !device_->MakeCurrent()) return;
+    if (name_ == 0) return;
+    liveTexels -= Texels();
+    if (!device_->MakeCurrent()) return;
     gl.DeleteTextures(1, &name_);
     device_->glCache().ForgetTexture(name_);
 }
 
 bool TextureStore::UploadsBlocks() const { return blocksInGl_; }
+
+int64_t TextureStore::Texels() const {
+    int64_t texels = 0;
+    for (const Level& l : levels_) texels += int64_t{l.width} * l.height;
+    return texels;
+}
 
 bool TextureStore::Allocate() {
     try {
@@ -137,6 +148,7 @@ bool TextureStore::Allocate() {
     keepCopies_ = (usage_ & D3DUSAGE_DYNAMIC) != 0 || (IsBlocks(format_) && !blocksInGl_) || !GlKeepsEveryBit(format_);
     specified_.assign(levels_.size(), false);
     gl.GenTextures(1, &name_);
+    liveTexels += Texels();
     device_->glCache().BindTexture(0, target(), name_);
     // Levels past the last one the texture has would leave GL's chain incomplete.
     gl.TexParameteri(target(), GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(levelCount_ - 1));

@@ -123,6 +123,8 @@ private:
     GLenum FaceTarget(UINT face) const { return faces_ == 6 ? GL_TEXTURE_CUBE_MAP_POSITIVE_X + face : GL_TEXTURE_2D; }
     // Whether GL holds the blocks themselves, not their decoding.
     bool UploadsBlocks() const;
+    // Texels over every level of every face.
+    int64_t Texels() const;
 
     Device* device_;
     const FormatInfo& format_;

@@ -219,7 +219,18 @@ public:
     // Test hook: see d3d9_testing.h.
     void ForceLoss(bool lost);
     UINT drawCalls() const { return drawCalls_; }
-    void ResetDrawCalls() { drawCalls_ = 0; }
+    uint64_t trianglesDrawn() const { return trianglesDrawn_; }
+    void ResetDrawCalls() {
+        drawCalls_ = 0;
+        trianglesDrawn_ = 0;
+    }
+    // Counts a draw that answered D3D_OK.
+    void CountDraw(D3DPRIMITIVETYPE type, UINT primitiveCount) {
+        ++drawCalls_;
+        if (type == D3DPT_TRIANGLELIST || type == D3DPT_TRIANGLESTRIP || type == D3DPT_TRIANGLEFAN) {
+            trianglesDrawn_ += primitiveCount;
+        }
+    }
     // Reads the back buffer's pixels (A8R8G8B8 words, top row first) of a rectangle.
     bool ReadBackBuffer(const RECT& rect, std::vector<DWORD>* pixels);
     // What Present showed in the window's client area: width x height words, top row first.
@@ -418,6 +429,7 @@ private:
     bool needsReset_ = false;
     int defaultPoolResources_ = 0;
     UINT drawCalls_ = 0;
+    uint64_t trianglesDrawn_ = 0;
 };
 
 class VertexDeclaration final : public DeviceChild<IDirect3DVertexDeclaration9, IID_IDirect3DVertexDeclaration9> {

@@ -39,6 +39,8 @@ GlObjects LiveGlObjects() {
 
 UINT DrawCallCount(IDirect3DDevice9* device) { return static_cast<Device*>(device)->drawCalls(); }
 
+uint64_t TriangleCount(IDirect3DDevice9* device) { return static_cast<Device*>(device)->trianglesDrawn(); }
+
 void ResetDrawCallCount(IDirect3DDevice9* device) { static_cast<Device*>(device)->ResetDrawCalls(); }
 
 bool ReadBufferObject(IDirect3DResource9* buffer, std::vector<BYTE>* bytes) {

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <optional>
 #include <utility>
@@ -176,6 +177,17 @@ uint32_t PackChannels(const float c[4]) {
     return out;
 }
 
+// One destination row of the column pass: for each texel, the channels summed over the taps in
+// order (add(k, x, c) adds tap k's weighted channels of column x), then packed.
+template <typename AddTap>
+void ScaleColumns(const Taps& t, uint32_t width, AddTap add, uint32_t* out) {
+    for (uint32_t x = 0; x < width; ++x) {
+        float c[4] = {0, 0, 0, 0};
+        for (size_t k = 0; k < t.weights.size(); ++k) add(k, x, c);
+        out[x] = PackChannels(c);
+    }
+}
+
 // Scales a picture to width x height. NONE copies what fits and leaves the rest black.
 Picture Resample(const Picture& src, uint32_t width, uint32_t height, Filter filter) {
     Picture dst;
@@ -192,13 +204,27 @@ Picture Resample(const Picture& src, uint32_t width, uint32_t height, Filter fil
         }
         return dst;
     }
-    // Rows first, into floats per channel (blue, green, red, alpha), then columns.
-    std::vector<Taps> across = MakeTaps(src.width, width, filter);
     std::vector<Taps> down = MakeTaps(src.height, height, filter);
-    std::vector<float> rows(size_t{width} * src.height * 4);
+    if (src.width == width) {
+        // Rows of the same width: every filter weighs the one source texel 1 (and any other 0),
+        // so the row pass would give each channel as it is. The columns read the words instead.
+        for (uint32_t y = 0; y < height; ++y) {
+            const Taps& t = down[y];
+            ScaleColumns(t, width, [&](size_t k, uint32_t x, float c[4]) {
+                const uint32_t p = src.Row(t.first + static_cast<uint32_t>(k))[x];
+                for (int ch = 0; ch < 4; ++ch) c[ch] += t.weights[k] * static_cast<float>((p >> (8 * ch)) & 0xFF);
+            }, dst.Row(y));
+        }
+        return dst;
+    }
+    // Rows first, into floats per channel (blue, green, red, alpha), then columns. Every float
+    // is written before it is read.
+    std::vector<Taps> across = MakeTaps(src.width, width, filter);
+    const size_t rowFloats = size_t{width} * 4;
+    std::unique_ptr<float[]> rows(new float[rowFloats * src.height]);
     for (uint32_t y = 0; y < src.height; ++y) {
         const uint32_t* in = src.Row(y);
-        float* out = rows.data() + size_t{y} * width * 4;
+        float* out = rows.get() + size_t{y} * rowFloats;
         for (uint32_t x = 0; x < width; ++x) {
             float c[4] = {0, 0, 0, 0};
             const Taps& t = across[x];
@@ -211,15 +237,10 @@ Picture Resample(const Picture& src, uint32_t width, uint32_t height, Filter fil
     }
     for (uint32_t y = 0; y < height; ++y) {
         const Taps& t = down[y];
-        uint32_t* out = dst.Row(y);
-        for (uint32_t x = 0; x < width; ++x) {
-            float c[4] = {0, 0, 0, 0};
-            for (size_t k = 0; k < t.weights.size(); ++k) {
-                const float* in = rows.data() + (size_t{t.first + static_cast<uint32_t>(k)} * width + x) * 4;
-                for (int ch = 0; ch < 4; ++ch) c[ch] += t.weights[k] * in[ch];
-            }
-            out[x] = PackChannels(c);
-        }
+        ScaleColumns(t, width, [&](size_t k, uint32_t x, float c[4]) {
+            const float* in = rows.get() + size_t{t.first + static_cast<uint32_t>(k)} * rowFloats + size_t{x} * 4;
+            for (int ch = 0; ch < 4; ++ch) c[ch] += t.weights[k] * in[ch];
+        }, dst.Row(y));
     }
     return dst;
 }

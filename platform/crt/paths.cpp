@@ -186,7 +186,12 @@ std::string DiskPath(const char* name, bool* missing) {
                                                          : resolved.substr(0, resolved.size() - 1);
             const Lookup found = FindInFolder(folder, part);
             if (found == Lookup::kUnreadable) return path;
-            if (found == Lookup::kMissing && end == path.size()) *missing = true;
+            if (found == Lookup::kMissing) {
+                // A folder on the way that exists in no case: nothing below it can, and the
+                // walk's next step could not read it anyway.
+                *missing = true;
+                if (end < path.size()) return path;
+            }
         }
         resolved += part;
         if (end < path.size()) resolved += '/';

@@ -210,10 +210,30 @@ Picture Resample(const Picture& src, uint32_t width, uint32_t height, Filter fil
         // so the row pass would give each channel as it is. The columns read the words instead.
         for (uint32_t y = 0; y < height; ++y) {
             const Taps& t = down[y];
+#if defined(__SSE2__)
+            // The four channels of a texel side by side: the same multiplications and additions
+            // in the same order, then PackChannels' rounding, clamping and truncation.
+            const __m128i zero = _mm_setzero_si128();
+            const __m128 half = _mm_set1_ps(0.5f);
+            const __m128 top = _mm_set1_ps(255.0f);
+            uint32_t* out = dst.Row(y);
+            for (uint32_t x = 0; x < width; ++x) {
+                __m128 c = _mm_setzero_ps();
+                for (size_t k = 0; k < t.weights.size(); ++k) {
+                    const uint32_t p = src.Row(t.first + static_cast<uint32_t>(k))[x];
+                    const __m128i bytes = _mm_cvtsi32_si128(static_cast<int>(p));
+                    const __m128 v = _mm_cvtepi32_ps(_mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, zero), zero));
+                    c = _mm_add_ps(c, _mm_mul_ps(_mm_set1_ps(t.weights[k]), v));
+                }
+                const __m128i packed = _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(_mm_add_ps(c, half), _mm_setzero_ps()), top));
+                out[x] = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(packed, packed), zero)));
+            }
+#else
             ScaleColumns(t, width, [&](size_t k, uint32_t x, float c[4]) {
                 const uint32_t p = src.Row(t.first + static_cast<uint32_t>(k))[x];
                 for (int ch = 0; ch < 4; ++ch) c[ch] += t.weights[k] * static_cast<float>((p >> (8 * ch)) & 0xFF);
             }, dst.Row(y));
+#endif
         }
         return dst;
     }

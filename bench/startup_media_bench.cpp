@@ -12,7 +12,7 @@
 // median of the saver's own account of its first frame (the first is shown then).
 //
 // The saver runs in a scratch folder of its own, with its registry file and temporary files
-// there. The folder's modification time is set back a minute: a folder changed in the last few
+// in folders below it. The folder's modification time is set back a minute: a folder changed in the last few
 // seconds has its names scanned on every look-up (see rh::crt::DiskPath), which a user's
 // working folder never is.
 //
@@ -212,7 +212,10 @@ public:
         std::vector<char> name(pattern.begin(), pattern.end());
         name.push_back('\0');
         if (mkdtemp(name.data()) != nullptr) path_ = name.data();
-        if (!path_.empty()) mkdir((path_ + "/config").c_str(), 0700);
+        if (!path_.empty()) {
+            mkdir((path_ + "/config").c_str(), 0700);
+            mkdir((path_ + "/tmp").c_str(), 0700);
+        }
         // Settled, as a working folder is (see the top of this file).
         const timespec past[2] = {{time(nullptr) - 60, 0}, {time(nullptr) - 60, 0}};
         if (!path_.empty()) utimensat(AT_FDCWD, path_.c_str(), past, 0);
@@ -256,7 +259,9 @@ SaverTimes RunSaver(const Scratch& scratch) {
     env.push_back("SDL_AUDIODRIVER=dummy");
     env.push_back("RIMEHOLT_LOG=trace");
     env.push_back("XDG_CONFIG_HOME=" + scratch.path() + "/config");
-    env.push_back("TMPDIR=" + scratch.path());
+    // Temporary files (the audio library's) go one folder down, so that making and removing
+    // them leaves the working folder settled for the next run.
+    env.push_back("TMPDIR=" + scratch.path() + "/tmp");
     std::vector<char*> envp;
     for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);

@@ -72,6 +72,21 @@ TEST_F(WindowsFileNames, OpenWithBackslashesAndAnyCase) {
     for (const Case& c : cases) EXPECT_EQ(Read(dir_ + c.name), c.content) << c.name;
 }
 
+// A name below a folder that exists in no case opens in no mode: ENOENT, as the open itself
+// would say, whether the missing folder comes first or deeper down.
+TEST_F(WindowsFileNames, NamesBelowAMissingFolderAreAbsent) {
+    for (const char* name : {"/Nowhere/File.TXT", "/media/Nowhere/Deeper/File.TXT", "\\MEDIA\\sub\\No\\x"}) {
+        for (const char* mode : {"rb", "wb", "ab"}) {
+            errno = 0;
+            FILE* f = fopen((dir_ + name).c_str(), mode);
+            EXPECT_EQ(f, nullptr) << name << " " << mode;
+            if (f != nullptr) fclose(f);
+            EXPECT_EQ(errno, ENOENT) << name << " " << mode;
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/Nowhere"));
+}
+
 TEST_F(WindowsFileNames, NewFilesGoIntoFoldersFoundInAnyCase) {
     FILE* f = fopen((dir_ + "\\media\\SUB\\New.fxo").c_str(), "wb");
     ASSERT_NE(f, nullptr);

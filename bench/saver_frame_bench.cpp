@@ -15,7 +15,10 @@
 // BM_SaverPassAgainstRawGl reports the ratio saver / raw of every round pair's mean frame time,
 // real and processor time: median, least and greatest; the median milliseconds of each; and
 // how many pixels of the two frames differ by more than 8 (the raw loop lays glyphs out by
-// their widths alone, so a few edges may differ).
+// their widths alone, so a few edges may differ). Two raw peers run: "direct" draws straight
+// into its window, as the layer does when the window's framebuffer serves as its back buffer
+// (saver_on_window says whether it did: 1), and is the figure to meet; "copy" draws into a
+// framebuffer object copied onto the window at each swap, as the layer does otherwise.
 //
 // BM_StartupAgainstDecoding: the saver's start-up, SaverApp::Create to the end of the main
 // loop's first frame (read back), against what any program showing the same pictures must at
@@ -419,6 +422,7 @@ void BM_SaverPassAgainstRawGl(benchmark::State& state) {
     std::vector<double> ratios[2], cpuRatios[2], rawMs[2];
     std::vector<double> saverMs;
     int64_t differing = -1;
+    bool onWindow = false;
     std::string error;
     for (auto _ : state) {
         BenchSaver app;
@@ -455,6 +459,7 @@ void BM_SaverPassAgainstRawGl(benchmark::State& state) {
             ++pass;
             if (pass < 4) return;
             if (pass == 4) {
+                onWindow = rh::d3d9::testing::BackBufferOnWindow(g_device);
                 const std::vector<DWORD> saverPicture = SaverPixels(true);
                 // Glyphs where the saver's labels put them.
                 const auto& row = saver.fpsLabel().glyphRows();
@@ -520,6 +525,7 @@ void BM_SaverPassAgainstRawGl(benchmark::State& state) {
         state.counters["raw_" + name + "_ms"] = Median(rawMs[p]);
     }
     state.counters["saver_ms"] = Median(saverMs);
+    state.counters["saver_on_window"] = onWindow ? 1.0 : 0.0;
     state.counters["differing_pixels"] = static_cast<double>(differing);
 }
 BENCHMARK(BM_SaverPassAgainstRawGl)->Args({30, 30})->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);

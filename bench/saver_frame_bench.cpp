@@ -435,6 +435,7 @@ void BM_SaverPassAgainstRawGl(benchmark::State& state) {
     std::vector<double> saverMs;
     int64_t differing = -1;
     bool onWindow = false;
+    UINT saverDraws = 0;  // the draw calls of one saver frame
     std::string error;
     for (auto _ : state) {
         BenchSaver app;
@@ -473,6 +474,7 @@ void BM_SaverPassAgainstRawGl(benchmark::State& state) {
             if (pass < 4) return;
             if (pass == 4) {
                 onWindow = rh::d3d9::testing::BackBufferOnWindow(g_device);
+                rh::d3d9::testing::ResetDrawCallCount(g_device);
                 const std::vector<DWORD> saverPicture = SaverPixels(true);
                 // Glyphs where the saver's labels put them.
                 const auto& row = saver.fpsLabel().glyphRows();
@@ -507,6 +509,7 @@ void BM_SaverPassAgainstRawGl(benchmark::State& state) {
                 start = Times{WallMs(), bench::ProcessMs()};
                 return;
             }
+            if (counted == 0 && round == 0) saverDraws = rh::d3d9::testing::DrawCallCount(g_device);
             if (++counted < frames) return;
             SaverPixels(false);
             const Times saverTimes{(WallMs() - start.wallMs) / frames, (bench::ProcessMs() - start.processMs) / frames};
@@ -539,6 +542,7 @@ void BM_SaverPassAgainstRawGl(benchmark::State& state) {
     }
     state.counters["saver_ms"] = Median(saverMs);
     state.counters["saver_on_window"] = onWindow ? 1.0 : 0.0;
+    state.counters["saver_draws"] = static_cast<double>(saverDraws);
     state.counters["differing_pixels"] = static_cast<double>(differing);
 }
 BENCHMARK(BM_SaverPassAgainstRawGl)->Args({30, 30})->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);

@@ -241,6 +241,8 @@ public:
     };
     // Present with null arguments; with shown, also reads the client area it filled.
     HRESULT PresentToWindow(WindowImage* shown);
+    // Whether the back buffer is the window's own framebuffer (test hook).
+    bool BackBufferOnWindow() const { return backBuffer_.onWindow(); }
     const RenderTargetInfo& target() const { return target_; }
     DeviceState& state() { return state_; }
     GlCache& glCache() { return glCache_; }
@@ -317,6 +319,16 @@ private:
     void ClearLights();
     // Whether object is one this device made (the only kind Direct3D's Set* can bind).
     bool OwnsObject(IUnknown* object) const;
+    // Whether these parameters and the ramp let the back buffer be the window's framebuffer:
+    // Direct3D keeps the back buffer after Present only with COPY, and a ramp that changes
+    // what is shown needs a pass from a buffer of its own.
+    bool WindowMayServe(const D3DPRESENT_PARAMETERS& pp) const;
+    // After the back buffer moved between the window and an object: the target's GL bits and
+    // the raster state that depends on them.
+    void BackBufferMoved();
+    // Moves the back buffer off the window (keeping its picture) when it may no longer be
+    // drawn there; the caller made the context current.
+    void LeaveWindowIfNeeded(bool force);
     // Reads w x h pixels at x, y (top-left origin) of the bound read framebuffer, which is
     // framebufferHeight pixels high, as A8R8G8B8 words, top row first.
     static void ReadPixels(GLint x, GLint y, GLsizei w, GLsizei h, GLint framebufferHeight, std::vector<DWORD>* pixels);
@@ -334,6 +346,9 @@ private:
     D3DCAPS9 caps_{};
     RenderTargetInfo target_;
     BackBuffer backBuffer_;
+    // The window's default framebuffer as found at the last creation or Reset; its size is
+    // the drawable size at the last Present.
+    WindowFramebuffer windowFramebuffer_;
     DeviceState state_{};
     GlCache glCache_;
     // The device's bindings: private references, never the program's (see device_child.h).
@@ -415,6 +430,10 @@ private:
     D3DMATRIX viewOfProduct_{}, projectionOfProduct_{}, viewProjection_{};  // view x projection and its factors
     bool occlusionQueries_ = false;  // GL counts samples passed
     Query* openQuery_ = nullptr;     // the query whose bracket is open
+    // The GL query of the last bracket closed since the last Present (0: none): a Present
+    // that copies nothing waits for it, so its result is there by the next frame, as it is
+    // when the copy waits for the frame.
+    GLuint queryToAwait_ = 0;
     UINT resets_ = 0;
     D3DGAMMARAMP gamma_{};
     bool gammaIdentity_ = true;  // gamma_ maps every level to itself

@@ -23,6 +23,10 @@ bool ReadBackBuffer(IDirect3DDevice9* device, RECT rect, std::vector<DWORD>* pix
 // empty unless it is D3D_OK.
 HRESULT PresentAndReadWindow(IDirect3DDevice9* device, std::vector<DWORD>* pixels, int* width, int* height);
 
+// Whether the device draws straight into its window's framebuffer (rather than into a
+// framebuffer object that Present copies onto the window).
+bool BackBufferOnWindow(IDirect3DDevice9* device);
+
 // Applies the device's pending state to GL as a draw would.
 void PrepareDraw(IDirect3DDevice9* device);
 

@@ -251,6 +251,40 @@ TEST_F(EffectTest, EffectsMadeAfterOthersWentDrawWithTheirOwnPrograms) {
     }
 }
 
+// A value the program already holds is not sent again: a value set back to an earlier one,
+// and the same value given to a new effect's program (GL starts its uniforms at 0, and the
+// program's name and locations often come back), must still reach what draws.
+TEST_F(EffectTest, ParameterValuesReachTheProgramWhateverItHeldBefore) {
+    const D3DXVECTOR4 red(1, 0, 0, 1), green(0, 1, 0, 1);
+    const struct {
+        bool remake;  // a new effect from the same source in place of the last
+        const D3DXVECTOR4* colour;
+        DWORD expected;
+    } kRounds[] = {{false, &red, 0xFF0000u},  {false, &green, 0x00FF00u}, {false, &red, 0xFF0000u},
+                   {false, &red, 0xFF0000u},  {true, &red, 0xFF0000u},    {true, &red, 0xFF0000u},
+                   {false, &green, 0x00FF00u}, {true, &green, 0x00FF00u}};
+    ID3DXEffect* effect = nullptr;
+    int round = 0;
+    for (const auto& r : kRounds) {
+        if (effect == nullptr || r.remake) {
+            if (effect != nullptr) {
+                device_->SetVertexShader(nullptr);
+                device_->SetPixelShader(nullptr);
+                effects_.erase(std::find(effects_.begin(), effects_.end(), effect));
+                effect->Release();
+            }
+            effect = Make(kQuadEffect, nullptr, kMacros);
+            ASSERT_NE(effect, nullptr);
+            SetIdentity(effect);
+        }
+        ASSERT_EQ(effect->SetVector(effect->GetParameterByName(nullptr, "Colour"), r.colour), D3D_OK);
+        device_->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+        DrawWith(effect, "Solid");
+        EXPECT_EQ(Middle(), r.expected) << "round " << round;
+        ++round;
+    }
+}
+
 TEST_F(EffectTest, ClipsDepthAsDirect3DDoes) {
     // Direct3D clips z below 0; GL's own range would keep z = -0.5 w.
     ID3DXEffect* effect = Make(kQuadEffect, nullptr, kMacros);

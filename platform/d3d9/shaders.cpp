@@ -293,7 +293,16 @@ bool Holds(const ShaderProgram& program, const GlslUniform& u) {
     if (!held.known || held.kind != u.kind) return false;
     if (u.kind == GlslUniform::kInt) return held.integer == u.integer;
     const uint32_t floats = SentFloats(u);
-    return held.count == floats && std::memcmp(held.floats, u.floats, floats * sizeof(float)) == 0;
+    if (held.count != floats) return false;
+    // Word by word in place: a library call would cost more than these few words.
+    uint32_t differs = 0;
+    for (uint32_t i = 0; i < floats; ++i) {
+        uint32_t a, b;
+        std::memcpy(&a, &held.floats[i], sizeof a);
+        std::memcpy(&b, &u.floats[i], sizeof b);
+        differs |= a ^ b;
+    }
+    return differs == 0;
 }
 
 void Remember(ShaderProgram* program, const GlslUniform& u) {

@@ -94,6 +94,7 @@ public:
     int GlslUniformLocation(IDirect3DVertexShader9* vertex, IDirect3DPixelShader9* pixel, const char* name) override;
     HRESULT SetGlslUniforms(IDirect3DVertexShader9* vertex, IDirect3DPixelShader9* pixel, const GlslUniform* values,
                             UINT count) override;
+    bool SendsEverything() override { return GlCache::bypassing(); }
 
     // A shader of the device goes: the pair remembered below may name it.
     void ForgetLinked() {

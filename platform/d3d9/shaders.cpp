@@ -318,7 +318,12 @@ void Remember(ShaderProgram* program, const GlslUniform& u) {
     held.kind = u.kind;
     held.integer = u.integer;
     held.count = u.kind == GlslUniform::kInt ? 0 : SentFloats(u);
-    if (u.kind != GlslUniform::kInt) std::memcpy(held.floats, u.floats, held.count * sizeof(float));
+    // A fixed size for the matrix: a copy of a size known only here costs more than its bytes.
+    if (held.count == 16) {
+        std::memcpy(held.floats, u.floats, 16 * sizeof(float));
+    } else {
+        for (uint32_t i = 0; i < held.count; ++i) held.floats[i] = u.floats[i];
+    }
 }
 
 }  // namespace

@@ -294,7 +294,9 @@ bool Holds(const ShaderProgram& program, const GlslUniform& u) {
     if (u.kind == GlslUniform::kInt) return held.integer == u.integer;
     const uint32_t floats = SentFloats(u);
     if (held.count != floats) return false;
-    // Word by word in place: a library call would cost more than these few words.
+    // A matrix at its fixed size, compared in place; vectors word by word: a library call
+    // would cost more than these few words.
+    if (floats == 16) return std::memcmp(held.floats, u.floats, 16 * sizeof(float)) == 0;
     uint32_t differs = 0;
     for (uint32_t i = 0; i < floats; ++i) {
         uint32_t a, b;

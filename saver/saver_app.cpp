@@ -224,6 +224,7 @@ bool SaverApp::Create(HINSTANCE instance, SaverMode mode, LONG parent) {
     const int32_t cornerIds[4] = {231, 232, 233, 234};
     for (int i = 0; i < 4; ++i) corners_[i] = LoadPicture(cornerIds[i]);
     DrawLoadingScreen(loadingPicture_, 1.0f, 1);
+    rh::LogTrace("The loading picture is shown");
 
     inputStarted_ = input_.InitInput(true, 6, 6);
     freeCamera_.AttachInput(&input_, camSpeed, turnFactor);

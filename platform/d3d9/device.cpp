@@ -176,6 +176,7 @@ HRESULT Device::ApplyPresentParameters(const D3DPRESENT_PARAMETERS& pp) {
             return D3DERR_NOTAVAILABLE;
         }
         fullScreen_ = true;
+        rh::win32::AwaitWindowSize(window_, mode.w, mode.h);
     }
     // Direct3D's IMMEDIATE presents without waiting for the vertical blank.
     SDL_GL_SetSwapInterval(pp.PresentationInterval == D3DPRESENT_INTERVAL_IMMEDIATE ? 0 : 1);
@@ -186,6 +187,14 @@ HRESULT Device::ApplyPresentParameters(const D3DPRESENT_PARAMETERS& pp) {
     int drawableHeight = 0;
     SDL_GL_GetDrawableSize(window_, &drawableWidth, &drawableHeight);
     windowFramebuffer_ = QueryWindowFramebuffer(drawableWidth, drawableHeight, glCache_);
+    if (fullScreen_ && !windowFramebuffer_.sizeReached) {
+        // The GL driver learns of a window's new size at a buffer swap; until then the
+        // window's framebuffer keeps the old size and every frame is cut to it (the saver's
+        // loading picture, drawn once, would show cut for the whole load). The probe left the
+        // window black: showing it once is the black of a mode switch.
+        SDL_GL_SwapWindow(window_);
+        windowFramebuffer_ = QueryWindowFramebuffer(drawableWidth, drawableHeight, glCache_);
+    }
     D3DFORMAT depthFormat = pp.EnableAutoDepthStencil ? pp.AutoDepthStencilFormat : D3DFMT_UNKNOWN;
     if (!backBuffer_.Create(pp.BackBufferWidth, pp.BackBufferHeight, pp.BackBufferFormat, depthFormat,
                             WindowMayServe(pp) ? &windowFramebuffer_ : nullptr)) {

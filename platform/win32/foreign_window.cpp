@@ -1,9 +1,14 @@
 #include "platform/win32/foreign_window.h"
 
+#include "platform/win32/sdl_window_local.h"
 #include "platform/win32/window_local.h"
+
+#include <SDL.h>
+#include <SDL_syswm.h>
 
 #include <X11/Xlib.h>
 
+#include <chrono>
 #include <set>
 
 namespace rh::win32 {
@@ -90,6 +95,22 @@ bool ForeignWindowGone(uint32_t xid) {
         if (e.type == DestroyNotify) Destroyed().insert(static_cast<uint32_t>(e.xdestroywindow.window));
     }
     return Destroyed().count(xid) != 0;
+}
+
+void AwaitWindowSize(SDL_Window* window, int width, int height) {
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (window == nullptr || !SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return;
+    // SDL's requests may still sit in its connection's buffer.
+    XFlush(info.info.x11.display);
+    const uint32_t xid = static_cast<uint32_t>(info.info.x11.window);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+    int w = 0;
+    int h = 0;
+    while (ForeignWindowSize(xid, &w, &h) && (w != width || h != height) &&
+           std::chrono::steady_clock::now() < deadline) {
+        SDL_Delay(2);
+    }
 }
 
 }  // namespace rh::win32

@@ -35,6 +35,12 @@ HWND WindowFromSdlWindow(SDL_Window* window);
 // its windows. UI thread only.
 void PumpSdlEvents();
 
+// Under X11 a size or full-screen change reaches the display server after SDL has recorded
+// it, and a frame drawn meanwhile is cut to the window's old size (a loading picture drawn
+// once and shown for a second stays cut). Waits, at most half a second, until the server's
+// window has the size given. Other drivers change the size at once: returns at once.
+void AwaitWindowSize(SDL_Window* window, int width, int height);
+
 // Catches SIGHUP for PumpSdlEvents, unless its disposition was changed from the default.
 // Called when SDL's events start (SDL catches SIGINT and SIGTERM then).
 void CatchHangup();

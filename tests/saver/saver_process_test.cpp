@@ -79,13 +79,16 @@ public:
     void Terminate() { kill(pid_, SIGTERM); }
     // Waits until the saver's frame loop runs (input counts from then on); false when it
     // ended or the limit passed first.
-    bool WaitForFrameLoop(std::chrono::milliseconds limit) {
+    bool WaitForFrameLoop(std::chrono::milliseconds limit) { return WaitForTrace("The frame loop runs", limit); }
+    // Waits until the saver has written the trace line; false when it ended or the limit
+    // passed first.
+    bool WaitForTrace(const std::string& line, std::chrono::milliseconds limit) {
         const auto until = std::chrono::steady_clock::now() + limit;
         while (std::chrono::steady_clock::now() < until) {
             std::ifstream in(log_);
             std::stringstream text;
             text << in.rdbuf();
-            if (text.str().find("The frame loop runs") != std::string::npos) return true;
+            if (text.str().find(line) != std::string::npos) return true;
             if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
                 ended_ = true;
                 return false;
@@ -216,6 +219,43 @@ TEST_F(SaverProcessTest, MouseMoves) {
 
 // The settings dialog: Escape ends it as Cancel, writing nothing; Enter is OK, which saves the
 // settings. Either way the program ends with 0.
+// The window goes full screen before the loading picture is drawn once and left up for the
+// whole load: the GL driver must have taken the window's new size by then, or the picture
+// shows cut to the size the window was made with (800 x 600), the rest of the screen black.
+TEST_F(SaverProcessTest, TheLoadingPictureFillsTheScreen) {
+    SaverProcess saver(scratch_.path());
+    const unsigned long window = WaitForWindow(saver.pid());
+    ASSERT_NE(window, 0u);
+    ASSERT_TRUE(saver.WaitForTrace("The loading picture is shown", 120s));
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    XWindowAttributes attributes{};
+    ASSERT_NE(XGetWindowAttributes(display, window, &attributes), 0);
+    const int screenWidth = DisplayWidth(display, DefaultScreen(display));
+    const int screenHeight = DisplayHeight(display, DefaultScreen(display));
+    EXPECT_EQ(attributes.width, screenWidth);
+    EXPECT_EQ(attributes.height, screenHeight);
+    // The picture's lower right quarter (village, title mark) is nowhere near black.
+    const int w = attributes.width / 2;
+    const int h = attributes.height / 2;
+    XImage* image = XGetImage(display, window, w, h, static_cast<unsigned>(w), static_cast<unsigned>(h), AllPlanes, ZPixmap);
+    ASSERT_NE(image, nullptr);
+    int64_t sum = 0;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const unsigned long pixel = XGetPixel(image, x, y);
+            sum += static_cast<int64_t>((pixel >> 16) & 0xFF) + ((pixel >> 8) & 0xFF) + (pixel & 0xFF);
+        }
+    }
+    XDestroyImage(image);
+    XCloseDisplay(display);
+    const double mean = static_cast<double>(sum) / (3.0 * w * h);
+    EXPECT_GT(mean, 20.0) << "the lower right quarter of the loading picture is (nearly) black";
+    saver.Terminate();
+    int status = -1;
+    EXPECT_TRUE(saver.WaitForEnd(20s, &status));
+}
+
 TEST_F(SaverProcessTest, SettingsDialogEndsWithItsButtons) {
     const std::string registry = scratch_.path() + "/config/rimeholt/registry";
     struct Case {

@@ -618,6 +618,17 @@ bool Texture::CopyHeightToAlpha(Texture& normals, DWORD channel) {
     const double fromMax = static_cast<double>(LowMask(bits));
     const double toMax = static_cast<double>(LowMask(to.alphaBits));
     const uint32_t alphaMask = LowMask(to.alphaBits) << to.alphaShift;
+    const auto alphaBitsOf = [&](uint32_t v) {
+        const auto a = static_cast<uint32_t>(static_cast<double>(v) / fromMax * toMax);
+        return (a << to.alphaShift) & alphaMask;
+    };
+    // For heights of up to 8 bits the alpha of every value is worked out once, and each texel
+    // of each level looks it up.
+    uint32_t alphaOf[256] = {};
+    const bool table = bits <= 8;
+    if (table) {
+        for (uint32_t v = 0; v <= LowMask(bits); ++v) alphaOf[v] = alphaBitsOf(v);
+    }
     for (int32_t level = 0; level < normals.levels_; ++level) {
         D3DSURFACE_DESC desc{};
         if (normals.texture2D_->GetLevelDesc(static_cast<UINT>(level), &desc) != D3D_OK) return false;
@@ -633,9 +644,8 @@ bool Texture::CopyHeightToAlpha(Texture& normals, DWORD channel) {
             auto* out = static_cast<uint8_t*>(target.pBits) + static_cast<ptrdiff_t>(y) * target.Pitch;
             for (UINT x = 0; x < desc.Width; ++x, in += fromBytes, out += toBytes) {
                 const uint32_t v = (ReadPixel(in, fromBytes) >> shift) & LowMask(bits);
-                const auto a = static_cast<uint32_t>(static_cast<double>(v) / fromMax * toMax);
                 const uint32_t pixel = ReadPixel(out, toBytes);
-                WritePixel(out, toBytes, (pixel & ~alphaMask) | ((a << to.alphaShift) & alphaMask));
+                WritePixel(out, toBytes, (pixel & ~alphaMask) | (table ? alphaOf[v] : alphaBitsOf(v)));
             }
         }
         normals.UnlockLevel(static_cast<UINT>(level));

@@ -29,6 +29,7 @@ bool DiskStream::Open(String name, int mode) {
     modeText[length++] = 'b';
     modeText[length] = '\0';
     file_ = std::fopen(name.Text(), modeText);
+    position_ = file_ != nullptr ? 0 : -1;
     return file_ != nullptr;
 }
 
@@ -37,12 +38,18 @@ bool DiskStream::Close() {
         std::fclose(file_);
         file_ = nullptr;
     }
+    position_ = -1;
     return true;
 }
 
 int32_t DiskStream::Tell() {
     if (file_ == nullptr) return -1;
-    return Narrow(std::ftell(file_));
+    if (position_ < 0) {
+        const long asked = std::ftell(file_);
+        if (asked < 0) return -1;
+        position_ = asked;
+    }
+    return Narrow(position_);
 }
 
 int32_t DiskStream::Size() {
@@ -53,7 +60,15 @@ int32_t DiskStream::Size() {
 bool DiskStream::Seek(int32_t offset, int origin) {
     if (file_ == nullptr) return false;
     const int whence = origin == 0 ? SEEK_SET : origin == 1 ? SEEK_CUR : SEEK_END;
-    return std::fseek(file_, offset, whence) != -1;
+    const bool moved = std::fseek(file_, offset, whence) != -1;
+    if (moved && whence == SEEK_SET) {
+        position_ = offset;
+    } else if (moved && whence == SEEK_CUR && position_ >= 0) {
+        position_ += offset;
+    } else {
+        position_ = -1;
+    }
+    return moved;
 }
 
 bool DiskStream::AtEnd() {
@@ -63,12 +78,26 @@ bool DiskStream::AtEnd() {
 
 int32_t DiskStream::Read(void* buffer, int32_t n) {
     if (file_ == nullptr || n < 0) return 0;
-    return static_cast<int32_t>(std::fread(buffer, static_cast<size_t>(n), 1, file_));
+    const auto items = static_cast<int32_t>(std::fread(buffer, static_cast<size_t>(n), 1, file_));
+    Moved(items, n);
+    return items;
 }
 
 int32_t DiskStream::Write(const void* buffer, int32_t n) {
     if (file_ == nullptr || n < 0) return 0;
-    return static_cast<int32_t>(std::fwrite(buffer, static_cast<size_t>(n), 1, file_));
+    const auto items = static_cast<int32_t>(std::fwrite(buffer, static_cast<size_t>(n), 1, file_));
+    Moved(items, n);
+    return items;
+}
+
+void DiskStream::Moved(int32_t items, int32_t n) {
+    // A transfer of nothing moves nothing; a short one moved by a count the runtime alone knows.
+    if (n == 0) return;
+    if (items == 1 && position_ >= 0) {
+        position_ += n;
+    } else {
+        position_ = -1;
+    }
 }
 
 bool DiskStream::MapWhole(ByteBuffer& out) {

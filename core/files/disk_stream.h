@@ -24,6 +24,8 @@ public:
     // Closes the file when one is open and forgets it; true.
     bool Close() override;
     // The runtime position; -1 without a file, and -1 when the position does not fit an int32.
+    // Kept by the stream itself while every call since the last runtime answer moved it by a
+    // known amount (readers ask for it around every block), else asked of the runtime.
     int32_t Tell() override;
     // The length of the file on disk (bytes still in the runtime's write buffer do not count);
     // 0 without a file. -1 when the runtime cannot tell it or it does not fit an int32 (files of
@@ -49,5 +51,11 @@ public:
     bool MapWhole(ByteBuffer& out);
 
 private:
+    // Follows a Read or Write of n bytes that answered items.
+    void Moved(int32_t items, int32_t n);
+
+    // The position the runtime would answer, or -1 when only the runtime knows it (after a
+    // short read or write, a failed seek or a seek from the end).
+    long position_ = -1;
     FILE* file_ = nullptr;
 };

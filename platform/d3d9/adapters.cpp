@@ -43,6 +43,9 @@ GlLimits RunProbe() {
     limits.maxAnisotropy = driver.maxAnisotropy;
     limits.halfFloatVertices = glMajor >= 3 || win32::HasGlExtension(driver.extensions, "GL_ARB_half_float_vertex");
     limits.s3tc = win32::HasGlExtension(driver.extensions, "GL_EXT_texture_compression_s3tc");
+    limits.textureSwizzle = glMajor > 3 || (glMajor == 3 && glMinor >= 3) ||
+                            win32::HasGlExtension(driver.extensions, "GL_ARB_texture_swizzle") ||
+                            win32::HasGlExtension(driver.extensions, "GL_EXT_texture_swizzle");
     limits.mirrorClamp = (glMajor == 4 && glMinor >= 4) || glMajor > 4 ||
                          win32::HasGlExtension(driver.extensions, "GL_ARB_texture_mirror_clamp_to_edge") ||
                          win32::HasGlExtension(driver.extensions, "GL_EXT_texture_mirror_clamp") ||

@@ -37,6 +37,7 @@ struct GlLimits {
     float maxAnisotropy = 1.0f;
     bool halfFloatVertices = false;  // GL 3.0 or GL_ARB_half_float_vertex: FLOAT16 elements
     bool s3tc = false;               // GL_EXT_texture_compression_s3tc: DXT blocks as they are
+    bool textureSwizzle = false;     // GL 3.3 or ARB/EXT_texture_swizzle: GL_TEXTURE_SWIZZLE_A
     bool mirrorClamp = false;        // GL_MIRROR_CLAMP_TO_EDGE: D3DTADDRESS_MIRRORONCE
 };
 // The GL attributes of every device: a 2.1 compatibility context, double-buffered RGBA8 with
@@ -261,6 +262,8 @@ public:
     uint64_t programEvictions() const { return programs_.evictions(); }
     // Whether GL holds DXT textures as blocks (else as their decoding).
     bool s3tc() const;
+    // Whether a texture can answer a fixed alpha of 1 whatever its stored alpha holds.
+    bool textureSwizzle() const;
 
 private:
     Device(Direct3D9* d3d, UINT adapter, HWND hwnd, SDL_Window* window, DWORD behavior);

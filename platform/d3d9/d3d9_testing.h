@@ -52,6 +52,10 @@ void MakeQueriesUnsupported(bool unsupported);
 // true: textures made from now on hold DXT formats in GL as their decoding, as on a driver
 // without GL_EXT_texture_compression_s3tc; false: as blocks where GL can. Process-wide.
 void DisableS3tc(bool disabled);
+// true: textures made from now on store X8R8G8B8 and X8B8G8R8 in GL without an alpha channel,
+// as on a driver without texture swizzles; false: as RGBA8 whose alpha GL answers as 1 where
+// the driver can swizzle. Process-wide.
+void DisableTextureSwizzle(bool disabled);
 // What GL holds of one level of a texture of this layer (face 0..5 of a cube texture, 0 for
 // a 2D one) as 0xAARRGGBB words, top row first (luminance reads as grey, missing alpha as
 // 0xFF). False for a system-memory texture, another object, or when GL cannot be reached.

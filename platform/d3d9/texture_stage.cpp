@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace rh::d3d9 {
 namespace {
@@ -109,6 +110,8 @@ void Device::ApplyTextures() {
         DWORD border = s[D3DSAMP_BORDERCOLOR];
         want.border = {static_cast<float>((border >> 16) & 0xFF) / 255.0f, static_cast<float>((border >> 8) & 0xFF) / 255.0f,
                        static_cast<float>(border & 0xFF) / 255.0f, static_cast<float>(border >> 24) / 255.0f};
+        // The texture's swizzle applies to its border too.
+        if (store->swapsRedBlue()) std::swap(want.border[0], want.border[2]);
 
         GlSamplerParams& sent = store->sent();
         bool all = !sent.known || GlCache::bypassing();

@@ -16,6 +16,7 @@ namespace {
 
 // Test hooks (d3d9_testing.h).
 bool s3tcDisabled = false;
+bool swizzleDisabled = false;
 int64_t liveTexels = 0;  // over every level of every texture with a GL object
 
 constexpr DWORD kLockFlags = D3DLOCK_READONLY | D3DLOCK_DISCARD | D3DLOCK_NOSYSLOCK | D3DLOCK_NO_DIRTY_UPDATE;
@@ -51,6 +52,17 @@ const FormatInfo* CheckCreation(const D3DCAPS9& caps, UINT width, UINT height, U
 // level that was written. R5G6B5 goes to GL as RGB5, whose green has one bit fewer.
 bool GlKeepsEveryBit(const FormatInfo& format) { return format.format != D3DFMT_R5G6B5; }
 
+// Constants of GL 3.3 and ARB_texture_swizzle, with their registered values.
+constexpr GLenum kTextureSwizzleR = 0x8E42;  // GL_TEXTURE_SWIZZLE_R
+constexpr GLenum kTextureSwizzleB = 0x8E44;  // GL_TEXTURE_SWIZZLE_B
+constexpr GLenum kTextureSwizzleA = 0x8E45;  // GL_TEXTURE_SWIZZLE_A
+
+// Read-back bytes of a level whose fourth byte GL stores but answers as 1 when sampling: the
+// unused byte reads as 0xFF, as it does from storage without alpha.
+void OpaqueAlpha(uint8_t* bytes, size_t size) {
+    for (size_t i = 3; i < size; i += 4) bytes[i] = 0xFF;
+}
+
 HRESULT OutOfMemory(D3DPOOL pool) { return pool == D3DPOOL_DEFAULT ? D3DERR_OUTOFVIDEOMEMORY : E_OUTOFMEMORY; }
 
 }  // namespace
@@ -65,6 +77,8 @@ namespace testing {
 
 void DisableS3tc(bool disabled) { s3tcDisabled = disabled; }
 
+void DisableTextureSwizzle(bool disabled) { swizzleDisabled = disabled; }
+
 uint64_t LiveTextureTexels() { return static_cast<uint64_t>(liveTexels); }
 
 bool ReadTextureLevel(IDirect3DBaseTexture9* texture, UINT face, UINT level, std::vector<DWORD>* pixels) {
@@ -78,7 +92,13 @@ bool ReadTextureLevel(IDirect3DBaseTexture9* texture, UINT face, UINT level, std
     store->CompleteInGl();
     gl.PixelStorei(GL_PACK_ALIGNMENT, 4);
     GLenum target = store->faceCount() == 6 ? GL_TEXTURE_CUBE_MAP_POSITIVE_X + face : GL_TEXTURE_2D;
-    gl.GetTexImage(target, static_cast<GLint>(level), GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, pixels->data());
+    // A store that keeps red and blue exchanged holds the words as they are in RGBA's order.
+    if (store->swapsRedBlue()) {
+        gl.GetTexImage(target, static_cast<GLint>(level), GL_RGBA, GL_UNSIGNED_BYTE, pixels->data());
+    } else {
+        gl.GetTexImage(target, static_cast<GLint>(level), GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, pixels->data());
+    }
+    if (store->opaqueAlpha()) OpaqueAlpha(reinterpret_cast<uint8_t*>(pixels->data()), pixels->size() * 4);
     // GL reads luminance back into red alone; Direct3D samples it as grey.
     GLenum glFormat = FindFormat(store->format())->glFormat;
     if (glFormat == GL_LUMINANCE || glFormat == GL_LUMINANCE_ALPHA) {
@@ -95,12 +115,15 @@ bool ReadTextureLevel(IDirect3DBaseTexture9* texture, UINT face, UINT level, std
 
 bool Device::s3tc() const { return d3d_->limits().s3tc && !s3tcDisabled; }
 
+bool Device::textureSwizzle() const { return d3d_->limits().textureSwizzle && !swizzleDisabled; }
+
 // ---- TextureStore ----
 
 TextureStore::TextureStore(Device* device, const FormatInfo& format, DWORD usage, D3DPOOL pool, UINT width,
                            UINT height, UINT levels, UINT faces)
     : device_(device), format_(format), usage_(usage), pool_(pool), width_(width), height_(height),
-      levelCount_(levels), faces_(faces) {}
+      levelCount_(levels), faces_(faces), storage_(format.internalFormat), transferFormat_(format.glFormat),
+      transferType_(format.glType) {}
 
 TextureStore::~TextureStore() {
     if (name_ == 0) return;
@@ -143,6 +166,7 @@ bool TextureStore::Allocate() {
     // System memory is the CPU's alone: never drawn, no GL object.
     if (pool_ == D3DPOOL_SYSTEMMEM || !device_->MakeCurrent()) return true;
     blocksInGl_ = IsBlocks(format_) && device_->s3tc();
+    ChooseStorage();
     // Managed and default-pool textures live in GL's memory through losses and resets (the
     // context outlives them), so once GL has a level its copy is only a lock's: read back then.
     keepCopies_ = (usage_ & D3DUSAGE_DYNAMIC) != 0 || (IsBlocks(format_) && !blocksInGl_) || !GlKeepsEveryBit(format_);
@@ -152,8 +176,36 @@ bool TextureStore::Allocate() {
     device_->glCache().BindTexture(0, target(), name_);
     // Levels past the last one the texture has would leave GL's chain incomplete.
     gl.TexParameteri(target(), GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(levelCount_ - 1));
+    if (swapRedBlue_) {
+        gl.TexParameteri(target(), kTextureSwizzleR, GL_BLUE);
+        gl.TexParameteri(target(), kTextureSwizzleB, GL_RED);
+    }
+    if (opaqueAlpha_) gl.TexParameteri(target(), kTextureSwizzleA, GL_ONE);
     CheckGlError("TextureStore::Allocate");
     return true;
+}
+
+void TextureStore::ChooseStorage() {
+    // The 32-bit formats go to GL as the bytes they are, into RGBA8 storage: drivers that keep
+    // RGBA8 in that byte order (llvmpipe among them) copy such levels, where BGRA input or
+    // storage without alpha costs a conversion of every texel. The texture's swizzle puts red
+    // and blue back in their places when sampling, and answers 1 for an X8 format's alpha.
+    // Without swizzles the format table's storage and transfer hold.
+    if (!device_->textureSwizzle()) return;
+    switch (format_.format) {
+        case D3DFMT_A8R8G8B8:
+        case D3DFMT_X8R8G8B8:
+            swapRedBlue_ = true;
+            transferFormat_ = GL_RGBA;
+            transferType_ = GL_UNSIGNED_BYTE;
+            break;
+        case D3DFMT_X8B8G8R8:
+            break;
+        default:
+            return;
+    }
+    storage_ = GL_RGBA8;
+    opaqueAlpha_ = format_.format != D3DFMT_A8R8G8B8;
 }
 
 uint8_t* TextureStore::Bytes(UINT face, UINT index) {
@@ -183,8 +235,8 @@ void TextureStore::Specify(UINT face, UINT index) {
                       decoded.data());
     } else {
         gl.PixelStorei(GL_UNPACK_ALIGNMENT, 1);
-        gl.TexImage2D(FaceTarget(face), gLevel, static_cast<GLint>(format_.internalFormat), w, h, 0, format_.glFormat,
-                      format_.glType, bytes);
+        gl.TexImage2D(FaceTarget(face), gLevel, static_cast<GLint>(storage_), w, h, 0, transferFormat_, transferType_,
+                      bytes);
     }
     specified_[face * levelCount_ + index] = true;
     CheckGlError("TextureStore::Specify");
@@ -229,7 +281,8 @@ bool TextureStore::RestoreCopy(UINT face, UINT index, bool overwrite) {
     if (blocksInGl_) {
         gl.GetCompressedTexImage(FaceTarget(face), static_cast<GLint>(index), l.bytes.get());
     } else {
-        gl.GetTexImage(FaceTarget(face), static_cast<GLint>(index), format_.glFormat, format_.glType, l.bytes.get());
+        gl.GetTexImage(FaceTarget(face), static_cast<GLint>(index), transferFormat_, transferType_, l.bytes.get());
+        if (opaqueAlpha_) OpaqueAlpha(l.bytes.get(), l.size);
     }
     l.cleared = true;
     CheckGlError("TextureStore::RestoreCopy");
@@ -319,7 +372,7 @@ void TextureStore::Upload(UINT face, UINT index, UINT top, UINT bottom) {
     if (!IsBlocks(format_)) {
         // Whole rows: a rectangle's rows are contiguous in the copy, its columns are not.
         gl.TexSubImage2D(FaceTarget(face), gLevel, 0, static_cast<GLint>(top), static_cast<GLsizei>(l.width),
-                         static_cast<GLsizei>(bottom - top), format_.glFormat, format_.glType, rows);
+                         static_cast<GLsizei>(bottom - top), transferFormat_, transferType_, rows);
     } else {
         UINT y = top * 4;
         UINT h = std::min(bottom * 4, l.height) - y;

@@ -101,6 +101,11 @@ public:
     // again to read or patch it after its levels went to GL. Other levels live in GL alone and
     // a lock reads them back.
     bool keepsCopies() const { return keepCopies_; }
+    // Whether GL holds red and blue exchanged and the texture's swizzle swaps them back when
+    // sampling (a colour sent to GL for the texture, its border, is swapped too).
+    bool swapsRedBlue() const { return swapRedBlue_; }
+    // Whether GL stores the unused byte of an X8 format as alpha and sampling answers 1.
+    bool opaqueAlpha() const { return opaqueAlpha_; }
 
     // The sampler parameters last sent to the GL object.
     GlSamplerParams& sent() { return sent_; }
@@ -120,6 +125,8 @@ private:
     // caller overwrites it whole. False when memory runs out.
     bool RestoreCopy(UINT face, UINT level, bool overwrite);
     void SpecifyMissing();
+    // GL's storage and transfer of the levels, when they differ from the format table's.
+    void ChooseStorage();
     GLenum FaceTarget(UINT face) const { return faces_ == 6 ? GL_TEXTURE_CUBE_MAP_POSITIVE_X + face : GL_TEXTURE_2D; }
     // Whether GL holds the blocks themselves, not their decoding.
     bool UploadsBlocks() const;
@@ -140,6 +147,12 @@ private:
     std::vector<bool> specified_;  // per level: GL has had its storage
     bool complete_ = false;        // every level has
     bool keepCopies_ = true;       // decided when the GL object is made; see keepsCopies
+    // How GL stores the levels and takes and gives back their bytes; decided with the GL object.
+    GLenum storage_;
+    GLenum transferFormat_;
+    GLenum transferType_;
+    bool swapRedBlue_ = false;
+    bool opaqueAlpha_ = false;
     GlSamplerParams sent_;
 };
 

@@ -47,6 +47,7 @@ protected:
     }
     void TearDown() override {
         rh::d3d9::testing::DisableS3tc(false);
+        rh::d3d9::testing::DisableTextureSwizzle(false);
         DrawTest::TearDown();
     }
 
@@ -207,6 +208,67 @@ TEST_F(SamplingTest, AddressModesPickTexelsOutsideZeroToOne) {
                 RECT inner{cx * 12 + 2, cy * 12 + 2, cx * 12 + 10, cy * 12 + 10};
                 EXPECT_EQ(Count(inner, expected), 64) << m.name << " cell " << cx << ", " << cy;
             }
+        }
+    }
+}
+
+// The 32-bit formats drawn with the texture's colour and alpha alone over black (SRCALPHA,
+// INVSRCALPHA) and border addressing: red, green and blue land in their places, an X8 format's
+// unused byte samples as alpha 1 whatever it holds, an A8 format's alpha as written, and the
+// border shows its own colour. Once with the store GL keeps as the bytes arrive (red and blue
+// swapped back, alpha forced by the texture's swizzle) and once as on a driver without
+// swizzles. A lock after the upload reads an X8 format's unused byte as 0xFF in both.
+TEST_F(SamplingTest, ThirtyTwoBitFormatsSampleTheirChannelsAndBorderWithOrWithoutSwizzles) {
+    struct Case {
+        D3DFORMAT format;
+        DWORD word;      // the texel as a little-endian word of the format
+        DWORD expected;  // the pixel over black: red 0xC0, green 0x80, blue 0x20 times alpha
+    };
+    const Case cases[] = {
+        {D3DFMT_A8R8G8B8, 0x40C08020, 0x00302008},
+        {D3DFMT_X8R8G8B8, 0x40C08020, 0x00C08020},
+        {D3DFMT_A8B8G8R8, 0x402080C0, 0x00302008},
+        {D3DFMT_X8B8G8R8, 0x402080C0, 0x00C08020},
+    };
+    constexpr DWORD kBorder = 0xFF3060A0;
+    device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    device_->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+    device_->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    device_->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    device_->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    for (bool swizzles : {true, false}) {
+        rh::d3d9::testing::DisableTextureSwizzle(!swizzles);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << "format " << c.format << (swizzles ? "" : " without swizzles"));
+            IDirect3DTexture9* texture = nullptr;
+            ASSERT_EQ(device_->CreateTexture(2, 2, 1, 0, c.format, D3DPOOL_MANAGED, &texture, nullptr), D3D_OK);
+            owned_.push_back(texture);
+            Fill(texture, 0, 2, 2, std::vector<DWORD>(4, c.word));
+            ASSERT_EQ(device_->SetTexture(0, texture), D3D_OK);
+            Sampler(D3DSAMP_ADDRESSU, D3DTADDRESS_BORDER);
+            Sampler(D3DSAMP_ADDRESSV, D3DTADDRESS_BORDER);
+            Sampler(D3DSAMP_BORDERCOLOR, kBorder);
+            Clear();
+            // Three texel-sized cells of 12 pixels a side: border, texture, border.
+            ASSERT_EQ(DrawTextured(0, 0, 72, 72, -1, -1, 2, 2), D3D_OK);
+            DWORD inside = Pixel(30, 30);
+            EXPECT_TRUE(Near(inside, c.expected, 2)) << std::hex << "got " << inside << " expected " << c.expected;
+            EXPECT_EQ(Pixel(6, 6), kBorder & 0x00FFFFFF);
+            EXPECT_EQ(Pixel(66, 30), kBorder & 0x00FFFFFF);
+
+            D3DLOCKED_RECT locked{};
+            ASSERT_EQ(texture->LockRect(0, &locked, nullptr, D3DLOCK_READONLY), D3D_OK);
+            const bool unusedByte = c.format == D3DFMT_X8R8G8B8 || c.format == D3DFMT_X8B8G8R8;
+            const DWORD read = *static_cast<const DWORD*>(locked.pBits);
+            ASSERT_EQ(texture->UnlockRect(0), D3D_OK);
+            EXPECT_EQ(read, unusedByte ? (c.word | 0xFF000000) : c.word) << std::hex << read;
+            std::vector<DWORD> gl;
+            ASSERT_TRUE(rh::d3d9::testing::ReadTextureLevel(texture, 0, 0, &gl));
+            const DWORD argb = (c.format == D3DFMT_A8B8G8R8 || c.format == D3DFMT_X8B8G8R8)
+                                   ? (c.word & 0xFF00FF00) | (c.word >> 16 & 0xFF) | (c.word & 0xFF) << 16
+                                   : c.word;
+            EXPECT_EQ(gl[0], unusedByte ? (argb | 0xFF000000) : argb) << std::hex << gl[0];
+            device_->SetTexture(0, nullptr);
         }
     }
 }

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -46,6 +47,69 @@ TEST_F(DiskStreamTest, SeekTellSizeAndEndFollowTheRuntime) {
     EXPECT_TRUE(stream.AtEnd());
     EXPECT_TRUE(stream.Seek(0, 0));
     EXPECT_FALSE(stream.AtEnd());  // the runtime's seek clears the end indicator
+}
+
+// The stream keeps its position itself where it can: after every read, write and seek,
+// whole or short, failed or past the end, Tell answers what the runtime's ftell answers for
+// the same calls on its own FILE.
+TEST_F(DiskStreamTest, TellFollowsTheRuntimeAfterEveryCall) {
+    enum Kind { kRead, kWrite, kSeek };
+    struct Call {
+        Kind kind;
+        int32_t n;   // bytes to read or write, or the seek's offset
+        int origin;  // the stream's origin for a seek
+    };
+    struct Run {
+        const char* what;
+        int mode;  // the stream's open mode; the runtime's is "rb" for 1, "wb" for 2
+        std::vector<Call> calls;
+    };
+    const Run runs[] = {
+        {"reads", 1, {{kRead, 3, 0}, {kRead, 0, 0}, {kRead, 4, 0}, {kRead, 5, 0}, {kRead, 1, 0}, {kSeek, 2, 0},
+                      {kRead, 2, 0}}},
+        {"seeks", 1, {{kSeek, 4, 0}, {kSeek, 3, 1}, {kSeek, -2, 1}, {kSeek, -20, 1}, {kRead, 1, 0}, {kSeek, -1, 0},
+                      {kRead, 1, 0}, {kSeek, -3, 2}, {kRead, 2, 0}, {kSeek, 5, 2}, {kRead, 1, 0}, {kSeek, 0, 1},
+                      {kSeek, 30, 0}, {kRead, 1, 0}, {kSeek, -25, 1}, {kRead, 2, 0}}},
+        {"writes", 2, {{kWrite, 4, 0}, {kWrite, 0, 0}, {kRead, 2, 0}, {kSeek, 1, 0}, {kWrite, 2, 0}, {kSeek, 0, 2},
+                       {kWrite, 3, 0}, {kSeek, -2, 1}, {kWrite, 5, 0}, {kSeek, 12, 0}, {kWrite, 1, 0}}},
+    };
+    const char bytes[] = "0123456789abcdefghij";
+    for (const Run& run : runs) {
+        WriteFile("twelve.bin", "0123456789ab");
+        WriteFile("reference.bin", "0123456789ab");
+        DiskStream stream;
+        ASSERT_TRUE(stream.Open(run.mode == 1 ? "twelve.bin" : "written.bin", run.mode));
+        FILE* reference = std::fopen(run.mode == 1 ? "reference.bin" : "reference_written.bin", run.mode == 1 ? "rb" : "wb");
+        ASSERT_NE(reference, nullptr);
+        EXPECT_EQ(stream.Tell(), std::ftell(reference)) << run.what << " at the start";
+        for (size_t i = 0; i < run.calls.size(); ++i) {
+            const Call& c = run.calls[i];
+            char got[32] = {};
+            char want[32] = {};
+            switch (c.kind) {
+                case kRead:
+                    EXPECT_EQ(stream.Read(got, c.n), static_cast<int32_t>(std::fread(want, c.n, 1, reference)));
+                    EXPECT_EQ(std::string(got, c.n), std::string(want, c.n));
+                    break;
+                case kWrite:
+                    EXPECT_EQ(stream.Write(bytes, c.n), static_cast<int32_t>(std::fwrite(bytes, c.n, 1, reference)));
+                    break;
+                case kSeek: {
+                    const int whence = c.origin == 0 ? SEEK_SET : c.origin == 1 ? SEEK_CUR : SEEK_END;
+                    EXPECT_EQ(stream.Seek(c.n, c.origin), std::fseek(reference, c.n, whence) != -1);
+                    break;
+                }
+            }
+            EXPECT_EQ(stream.Tell(), std::ftell(reference)) << run.what << ", after call " << i;
+            EXPECT_EQ(stream.AtEnd(), std::feof(reference) != 0) << run.what << ", after call " << i;
+        }
+        std::fclose(reference);
+        // Reopening starts again at 0, closing forgets the position.
+        ASSERT_TRUE(stream.Open("twelve.bin", 1));
+        EXPECT_EQ(stream.Tell(), 0) << run.what;
+        EXPECT_TRUE(stream.Close());
+        EXPECT_EQ(stream.Tell(), -1) << run.what;
+    }
 }
 
 TEST_F(DiskStreamTest, WithoutAFile) {

@@ -418,13 +418,6 @@ private:
     bool needsReset_ = false;
     int defaultPoolResources_ = 0;
     UINT drawCalls_ = 0;
-    // A software rasteriser such as Mesa's llvmpipe only sorts the draws into screen tiles
-    // until GL is flushed, and its threads draw the tiles after that: flushing every so many
-    // draws lets them draw the first part of a frame while this thread sends the rest, instead
-    // of all of it after the last draw. A flush changes nothing that is drawn.
-    static constexpr UINT kDrawsPerFlush = 32;
-    UINT drawsUnflushed_ = 0;
-    void FlushNowAndThen();
 };
 
 class VertexDeclaration final : public DeviceChild<IDirect3DVertexDeclaration9, IID_IDirect3DVertexDeclaration9> {

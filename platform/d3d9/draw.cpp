@@ -433,12 +433,6 @@ void Device::BindStreams(const DeclarationLayout& layout, int64_t baseVertex) {
 
 // ---- The draws ----
 
-void Device::FlushNowAndThen() {
-    if (++drawsUnflushed_ < kDrawsPerFlush) return;
-    drawsUnflushed_ = 0;
-    gl.Flush();
-}
-
 HRESULT STDMETHODCALLTYPE Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) {
     uint64_t vertices = CheckDraw(type, primitiveCount);
     if (vertices == 0 || startVertex > INT_MAX) return D3DERR_INVALIDCALL;
@@ -453,7 +447,6 @@ HRESULT STDMETHODCALLTYPE Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT star
         BindStreams(layout, 0);
         gl.DrawArrays(GlPrimitive(type), static_cast<GLint>(startVertex), static_cast<GLsizei>(vertices));
         CheckGlError("DrawPrimitive");
-        FlushNowAndThen();
     }
     ++drawCalls_;
     return D3D_OK;
@@ -494,7 +487,6 @@ HRESULT STDMETHODCALLTYPE Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, IN
             gl.DrawElements(mode, static_cast<GLsizei>(count), GL_UNSIGNED_INT, rebased.data());
         }
         CheckGlError("DrawIndexedPrimitive");
-        FlushNowAndThen();
     }
     ++drawCalls_;
     return D3D_OK;

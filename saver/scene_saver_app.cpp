@@ -26,6 +26,9 @@ SceneSaverApp* g_sceneApp = nullptr;
 // The DirectInput scan code of F4: its release switches occlusion culling.
 constexpr int32_t kKeyF4 = 62;
 
+// Flakes that fell below this height are under the ground: the clean-up removes them.
+constexpr float kFallenSnowY = -20.0f;
+
 bool Contains(const String& text, const char* part) {
     return text.Text() != nullptr && std::strstr(text.Text(), part) != nullptr;
 }
@@ -301,6 +304,8 @@ bool SceneSaverApp::LoadScene() {
         snow->GetMaterial().sub(0).noFog = true;
         if (ParticleEmitter* emitter = EmitterOf(snow)) {
             if (scene_.snowQuality != 2) emitter->pointSpritesAllowed = false;
+            // The clean-up takes the flakes the moves found below the ground.
+            emitter->TrackBelow(kFallenSnowY);
         }
         if (SceneNode* parent = snow->GetParent()) parent->RemoveChild(snow->GetName());
         snow->SetParent(nullptr);
@@ -368,16 +373,7 @@ void SceneSaverApp::RemoveFallenSnow() {
     if (now - lastCleanUp_ <= 10) return;
     ParticleEmitter* emitter = snowEmitter();
     if (emitter == nullptr) return;
-    auto* node = emitter->particles.first();
-    const int32_t visits = emitter->particles.count();
-    for (int32_t i = 0; i < visits; ++i) {
-        auto* next = node->next;
-        if (node->element.position.y < -20.0f) {
-            emitter->particles.SetCursor(node);
-            emitter->particles.Take();
-        }
-        node = next;
-    }
+    emitter->RemoveBelow(kFallenSnowY);
     lastCleanUp_ = now;
 }
 

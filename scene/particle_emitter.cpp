@@ -13,7 +13,9 @@
 
 #include <d3dx9.h>
 
+#include <algorithm>
 #include <climits>
+#include <functional>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -368,36 +370,97 @@ Particle* ParticleEmitter::NextParticle() {
 FlagWord ParticleEmitter::UpdateParticles(MultiMaterial* material) {
     LinkedList<int64_t> due;
     spawnScheduler.Generate(due, kMaxSpawnsPerUpdate);
+    const bool noting = NotedBelowValid();
     while (due.count() > 0 && particles.count() < particleLimit) {
         int64_t t = due.Take();
         Particle particle;
         SpawnParticle(material, particle);
         particle.birth = t;
         particles.Append(particle);
+        if (noting && particle.position.y < trackedY_) below_.push_back(particles.cursor());
     }
+    if (noting) belowChanges_ = particles.changes();
 
     const int64_t now = static_cast<int64_t>(ClockNow());
     const float step = static_cast<float>(now - lastUpdate) * timeScale * g_particleTimeStep;
     if (step > iterationAccuracy) {
         lastUpdate = now;
         const Vec3 gain = Vec3Scale(acceleration, step);
+        below_.clear();
         auto* node = particles.cursor();
         const int32_t visits = particles.count();
         for (int32_t i = 0; i < visits; ++i) {
             auto* next = node->next;
             Particle& p = node->element;
-            if (p.playback.Advance(static_cast<uint64_t>(now))) p.rect = p.playback.uv;
+            // Advance answers false without an animation: most particles have none.
+            if (p.playback.animation != nullptr && p.playback.Advance(static_cast<uint64_t>(now))) {
+                p.rect = p.playback.uv;
+            }
             if (p.life >= 0 && now >= p.birth + p.life) {
                 particles.SetCursor(node);
                 particles.Take();
             } else {
                 p.velocity = Vec3Add(p.velocity, gain);
                 p.position = Vec3Add(p.position, Vec3Scale(p.velocity, step));
+                if (trackBelow_ && p.position.y < trackedY_) below_.push_back(node);
+            }
+            node = next;
+        }
+        belowChanges_ = particles.changes();
+    }
+    return RenderParticles(material);
+}
+
+void ParticleEmitter::TrackBelow(float y) {
+    trackBelow_ = true;
+    trackedY_ = y;
+    below_.clear();
+    // Nothing noted yet: the first RemoveBelow walks.
+    belowChanges_ = particles.changes() - 1;
+}
+
+int32_t ParticleEmitter::RemoveBelow(float y) {
+    const int32_t before = particles.count();
+    if (NotedBelowValid() && y == trackedY_) {
+        if (!below_.empty()) TakeNotedBelow();
+    } else {
+        auto* node = particles.first();
+        for (int32_t i = 0; i < before; ++i) {
+            auto* next = node->next;
+            if (node->element.position.y < y) {
+                particles.SetCursor(node);
+                particles.Take();
             }
             node = next;
         }
     }
-    return RenderParticles(material);
+    if (trackBelow_ && y == trackedY_) {
+        // Nothing below the height is left.
+        below_.clear();
+        belowChanges_ = particles.changes();
+    }
+    return before - particles.count();
+}
+
+void ParticleEmitter::TakeNotedBelow() {
+    using Node = LinkedList<Particle>::Node;
+    if (static_cast<int32_t>(below_.size()) == particles.count()) {
+        while (particles.count() > 0) particles.Take();
+        return;
+    }
+    std::sort(below_.begin(), below_.end(), std::less<Node*>());
+    const auto noted = [this](Node* node) { return std::binary_search(below_.begin(), below_.end(), node, std::less<Node*>()); };
+    // The walk from the first particle takes the last noted particle last, and Take leaves the
+    // cursor on the particle before it, the nearest one that stays.
+    Node* last = particles.first()->prev;
+    while (!noted(last)) last = last->prev;
+    Node* stays = last->prev;
+    while (noted(stays)) stays = stays->prev;
+    for (Node* node : below_) {
+        particles.SetCursor(node);
+        particles.Take();
+    }
+    particles.SetCursor(stays);
 }
 
 void ParticleEmitter::SpawnParticle(MultiMaterial* material, Particle& particle) {

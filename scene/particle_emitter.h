@@ -20,6 +20,7 @@
 #include "render/texture_registry.h"
 
 #include <cstdint>
+#include <vector>
 
 class MultiMaterial;
 class PropertyNode;
@@ -122,6 +123,14 @@ public:
     // Spawns what the scheduler has due (latest first, up to the limit), moves and expires the
     // particles when the step since the last move exceeds the iteration accuracy, then draws.
     FlagWord UpdateParticles(MultiMaterial* material);
+    // Removes every particle whose y is below `y` as a walk from the first particle taking each
+    // with Take would: the same particles go, in the list the others keep their order, and the
+    // cursor ends where that walk leaves it. Answers how many went.
+    int32_t RemoveBelow(float y);
+    // Has every move (and spawn) note the particles below `y`, so that RemoveBelow(y) takes
+    // them without walking the whole list, as long as the list holds the same particles as when
+    // they were noted. Only the moves may change the positions of the particles in the list.
+    void TrackBelow(float y);
     // Fills position, size, colour, life, velocity and picture of a new particle; the caller
     // sets the birth time and appends it.
     void SpawnParticle(MultiMaterial* material, Particle& particle);
@@ -157,6 +166,14 @@ private:
     // Where NextParticle reads; set by BeginParticles.
     LinkedList<Particle>::Node* cursor_ = nullptr;
     TextureReferences heldTextures_;
+    // TrackBelow's height and the particles noted below it, valid while the list's change
+    // count is belowChanges_.
+    bool trackBelow_ = false;
+    float trackedY_ = 0.0f;
+    std::vector<LinkedList<Particle>::Node*> below_;
+    uint64_t belowChanges_ = 0;
+    bool NotedBelowValid() const { return trackBelow_ && belowChanges_ == particles.changes(); }
+    void TakeNotedBelow();
 };
 
 // The key readers of emitter nodes; each takes the property found for a key, or null.

@@ -499,9 +499,11 @@ void SceneNode::Visit(RenderPass& pass) {
     }
     const BoundingBox& worldBox = worldBox_;
 
+    // The box test first: it is cheaper than looking the name up among the properties, and
+    // most nodes of a frame are in view.
     if (valid_ && (pass.flags & (kPassNoFrustum | kPassProxiesOnly)) == 0 &&
-        (properties_.count() == 0 || properties_.Child(NoCullName()) == nullptr) &&
-        ClassifyBoxAgainstFrustum(worldBox, pass) == kBoxOutside) {
+        ClassifyBoxAgainstFrustum(worldBox, pass) == kBoxOutside &&
+        (properties_.count() == 0 || properties_.Child(NoCullName()) == nullptr)) {
         pass.recomputeBounds = root;
         if (root) pass.ClearVisited();
         if (statistics) g_frameStats.Add(StatName(1), 1 + attachedCount_);

@@ -123,6 +123,10 @@ public:
     }
 
     int32_t count() const { return count_; }
+    // Counts the changes of which nodes the list holds (appends, inserts, removals, clears): a
+    // caller that noted the nodes of an element under one value finds the same nodes while the
+    // value stays. Moving the cursor is no change.
+    uint64_t changes() const { return changes_; }
     // The cursor node; when the list is empty it is the sentinel, whose links point to itself
     // and whose element is a default T.
     Node* cursor() const { return cursor_; }
@@ -133,7 +137,8 @@ public:
     void SetCursor(Node* node) { cursor_ = node; }
 
 private:
-    static Node* NewNode(const T& element) {
+    Node* NewNode(const T& element) {
+        ++changes_;
         Node* node = new Node{nullptr, nullptr, element};
         node->next = node->prev = node;
         return node;
@@ -147,6 +152,7 @@ private:
     }
 
     void ResetToEmpty() {
+        ++changes_;
         count_ = 0;
         cursor_ = first_ = &sentinel_;
     }
@@ -169,6 +175,7 @@ private:
             ResetToEmpty();
             return element;
         }
+        ++changes_;
         node->prev->next = node->next;
         node->next->prev = node->prev;
         if (node == first_) first_ = node->next;
@@ -190,6 +197,7 @@ private:
     }
 
     int32_t count_ = 0;
+    uint64_t changes_ = 0;
     Node* cursor_ = &sentinel_;
     Node* first_ = &sentinel_;
     // Never on the ring; its element is what removing from an empty list returns.

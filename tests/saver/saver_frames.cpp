@@ -17,7 +17,10 @@
 //
 // runs the same set-up on the real clock instead for SECONDS after a second of warm-up and
 // prints the frame times (the main loop's passes, measured outside the engine): count, 5th
-// percentile, median, 95th percentile and mean, in milliseconds (bench/saver_figures).
+// percentile, median, 95th percentile and mean, in milliseconds (bench/saver_figures), and the
+// processor time the timed frames took, per frame: the main thread's (the engine, the layer and
+// the driver's vertex work) and the whole process's (with the rasteriser's threads). On a
+// shared, loaded machine the processor times move much less than the frame times do.
 //
 //   rh_saver_frames --counts-every UNITS --path c05.cam [--shaders 0|1] [--snow 0|1|2]
 //
@@ -39,6 +42,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -82,6 +86,18 @@ uint32_t TestClock() {
     g_now += g_step;
     return g_now;
 }
+
+double CpuMs(clockid_t clock) {
+    timespec t{};
+    clock_gettime(clock, &t);
+    return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+// Processor time over the timed frames.
+struct CpuUse {
+    double mainStart = 0.0, processStart = 0.0;
+    double mainMs = 0.0, processMs = 0.0;
+};
 
 struct Shot {
     std::string name;
@@ -165,6 +181,7 @@ public:
     // Above 0: the real clock, and the frame times are recorded for this many seconds.
     double timedSeconds = 0.0;
     std::vector<double> frameMs;
+    CpuUse cpu;
     std::vector<Shot> shots;
     std::string outDir;
     bool failed = false;
@@ -240,14 +257,29 @@ private:
                         std::chrono::duration<double, std::milli>(now - g_mainStart).count());
         } else {
             const double since = std::chrono::duration<double>(now - start_).count();
-            if (since > 1.0) frameMs.push_back(std::chrono::duration<double, std::milli>(now - last_).count());
-            if (since > 1.0 + timedSeconds) quit_ = true;
+            if (since > 1.0) {
+                if (frameMs.empty()) {
+                    // The first timed frame began at the pass before: its processor time is
+                    // counted from there on.
+                    cpu.mainStart = lastMainCpu_;
+                    cpu.processStart = lastProcessCpu_;
+                }
+                frameMs.push_back(std::chrono::duration<double, std::milli>(now - last_).count());
+            }
+            if (since > 1.0 + timedSeconds) {
+                quit_ = true;
+                cpu.mainMs = CpuMs(CLOCK_THREAD_CPUTIME_ID) - cpu.mainStart;
+                cpu.processMs = CpuMs(CLOCK_PROCESS_CPUTIME_ID) - cpu.processStart;
+            }
         }
         last_ = now;
+        lastMainCpu_ = CpuMs(CLOCK_THREAD_CPUTIME_ID);
+        lastProcessCpu_ = CpuMs(CLOCK_PROCESS_CPUTIME_ID);
         return true;
     }
 
     std::chrono::steady_clock::time_point start_, last_;
+    double lastMainCpu_ = 0.0, lastProcessCpu_ = 0.0;
 
     // The steps from the last shot (or the first frame) to the next shot.
     void Plan() {
@@ -332,7 +364,7 @@ private:
     std::vector<uint32_t> steps_;
 };
 
-bool PrintFrameTimes(std::vector<double> ms, const std::string& path, int shaders, int snow) {
+bool PrintFrameTimes(std::vector<double> ms, const CpuUse& cpu, const std::string& path, int shaders, int snow) {
     if (ms.empty()) {
         std::fprintf(stderr, "rh_saver_frames: no frames timed\n");
         return false;
@@ -344,6 +376,9 @@ bool PrintFrameTimes(std::vector<double> ms, const std::string& path, int shader
     std::printf("%s shaders %d snow %d: %zu frames, ms p5 %.2f median %.2f p95 %.2f mean %.2f (%.1f fps median)\n",
                 path.c_str(), shaders, snow, ms.size(), at(0.05), at(0.5), at(0.95), sum / static_cast<double>(ms.size()),
                 1000.0 / at(0.5));
+    const double frames = static_cast<double>(ms.size());
+    std::printf("%s shaders %d snow %d: processor ms per frame: main thread %.2f, process %.2f\n", path.c_str(),
+                shaders, snow, cpu.mainMs / frames, cpu.processMs / frames);
     return true;
 }
 
@@ -444,7 +479,7 @@ int main(int argc, char** argv) {
             g_step = 0;
             app.Run();
             status = app.failed || app.overBudget ? 1 : 0;
-            if (timedSeconds > 0.0) status = PrintFrameTimes(app.frameMs, path, shaders, snow) ? 0 : 1;
+            if (timedSeconds > 0.0) status = PrintFrameTimes(app.frameMs, app.cpu, path, shaders, snow) ? 0 : 1;
         } else {
             std::fprintf(stderr, "rh_saver_frames: the saver did not start\n");
         }

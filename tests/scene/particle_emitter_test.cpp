@@ -411,4 +411,114 @@ TEST_F(ParticleTest, DrawWithoutDeviceFails) {
     EXPECT_TRUE(emitter.QueryInterface(TypeId<ParticleMesh>::Get(), &out));
 }
 
+// RemoveBelow with the moves noting the particles below the height against the same emitter
+// walking its whole list: on a random run of spawns, moves, expiries, skipped moves, clean-ups
+// and changes made to the list from outside, both keep the same particles in the same order
+// with the cursor on the same particle after every step.
+TEST_F(ParticleTest, RemoveBelowWithNotedParticlesMatchesTheWalk) {
+    constexpr float kFloor = -20.0f;
+    auto setUp = [&](ParticleEmitter& e) {
+        e.particleLimit = 300;
+        e.iterationAccuracy = 1.0f;
+        e.lastUpdate = g_now;
+        e.spawnCentre = Vec3{0.0f, 5.0f, 0.0f};
+        e.spawnRadius = RandomValue(0.0f, 1.0f, 50.0f, 1.0f);
+        e.life = RandomValue(100.0f, 1.0f, 3000.0f, 1.0f);
+        e.size = RandomValue(1.0f);
+        e.startSpeed = RandomValue(0.0f, 1.0f, 1.0f, 1.0f);
+        e.emitDirection = Vec3{0.0f, -1.0f, 0.0f};
+        e.directionDeviation = RandomValue(0.0f, 1.0f, 0.5f, 1.0f);
+        e.acceleration = Vec3{0.0f, -0.02f, 0.0f};
+        e.spawnScheduler.SetInterval(RandomValue(1.0f, 1.0f, 8.0f, 1.0f));
+        e.spawnScheduler.Start();
+    };
+    // The positions from the first particle, and where the cursor is among them (-1: nowhere).
+    auto snapshot = [](ParticleEmitter& e, std::vector<float>* out) {
+        out->clear();
+        auto* node = e.particles.first();
+        int cursorAt = -1;
+        for (int32_t i = 0; i < e.particles.count(); ++i, node = node->next) {
+            if (node == e.particles.cursor()) cursorAt = i;
+            out->insert(out->end(), {node->element.position.x, node->element.position.y, node->element.position.z});
+        }
+        out->push_back(static_cast<float>(cursorAt));
+    };
+    for (unsigned seed : {1u, 2u, 3u}) {
+        ParticleEmitter walked, noted;
+        setUp(walked);
+        setUp(noted);
+        noted.TrackBelow(kFloor);
+        std::srand(seed * 7919u);
+        std::vector<float> a, b;
+        for (int step = 0; step < 600; ++step) {
+            const unsigned draw = static_cast<unsigned>(std::rand());
+            // Mostly frame-sized steps; some too short to move anything.
+            g_now += draw % 5 == 0 ? 1 + draw % 7 : 10 + draw % 25;
+            const unsigned spawnSeed = static_cast<unsigned>(std::rand());
+            for (ParticleEmitter* e : {&walked, &noted}) {
+                std::srand(spawnSeed);
+                e->UpdateParticles(&material_);
+            }
+            std::srand(spawnSeed + 1);
+            const unsigned what = static_cast<unsigned>(std::rand()) % 16;
+            if (what == 0) {
+                // A particle put in from outside, below the floor: the noted ones no longer hold.
+                Particle p;
+                p.position = Vec3{static_cast<float>(step), -25.0f, 0.0f};
+                p.life = -1;
+                walked.particles.Append(p);
+                noted.particles.Append(p);
+            } else if (what == 1 && step % 97 == 0) {
+                walked.particles.Clear();
+                noted.particles.Clear();
+            }
+            if (what % 3 != 2) {
+                EXPECT_EQ(walked.RemoveBelow(kFloor), noted.RemoveBelow(kFloor)) << "seed " << seed << " step " << step;
+            }
+            snapshot(walked, &a);
+            snapshot(noted, &b);
+            ASSERT_EQ(a, b) << "seed " << seed << " step " << step;
+        }
+    }
+}
+
+// Every particle below the floor, and a floor other than the noted one: the same as the walk.
+TEST_F(ParticleTest, RemoveBelowTakesAllAndOtherHeights) {
+    for (float floor : {-20.0f, 100.0f}) {
+        ParticleEmitter emitter;
+        emitter.particleLimit = 10;
+        emitter.lastUpdate = g_now;
+        emitter.TrackBelow(-20.0f);
+        for (int i = 0; i < 4; ++i) {
+            Particle p;
+            p.position = Vec3{static_cast<float>(i), -30.0f + static_cast<float>(i) * 20.0f, 0.0f};
+            p.life = -1;
+            emitter.particles.Append(p);
+        }
+        g_now += 20;
+        emitter.UpdateParticles(&material_);
+        const int expected = floor > 0.0f ? 4 : 1;
+        EXPECT_EQ(emitter.RemoveBelow(floor), expected) << floor;
+        EXPECT_EQ(emitter.particles.count(), 4 - expected) << floor;
+        if (emitter.particles.count() > 0) {
+            EXPECT_EQ(emitter.particles.cursor()->element.position.x, 3.0f) << "the walk leaves the cursor on the last one";
+        }
+    }
+    ParticleEmitter all;
+    all.particleLimit = 10;
+    all.lastUpdate = g_now;
+    all.TrackBelow(-20.0f);
+    for (int i = 0; i < 3; ++i) {
+        Particle p;
+        p.position = Vec3{0.0f, -40.0f, 0.0f};
+        p.life = -1;
+        all.particles.Append(p);
+    }
+    g_now += 20;
+    all.UpdateParticles(&material_);
+    EXPECT_EQ(all.RemoveBelow(-20.0f), 3);
+    EXPECT_EQ(all.particles.count(), 0);
+    EXPECT_EQ(all.RemoveBelow(-20.0f), 0);
+}
+
 }  // namespace

@@ -348,7 +348,10 @@ void RawGlParallaxObjects(benchmark::State& state, bool everyUniform, bool ownTa
     auto at = [&](const char* name) { return glGetUniformLocation(program, name); };
     glUniform1i(at("DiffuseSampler"), 0);
     glUniform1i(at("NormalSampler"), 1);
-    const float pixel[4] = {1.0f / kWidth, 1.0f / kHeight, 0.0f, 0.0f};
+    // The shift the layer sends for these draws: half a pixel right and down to Direct3D's
+    // pixel centres, less a 64th of a pixel that settles ties by Direct3D's top-left rule. The
+    // objects cover the same pixels on both sides.
+    const float pixel[4] = {1.0f / kWidth, (2.0f / 64.0f - 1.0f) / kHeight, 0.0f, 0.0f};
     glUniform4fv(at(fx::kPixelUniform), 1, pixel);
     const GLint wvp = at("WorldViewProj"), wv = at("WorldView"), eye = at("EyePosition"), bias = at("OffsetBias"),
                 power = at("SpecularPower"), ambient = at("Ambient"), fogEnable = at("FogEnable"),

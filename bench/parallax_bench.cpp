@@ -296,6 +296,7 @@ void RawGlParallaxObjects(benchmark::State& state, bool everyUniform, bool ownTa
     RH_GL(void(APIENTRY*)(GLenum), glEnable);
     RH_GL(void(APIENTRY*)(GLenum), glDisable);
     RH_GL(void(APIENTRY*)(GLenum), glDepthFunc);
+    RH_GL(void(APIENTRY*)(GLint, GLint, GLsizei, GLsizei), glScissor);
     RH_GL(void(APIENTRY*)(GLboolean, GLboolean, GLboolean, GLboolean), glColorMask);
     RH_GL(void(APIENTRY*)(), glFinish);
     RH_GL(void(APIENTRY*)(GLbitfield), glClear);
@@ -336,7 +337,9 @@ void RawGlParallaxObjects(benchmark::State& state, bool everyUniform, bool ownTa
     glAttachShader(program, shaders[0]);
     glAttachShader(program, shaders[1]);
     static const char* const kAttributes[] = {"POSITION0", "NORMAL0", "TEXCOORD0", "TANGENT0", "BINORMAL0"};
-    for (GLuint a = 0; a < 5; ++a) glBindAttribLocation(program, a, kAttributes[a]);
+    // The layer's fixed attribute locations, so that the same arrays are enabled on both sides.
+    const GLuint locations[5] = {0, 2, 8, 7, 6};
+    for (int a = 0; a < 5; ++a) glBindAttribLocation(program, locations[a], kAttributes[a]);
     glLinkProgram(program);
     GLint linked = 0;
     glGetProgramiv(program, GL_LINK_STATUS, &linked);
@@ -367,17 +370,19 @@ void RawGlParallaxObjects(benchmark::State& state, bool everyUniform, bool ownTa
     glBufferData(GL_ELEMENT_ARRAY_BUFFER, sizeof kIndices, kIndices, GL_STATIC_DRAW);
     const size_t offsets[5] = {0, 12, 24, 48, 60};
     const GLint sizes[5] = {3, 3, 2, 3, 3};
-    for (GLuint a = 0; a < 5; ++a) {
-        glVertexAttribPointer(a, sizes[a], GL_FLOAT, GL_FALSE, sizeof(Vertex), reinterpret_cast<const void*>(offsets[a]));
-        glEnableVertexAttribArray(a);
+    for (int a = 0; a < 5; ++a) {
+        glVertexAttribPointer(locations[a], sizes[a], GL_FLOAT, GL_FALSE, sizeof(Vertex),
+                              reinterpret_cast<const void*>(offsets[a]));
+        glEnableVertexAttribArray(locations[a]);
     }
     GLuint textures[2];
     glGenTextures(2, textures);
     std::vector<uint32_t> texels(64 * 64);
     for (int t = 0; t < 2; ++t) {
-        for (int i = 0; i < 64 * 64; ++i) texels[i] = (t == 0 ? 0xFF4080C0u : 0xFFFF8080u) ^ uint32_t(((i % 64) ^ (i / 64)) & 8);
+        // The engine's texels, in the format the layer gives an A8R8G8B8 texture.
+        for (int i = 0; i < 64 * 64; ++i) texels[i] = (t == 0 ? 0xFFC08040u : 0xFF8080FFu) ^ uint32_t(((i % 64) ^ (i / 64)) & 8);
         glBindTexture(GL_TEXTURE_2D, textures[t]);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 64, 64, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 64, 64, 0, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, texels.data());
         // The effect's samplers filter with Linear mip filtering; the texture has one level.
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, !ownTarget ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
@@ -397,7 +402,7 @@ void RawGlParallaxObjects(benchmark::State& state, bool everyUniform, bool ownTa
     }
     // The window's back buffer is X8R8G8B8 on a GL buffer with alpha: drawing leaves alpha
     // alone, the clear writes it (as the layer does).
-    const bool alphaLocked = !ownTarget;
+    glScissor(0, 0, kWidth, kHeight);
 
     CameraView camera;
     camera.SetProjection(1.0f, 100.0f, 1.0471976f, float(kWidth) / float(kHeight));
@@ -422,9 +427,17 @@ void RawGlParallaxObjects(benchmark::State& state, bool everyUniform, bool ownTa
         glUniform4fv(specular, 1, lightSpec);
     };
     for (auto _ : state) {
-        if (alphaLocked) glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-        if (alphaLocked) glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_FALSE);
+        if (!ownTarget) {
+            // The window's GL buffer is made at the desktop's size (1024 x 768 offscreen) and
+            // the window's 320 x 240 are a corner of it: like the layer's Clear, clear only them.
+            glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+            glEnable(GL_SCISSOR_TEST);
+            glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+            glDisable(GL_SCISSOR_TEST);
+            glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_FALSE);
+        } else {
+            glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        }
         if (!everyUniform) {
             glUseProgram(program);
             sendShared();

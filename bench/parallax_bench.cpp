@@ -1,16 +1,19 @@
 // Drawing 1,000 objects with the parallax material, one directional light each: the engine's
 // PrepareObject, BeginMaterialPass, draw and EndMaterialPasses per object, against a raw GL
-// loop with the same GLSL program (the texts the effect hands the driver), texture binds and
-// draws, into the same target with the same GL state: the window's framebuffer (the layer
-// draws there directly), its alpha left alone by drawing, the effect's sampler filtering and
-// the Direct3D device's defaults. The loop into a framebuffer object of its own with GL's
-// defaults is kept as a third figure (BM_RawGlParallaxObjectsOwnTarget): llvmpipe does less
-// per frame there, whoever draws. The layer sends a uniform only when its value changes, so the fair raw loop does what
-// a hand-written one would: the per-object matrices and eye each object, the values shared by
-// every object once a frame (BM_RawGlParallaxObjects). The loop that sends all thirteen values
-// each object is kept beside it (BM_RawGlParallaxObjectsEveryUniform). Both end each iteration with glFinish, so the GPU
-// (llvmpipe) work counts on both sides; each side has its own device and context. Run with
-// --benchmark_repetitions and --benchmark_enable_random_interleaving to interleave them.
+// loop with the same GLSL program (the texts the effect hands the driver), textures and draws,
+// into the same target with the same GL state: the window's framebuffer (the layer draws there
+// directly; only the window's corner of its desktop-sized GL buffer is cleared), alpha left
+// alone by drawing, the effect's sampler filtering, the layer's pixel-centre shift and
+// attribute locations, the Direct3D device's default depth and dither states. Both sides
+// produce the same picture. The layer sends a uniform only when its value changes, so the fair
+// raw loop does what a hand-written one would: the per-object matrices and eye each object,
+// the values shared by every object once a frame (BM_RawGlParallaxObjects). Two more figures:
+// the loop sending all thirteen values each object (BM_RawGlParallaxObjectsEveryUniform) and
+// the loop into a framebuffer object of its own with GL's defaults
+// (BM_RawGlParallaxObjectsOwnTarget), which llvmpipe finishes sooner whoever draws. Every loop
+// ends each iteration with glFinish, so the GPU (llvmpipe) work counts on all sides; each has
+// its own device and context. Run with --benchmark_repetitions and
+// --benchmark_enable_random_interleaving to interleave them.
 #include <benchmark/benchmark.h>
 
 #include "core/files/search_paths.h"

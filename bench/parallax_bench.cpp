@@ -383,7 +383,8 @@ void RawGlParallaxObjects(benchmark::State& state, bool everyUniform, bool ownTa
     std::vector<uint32_t> texels(64 * 64);
     for (int t = 0; t < 2; ++t) {
         // The engine's texels, in the format the layer gives an A8R8G8B8 texture.
-        for (int i = 0; i < 64 * 64; ++i) texels[i] = (t == 0 ? 0xFFC08040u : 0xFF8080FFu) ^ uint32_t(((i % 64) ^ (i / 64)) & 8);
+        const uint32_t colour = t == 0 ? 0xFFC08040u : 0xFF8080FFu;
+        for (int i = 0; i < 64 * 64; ++i) texels[i] = colour ^ uint32_t(((i % 64) ^ (i / 64)) & 8);
         glBindTexture(GL_TEXTURE_2D, textures[t]);
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 64, 64, 0, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, texels.data());
         // The effect's samplers filter with Linear mip filtering; the texture has one level.

@@ -1,12 +1,19 @@
 // Drawing 1,000 objects with the parallax material, one directional light each: the engine's
 // PrepareObject, BeginMaterialPass, draw and EndMaterialPasses per object, against a raw GL
-// loop with the same GLSL program (the texts the effect hands the driver), texture binds and
-// draws. The layer sends a uniform only when its value changes, so the fair raw loop does what
-// a hand-written one would: the per-object matrices and eye each object, the values shared by
-// every object once a frame (BM_RawGlParallaxObjects). The loop that sends all thirteen values
-// each object is kept beside it (BM_RawGlParallaxObjectsEveryUniform). Both end each iteration with glFinish, so the GPU
-// (llvmpipe) work counts on both sides; each side has its own device and context. Run with
-// --benchmark_repetitions and --benchmark_enable_random_interleaving to interleave them.
+// loop with the same GLSL program (the texts the effect hands the driver), textures and draws,
+// into the same target with the same GL state: the window's framebuffer (the layer draws there
+// directly; only the window's corner of its desktop-sized GL buffer is cleared), alpha left
+// alone by drawing, the effect's sampler filtering, the layer's pixel-centre shift and
+// attribute locations, the Direct3D device's default depth and dither states. Both sides
+// produce the same picture. The layer sends a uniform only when its value changes, so the fair
+// raw loop does what a hand-written one would: the per-object matrices and eye each object,
+// the values shared by every object once a frame (BM_RawGlParallaxObjects). Two more figures:
+// the loop sending all thirteen values each object (BM_RawGlParallaxObjectsEveryUniform) and
+// the loop into a framebuffer object of its own with GL's defaults
+// (BM_RawGlParallaxObjectsOwnTarget), which llvmpipe finishes sooner whoever draws. Every loop
+// ends each iteration with glFinish, so the GPU (llvmpipe) work counts on all sides; each has
+// its own device and context. Run with --benchmark_repetitions and
+// --benchmark_enable_random_interleaving to interleave them.
 #include <benchmark/benchmark.h>
 
 #include "core/files/search_paths.h"
@@ -237,7 +244,7 @@ void Multiply(const float* a, const float* b, float* out) {
     }
 }
 
-void RawGlParallaxObjects(benchmark::State& state, bool everyUniform) {
+void RawGlParallaxObjects(benchmark::State& state, bool everyUniform, bool ownTarget) {
     LayerDevice layer;
     if (layer.device == nullptr) {
         state.SkipWithError("no Direct3D device");
@@ -290,6 +297,10 @@ void RawGlParallaxObjects(benchmark::State& state, bool everyUniform) {
     RH_GL(void(APIENTRY*)(GLenum, GLsizei, GLenum, const void*), glDrawElements);
     RH_GL(void(APIENTRY*)(GLint, GLint, GLsizei, GLsizei), glViewport);
     RH_GL(void(APIENTRY*)(GLenum), glEnable);
+    RH_GL(void(APIENTRY*)(GLenum), glDisable);
+    RH_GL(void(APIENTRY*)(GLenum), glDepthFunc);
+    RH_GL(void(APIENTRY*)(GLint, GLint, GLsizei, GLsizei), glScissor);
+    RH_GL(void(APIENTRY*)(GLboolean, GLboolean, GLboolean, GLboolean), glColorMask);
     RH_GL(void(APIENTRY*)(), glFinish);
     RH_GL(void(APIENTRY*)(GLbitfield), glClear);
     RH_GL(void(APIENTRY*)(GLint, GLint, GLsizei, GLsizei, GLenum, GLenum, void*), glReadPixels);
@@ -301,18 +312,23 @@ void RawGlParallaxObjects(benchmark::State& state, bool everyUniform) {
     RH_GL(void(APIENTRY*)(GLenum, GLenum, GLenum, GLuint), glFramebufferRenderbuffer);
 #undef RH_GL
 
-    // A colour and depth target of the window's size, as the layer draws into.
+    // The layer draws straight into the window's framebuffer (its colour and depth buffers
+    // are the device's), so the raw loop draws there too; a framebuffer object of its own
+    // costs llvmpipe less per frame and would flatter the raw side.
+    if (!ownTarget) glBindFramebuffer(GL_FRAMEBUFFER, 0);
     GLuint framebuffer = 0, renderbuffers[2];
-    glGenFramebuffers(1, &framebuffer);
-    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-    glGenRenderbuffers(2, renderbuffers);
-    glBindRenderbuffer(GL_RENDERBUFFER, renderbuffers[0]);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, kWidth, kHeight);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, renderbuffers[0]);
-    glBindRenderbuffer(GL_RENDERBUFFER, renderbuffers[1]);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, kWidth, kHeight);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, renderbuffers[1]);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_STENCIL_ATTACHMENT, GL_RENDERBUFFER, renderbuffers[1]);
+    if (ownTarget) {
+        glGenFramebuffers(1, &framebuffer);
+        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+        glGenRenderbuffers(2, renderbuffers);
+        glBindRenderbuffer(GL_RENDERBUFFER, renderbuffers[0]);
+        glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, kWidth, kHeight);
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, renderbuffers[0]);
+        glBindRenderbuffer(GL_RENDERBUFFER, renderbuffers[1]);
+        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, kWidth, kHeight);
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, renderbuffers[1]);
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_STENCIL_ATTACHMENT, GL_RENDERBUFFER, renderbuffers[1]);
+    }
 
     GLuint shaders[2] = {glCreateShader(GL_VERTEX_SHADER), glCreateShader(GL_FRAGMENT_SHADER)};
     const GLchar* texts[2] = {vertexText.c_str(), fragmentText.c_str()};
@@ -324,7 +340,9 @@ void RawGlParallaxObjects(benchmark::State& state, bool everyUniform) {
     glAttachShader(program, shaders[0]);
     glAttachShader(program, shaders[1]);
     static const char* const kAttributes[] = {"POSITION0", "NORMAL0", "TEXCOORD0", "TANGENT0", "BINORMAL0"};
-    for (GLuint a = 0; a < 5; ++a) glBindAttribLocation(program, a, kAttributes[a]);
+    // The layer's fixed attribute locations, so that the same arrays are enabled on both sides.
+    const GLuint locations[5] = {0, 2, 8, 7, 6};
+    for (int a = 0; a < 5; ++a) glBindAttribLocation(program, locations[a], kAttributes[a]);
     glLinkProgram(program);
     GLint linked = 0;
     glGetProgramiv(program, GL_LINK_STATUS, &linked);
@@ -336,7 +354,10 @@ void RawGlParallaxObjects(benchmark::State& state, bool everyUniform) {
     auto at = [&](const char* name) { return glGetUniformLocation(program, name); };
     glUniform1i(at("DiffuseSampler"), 0);
     glUniform1i(at("NormalSampler"), 1);
-    const float pixel[4] = {1.0f / kWidth, 1.0f / kHeight, 0.0f, 0.0f};
+    // The shift the layer sends for these draws: half a pixel right and down to Direct3D's
+    // pixel centres, less a 64th of a pixel that settles ties by Direct3D's top-left rule. The
+    // objects cover the same pixels on both sides.
+    const float pixel[4] = {1.0f / kWidth, (2.0f / 64.0f - 1.0f) / kHeight, 0.0f, 0.0f};
     glUniform4fv(at(fx::kPixelUniform), 1, pixel);
     const GLint wvp = at("WorldViewProj"), wv = at("WorldView"), eye = at("EyePosition"), bias = at("OffsetBias"),
                 power = at("SpecularPower"), ambient = at("Ambient"), fogEnable = at("FogEnable"),
@@ -352,18 +373,23 @@ void RawGlParallaxObjects(benchmark::State& state, bool everyUniform) {
     glBufferData(GL_ELEMENT_ARRAY_BUFFER, sizeof kIndices, kIndices, GL_STATIC_DRAW);
     const size_t offsets[5] = {0, 12, 24, 48, 60};
     const GLint sizes[5] = {3, 3, 2, 3, 3};
-    for (GLuint a = 0; a < 5; ++a) {
-        glVertexAttribPointer(a, sizes[a], GL_FLOAT, GL_FALSE, sizeof(Vertex), reinterpret_cast<const void*>(offsets[a]));
-        glEnableVertexAttribArray(a);
+    for (int a = 0; a < 5; ++a) {
+        glVertexAttribPointer(locations[a], sizes[a], GL_FLOAT, GL_FALSE, sizeof(Vertex),
+                              reinterpret_cast<const void*>(offsets[a]));
+        glEnableVertexAttribArray(locations[a]);
     }
     GLuint textures[2];
     glGenTextures(2, textures);
     std::vector<uint32_t> texels(64 * 64);
     for (int t = 0; t < 2; ++t) {
-        for (int i = 0; i < 64 * 64; ++i) texels[i] = (t == 0 ? 0xFF4080C0u : 0xFFFF8080u) ^ uint32_t(((i % 64) ^ (i / 64)) & 8);
+        // The engine's texels, in the format the layer gives an A8R8G8B8 texture.
+        const uint32_t colour = t == 0 ? 0xFFC08040u : 0xFF8080FFu;
+        for (int i = 0; i < 64 * 64; ++i) texels[i] = colour ^ uint32_t(((i % 64) ^ (i / 64)) & 8);
         glBindTexture(GL_TEXTURE_2D, textures[t]);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 64, 64, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 64, 64, 0, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, texels.data());
+        // The effect's samplers filter with Linear mip filtering; the texture has one level.
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, !ownTarget ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     }
     // The textures never change: bound once, as the layer's texture cache leaves them.
@@ -373,6 +399,14 @@ void RawGlParallaxObjects(benchmark::State& state, bool everyUniform) {
     glBindTexture(GL_TEXTURE_2D, textures[1]);
     glViewport(0, 0, kWidth, kHeight);
     glEnable(GL_DEPTH_TEST);
+    if (!ownTarget) {
+        // What a Direct3D device starts with: depth test LESSEQUAL, no dithering.
+        glDepthFunc(GL_LEQUAL);
+        glDisable(GL_DITHER);
+    }
+    // The window's back buffer is X8R8G8B8 on a GL buffer with alpha: drawing leaves alpha
+    // alone, the clear writes it (as the layer does).
+    glScissor(0, 0, kWidth, kHeight);
 
     CameraView camera;
     camera.SetProjection(1.0f, 100.0f, 1.0471976f, float(kWidth) / float(kHeight));
@@ -397,7 +431,17 @@ void RawGlParallaxObjects(benchmark::State& state, bool everyUniform) {
         glUniform4fv(specular, 1, lightSpec);
     };
     for (auto _ : state) {
-        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        if (!ownTarget) {
+            // The window's GL buffer is made at the desktop's size (1024 x 768 offscreen) and
+            // the window's 320 x 240 are a corner of it: like the layer's Clear, clear only them.
+            glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+            glEnable(GL_SCISSOR_TEST);
+            glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+            glDisable(GL_SCISSOR_TEST);
+            glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_FALSE);
+        } else {
+            glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        }
         if (!everyUniform) {
             glUseProgram(program);
             sendShared();
@@ -426,10 +470,12 @@ void RawGlParallaxObjects(benchmark::State& state, bool everyUniform) {
     for (uint32_t p : pixels) lit += (p & 0xFFFFFFu) != 0;
     state.counters["lit_pixels"] = static_cast<double>(lit);
 }
-void BM_RawGlParallaxObjects(benchmark::State& state) { RawGlParallaxObjects(state, false); }
-void BM_RawGlParallaxObjectsEveryUniform(benchmark::State& state) { RawGlParallaxObjects(state, true); }
+void BM_RawGlParallaxObjects(benchmark::State& state) { RawGlParallaxObjects(state, false, false); }
+void BM_RawGlParallaxObjectsEveryUniform(benchmark::State& state) { RawGlParallaxObjects(state, true, false); }
+void BM_RawGlParallaxObjectsOwnTarget(benchmark::State& state) { RawGlParallaxObjects(state, false, true); }
 BENCHMARK(BM_RawGlParallaxObjects)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RawGlParallaxObjectsEveryUniform)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RawGlParallaxObjectsOwnTarget)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

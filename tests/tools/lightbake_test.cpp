@@ -197,6 +197,12 @@ TEST(LightBaker, AreaLightsShineForwardAndPanesKeepTheirLight) {
     EXPECT_GT(baker.LightAt({0, 0, -20}, up, 1).x, 0.05f) << "in front";
     EXPECT_EQ(baker.LightAt({0, 0, 20}, up, 1).x, 0.0f) << "behind";
     EXPECT_GT(baker.LightAt({0, 0, -20}, up, 1).x, baker.LightAt({0, 0, -60}, up, 1).x);
+    // Far off to the side, still within range: the light reaches however the baker sorts the
+    // lights by place.
+    EXPECT_GT(baker.LightAt({0, 0, -60}, up, 1).x, 0.0f);
+    EXPECT_GT(baker.LightAt({70, 0, -50}, up, 1).x, 0.0f);
+    EXPECT_GT(baker.LightAt({-70, 0, -50}, up, 1).x, 0.0f);
+    EXPECT_EQ(baker.LightAt({0, 0, -115}, up, 1).x, 0.0f) << "out of range";
     const V3 pane = baker.LightAt({0, 10, -10}, V3{0, 0, -1}, 1);
     EXPECT_EQ(pane.x, 3.0f);
     EXPECT_EQ(pane.z, 1.0f);

@@ -18,6 +18,11 @@ namespace {
 
 constexpr float kPi = 3.14159265358979f;
 constexpr float kGoldenAngle = 2.39996323f;
+// Within this many times the square root of an area light's area, its light changes fast
+// enough to take more samples.
+constexpr float kNearArea = 2.5f;
+// Within this many radii of a lamp, likewise.
+constexpr float kNearPoint = 25.0f;
 // Rays start this far off their surface, so that they do not hit it again.
 constexpr float kLift = 0.08f;
 
@@ -206,6 +211,8 @@ struct Baker::Prepared {
     // The panes by the cells of a grid over x and z that their bounds touch.
     static constexpr float kCell = 32.0f;
     std::unordered_map<int64_t, std::vector<uint32_t>> paneCells;
+    // The area lights by the cells their range reaches, each cell's in the lights' order.
+    std::unordered_map<int64_t, std::vector<uint32_t>> areaCells;
     static int64_t Key(int cx, int cz) { return (int64_t(cx) << 32) ^ int64_t(uint32_t(cz)); }
 };
 
@@ -236,6 +243,15 @@ Baker::Baker(std::vector<Triangle> triangles, Lighting lighting)
         d.size = Length(cross);
         d.normal = cross * (1.0f / d.size);
         d.centre = area.corner + (area.edgeU + area.edgeV) * 0.5f;
+        const int x0 = int(std::floor((d.centre.x - area.range) / Prepared::kCell));
+        const int x1 = int(std::floor((d.centre.x + area.range) / Prepared::kCell));
+        const int z0 = int(std::floor((d.centre.z - area.range) / Prepared::kCell));
+        const int z1 = int(std::floor((d.centre.z + area.range) / Prepared::kCell));
+        for (int cx = x0; cx <= x1; ++cx) {
+            for (int cz = z0; cz <= z1; ++cz) {
+                prepared_->areaCells[Prepared::Key(cx, cz)].push_back(uint32_t(prepared_->areas.size()));
+            }
+        }
         prepared_->areas.push_back(d);
     }
 }
@@ -364,8 +380,11 @@ V3 Baker::LightOffPanes(V3 p, V3 n, uint32_t seed) const {
         const float d = std::sqrt(d2);
         const float cosine = Dot(n, toLamp) / std::max(d, 1e-3f);
         if (cosine <= 0.0f) continue;
+        // Close to the lamp, where what stands beside it (its own post) casts a shadow whose
+        // edge the samples' grain would break up, four times the samples.
+        const int samples = d < kNearPoint * lamp.radius ? 4 * lighting.pointSamples : lighting.pointSamples;
         int open = 0;
-        for (int i = 0; i < lighting.pointSamples; ++i) {
+        for (int i = 0; i < samples; ++i) {
             const V3 jitter{random.Next() - 0.5f, random.Next() - 0.5f, random.Next() - 0.5f};
             const V3 target = lamp.position + jitter * (2.0f * lamp.radius);
             const V3 ray = target - origin;
@@ -374,20 +393,23 @@ V3 Baker::LightOffPanes(V3 p, V3 n, uint32_t seed) const {
         }
         // The range ends softly over its last fifth.
         const float edge = std::clamp((lamp.range - d) / (0.2f * lamp.range), 0.0f, 1.0f);
-        const float s = lamp.power * cosine / (d2 + lamp.radius * lamp.radius) * edge * float(open) /
-                        float(lighting.pointSamples);
+        const float s = lamp.power * cosine / (d2 + lamp.radius * lamp.radius) * edge * float(open) / float(samples);
         light = light + lamp.colour * s;
     }
 
-    // Area lights: stratified points of their rectangles.
-    for (size_t a = 0; a < lighting.areas.size(); ++a) {
+    // Area lights: stratified points of their rectangles; close by, where their light changes
+    // fast, areaSamples x areaSamples of them, further off one.
+    const auto nearby = prepared_->areaCells.find(
+        Prepared::Key(int(std::floor(p.x / Prepared::kCell)), int(std::floor(p.z / Prepared::kCell))));
+    static const std::vector<uint32_t> kNone;
+    for (uint32_t a : nearby != prepared_->areaCells.end() ? nearby->second : kNone) {
         const AreaLight& area = lighting.areas[a];
         const Prepared::AreaData& ad = prepared_->areas[a];
         const V3 toCentre = ad.centre - p;
         const float centre2 = Dot(toCentre, toCentre);
         if (centre2 > area.range * area.range) continue;
         if (Dot(ad.normal, p - area.corner) <= 0.0f) continue;  // behind the light
-        const int k = lighting.areaSamples;
+        const int k = centre2 < kNearArea * kNearArea * ad.size ? lighting.areaSamples : 1;
         float sum = 0.0f;
         for (int i = 0; i < k; ++i) {
             for (int j = 0; j < k; ++j) {

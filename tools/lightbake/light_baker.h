@@ -67,8 +67,10 @@ struct SkyLight {
 
 struct Lighting {
     std::vector<PointLight> points;
-    int pointSamples = 2;
+    int pointSamples = 2;  // per lamp; four times as many within 25 radii of it
     std::vector<AreaLight> areas;
+    // Stratified points per side of an area light near it (within 2.5 times the square root
+    // of its area); one point further off.
     int areaSamples = 2;
     std::vector<Pane> panes;
     DistantLight moon;

@@ -156,7 +156,7 @@ VillageLightMaps::VillageLightMaps(const std::vector<MeshPart>& parts, const std
         lighting.points.push_back(light);
     }
     lighting.pointSamples = 2;
-    lighting.areaSamples = 1;
+    lighting.areaSamples = 2;
     uint32_t house = 0;
     for (const MeshPart& part : parts) {
         if (part.name.rfind("House", 0) == 0 && part.name.size() > 5 &&

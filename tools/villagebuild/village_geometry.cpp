@@ -75,13 +75,15 @@ public:
         face.cardCorners = corners;
     }
 
-    // A box of the given extent, all six faces (or without the bottom).
-    void Box(Vec3f lo, Vec3f hi, bool bottom = false) {
+    // A box of the given extent, all six faces (or without the bottom, or the top: a face
+    // nothing can see still takes its room in the light map).
+    void Box(Vec3f lo, Vec3f hi, bool bottom = false, bool top = true) {
         const Vec3f c = (lo + hi) * 0.5f;
         const Vec3f p[8] = {{lo.x, lo.y, lo.z}, {hi.x, lo.y, lo.z}, {hi.x, lo.y, hi.z}, {lo.x, lo.y, hi.z},
                             {lo.x, hi.y, lo.z}, {hi.x, hi.y, lo.z}, {hi.x, hi.y, hi.z}, {lo.x, hi.y, hi.z}};
         const int quads[6][4] = {{0, 1, 5, 4}, {1, 2, 6, 5}, {2, 3, 7, 6}, {3, 0, 4, 7}, {4, 5, 6, 7}, {0, 3, 2, 1}};
         for (int q = 0; q < (bottom ? 6 : 5); ++q) {
+            if (q == 4 && !top) continue;
             std::vector<Vec3f> face = {p[quads[q][0]], p[quads[q][1]], p[quads[q][2]], p[quads[q][3]]};
             const Vec3f centre = (face[0] + face[2]) * 0.5f;
             Face(face, centre - c);
@@ -237,7 +239,7 @@ void Church(std::vector<MeshPart>& parts, const village::Building& nave, const v
     const float z0 = nave.centreZ - nave.halfZ, z1 = nave.centreZ + nave.halfZ;
     const float cx = nave.centreX, cz = nave.centreZ;
     PartBuilder stone("ChurchWalls", "Stone", 25.0f);
-    stone.Box({x0, 0, z0}, {x1, h, z1});
+    stone.Box({x0, 0, z0}, {x1, h, z1}, false, false);  // the roof covers the top
     if (alongX) {
         stone.Face({{x0, h, z0}, {x0, h + roof, cz}, {x0, h, z1}}, {-1, 0, 0});
         stone.Face({{x1, h, z1}, {x1, h + roof, cz}, {x1, h, z0}}, {1, 0, 0});
@@ -251,7 +253,7 @@ void Church(std::vector<MeshPart>& parts, const village::Building& nave, const v
     parts.push_back(stone.Finish());
     // The tower apart from the nave, so that each has a whole light map for its windows.
     PartBuilder towerStone("ChurchTowerWalls", "Stone", 25.0f);
-    towerStone.Box({tx0, 0, tz0}, {tx1, th, tz1});
+    towerStone.Box({tx0, 0, tz0}, {tx1, th, tz1}, false, false);  // the spire covers the top
     parts.push_back(towerStone.Finish());
 
     PartBuilder roofs("ChurchRoof", "Snow", 30.0f);

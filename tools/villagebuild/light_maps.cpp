@@ -195,7 +195,9 @@ lb::LayoutRules LightChartRules(const std::string& name) {
                           : starts("Fir")       ? kFirUnitsPerTexel
                                                 : kUnitsPerTexel;
     rules.minSize = 32;
-    rules.maxSize = 256;
+    // The firs, many and seen from afar, in the smallest maps: a light map of 256 texels holds
+    // 64 of theirs.
+    rules.maxSize = starts("Fir") ? 32 : 256;
     // Thin things seen small (many faces of a texel or two, lit alike) keep a narrower gutter,
     // which their maps' sizes would otherwise be mostly made of.
     rules.padding = starts("Fir") || starts("Fence") || starts("Post") ? 1 : 2;

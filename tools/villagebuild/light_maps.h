@@ -42,8 +42,9 @@ private:
 };
 
 // How a part's light-map charts are laid out, by its name: the density wanted (world units
-// per texel: finest on walls, for their windows, and on the ground, for the lamps' and windows'
-// pools; coarsest on the firs round the village, seen from afar), maps from 32 to 256 texels.
+// per texel: finest on walls, for their windows, and on the village's ground tiles, for the
+// lamps' and windows' pools; coarser on the ground among the firs; coarsest on the firs, seen
+// from afar, whose maps stay at 32 texels), maps from 32 to 256 texels.
 rh::lightbake::LayoutRules LightChartRules(const std::string& partName);
 
 // The part's light-map size: what its charts were laid out for.

@@ -15,7 +15,14 @@
 // BM_SaverPassAgainstRawGl reports the ratio saver / raw of every round pair's mean frame time,
 // real and processor time: median, least and greatest; the median milliseconds of each; and
 // how many pixels of the two frames differ by more than 8 (the raw loop lays glyphs out by
-// their widths alone, so a few edges may differ).
+// their widths alone, so a few edges may differ). Three raw peers run: "direct" draws straight
+// into its window and flushes at each swap, as a swap on a window anyone sees does; it is the
+// figure to meet (the layer draws on its window too when the window's framebuffer serves as
+// its back buffer: saver_on_window 1). "copy" draws into a framebuffer object copied onto the
+// window at each swap, as the layer does otherwise. "direct_unflushed" is "direct" with SDL's
+// offscreen swap alone, which hands nothing to GL: its frames are rasterised only as far as
+// the round's read-back needs, which no window on a screen allows (on llvmpipe it runs
+// markedly faster than "direct").
 //
 // BM_StartupAgainstDecoding: the saver's start-up, SaverApp::Create to the end of the main
 // loop's first frame (read back), against what any program showing the same pictures must at
@@ -170,7 +177,8 @@ struct RawGl {
     X(void, BindRenderbuffer, (GLenum, GLuint))                                                        \
     X(void, RenderbufferStorage, (GLenum, GLenum, GLsizei, GLsizei))                                   \
     X(void, FramebufferRenderbuffer, (GLenum, GLenum, GLenum, GLuint))                                 \
-    X(void, BlitFramebuffer, (GLint, GLint, GLint, GLint, GLint, GLint, GLint, GLint, GLbitfield, GLenum))
+    X(void, BlitFramebuffer, (GLint, GLint, GLint, GLint, GLint, GLint, GLint, GLint, GLbitfield, GLenum)) \
+    X(void, Flush, (void))
     RH_RAW_GL_TABLE(RH_RAW_GL)
 };
 
@@ -193,6 +201,10 @@ struct RawSaver {
     // With copy: drawn into a framebuffer object and copied to the window before the swap, as
     // the layer draws into its back buffer and Present copies it.
     bool copy = false;
+    // With flush: each swap hands the frame to GL first, as a swap on a window anyone sees
+    // does (and the layer's Present does); SDL's offscreen swap does nothing, so without it
+    // the frames pile up unflushed until the round's read-back.
+    bool flush = true;
     GLuint framebuffer = 0;
     GLuint renderbuffers[2] = {0, 0};
     Glyph glyphs[128];
@@ -213,7 +225,7 @@ struct RawSaver {
     static constexpr int kQuadFloats = 30;
 
     // Picture, glyph table and clear colour from what the saver loaded.
-    RawSaver(const SaverApp& app, bool copyToWindow) : copy(copyToWindow) {
+    RawSaver(const SaverApp& app, bool copyToWindow, bool flushAtSwap) : copy(copyToWindow), flush(flushAtSwap) {
         FontStyle style;
         style.size = 64;
         Charset* charset = g_fontManager.FindCharset('0', style);
@@ -374,6 +386,7 @@ struct RawSaver {
             gl.BindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
             gl.BlitFramebuffer(0, 0, kWidth, kHeight, 0, 0, kWidth, kHeight, GL_COLOR_BUFFER_BIT, GL_NEAREST);
         }
+        if (flush) gl.Flush();
         SDL_GL_SwapWindow(window);
         if (copy) gl.BindFramebuffer(GL_FRAMEBUFFER, framebuffer);
     }
@@ -415,10 +428,14 @@ void BM_SaverPassAgainstRawGl(benchmark::State& state) {
     Sandbox sandbox;
     if (!sandbox.ok()) return state.SkipWithError("no scratch folder");
 
-    // Per peer (0: straight to the window, 1: through a copied framebuffer object).
-    std::vector<double> ratios[2], cpuRatios[2], rawMs[2];
+    // Per peer (0: straight to the window, 1: through a copied framebuffer object, 2: straight
+    // to the window without a flush at the swap).
+    constexpr int kPeers = 3;
+    std::vector<double> ratios[kPeers], cpuRatios[kPeers], rawMs[kPeers];
     std::vector<double> saverMs;
     int64_t differing = -1;
+    bool onWindow = false;
+    UINT saverDraws = 0;  // the draw calls of one saver frame
     std::string error;
     for (auto _ : state) {
         BenchSaver app;
@@ -435,10 +452,11 @@ void BM_SaverPassAgainstRawGl(benchmark::State& state) {
         } else if (!app.settings().showFps || !app.settings().showTime || app.settings().hours24) {
             error = "the registry file was not read";
         }
-        RawSaver direct(app, false);
-        RawSaver copied(app, true);
-        RawSaver* peers[2] = {&direct, &copied};
-        if (error.empty() && (!direct.ready || !copied.ready)) error = "no raw GL context";
+        RawSaver direct(app, false, true);
+        RawSaver copied(app, true, true);
+        RawSaver unflushed(app, false, false);
+        RawSaver* peers[kPeers] = {&direct, &copied, &unflushed};
+        if (error.empty() && (!direct.ready || !copied.ready || !unflushed.ready)) error = "no raw GL context";
         if (!error.empty()) {
             app.Stop();
             app.Run();
@@ -446,7 +464,7 @@ void BM_SaverPassAgainstRawGl(benchmark::State& state) {
         }
 
         // Passes: 3 to settle, one kept as a picture, then rounds of `frames` each with a round
-        // of each peer after every one, the peers' order swapped every round.
+        // of each peer after every one, the peers' order rotated every round.
         int pass = 0;
         int counted = 0;
         int round = 0;
@@ -455,6 +473,8 @@ void BM_SaverPassAgainstRawGl(benchmark::State& state) {
             ++pass;
             if (pass < 4) return;
             if (pass == 4) {
+                onWindow = rh::d3d9::testing::BackBufferOnWindow(g_device);
+                rh::d3d9::testing::ResetDrawCallCount(g_device);
                 const std::vector<DWORD> saverPicture = SaverPixels(true);
                 // Glyphs where the saver's labels put them.
                 const auto& row = saver.fpsLabel().glyphRows();
@@ -489,12 +509,13 @@ void BM_SaverPassAgainstRawGl(benchmark::State& state) {
                 start = Times{WallMs(), bench::ProcessMs()};
                 return;
             }
+            if (counted == 0 && round == 0) saverDraws = rh::d3d9::testing::DrawCallCount(g_device);
             if (++counted < frames) return;
             SaverPixels(false);
             const Times saverTimes{(WallMs() - start.wallMs) / frames, (bench::ProcessMs() - start.processMs) / frames};
             saverMs.push_back(saverTimes.wallMs);
-            for (int i = 0; i < 2; ++i) {
-                const int p = round % 2 == 0 ? i : 1 - i;
+            for (int i = 0; i < kPeers; ++i) {
+                const int p = (i + round) % kPeers;
                 const Times rawTimes = RawRound(*peers[p], frames);
                 ratios[p].push_back(saverTimes.wallMs / rawTimes.wallMs);
                 cpuRatios[p].push_back(saverTimes.processMs / rawTimes.processMs);
@@ -508,8 +529,8 @@ void BM_SaverPassAgainstRawGl(benchmark::State& state) {
     }
     if (!error.empty()) return state.SkipWithError(error.c_str());
     if (saverMs.empty()) return state.SkipWithError("no round finished");
-    const char* names[2] = {"direct", "copy"};
-    for (int p = 0; p < 2; ++p) {
+    const char* names[kPeers] = {"direct", "copy", "direct_unflushed"};
+    for (int p = 0; p < kPeers; ++p) {
         const std::string name = names[p];
         state.counters["ratio_" + name + "_median"] = Median(ratios[p]);
         state.counters["ratio_" + name + "_min"] = *std::min_element(ratios[p].begin(), ratios[p].end());
@@ -520,6 +541,8 @@ void BM_SaverPassAgainstRawGl(benchmark::State& state) {
         state.counters["raw_" + name + "_ms"] = Median(rawMs[p]);
     }
     state.counters["saver_ms"] = Median(saverMs);
+    state.counters["saver_on_window"] = onWindow ? 1.0 : 0.0;
+    state.counters["saver_draws"] = static_cast<double>(saverDraws);
     state.counters["differing_pixels"] = static_cast<double>(differing);
 }
 BENCHMARK(BM_SaverPassAgainstRawGl)->Args({30, 30})->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);

@@ -2,7 +2,8 @@
 // Every header CRC is first set right, so that mutations get past the header checks into
 // the block walk and the decompressor; the untouched input is tried once as well. Besides
 // what ASan sees, a reader state that leaks between extractions, a position outside the
-// archive, or a lent member (LendArchiveMember) that differs from the extracted one, aborts.
+// archive, or a lent member (LendArchiveMember, walked or through an index) that differs from
+// the extracted one, aborts.
 
 #include "core/files/archive/crc32.h"
 #include "core/files/archive/rar_archive.h"
@@ -44,6 +45,8 @@ void ExtractAll(const uint8_t* data, size_t size) {
     ArchiveBlock archive;
     archive.data = data;
     archive.size = int32_t(size);
+    ArchiveIndex index;
+    index.Build(archive);
     for (const char* name : kNames) {
         ByteBuffer first;
         bool found = ExtractArchiveMember(&first, name, &archive);
@@ -55,6 +58,13 @@ void ExtractAll(const uint8_t* data, size_t size) {
         ByteBuffer decoded;
         Check(LendArchiveMember(&view, &decoded, name, &archive) == found);
         Check(archive.offset == offset);
+        // The same answer through the index, from the same place on.
+        MemberView indexedView;
+        ByteBuffer indexedDecoded;
+        Check(LendArchiveMember(&indexedView, &indexedDecoded, name, &archive, &index) == found);
+        Check(archive.offset == offset);
+        Check(indexedView.size == view.size &&
+              (view.size == 0 || std::memcmp(indexedView.data, view.data, size_t(view.size)) == 0));
         if (found) {
             const bool inside = view.data >= data && view.data + view.size <= data + size;
             Check(inside ? decoded.Size() == 0 : view.data == decoded.Data());

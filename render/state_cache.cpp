@@ -13,8 +13,20 @@ template <typename T, int N>
 struct Table {
     bool valid[N];
     T value[N];
+    // Whether any entry was marked valid since the last Invalidate: the texture states are
+    // invalidated after every effect draw, mostly with nothing learnt in between. (Tables are
+    // globals, zero-initialised before any code runs; no initialiser that could run later.)
+    bool any;
 
-    void Invalidate() { std::memset(valid, 0, sizeof(valid)); }
+    void Mark(int i) {
+        valid[i] = true;
+        any = true;
+    }
+    void Invalidate() {
+        if (!any) return;
+        std::memset(valid, 0, sizeof(valid));
+        any = false;
+    }
     // Word-wise equality: 0.0 and -0.0 differ, equal bit patterns match (NaNs included).
     bool Holds(int i, const T& v) const { return valid[i] && std::memcmp(&value[i], &v, sizeof(T)) == 0; }
 };
@@ -39,7 +51,7 @@ template <typename T, int N, typename Send>
 bool StoreAndSend(Table<T, N>& table, int i, const T& v, Send send) {
     if (g_device == nullptr) return false;
     table.value[i] = v;
-    table.valid[i] = true;
+    table.Mark(i);
     if (send() == S_OK) return true;
     table.valid[i] = false;
     return false;
@@ -67,7 +79,7 @@ bool GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) {
         DWORD read = 0;
         if (g_device->GetRenderState(state, &read) != S_OK) return false;
         g_renderStates.value[state] = read;
-        g_renderStates.valid[state] = true;
+        g_renderStates.Mark(state);
     }
     *value = g_renderStates.value[state];
     return true;

@@ -3,6 +3,8 @@
 
 #include "core/text/paths.h"
 
+#include <rimeholt/file_lookups.h>
+
 TextureRegistry g_textureRegistry RH_INIT_ORDER(RH_INIT_TEXTURE_REGISTRY);
 
 namespace {
@@ -120,31 +122,39 @@ Texture* TextureRegistry::Get(TextureRequest& request, SearchPaths* extraPaths) 
 
     const bool located = (request.locator.flags & (FileRef::kDisk | FileRef::kArchive)) != 0;
     if (located) {
-        DynArray<String> extensions;
-        CandidateExtensions(ExtractExtension(request.locator.name), (request.flags & kRequestOtherExtensions) != 0,
-                            extensions);
-        FileRef resolved;
-        if (!(extraPaths != nullptr && ResolveFirst(*extraPaths, extensions, request.locator, resolved)) &&
-            !ResolveFirst(*this, extensions, request.locator, resolved)) {
-            return nullptr;
-        }
-        request.locator = resolved;
+        FileRef companion;
+        bool described = false;
+        {
+            // A picture is tried under several names in several folders: each folder is read
+            // once for all of them.
+            rh::FileLookupBatch batch;
+            DynArray<String> extensions;
+            CandidateExtensions(ExtractExtension(request.locator.name),
+                                (request.flags & kRequestOtherExtensions) != 0, extensions);
+            FileRef resolved;
+            if (!(extraPaths != nullptr && ResolveFirst(*extraPaths, extensions, request.locator, resolved)) &&
+                !ResolveFirst(*this, extensions, request.locator, resolved)) {
+                return nullptr;
+            }
+            request.locator = resolved;
 
-        if ((request.flags & kRequestNoCompanion) == 0) {
-            const String file = ExtractFileName(resolved.name);
-            const String extension = ExtractExtension(file);
-            if (extension.length() > 0 && !StringEqualsText(extension, "ts") && file.Find(":", 0) < 0) {
-                FileRef companion = resolved;
-                companion.name = ConcatStrings(ConcatStringText(ExtractDirectory(resolved.name), "/"),
-                                               ConcatStringText(ExtractBaseName(file), ".ts"));
-                SearchPaths none;
-                if (none.ResolveFile(companion)) {
-                    TextureRequest description = request;
-                    description.locator = companion;
-                    description.flags |= kRequestCompanion;
-                    return Get(description, nullptr);
+            if ((request.flags & kRequestNoCompanion) == 0) {
+                const String file = ExtractFileName(resolved.name);
+                const String extension = ExtractExtension(file);
+                if (extension.length() > 0 && !StringEqualsText(extension, "ts") && file.Find(":", 0) < 0) {
+                    companion = resolved;
+                    companion.name = ConcatStrings(ConcatStringText(ExtractDirectory(resolved.name), "/"),
+                                                   ConcatStringText(ExtractBaseName(file), ".ts"));
+                    SearchPaths none;
+                    described = none.ResolveFile(companion);
                 }
             }
+        }
+        if (described) {
+            TextureRequest description = request;
+            description.locator = companion;
+            description.flags |= kRequestCompanion;
+            return Get(description, nullptr);
         }
     }
 

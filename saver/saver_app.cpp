@@ -463,6 +463,11 @@ int SaverApp::Run() {
             if (active_) {
                 UpdateScene();
                 RenderFrame();
+                if (!firstFrameTraced_) {
+                    // Start-up ends here for whoever times it from outside.
+                    rh::LogTrace("The first frame is shown");
+                    firstFrameTraced_ = true;
+                }
             }
         }
     }

@@ -250,6 +250,8 @@ protected:
     float guiScale_ = 1.0f;
     InputManager input_;
     bool inputStarted_ = false;
+    // Whether Run has said that its first frame is shown (a trace line, once).
+    bool firstFrameTraced_ = false;
     FrameRateCounter frameRate_;
     String fpsText_;
     String clockText_;

@@ -65,11 +65,13 @@ extern "C" FILE* fopen(const char* name, const char* mode) {
         if (errno == EISDIR || errno == ENXIO) errno = EACCES;
         return nullptr;
     }
+    if ((flags & O_CREAT) != 0) rh::crt::ForgetFolderReadings();
     struct stat st;
     const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    const int status = regular ? fcntl(fd, F_GETFL) : -1;
+    // Of the flags F_SETFL sets, the open asked for O_APPEND at most: giving that alone clears
+    // O_NONBLOCK without asking for the flags first.
     FILE* file = nullptr;
-    if (status != -1 && fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != -1) file = fdopen(fd, mode);
+    if (regular && fcntl(fd, F_SETFL, flags & O_APPEND) != -1) file = fdopen(fd, mode);
     if (file == nullptr) {
         const int error = regular ? errno : EACCES;
         close(fd);
@@ -97,5 +99,7 @@ int _mkdir(const char* name) {
         errno = EINVAL;
         return -1;
     }
-    return mkdir(rh::crt::DiskPath(name).c_str(), 0777);
+    if (mkdir(rh::crt::DiskPath(name).c_str(), 0777) != 0) return -1;
+    rh::crt::ForgetFolderReadings();
+    return 0;
 }

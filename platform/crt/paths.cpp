@@ -1,5 +1,7 @@
 #include "platform/crt/paths.h"
 
+#include <rimeholt/file_lookups.h>
+
 #include <dirent.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -69,6 +71,24 @@ bool Matches(const FolderIndex& index, const struct stat& st) {
            SameTime(index.modified, st.st_mtim) && SameTime(index.changed, st.st_ctim);
 }
 
+// The folder states read by the thread's open lookup batches (rimeholt/file_lookups.h): the
+// answer of stat for each folder asked about, failures included. Null outside a batch.
+struct FolderReading {
+    int result = 0;
+    struct stat st {};
+};
+thread_local std::unordered_map<std::string, FolderReading>* t_readings = nullptr;
+thread_local int t_batchDepth = 0;
+
+// stat of a folder, read once per batch.
+int StatFolder(const std::string& folder, struct stat& st) {
+    if (t_readings == nullptr) return stat(folder.c_str(), &st);
+    auto [reading, fresh] = t_readings->try_emplace(folder);
+    if (fresh) reading->second.result = stat(folder.c_str(), &reading->second.st);
+    st = reading->second.st;
+    return reading->second.result;
+}
+
 enum class Lookup { kFound, kMissing, kUnreadable };
 
 // The entry of `folder` whose name equals `part` without regard to ASCII case (the first in
@@ -76,7 +96,7 @@ enum class Lookup { kFound, kMissing, kUnreadable };
 Lookup FindInFolder(const std::string& folder, std::string& part) {
     const std::string key = LowerAscii(part);
     struct stat st;
-    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return Lookup::kUnreadable;
+    if (StatFolder(folder, st) != 0 || !S_ISDIR(st.st_mode)) return Lookup::kUnreadable;
     std::lock_guard<std::mutex> lock(g_indexLock);
     auto& indexes = Indexes();
     auto kept = indexes.find(folder);
@@ -135,7 +155,7 @@ bool FromKeptIndex(const std::string& path, std::string& out, bool& missing) {
         if (Indexes().find(folder) == Indexes().end()) return false;
     }
     struct stat st;
-    if (stat(folder.c_str(), &st) != 0) return false;
+    if (StatFolder(folder, st) != 0) return false;
     std::lock_guard<std::mutex> lock(g_indexLock);
     auto kept = Indexes().find(folder);
     if (kept == Indexes().end() || !Matches(kept->second, st)) return false;
@@ -155,6 +175,10 @@ bool FromKeptIndex(const std::string& path, std::string& out, bool& missing) {
 }
 
 }  // namespace
+
+void ForgetFolderReadings() {
+    if (t_readings != nullptr) t_readings->clear();
+}
 
 std::string DiskPath(const char* name, bool* missing) {
     std::string path(name);
@@ -186,7 +210,15 @@ std::string DiskPath(const char* name, bool* missing) {
                                                          : resolved.substr(0, resolved.size() - 1);
             const Lookup found = FindInFolder(folder, part);
             if (found == Lookup::kUnreadable) return path;
-            if (found == Lookup::kMissing && end == path.size()) *missing = true;
+            if (found == Lookup::kMissing) {
+                // Nothing lies below a folder that exists in no case: the walk would find the
+                // next folder unreadable and give back the name as written.
+                if (path.find_first_not_of('/', end) != std::string::npos) {
+                    *missing = true;
+                    return path;
+                }
+                if (end == path.size()) *missing = true;
+            }
         }
         resolved += part;
         if (end < path.size()) resolved += '/';
@@ -195,3 +227,18 @@ std::string DiskPath(const char* name, bool* missing) {
 }
 
 }  // namespace rh::crt
+
+namespace rh {
+
+FileLookupBatch::FileLookupBatch() {
+    if (crt::t_batchDepth++ == 0) crt::t_readings = new std::unordered_map<std::string, crt::FolderReading>;
+}
+
+FileLookupBatch::~FileLookupBatch() {
+    if (--crt::t_batchDepth == 0) {
+        delete crt::t_readings;
+        crt::t_readings = nullptr;
+    }
+}
+
+}  // namespace rh

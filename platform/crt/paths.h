@@ -12,8 +12,13 @@ namespace rh::crt {
 // as written (or when no case-insensitive match exists), else the matching path on disk.
 // Components that do not exist in any case are kept as written, so a file about to be created
 // keeps its name in a folder found without regard to case.
-// With `missing`, also whether the lookup saw that the last component exists in no case in its
-// folder (the folder read, nothing of that name): opening the path to read would fail.
+// With `missing`, also whether the lookup saw that the last component, or a folder on the way
+// to it, exists in no case in its folder (the folder read, nothing of that name): opening the
+// path to read would fail.
 std::string DiskPath(const char* name, bool* missing = nullptr);
+
+// Drops the folder states the thread's open lookup batch has read (rimeholt/file_lookups.h),
+// for a call of the layer that has just added or removed a folder entry.
+void ForgetFolderReadings();
 
 }  // namespace rh::crt

@@ -219,7 +219,18 @@ public:
     // Test hook: see d3d9_testing.h.
     void ForceLoss(bool lost);
     UINT drawCalls() const { return drawCalls_; }
-    void ResetDrawCalls() { drawCalls_ = 0; }
+    uint64_t trianglesDrawn() const { return trianglesDrawn_; }
+    void ResetDrawCalls() {
+        drawCalls_ = 0;
+        trianglesDrawn_ = 0;
+    }
+    // Counts a draw that answered D3D_OK.
+    void CountDraw(D3DPRIMITIVETYPE type, UINT primitiveCount) {
+        ++drawCalls_;
+        if (type == D3DPT_TRIANGLELIST || type == D3DPT_TRIANGLESTRIP || type == D3DPT_TRIANGLEFAN) {
+            trianglesDrawn_ += primitiveCount;
+        }
+    }
     // Reads the back buffer's pixels (A8R8G8B8 words, top row first) of a rectangle.
     bool ReadBackBuffer(const RECT& rect, std::vector<DWORD>* pixels);
     // What Present showed in the window's client area: width x height words, top row first.
@@ -230,6 +241,8 @@ public:
     };
     // Present with null arguments; with shown, also reads the client area it filled.
     HRESULT PresentToWindow(WindowImage* shown);
+    // Whether the back buffer is the window's own framebuffer (test hook).
+    bool BackBufferOnWindow() const { return backBuffer_.onWindow(); }
     const RenderTargetInfo& target() const { return target_; }
     DeviceState& state() { return state_; }
     GlCache& glCache() { return glCache_; }
@@ -306,6 +319,16 @@ private:
     void ClearLights();
     // Whether object is one this device made (the only kind Direct3D's Set* can bind).
     bool OwnsObject(IUnknown* object) const;
+    // Whether these parameters and the ramp let the back buffer be the window's framebuffer:
+    // Direct3D keeps the back buffer after Present only with COPY, and a ramp that changes
+    // what is shown needs a pass from a buffer of its own.
+    bool WindowMayServe(const D3DPRESENT_PARAMETERS& pp) const;
+    // After the back buffer moved between the window and an object: the target's GL bits and
+    // the raster state that depends on them.
+    void BackBufferMoved();
+    // Moves the back buffer off the window (keeping its picture) when it may no longer be
+    // drawn there; the caller made the context current.
+    void LeaveWindowIfNeeded(bool force);
     // Reads w x h pixels at x, y (top-left origin) of the bound read framebuffer, which is
     // framebufferHeight pixels high, as A8R8G8B8 words, top row first.
     static void ReadPixels(GLint x, GLint y, GLsizei w, GLsizei h, GLint framebufferHeight, std::vector<DWORD>* pixels);
@@ -323,6 +346,9 @@ private:
     D3DCAPS9 caps_{};
     RenderTargetInfo target_;
     BackBuffer backBuffer_;
+    // The window's default framebuffer as found at the last creation or Reset; its size is
+    // the drawable size at the last Present.
+    WindowFramebuffer windowFramebuffer_;
     DeviceState state_{};
     GlCache glCache_;
     // The device's bindings: private references, never the program's (see device_child.h).
@@ -404,6 +430,10 @@ private:
     D3DMATRIX viewOfProduct_{}, projectionOfProduct_{}, viewProjection_{};  // view x projection and its factors
     bool occlusionQueries_ = false;  // GL counts samples passed
     Query* openQuery_ = nullptr;     // the query whose bracket is open
+    // The GL query of the last bracket closed since the last Present (0: none): a Present
+    // that copies nothing waits for it, so its result is there by the next frame, as it is
+    // when the copy waits for the frame.
+    GLuint queryToAwait_ = 0;
     UINT resets_ = 0;
     D3DGAMMARAMP gamma_{};
     bool gammaIdentity_ = true;  // gamma_ maps every level to itself
@@ -418,6 +448,7 @@ private:
     bool needsReset_ = false;
     int defaultPoolResources_ = 0;
     UINT drawCalls_ = 0;
+    uint64_t trianglesDrawn_ = 0;
 };
 
 class VertexDeclaration final : public DeviceChild<IDirect3DVertexDeclaration9, IID_IDirect3DVertexDeclaration9> {

@@ -23,12 +23,18 @@ bool ReadBackBuffer(IDirect3DDevice9* device, RECT rect, std::vector<DWORD>* pix
 // empty unless it is D3D_OK.
 HRESULT PresentAndReadWindow(IDirect3DDevice9* device, std::vector<DWORD>* pixels, int* width, int* height);
 
+// Whether the device draws straight into its window's framebuffer (rather than into a
+// framebuffer object that Present copies onto the window).
+bool BackBufferOnWindow(IDirect3DDevice9* device);
+
 // Applies the device's pending state to GL as a draw would.
 void PrepareDraw(IDirect3DDevice9* device);
 
 // The draw counter: DrawPrimitive and DrawIndexedPrimitive calls of the device that answered
 // D3D_OK since the device was made or the counter was last reset.
 UINT DrawCallCount(IDirect3DDevice9* device);
+// The triangles those calls drew (lists, strips and fans), reset with the draw counter.
+uint64_t TriangleCount(IDirect3DDevice9* device);
 void ResetDrawCallCount(IDirect3DDevice9* device);
 
 // What GL holds of a vertex or index buffer of this layer (the bytes draws read), read back
@@ -50,6 +56,9 @@ void DisableS3tc(bool disabled);
 // a 2D one) as 0xAARRGGBB words, top row first (luminance reads as grey, missing alpha as
 // 0xFF). False for a system-memory texture, another object, or when GL cannot be reached.
 bool ReadTextureLevel(IDirect3DBaseTexture9* texture, UINT face, UINT level, std::vector<DWORD>* pixels);
+// Texels over every level and face of the textures alive with a GL object (not system memory),
+// over every device of the process: four bytes each is their decoded size.
+uint64_t LiveTextureTexels();
 
 // The generated fixed-function programs the device holds, and how many it dropped to keep
 // its cache bounded.

@@ -179,21 +179,47 @@ HRESULT Device::ApplyPresentParameters(const D3DPRESENT_PARAMETERS& pp) {
     }
     // Direct3D's IMMEDIATE presents without waiting for the vertical blank.
     SDL_GL_SetSwapInterval(pp.PresentationInterval == D3DPRESENT_INTERVAL_IMMEDIATE ? 0 : 1);
-    // Direct3D's back buffer has the size asked for, whatever the window's: it is a buffer of
-    // its own, which Present stretches onto the client area.
+    // Direct3D's back buffer has the size asked for, whatever the window's. When the window's
+    // framebuffer is the same thing the device draws straight into it; otherwise it is a
+    // buffer of its own, which Present stretches onto the client area.
+    int drawableWidth = 0;
+    int drawableHeight = 0;
+    SDL_GL_GetDrawableSize(window_, &drawableWidth, &drawableHeight);
+    windowFramebuffer_ = QueryWindowFramebuffer(drawableWidth, drawableHeight, glCache_);
     D3DFORMAT depthFormat = pp.EnableAutoDepthStencil ? pp.AutoDepthStencilFormat : D3DFMT_UNKNOWN;
-    if (!backBuffer_.Create(pp.BackBufferWidth, pp.BackBufferHeight, pp.BackBufferFormat, depthFormat)) {
+    if (!backBuffer_.Create(pp.BackBufferWidth, pp.BackBufferHeight, pp.BackBufferFormat, depthFormat,
+                            WindowMayServe(pp) ? &windowFramebuffer_ : nullptr)) {
         return D3DERR_NOTAVAILABLE;
     }
     pp_ = pp;
     const FormatInfo* depth = depthFormat != D3DFMT_UNKNOWN ? FindFormat(depthFormat) : nullptr;
     target_ = RenderTargetInfo{pp.BackBufferWidth, pp.BackBufferHeight, depth != nullptr ? depth->depthBits : 0,
                                depth != nullptr ? depth->stencilBits : 0, backBuffer_.depthBits(),
-                               backBuffer_.stencilBits()};
+                               backBuffer_.stencilBits(), backBuffer_.alphaLocked()};
     glCache_.Forget();
     ResetState();
     CheckGlError("ApplyPresentParameters");
     return D3D_OK;
+}
+
+bool Device::WindowMayServe(const D3DPRESENT_PARAMETERS& pp) const {
+    return pp.SwapEffect == D3DSWAPEFFECT_DISCARD && (pp.Windowed || gammaIdentity_);
+}
+
+void Device::BackBufferMoved() {
+    target_.glDepthBits = backBuffer_.depthBits();
+    target_.glStencilBits = backBuffer_.stencilBits();
+    target_.alphaLocked = backBuffer_.alphaLocked();
+    state_.dirty |= kDirtyRaster | kDirtyDepth;
+}
+
+void Device::LeaveWindowIfNeeded(bool force) {
+    if (!backBuffer_.onWindow() || (!force && WindowMayServe(pp_))) return;
+    // The copy is a blit: the scissor test and the colour mask must let it through.
+    glCache_.Enable(GL_SCISSOR_TEST, false);
+    glCache_.ColorMask(true, true, true, true);
+    if (backBuffer_.LeaveWindow()) BackBufferMoved();
+    state_.dirty |= kDirtyRaster;
 }
 
 void Device::ReleaseBindings() {
@@ -308,29 +334,78 @@ HRESULT Device::PresentToWindow(WindowImage* shown) {
     int width = 0;
     int height = 0;
     SDL_GL_GetDrawableSize(window_, &width, &height);
+    if (width != windowFramebuffer_.width || height != windowFramebuffer_.height) {
+        windowFramebuffer_.width = width;
+        windowFramebuffer_.height = height;
+        windowFramebuffer_.sizeReached = false;
+        windowFramebuffer_.probes = 0;
+    }
+    const int backWidth = static_cast<int>(pp_.BackBufferWidth);
+    const int backHeight = static_cast<int>(pp_.BackBufferHeight);
+    // The window changed its size under a back buffer drawn on it: from this frame on the back
+    // buffer is an object of its own again, stretched onto the window.
+    if (backBuffer_.onWindow() && (width != backWidth || height != backHeight)) LeaveWindowIfNeeded(true);
     if (width > 0 && height > 0) {
-        // A blit skips the fragment operations except the scissor test (and, on some drivers,
-        // the colour mask); the next draw restores both.
-        glCache_.Enable(GL_SCISSOR_TEST, false);
-        glCache_.ColorMask(true, true, true, true);
-        state_.dirty |= kDirtyRaster;
-        backBuffer_.Bind();
-        // Direct3D's ramp changes what a full-screen device shows; the layer applies it on the
-        // way to the window. A ramp that changes nothing costs nothing.
-        bool ramp = fullScreen_ && !gammaIdentity_;
-        if (ramp) state_.dirty = kDirtyAll;
-        if (!ramp || !gammaPass_.Draw(gamma_, glCache_, static_cast<int>(pp_.BackBufferWidth),
-                                      static_cast<int>(pp_.BackBufferHeight), width, height)) {
-            backBuffer_.StretchToWindow(width, height);
+        if (!backBuffer_.onWindow()) {
+            // A blit skips the fragment operations except the scissor test (and, on some
+            // drivers, the colour mask); the next draw restores both.
+            glCache_.Enable(GL_SCISSOR_TEST, false);
+            glCache_.ColorMask(true, true, true, true);
+            state_.dirty |= kDirtyRaster;
+            backBuffer_.Bind();
+            // Direct3D's ramp changes what a full-screen device shows; the layer applies it on
+            // the way to the window. A ramp that changes nothing costs nothing.
+            bool ramp = fullScreen_ && !gammaIdentity_;
+            if (ramp) state_.dirty = kDirtyAll;
+            if (!ramp || !gammaPass_.Draw(gamma_, glCache_, backWidth, backHeight, width, height)) {
+                backBuffer_.StretchToWindow(width, height);
+            }
+        } else {
+            // Drawn on the window, the picture is in place already. Present still hands the
+            // frame to GL: a swap of a surface nobody sees (an offscreen buffer) need not, and
+            // occlusion results would then never arrive. The copy onto the window waits for
+            // the frame's drawing; without it the frame's last query is waited for, so results
+            // are there by the next frame as they were.
+            gl.Flush();
+            if (queryToAwait_ != 0) {
+                GLuint samples = 0;
+                gl.GetQueryObjectuiv(queryToAwait_, GL_QUERY_RESULT, &samples);
+            }
         }
         if (shown != nullptr) {
             gl.ReadBuffer(GL_BACK);
             shown->width = width;
             shown->height = height;
             ReadPixels(0, 0, width, height, height, &shown->pixels);
+            if (backBuffer_.alphaLocked()) {
+                for (DWORD& pixel : shown->pixels) pixel |= 0xFF000000u;
+            }
         }
     }
+    queryToAwait_ = 0;
     SDL_GL_SwapWindow(window_);
+    // Back onto the window once it serves again (its size, the ramp), the picture kept as
+    // Direct3D keeps a back buffer of its own. A window system may give the buffer its new size
+    // a little after the window's: the size is probed in a few frames, not in every one.
+    const D3DFORMAT depthFormat = pp_.EnableAutoDepthStencil ? pp_.AutoDepthStencilFormat : D3DFMT_UNKNOWN;
+    WindowFramebuffer ifReached = windowFramebuffer_;
+    ifReached.sizeReached = true;
+    if (!backBuffer_.onWindow() && WindowMayServe(pp_) &&
+        WindowServesAsBackBuffer(ifReached, pp_.BackBufferWidth, pp_.BackBufferHeight, pp_.BackBufferFormat,
+                                 depthFormat)) {
+        constexpr int kProbes = 3;
+        if (!windowFramebuffer_.sizeReached && windowFramebuffer_.probes < kProbes) {
+            ++windowFramebuffer_.probes;
+            windowFramebuffer_.sizeReached = ProbeWindowSize(windowFramebuffer_, glCache_);
+            state_.dirty |= kDirtyRaster;
+        }
+        if (windowFramebuffer_.sizeReached) {
+            glCache_.Enable(GL_SCISSOR_TEST, false);
+            glCache_.ColorMask(true, true, true, true);
+            backBuffer_.ReturnToWindow(windowFramebuffer_);
+            BackBufferMoved();
+        }
+    }
     backBuffer_.Bind();
     CheckGlError("Present");
     return D3D_OK;
@@ -342,6 +417,11 @@ void STDMETHODCALLTYPE Device::SetGammaRamp(UINT swapChain, DWORD, const D3DGAMM
     // Reset and windowed periods alike.
     gamma_ = *ramp;
     gammaIdentity_ = IsIdentityRamp(gamma_);
+    // A ramp that changes what is shown needs the picture in a buffer of its own.
+    if (backBuffer_.onWindow() && !WindowMayServe(pp_) && MakeCurrent()) {
+        LeaveWindowIfNeeded(false);
+        backBuffer_.Bind();
+    }
 }
 
 void STDMETHODCALLTYPE Device::GetGammaRamp(UINT swapChain, D3DGAMMARAMP* ramp) {
@@ -378,6 +458,7 @@ HRESULT STDMETHODCALLTYPE Device::Clear(DWORD count, const D3DRECT* rects, DWORD
     // Direct3D clears whatever the write masks and the scissor state of drawing say; the
     // cache remembers what is set here, so the next draw restores its own.
     GlColor c = gl_from_d3d_color(color);
+    if (target_.alphaLocked) c.a = 1.0f;
     glCache_.ClearColor(c.r, c.g, c.b, c.a);
     glCache_.ClearDepth(std::clamp(z, 0.0f, 1.0f));
     glCache_.ClearStencil(static_cast<GLint>(stencil));
@@ -421,8 +502,11 @@ bool Device::ReadBackBuffer(const RECT& rect, std::vector<DWORD>* pixels) {
         return false;
     }
     if (!MakeCurrent()) return false;
-    gl.ReadBuffer(GL_COLOR_ATTACHMENT0);
+    gl.ReadBuffer(backBuffer_.readBuffer());
     ReadPixels(rect.left, rect.top, w, h, static_cast<GLint>(target_.height), pixels);
+    if (target_.alphaLocked) {
+        for (DWORD& pixel : *pixels) pixel |= 0xFF000000u;
+    }
     CheckGlError("ReadBackBuffer");
     return true;
 }

@@ -448,7 +448,7 @@ HRESULT STDMETHODCALLTYPE Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT star
         gl.DrawArrays(GlPrimitive(type), static_cast<GLint>(startVertex), static_cast<GLsizei>(vertices));
         CheckGlError("DrawPrimitive");
     }
-    ++drawCalls_;
+    CountDraw(type, primitiveCount);
     return D3D_OK;
 }
 
@@ -488,7 +488,7 @@ HRESULT STDMETHODCALLTYPE Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, IN
         }
         CheckGlError("DrawIndexedPrimitive");
     }
-    ++drawCalls_;
+    CountDraw(type, primitiveCount);
     return D3D_OK;
 }
 

@@ -307,7 +307,7 @@ void ApplyRaster(const DeviceState& s, GlCache& cache, const RenderTargetInfo& t
     cache.PolygonMode(gl_from_d3d_fill_mode(rs[D3DRS_FILLMODE]));
     cache.ShadeModel(rs[D3DRS_SHADEMODE] == D3DSHADE_FLAT ? GL_FLAT : GL_SMOOTH);
     DWORD write = rs[D3DRS_COLORWRITEENABLE];
-    cache.ColorMask(write & 1, write & 2, write & 4, write & 8);
+    cache.ColorMask(write & 1, write & 2, write & 4, (write & 8) != 0 && !target.alphaLocked);
     cache.Enable(GL_DITHER, rs[D3DRS_DITHERENABLE] != FALSE);
     // Direct3D's scissor rectangle has its top edge at y, measured downwards; an inverted one
     // keeps nothing.

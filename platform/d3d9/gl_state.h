@@ -134,6 +134,9 @@ struct RenderTargetInfo {
     unsigned stencilBits = 0;
     unsigned glDepthBits = 0;  // of the GL depth buffer behind it, which GL's depth units count
     unsigned glStencilBits = 0;
+    // The GL colour buffer has an alpha channel the device's format lacks: no draw writes it
+    // and Clear sets it to 1, so it reads as the format's missing channel does.
+    bool alphaLocked = false;
 };
 
 // Applies the dirty groups the layer translates so far (viewport, depth, stencil, blend,

@@ -38,9 +38,13 @@ struct IRhGlslDevice : public IUnknown {
     virtual HRESULT LinkGlslProgram(IDirect3DVertexShader9* vertex, IDirect3DPixelShader9* pixel, std::string* log) = 0;
     // The location of a uniform of the pair's linked program; -1 when it has none.
     virtual int GlslUniformLocation(IDirect3DVertexShader9* vertex, IDirect3DPixelShader9* pixel, const char* name) = 0;
-    // Uploads values into the pair's linked program now.
+    // Uploads values into the pair's linked program now; a value the program already holds
+    // from an earlier call may be skipped.
     virtual HRESULT SetGlslUniforms(IDirect3DVertexShader9* vertex, IDirect3DPixelShader9* pixel,
                                     const GlslUniform* values, UINT count) = 0;
+    // True while the device's GL cache is bypassed (every call goes through, to rule out a
+    // caching fault): callers that skip values a program already holds then send them all.
+    virtual bool SendsEverything() = 0;
 };
 
 }  // namespace rh::d3d9

@@ -51,12 +51,14 @@ HRESULT Device::EndQuery(Query* query) {
     if (openQuery_ != query || !MakeCurrent()) return D3DERR_INVALIDCALL;
     gl.EndQuery(GL_SAMPLES_PASSED);
     openQuery_ = nullptr;
+    queryToAwait_ = query->name();
     query->Ended(resets_);
     CheckGlError("EndQuery");
     return D3D_OK;
 }
 
 void Device::ForgetQuery(Query* query) {
+    if (queryToAwait_ == query->name()) queryToAwait_ = 0;
     if (openQuery_ != query) return;
     openQuery_ = nullptr;
     if (MakeCurrent()) gl.EndQuery(GL_SAMPLES_PASSED);

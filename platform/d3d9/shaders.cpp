@@ -9,6 +9,7 @@
 
 #include <rimeholt/log.h>
 
+#include <cstring>
 #include <vector>
 
 namespace rh::d3d9 {
@@ -274,6 +275,61 @@ int GlslServices::GlslUniformLocation(IDirect3DVertexShader9* vertex, IDirect3DP
     return gl.GetUniformLocation(program->program.name, name);
 }
 
+namespace {
+
+// The floats an upload of u reads: a matrix's 16, a vector's 1 to 3, else 4 (the switch below).
+uint32_t SentFloats(const GlslUniform& u) {
+    if (u.kind == GlslUniform::kMatrix) return 16;
+    return u.count >= 1 && u.count <= 3 ? u.count : 4;
+}
+
+// Whether the program holds u's value already, as SetGlslUniforms gave it; bitwise, so that
+// only the very same bits are taken as unchanged (a -0 after a 0 is sent).
+bool Holds(const ShaderProgram& program, const GlslUniform& u) {
+    if (GlCache::bypassing() || u.location >= ShaderProgram::kUploadedLocations) return false;
+    const size_t at = static_cast<size_t>(u.location);
+    if (at >= program.uploaded.size()) return false;
+    const UploadedUniform& held = program.uploaded[at];
+    if (!held.known || held.kind != u.kind) return false;
+    if (u.kind == GlslUniform::kInt) return held.integer == u.integer;
+    const uint32_t floats = SentFloats(u);
+    if (held.count != floats) return false;
+    // A matrix at its fixed size, compared in place; vectors word by word: a library call
+    // would cost more than these few words.
+    if (floats == 16) return std::memcmp(held.floats, u.floats, 16 * sizeof(float)) == 0;
+    uint32_t differs = 0;
+    for (uint32_t i = 0; i < floats; ++i) {
+        uint32_t a, b;
+        std::memcpy(&a, &held.floats[i], sizeof a);
+        std::memcpy(&b, &u.floats[i], sizeof b);
+        differs |= a ^ b;
+    }
+    return differs == 0;
+}
+
+void Remember(ShaderProgram* program, const GlslUniform& u) {
+    if (u.location >= ShaderProgram::kUploadedLocations) return;
+    // The device's own uniforms are set behind this record (ApplyShaderStage): never kept.
+    if (u.location == program->program.pixel || u.location == program->fogEnable || u.location == program->fogColor) {
+        return;
+    }
+    const size_t at = static_cast<size_t>(u.location);
+    if (at >= program->uploaded.size()) program->uploaded.resize(at + 1);
+    UploadedUniform& held = program->uploaded[at];
+    held.known = true;
+    held.kind = u.kind;
+    held.integer = u.integer;
+    held.count = u.kind == GlslUniform::kInt ? 0 : SentFloats(u);
+    // A fixed size for the matrix: a copy of a size known only here costs more than its bytes.
+    if (held.count == 16) {
+        std::memcpy(held.floats, u.floats, 16 * sizeof(float));
+    } else {
+        for (uint32_t i = 0; i < held.count; ++i) held.floats[i] = u.floats[i];
+    }
+}
+
+}  // namespace
+
 HRESULT GlslServices::SetGlslUniforms(IDirect3DVertexShader9* vertex, IDirect3DPixelShader9* pixel,
                                       const GlslUniform* values, UINT count) {
     ShaderProgram* program = Linked(vertex, pixel);
@@ -283,6 +339,9 @@ HRESULT GlslServices::SetGlslUniforms(IDirect3DVertexShader9* vertex, IDirect3DP
     for (UINT i = 0; i < count; ++i) {
         const GlslUniform& u = values[i];
         if (u.location < 0) continue;
+        // Most of an effect's values are those of the object before; GL would take the same
+        // bits again, at a cost per call.
+        if (Holds(*program, u)) continue;
         switch (u.kind) {
             case GlslUniform::kInt: gl.Uniform1i(u.location, u.integer); break;
             case GlslUniform::kMatrix:
@@ -298,6 +357,7 @@ HRESULT GlslServices::SetGlslUniforms(IDirect3DVertexShader9* vertex, IDirect3DP
                 }
                 break;
         }
+        Remember(program, u);
     }
     CheckGlError("SetGlslUniforms");
     return D3D_OK;

@@ -12,9 +12,11 @@
 
 #include <SDL_opengl.h>
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace rh::d3d9 {
 
@@ -38,6 +40,15 @@ private:
 using VertexShader = GlslShader<IDirect3DVertexShader9, IID_IDirect3DVertexShader9>;
 using PixelShader = GlslShader<IDirect3DPixelShader9, IID_IDirect3DPixelShader9>;
 
+// What SetGlslUniforms last gave one uniform location of a program.
+struct UploadedUniform {
+    bool known = false;
+    GlslUniform::Kind kind = GlslUniform::kFloat;
+    uint32_t count = 0;
+    int integer = 0;
+    float floats[16] = {};
+};
+
 // A program linked from a vertex and a pixel shader.
 struct ShaderProgram {
     bool ok = false;
@@ -46,6 +57,11 @@ struct ShaderProgram {
     GLint fogEnable = -1;
     GLint fogColor = -1;
     uint32_t reads = 0;  // the attribute locations the program reads (bit per location)
+    // By location, below kUploadedLocations: a program keeps its uniform values while it
+    // lives, so a value it already holds need not be sent again. Only SetGlslUniforms writes
+    // these locations (the device's own uniforms, pixel and fog, are never recorded here).
+    std::vector<UploadedUniform> uploaded;
+    static constexpr int kUploadedLocations = 256;
 };
 
 // Programs by the GL names of their pair.
@@ -78,6 +94,7 @@ public:
     int GlslUniformLocation(IDirect3DVertexShader9* vertex, IDirect3DPixelShader9* pixel, const char* name) override;
     HRESULT SetGlslUniforms(IDirect3DVertexShader9* vertex, IDirect3DPixelShader9* pixel, const GlslUniform* values,
                             UINT count) override;
+    bool SendsEverything() override { return GlCache::bypassing(); }
 
     // A shader of the device goes: the pair remembered below may name it.
     void ForgetLinked() {

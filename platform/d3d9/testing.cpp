@@ -24,6 +24,8 @@ HRESULT PresentAndReadWindow(IDirect3DDevice9* device, std::vector<DWORD>* pixel
     return hr;
 }
 
+bool BackBufferOnWindow(IDirect3DDevice9* device) { return static_cast<Device*>(device)->BackBufferOnWindow(); }
+
 void PrepareDraw(IDirect3DDevice9* device) { static_cast<Device*>(device)->PrepareDraw(); }
 
 int ProgramCount(IDirect3DDevice9* device) { return static_cast<Device*>(device)->programCount(); }
@@ -38,6 +40,8 @@ GlObjects LiveGlObjects() {
 }
 
 UINT DrawCallCount(IDirect3DDevice9* device) { return static_cast<Device*>(device)->drawCalls(); }
+
+uint64_t TriangleCount(IDirect3DDevice9* device) { return static_cast<Device*>(device)->trianglesDrawn(); }
 
 void ResetDrawCallCount(IDirect3DDevice9* device) { static_cast<Device*>(device)->ResetDrawCalls(); }
 

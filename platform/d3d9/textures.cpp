@@ -14,8 +14,9 @@
 namespace rh::d3d9 {
 namespace {
 
-// Test hook (d3d9_testing.h).
+// Test hooks (d3d9_testing.h).
 bool s3tcDisabled = false;
+int64_t liveTexels = 0;  // over every level of every texture with a GL object
 
 constexpr DWORD kLockFlags = D3DLOCK_READONLY | D3DLOCK_DISCARD | D3DLOCK_NOSYSLOCK | D3DLOCK_NO_DIRTY_UPDATE;
 
@@ -46,6 +47,10 @@ const FormatInfo* CheckCreation(const D3DCAPS9& caps, UINT width, UINT height, U
     return row;
 }
 
+// Whether GL stores every bit of the format's texels, so that a level read back from GL is the
+// level that was written. R5G6B5 goes to GL as RGB5, whose green has one bit fewer.
+bool GlKeepsEveryBit(const FormatInfo& format) { return format.format != D3DFMT_R5G6B5; }
+
 HRESULT OutOfMemory(D3DPOOL pool) { return pool == D3DPOOL_DEFAULT ? D3DERR_OUTOFVIDEOMEMORY : E_OUTOFMEMORY; }
 
 }  // namespace
@@ -59,6 +64,8 @@ UINT FullChainLevels(UINT width, UINT height) {
 namespace testing {
 
 void DisableS3tc(bool disabled) { s3tcDisabled = disabled; }
+
+uint64_t LiveTextureTexels() { return static_cast<uint64_t>(liveTexels); }
 
 bool ReadTextureLevel(IDirect3DBaseTexture9* texture, UINT face, UINT level, std::vector<DWORD>* pixels) {
     TextureStore* store = StoreOf(texture);
@@ -96,12 +103,20 @@ TextureStore::TextureStore(Device* device, const FormatInfo& format, DWORD usage
       levelCount_(levels), faces_(faces) {}
 
 TextureStore::~TextureStore() {
-    if (name_ == 0 || !device_->MakeCurrent()) return;
+    if (name_ == 0) return;
+    liveTexels -= Texels();
+    if (!device_->MakeCurrent()) return;
     gl.DeleteTextures(1, &name_);
     device_->glCache().ForgetTexture(name_);
 }
 
 bool TextureStore::UploadsBlocks() const { return blocksInGl_; }
+
+int64_t TextureStore::Texels() const {
+    int64_t texels = 0;
+    for (const Level& l : levels_) texels += int64_t{l.width} * l.height;
+    return texels;
+}
 
 bool TextureStore::Allocate() {
     try {
@@ -128,8 +143,12 @@ bool TextureStore::Allocate() {
     // System memory is the CPU's alone: never drawn, no GL object.
     if (pool_ == D3DPOOL_SYSTEMMEM || !device_->MakeCurrent()) return true;
     blocksInGl_ = IsBlocks(format_) && device_->s3tc();
+    // Managed and default-pool textures live in GL's memory through losses and resets (the
+    // context outlives them), so once GL has a level its copy is only a lock's: read back then.
+    keepCopies_ = (usage_ & D3DUSAGE_DYNAMIC) != 0 || (IsBlocks(format_) && !blocksInGl_) || !GlKeepsEveryBit(format_);
     specified_.assign(levels_.size(), false);
     gl.GenTextures(1, &name_);
+    liveTexels += Texels();
     device_->glCache().BindTexture(0, target(), name_);
     // Levels past the last one the texture has would leave GL's chain incomplete.
     gl.TexParameteri(target(), GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(levelCount_ - 1));
@@ -174,10 +193,47 @@ void TextureStore::Specify(UINT face, UINT index) {
 void TextureStore::SpecifyMissing() {
     for (UINT face = 0; face < faces_; ++face) {
         for (UINT i = 0; i < levelCount_; ++i) {
-            if (!specified_[face * levelCount_ + i]) Specify(face, i);
+            if (!specified_[face * levelCount_ + i]) {
+                Specify(face, i);
+                DropCopy(face, i);
+            }
         }
     }
     complete_ = true;
+}
+
+void TextureStore::DropCopy(UINT face, UINT index) {
+    Level& l = At(face, index);
+    if (keepCopies_ || l.locked || !specified_[face * levelCount_ + index]) return;
+    l.bytes.reset();
+    l.cleared = false;
+}
+
+bool TextureStore::RestoreCopy(UINT face, UINT index, bool overwrite) {
+    Level& l = At(face, index);
+    try {
+        l.bytes = std::make_unique_for_overwrite<uint8_t[]>(l.size);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    // Bytes the caller overwrites whole need neither GL's contents nor clearing.
+    l.cleared = overwrite;
+    if (overwrite) return true;
+    // A texture locked to be read or patched after it went to GL is one the program reaches
+    // again: reading back at every lock would cost more than keeping the copy.
+    keepCopies_ = true;
+    // Without the context the level reads as zeros (Bytes clears it).
+    if (!device_->MakeCurrent()) return true;
+    device_->glCache().BindTexture(0, target(), name_);
+    gl.PixelStorei(GL_PACK_ALIGNMENT, 1);
+    if (blocksInGl_) {
+        gl.GetCompressedTexImage(FaceTarget(face), static_cast<GLint>(index), l.bytes.get());
+    } else {
+        gl.GetTexImage(FaceTarget(face), static_cast<GLint>(index), format_.glFormat, format_.glType, l.bytes.get());
+    }
+    l.cleared = true;
+    CheckGlError("TextureStore::RestoreCopy");
+    return true;
 }
 
 HRESULT TextureStore::LevelDesc(UINT index, D3DSURFACE_DESC* desc) const {
@@ -219,6 +275,8 @@ HRESULT TextureStore::Lock(UINT face, UINT index, D3DLOCKED_RECT* locked, const 
         l.lockedBottom = static_cast<UINT>(r.bottom);
         offset = size_t{l.lockedTop} * l.pitch + size_t(r.left) * format_.bytesPerPixel;
     }
+    // A level GL alone holds gets its copy back for the lock.
+    if (l.bytes == nullptr && !RestoreCopy(face, index, overwrite)) return OutOfMemory(pool_);
     // DISCARD makes the old bytes undefined; keeping them costs nothing.
     l.locked = true;
     l.readOnly = (flags & D3DLOCK_READONLY) != 0;
@@ -234,15 +292,17 @@ HRESULT TextureStore::Unlock(UINT face, UINT index) {
     Level& l = At(face, index);
     if (!l.locked) return D3DERR_INVALIDCALL;
     l.locked = false;
-    // A level GL has not had yet crosses once, whole, when a draw or a read first needs the
-    // chain (CompleteInGl), with what it holds then: a texture filled level by level after its
-    // creation is not sent level by level while it is being filled, nor at all if it is never
-    // drawn.
-    if (name_ != 0 && !specified_[face * levelCount_ + index]) return D3D_OK;
-    if (!l.readOnly && name_ != 0 && device_->MakeCurrent()) {
-        device_->glCache().BindTexture(0, target(), name_);
-        Upload(face, index, l.lockedTop, l.lockedBottom);
-    }
+    if (name_ == 0 || l.readOnly) return D3D_OK;
+    // A level GL has not had yet crosses once, whole. A store that keeps its copies sends it
+    // when a draw or a read first needs the chain (CompleteInGl), with what it holds then: a
+    // texture filled level by level after its creation is not sent level by level while it is
+    // being filled, nor at all if it is never drawn. Any other sends it now, so that its copy
+    // goes at once and a texture being loaded is held twice only until its levels are unlocked.
+    if (keepCopies_ && !specified_[face * levelCount_ + index]) return D3D_OK;
+    if (!device_->MakeCurrent()) return D3D_OK;
+    device_->glCache().BindTexture(0, target(), name_);
+    Upload(face, index, l.lockedTop, l.lockedBottom);
+    DropCopy(face, index);
     return D3D_OK;
 }
 

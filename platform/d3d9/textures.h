@@ -1,5 +1,6 @@
-// 2D and cube textures and their surfaces: a CPU copy of every level in the format's Direct3D
-// layout, mirrored into a GL texture object row range by row range as locks end. Private to
+// 2D and cube textures and their surfaces: a level's bytes in the format's Direct3D layout,
+// mirrored into a GL texture object row range by row range as locks end. Once GL holds a level,
+// its CPU copy goes unless the texture needs it (see TextureStore::keepsCopies). Private to
 // platform/d3d9.
 #pragma once
 
@@ -47,7 +48,7 @@ public:
         UINT pitch = 0;  // bytes from one row (of 4x4 blocks) to the next
         UINT rows = 0;   // rows (of blocks)
         // Not cleared until first needed (Bytes()): a level written whole before anything reads
-        // it is never cleared.
+        // it is never cleared. Null while GL alone holds the level (dropped after its upload).
         std::unique_ptr<uint8_t[]> bytes;
         size_t size = 0;
         bool cleared = false;  // bytes holds what the level holds: zeros, or what was written
@@ -90,9 +91,16 @@ public:
     // overwrite: the whole level, every byte of which the caller writes before Unlock.
     HRESULT Lock(UINT face, UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags, bool anyPool,
                  bool overwrite = false);
-    // Ends the lock and uploads the rows it covered unless it was read-only; a level GL has not
-    // had yet waits for CompleteInGl and crosses whole.
+    // Ends the lock and uploads the rows it covered unless it was read-only. A level GL has not
+    // had yet crosses whole: now when the store keeps no copies (and the copy goes), else it
+    // waits for CompleteInGl.
     HRESULT Unlock(UINT face, UINT level);
+    // Whether levels keep their CPU copy once GL has them: textures without a GL object (system
+    // memory), dynamic ones, DXT that GL holds decoded (its blocks cannot be read back), formats
+    // GL stores with fewer bits than Direct3D's layout has, and any texture the program locked
+    // again to read or patch it after its levels went to GL. Other levels live in GL alone and
+    // a lock reads them back.
+    bool keepsCopies() const { return keepCopies_; }
 
     // The sampler parameters last sent to the GL object.
     GlSamplerParams& sent() { return sent_; }
@@ -106,10 +114,17 @@ private:
     void Upload(UINT face, UINT level, UINT top, UINT bottom);
     // Gives GL one level's storage and bytes.
     void Specify(UINT face, UINT level);
+    // Frees a level's CPU copy when GL holds it and nothing needs the copy.
+    void DropCopy(UINT face, UINT level);
+    // Makes a CPU copy of a level that lives in GL alone, its contents read back unless the
+    // caller overwrites it whole. False when memory runs out.
+    bool RestoreCopy(UINT face, UINT level, bool overwrite);
     void SpecifyMissing();
     GLenum FaceTarget(UINT face) const { return faces_ == 6 ? GL_TEXTURE_CUBE_MAP_POSITIVE_X + face : GL_TEXTURE_2D; }
     // Whether GL holds the blocks themselves, not their decoding.
     bool UploadsBlocks() const;
+    // Texels over every level of every face.
+    int64_t Texels() const;
 
     Device* device_;
     const FormatInfo& format_;
@@ -124,6 +139,7 @@ private:
     bool blocksInGl_ = false;  // decided when the GL object is made
     std::vector<bool> specified_;  // per level: GL has had its storage
     bool complete_ = false;        // every level has
+    bool keepCopies_ = true;       // decided when the GL object is made; see keepsCopies
     GlSamplerParams sent_;
 };
 

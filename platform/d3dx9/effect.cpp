@@ -69,6 +69,9 @@ struct AnnotationSlot {
 struct ParamSlot {
     fx::Parameter desc;  // of the effect that made it (for shared ones: the first)
     float values[16] = {};
+    // Counts the Set calls that wrote values: a pass that sent the values at this count has
+    // nothing new to send. Starts at 1; a pass's record of 0 means "never sent".
+    uint64_t version = 1;
     com::ComRef<IDirect3DBaseTexture9> texture;
     std::vector<std::unique_ptr<AnnotationSlot>> annotations;
 };
@@ -321,6 +324,7 @@ public:
         ParamSlot* p = FindParameter(parameter);
         if (p == nullptr || matrix == nullptr || p->desc.type != fx::Type::kFloat4x4) return D3DERR_INVALIDCALL;
         std::memcpy(p->values, &matrix->m[0][0], sizeof(float) * 16);
+        ++p->version;
         return D3D_OK;
     }
 
@@ -331,6 +335,7 @@ public:
         if (p->desc.type < fx::Type::kFloat || n < 1 || n > 4) return D3DERR_INVALIDCALL;
         const float v[4] = {vector->x, vector->y, vector->z, vector->w};
         std::memcpy(p->values, v, sizeof(float) * static_cast<size_t>(n));
+        ++p->version;
         return D3D_OK;
     }
 
@@ -338,6 +343,7 @@ public:
         ParamSlot* p = FindParameter(parameter);
         if (p == nullptr || p->desc.type != fx::Type::kFloat) return D3DERR_INVALIDCALL;
         p->values[0] = value;
+        ++p->version;
         return D3D_OK;
     }
 
@@ -345,6 +351,7 @@ public:
         ParamSlot* p = FindParameter(parameter);
         if (p == nullptr || (p->desc.type != fx::Type::kBool && p->desc.type != fx::Type::kInt)) return D3DERR_INVALIDCALL;
         p->values[0] = value != FALSE ? 1.0f : 0.0f;
+        ++p->version;
         return D3D_OK;
     }
 
@@ -352,6 +359,7 @@ public:
         ParamSlot* p = FindParameter(parameter);
         if (p == nullptr || (p->desc.type != fx::Type::kBool && p->desc.type != fx::Type::kInt)) return D3DERR_INVALIDCALL;
         p->values[0] = p->desc.type == fx::Type::kBool ? (value != 0 ? 1.0f : 0.0f) : static_cast<float>(value);
+        ++p->version;
         return D3D_OK;
     }
 
@@ -406,12 +414,24 @@ public:
         d->SetVertexShader(pass.vertex.get());
         d->SetPixelShader(pass.pixel.get());
         // The values' list is made once when the pass links: floats are read through pointers
-        // to the parameters' storage, only the ints are converted here.
+        // to the parameters' storage, only the ints are converted here. The program keeps what
+        // it was given, so only values set since this pass last sent them go (a pass's program
+        // is its own: passes that share one share their code and parameters too).
         for (const PassSlot::IntUniform& u : pass.ints) {
             pass.values[u.value].integer = fx::SaturatedInt(u.slot->values[0]);
         }
-        return glsl_->SetGlslUniforms(pass.vertex.get(), pass.pixel.get(), pass.values.data(),
-                                      static_cast<UINT>(pass.values.size()));
+        pass.changed.clear();
+        const bool everything = glsl_->SendsEverything();
+        for (size_t i = 0; i < pass.values.size(); ++i) {
+            const uint64_t version = pass.slots[i]->version;
+            if (pass.sent[i] == version && !everything) continue;
+            pass.sent[i] = version;
+            pass.changed.push_back(pass.values[i]);
+        }
+        const HRESULT hr = glsl_->SetGlslUniforms(pass.vertex.get(), pass.pixel.get(), pass.changed.data(),
+                                                  static_cast<UINT>(pass.changed.size()));
+        if (hr != D3D_OK) std::fill(pass.sent.begin(), pass.sent.end(), uint64_t{0});
+        return hr;
     }
 
     HRESULT STDMETHODCALLTYPE End() override {
@@ -440,6 +460,9 @@ private:
             const ParamSlot* slot;
         };
         std::vector<GlslUniform> values;
+        std::vector<const ParamSlot*> slots;  // whose value each of values is
+        std::vector<uint64_t> sent;           // the slot's version each was last sent at; 0 never
+        std::vector<GlslUniform> changed;     // Pass's list of what goes, kept for its storage
         std::vector<IntUniform> ints;
         std::vector<Sampler> samplers;
         std::vector<std::unique_ptr<AnnotationSlot>> annotations;
@@ -500,8 +523,11 @@ private:
                         break;
                 }
                 pass->values.push_back(value);
+                pass->slots.push_back(&slot);
+                pass->sent.push_back(0);
             }
         }
+        pass->changed.reserve(pass->values.size());
         if (pass->samplers.size() > 16) {
             *log += "pass '" + pass->desc->name + "' uses more than 16 samplers\n";
             return false;

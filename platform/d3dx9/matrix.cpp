@@ -1,7 +1,11 @@
 // D3DX matrix functions and the D3DXMATRIX operators.
 #include <d3dx9math.h>
 
+#include "platform/d3dx9/matrix_local.h"
+
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -109,13 +113,16 @@ D3DXMATRIX* WINAPI D3DXMatrixMultiply(D3DXMATRIX* pOut, const D3DXMATRIX* pM1, c
     return pOut;
 }
 
-D3DXMATRIX* WINAPI D3DXMatrixInverse(D3DXMATRIX* pOut, FLOAT* pDeterminant, const D3DXMATRIX* pM) {
+namespace rh::d3dx9 {
+
+// The inverse by cofactors of a, the matrix's elements in double. Every caller runs the same
+// arithmetic; inlined where elements are known constants, the compiler drops what they
+// decide, and since it folds only exact results the answer keeps the same bits (the build
+// fuses no multiply-adds; the translations test in d3dx9_math_test would show it if it did).
+[[gnu::always_inline]] inline D3DXMATRIX* InverseByCofactors(D3DXMATRIX* pOut, FLOAT* pDeterminant,
+                                                            const double (&a)[4][4]) {
     // Cofactors from the 2x2 minors of the top two and bottom two rows, in double so that a
     // nearly singular matrix loses as little as possible before the final rounding.
-    double a[4][4];
-    for (int i = 0; i < 4; ++i) {
-        for (int j = 0; j < 4; ++j) a[i][j] = pM->m[i][j];
-    }
     const double s0 = a[0][0] * a[1][1] - a[1][0] * a[0][1];
     const double s1 = a[0][0] * a[1][2] - a[1][0] * a[0][2];
     const double s2 = a[0][0] * a[1][3] - a[1][0] * a[0][3];
@@ -156,6 +163,32 @@ D3DXMATRIX* WINAPI D3DXMatrixInverse(D3DXMATRIX* pOut, FLOAT* pDeterminant, cons
         for (int j = 0; j < 4; ++j) pOut->m[i][j] = static_cast<FLOAT>(b[i][j]);
     }
     return pOut;
+}
+
+D3DXMATRIX* GeneralMatrixInverse(D3DXMATRIX* pOut, FLOAT* pDeterminant, const D3DXMATRIX* pM) {
+    double a[4][4];
+    for (int i = 0; i < 4; ++i) {
+        for (int j = 0; j < 4; ++j) a[i][j] = pM->m[i][j];
+    }
+    return InverseByCofactors(pOut, pDeterminant, a);
+}
+
+}  // namespace rh::d3dx9
+
+D3DXMATRIX* WINAPI D3DXMatrixInverse(D3DXMATRIX* pOut, FLOAT* pDeterminant, const D3DXMATRIX* pM) {
+    // A pure translation (the upper 3x3 and the last column the identity's, bit for bit) is
+    // what most objects are placed with: its other elements are known constants.
+    static constexpr uint32_t kIdentityBits[16] = {0x3F800000, 0, 0, 0, 0, 0x3F800000, 0, 0,
+                                                   0, 0, 0x3F800000, 0, 0, 0, 0, 0x3F800000};
+    uint32_t bits[16];
+    std::memcpy(bits, &pM->m[0][0], sizeof bits);
+    uint32_t differs = bits[15] ^ kIdentityBits[15];
+    for (int i = 0; i < 12; ++i) differs |= bits[i] ^ kIdentityBits[i];
+    if (differs == 0) {
+        const double a[4][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {pM->m[3][0], pM->m[3][1], pM->m[3][2], 1}};
+        return rh::d3dx9::InverseByCofactors(pOut, pDeterminant, a);
+    }
+    return rh::d3dx9::GeneralMatrixInverse(pOut, pDeterminant, pM);
 }
 
 D3DXMATRIX* WINAPI D3DXMatrixScaling(D3DXMATRIX* pOut, FLOAT sx, FLOAT sy, FLOAT sz) {

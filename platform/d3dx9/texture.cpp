@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <optional>
 #include <utility>
@@ -176,6 +177,17 @@ uint32_t PackChannels(const float c[4]) {
     return out;
 }
 
+// One destination row of the column pass: for each texel, the channels summed over the taps in
+// order (add(k, x, c) adds tap k's weighted channels of column x), then packed.
+template <typename AddTap>
+void ScaleColumns(const Taps& t, uint32_t width, AddTap add, uint32_t* out) {
+    for (uint32_t x = 0; x < width; ++x) {
+        float c[4] = {0, 0, 0, 0};
+        for (size_t k = 0; k < t.weights.size(); ++k) add(k, x, c);
+        out[x] = PackChannels(c);
+    }
+}
+
 // Scales a picture to width x height. NONE copies what fits and leaves the rest black.
 Picture Resample(const Picture& src, uint32_t width, uint32_t height, Filter filter) {
     Picture dst;
@@ -192,13 +204,47 @@ Picture Resample(const Picture& src, uint32_t width, uint32_t height, Filter fil
         }
         return dst;
     }
-    // Rows first, into floats per channel (blue, green, red, alpha), then columns.
-    std::vector<Taps> across = MakeTaps(src.width, width, filter);
     std::vector<Taps> down = MakeTaps(src.height, height, filter);
-    std::vector<float> rows(size_t{width} * src.height * 4);
+    if (src.width == width) {
+        // Rows of the same width: every filter weighs the one source texel 1 (and any other 0),
+        // so the row pass would give each channel as it is. The columns read the words instead.
+        for (uint32_t y = 0; y < height; ++y) {
+            const Taps& t = down[y];
+#if defined(__SSE2__)
+            // The four channels of a texel side by side: the same multiplications and additions
+            // in the same order, then PackChannels' rounding, clamping and truncation.
+            const __m128i zero = _mm_setzero_si128();
+            const __m128 half = _mm_set1_ps(0.5f);
+            const __m128 top = _mm_set1_ps(255.0f);
+            uint32_t* out = dst.Row(y);
+            for (uint32_t x = 0; x < width; ++x) {
+                __m128 c = _mm_setzero_ps();
+                for (size_t k = 0; k < t.weights.size(); ++k) {
+                    const uint32_t p = src.Row(t.first + static_cast<uint32_t>(k))[x];
+                    const __m128i bytes = _mm_cvtsi32_si128(static_cast<int>(p));
+                    const __m128 v = _mm_cvtepi32_ps(_mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, zero), zero));
+                    c = _mm_add_ps(c, _mm_mul_ps(_mm_set1_ps(t.weights[k]), v));
+                }
+                const __m128i packed = _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(_mm_add_ps(c, half), _mm_setzero_ps()), top));
+                out[x] = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(packed, packed), zero)));
+            }
+#else
+            ScaleColumns(t, width, [&](size_t k, uint32_t x, float c[4]) {
+                const uint32_t p = src.Row(t.first + static_cast<uint32_t>(k))[x];
+                for (int ch = 0; ch < 4; ++ch) c[ch] += t.weights[k] * static_cast<float>((p >> (8 * ch)) & 0xFF);
+            }, dst.Row(y));
+#endif
+        }
+        return dst;
+    }
+    // Rows first, into floats per channel (blue, green, red, alpha), then columns. Every float
+    // is written before it is read.
+    std::vector<Taps> across = MakeTaps(src.width, width, filter);
+    const size_t rowFloats = size_t{width} * 4;
+    std::unique_ptr<float[]> rows(new float[rowFloats * src.height]);
     for (uint32_t y = 0; y < src.height; ++y) {
         const uint32_t* in = src.Row(y);
-        float* out = rows.data() + size_t{y} * width * 4;
+        float* out = rows.get() + size_t{y} * rowFloats;
         for (uint32_t x = 0; x < width; ++x) {
             float c[4] = {0, 0, 0, 0};
             const Taps& t = across[x];
@@ -211,15 +257,10 @@ Picture Resample(const Picture& src, uint32_t width, uint32_t height, Filter fil
     }
     for (uint32_t y = 0; y < height; ++y) {
         const Taps& t = down[y];
-        uint32_t* out = dst.Row(y);
-        for (uint32_t x = 0; x < width; ++x) {
-            float c[4] = {0, 0, 0, 0};
-            for (size_t k = 0; k < t.weights.size(); ++k) {
-                const float* in = rows.data() + (size_t{t.first + static_cast<uint32_t>(k)} * width + x) * 4;
-                for (int ch = 0; ch < 4; ++ch) c[ch] += t.weights[k] * in[ch];
-            }
-            out[x] = PackChannels(c);
-        }
+        ScaleColumns(t, width, [&](size_t k, uint32_t x, float c[4]) {
+            const float* in = rows.get() + size_t{t.first + static_cast<uint32_t>(k)} * rowFloats + size_t{x} * 4;
+            for (int ch = 0; ch < 4; ++ch) c[ch] += t.weights[k] * in[ch];
+        }, dst.Row(y));
     }
     return dst;
 }
@@ -769,7 +810,16 @@ uint32_t Neighbour(int64_t i, uint32_t n, bool mirror) {
     return static_cast<uint32_t>((i % n + n) % n);
 }
 
-uint8_t Encode(float v) { return static_cast<uint8_t>(std::lround((v + 1.0f) * 0.5f * 255.0f)); }
+// A component -1 to 1 as a byte, rounded to nearest with halves away from zero. In range, a
+// float plus 0.5 is exact in double, so truncation gives lround's answer without the call;
+// whatever else (NaN from a wild amplitude) keeps lround's answer.
+uint8_t Encode(float v) {
+    const float scaled = (v + 1.0f) * 0.5f * 255.0f;
+    if (scaled >= 0.0f && scaled < 256.0f) {
+        return static_cast<uint8_t>(static_cast<int>(static_cast<double>(scaled) + 0.5));
+    }
+    return static_cast<uint8_t>(std::lround(scaled));
+}
 
 Picture NormalMap(const Picture& heights, DWORD flags, DWORD channel, float amplitude) {
     bool mirrorU = (flags & D3DX_NORMALMAP_MIRROR_U) != 0;
@@ -782,12 +832,19 @@ Picture NormalMap(const Picture& heights, DWORD flags, DWORD channel, float ampl
     out.width = w;
     out.height = h;
     out.pixels.resize(hv.size());
+    if (w == 0 || h == 0) return out;
+    // Only the first and last columns reach past an edge; rows are found once each.
+    const uint32_t beforeFirst = Neighbour(-1, w, mirrorU);
+    const uint32_t afterLast = Neighbour(int64_t{w}, w, mirrorU);
     for (uint32_t y = 0; y < h; ++y) {
+        const float* row = hv.data() + size_t{y} * w;
+        const float* above = hv.data() + size_t{Neighbour(int64_t{y} - 1, h, mirrorV)} * w;
+        const float* below = hv.data() + size_t{Neighbour(int64_t{y} + 1, h, mirrorV)} * w;
         for (uint32_t x = 0; x < w; ++x) {
-            float left = hv[size_t{y} * w + Neighbour(int64_t{x} - 1, w, mirrorU)];
-            float right = hv[size_t{y} * w + Neighbour(int64_t{x} + 1, w, mirrorU)];
-            float up = hv[size_t{Neighbour(int64_t{y} - 1, h, mirrorV)} * w + x];
-            float down = hv[size_t{Neighbour(int64_t{y} + 1, h, mirrorV)} * w + x];
+            float left = row[x == 0 ? beforeFirst : x - 1];
+            float right = row[x + 1 == w ? afterLast : x + 1];
+            float up = above[x];
+            float down = below[x];
             float nx = -amplitude * (right - left) * 0.5f;
             float ny = -amplitude * (down - up) * 0.5f;
             float length = std::sqrt(nx * nx + ny * ny + 1.0f);

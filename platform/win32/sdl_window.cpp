@@ -7,6 +7,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <cstring>
 #include <list>
 #include <strings.h>
 
@@ -63,12 +64,26 @@ SDL_Window* CreateGlWindow(const char* title, int x, int y, int width, int heigh
     // Under X11 the window's visual is chosen here, so the pixel format the device's context
     // needs (RGBA8, D24S8, double-buffered, GL 2.1 compatibility) must be asked for now; a
     // display without it gets the nearest format it has, first without alpha, then SDL's own.
+    //
+    // SDL's offscreen driver gives a window a GL buffer of the size it is made with, for good:
+    // a window that grows later (to a full-screen mode) would draw into a buffer cut short. There
+    // the window is made at least as large as the desktop and then given its size, so its
+    // buffer has room for any size up to the desktop's, as a window on a screen has.
+    int madeWidth = width;
+    int madeHeight = height;
+    const char* driver = SDL_GetCurrentVideoDriver();
+    SDL_Rect desktop{};
+    if (driver != nullptr && std::strcmp(driver, "offscreen") == 0 && SDL_GetDisplayBounds(0, &desktop) == 0) {
+        madeWidth = std::max(width, desktop.w);
+        madeHeight = std::max(height, desktop.h);
+    }
     SDL_Window* window = nullptr;
     for (int attempt = 0; attempt < 3 && window == nullptr; ++attempt) {
         SDL_GL_ResetAttributes();
         if (attempt < 2) SetGlPixelFormat(attempt == 0 ? 8 : 0);
-        window = SDL_CreateWindow(title, x, y, width, height, flags | SDL_WINDOW_OPENGL);
+        window = SDL_CreateWindow(title, x, y, madeWidth, madeHeight, flags | SDL_WINDOW_OPENGL);
     }
+    if (window != nullptr && (madeWidth != width || madeHeight != height)) SDL_SetWindowSize(window, width, height);
     return window;
 }
 

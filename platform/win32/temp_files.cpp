@@ -96,6 +96,7 @@ UINT WINAPI GetTempFileNameA(LPCSTR path, LPCSTR prefix, UINT unique, LPSTR temp
         // Exclusive, so an existing file (or a link planted under the name) is never reused.
         const int fd = open(rh::crt::DiskPath(name.c_str()).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) {
+            rh::crt::ForgetFolderReadings();
             close(fd);
             std::memcpy(tempFileName, name.c_str(), name.size() + 1);
             return number;
@@ -115,6 +116,7 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD /*shareMod
     }
     const int fd = open(rh::crt::DiskPath(fileName).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return INVALID_HANDLE_VALUE;
+    rh::crt::ForgetFolderReadings();
     auto* file = new File{fd};
     Files& files = TheFiles();
     std::lock_guard<std::mutex> guard(files.lock);
@@ -140,7 +142,9 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD written
 
 BOOL WINAPI DeleteFileA(LPCSTR fileName) {
     if (fileName == nullptr || *fileName == '\0') return FALSE;
-    return unlink(rh::crt::DiskPath(fileName).c_str()) == 0 ? TRUE : FALSE;
+    if (unlink(rh::crt::DiskPath(fileName).c_str()) != 0) return FALSE;
+    rh::crt::ForgetFolderReadings();
+    return TRUE;
 }
 
 namespace rh::win32 {

@@ -826,9 +826,15 @@ TEST_F(DrawRefusalTest, TheDrawCounterCountsAcceptedDrawsSinceItsReset) {
         device_->DrawIndexedPrimitive(D3DPT_TRIANGLESTRIP, 0, 0, 4, 0, 2);
         device_->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 0);  // refused
     }
-    EXPECT_EQ(rh::d3d9::testing::DrawCallCount(device_), 6u);
+    // Points and lines count as draws but draw no triangles.
+    device_->DrawPrimitive(D3DPT_POINTLIST, 0, 4);
+    device_->DrawPrimitive(D3DPT_LINESTRIP, 0, 3);
+    device_->DrawPrimitive(D3DPT_TRIANGLEFAN, 0, 2);
+    EXPECT_EQ(rh::d3d9::testing::DrawCallCount(device_), 9u);
+    EXPECT_EQ(rh::d3d9::testing::TriangleCount(device_), 14u);
     rh::d3d9::testing::ResetDrawCallCount(device_);
     EXPECT_EQ(rh::d3d9::testing::DrawCallCount(device_), 0u);
+    EXPECT_EQ(rh::d3d9::testing::TriangleCount(device_), 0u);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -374,6 +375,109 @@ TEST_F(TextureTest, AReadOnlyLockUploadsNothing) {
     ASSERT_EQ(texture->UnlockRect(0), D3D_OK);
     ASSERT_TRUE(ReadTextureLevel(texture, 0, 0, &gl));
     EXPECT_EQ(gl[0], 0u) << "a read-only lock uploads nothing";
+}
+
+// Once GL has a level, a lock still gives what was written: every byte of every level of each
+// format (the unused X bits excepted: Direct3D leaves them undefined), then a rectangle patched
+// in, which reaches GL while the rest of the level stays. DXT runs as blocks in GL and as their
+// decoding.
+TEST_F(TextureTest, ALockAfterTheUploadGivesWhatWasWritten) {
+    struct Case {
+        D3DFORMAT format;
+        std::vector<BYTE> mask;  // per texel (per block for DXT): the bits Direct3D defines
+    };
+    const Case cases[] = {
+        {D3DFMT_A8R8G8B8, {0xFF, 0xFF, 0xFF, 0xFF}},
+        {D3DFMT_X8R8G8B8, {0xFF, 0xFF, 0xFF, 0x00}},
+        {D3DFMT_A8B8G8R8, {0xFF, 0xFF, 0xFF, 0xFF}},
+        {D3DFMT_X8B8G8R8, {0xFF, 0xFF, 0xFF, 0x00}},
+        {D3DFMT_R8G8B8, {0xFF, 0xFF, 0xFF}},
+        {D3DFMT_R5G6B5, {0xFF, 0xFF}},
+        {D3DFMT_X1R5G5B5, {0xFF, 0x7F}},
+        {D3DFMT_A1R5G5B5, {0xFF, 0xFF}},
+        {D3DFMT_A4R4G4B4, {0xFF, 0xFF}},
+        {D3DFMT_X4R4G4B4, {0xFF, 0x0F}},
+        {D3DFMT_R3G3B2, {0xFF}},
+        {D3DFMT_A8, {0xFF}},
+        {D3DFMT_L8, {0xFF}},
+        {D3DFMT_A8L8, {0xFF, 0xFF}},
+        {D3DFMT_L16, {0xFF, 0xFF}},
+        {D3DFMT_A2R10G10B10, {0xFF, 0xFF, 0xFF, 0xFF}},
+        {D3DFMT_A2B10G10R10, {0xFF, 0xFF, 0xFF, 0xFF}},
+        {D3DFMT_A16B16G16R16, std::vector<BYTE>(8, 0xFF)},
+        {D3DFMT_DXT1, std::vector<BYTE>(8, 0xFF)},
+        {D3DFMT_DXT3, std::vector<BYTE>(16, 0xFF)},
+        {D3DFMT_DXT5, std::vector<BYTE>(16, 0xFF)},
+    };
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<BYTE>(seed >> 24);
+    };
+    for (bool decodeDxt : {false, true}) {
+        rh::d3d9::testing::DisableS3tc(decodeDxt);
+        for (const Case& c : cases) {
+            if (decodeDxt && !IsDxt(c.format)) continue;
+            SCOPED_TRACE(testing::Message() << "format " << c.format << (decodeDxt ? " decoded" : ""));
+            IDirect3DTexture9* texture = Make(16, 8, 0, c.format);
+            ASSERT_NE(texture, nullptr);
+            const UINT levels = texture->GetLevelCount();
+            const size_t unit = c.mask.size();
+            // Each level's bytes as written: a whole lock of every level, then a draw's worth of
+            // GL (the chain complete).
+            std::vector<std::vector<BYTE>> written(levels);
+            for (UINT level = 0; level < levels; ++level) {
+                D3DSURFACE_DESC desc{};
+                ASSERT_EQ(texture->GetLevelDesc(level, &desc), D3D_OK);
+                UINT rows = IsDxt(c.format) ? (desc.Height + 3) / 4 : desc.Height;
+                D3DLOCKED_RECT locked{};
+                ASSERT_EQ(texture->LockRect(level, &locked, nullptr, 0), D3D_OK);
+                written[level].resize(size_t(locked.Pitch) * rows);
+                for (BYTE& b : written[level]) b = next();
+                std::memcpy(locked.pBits, written[level].data(), written[level].size());
+                ASSERT_EQ(texture->UnlockRect(level), D3D_OK);
+            }
+            std::vector<DWORD> gl;
+            ASSERT_TRUE(ReadTextureLevel(texture, 0, levels - 1, &gl));
+            auto expectLevel = [&](UINT level, const char* when) {
+                D3DLOCKED_RECT locked{};
+                ASSERT_EQ(texture->LockRect(level, &locked, nullptr, D3DLOCK_READONLY), D3D_OK);
+                const auto* bytes = static_cast<const BYTE*>(locked.pBits);
+                size_t i = 0;
+                while (i < written[level].size() && ((bytes[i] ^ written[level][i]) & c.mask[i % unit]) == 0) ++i;
+                EXPECT_EQ(i, written[level].size()) << when << ", level " << level << ": the first byte that differs";
+                ASSERT_EQ(texture->UnlockRect(level), D3D_OK);
+            };
+            for (UINT level = 0; level < levels; ++level) expectLevel(level, "written whole");
+
+            // A rectangle of level 0 (a block for DXT) patched through a lock.
+            std::vector<DWORD> before;
+            ASSERT_TRUE(ReadTextureLevel(texture, 0, 0, &before));
+            RECT rect{4, 4, 8, 8};
+            D3DLOCKED_RECT part{};
+            ASSERT_EQ(texture->LockRect(0, &part, &rect, 0), D3D_OK);
+            auto* first = static_cast<BYTE*>(part.pBits);
+            UINT rectRows = IsDxt(c.format) ? 1 : 4;
+            size_t rectBytes = IsDxt(c.format) ? unit : 4 * unit;
+            for (UINT y = 0; y < rectRows; ++y) {
+                for (size_t i = 0; i < rectBytes; ++i) {
+                    BYTE b = next();
+                    first[y * part.Pitch + i] = b;
+                    written[0][size_t(part.Pitch) * ((IsDxt(c.format) ? 1 : 4) + y) + (IsDxt(c.format) ? 1 : 4) * unit + i] = b;
+                }
+            }
+            ASSERT_EQ(texture->UnlockRect(0), D3D_OK);
+            expectLevel(0, "patched");
+            std::vector<DWORD> after;
+            ASSERT_TRUE(ReadTextureLevel(texture, 0, 0, &after));
+            for (UINT y = 0; y < 8; ++y) {
+                for (UINT x = 0; x < 16; ++x) {
+                    if (x >= 4 && x < 8 && y >= 4 && y < 8) continue;
+                    ASSERT_EQ(after[y * 16 + x], before[y * 16 + x]) << "outside the rectangle, texel " << x << ", " << y;
+                }
+            }
+        }
+    }
 }
 
 // ---- Pools, Reset and binding ----

@@ -251,6 +251,77 @@ TEST_F(EffectTest, EffectsMadeAfterOthersWentDrawWithTheirOwnPrograms) {
     }
 }
 
+// A value the program already holds is not sent again: a value set back to an earlier one,
+// and the same value given to a new effect's program (GL starts its uniforms at 0, and the
+// program's name and locations often come back), must still reach what draws.
+TEST_F(EffectTest, ParameterValuesReachTheProgramWhateverItHeldBefore) {
+    const D3DXVECTOR4 red(1, 0, 0, 1), green(0, 1, 0, 1);
+    const struct {
+        bool remake;  // a new effect from the same source in place of the last
+        const D3DXVECTOR4* colour;
+        DWORD expected;
+    } kRounds[] = {{false, &red, 0xFF0000u},  {false, &green, 0x00FF00u}, {false, &red, 0xFF0000u},
+                   {false, &red, 0xFF0000u},  {true, &red, 0xFF0000u},    {true, &red, 0xFF0000u},
+                   {false, &green, 0x00FF00u}, {true, &green, 0x00FF00u}};
+    ID3DXEffect* effect = nullptr;
+    int round = 0;
+    for (const auto& r : kRounds) {
+        if (effect == nullptr || r.remake) {
+            if (effect != nullptr) {
+                device_->SetVertexShader(nullptr);
+                device_->SetPixelShader(nullptr);
+                effects_.erase(std::find(effects_.begin(), effects_.end(), effect));
+                effect->Release();
+            }
+            effect = Make(kQuadEffect, nullptr, kMacros);
+            ASSERT_NE(effect, nullptr);
+            SetIdentity(effect);
+        }
+        ASSERT_EQ(effect->SetVector(effect->GetParameterByName(nullptr, "Colour"), r.colour), D3D_OK);
+        device_->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+        DrawWith(effect, "Solid");
+        EXPECT_EQ(Middle(), r.expected) << "round " << round;
+        ++round;
+    }
+}
+
+// Each effect's pass sends only what was set since it last drew: a shared value set through
+// another effect of the pool counts as set for every effect's passes.
+TEST_F(EffectTest, SharedValuesSetThroughAnotherEffectReachEveryProgram) {
+    ID3DXEffect* first = Make(kQuadEffect, nullptr, kMacros);
+    ID3DXEffect* second = Make(kOtherEffect);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    D3DXHANDLE shared = first->GetParameterByName(nullptr, "WorldViewProj");
+    D3DXMATRIX whole, half;
+    D3DXMatrixIdentity(&whole);
+    D3DXMatrixScaling(&half, 0.5f, 0.5f, 1.0f);
+    const struct {
+        ID3DXEffect* setter;
+        const D3DXMATRIX* matrix;
+        ID3DXEffect* drawer;
+        const char* technique;
+        DWORD colour;
+        int pixels;
+    } kRounds[] = {
+        {first, &whole, first, "Solid", 0xFF0000u, kWidth * kHeight},
+        {second, &half, first, "Solid", 0xFF0000u, kWidth * kHeight / 4},
+        {first, &whole, second, "T", 0x00FF00u, kWidth * kHeight},
+        {second, &half, second, "T", 0x00FF00u, kWidth * kHeight / 4},
+        {second, &whole, first, "Solid", 0xFF0000u, kWidth * kHeight},
+        {first, &half, second, "T", 0x00FF00u, kWidth * kHeight / 4},
+        {first, &half, first, "Solid", 0xFF0000u, kWidth * kHeight / 4},
+    };
+    int round = 0;
+    for (const auto& r : kRounds) {
+        ASSERT_EQ(r.setter->SetMatrix(shared, r.matrix), D3D_OK);
+        device_->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+        DrawWith(r.drawer, r.technique);
+        EXPECT_EQ(Count(RECT{0, 0, kWidth, kHeight}, r.colour), r.pixels) << "round " << round;
+        ++round;
+    }
+}
+
 TEST_F(EffectTest, ClipsDepthAsDirect3DDoes) {
     // Direct3D clips z below 0; GL's own range would keep z = -0.5 w.
     ID3DXEffect* effect = Make(kQuadEffect, nullptr, kMacros);

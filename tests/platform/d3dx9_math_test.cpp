@@ -1,6 +1,8 @@
 // Conformance of our D3DX 9 maths with the documented Direct3D conventions: row vectors,
 // left-handed coordinates, clockwise rotations looking down the axis, results through out
 // pointers that may alias the inputs.
+#include "platform/d3dx9/matrix_local.h"
+
 #include <d3dx9.h>
 
 #include <gtest/gtest.h>
@@ -9,7 +11,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
+#include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -260,6 +265,38 @@ TEST(D3DXMatrixInverse, HandCheckedInverse) {
     ASSERT_NE(D3DXMatrixInverse(&inv, nullptr, &m), nullptr);
     ExpectMatrixNear(inv, D3DXMATRIX(0.5f, 0, 0, 0, 0, 0.5f, 0, 0, 0, 0, 0.5f, 0, -1, -2, -3, 1), 1e-6f,
                      "inverse");
+}
+
+// Translations take a shorter way; the answer must be the general one's to the bit (signed
+// zeros included: callers compare inverses bitwise to skip work), singular cases too.
+TEST(D3DXMatrixInverse, TranslationsGiveTheGeneralFormulasBits) {
+    const float inf = std::numeric_limits<float>::infinity();
+    std::vector<float> values = {0.0f,  -0.0f,   1.0f,     -1.0f, 0.3f,  -6.0f, 123456.7f, -1e-30f, 1e-45f,
+                                 -1e-45f, 1e-38f, 3.4e38f, -3.4e38f, inf, -inf, std::nanf("")};
+    std::mt19937 random(17);
+    for (int i = 0; i < 200; ++i) {
+        const uint32_t bits = static_cast<uint32_t>(random());
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        values.push_back(f);
+    }
+    for (size_t i = 0; i < values.size(); ++i) {
+        for (size_t j = 0; j < 24; ++j) {
+            const float t[3] = {values[i], values[(i * 7 + j) % values.size()], values[(i + j * 13) % values.size()]};
+            for (int turn = 0; turn < 3; ++turn) {
+                const D3DXMATRIX m = Move(t[turn], t[(turn + 1) % 3], t[(turn + 2) % 3]);
+                D3DXMATRIX fast = Sentinel(), general = Sentinel();
+                float fastDet = 7.0f, generalDet = 7.0f;
+                const bool fastMade = D3DXMatrixInverse(&fast, &fastDet, &m) != nullptr;
+                const bool generalMade = rh::d3dx9::GeneralMatrixInverse(&general, &generalDet, &m) != nullptr;
+                const std::string what = "translation " + std::to_string(t[turn]) + ", " +
+                                         std::to_string(t[(turn + 1) % 3]) + ", " + std::to_string(t[(turn + 2) % 3]);
+                ASSERT_EQ(fastMade, generalMade) << what;
+                ASSERT_EQ(std::memcmp(&fastDet, &generalDet, sizeof fastDet), 0) << what;
+                ASSERT_EQ(std::memcmp(&fast, &general, sizeof fast), 0) << what;
+            }
+        }
+    }
 }
 
 TEST(D3DXMatrixInverse, SingularReturnsNullAndLeavesOutput) {

@@ -299,6 +299,42 @@ TEST_F(D3dxTextureTest, FiltersScaleAsNamed) {
     EXPECT_EQ(texture, nullptr);
 }
 
+// Scaling only the height and scaling only the width are the same arithmetic on a transposed
+// picture: the texels must be the transposed ones exactly, growing and shrinking, whatever the
+// filter (the height-only path skips the row pass that would change nothing).
+TEST_F(D3dxTextureTest, ScalingOneSideMatchesScalingTheOtherOnTheTransposedPicture) {
+    const UINT w = 7, h = 5;
+    std::vector<DWORD> texels(w * h), transposed(w * h);
+    uint32_t seed = 12345;
+    for (UINT y = 0; y < h; ++y) {
+        for (UINT x = 0; x < w; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            texels[y * w + x] = seed;
+            transposed[x * h + y] = seed;
+        }
+    }
+    const std::vector<uint8_t> picture = Tga(w, h, texels, 32);
+    const std::vector<uint8_t> turned = Tga(h, w, transposed, 32);
+    for (DWORD filter : {D3DX_FILTER_BOX, D3DX_FILTER_LINEAR, D3DX_FILTER_TRIANGLE, D3DX_FILTER_POINT}) {
+        for (UINT side : {12u, 3u}) {
+            IDirect3DTexture9* tall = FromMemory(picture, w, side, 1, D3DFMT_A8R8G8B8, filter);
+            IDirect3DTexture9* wide = FromMemory(turned, side, w, 1, D3DFMT_A8R8G8B8, filter);
+            ASSERT_NE(tall, nullptr);
+            ASSERT_NE(wide, nullptr);
+            const std::vector<DWORD> a = Level(tall, 0);
+            const std::vector<DWORD> b = Level(wide, 0);
+            ASSERT_EQ(a.size(), size_t{w} * side);
+            ASSERT_EQ(b.size(), a.size());
+            for (UINT y = 0; y < side; ++y) {
+                for (UINT x = 0; x < w; ++x) {
+                    ASSERT_EQ(a[y * w + x], b[x * side + y])
+                        << "filter " << filter << ", height " << side << ", texel " << x << "," << y;
+                }
+            }
+        }
+    }
+}
+
 TEST_F(D3dxTextureTest, MipFiltersBuildTheChain) {
     // 4 x 2: its level 1 (2 x 1) takes the left and right 2 x 2 squares.
     const std::vector<DWORD> texels = {0xFF000000, 0xFF080808, 0xFF404040, 0xFF404040,

@@ -6,6 +6,7 @@
 
 #include <direct.h>
 #include <io.h>
+#include <rimeholt/file_lookups.h>
 
 #include <gtest/gtest.h>
 
@@ -23,6 +24,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -63,10 +65,26 @@ TEST_F(WindowsFileNames, OpenWithBackslashesAndAnyCase) {
         {"/Media/LOWER.txt", "other"},
         {"/Media/Sub/Missing.txt", "<none>"},
         {"/Nowhere/File.TXT", "<none>"},
+        {"/media/Nowhere/File.TXT", "<none>"},
         // Folders do not open as files.
         {"/media/SUB", "<none>"},
     };
     for (const Case& c : cases) EXPECT_EQ(Read(dir_ + c.name), c.content) << c.name;
+}
+
+// A name below a folder that exists in no case opens in no mode: ENOENT, as the open itself
+// would say, whether the missing folder comes first or deeper down.
+TEST_F(WindowsFileNames, NamesBelowAMissingFolderAreAbsent) {
+    for (const char* name : {"/Nowhere/File.TXT", "/media/Nowhere/Deeper/File.TXT", "\\MEDIA\\sub\\No\\x"}) {
+        for (const char* mode : {"rb", "wb", "ab"}) {
+            errno = 0;
+            FILE* f = fopen((dir_ + name).c_str(), mode);
+            EXPECT_EQ(f, nullptr) << name << " " << mode;
+            if (f != nullptr) fclose(f);
+            EXPECT_EQ(errno, ENOENT) << name << " " << mode;
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/Nowhere"));
 }
 
 TEST_F(WindowsFileNames, NewFilesGoIntoFoldersFoundInAnyCase) {
@@ -75,6 +93,14 @@ TEST_F(WindowsFileNames, NewFilesGoIntoFoldersFoundInAnyCase) {
     fputs("x", f);
     fclose(f);
     EXPECT_TRUE(std::filesystem::exists(dir_ + "/Media/Sub/New.fxo"));
+
+    // Into a folder that exists in no case nothing opens, to read or to write.
+    for (const char* mode : {"rb", "wb", "ab"}) {
+        errno = 0;
+        EXPECT_EQ(fopen((dir_ + "/media/Nowhere/New.fxo").c_str(), mode), nullptr) << mode;
+        EXPECT_EQ(errno, ENOENT) << mode;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/Media/Nowhere"));
 }
 
 // The runtime's modes: what opens, and what a write of "XY" leaves in a file that held "old".
@@ -209,6 +235,56 @@ TEST_F(WindowsFileNames, KeptFolderNamesFollowEveryChange) {
     fclose(f);
     EXPECT_TRUE(std::filesystem::exists(folder + "/New.txt"));
     EXPECT_EQ(Read(dir_ + "/MEDIA/KEPT/NEW.TXT"), "new");
+}
+
+// A batch of lookups reads each folder once; its answers are those of single lookups, a file
+// the thread creates inside the batch is found at once, and once the batch ends every change
+// made meanwhile is seen. The folder is settled first, so that its names are kept.
+TEST_F(WindowsFileNames, LookupBatchesAnswerAsSingleLookups) {
+    const std::string folder = dir_ + "/Media";
+    utimbuf old{};
+    old.actime = old.modtime = time(nullptr) - 3600;
+    ASSERT_EQ(utime(folder.c_str(), &old), 0);
+    const std::pair<const char*, const char*> reads[] = {
+        {"/media/sub/FILE.txt", "twelve bytes"}, {"/Media/lower.txt", "exact"}, {"/Media/LOWER.txt", "other"},
+        {"/media/missing.txt", "<none>"},        {"/media/Nowhere/x.txt", "<none>"}, {"/MEDIA/SUB", "<none>"},
+    };
+    {
+        rh::FileLookupBatch batch;
+        for (int round = 0; round < 2; ++round) {
+            for (const auto& [name, content] : reads) EXPECT_EQ(Read(dir_ + name), content) << "round " << round << ": " << name;
+        }
+        // Created by this thread in the batch: found in the batch.
+        FILE* f = fopen((dir_ + "/media/Made.txt").c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        fputs("made", f);
+        fclose(f);
+        EXPECT_EQ(Read(dir_ + "/MEDIA/made.TXT"), "made");
+        ASSERT_EQ(_mkdir((dir_ + "/media/Deeper").c_str()), 0);
+        f = fopen((dir_ + "/MEDIA/deeper/In.txt").c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        fclose(f);
+        EXPECT_TRUE(std::filesystem::exists(folder + "/Deeper/In.txt"));
+        {
+            rh::FileLookupBatch inner;
+            EXPECT_EQ(Read(dir_ + "/MEDIA/SUB/file.txt"), "twelve bytes");
+        }
+        EXPECT_EQ(Read(dir_ + "/media/sub/file.TXT"), "twelve bytes") << "an inner batch's end keeps the outer's";
+    }
+    // Changed behind the layer's back during a batch that has read the settled folder (on a
+    // thread of its own, whose batches have read nothing yet).
+    ASSERT_EQ(utime(folder.c_str(), &old), 0);
+    std::thread([&] {
+        {
+            rh::FileLookupBatch batch;
+            EXPECT_EQ(Read(dir_ + "/media/made.txt"), "made");
+            std::filesystem::rename(folder + "/Made.txt", folder + "/Renamed.txt");
+            EXPECT_EQ(utime(folder.c_str(), &old), 0);
+        }
+        EXPECT_EQ(Read(dir_ + "/media/made.txt"), "<none>");
+        EXPECT_EQ(Read(dir_ + "/media/RENAMED.txt"), "made");
+        for (const auto& [name, content] : reads) EXPECT_EQ(Read(dir_ + name), content) << "after the batch: " << name;
+    }).join();
 }
 
 TEST_F(WindowsFileNames, FileLengthAndMakeFolder) {

@@ -9,6 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <utime.h>
+
+#include <ctime>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -133,6 +138,57 @@ TEST_F(RegistryTest, OtherExtensionsOnlyWhenAskedAndExtraFoldersFirst) {
     ASSERT_NE(texture, nullptr);
     EXPECT_STREQ(inExtra.locator.name.Text(), "extra/pic.tga");
     EXPECT_EQ(texture->GetSize().x, 4);
+}
+
+// A request reads each folder once for all the names it tries, yet every request sees the
+// folders as they are when it is made: pictures and descriptions that come and go between
+// requests are found or missed at once, in folders whose names the lookup keeps.
+TEST_F(RegistryTest, EveryRequestSeesTheFoldersAsTheyAreNow) {
+    utimbuf old{};
+    old.actime = old.modtime = time(nullptr) - 3600;
+    const auto settle = [&] {
+        for (const char* folder : {".", "media"}) ASSERT_EQ(utime(folder, &old), 0) << folder;
+    };
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        const char* found;  // the resolved picture, as asked for; null: nothing found
+        bool described;     // handed out as the description's texture
+    };
+    const std::vector<Step> steps = {
+        {"no picture yet", [] {}, nullptr, false},
+        {"a picture under another extension", [&] { scratch_.Write("media/Late.tga", picture_); }, "media/late.tga",
+         false},
+        {"a description beside it",
+         [&] { scratch_.Write("media/LATE.ts", "FileName = \"Late.tga\"; Subs.a.Rect = array(0, 0, 4, 4);"); },
+         "media/late.tga", true},
+        {"the description gone", [&] { std::filesystem::remove(scratch_.Path("media/LATE.ts")); }, "media/late.tga",
+         false},
+        {"the same name in the working folder, tried first", [&] { scratch_.Write("late.tga", picture_); }, "late.tga",
+         false},
+        {"both gone",
+         [&] {
+             std::filesystem::remove(scratch_.Path("late.tga"));
+             std::filesystem::remove(scratch_.Path("media/Late.tga"));
+         },
+         nullptr, false},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        settle();
+        TextureRequest first = For("late.png", kRequestOtherExtensions);
+        Get(first);  // the folders' names are kept from here
+        step.change();
+        TextureRequest request = For("late.png", kRequestOtherExtensions);
+        Texture* texture = Get(request);
+        if (step.found == nullptr) {
+            EXPECT_EQ(texture, nullptr);
+            continue;
+        }
+        ASSERT_NE(texture, nullptr);
+        EXPECT_STREQ(request.locator.name.Text(), step.found);
+        EXPECT_EQ(texture->FindSubTexture("a") != nullptr, step.described);
+    }
 }
 
 TEST_F(RegistryTest, ACompanionDescriptionReplacesThePicture) {

@@ -18,14 +18,26 @@
 // runs the same set-up on the real clock instead for SECONDS after a second of warm-up and
 // prints the frame times (the main loop's passes, measured outside the engine): count, 5th
 // percentile, median, 95th percentile and mean, in milliseconds (bench/saver_figures).
+//
+//   rh_saver_frames --counts-every UNITS --path c05.cam [--shaders 0|1] [--snow 0|1|2]
+//
+// checks the frame budgets on the test clock: a view every UNITS of path time (from 0 to the
+// path's end) counts the draw calls and triangles of its frame (DrawPrimitive and
+// DrawIndexedPrimitive in the layer, the snow's point sprites and the GUI included); then the
+// city's triangles (every mesh of the loaded city) and the decoded size of the textures alive
+// (with their mip-maps, four bytes a texel). Exit status 1 when a view has more than 400 draws
+// or 60,000 triangles, the city more than 200,000 triangles or the textures more than 64 MB
+// (scripts/budgets runs every path).
 
 #include "core/files/file_ref.h"
 #include "core/time/clock_source.h"
 #include "platform/d3d9/d3d9_testing.h"
+#include "render/mesh.h"
 #include "saver/entry.h"
 #include "saver/scene_saver_app.h"
 #include "tests/support/png_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,6 +49,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -51,6 +64,12 @@ constexpr uint32_t kFrameStepMs = 20;
 // on screen); the time before it passes in jumps of at most kJumpMs, drawn but not looked at.
 constexpr uint32_t kLeadInMs = 1000;
 constexpr uint32_t kJumpMs = 500;
+
+// The budgets the frame target is planned with.
+constexpr UINT kMaxViewDraws = 400;
+constexpr uint64_t kMaxViewTriangles = 60000;
+constexpr uint64_t kMaxCityTriangles = 200000;
+constexpr uint64_t kMaxTextureBytes = 64ull << 20;
 
 // The clock starts here; the start-up moves it by well under ten minutes before the first
 // frame, which is put at kFirstFrameMs.
@@ -122,8 +141,27 @@ std::string SettingsWithOnePath(const std::string& path) {
 
 // The application; each pass of the main loop steps the clock, and the pass after a shot's
 // frame was drawn writes it.
+// Triangles of every mesh attached below node (triangle lists; strips and fans by their
+// indices less two).
+uint64_t MeshTriangles(const SceneNode& node) {
+    uint64_t triangles = 0;
+    if (auto* mesh = dynamic_cast<Mesh*>(node.GetAttachment())) {
+        const GeometryDesc& desc = mesh->GetGeometryDesc();
+        const uint64_t indices = static_cast<uint64_t>(desc.indices.size) / (desc.indices.indexFormat == D3DFMT_INDEX32 ? 4 : 2);
+        if (desc.primitiveType == D3DPT_TRIANGLELIST) triangles += indices / 3;
+        if ((desc.primitiveType == D3DPT_TRIANGLESTRIP || desc.primitiveType == D3DPT_TRIANGLEFAN) && indices > 2) {
+            triangles += indices - 2;
+        }
+    }
+    for (int32_t i = 0; i < node.childCount(); ++i) triangles += MeshTriangles(*node.child(i));
+    return triangles;
+}
+
 class FrameGrabber : public SceneSaverApp {
 public:
+    // Above 0: the views are every this many path units and their counts are checked.
+    double countsEvery = 0.0;
+    bool overBudget = false;
     // Above 0: the real clock, and the frame times are recorded for this many seconds.
     double timedSeconds = 0.0;
     std::vector<double> frameMs;
@@ -153,19 +191,25 @@ public:
             // New flakes are counted from now, not from when the scene was loaded.
             if (ParticleEmitter* snow = snowEmitter()) snow->spawnScheduler.Start();
             SceneSaverApp::UpdateScene();
+            if (countsEvery > 0.0 && !PlanViews()) {
+                failed = true;
+                quit_ = true;
+                return true;
+            }
             Plan();
             return true;
         }
         SceneSaverApp::UpdateScene();
         if (shotDue_) {
             shotDue_ = false;
-            if (!Save(shots[next_])) {
+            if (countsEvery > 0.0 ? !Count() : !Save(shots[next_])) {
                 failed = true;
                 quit_ = true;
                 return true;
             }
             ++next_;
             if (next_ == shots.size()) {
+                if (countsEvery > 0.0) CheckTotals();
                 quit_ = true;
                 return true;
             }
@@ -180,7 +224,7 @@ public:
         }
         g_now += steps_.front();
         steps_.erase(steps_.begin());
-        if (steps_.empty()) shotDue_ = true;
+        if (steps_.empty()) DueNow();
         return true;
     }
 
@@ -210,8 +254,58 @@ private:
         const uint32_t at = shots[next_].atMs;
         steps_ = StepsTo(at - doneMs_);
         doneMs_ = at;
-        if (steps_.empty()) shotDue_ = true;
+        if (steps_.empty()) DueNow();
     }
+
+    // The next frame is a shot's: the draw counters start from it.
+    void DueNow() {
+        shotDue_ = true;
+        rh::d3d9::testing::ResetDrawCallCount(Device());
+    }
+
+    // One view every countsEvery path units from 0 to the path's end.
+    bool PlanViews() {
+        TimeRange range;
+        if (!pathPlayer().GetTimeRange(range) || !(range.last > range.first)) {
+            std::fprintf(stderr, "rh_saver_frames: the path has no time range\n");
+            return false;
+        }
+        shots.clear();
+        for (double t = 0.0; t < range.last - range.first; t += countsEvery) {
+            const auto ms = static_cast<uint32_t>(std::lround(t * 100.0 / kFrameStepMs) * kFrameStepMs);
+            if (shots.empty() || ms > shots.back().atMs) shots.push_back(Shot{"view", ms});
+        }
+        return true;
+    }
+
+    // The counts of the frame just drawn, against the view budgets.
+    bool Count() {
+        const UINT draws = rh::d3d9::testing::DrawCallCount(Device());
+        const uint64_t triangles = rh::d3d9::testing::TriangleCount(Device());
+        const bool over = draws > kMaxViewDraws || triangles > kMaxViewTriangles;
+        std::printf("view at path time %7.2f: %4u draws %7llu triangles%s\n", static_cast<double>(pathTime()), draws,
+                    static_cast<unsigned long long>(triangles), over ? "  OVER BUDGET" : "");
+        overBudget = overBudget || over;
+        maxDraws_ = std::max(maxDraws_, draws);
+        maxTriangles_ = std::max(maxTriangles_, triangles);
+        return true;
+    }
+
+    void CheckTotals() {
+        const uint64_t cityTriangles = MeshTriangles(city().GetRoot());
+        const uint64_t textureBytes = rh::d3d9::testing::LiveTextureTexels() * 4;
+        std::printf("views: at most %u draws (budget %u), %llu triangles (budget %llu)\n", maxDraws_, kMaxViewDraws,
+                    static_cast<unsigned long long>(maxTriangles_), static_cast<unsigned long long>(kMaxViewTriangles));
+        std::printf("city: %llu triangles (budget %llu)\n", static_cast<unsigned long long>(cityTriangles),
+                    static_cast<unsigned long long>(kMaxCityTriangles));
+        std::printf("textures alive: %.1f MB decoded with their mip-maps (budget %llu MB)\n",
+                    static_cast<double>(textureBytes) / (1024.0 * 1024.0),
+                    static_cast<unsigned long long>(kMaxTextureBytes >> 20));
+        if (cityTriangles > kMaxCityTriangles || textureBytes > kMaxTextureBytes) overBudget = true;
+    }
+
+    UINT maxDraws_ = 0;
+    uint64_t maxTriangles_ = 0;
 
     bool Save(const Shot& shot) {
         std::vector<DWORD> pixels;
@@ -256,7 +350,8 @@ bool PrintFrameTimes(std::vector<double> ms, const std::string& path, int shader
 int Usage() {
     std::fprintf(stderr,
                  "usage: rh_saver_frames --out DIR --path NAME.cam [--shaders 0|1] [--snow 0|1|2] NAME@TIME ...\n"
-                 "       rh_saver_frames --frame-times SECONDS --path NAME.cam [--shaders 0|1] [--snow 0|1|2]\n");
+                 "       rh_saver_frames --frame-times SECONDS --path NAME.cam [--shaders 0|1] [--snow 0|1|2]\n"
+                 "       rh_saver_frames --counts-every UNITS --path NAME.cam [--shaders 0|1] [--snow 0|1|2]\n");
     return 1;
 }
 
@@ -268,12 +363,15 @@ int main(int argc, char** argv) {
     int shaders = 1, snow = 1;
     std::vector<Shot> shots;
     double timedSeconds = 0.0;
+    double countsEvery = 0.0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if ((arg == "--out" || arg == "--path" || arg == "--shaders" || arg == "--snow" || arg == "--frame-times") &&
+        if ((arg == "--out" || arg == "--path" || arg == "--shaders" || arg == "--snow" || arg == "--frame-times" ||
+             arg == "--counts-every") &&
             i + 1 < argc) {
             const std::string value = argv[++i];
             if (arg == "--frame-times") timedSeconds = std::atof(value.c_str());
+            if (arg == "--counts-every") countsEvery = std::atof(value.c_str());
             if (arg == "--out") outDir = value;
             if (arg == "--path") path = value;
             if (arg == "--shaders") shaders = std::atoi(value.c_str());
@@ -288,7 +386,12 @@ int main(int argc, char** argv) {
         shots.push_back(Shot{arg.substr(0, at), static_cast<uint32_t>(ms)});
     }
     if (path.empty() || snow < 0 || snow > 2) return Usage();
-    if (timedSeconds <= 0.0 && (outDir.empty() || shots.empty())) return Usage();
+    if (countsEvery > 0.0) {
+        if (timedSeconds > 0.0 || !shots.empty()) return Usage();
+        shots.push_back(Shot{"view", 0});  // replaced by the views once the path is known
+    } else if (timedSeconds <= 0.0 && (outDir.empty() || shots.empty())) {
+        return Usage();
+    }
     char absolute[4096];
     if (!outDir.empty() && outDir[0] != '/' && getcwd(absolute, sizeof absolute) != nullptr) outDir = std::string(absolute) + "/" + outDir;
 
@@ -313,8 +416,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "rh_saver_frames: cannot write the settings\n");
         return 1;
     }
+    // Temporary files one folder down, and the working folder's time set back: a folder changed
+    // in the last few seconds has its names scanned at every disk look-up, which a user's
+    // working folder never has, and the start-up figure would count it.
+    const std::string temporary = scratch + "/tmp";
+    const timespec past[2] = {{time(nullptr) - 60, 0}, {time(nullptr) - 60, 0}};
+    if (mkdir(temporary.c_str(), 0700) != 0 || utimensat(AT_FDCWD, scratch.c_str(), past, 0) != 0) {
+        std::fprintf(stderr, "rh_saver_frames: cannot prepare the scratch folder\n");
+        return 1;
+    }
     setenv("XDG_CONFIG_HOME", (scratch + "/config").c_str(), 1);
-    setenv("TMPDIR", scratch.c_str(), 1);
+    setenv("TMPDIR", temporary.c_str(), 1);
     setenv("RIMEHOLT_LOCAL_TIME", "21:47:05", 1);
 
     int status = 1;
@@ -327,10 +439,11 @@ int main(int argc, char** argv) {
         app.shots = shots;
         app.outDir = outDir;
         app.timedSeconds = timedSeconds;
+        app.countsEvery = countsEvery;
         if (app.Create(nullptr, SaverMode::FullScreen, 0)) {
             g_step = 0;
             app.Run();
-            status = app.failed ? 1 : 0;
+            status = app.failed || app.overBudget ? 1 : 0;
             if (timedSeconds > 0.0) status = PrintFrameTimes(app.frameMs, path, shaders, snow) ? 0 : 1;
         } else {
             std::fprintf(stderr, "rh_saver_frames: the saver did not start\n");

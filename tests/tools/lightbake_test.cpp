@@ -303,7 +303,7 @@ TEST(VillageLightMaps, LampPoolsWindowsAndMoonShadows) {
     // The ground tile under the first lamp.
     const vb::MeshPart* ground = nullptr;
     for (const vb::MeshPart& part : parts) {
-        if (part.name.rfind("Ground", 0) != 0) continue;
+        if (part.name.rfind("Ground", 0) != 0 || part.name.rfind("GroundFar", 0) == 0) continue;
         float x0 = 1e9f, x1 = -1e9f, z0 = 1e9f, z1 = -1e9f;
         for (const vb::Vertex& v : part.vertices) {
             x0 = std::min(x0, v.position.x), x1 = std::max(x1, v.position.x);

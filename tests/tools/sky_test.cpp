@@ -28,7 +28,7 @@ constexpr float kFov = 1.2f;  // vertical, radians
 constexpr DWORD kClear = 0xFFFF00FFu;
 
 // The sky box's quads show their pictures from this texture coordinate to 1 minus it.
-constexpr float kInset = 0.5f / 256.0f;
+constexpr float kInset = rh::texturemake::kSkyInset;
 
 // What the box shows along a direction: the face it points into, and there the picture
 // sampled bilinearly at the direction's place on the face. 0..255 each.

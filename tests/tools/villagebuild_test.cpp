@@ -1,6 +1,7 @@
 // The village's geometry: the same every run, well-formed meshes (indices in range, front faces
 // wound as their normals say, light-map cells inside the unit square), names and extents as
 // the saver expects, and a view of it drawn through our layer and looked at.
+#include "tools/texturemake/textures.h"
 #include "tools/villagebuild/light_maps.h"
 #include "tools/villagebuild/scene_files.h"
 #include "tools/villagebuild/village_geometry.h"
@@ -49,8 +50,9 @@ TEST(VillageGeometry, MeshesAreWellFormed) {
     const std::vector<MeshPart> parts = rh::villagebuild::BuildVillage(kSeed);
     std::set<std::string> names;
     std::map<std::string, int> kinds;
-    const std::set<std::string> materials = {"Plaster", "Timber", "Snow",   "Bark",   "Needles",
-                                             "Stone",   "Iron",   "Cobbles", "Foliage"};
+    const std::set<std::string> materials = {"Plaster", "PlasterOchre", "PlasterRose", "Timber", "TimberDark",
+                                             "FenceWood", "Snow", "Bark", "Needles", "Stone", "Iron", "Cobbles",
+                                             "Foliage"};
     for (const MeshPart& part : parts) {
         SCOPED_TRACE(part.name);
         EXPECT_TRUE(names.insert(part.name).second) << "names are unique";
@@ -115,7 +117,7 @@ TEST(VillageGeometry, MeshesAreWellFormed) {
     EXPECT_GE(kinds["Post"], 8);
     EXPECT_GE(kinds["Fence"], 4);
     EXPECT_EQ(kinds["ChurchWalls"] + kinds["ChurchTowerWalls"] + kinds["ChurchRoof"] + kinds["ChurchSpire"], 4);
-    EXPECT_EQ(kinds["Square"], 1) << "the bumped part";
+    EXPECT_EQ(kinds["Square"], 1);
     EXPECT_GE(kinds["Bush"], 10);
     EXPECT_GE(kinds["~Woodpile"], 3);
     EXPECT_LE(kinds["~Woodpile"], 8) << "a few";
@@ -239,6 +241,27 @@ TEST(VillageScenes, ChildrenOfACompoundHaveDifferentNames) {
     }
 }
 
+// The snow generator's ranges and vectors are lists under its properties: without them the
+// emitter falls back to its defaults (every flake spawned at one point, a radius of 1), and the
+// snow gathers in a ball ahead of the camera.
+TEST(VillageScenes, TheSnowGeneratorCarriesItsLists) {
+    const rh::zwf::Node city = rh::villagebuild::CityScene(rh::villagebuild::BuildVillage(kSeed), rh::villagebuild::LampPositions());
+    const rh::zwf::Node* children = city.Find("Children");
+    ASSERT_NE(children, nullptr);
+    const rh::zwf::Node* snow = children->Find("SnowGenerator");
+    ASSERT_NE(snow, nullptr);
+    const rh::zwf::Node* props = snow->Find("Props");
+    ASSERT_NE(props, nullptr);
+    const std::map<std::string, size_t> lists = {{"EmitDir", 3},    {"DirDeviation", 4}, {"Acceleration", 3},
+                                                 {"StartColor", 4}, {"EndColor", 4},     {"SpawnArea", 4},
+                                                 {"StartSpeed", 4}};
+    for (const auto& [key, items] : lists) {
+        const rh::zwf::Node* list = props->Find(key);
+        ASSERT_NE(list, nullptr) << key;
+        EXPECT_EQ(list->children().size(), items) << key;
+    }
+}
+
 // The village stands on the plan the camera flights were planned on: every house and church
 // vertex inside a plan building box, and nothing but the ground in a lane's open strip.
 TEST(VillageGeometry, BuildingsStandOnThePlanAndTheLanesStayClear) {
@@ -271,15 +294,149 @@ TEST(VillageGeometry, BuildingsStandOnThePlanAndTheLanesStayClear) {
     EXPECT_GT(checked, 10000);
 }
 
+// The snow lies flat where the houses stand and the flights run, and rolls in gentle hills
+// beyond; the firs stand on it (neither floating nor buried), and so does the ground's mesh.
+TEST(VillageGeometry, HillsBeyondTheVillageWithTheFirsStandingOnThem) {
+    using rh::villagebuild::GroundHeight;
+    float highest = 0.0f;
+    for (float x = -1500.0f; x <= 1500.0f; x += 25.0f) {
+        for (float z = -1500.0f; z <= 1500.0f; z += 25.0f) {
+            const float h = GroundHeight(x, z);
+            ASSERT_GE(h, 0.0f) << x << " " << z;
+            ASSERT_LE(h, rh::villagebuild::kHillHeight) << x << " " << z;
+            if (std::max(std::abs(x), std::abs(z)) <= rh::villagebuild::kFlatHalfSize) {
+                ASSERT_EQ(h, 0.0f) << x << " " << z;
+            }
+            // Gentle: no step steeper than 1 in 4 between neighbours 25 units apart.
+            ASSERT_LE(std::abs(GroundHeight(x + 25.0f, z) - h), 25.0f / 4) << x << " " << z;
+            ASSERT_LE(std::abs(GroundHeight(x, z + 25.0f) - h), 25.0f / 4) << x << " " << z;
+            highest = std::max(highest, h);
+        }
+    }
+    EXPECT_GT(highest, rh::villagebuild::kHillHeight * 0.6f) << "hills that show";
+    int firs = 0;
+    for (const MeshPart& part : rh::villagebuild::BuildVillage(kSeed)) {
+        const bool ground = part.name.rfind("Ground", 0) == 0;
+        if (!ground && part.name.find("Trunk") == std::string::npos) continue;
+        SCOPED_TRACE(part.name);
+        float x = 0, z = 0, lowest = 1e9f;
+        for (const Vertex& v : part.vertices) {
+            if (ground) {
+                ASSERT_NEAR(v.position.y, GroundHeight(v.position.x, v.position.z), 1e-3f);
+            }
+            x += v.position.x / float(part.vertices.size());
+            z += v.position.z / float(part.vertices.size());
+            lowest = std::min(lowest, v.position.y);
+        }
+        if (ground) continue;
+        ++firs;
+        // The trunk's foot: at most a unit and a half into the snow and never above it.
+        EXPECT_LE(lowest, GroundHeight(x, z) + 0.01f);
+        EXPECT_GE(lowest, GroundHeight(x, z) - 1.5f);
+    }
+    EXPECT_GE(firs, 100);
+}
+
+// The frame-rate budget's share of geometry: the whole village in at most 200,000 triangles.
+TEST(VillageGeometry, TheVillageKeepsToItsTriangleBudget) {
+    size_t triangles = 0;
+    for (const MeshPart& part : rh::villagebuild::BuildVillage(kSeed)) triangles += part.indices.size() / 3;
+    EXPECT_LE(triangles, 200000u);
+    RecordProperty("triangles", int(triangles));
+}
+
+// The needles texture holds bare needles in one band and lying snow in another: sampled where
+// each face of a fir's crown takes its colour, every face is either green or white, both kinds
+// are there on every fir, and the snow ends above the crown's lowest needles, so a green skirt
+// shows beneath it.
+TEST(VillageGeometry, FirsCarrySnowOnTheirTiers) {
+    const rh::texturemake::Picture needles = rh::texturemake::NeedlesPicture();
+    auto colour = [&](float u, float v, float rgb[3]) {
+        const int x = int(std::floor((u - std::floor(u)) * float(needles.width)));
+        const int y = int(std::floor((v - std::floor(v)) * float(needles.height)));
+        for (int c = 0; c < 3; ++c) rgb[c] = 0;
+        // A small neighbourhood's mean: the picture's own strokes average out.
+        for (int dy = -6; dy <= 6; ++dy) {
+            for (int dx = -6; dx <= 6; ++dx) {
+                const uint8_t* p = needles.rgba.data() +
+                                   4 * (size_t((y + dy + needles.height) % needles.height) * size_t(needles.width) +
+                                        size_t((x + dx + needles.width) % needles.width));
+                for (int c = 0; c < 3; ++c) rgb[c] += float(p[c]) / 169.0f;
+            }
+        }
+    };
+    int crowns = 0;
+    for (const MeshPart& part : rh::villagebuild::BuildVillage(kSeed)) {
+        if (part.material != "Needles") continue;
+        SCOPED_TRACE(part.name);
+        ++crowns;
+        int green = 0, white = 0;
+        float lowestGreen = 1e9f, lowestWhite = 1e9f;
+        // The builder fans each face from its first vertex: a face is a run of triangles
+        // sharing it.
+        for (size_t t = 0; t < part.indices.size(); t += 3) {
+            const Vertex& a = part.vertices[part.indices[t]];
+            const Vertex& b = part.vertices[part.indices[t + 1]];
+            const Vertex& c = part.vertices[part.indices[t + 2]];
+            if (a.normal.y < 0.0f) continue;  // the tiers' undersides
+            float rgb[3];
+            colour((a.uv[0] + b.uv[0] + c.uv[0]) / 3, (a.uv[1] + b.uv[1] + c.uv[1]) / 3, rgb);
+            const float low = std::min({a.position.y, b.position.y, c.position.y});
+            if (rgb[0] > 170 && rgb[1] > 170 && rgb[2] > 180) {
+                ++white;
+                lowestWhite = std::min(lowestWhite, low);
+            } else {
+                ASSERT_GT(rgb[1], rgb[0] + 10) << "green, triangle " << t / 3;
+                ASSERT_LT(rgb[1], 140.0f) << "green, triangle " << t / 3;
+                ++green;
+                lowestGreen = std::min(lowestGreen, low);
+            }
+        }
+        EXPECT_GT(green, 0);
+        EXPECT_GT(white, 0);
+        EXPECT_GT(lowestWhite, lowestGreen + 2.0f);
+    }
+    EXPECT_GE(crowns, 100);
+}
+
+// One style, varied: the houses' walls come in several plaster washes, their beams in more
+// than one timber and their roofs in different pitches.
+TEST(VillageGeometry, HousesVaryWithinOneStyle) {
+    std::set<std::string> plasters, timbers;
+    std::set<int> pitches;  // ridge rise over half the span, in tenths
+    int houses = 0;
+    for (const MeshPart& part : rh::villagebuild::BuildVillage(kSeed)) {
+        if (part.name.rfind("House", 0) != 0) continue;
+        if (part.name.ends_with("Walls")) plasters.insert(part.material);
+        if (part.name.ends_with("Beams")) timbers.insert(part.material);
+        if (!part.name.ends_with("Roof")) continue;
+        ++houses;
+        float lowY = 1e9f, highY = -1e9f;
+        Vec3f lo{1e9f, 0, 1e9f}, hi{-1e9f, 0, -1e9f};
+        for (const Vertex& v : part.vertices) {
+            lowY = std::min(lowY, v.position.y), highY = std::max(highY, v.position.y);
+            lo = {std::min(lo.x, v.position.x), 0, std::min(lo.z, v.position.z)};
+            hi = {std::max(hi.x, v.position.x), 0, std::max(hi.z, v.position.z)};
+        }
+        const float halfSpan = std::min(hi.x - lo.x, hi.z - lo.z) / 2;
+        pitches.insert(int(std::round(10.0f * (highY - lowY) / halfSpan)));
+    }
+    EXPECT_GE(houses, 20);
+    EXPECT_GE(plasters.size(), 3u);
+    EXPECT_GE(timbers.size(), 2u);
+    EXPECT_GE(pitches.size(), 3u);
+}
+
 // Drawn with one directional light and a colour per material: written to
 // /tmp/rh-village.ppm with RH_VILLAGE_TEST_IMAGES.
 TEST(VillageGeometry, AViewOfTheVillage) {
     constexpr int kWidth = 320, kHeight = 200;
     rh::test::LayerApp app;
     ASSERT_TRUE(app.Open(kWidth, kHeight));
-    const std::map<std::string, DWORD> colours = {{"Plaster", 0xE0D2B4}, {"Timber", 0x5A3820}, {"Snow", 0xEEF2FA},
-                                                  {"Bark", 0x54423A},    {"Needles", 0x2E5A32}, {"Stone", 0x9A9A94},
-                                                  {"Iron", 0x303438},    {"Cobbles", 0x7E7A76}, {"Foliage", 0x2A5A34}};
+    const std::map<std::string, DWORD> colours = {
+        {"Plaster", 0xE0D2B4}, {"PlasterOchre", 0xDEBC80}, {"PlasterRose", 0xDCB2A4}, {"Timber", 0x5A3820},
+        {"TimberDark", 0x322824}, {"FenceWood", 0x80746A}, {"Snow", 0xEEF2FA}, {"Bark", 0x54423A},
+        {"Needles", 0x2E5A32}, {"Stone", 0x9A9A94}, {"Iron", 0x303438}, {"Cobbles", 0x7E7A76}, {"Foliage", 0x2A5A34}};
     // One vertex and index buffer per material.
     std::map<std::string, std::pair<std::vector<Vertex>, std::vector<uint32_t>>> batches;
     for (const MeshPart& part : rh::villagebuild::BuildVillage(kSeed)) {

@@ -1,6 +1,6 @@
 // The pictures of the settings and about dialogs and of the preview: the saver's village drawn
-// by the light-map baker's ray tracer, two emblems, written as 24-bit BMP files. The same bytes
-// every run.
+// by the light-map baker's ray tracer (the about box's two emblems are views of it too), written
+// as 24-bit BMP files. The same bytes every run.
 #pragma once
 
 #include "tools/picturemake/village_view.h"
@@ -22,8 +22,6 @@ struct Picture {
 
 // The saver's village from `camera`, drawn at twice the size and averaged down.
 Picture DrawVillageView(int width, int height, const picturemake::ViewCamera& camera);
-// An emblem on a square: a six-armed snowflake (flake true) or a fir tree.
-Picture DrawEmblem(int size, bool flake);
 
 // The bytes of a BITMAPFILEHEADER, a BITMAPINFOHEADER and bottom-up 24-bit rows padded to 4.
 std::vector<uint8_t> EncodeBmp(const Picture& picture);

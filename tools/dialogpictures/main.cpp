@@ -19,8 +19,10 @@ int main(int argc, char** argv) {
         // a lane at eye height towards the church. The preview: over the roofs to the church
         // under the moon, as the loading picture.
         {"settings_picture.bmp", DrawVillageView(255, 185, {{0.0f, 35.0f, -540.0f}, {120.0f, 60.0f, -150.0f}, 1.0f})},
-        {"about_right.bmp", DrawEmblem(70, true)},
-        {"about_left.bmp", DrawEmblem(70, false)},
+        // The about box's emblems: the church's spire against the moon, and a street lamp by a
+        // house with its windows lit.
+        {"about_right.bmp", DrawVillageView(70, 70, {{-505.0f, 24.0f, 28.0f}, {-440.0f, 24.0f, -62.0f}, 0.9f})},
+        {"about_left.bmp", DrawVillageView(70, 70, {{330.0f, 77.0f, -329.0f}, {192.0f, 135.0f, -95.0f}, 0.7f})},
         {"preview.bmp", DrawVillageView(155, 115, {{430.0f, 120.0f, -500.0f}, {70.0f, 110.0f, 20.0f}, 1.0f})},
     };
     for (const Out& o : outs) {

@@ -59,8 +59,9 @@ struct Island {
 
 // The frame that gives the chart its smallest box: u along one of its faces' edges (the first
 // of the smallest), v across it in the plane; u the longer side.
-void Flatten(const std::vector<LayoutFace>& faces, Island* chart) {
-    const V3 normal = faces[chart->faces.front()].normal;
+void Flatten(const std::vector<LayoutFace>& faces, bool heightField, Island* chart) {
+    const V3 first = faces[chart->faces.front()].normal;
+    const V3 normal = heightField && first.y > 0.0f ? V3{0, 1, 0} : first;
     float best = -1.0f;
     for (uint32_t f : chart->faces) {
         const std::vector<V3>& corners = faces[f].corners;
@@ -134,8 +135,12 @@ Layout LayOutCharts(const std::vector<LayoutFace>& faces, const LayoutRules& rul
         if (faces[i].corners.size() < 3) continue;
         for (uint32_t j = i + 1; j < n; ++j) {
             if (faces[j].corners.size() < 3 || sets.Find(i) == sets.Find(j)) continue;
-            if (Dot(faces[i].normal, faces[j].normal) < kSameNormal) continue;
-            if (std::abs(offsets[i] - offsets[j]) > kSamePlane) continue;
+            if (rules.heightField) {
+                if (faces[i].normal.y <= 0.0f || faces[j].normal.y <= 0.0f) continue;
+            } else {
+                if (Dot(faces[i].normal, faces[j].normal) < kSameNormal) continue;
+                if (std::abs(offsets[i] - offsets[j]) > kSamePlane) continue;
+            }
             if (Touch(faces[i], faces[j])) sets.Join(i, j);
         }
     }
@@ -155,7 +160,7 @@ Layout LayOutCharts(const std::vector<LayoutFace>& faces, const LayoutRules& rul
     }
     layout.chartCount = int(charts.size());
     for (Island& chart : charts) {
-        if (faces[chart.faces.front()].corners.size() >= 3) Flatten(faces, &chart);
+        if (faces[chart.faces.front()].corners.size() >= 3) Flatten(faces, rules.heightField, &chart);
     }
 
     // The density wanted, in the smallest map that holds it; else coarser, in the largest.

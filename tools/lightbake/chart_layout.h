@@ -33,6 +33,9 @@ struct LayoutRules {
     int maxSize = 256;  // power of two
     // Empty texels round every chart (its gutter is twice this towards the next chart).
     int padding = 2;
+    // Faces seen from above, a ground with relief: faces that touch and face up make one chart
+    // whatever their slopes, laid flat along y (gentle slopes stretch its texels a little).
+    bool heightField = false;
 };
 
 struct Layout {

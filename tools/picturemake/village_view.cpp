@@ -4,6 +4,7 @@
 #include "tools/texturemake/sky.h"
 #include "tools/texturemake/textures.h"
 #include "tools/villagebuild/light_maps.h"
+#include "tools/villagebuild/scene_files.h"
 #include "tools/villagebuild/village_geometry.h"
 
 #include <algorithm>
@@ -23,7 +24,7 @@ namespace vb = rh::villagebuild;
 constexpr float kFog[3] = {120.0f, 120.0f, 150.0f};
 constexpr float kFogStart = -500.0f, kFogEnd = 3000.0f;
 constexpr float kAmbient = 225.0f / 255.0f;      // the saver's ambient light on lit materials
-constexpr float kSkyInset = 0.5f / 256.0f;       // the sky box quads' texture inset
+using tmk::kSkyInset;                            // the sky box quads' texture inset
 constexpr float kSkyHalf = 400.0f;               // the sky box's half size
 constexpr float kMoonHalf = 120.0f;              // the city's moon plane's half size
 constexpr float kGlowHalf = 6.0f;                // a lamp glow's half size
@@ -86,11 +87,15 @@ Image RenderVillage(int width, int height, const ViewCamera& camera) {
     }
     const lb::Bvh scene(std::move(triangles));
 
-    // The materials' colour textures; anything else a plain grey.
-    const std::map<std::string, tmk::Picture> textures = {
-        {"Plaster", tmk::PlasterPicture()}, {"Timber", tmk::TimberPicture()}, {"Snow", tmk::SnowPicture()},
-        {"Bark", tmk::BarkPicture()},       {"Needles", tmk::NeedlesPicture()}, {"Stone", tmk::StonePicture()},
-        {"Iron", tmk::IronPicture()},      {"Cobbles", tmk::CobblesPicture()}};
+    // The materials' colour textures, as the city names them; anything else a plain grey.
+    std::map<std::string, tmk::Picture> textures;
+    for (const vb::MeshPart& part : parts) {
+        if (part.material == "Foliage" || textures.count(part.material) != 0) continue;
+        const std::string file = "Media/Txt/" + vb::TextureFileOf(part.material);
+        for (const tmk::TextureEntry& entry : tmk::TextureEntries()) {
+            if (file == entry.name) textures.emplace(part.material, entry.make());
+        }
+    }
     const auto sky = tmk::SkyPictures(kSkyInset);
     const tmk::Picture moon = tmk::MoonPicture(), glow = tmk::GlowPicture();
     const vb::Vec3f towardMoon = vb::TowardMoon();

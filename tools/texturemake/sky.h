@@ -13,6 +13,10 @@
 namespace rh::texturemake {
 
 constexpr int kSkyFaceSize = 512;
+// Where the sky box's quads start in their pictures: half a texel of a face in from each edge.
+// Texture addressing offers no clamp, so sampling at the very edge would blend in the opposite
+// side of the picture; the picture's outermost half texels are then never reached.
+constexpr float kSkyInset = 0.5f / float(kSkyFaceSize);
 
 // The faces in the sky box's order, each with the world directions of its picture: a texel at
 // face coordinates s (left to right) and t (top to bottom), both in [-1, 1] over the part of

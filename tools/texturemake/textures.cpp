@@ -173,31 +173,61 @@ Picture SnowPicture() {
     });
 }
 
-Picture PlasterPicture() {
-    return Fill(512, 512, [](float u, float v, int x, int y, float* c) {
-        const float mottle = Fbm(u, v, 4, 4, 5, 21u) - 0.5f;
-        const float trowel = Fbm(u, v, 12, 3, 3, 23u) - 0.5f;  // broad, flat strokes
-        const float grit = Unit(Hash(x, y, 22u)) - 0.5f;
-        // Weathering: grey-brown stains here and there.
-        const float stain = Smooth(0.55f, 0.8f, Fbm(u, v, 3, 3, 3, 24u));
+namespace {
+
+// Lime plaster of a given wash colour: mottled and trowelled, grey-brown weather stains. The
+// seed moves the stains, so that two washes do not look stamped from one picture.
+Picture Plaster(const float (&wash)[3], uint32_t seed) {
+    return Fill(512, 512, [&wash, seed](float u, float v, int x, int y, float* c) {
+        const float mottle = Fbm(u, v, 4, 4, 5, seed) - 0.5f;
+        const float trowel = Fbm(u, v, 12, 3, 3, seed + 2u) - 0.5f;  // broad, flat strokes
+        const float grit = Unit(Hash(x, y, seed + 1u)) - 0.5f;
+        const float stain = Smooth(0.55f, 0.8f, Fbm(u, v, 3, 3, 3, seed + 3u));
         const float shade = 26.0f * mottle + 10.0f * trowel + 7.0f * grit;
-        c[0] = 226.0f + shade - 34.0f * stain;
-        c[1] = 214.0f + shade - 36.0f * stain;
-        c[2] = 186.0f + 0.8f * shade - 34.0f * stain;
+        c[0] = wash[0] + shade - 34.0f * stain;
+        c[1] = wash[1] + shade - 36.0f * stain;
+        c[2] = wash[2] + 0.8f * shade - 34.0f * stain;
     });
 }
 
-Picture TimberPicture() {
-    return Fill(256, 512, [](float u, float v, int, int, float* c) {
-        // Rings across u, bent by noise, repeating a whole number of times so the grain tiles.
+// Oak beams: rings across u, bent by noise, repeating a whole number of times so the grain
+// tiles; `tone` is the wood's colour at its lightest.
+Picture Timber(const float (&tone)[3]) {
+    return Fill(256, 512, [&tone](float u, float v, int, int, float* c) {
         const float bend = Fbm(u, v, 4, 4, 4, 31u);
         const float ring = 0.5f + 0.5f * std::sin(2.0f * kPi * (5.0f * u + 1.5f * bend));
         const float surface = TimberHeight(u, v);
         const float dark = (0.6f + 0.4f * ring) * (0.55f + 0.45f * surface);
-        c[0] = 98.0f * dark + 14.0f;
-        c[1] = 64.0f * dark + 9.0f;
-        c[2] = 38.0f * dark + 6.0f;
+        for (int i = 0; i < 3; ++i) c[i] = tone[i] * dark + tone[i] * 0.14f;
     });
+}
+
+}  // namespace
+
+Picture PlasterPicture() {
+    static constexpr float kCream[3] = {226.0f, 214.0f, 186.0f};
+    return Plaster(kCream, 21u);
+}
+
+Picture PlasterOchrePicture() {
+    static constexpr float kOchre[3] = {222.0f, 188.0f, 128.0f};
+    return Plaster(kOchre, 25u);
+}
+
+Picture PlasterRosePicture() {
+    static constexpr float kRose[3] = {220.0f, 178.0f, 164.0f};
+    return Plaster(kRose, 29u);
+}
+
+Picture TimberPicture() {
+    static constexpr float kBrown[3] = {98.0f, 64.0f, 38.0f};
+    return Timber(kBrown);
+}
+
+Picture TimberDarkPicture() {
+    // Tarred beams, nearly black, a little cold.
+    static constexpr float kTarred[3] = {50.0f, 40.0f, 36.0f};
+    return Timber(kTarred);
 }
 
 Picture TimberHeightPicture() { return Height(256, 512, &TimberHeight); }
@@ -294,20 +324,26 @@ Picture BarkPicture() {
 }
 
 Picture NeedlesPicture() {
-    return Fill(256, 256, [](float u, float v, int, int, float* c) {
-        // Needles as short strokes in two slanting directions over dark shadow, dusted with
-        // snow on the upper sides.
-        // Slanted by whole repeats (u +- v), so that the strokes still tile.
-        const float a = Fbm(u + v, v, 64, 8, 2, 81u);
-        const float b = Fbm(u - v + 1.0f, v, 64, 8, 2, 82u);
+    return Fill(256, 512, [](float u, float v, int, int, float* c) {
+        // Needles as short strokes in two slanting directions over dark shadow. Two bands: round
+        // v = 0 (the picture wraps) bare needles with a light dusting, for a fir's tiers; round
+        // v = 0.5 snow lying on them with a few needle tips showing through, for the snow on
+        // the tiers. The bands blend smoothly, so the picture still tiles.
+        // Slanted by whole repeats (u +- 2v, the picture twice as tall), so that the strokes tile.
+        const float a = Fbm(u + 2.0f * v, v, 64, 16, 2, 81u);
+        const float b = Fbm(u - 2.0f * v + 2.0f, v, 64, 16, 2, 82u);
         const float needles = std::max(Smooth(0.45f, 0.7f, a), Smooth(0.45f, 0.7f, b));
-        const float depth = Fbm(u, v, 4, 4, 3, 83u);
-        const float snow = Smooth(0.6f, 0.8f, Fbm(u, v, 8, 8, 4, 84u)) * Smooth(0.3f, 0.7f, needles);
+        const float depth = Fbm(u, v, 4, 8, 3, 83u);
+        const float dusting = Smooth(0.6f, 0.8f, Fbm(u, v, 8, 16, 4, 84u)) * Smooth(0.3f, 0.7f, needles);
+        const float lying = 1.0f - Smooth(0.13f, 0.3f, std::abs(v - 0.5f));  // 1 in the snow band
+        const float lumps = Fbm(u, v, 6, 12, 3, 85u) - 0.5f;
+        const float tips = lying * Smooth(0.62f, 0.72f, a) * 0.35f;
         const float green[3] = {34.0f + 30.0f * needles, 62.0f + 46.0f * needles, 44.0f + 26.0f * needles};
-        const float white[3] = {210.0f, 220.0f, 236.0f};
+        const float white[3] = {214.0f + 26.0f * lumps, 222.0f + 26.0f * lumps, 238.0f + 14.0f * lumps};
         const float k = 0.55f + 0.45f * depth;
         const float shaded[3] = {green[0] * k, green[1] * k, green[2] * k};
-        Mix(c, shaded, white, 0.6f * snow);
+        const float snow = std::max(0.6f * dusting * (1.0f - lying), lying * (1.0f - tips));
+        Mix(c, shaded, white, snow);
     });
 }
 
@@ -337,16 +373,18 @@ Picture IronPicture() {
 
 Picture GlowPicture() {
     return Fill(128, 128, [](float u, float v, int, int, float* c) {
-        // A hot core in a wide, soft halo; the halo ends inside the picture, so its edge pixels
-        // are fully transparent.
+        // The saver draws a lamp's glow two units across, smaller than its lantern, so the
+        // sprite spends its whole width on light: a hot, nearly white core filling the middle
+        // and a warm body that stays opaque well out, softening only in the outer third. The
+        // edge pixels are fully transparent, so no square outline shows.
         const float r = 2.0f * std::hypot(u - 0.5f, v - 0.5f);  // 1 at the picture's side
-        const float core = std::exp(-(r * r) / (2.0f * 0.07f * 0.07f));
-        const float halo = std::exp(-(r * r) / (2.0f * 0.3f * 0.3f)) * (1.0f - Smooth(0.7f, 0.97f, r));
-        const float alpha = std::min(1.0f, 0.95f * core + 0.6f * halo);
-        const float hot = alpha > 0.0f ? std::min(1.0f, core / alpha) : 0.0f;
+        const float core = std::exp(-(r * r) / (2.0f * 0.22f * 0.22f));
+        const float body = 1.0f - Smooth(0.45f, 0.95f, r);
+        const float alpha = std::min(1.0f, 0.6f * core + body);
+        const float hot = std::min(1.0f, core * 1.2f);
         c[0] = 255.0f;
-        c[1] = 176.0f + 70.0f * hot;
-        c[2] = 96.0f + 130.0f * hot;
+        c[1] = 196.0f + 56.0f * hot;
+        c[2] = 112.0f + 118.0f * hot;
         c[3] = 255.0f * alpha;
     });
 }
@@ -395,7 +433,10 @@ namespace {
 const TextureEntry kTextureEntries[] = {
     {"Media/Txt/snow.jpg", &SnowPicture, false},
     {"Media/Txt/plaster.jpg", &PlasterPicture, false},
+    {"Media/Txt/plaster_ochre.jpg", &PlasterOchrePicture, false},
+    {"Media/Txt/plaster_rose.jpg", &PlasterRosePicture, false},
     {"Media/Txt/timber.jpg", &TimberPicture, false},
+    {"Media/Txt/timber_dark.jpg", &TimberDarkPicture, false},
     {"Media/Txt/timber_height.jpg", &TimberHeightPicture, false},
     {"Media/Txt/roof.jpg", &RoofPicture, false},
     {"Media/Txt/stone.jpg", &StonePicture, false},

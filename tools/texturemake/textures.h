@@ -21,7 +21,10 @@ struct MadeFile {
 // grey) matches its colour texture's shapes, for the parallax path's "Bump" maps.
 Picture SnowPicture();            // 512 x 512, blue-white grain with sparkling crystals
 Picture PlasterPicture();         // 512 x 512, cream, mottled and trowelled, weather stains
+Picture PlasterOchrePicture();    // 512 x 512, the same in an ochre wash
+Picture PlasterRosePicture();     // 512 x 512, the same in a faded rose wash
 Picture TimberPicture();          // 256 x 512, dark brown beams, grain along v
+Picture TimberDarkPicture();      // 256 x 512, the same tarred nearly black
 Picture TimberHeightPicture();    // 256 x 512
 Picture RoofPicture();            // 512 x 512, staggered wooden shingles, 16 courses of 12
 Picture StonePicture();           // 512 x 512, coursed blocks in light mortar
@@ -29,7 +32,7 @@ Picture StoneHeightPicture();     // 512 x 512
 Picture CobblesPicture();         // 512 x 512, rounded cobbles, snow in the joints
 Picture CobblesHeightPicture();   // 512 x 512
 Picture BarkPicture();            // 256 x 512, plates between furrows along the trunk
-Picture NeedlesPicture();         // 256 x 256, fir needles dusted with snow
+Picture NeedlesPicture();         // 256 x 512, fir needles: bare round v = 0, under snow round 0.5
 Picture FenceWoodPicture();       // 256 x 512, weathered grey boards
 Picture IronPicture();            // 64 x 64, dark wrought iron
 Picture GlowPicture();            // 128 x 128, a warm core in a soft halo fading to transparent

@@ -17,7 +17,7 @@ constexpr Vec3f kMoonPlane{-1200.0f, 900.0f, 1600.0f};
 // afar, coarsest.
 constexpr float kWallUnitsPerTexel = 0.6f;
 constexpr float kGroundUnitsPerTexel = 1.5f;
-constexpr float kFarGroundUnitsPerTexel = 6.5f;  // the ring of firs round the village
+constexpr float kFarGroundUnitsPerTexel = 6.5f;  // among the firs round the village
 constexpr float kUnitsPerTexel = 3.0f;
 constexpr float kFirUnitsPerTexel = 16.0f;
 
@@ -201,6 +201,8 @@ lb::LayoutRules LightChartRules(const std::string& name) {
     // Thin things seen small (many faces of a texel or two, lit alike) keep a narrower gutter,
     // which their maps' sizes would otherwise be mostly made of.
     rules.padding = starts("Fir") || starts("Fence") || starts("Post") ? 1 : 2;
+    // The ground's tiles rise into hills round the village: one chart each all the same.
+    rules.heightField = starts("Ground");
     return rules;
 }
 

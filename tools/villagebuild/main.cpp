@@ -74,12 +74,6 @@ int main(int argc, char** argv) {
     for (const auto& [name, text] : rh::villagebuild::SkyBoxDescriptions()) {
         if (!put(name, std::vector<uint8_t>(text.begin(), text.end()))) return 1;
     }
-    // The texture maker's own pictures come from it alone.
-    const std::vector<std::string>& made = rh::texturemake::TextureNames();
-    for (const auto& [name, picture] : rh::villagebuild::ExtraTextures()) {
-        if (std::find(made.begin(), made.end(), name) != made.end()) continue;
-        if (!putPicture(name, picture)) return 1;
-    }
     for (const auto& [name, picture] : rh::villagebuild::ExtraSprites()) {
         std::vector<uint8_t> bytes;
         if (!rh::texturemake::EncodePng(picture, &bytes, &error) || !put(name, bytes)) {

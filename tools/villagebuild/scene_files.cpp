@@ -1,6 +1,7 @@
 #include "tools/villagebuild/scene_files.h"
 
 #include "tools/texturemake/foliage.h"
+#include "tools/texturemake/sky.h"
 #include "tools/zwfwrite/scene_values.h"
 
 #include <cmath>
@@ -26,14 +27,20 @@ std::string Numbered(const char* stem, int n) {
 // The colour texture of each surface material.
 const std::map<std::string, std::string>& TextureOf() {
     static const std::map<std::string, std::string> map = {
-        {"Plaster", "plaster.jpg"}, {"Timber", "timber.jpg"}, {"Snow", "snow.jpg"},       {"Bark", "bark.jpg"},
-        {"Needles", "needles.jpg"}, {"Stone", "stone.jpg"},   {"Iron", "iron.jpg"},       {"Cobbles", "cobbles.jpg"},
+        {"Plaster", "plaster.jpg"},     {"PlasterOchre", "plaster_ochre.jpg"}, {"PlasterRose", "plaster_rose.jpg"},
+        {"Timber", "timber.jpg"},       {"TimberDark", "timber_dark.jpg"},     {"FenceWood", "fencewood.jpg"},
+        {"Snow", "snow.jpg"},           {"Bark", "bark.jpg"},                  {"Needles", "needles.jpg"},
+        {"Stone", "stone.jpg"},         {"Iron", "iron.jpg"},                  {"Cobbles", "cobbles.jpg"},
         {"Foliage", "bush.png"}};
     return map;
 }
 
-// The height map of a bumped material's colour texture, and how strongly it bumps.
-constexpr const char* kCobblesHeight = "cobbles_height.jpg";
+// The height map of each bumped material's colour texture, and how strongly it bumps.
+const std::map<std::string, std::string>& HeightOf() {
+    static const std::map<std::string, std::string> map = {{"Cobbles", "cobbles_height.jpg"},
+                                                           {"Stone", "stone_height.jpg"}};
+    return map;
+}
 constexpr float kBumpAmount = 0.3f;
 
 Node Map(const std::string& kind, const std::string& file) {
@@ -50,11 +57,11 @@ Node PartMaterial(const MeshPart& part) {
     // Leaves are cards seen from both sides.
     if (part.material == "Foliage") base.AddChild(Node::Bytes("TwoSided", {1}));
     Node baseMaps = Node::Compound("Textures");
-    baseMaps.AddChild(Map("Diffuse", TextureOf().at(part.material)));
+    baseMaps.AddChild(Map("Diffuse", TextureFileOf(part.material)));
     if (IsBumped(part.material)) {
         // Its own name: a reader keeps one child of each name.
         Node bump = Node::Compound("BumpMap", "Bump");
-        bump.AddChild(Node::Text("FileName", kCobblesHeight));
+        bump.AddChild(Node::Text("FileName", HeightOf().at(part.material)));
         bump.AddChild(Node::Real("Amount", kBumpAmount));
         baseMaps.AddChild(bump);
     }
@@ -197,23 +204,11 @@ Node LightNode(const std::string& name, const std::string& type, const zwf::Matr
     return light;
 }
 
-texturemake::Picture Noise(int size, uint32_t seed, float r, float g, float b, float spread) {
-    texturemake::Picture p(size, size);
-    uint32_t state = seed;
-    for (size_t i = 0; i < size_t(size) * size_t(size); ++i) {
-        state = state * 1664525u + 1013904223u;
-        const float n = 1.0f + spread * (float((state >> 8) & 0xFFFF) / 65535.0f - 0.5f);
-        p.rgba[4 * i + 0] = uint8_t(std::fmin(255.0f, r * n));
-        p.rgba[4 * i + 1] = uint8_t(std::fmin(255.0f, g * n));
-        p.rgba[4 * i + 2] = uint8_t(std::fmin(255.0f, b * n));
-        p.rgba[4 * i + 3] = 255;
-    }
-    return p;
-}
-
 const char* const kFaces[6] = {"skyfront", "skyback", "skyleft", "skyright", "skyup", "skydown"};
 
 }  // namespace
+
+std::string TextureFileOf(const std::string& material) { return TextureOf().at(material); }
 
 Node CityScene(const std::vector<MeshPart>& parts, const std::vector<Vec3f>& lamps) {
     Node root = Node::Compound("");
@@ -221,7 +216,7 @@ Node CityScene(const std::vector<MeshPart>& parts, const std::vector<Vec3f>& lam
     Node materials = Node::Compound("Materials");
     for (const MeshPart& part : parts) materials.AddChild(PartMaterial(part));
     materials.AddChild(SimpleMaterial("LampGlow", "lampglow.png", true));
-    materials.AddChild(SimpleMaterial("MoonGlow", "lampglow.png", true));
+    materials.AddChild(SimpleMaterial("MoonGlow", "moon.png", true));
 
     // The village's meshes in groups by kind; the groups carry the shared properties.
     Node children = Node::Compound("Children");
@@ -262,17 +257,19 @@ Node CityScene(const std::vector<MeshPart>& parts, const std::vector<Vec3f>& lam
     children.AddChild(zwf::MeshNode("MoonPlane", Quad("MoonGlow", 120, 120),
                                     zwf::Props({{"AlphaOrder", "1"}, {"Face", "XYZ"}, {"Lit", "0"}, {"ZWrite", "0"}, {"Blend", "additive"}}),
                                     zwf::Translation(-1200, 900, 1600)));
-    // The snow generator.
-    // Its keys: slow flakes drifting down and a little west over 18 s, spawned within 300 units.
+    // The snow generator, tuned for normal snow (drawn as quads): flakes about a tenth of a
+    // unit across, so that near ones read as flakes and far ones as a fine veil; falling at
+    // roughly 2 to 4 units a second at first and gathering speed; a slow drift to the
+    // south-west, as if a light wind blew. Spawned within 300 units, living 18 s.
     Node snowProps = zwf::Props({{"NodeType", "ParticleEmitter"}, {"Texture", "snowflake.png"}, {"Lit", "0"},
                                  {"ZWrite", "0"}, {"MaxParticles", "8000"}, {"IterationAccuracy", "1"},
-                                 {"GenPeriod", "2"}, {"ParticleSize", "0.75"}, {"ParticleLife", "18000"},
+                                 {"GenPeriod", "2"}, {"ParticleSize", "0.9"}, {"ParticleLife", "18000"},
                                  {"SpawnType", "1"}});
     const std::vector<std::pair<std::string, std::vector<std::string>>> snowLists = {
-        {"EmitDir", {"0", "-1", "0"}},           {"DirDeviation", {"0", "10", "1.7", "5"}},
-        {"Acceleration", {"-0.00001", "-0.00003", "0"}}, {"StartColor", {"0.3", "1", "1", "1"}},
+        {"EmitDir", {"0", "-1", "0"}},           {"DirDeviation", {"0", "10", "1.2", "5"}},
+        {"Acceleration", {"-0.000015", "-0.00003", "-0.00001"}}, {"StartColor", {"0.3", "1", "1", "1"}},
         {"EndColor", {"1", "1", "1", "1"}},       {"SpawnArea", {"0", "1", "300", "300"}},
-        {"StartSpeed", {"0.01", "10", "0.02", "5"}}};
+        {"StartSpeed", {"0.02", "10", "0.04", "5"}}};
     for (const auto& [key, items] : snowLists) {
         Node list = Node::Compound(key);
         for (size_t i = 0; i < items.size(); ++i) list.AddChild(Node::Text(std::to_string(i), items[i]));
@@ -321,7 +318,7 @@ Node CityScene(const std::vector<MeshPart>& parts, const std::vector<Vec3f>& lam
 
 Node SkyBoxScene() {
     constexpr float kHalf = 400.0f;
-    constexpr float kInset = 0.5f / 256.0f;
+    constexpr float kInset = texturemake::kSkyInset;
     Node root = Node::Compound("");
     Node materials = Node::Compound("Materials");
     Node children = Node::Compound("Children");
@@ -346,31 +343,6 @@ Node SkyBoxScene() {
     return root;
 }
 
-std::vector<std::pair<std::string, texturemake::Picture>> SkyBoxPictures() {
-    std::vector<std::pair<std::string, texturemake::Picture>> out;
-    for (int f = 0; f < 6; ++f) {
-        texturemake::Picture p(256, 256);
-        uint32_t state = 977u + uint32_t(f) * 7919u;
-        for (int y = 0; y < 256; ++y) {
-            for (int x = 0; x < 256; ++x) {
-                // Side faces: deep blue at the top to a hazy blue at the horizon; up is the
-                // deepest, down the haze.
-                float t = f == 4 ? 0.0f : f == 5 ? 1.0f : float(y) / 255.0f;
-                const float r = 8 + 40 * t * t, g = 12 + 52 * t * t, b = 40 + 80 * t;
-                uint8_t* px = &p.rgba[(size_t(y) * 256 + x) * 4];
-                px[0] = uint8_t(r);
-                px[1] = uint8_t(g);
-                px[2] = uint8_t(b);
-                px[3] = 255;
-                state = state * 1664525u + 1013904223u;
-                if (f != 5 && t < 0.8f && (state >> 24) == 0) px[0] = px[1] = px[2] = 230;  // a star
-            }
-        }
-        out.emplace_back(std::string("Media/skybox/") + kFaces[f] + ".jpg", std::move(p));
-    }
-    return out;
-}
-
 std::vector<std::pair<std::string, std::string>> SkyBoxDescriptions() {
     std::vector<std::pair<std::string, std::string>> out;
     for (const char* face : kFaces) {
@@ -378,14 +350,6 @@ std::vector<std::pair<std::string, std::string>> SkyBoxDescriptions() {
                          std::string("FileName = \"") + face + ".jpg\";\nLevels = 1;\n");
     }
     return out;
-}
-
-std::vector<std::pair<std::string, texturemake::Picture>> ExtraTextures() {
-    return {{"Media/Txt/needles.jpg", Noise(128, 11, 40, 88, 52, 0.6f)},
-            {"Media/Txt/stone.jpg", Noise(256, 12, 150, 146, 138, 0.35f)},
-            {"Media/Txt/iron.jpg", Noise(64, 13, 52, 50, 54, 0.3f)},
-            {"Media/Txt/cobbles.jpg", Noise(256, 14, 128, 124, 120, 0.5f)},
-            {std::string("Media/Txt/") + kCobblesHeight, Noise(256, 15, 128, 128, 128, 0.8f)}};
 }
 
 std::vector<std::pair<std::string, texturemake::Picture>> ExtraSprites() {

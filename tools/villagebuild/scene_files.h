@@ -14,17 +14,16 @@
 
 namespace rh::villagebuild {
 
+// The colour texture a part's material draws with, below "Media/Txt" ("plaster.jpg").
+std::string TextureFileOf(const std::string& material);
+
 // The city scene's root: parts from BuildVillage, lamps from LampPositions.
 rh::zwf::Node CityScene(const std::vector<MeshPart>& parts, const std::vector<Vec3f>& lamps);
 
 // The sky box scene's root.
 rh::zwf::Node SkyBoxScene();
-// The sky box's face pictures by member name ("Media/skybox/<face>.jpg").
-std::vector<std::pair<std::string, texturemake::Picture>> SkyBoxPictures();
 // The ".ts" files beside them: member name and text.
 std::vector<std::pair<std::string, std::string>> SkyBoxDescriptions();
-// The textures the city needs beyond the texture maker's ("Media/Txt/<name>.jpg").
-std::vector<std::pair<std::string, texturemake::Picture>> ExtraTextures();
 // The pictures with alpha the city needs beyond the texture maker's ("Media/Txt/<name>.png").
 std::vector<std::pair<std::string, texturemake::Picture>> ExtraSprites();
 

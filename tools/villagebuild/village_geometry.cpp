@@ -5,9 +5,11 @@
 #include "tools/villageplan/village_plan.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 namespace rh::villagebuild {
 
@@ -43,7 +45,12 @@ private:
     uint64_t state_;
 };
 
-// The footprint of the cobbled square west of the church nave, on the ground plane.
+float Smooth(float edge0, float edge1, float x) {
+    const float t = std::clamp((x - edge0) / (edge1 - edge0), 0.0f, 1.0f);
+    return t * t * (3.0f - 2.0f * t);
+}
+
+// The cobbled square west of the church nave, on the ground plane.
 constexpr float kSquareX0 = 56.0f, kSquareX1 = 104.0f, kSquareZ0 = -244.0f, kSquareZ1 = -56.0f;
 
 // Collects the faces of one part, then lays their light-map charts out (LightChartRules).
@@ -63,8 +70,13 @@ public:
             std::reverse(corners.begin(), corners.end());
             n = n * -1.0f;
         }
-        faces_.push_back({std::move(corners), Normalize(n), false, {}});
+        faces_.push_back({std::move(corners), Normalize(n), false, {}, band_});
     }
+
+    // Faces added from now on span exactly [lo, hi] of the colour texture's v (u still repeats
+    // along the face): for textures that hold two surfaces in bands, such as needles and the
+    // snow lying on them. lo == hi turns banding off.
+    void Band(float lo, float hi) { band_ = {lo, hi}; }
 
     // A picture card: a quad whose colour texture spans the whole picture once, u along the
     // first edge (corner 0 to 1) and v down from corner 0's top edge (corner 1 to 2 runs down).
@@ -126,6 +138,11 @@ public:
             const Vec3f e0 = Normalize(face.corners[1] - face.corners[0]);
             const Vec3f e1 = Cross(face.normal, e0);
             const uint32_t first = uint32_t(part_.vertices.size());
+            float vLo = 1e30f, vHi = -1e30f;
+            for (const Vec3f& p : face.corners) {
+                vLo = std::min(vLo, Dot(p - face.corners[0], e0));
+                vHi = std::max(vHi, Dot(p - face.corners[0], e0));
+            }
             for (size_t k = 0; k < face.corners.size(); ++k) {
                 const Vec3f p = face.corners[k];
                 Vertex v{};
@@ -133,6 +150,10 @@ public:
                 v.normal = face.normal;
                 v.uv[0] = Dot(p - face.corners[0], e1) / scale_;
                 v.uv[1] = Dot(p - face.corners[0], e0) / scale_;
+                if (face.band[1] != face.band[0] && vHi > vLo) {
+                    const float along = (Dot(p - face.corners[0], e0) - vLo) / (vHi - vLo);
+                    v.uv[1] = face.band[0] + along * (face.band[1] - face.band[0]);
+                }
                 Vec3f tangent = e1, binormal = e0;
                 if (face.card) {
                     // The card's own corners (the face may have been turned round).
@@ -162,10 +183,12 @@ private:
         Vec3f normal;
         bool card;
         std::vector<Vec3f> cardCorners;
+        std::array<float, 2> band;
     };
     MeshPart part_;
     std::vector<Face_> faces_;
     float scale_;
+    std::array<float, 2> band_{0.0f, 0.0f};
 };
 
 std::string Numbered(const char* stem, int n, const char* suffix = "") {
@@ -182,17 +205,26 @@ struct Footprint {
     }
 };
 
-// A timber-framed house filling its plan box: plaster walls, timber posts and beams, and a
-// snow-covered gable roof whose ridge runs along the longer side. Everything, the roof's eaves
-// included, stays inside the box, as the camera flights are planned against the boxes.
+// The plaster and timber colours a house may have: one style, varied from house to house.
+const char* const kPlasters[] = {"Plaster", "Plaster", "PlasterOchre", "PlasterRose"};
+const char* const kTimbers[] = {"Timber", "Timber", "TimberDark"};
+
+// A timber-framed house filling its plan box: plaster walls, timber posts and beams, a door
+// towards the nearer lane, and a snow-covered gable roof whose ridge runs along the longer side,
+// its pitch and the house's colours picked by `n`. Everything, the roof's eaves included, stays
+// inside the box, as the camera flights are planned against the boxes.
 void House(std::vector<MeshPart>& parts, int n, const village::Building& b) {
+    Random look(0x40C5E000ull + uint64_t(n));
     const bool ridgeAlongX = b.halfX >= b.halfZ;
     const float o = 4.0f, t = 1.75f;
     const float cx = b.centreX, cz = b.centreZ;
     const float x0 = cx - b.halfX + o, x1 = cx + b.halfX - o, z0 = cz - b.halfZ + o, z1 = cz + b.halfZ - o;
-    const float roof = std::min(2.0f * (ridgeAlongX ? b.halfZ : b.halfX) * 0.45f, b.height * 0.4f);
+    const float pitch = look.Uniform(0.32f, 0.62f);
+    const float roof = std::min(2.0f * (ridgeAlongX ? b.halfZ : b.halfX) * pitch, b.height * 0.45f);
     const float h = b.height - roof;
-    PartBuilder walls(Numbered("House", n, "Walls"), "Plaster", 20.0f);
+    const char* const plaster = kPlasters[look.Below(int(std::size(kPlasters)))];
+    const char* const timber = kTimbers[look.Below(int(std::size(kTimbers)))];
+    PartBuilder walls(Numbered("House", n, "Walls"), plaster, 20.0f);
     walls.Box({x0, 0, z0}, {x1, h, z1});
     // Gable ends up to the ridge.
     if (ridgeAlongX) {
@@ -204,9 +236,23 @@ void House(std::vector<MeshPart>& parts, int n, const village::Building& b) {
     }
     parts.push_back(walls.Finish());
 
-    PartBuilder beams(Numbered("House", n, "Beams"), "Timber", 10.0f);
+    PartBuilder beams(Numbered("House", n, "Beams"), timber, 10.0f);
     for (float x : {x0, x1}) {
         for (float z : {z0, z1}) beams.Box({x - t, 0, z - t}, {x + t, h, z + t});
+    }
+    // The door, in the middle of the wall towards the nearer lane (the windows sit either side
+    // of the middle), up to just under the mid beam.
+    {
+        const float laneX = std::round(cx / village::kLaneSpacing) * village::kLaneSpacing;
+        const float laneZ = std::round(cz / village::kLaneSpacing) * village::kLaneSpacing;
+        const float doorHalf = 4.0f, doorTop = std::min(16.0f, h * 0.5f - 0.5f), d = 0.9f;
+        if (std::abs(cz - laneZ) <= std::abs(cx - laneX)) {
+            const float z = laneZ < cz ? z0 : z1;
+            beams.Box({cx - doorHalf, 0, z - d}, {cx + doorHalf, doorTop, z + d});
+        } else {
+            const float x = laneX < cx ? x0 : x1;
+            beams.Box({x - d, 0, cz - doorHalf}, {x + d, doorTop, cz + doorHalf});
+        }
     }
     // A sill and a mid beam round the walls.
     for (float y : {0.0f, h * 0.5f, h - t}) {
@@ -215,17 +261,42 @@ void House(std::vector<MeshPart>& parts, int n, const village::Building& b) {
         beams.Box({x0 - t, y, z0 - t}, {x0 + t, y + t, z1 + t});
         beams.Box({x1 - t, y, z0 - t}, {x1 + t, y + t, z1 + t});
     }
-    parts.push_back(beams.Finish());
 
+    // The roof: a slab of snow of thickness k on boards, overhanging the walls by o all round.
+    // Laid out along the ridge (s) and across it (t), then turned to the house's orientation.
     PartBuilder roofs(Numbered("House", n, "Roof"), "Snow", 30.0f);
-    const float e = h - 1.5f;
-    if (ridgeAlongX) {
-        roofs.Face({{x0 - o, e, z0 - o}, {x0 - o, h + roof, cz}, {x1 + o, h + roof, cz}, {x1 + o, e, z0 - o}}, {0, 1, -1});
-        roofs.Face({{x1 + o, e, z1 + o}, {x1 + o, h + roof, cz}, {x0 - o, h + roof, cz}, {x0 - o, e, z1 + o}}, {0, 1, 1});
-    } else {
-        roofs.Face({{x0 - o, e, z1 + o}, {cx, h + roof, z1 + o}, {cx, h + roof, z0 - o}, {x0 - o, e, z0 - o}}, {-1, 1, 0});
-        roofs.Face({{x1 + o, e, z0 - o}, {cx, h + roof, z0 - o}, {cx, h + roof, z1 + o}, {x1 + o, e, z1 + o}}, {1, 1, 0});
+    const float e = h - 1.5f, k = 1.2f, top = h + roof;
+    const float s0 = (ridgeAlongX ? x0 : z0) - o, s1 = (ridgeAlongX ? x1 : z1) + o;
+    const float wall[2] = {ridgeAlongX ? z0 : x0, ridgeAlongX ? z1 : x1};
+    const float mid = ridgeAlongX ? cz : cx;
+    auto at = [ridgeAlongX](float along, float y, float across) {
+        return ridgeAlongX ? Vec3f{along, y, across} : Vec3f{across, y, along};
+    };
+    for (int side = 0; side < 2; ++side) {
+        const float sign = side == 0 ? -1.0f : 1.0f;
+        const float eave = wall[side] + sign * o;
+        // Height of the roof's upper face over a line across the ridge.
+        const float rise = (top - e) / std::abs(mid - eave);
+        const float atWall = e + rise * o;
+        const Vec3f out = at(0.0f, 0.0f, sign), up{0, 1, 0};
+        const Vec3f slope = Normalize(up + out * rise);
+        roofs.Face({at(s0, e, eave), at(s0, top, mid), at(s1, top, mid), at(s1, e, eave)}, slope);
+        // The snow's edge along the eave and up the two verges.
+        roofs.Face({at(s0, e - k, eave), at(s0, e, eave), at(s1, e, eave), at(s1, e - k, eave)}, out);
+        for (float end : {s0, s1}) {
+            roofs.Face({at(end, e - k, eave), at(end, top - k, mid), at(end, top, mid), at(end, e, eave)},
+                       at(end == s0 ? -1.0f : 1.0f, 0.0f, 0.0f));
+        }
+        // The boards under the overhang: over the eave, and over each gable's verge.
+        const Vec3f under = slope * -1.0f;
+        const float gable[2] = {s0 + o, s1 - o};
+        beams.Face({at(gable[0], e - k, eave), at(gable[1], e - k, eave), at(gable[1], atWall - k, wall[side]),
+                    at(gable[0], atWall - k, wall[side])},
+                   under);
+        beams.Face({at(s0, e - k, eave), at(gable[0], e - k, eave), at(gable[0], top - k, mid), at(s0, top - k, mid)}, under);
+        beams.Face({at(gable[1], e - k, eave), at(s1, e - k, eave), at(s1, top - k, mid), at(gable[1], top - k, mid)}, under);
     }
+    parts.push_back(beams.Finish());
     parts.push_back(roofs.Finish());
 }
 
@@ -276,22 +347,46 @@ void Church(std::vector<MeshPart>& parts, const village::Building& nave, const v
     parts.push_back(spire.Finish());
 }
 
-void Fir(std::vector<MeshPart>& parts, int n, float x, float z, float height) {
+// The needles texture holds bare needles in its band round v = 0 (it wraps) and needles under
+// lying snow in its band round v = 0.5: the crown's tiers take the first, the snow on them the
+// second, so a fir stays two parts.
+constexpr std::array<float, 2> kNeedlesBand{-0.18f, 0.18f};
+constexpr std::array<float, 2> kNeedlesSnowBand{0.38f, 0.62f};
+
+// A fir of three tiers standing on the ground at `ground`, snow lying on each tier's upper
+// part down to a ragged edge, so that a green skirt shows below it.
+void Fir(std::vector<MeshPart>& parts, int n, float x, float z, float ground, float height, Random& random) {
     PartBuilder trunk(Numbered("Fir", n, "Trunk"), "Bark", 10.0f);
-    trunk.Cone({x, 0, z}, height * 0.04f, height * 0.3f, 6, height * 0.03f);
+    trunk.Cone({x, ground, z}, height * 0.04f, height * 0.3f, 6, height * 0.03f);
     parts.push_back(trunk.Finish());
     PartBuilder crown(Numbered("Fir", n, "Crown"), "Needles", 15.0f);
+    constexpr int kSides = 9;
     for (int tier = 0; tier < 3; ++tier) {
-        const float base = height * (0.2f + 0.25f * float(tier));
+        const float base = ground + height * (0.2f + 0.25f * float(tier));
         const float radius = height * (0.32f - 0.08f * float(tier));
-        crown.Cone({x, base, z}, radius, height - base - height * 0.05f * float(2 - tier), 9);
+        const float rise = ground + height - base - height * 0.05f * float(2 - tier);
+        crown.Band(kNeedlesBand[0], kNeedlesBand[1]);
+        crown.Cone({x, base, z}, radius, rise, kSides);
+        // The snow: a cone a little outside the tier's, from just above its tip down to between
+        // 70% and 88% of the way to its rim, side by side.
+        crown.Band(kNeedlesSnowBand[0], kNeedlesSnowBand[1]);
+        const Vec3f apex{x, base + rise + 0.4f, z};
+        float reach[kSides];
+        for (float& r : reach) r = random.Uniform(0.7f, 0.88f);
+        for (int i = 0; i < kSides; ++i) {
+            const float a0 = 2.0f * kPi * float(i) / float(kSides), a1 = 2.0f * kPi * float(i + 1) / float(kSides);
+            const Vec3f d0{std::cos(a0), 0, std::sin(a0)}, d1{std::cos(a1), 0, std::sin(a1)};
+            const Vec3f rim0 = Vec3f{x, base, z} + d0 * (radius * 1.05f), rim1 = Vec3f{x, base, z} + d1 * (radius * 1.05f);
+            const Vec3f low0 = apex + (rim0 - apex) * reach[i], low1 = apex + (rim1 - apex) * reach[(i + 1) % kSides];
+            crown.Face({low0, apex, low1}, Normalize(d0 + d1) + Vec3f{0, radius / std::max(rise, 1e-3f), 0});
+        }
     }
     parts.push_back(crown.Finish());
 }
 
 // A fence round a garden: posts every few units and two rails on each side but the front.
 void Fence(std::vector<MeshPart>& parts, int n, const Footprint& garden) {
-    PartBuilder fence(Numbered("Fence", n), "Timber", 10.0f);
+    PartBuilder fence(Numbered("Fence", n), "FenceWood", 10.0f);
     const float t = 0.6f, h = 6.5f;
     auto side = [&](Vec3f a, Vec3f b) {
         const float length = Length(b - a);
@@ -382,22 +477,21 @@ void YardThings(std::vector<MeshPart>& parts, const std::vector<Footprint>& gard
 
 // The ground in tiles, each its own part with its own light map: a light map has at most 256
 // texels a side, and one map over the whole ground would spread them too thin for the lamps'
-// and windows' pools. Finer tiles where the village stands, coarser ones ("GroundFar") in the
-// ring of firs.
+// and windows' pools. Four tiles where the village stands and round them, among the firs,
+// four strips, coarser, in two parts ("GroundFar"): every part is a draw call, and the views
+// over the roofs see them all.
 void Ground(std::vector<MeshPart>& parts) {
     // Cells small enough that the fog, worked out at the corners, bends smoothly over them.
-    const float half = 1500.0f, step = 2.0f * half / 32.0f;
-    const float inner = 750.0f, innerTile = 375.0f, outerTile = 750.0f;
+    const float half = 1500.0f, step = 2.0f * half / 32.0f, inner = 750.0f;
+    auto at = [](float x, float z) { return Vec3f{x, GroundHeight(x, z), z}; };
     int tiles = 0, farTiles = 0;
-    auto tile = [&](float tx0, float tz0, float size) {
-        const bool far = size > innerTile;
-        PartBuilder ground(far ? Numbered("GroundFar", ++farTiles) : Numbered("Ground", ++tiles), "Snow", 8.0f);
-        auto rectangle = [&ground](float x0, float x1, float z0, float z1) {
-            if (x1 > x0 && z1 > z0) ground.Face({{x0, 0, z0}, {x0, 0, z1}, {x1, 0, z1}, {x1, 0, z0}}, {0, 1, 0});
+    auto tile = [&](PartBuilder& ground, float tx0, float tz0, float tx1, float tz1) {
+        auto rectangle = [&](float x0, float x1, float z0, float z1) {
+            if (x1 > x0 && z1 > z0) ground.Face({at(x0, z0), at(x0, z1), at(x1, z1), at(x1, z0)}, {0, 1, 0});
         };
-        const int cells = int(std::lround(size / step));
-        for (int i = 0; i < cells; ++i) {
-            for (int j = 0; j < cells; ++j) {
+        const int cellsX = int(std::lround((tx1 - tx0) / step)), cellsZ = int(std::lround((tz1 - tz0) / step));
+        for (int i = 0; i < cellsX; ++i) {
+            for (int j = 0; j < cellsZ; ++j) {
                 const float x0 = tx0 + step * float(i), z0 = tz0 + step * float(j);
                 const float x1 = x0 + step, z1 = z0 + step;
                 // No snow under the square. Its cobbles draw in two passes, the first pushed
@@ -416,22 +510,43 @@ void Ground(std::vector<MeshPart>& parts) {
                 rectangle(hx0, hx1, std::min(z1, kSquareZ1), z1);
             }
         }
-        parts.push_back(ground.Finish());
     };
-    for (float x = -inner; x < inner; x += innerTile) {
-        for (float z = -inner; z < inner; z += innerTile) tile(x, z, innerTile);
-    }
-    for (float x = -half; x < half; x += outerTile) {
-        for (float z = -half; z < half; z += outerTile) {
-            if (std::max(std::abs(x + outerTile / 2), std::abs(z + outerTile / 2)) < inner) continue;
-            tile(x, z, outerTile);
+    for (float x : {-inner, 0.0f}) {
+        for (float z : {-inner, 0.0f}) {
+            PartBuilder ground(Numbered("Ground", ++tiles), "Snow", 8.0f);
+            tile(ground, x, z, x + inner, z + inner);
+            parts.push_back(ground.Finish());
         }
+    }
+    // The strips on opposite sides share a part (two charts in its map).
+    for (bool alongX : {true, false}) {
+        PartBuilder ground(Numbered("GroundFar", ++farTiles), "Snow", 8.0f);
+        for (float side : {-1.0f, 1.0f}) {
+            const float a = side < 0 ? -half : inner, b = side < 0 ? -inner : half;
+            if (alongX) {
+                tile(ground, -half, a, half, b);
+            } else {
+                tile(ground, a, -inner, b, inner);
+            }
+        }
+        parts.push_back(ground.Finish());
     }
 }
 
 }  // namespace
 
-bool IsBumped(const std::string& material) { return material == "Cobbles"; }
+bool IsBumped(const std::string& material) { return material == "Cobbles" || material == "Stone"; }
+
+static_assert(kFlatHalfSize >= village::kVillageHalfSize, "the flights keep to flat ground");
+
+float GroundHeight(float x, float z) {
+    const float rise = Smooth(kFlatHalfSize, kFlatHalfSize + 250.0f, std::max(std::abs(x), std::abs(z)));
+    if (rise <= 0.0f) return 0.0f;
+    // Two long swells and a shorter one across them: in [0, 1].
+    const float swell = 0.5f + 0.3f * std::sin(x * 0.004f + 1.3f) * std::cos(z * 0.0035f - 0.7f) +
+                        0.2f * std::sin((x + z) * 0.009f + 0.4f);
+    return rise * kHillHeight * swell;
+}
 
 std::vector<Vec3f> LampPositions() {
     // Beside the two middle lanes, just outside their open strips, in the gaps between the
@@ -497,10 +612,13 @@ std::vector<MeshPart> BuildVillage(uint32_t seed) {
     // stands in a lane or a flight.
     int firs = 0;
     const float inner = village::kVillageHalfSize + 20.0f;
+    Random snowRandom(uint64_t(seed) ^ 0x5709ull);  // its own, so that the firs stay where they were
     for (int attempt = 0; attempt < 4000 && firs < 140; ++attempt) {
         const float x = random.Uniform(-1400.0f, 1400.0f), z = random.Uniform(-1400.0f, 1400.0f);
         if (std::max(std::abs(x), std::abs(z)) < inner) continue;
-        Fir(parts, ++firs, x, z, random.Uniform(45.0f, 90.0f));
+        // Sunk a unit into the slope, so no gap shows under the trunk's downhill side.
+        const float ground = std::max(0.0f, GroundHeight(x, z) - 1.0f);
+        Fir(parts, ++firs, x, z, ground, random.Uniform(45.0f, 90.0f), snowRandom);
     }
     return parts;
 }

@@ -32,8 +32,9 @@ static_assert(sizeof(Vertex) == 40, "the scene files' vertex layout");
 // normal); every part has them, only those parts write them.
 struct MeshPart {
     std::string name;
-    // "Plaster", "Timber", "Snow", "Bark", "Needles", "Stone", "Iron", "Cobbles" (bumped),
-    // "Foliage" (cut-out leaves, seen from both sides)
+    // "Plaster", "PlasterOchre", "PlasterRose", "Timber", "TimberDark", "FenceWood", "Snow",
+    // "Bark", "Needles", "Stone" and "Cobbles" (both bumped), "Iron", "Foliage" (cut-out leaves,
+    // seen from both sides)
     std::string material;
     std::vector<Vertex> vertices;
     std::vector<uint32_t> indices;
@@ -49,6 +50,13 @@ bool IsBumped(const std::string& material);
 std::vector<MeshPart> BuildVillage(uint32_t seed);
 // The seed of the saver's village, for the builder and the pictures drawn from it.
 inline constexpr uint32_t kVillageSeed = 20261211;
+
+// The snow's height over the ground plane: flat (0) within kFlatHalfSize of the origin on both
+// axes, where the houses stand and the flights run, rising beyond to gentle hills of at most
+// kHillHeight under the firs. Never below 0.
+inline constexpr float kFlatHalfSize = 700.0f;
+inline constexpr float kHillHeight = 30.0f;
+float GroundHeight(float x, float z);
 
 // Where the street lamps shine from: the heads of the lamp posts BuildVillage places.
 std::vector<Vec3f> LampPositions();

@@ -37,6 +37,8 @@ void ArchiveFileSource::Unmount() {
     archive_ = String();
     owned_.reset();
     lendMembers_ = false;
+    index_.Clear();
+    indexTried_ = false;
 }
 
 void ArchiveFileSource::DropKeptMember() {
@@ -61,8 +63,14 @@ bool ArchiveFileSource::Extract(const String& name, Member& out) {
     block.size = archive_.length();
     auto decoded = std::make_shared<ByteBuffer>();
     if (lendMembers_) {
+        // Bytes nobody changes while they are mounted: one walk over the headers serves every
+        // later look-up.
+        if (!indexTried_) {
+            index_.Build(block);
+            indexTried_ = true;
+        }
         MemberView view;
-        if (!LendArchiveMember(&view, decoded.get(), name.Text(), &block)) {
+        if (!LendArchiveMember(&view, decoded.get(), name.Text(), &block, &index_)) {
             return false;
         }
         out.data = view.data;

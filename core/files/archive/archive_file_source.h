@@ -2,6 +2,7 @@
 // the archive flag find its members (the media archive lives in a "MemFile" resource).
 #pragma once
 
+#include "core/files/archive/rar_archive.h"
 #include "core/files/file_source.h"
 #include "core/text/string.h"
 #include "core/types/byte_buffer.h"
@@ -73,6 +74,10 @@ private:
     // Whether stored members may be shown in place: the archive is a resource or owned_, whose
     // bytes nobody changes while they are shown.
     bool lendMembers_ = false;
+    // Where the members lie, made at the first look-up of archives whose bytes stay as they are
+    // (lendMembers_); the others are walked at every look-up.
+    ArchiveIndex index_;
+    bool indexTried_ = false;
     // The member the last Exists extracted (hasKept_: a directory entry keeps 0 bytes).
     String keptName_;
     Member kept_;

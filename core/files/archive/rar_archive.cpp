@@ -111,12 +111,11 @@ public:
         : a_(archive), name_(name), out_(out), lent_(lent) {}
 
     bool Run();
+    // The member whose file block an index put at offset, in an archive that is not solid;
+    // walks from the start after all when that block is not the member's.
+    bool RunAt(int32_t offset);
 
 private:
-    bool Have(uint64_t n) const {
-        return static_cast<uint64_t>(a_->offset) + n <= static_cast<uint64_t>(a_->size);
-    }
-    const uint8_t* Here() const { return a_->data + a_->offset; }
     // Decodes or copies one member: into out_ when wanted, else only through the window (a
     // member the window cannot take is passed over, see streamLost_). False when the wanted
     // member does not extract, or an earlier one's data is corrupt.
@@ -135,66 +134,115 @@ private:
     std::unique_ptr<RarUnpack20> unpacker_;
 };
 
-bool MemberSearch::Run() {
-    a_->offset = 0;
-    if (a_->data == nullptr || !Have(sizeof(kMarker)) ||
-        std::memcmp(Here(), kMarker, sizeof(kMarker)) != 0) {
+// Checks the marker and the main header and moves the offset past them; false when they do not
+// check (the offset then stays at the marker or the main header).
+bool PassMainHeader(ArchiveBlock* a, bool* solid) {
+    a->offset = 0;
+    if (a->data == nullptr || a->size < 0 || static_cast<size_t>(a->size) < sizeof(kMarker) ||
+        std::memcmp(a->data, kMarker, sizeof(kMarker)) != 0) {
         return false;
     }
-    a_->offset = sizeof(kMarker);
-    if (!Have(kMainHeaderSize)) {
+    a->offset = static_cast<int32_t>(sizeof(kMarker));
+    if (a->size - a->offset < kMainHeaderSize) {
         return false;
     }
-    BlockHeader main = ParseCommon(Here());
-    if (main.type != kMainHeaderType || main.headerSize < kMainHeaderSize ||
-        !Have(main.headerSize) || !HeaderCrcMatches(Here(), main)) {
+    const uint8_t* at = a->data + a->offset;
+    BlockHeader main = ParseCommon(at);
+    if (main.type != kMainHeaderType || main.headerSize < kMainHeaderSize || a->size - a->offset < main.headerSize ||
+        !HeaderCrcMatches(at, main)) {
         return false;
     }
-    solid_ = (main.flags & kMainSolid) != 0;
-    a_->offset += main.headerSize;
+    *solid = (main.flags & kMainSolid) != 0;
+    a->offset += main.headerSize;
+    return true;
+}
 
+// One block of the walk, read and checked at an offset.
+struct Block {
+    enum Kind { kEnd, kBad, kOther, kFile } kind = kEnd;
+    BlockHeader h{};
+    const uint8_t* start = nullptr;
+    int32_t next = 0;                       // where the next block starts
+    char name[kMaxKeptName + 1] = {};       // a file block's plain name, cut to kMaxKeptName
+};
+
+// kEnd when no block header fits any more; kBad for a block the walk stops at (a header
+// smaller than the common part, a block claiming more bytes than the archive holds, a sub
+// block, a file header too small for its name or with a wrong CRC). A file block's packed
+// size is 0 when no data follows.
+Block ReadBlock(const ArchiveBlock& a, int32_t offset) {
+    Block b;
+    if (static_cast<uint64_t>(offset) + kFileHeaderSize > static_cast<uint64_t>(a.size)) {
+        return b;
+    }
+    b.start = a.data + offset;
+    b.h = ParseHeader(b.start);
+    b.kind = Block::kBad;
+    if (b.h.headerSize < kBlockHeaderSize) {
+        return b;
+    }
+    uint64_t next = static_cast<uint64_t>(offset) + b.h.headerSize +
+                    ((b.h.flags & kDataFollows) != 0 ? b.h.packedSize : 0);
+    if (next > static_cast<uint64_t>(a.size) || b.h.type == kSubBlockType) {
+        return b;
+    }
+    b.next = static_cast<int32_t>(next);
+    if (b.h.type != kFileHeaderType) {
+        b.kind = Block::kOther;
+        return b;
+    }
+    if (b.h.headerSize < kFileHeaderSize + b.h.nameSize || !HeaderCrcMatches(b.start, b.h)) {
+        return b;
+    }
+    // A Unicode name follows the plain one after a zero byte; the plain one is compared.
+    int kept = b.h.nameSize < kMaxKeptName ? b.h.nameSize : kMaxKeptName;
+    std::memcpy(b.name, b.start + kFileHeaderSize, static_cast<size_t>(kept));
+    b.name[kept] = 0;
+    b.h.packedSize = (b.h.flags & kDataFollows) != 0 ? b.h.packedSize : 0;
+    b.kind = Block::kFile;
+    return b;
+}
+
+bool MemberSearch::Run() {
+    if (!PassMainHeader(a_, &solid_)) {
+        return false;
+    }
     // Every block moves the offset forward by at least 7 bytes, so the walk ends.
-    while (Have(kFileHeaderSize)) {
-        const uint8_t* start = Here();
-        BlockHeader h = ParseHeader(start);
-        if (h.headerSize < kBlockHeaderSize) {
+    for (;;) {
+        Block b = ReadBlock(*a_, a_->offset);
+        if (b.kind == Block::kEnd || b.kind == Block::kBad) {
             return false;
         }
-        uint64_t next = static_cast<uint64_t>(a_->offset) + h.headerSize +
-                        ((h.flags & kDataFollows) != 0 ? h.packedSize : 0);
-        if (next > static_cast<uint64_t>(a_->size)) {
-            return false;  // a block that claims more bytes than the archive holds
-        }
-        if (h.type == kSubBlockType) {
-            return false;
-        }
-        if (h.type != kFileHeaderType) {
-            a_->offset = static_cast<int32_t>(next);
-            continue;
-        }
-        if (h.headerSize < kFileHeaderSize + h.nameSize || !HeaderCrcMatches(start, h)) {
-            return false;
-        }
-        // A Unicode name follows the plain one after a zero byte; the plain one is compared.
-        char blockName[kMaxKeptName + 1];
-        int kept = h.nameSize < kMaxKeptName ? h.nameSize : kMaxKeptName;
-        std::memcpy(blockName, start + kFileHeaderSize, static_cast<size_t>(kept));
-        blockName[kept] = 0;
-        bool wanted = CompareMemberNames(name_, blockName) == 0;
-        uint32_t dataSize = (h.flags & kDataFollows) != 0 ? h.packedSize : 0;
-        h.packedSize = dataSize;
-        if (wanted || solid_) {
-            if (!ExtractData(h, start + h.headerSize, wanted)) {
-                out_->Free();
-                return false;
+        if (b.kind == Block::kFile) {
+            bool wanted = CompareMemberNames(name_, b.name) == 0;
+            if (wanted || solid_) {
+                if (!ExtractData(b.h, b.start + b.h.headerSize, wanted)) {
+                    out_->Free();
+                    return false;
+                }
+            }
+            if (wanted) {
+                a_->offset = b.next;
+                return true;
             }
         }
-        a_->offset = static_cast<int32_t>(next);
-        if (wanted) {
-            return true;
-        }
+        a_->offset = b.next;
     }
-    return false;
+}
+
+bool MemberSearch::RunAt(int32_t offset) {
+    a_->offset = offset;
+    Block b = ReadBlock(*a_, offset);
+    if (b.kind != Block::kFile || CompareMemberNames(name_, b.name) != 0) {
+        // Not the block the index recorded: the bytes are not the ones indexed.
+        return Run();
+    }
+    if (!ExtractData(b.h, b.start + b.h.headerSize, true)) {
+        out_->Free();
+        return false;
+    }
+    a_->offset = b.next;
+    return true;
 }
 
 bool MemberSearch::ExtractData(const BlockHeader& h, const uint8_t* data, bool wanted) {
@@ -276,12 +324,24 @@ bool ExtractArchiveMember(ByteBuffer* out, const char* name, ArchiveBlock* archi
 }
 
 bool LendArchiveMember(MemberView* view, ByteBuffer* decoded, const char* name,
-                       ArchiveBlock* archive) {
+                       ArchiveBlock* archive, const ArchiveIndex* index) {
     *view = MemberView();
     decoded->Free();
     MemberView lent;
     MemberSearch search(archive, name != nullptr ? name : "", decoded, &lent);
-    if (!search.Run()) {
+    bool found = false;
+    if (index != nullptr && index->indexed()) {
+        const int32_t at = index->Find(name != nullptr ? name : "");
+        if (at >= 0) {
+            found = search.RunAt(at);
+        } else {
+            // Where the walk would have stopped without finding it.
+            archive->offset = index->walkEnd();
+        }
+    } else {
+        found = search.Run();
+    }
+    if (!found) {
         decoded->Free();
         return false;
     }
@@ -292,6 +352,45 @@ bool LendArchiveMember(MemberView* view, ByteBuffer* decoded, const char* name,
         view->size = decoded->Size();
     }
     return true;
+}
+
+bool ArchiveIndex::Build(const ArchiveBlock& archive) {
+    Clear();
+    ArchiveBlock a = archive;
+    bool solid = false;
+    if (!PassMainHeader(&a, &solid) || solid) {
+        return false;
+    }
+    for (;;) {
+        Block b = ReadBlock(a, a.offset);
+        if (b.kind == Block::kEnd || b.kind == Block::kBad) {
+            break;
+        }
+        if (b.kind == Block::kFile) {
+            char key[kMaxComparedName + 1];
+            PrepareName(b.name, key);
+            // The walk stops at the first block of a name: later ones of the same name are
+            // never reached.
+            blocks_.emplace(key, a.offset);
+        }
+        a.offset = b.next;
+    }
+    walkEnd_ = a.offset;
+    indexed_ = true;
+    return true;
+}
+
+void ArchiveIndex::Clear() {
+    blocks_.clear();
+    walkEnd_ = 0;
+    indexed_ = false;
+}
+
+int32_t ArchiveIndex::Find(const char* name) const {
+    char key[kMaxComparedName + 1];
+    PrepareName(name != nullptr ? name : "", key);
+    auto it = blocks_.find(std::string_view(key));
+    return it == blocks_.end() ? -1 : it->second;
 }
 
 int CompareMemberNames(const char* a, const char* b) {

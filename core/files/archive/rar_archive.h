@@ -3,8 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 
 class ByteBuffer;
+class ArchiveIndex;
 
 // An archive in memory and the reader's position in it. The bytes are not owned.
 struct ArchiveBlock {
@@ -40,8 +45,41 @@ struct MemberView {
 // `decoded` empty. A lent view lives as long as the archive's bytes, and only the archive's
 // owner knows whether they can change: a member that must not change after its check, or that
 // the caller writes to, has to be copied out.
+//
+// With an index built over the same bytes (ArchiveIndex::Build answered true) the member's
+// block is found without the walk: the same answer and the same offset afterwards. Should the
+// block at the indexed place not be the member's, the search walks after all.
 bool LendArchiveMember(MemberView* view, ByteBuffer* decoded, const char* name,
-                       ArchiveBlock* archive);
+                       ArchiveBlock* archive, const ArchiveIndex* index = nullptr);
+
+// Where each member's file block starts, from one walk over the block headers, so that a
+// look-up costs a hash probe instead of a walk over every header before the member (the media
+// archive holds hundreds of members and a scene asks for each of them, often twice, once per
+// search folder). For bytes that do not change while the index is used.
+class ArchiveIndex {
+public:
+    // Walks the headers as ExtractArchiveMember does, checks and all, recording the first file
+    // block of every name up to where that walk stops. False, with nothing indexed, when the
+    // marker or the main header does not check, or for a solid archive: its members decode
+    // only in order, so a look-up there has to walk anyway.
+    bool Build(const ArchiveBlock& archive);
+    void Clear();
+    bool indexed() const { return indexed_; }
+    // The offset of the first file block whose name compares equal (CompareMemberNames), or -1.
+    int32_t Find(const char* name) const;
+    // Where the walk stopped: the end of the blocks, or the first block it refuses.
+    int32_t walkEnd() const { return walkEnd_; }
+
+private:
+    struct Hash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    // Keyed by the name as CompareMemberNames prepares it.
+    std::unordered_map<std::string, int32_t, Hash, std::equal_to<>> blocks_;
+    int32_t walkEnd_ = 0;
+    bool indexed_ = false;
+};
 
 // Three-way order (-1, 0, 1) of two member names, each cut to 512 bytes: '\' and '/' both
 // count as '_', letters count as upper case, then bytes compare unsigned. So

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 using rar_test::Bytes;
 using rar_test::MakeArchive;
@@ -22,14 +23,25 @@ std::string AsString(const ByteBuffer& b) {
     return b.Size() == 0 ? std::string() : std::string(reinterpret_cast<const char*>(b.Data()), size_t(b.Size()));
 }
 
-// ExtractArchiveMember, checked against LendArchiveMember on every call: the same answer after
-// the same walk, and the same bytes, either lent from inside the archive with nothing decoded
-// or decoded.
+// ExtractArchiveMember, checked against LendArchiveMember on every call, without and with an
+// index of the archive: the same answer after the same walk, and the same bytes, either lent
+// from inside the archive with nothing decoded or decoded.
 bool Extract(const Bytes& archive, const char* name, ByteBuffer* out) {
     ArchiveBlock block;
     block.data = archive.data();
     block.size = int32_t(archive.size());
     const bool found = ExtractArchiveMember(out, name, &block);
+
+    ArchiveIndex index;
+    index.Build(block);
+    ArchiveBlock indexed = block;
+    MemberView indexedView;
+    ByteBuffer indexedDecoded;
+    EXPECT_EQ(LendArchiveMember(&indexedView, &indexedDecoded, name, &indexed, &index), found) << name;
+    EXPECT_EQ(indexed.offset, block.offset) << name;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(indexedView.data), size_t(indexedView.size)),
+              found ? AsString(*out) : std::string())
+        << name;
 
     ArchiveBlock again = block;
     MemberView view;
@@ -228,6 +240,53 @@ TEST(RarArchive, WalksPastOtherBlocksButStopsAtASubBlock) {
     other.type = 0x77;
     EXPECT_FALSE(Extract(MakeArchive({first, other, last}), "last", &out));
     EXPECT_TRUE(Extract(MakeArchive({first, other, last}), "first", &out));
+}
+
+// The index keeps the walk's answers where they are least obvious: the first of two members
+// whose names compare equal, a damaged first one hiding a good second one, a member behind a
+// block the walk stops at. (Extract checks the indexed answer against the walk's.)
+TEST(RarArchiveIndex, AnswersAsTheWalkDoes) {
+    Member good{"m", Text("good")};
+    Member damaged{"M", Text("bad")};
+    damaged.fileCrc = 1234;
+    Member other{"x", Text("x")};
+    other.type = 0x77;  // a sub block: the walk ends there
+    struct Case {
+        const char* what;
+        std::vector<Member> members;
+        const char* name;
+        bool found;
+        const char* content;
+    } cases[] = {
+        {"first of two equal names", {Member{"dir/m", Text("1")}, Member{"DIR\\M", Text("2")}}, "Dir/M", true, "1"},
+        {"damaged first hides the second", {damaged, good}, "m", false, ""},
+        {"good first", {good, damaged}, "m", true, "good"},
+        {"behind a sub block", {other, good}, "m", false, ""},
+        {"absent", {good}, "n", false, ""},
+    };
+    for (const Case& c : cases) {
+        ByteBuffer out;
+        EXPECT_EQ(Extract(MakeArchive(c.members), c.name, &out), c.found) << c.what;
+        EXPECT_EQ(AsString(out), c.content) << c.what;
+    }
+}
+
+// An index used on bytes other than those it was built over (which its users avoid) finds no
+// member's block where it expects one and walks: the answer is still the walk's.
+TEST(RarArchiveIndex, OnOtherBytesFallsBackToTheWalk) {
+    const Bytes first = MakeArchive({Member{"a", Text("aaaa")}, Member{"b", Text("bb")}});
+    const Bytes second = MakeArchive({Member{"b", Text("other b")}, Member{"a", Text("other a")}});
+    ArchiveBlock block{first.data(), int32_t(first.size()), 0};
+    ArchiveIndex index;
+    ASSERT_TRUE(index.Build(block));
+    ArchiveBlock changed{second.data(), int32_t(second.size()), 0};
+    for (const char* name : {"a", "b"}) {
+        MemberView view;
+        ByteBuffer decoded;
+        ASSERT_TRUE(LendArchiveMember(&view, &decoded, name, &changed, &index)) << name;
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(view.data), size_t(view.size)),
+                  std::string("other ") + name);
+    }
 }
 
 TEST(RarArchive, RejectsWhatIsNotARarArchive) {

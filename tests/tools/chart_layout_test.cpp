@@ -68,6 +68,28 @@ TEST(ChartLayout, FacesInOnePlaneThatTouchShareAChart) {
     }
 }
 
+// A ground with relief: cells at different slopes that touch make one chart, laid flat along
+// y, their shared corners one point of the map; a wall standing on it stays apart.
+TEST(ChartLayout, AHeightFieldsCellsShareAChartWhateverTheirSlopes) {
+    const lb::LayoutFace flat = Quad({0, 0, 0}, {0, 0, 10}, {10, 0, 10}, {10, 0, 0}, {0, 1, 0});
+    const float n = 1.0f / std::sqrt(1.0f + 0.09f);
+    const lb::LayoutFace rising = Quad({10, 0, 0}, {10, 0, 10}, {20, 3, 10}, {20, 3, 0}, {-0.3f * n, n, 0});
+    const lb::LayoutFace wall = Quad({0, 0, 0}, {0, 5, 0}, {10, 5, 0}, {10, 0, 0}, {0, 0, -1});
+    lb::LayoutRules rules;
+    rules.unitsPerTexel = 1.0f;
+    rules.heightField = true;
+    const lb::Layout layout = lb::LayOutCharts({flat, rising, wall}, rules);
+    EXPECT_EQ(layout.chart[0], layout.chart[1]);
+    EXPECT_NE(layout.chart[0], layout.chart[2]);
+    // The shared edge: corners 3 and 2 of the flat cell are corners 0 and 1 of the rising one.
+    for (const auto& [a, b] : {std::pair{3, 0}, {2, 1}}) {
+        EXPECT_NEAR(layout.uv[0][size_t(a)][0], layout.uv[1][size_t(b)][0], 1e-6f);
+        EXPECT_NEAR(layout.uv[0][size_t(a)][1], layout.uv[1][size_t(b)][1], 1e-6f);
+    }
+    rules.heightField = false;
+    EXPECT_NE(lb::LayOutCharts({flat, rising}, rules).chart[1], 0u) << "in planes apart otherwise";
+}
+
 TEST(ChartLayout, TheDensityDecidesTheMapSizeUpToTheLargest) {
     const struct {
         float side;  // of one square face, in world units, at one unit a texel wanted

@@ -216,8 +216,8 @@ TEST_F(CityDemo, TheCityHoldsWhatItsDrawingNeeds) {
     Scene city;
     ASSERT_TRUE(Read(city, "Media/city.zwf"));
     const VertexFormat parallax = ParallaxMaterial().VertexElements();
-    // The cobbled square and the church's stone walls draw with height maps.
-    const std::set<std::string> bumpedParts = {"Square", "ChurchWalls"};
+    // The cobbled square and the church's stone walls (nave and tower) draw with height maps.
+    const std::set<std::string> bumpedParts = {"Square", "ChurchWalls", "ChurchTowerWalls"};
     int bumped = 0;
     const Scene::MeshDataMap& meshes = city.meshData();
     const Scene::MeshDataMap::Node* m = meshes.first();

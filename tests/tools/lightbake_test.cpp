@@ -197,6 +197,12 @@ TEST(LightBaker, AreaLightsShineForwardAndPanesKeepTheirLight) {
     EXPECT_GT(baker.LightAt({0, 0, -20}, up, 1).x, 0.05f) << "in front";
     EXPECT_EQ(baker.LightAt({0, 0, 20}, up, 1).x, 0.0f) << "behind";
     EXPECT_GT(baker.LightAt({0, 0, -20}, up, 1).x, baker.LightAt({0, 0, -60}, up, 1).x);
+    // Far off to the side, still within range: the light reaches however the baker sorts the
+    // lights by place.
+    EXPECT_GT(baker.LightAt({0, 0, -60}, up, 1).x, 0.0f);
+    EXPECT_GT(baker.LightAt({70, 0, -50}, up, 1).x, 0.0f);
+    EXPECT_GT(baker.LightAt({-70, 0, -50}, up, 1).x, 0.0f);
+    EXPECT_EQ(baker.LightAt({0, 0, -115}, up, 1).x, 0.0f) << "out of range";
     const V3 pane = baker.LightAt({0, 10, -10}, V3{0, 0, -1}, 1);
     EXPECT_EQ(pane.x, 3.0f);
     EXPECT_EQ(pane.z, 1.0f);
@@ -294,11 +300,21 @@ TEST(VillageLightMaps, LampPoolsWindowsAndMoonShadows) {
     const vb::Vec3f lit = maps.LightAt({cx + moon.x / flat * reach, 0, cz + moon.z / flat * reach}, up);
     EXPECT_LT(shadowed.z, lit.z - 0.1f) << "the moon's shadow";
 
-    const vb::MeshPart& ground = parts.front();
-    ASSERT_EQ(ground.name, "Ground");
-    EXPECT_EQ(vb::LightMapSize(ground), 1024);
-    const auto one = maps.Bake(ground, 2);
-    const auto two = maps.Bake(ground, 5);
+    // The ground tile under the first lamp.
+    const vb::MeshPart* ground = nullptr;
+    for (const vb::MeshPart& part : parts) {
+        if (part.name.rfind("Ground", 0) != 0 || part.name.rfind("GroundFar", 0) == 0) continue;
+        float x0 = 1e9f, x1 = -1e9f, z0 = 1e9f, z1 = -1e9f;
+        for (const vb::Vertex& v : part.vertices) {
+            x0 = std::min(x0, v.position.x), x1 = std::max(x1, v.position.x);
+            z0 = std::min(z0, v.position.z), z1 = std::max(z1, v.position.z);
+        }
+        if (lamps[0].x >= x0 && lamps[0].x <= x1 && lamps[0].z >= z0 && lamps[0].z <= z1) ground = &part;
+    }
+    ASSERT_NE(ground, nullptr);
+    EXPECT_EQ(vb::LightMapSize(*ground), 256);
+    const auto one = maps.Bake(*ground, 2);
+    const auto two = maps.Bake(*ground, 5);
     EXPECT_TRUE(one.rgba == two.rgba);
     int brightest = 0;
     for (size_t i = 0; i < one.rgba.size(); i += 4) brightest = std::max<int>(brightest, one.rgba[i]);

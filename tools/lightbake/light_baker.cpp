@@ -1,5 +1,7 @@
 #include "tools/lightbake/light_baker.h"
 
+#include "tools/lightbake/chart_layout.h"
+
 #include <sched.h>
 
 #include <algorithm>
@@ -16,6 +18,11 @@ namespace {
 
 constexpr float kPi = 3.14159265358979f;
 constexpr float kGoldenAngle = 2.39996323f;
+// Within this many times the square root of an area light's area, its light changes fast
+// enough to take more samples.
+constexpr float kNearArea = 2.5f;
+// Within this many radii of a lamp, likewise.
+constexpr float kNearPoint = 25.0f;
 // Rays start this far off their surface, so that they do not hit it again.
 constexpr float kLift = 0.08f;
 
@@ -204,6 +211,8 @@ struct Baker::Prepared {
     // The panes by the cells of a grid over x and z that their bounds touch.
     static constexpr float kCell = 32.0f;
     std::unordered_map<int64_t, std::vector<uint32_t>> paneCells;
+    // The area lights by the cells their range reaches, each cell's in the lights' order.
+    std::unordered_map<int64_t, std::vector<uint32_t>> areaCells;
     static int64_t Key(int cx, int cz) { return (int64_t(cx) << 32) ^ int64_t(uint32_t(cz)); }
 };
 
@@ -234,6 +243,15 @@ Baker::Baker(std::vector<Triangle> triangles, Lighting lighting)
         d.size = Length(cross);
         d.normal = cross * (1.0f / d.size);
         d.centre = area.corner + (area.edgeU + area.edgeV) * 0.5f;
+        const int x0 = int(std::floor((d.centre.x - area.range) / Prepared::kCell));
+        const int x1 = int(std::floor((d.centre.x + area.range) / Prepared::kCell));
+        const int z0 = int(std::floor((d.centre.z - area.range) / Prepared::kCell));
+        const int z1 = int(std::floor((d.centre.z + area.range) / Prepared::kCell));
+        for (int cx = x0; cx <= x1; ++cx) {
+            for (int cz = z0; cz <= z1; ++cz) {
+                prepared_->areaCells[Prepared::Key(cx, cz)].push_back(uint32_t(prepared_->areas.size()));
+            }
+        }
         prepared_->areas.push_back(d);
     }
 }
@@ -362,8 +380,11 @@ V3 Baker::LightOffPanes(V3 p, V3 n, uint32_t seed) const {
         const float d = std::sqrt(d2);
         const float cosine = Dot(n, toLamp) / std::max(d, 1e-3f);
         if (cosine <= 0.0f) continue;
+        // Close to the lamp, where what stands beside it (its own post) casts a shadow whose
+        // edge the samples' grain would break up, four times the samples.
+        const int samples = d < kNearPoint * lamp.radius ? 4 * lighting.pointSamples : lighting.pointSamples;
         int open = 0;
-        for (int i = 0; i < lighting.pointSamples; ++i) {
+        for (int i = 0; i < samples; ++i) {
             const V3 jitter{random.Next() - 0.5f, random.Next() - 0.5f, random.Next() - 0.5f};
             const V3 target = lamp.position + jitter * (2.0f * lamp.radius);
             const V3 ray = target - origin;
@@ -372,20 +393,23 @@ V3 Baker::LightOffPanes(V3 p, V3 n, uint32_t seed) const {
         }
         // The range ends softly over its last fifth.
         const float edge = std::clamp((lamp.range - d) / (0.2f * lamp.range), 0.0f, 1.0f);
-        const float s = lamp.power * cosine / (d2 + lamp.radius * lamp.radius) * edge * float(open) /
-                        float(lighting.pointSamples);
+        const float s = lamp.power * cosine / (d2 + lamp.radius * lamp.radius) * edge * float(open) / float(samples);
         light = light + lamp.colour * s;
     }
 
-    // Area lights: stratified points of their rectangles.
-    for (size_t a = 0; a < lighting.areas.size(); ++a) {
+    // Area lights: stratified points of their rectangles; close by, where their light changes
+    // fast, areaSamples x areaSamples of them, further off one.
+    const auto nearby = prepared_->areaCells.find(
+        Prepared::Key(int(std::floor(p.x / Prepared::kCell)), int(std::floor(p.z / Prepared::kCell))));
+    static const std::vector<uint32_t> kNone;
+    for (uint32_t a : nearby != prepared_->areaCells.end() ? nearby->second : kNone) {
         const AreaLight& area = lighting.areas[a];
         const Prepared::AreaData& ad = prepared_->areas[a];
         const V3 toCentre = ad.centre - p;
         const float centre2 = Dot(toCentre, toCentre);
         if (centre2 > area.range * area.range) continue;
         if (Dot(ad.normal, p - area.corner) <= 0.0f) continue;  // behind the light
-        const int k = lighting.areaSamples;
+        const int k = centre2 < kNearArea * kNearArea * ad.size ? lighting.areaSamples : 1;
         float sum = 0.0f;
         for (int i = 0; i < k; ++i) {
             for (int j = 0; j < k; ++j) {
@@ -426,38 +450,102 @@ uint8_t Encode(float light) {
 
 rh::texturemake::Picture Baker::Bake(const Chart& chart, int size, uint32_t seed, int threads) const {
     rh::texturemake::Picture picture(size, size);
-    // Where each texel lies: the point of its triangle under the texel's centre.
+    // Where each texel lies: the point of its triangle under the texel's centre; else, for a
+    // texel whose square a triangle still touches (its centre within half a diagonal of it),
+    // the triangle's point nearest the centre, so that texel centres on a chart's edge (where
+    // the layout puts them) and texels cut by a slanted edge hold the light at the edge.
     struct Sample {
         V3 position, normal;
-        uint32_t face = 0;  // the first index of the texel's triangle's fan: its face
         bool used = false;
         bool pane = false;  // on an emitting pane: kept sharp
     };
     std::vector<Sample> samples(size_t(size) * size_t(size));
-    for (size_t t = 0; t + 2 < chart.indices.size(); t += 3) {
-        const ChartVertex& a = chart.vertices[chart.indices[t]];
-        const ChartVertex& b = chart.vertices[chart.indices[t + 1]];
-        const ChartVertex& c = chart.vertices[chart.indices[t + 2]];
-        const float ax = a.u * size, ay = a.v * size, bx = b.u * size, by = b.v * size, cx = c.u * size, cy = c.v * size;
-        const float area = (bx - ax) * (cy - ay) - (cx - ax) * (by - ay);
-        if (std::abs(area) < 1e-9f) continue;
-        const V3 normal = Normalize(a.normal + b.normal + c.normal);
-        const int x0 = std::max(0, int(std::floor(std::min({ax, bx, cx}))));
-        const int x1 = std::min(size - 1, int(std::ceil(std::max({ax, bx, cx}))));
-        const int y0 = std::max(0, int(std::floor(std::min({ay, by, cy}))));
-        const int y1 = std::min(size - 1, int(std::ceil(std::max({ay, by, cy}))));
-        for (int y = y0; y <= y1; ++y) {
-            for (int x = x0; x <= x1; ++x) {
-                const float px = float(x) + 0.5f, py = float(y) + 0.5f;
-                const float wb = ((px - ax) * (cy - ay) - (cx - ax) * (py - ay)) / area;
-                const float wc = ((bx - ax) * (py - ay) - (px - ax) * (by - ay)) / area;
-                const float wa = 1.0f - wb - wc;
-                if (wa < 0.0f || wb < 0.0f || wc < 0.0f) continue;
-                Sample& s = samples[size_t(y) * size_t(size) + size_t(x)];
-                s.position = a.position * wa + b.position * wb + c.position * wc;
-                s.normal = normal;
-                s.face = chart.indices[t];
-                s.used = true;
+    constexpr float kTouch = 0.7072f;
+    std::vector<float> nearest(samples.size(), kTouch);
+    for (int pass = 0; pass < 2; ++pass) {
+        for (size_t t = 0; t + 2 < chart.indices.size(); t += 3) {
+            const ChartVertex& a = chart.vertices[chart.indices[t]];
+            const ChartVertex& b = chart.vertices[chart.indices[t + 1]];
+            const ChartVertex& c = chart.vertices[chart.indices[t + 2]];
+            const float ax = a.u * size, ay = a.v * size, bx = b.u * size, by = b.v * size, cx = c.u * size, cy = c.v * size;
+            const float area = (bx - ax) * (cy - ay) - (cx - ax) * (by - ay);
+            if (std::abs(area) < 1e-9f) continue;
+            const V3 normal = Normalize(a.normal + b.normal + c.normal);
+            const int x0 = std::max(0, int(std::floor(std::min({ax, bx, cx}))) - 1);
+            const int x1 = std::min(size - 1, int(std::ceil(std::max({ax, bx, cx}))) + 1);
+            const int y0 = std::max(0, int(std::floor(std::min({ay, by, cy}))) - 1);
+            const int y1 = std::min(size - 1, int(std::ceil(std::max({ay, by, cy}))) + 1);
+            for (int y = y0; y <= y1; ++y) {
+                for (int x = x0; x <= x1; ++x) {
+                    const size_t i = size_t(y) * size_t(size) + size_t(x);
+                    Sample& s = samples[i];
+                    if (pass == 1 && s.used && nearest[i] == 0.0f) continue;
+                    float px = float(x) + 0.5f, py = float(y) + 0.5f;
+                    float wb = ((px - ax) * (cy - ay) - (cx - ax) * (py - ay)) / area;
+                    float wc = ((bx - ax) * (py - ay) - (px - ax) * (by - ay)) / area;
+                    float wa = 1.0f - wb - wc;
+                    const bool inside = wa >= 0.0f && wb >= 0.0f && wc >= 0.0f;
+                    if (pass == 0) {
+                        if (!inside) continue;
+                        nearest[i] = 0.0f;
+                    } else {
+                        if (inside) continue;
+                        // The nearest point of the triangle's three edges.
+                        const float corners[3][2] = {{ax, ay}, {bx, by}, {cx, cy}};
+                        float best = nearest[i], bu = 0, bv = 0;
+                        bool found = false;
+                        for (int e = 0; e < 3; ++e) {
+                            const float* p0 = corners[e];
+                            const float* p1 = corners[(e + 1) % 3];
+                            const float ex = p1[0] - p0[0], ey = p1[1] - p0[1];
+                            const float length2 = ex * ex + ey * ey;
+                            const float k = length2 > 0 ? std::clamp(((px - p0[0]) * ex + (py - p0[1]) * ey) / length2, 0.0f, 1.0f) : 0.0f;
+                            const float qx = p0[0] + ex * k, qy = p0[1] + ey * k;
+                            const float d = std::hypot(px - qx, py - qy);
+                            if (d < best) {
+                                best = d;
+                                bu = qx;
+                                bv = qy;
+                                found = true;
+                            }
+                        }
+                        if (!found) continue;
+                        nearest[i] = best;
+                        px = bu, py = bv;
+                        wb = std::clamp(((px - ax) * (cy - ay) - (cx - ax) * (py - ay)) / area, 0.0f, 1.0f);
+                        wc = std::clamp(((bx - ax) * (py - ay) - (px - ax) * (by - ay)) / area, 0.0f, 1.0f - wb);
+                        wa = 1.0f - wb - wc;
+                    }
+                    s.position = a.position * wa + b.position * wb + c.position * wc;
+                    s.normal = normal;
+                    s.used = true;
+                }
+            }
+        }
+    }
+
+    // The charts as the texels show them: runs of covered texels that touch (the layout keeps a
+    // gutter between charts), so that smoothing runs across a chart's faces but not onto the next.
+    std::vector<uint32_t> island(samples.size(), 0);
+    {
+        uint32_t next = 0;
+        std::vector<size_t> stack;
+        for (size_t start = 0; start < samples.size(); ++start) {
+            if (!samples[start].used || island[start] != 0) continue;
+            island[start] = ++next;
+            stack.push_back(start);
+            while (!stack.empty()) {
+                const size_t i = stack.back();
+                stack.pop_back();
+                const int x = int(i % size_t(size)), y = int(i / size_t(size));
+                for (int ny = std::max(0, y - 1); ny <= std::min(size - 1, y + 1); ++ny) {
+                    for (int nx = std::max(0, x - 1); nx <= std::min(size - 1, x + 1); ++nx) {
+                        const size_t j = size_t(ny) * size_t(size) + size_t(nx);
+                        if (!samples[j].used || island[j] != 0) continue;
+                        island[j] = next;
+                        stack.push_back(j);
+                    }
+                }
             }
         }
     }
@@ -483,26 +571,29 @@ rh::texturemake::Picture Baker::Bake(const Chart& chart, int size, uint32_t seed
     for (std::thread& t : pool) t.join();
 
     // The sampling's grain smoothed: each texel the mean of itself and its eight neighbours on
-    // the same face (a face's light does not leak onto the next one's cell), panes and what is
-    // round them apart, so that windows keep their edges.
+    // the same chart (light does not leak from one chart onto the next), panes and what is
+    // round them apart, so that windows keep their edges. A neighbour missing (past the
+    // chart's edge) counts with its opposite as twice the texel itself, as if the light ran on
+    // along the same slope, so that an edge texel keeps the light at the edge and two charts
+    // meeting there agree.
     std::vector<uint8_t> filled(samples.size(), 0);
     for (int y = 0; y < size; ++y) {
         for (int x = 0; x < size; ++x) {
             const size_t i = size_t(y) * size_t(size) + size_t(x);
             if (!samples[i].used) continue;
-            V3 sum{0, 0, 0};
-            float count = 0;
-            for (int ny = std::max(0, y - 1); ny <= std::min(size - 1, y + 1); ++ny) {
-                for (int nx = std::max(0, x - 1); nx <= std::min(size - 1, x + 1); ++nx) {
-                    const size_t j = size_t(ny) * size_t(size) + size_t(nx);
-                    if (!samples[j].used || samples[j].face != samples[i].face || samples[j].pane != samples[i].pane) {
-                        continue;
-                    }
-                    sum = sum + lights[j];
-                    count += 1;
-                }
+            auto alike = [&](int nx, int ny) -> const V3* {
+                if (nx < 0 || ny < 0 || nx >= size || ny >= size) return nullptr;
+                const size_t j = size_t(ny) * size_t(size) + size_t(nx);
+                if (!samples[j].used || island[j] != island[i] || samples[j].pane != samples[i].pane) return nullptr;
+                return &lights[j];
+            };
+            V3 sum = lights[i];
+            for (const auto& [dx, dy] : {std::pair{1, 0}, {0, 1}, {1, 1}, {1, -1}}) {
+                const V3* ahead = alike(x + dx, y + dy);
+                const V3* behind = alike(x - dx, y - dy);
+                sum = ahead != nullptr && behind != nullptr ? sum + *ahead + *behind : sum + lights[i] * 2.0f;
             }
-            const V3 light = sum * (1.0f / count);
+            const V3 light = sum * (1.0f / 9.0f);
             uint8_t* texel = picture.At(x, y);
             texel[0] = Encode(light.x);
             texel[1] = Encode(light.y);
@@ -512,32 +603,52 @@ rh::texturemake::Picture Baker::Bake(const Chart& chart, int size, uint32_t seed
         }
     }
 
-    // Grow the charts into the gaps between them (corners included, for the smaller mip levels);
-    // what stays empty is neutral.
-    for (int pass = 0; pass < 16; ++pass) {
-        std::vector<uint8_t> next = filled;
-        for (int y = 0; y < size; ++y) {
-            for (int x = 0; x < size; ++x) {
-                if (filled[size_t(y) * size_t(size) + size_t(x)]) continue;
-                for (const auto& [dx, dy] : {std::pair{1, 0}, {-1, 0}, {0, 1}, {0, -1}}) {
-                    const int nx = x + dx, ny = y + dy;
-                    if (nx < 0 || ny < 0 || nx >= size || ny >= size) continue;
-                    if (!filled[size_t(ny) * size_t(size) + size_t(nx)]) continue;
-                    std::copy_n(picture.At(nx, ny), 4, picture.At(x, y));
-                    next[size_t(y) * size_t(size) + size_t(x)] = 1;
-                    break;
-                }
+    // Empty texels take the values of the nearest chart texels, breadth first from the charts'
+    // edges, so that bilinear filtering at a chart's edge and the smaller mip levels, which
+    // average over the gutters, see the chart's own light. First within each of the layout's
+    // cells (a cell holds at most one chart), so that a mip texel over a chart, up to the
+    // cells' size, averages that chart alone; then the cells with no chart texel, from the
+    // nearest.
+    auto grow = [&](std::vector<size_t>& queue, int x0, int y0, int x1, int y1) {
+        for (size_t head = 0; head < queue.size(); ++head) {
+            const size_t i = queue[head];
+            const int x = int(i % size_t(size)), y = int(i / size_t(size));
+            for (const auto& [dx, dy] : {std::pair{1, 0}, {-1, 0}, {0, 1}, {0, -1}}) {
+                const int nx = x + dx, ny = y + dy;
+                if (nx < x0 || ny < y0 || nx >= x1 || ny >= y1) continue;
+                const size_t j = size_t(ny) * size_t(size) + size_t(nx);
+                if (filled[j]) continue;
+                filled[j] = 1;
+                std::copy_n(picture.At(x, y), 4, picture.At(nx, ny));
+                queue.push_back(j);
             }
         }
-        filled.swap(next);
-    }
-    for (int y = 0; y < size; ++y) {
-        for (int x = 0; x < size; ++x) {
-            if (filled[size_t(y) * size_t(size) + size_t(x)]) continue;
-            uint8_t* texel = picture.At(x, y);
-            texel[0] = texel[1] = texel[2] = 128;
-            texel[3] = 255;
+    };
+    std::vector<size_t> queue;
+    queue.reserve(samples.size());
+    for (int cy = 0; cy < size; cy += kLayoutCell) {
+        for (int cx = 0; cx < size; cx += kLayoutCell) {
+            const int x1 = std::min(size, cx + kLayoutCell), y1 = std::min(size, cy + kLayoutCell);
+            queue.clear();
+            for (int y = cy; y < y1; ++y) {
+                for (int x = cx; x < x1; ++x) {
+                    if (filled[size_t(y) * size_t(size) + size_t(x)]) queue.push_back(size_t(y) * size_t(size) + size_t(x));
+                }
+            }
+            grow(queue, cx, cy, x1, y1);
         }
+    }
+    queue.clear();
+    for (size_t i = 0; i < samples.size(); ++i) {
+        if (filled[i]) queue.push_back(i);
+    }
+    grow(queue, 0, 0, size, size);
+    // A chart without a texel: neutral.
+    for (size_t i = 0; i < samples.size(); ++i) {
+        if (filled[i]) continue;
+        uint8_t* texel = picture.At(int(i % size_t(size)), int(i / size_t(size)));
+        texel[0] = texel[1] = texel[2] = 128;
+        texel[3] = 255;
     }
     return picture;
 }

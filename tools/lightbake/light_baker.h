@@ -67,8 +67,10 @@ struct SkyLight {
 
 struct Lighting {
     std::vector<PointLight> points;
-    int pointSamples = 2;
+    int pointSamples = 2;  // per lamp; four times as many within 25 radii of it
     std::vector<AreaLight> areas;
+    // Stratified points per side of an area light near it (within 2.5 times the square root
+    // of its area); one point further off.
     int areaSamples = 2;
     std::vector<Pane> panes;
     DistantLight moon;
@@ -128,10 +130,11 @@ public:
 
     // The chart's light map of size x size texels, drawn modulate 2x (128 is light 1.0, a soft
     // shoulder above 1.5): each triangle's texels (by their centres) get the light at the
-    // matching point, smoothed over their neighbours on the same face (a face being the fan of
-    // triangles sharing a first index) that are alike on or off a pane; texels round the triangles take their neighbours'
-    // values so that filtering and the smaller mip levels do not pull in anything else; what
-    // stays empty is neutral. Opaque. `threads` only divides the work.
+    // matching point, smoothed over their neighbours in the same chart (covered texels that
+    // touch; the layout leaves gutters between charts) that are alike on or off a pane. Every
+    // other texel takes its nearest chart texel's value, so that filtering and the smaller mip
+    // levels do not pull in anything else; a map with no covered texel is neutral. Opaque.
+    // `threads` only divides the work.
     rh::texturemake::Picture Bake(const Chart& chart, int size, uint32_t seed, int threads) const;
 
     const Bvh& bvh() const { return bvh_; }

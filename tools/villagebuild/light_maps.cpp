@@ -12,11 +12,14 @@ namespace lb = rh::lightbake;
 
 // Where the city's moon plane stands (scene_files.cpp), the village round the origin.
 constexpr Vec3f kMoonPlane{-1200.0f, 900.0f, 1600.0f};
-// Texel sizes: walls, where the windows are, finest; the firs round the village, seen from
+// Texel sizes: walls, where the windows are, finest; then the ground, whose tiles hold the
+// lamps' pools and the windows' light on the snow; the firs round the village, seen from
 // afar, coarsest.
 constexpr float kWallUnitsPerTexel = 0.6f;
-constexpr float kUnitsPerTexel = 4.0f;
-constexpr float kFirUnitsPerTexel = 12.0f;
+constexpr float kGroundUnitsPerTexel = 1.5f;
+constexpr float kFarGroundUnitsPerTexel = 6.5f;  // among the firs round the village
+constexpr float kUnitsPerTexel = 3.0f;
+constexpr float kFirUnitsPerTexel = 16.0f;
 
 lb::V3 ToV3(Vec3f v) { return {v.x, v.y, v.z}; }
 Vec3f ToVec3f(lb::V3 v) { return {v.x, v.y, v.z}; }
@@ -153,13 +156,13 @@ VillageLightMaps::VillageLightMaps(const std::vector<MeshPart>& parts, const std
         lighting.points.push_back(light);
     }
     lighting.pointSamples = 2;
-    lighting.areaSamples = 1;
+    lighting.areaSamples = 2;
     uint32_t house = 0;
     for (const MeshPart& part : parts) {
         if (part.name.rfind("House", 0) == 0 && part.name.size() > 5 &&
             part.name.compare(part.name.size() - 5, 5, "Walls") == 0) {
             Windows(part, ++house, false, &lighting, &litWindows_, &darkWindows_);
-        } else if (part.name == "ChurchWalls") {
+        } else if (part.name == "ChurchWalls" || part.name == "ChurchTowerWalls") {
             Windows(part, 0, true, &lighting, &litWindows_, &darkWindows_);
         }
     }
@@ -182,28 +185,27 @@ rh::texturemake::Picture VillageLightMaps::Bake(const MeshPart& part, int thread
     return baker_->Bake(chart, LightMapSize(part), seed, threads);
 }
 
-int LightMapSize(const MeshPart& part) {
-    if (part.name == "Ground") return 1024;
-    // The builder gives every face the same square cell of the map, cells x cells of them.
-    const auto faces = Faces(part);
-    const int cells = std::max(1, int(std::ceil(std::sqrt(double(faces.size())))));
-    float longest = 0.0f;
-    for (size_t t = 0; t + 2 < part.indices.size(); t += 3) {
-        for (int k = 0; k < 3; ++k) {
-            const Vec3f a = part.vertices[part.indices[t + k]].position;
-            const Vec3f b = part.vertices[part.indices[t + (k + 1) % 3]].position;
-            longest = std::max(longest, std::hypot(a.x - b.x, a.y - b.y, a.z - b.z));
-        }
-    }
-    const bool fir = part.name.rfind("Fir", 0) == 0;
-    const bool walls = part.name.size() > 5 && part.name.compare(part.name.size() - 5, 5, "Walls") == 0;
-    const float unit = fir ? kFirUnitsPerTexel : walls ? kWallUnitsPerTexel : kUnitsPerTexel;
-    const float wanted = float(cells) * longest / unit;
-    // The power of two at or under the wanted size (every face's cell keeps at least that
-    // density's half).
-    int size = 32;
-    while (size < 256 && float(size * 2) <= wanted) size *= 2;
-    return size;
+lb::LayoutRules LightChartRules(const std::string& name) {
+    auto starts = [&name](const char* stem) { return name.rfind(stem, 0) == 0; };
+    const bool walls = name.size() > 5 && name.compare(name.size() - 5, 5, "Walls") == 0;
+    lb::LayoutRules rules;
+    rules.unitsPerTexel = walls                 ? kWallUnitsPerTexel
+                          : starts("GroundFar") ? kFarGroundUnitsPerTexel
+                          : starts("Ground")    ? kGroundUnitsPerTexel
+                          : starts("Fir")       ? kFirUnitsPerTexel
+                                                : kUnitsPerTexel;
+    rules.minSize = 32;
+    // The firs, many and seen from afar, in the smallest maps: a light map of 256 texels holds
+    // 64 of theirs.
+    rules.maxSize = starts("Fir") ? 32 : 256;
+    // Thin things seen small (many faces of a texel or two, lit alike) keep a narrower gutter,
+    // which their maps' sizes would otherwise be mostly made of.
+    rules.padding = starts("Fir") || starts("Fence") || starts("Post") ? 1 : 2;
+    // The ground's tiles rise into hills round the village: one chart each all the same.
+    rules.heightField = starts("Ground");
+    return rules;
 }
+
+int LightMapSize(const MeshPart& part) { return part.lightMapSize; }
 
 }  // namespace rh::villagebuild

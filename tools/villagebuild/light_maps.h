@@ -5,11 +5,13 @@
 // corners. The maps are drawn modulate 2x, so 128 is neutral (light 1.0).
 #pragma once
 
+#include "tools/lightbake/chart_layout.h"
 #include "tools/lightbake/light_baker.h"
 #include "tools/texturemake/picture_files.h"
 #include "tools/villagebuild/village_geometry.h"
 
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace rh::villagebuild {
@@ -39,10 +41,13 @@ private:
     int darkWindows_ = 0;
 };
 
-// The light-map size for a part, by the size of its faces' cells: four units a texel or finer
-// (0.6 on walls, for their windows; twelve on the firs round the village), up to twice that
-// where the power of two rounds down; from 32 to 256. The ground, whose cells must hold the
-// lamps' and windows' pools, 1024.
+// How a part's light-map charts are laid out, by its name: the density wanted (world units
+// per texel: finest on walls, for their windows, and on the village's ground tiles, for the
+// lamps' and windows' pools; coarser on the ground among the firs; coarsest on the firs, seen
+// from afar, whose maps stay at 32 texels), maps from 32 to 256 texels.
+rh::lightbake::LayoutRules LightChartRules(const std::string& partName);
+
+// The part's light-map size: what its charts were laid out for.
 int LightMapSize(const MeshPart& part);
 
 }  // namespace rh::villagebuild

@@ -1,11 +1,14 @@
 #include "tools/villagebuild/village_geometry.h"
 
+#include "tools/lightbake/chart_layout.h"
+#include "tools/villagebuild/light_maps.h"
 #include "tools/villageplan/village_plan.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <iterator>
 
 namespace rh::villagebuild {
@@ -50,7 +53,7 @@ float Smooth(float edge0, float edge1, float x) {
 // The cobbled square west of the church nave, on the ground plane.
 constexpr float kSquareX0 = 56.0f, kSquareX1 = 104.0f, kSquareZ0 = -244.0f, kSquareZ1 = -56.0f;
 
-// Collects the faces of one part, then lays their light-map cells out in a square grid.
+// Collects the faces of one part, then lays their light-map charts out (LightChartRules).
 class PartBuilder {
 public:
     PartBuilder(std::string name, std::string material, float textureScale)
@@ -84,13 +87,15 @@ public:
         face.cardCorners = corners;
     }
 
-    // A box of the given extent, all six faces (or without the bottom).
-    void Box(Vec3f lo, Vec3f hi, bool bottom = false) {
+    // A box of the given extent, all six faces (or without the bottom, or the top: a face
+    // nothing can see still takes its room in the light map).
+    void Box(Vec3f lo, Vec3f hi, bool bottom = false, bool top = true) {
         const Vec3f c = (lo + hi) * 0.5f;
         const Vec3f p[8] = {{lo.x, lo.y, lo.z}, {hi.x, lo.y, lo.z}, {hi.x, lo.y, hi.z}, {lo.x, lo.y, hi.z},
                             {lo.x, hi.y, lo.z}, {hi.x, hi.y, lo.z}, {hi.x, hi.y, hi.z}, {lo.x, hi.y, hi.z}};
         const int quads[6][4] = {{0, 1, 5, 4}, {1, 2, 6, 5}, {2, 3, 7, 6}, {3, 0, 4, 7}, {4, 5, 6, 7}, {0, 3, 2, 1}};
         for (int q = 0; q < (bottom ? 6 : 5); ++q) {
+            if (q == 4 && !top) continue;
             std::vector<Vec3f> face = {p[quads[q][0]], p[quads[q][1]], p[quads[q][2]], p[quads[q][3]]};
             const Vec3f centre = (face[0] + face[2]) * 0.5f;
             Face(face, centre - c);
@@ -114,12 +119,21 @@ public:
     }
 
     MeshPart Finish() {
-        const int cells = std::max(1, int(std::ceil(std::sqrt(double(faces_.size())))));
-        const float cell = 1.0f / float(cells);
-        const float pad = cell * 0.1f;
+        std::vector<rh::lightbake::LayoutFace> layoutFaces;
+        layoutFaces.reserve(faces_.size());
+        for (const Face_& face : faces_) {
+            rh::lightbake::LayoutFace& out = layoutFaces.emplace_back();
+            for (const Vec3f& p : face.corners) out.corners.push_back({p.x, p.y, p.z});
+            out.normal = {face.normal.x, face.normal.y, face.normal.z};
+        }
+        const rh::lightbake::Layout layout = rh::lightbake::LayOutCharts(layoutFaces, LightChartRules(part_.name));
+        if (layout.size == 0) {
+            std::fprintf(stderr, "villagebuild: %s: too many light-map charts\n", part_.name.c_str());
+            std::abort();
+        }
+        part_.lightMapSize = layout.size;
         for (size_t f = 0; f < faces_.size(); ++f) {
             const Face_& face = faces_[f];
-            const float cx = float(f % size_t(cells)) * cell, cy = float(f / size_t(cells)) * cell;
             // Colour texture: planar along the face's first edge and its normal's cross.
             const Vec3f e0 = Normalize(face.corners[1] - face.corners[0]);
             const Vec3f e1 = Cross(face.normal, e0);
@@ -129,11 +143,8 @@ public:
                 vLo = std::min(vLo, Dot(p - face.corners[0], e0));
                 vHi = std::max(vHi, Dot(p - face.corners[0], e0));
             }
-            static const float kQuadCell[4][2] = {{0, 0}, {0, 1}, {1, 1}, {1, 0}};
-            static const float kTriangleCell[3][2] = {{0, 0}, {0.5f, 1}, {1, 0}};
             for (size_t k = 0; k < face.corners.size(); ++k) {
                 const Vec3f p = face.corners[k];
-                const float* unit = face.corners.size() == 4 ? kQuadCell[k] : kTriangleCell[k];
                 Vertex v{};
                 v.position = p;
                 v.normal = face.normal;
@@ -153,8 +164,8 @@ public:
                     tangent = Normalize(across);
                     binormal = Normalize(down);
                 }
-                v.lightUv[0] = cx + pad + unit[0] * (cell - 2.0f * pad);
-                v.lightUv[1] = cy + pad + unit[1] * (cell - 2.0f * pad);
+                v.lightUv[0] = layout.uv[f][k][0];
+                v.lightUv[1] = layout.uv[f][k][1];
                 part_.vertices.push_back(v);
                 part_.tangents.push_back(tangent);
                 part_.binormals.push_back(binormal);
@@ -299,7 +310,7 @@ void Church(std::vector<MeshPart>& parts, const village::Building& nave, const v
     const float z0 = nave.centreZ - nave.halfZ, z1 = nave.centreZ + nave.halfZ;
     const float cx = nave.centreX, cz = nave.centreZ;
     PartBuilder stone("ChurchWalls", "Stone", 25.0f);
-    stone.Box({x0, 0, z0}, {x1, h, z1});
+    stone.Box({x0, 0, z0}, {x1, h, z1}, false, false);  // the roof covers the top
     if (alongX) {
         stone.Face({{x0, h, z0}, {x0, h + roof, cz}, {x0, h, z1}}, {-1, 0, 0});
         stone.Face({{x1, h, z1}, {x1, h + roof, cz}, {x1, h, z0}}, {1, 0, 0});
@@ -310,8 +321,11 @@ void Church(std::vector<MeshPart>& parts, const village::Building& nave, const v
     const float tx0 = tower.centreX - tower.halfX, tx1 = tower.centreX + tower.halfX;
     const float tz0 = tower.centreZ - tower.halfZ, tz1 = tower.centreZ + tower.halfZ;
     const float th = tower.height * 0.72f;
-    stone.Box({tx0, 0, tz0}, {tx1, th, tz1});
     parts.push_back(stone.Finish());
+    // The tower apart from the nave, so that each has a whole light map for its windows.
+    PartBuilder towerStone("ChurchTowerWalls", "Stone", 25.0f);
+    towerStone.Box({tx0, 0, tz0}, {tx1, th, tz1}, false, false);  // the spire covers the top
+    parts.push_back(towerStone.Finish());
 
     PartBuilder roofs("ChurchRoof", "Snow", 30.0f);
     if (alongX) {
@@ -461,35 +475,62 @@ void YardThings(std::vector<MeshPart>& parts, const std::vector<Footprint>& gard
     }
 }
 
+// The ground in tiles, each its own part with its own light map: a light map has at most 256
+// texels a side, and one map over the whole ground would spread them too thin for the lamps'
+// and windows' pools. Four tiles where the village stands and round them, among the firs,
+// four strips, coarser, in two parts ("GroundFar"): every part is a draw call, and the views
+// over the roofs see them all.
 void Ground(std::vector<MeshPart>& parts) {
-    PartBuilder ground("Ground", "Snow", 8.0f);
+    // Cells small enough that the fog, worked out at the corners, bends smoothly over them.
+    const float half = 1500.0f, step = 2.0f * half / 32.0f, inner = 750.0f;
     auto at = [](float x, float z) { return Vec3f{x, GroundHeight(x, z), z}; };
-    auto rectangle = [&](float x0, float x1, float z0, float z1) {
-        if (x1 > x0 && z1 > z0) ground.Face({at(x0, z0), at(x0, z1), at(x1, z1), at(x1, z0)}, {0, 1, 0});
-    };
-    // Cells small enough for the lamps' pools to show in the ground's light map.
-    const int cells = 32;
-    const float half = 1500.0f, step = 2.0f * half / float(cells);
-    for (int i = 0; i < cells; ++i) {
-        for (int j = 0; j < cells; ++j) {
-            const float x0 = -half + step * float(i), z0 = -half + step * float(j);
-            const float x1 = x0 + step, z1 = z0 + step;
-            // No snow under the square. Its cobbles draw in two passes, the first pushed back
-            // by a depth bias that, at the distances the square is seen from, amounts to units
-            // of distance, far more than the quarter unit it stands above the ground: snow
-            // beneath would hide the cobbles and leave only the light map's pass on the snow.
-            if (x1 <= kSquareX0 || x0 >= kSquareX1 || z1 <= kSquareZ0 || z0 >= kSquareZ1) {
-                rectangle(x0, x1, z0, z1);
-                continue;
+    int tiles = 0, farTiles = 0;
+    auto tile = [&](PartBuilder& ground, float tx0, float tz0, float tx1, float tz1) {
+        auto rectangle = [&](float x0, float x1, float z0, float z1) {
+            if (x1 > x0 && z1 > z0) ground.Face({at(x0, z0), at(x0, z1), at(x1, z1), at(x1, z0)}, {0, 1, 0});
+        };
+        const int cellsX = int(std::lround((tx1 - tx0) / step)), cellsZ = int(std::lround((tz1 - tz0) / step));
+        for (int i = 0; i < cellsX; ++i) {
+            for (int j = 0; j < cellsZ; ++j) {
+                const float x0 = tx0 + step * float(i), z0 = tz0 + step * float(j);
+                const float x1 = x0 + step, z1 = z0 + step;
+                // No snow under the square. Its cobbles draw in two passes, the first pushed
+                // back by a depth bias that, at the distances the square is seen from, amounts
+                // to units of distance, far more than the quarter unit it stands above the
+                // ground: snow beneath would hide the cobbles and leave only the light map's
+                // pass on the snow.
+                if (x1 <= kSquareX0 || x0 >= kSquareX1 || z1 <= kSquareZ0 || z0 >= kSquareZ1) {
+                    rectangle(x0, x1, z0, z1);
+                    continue;
+                }
+                const float hx0 = std::max(x0, kSquareX0), hx1 = std::min(x1, kSquareX1);
+                rectangle(x0, hx0, z0, z1);
+                rectangle(hx1, x1, z0, z1);
+                rectangle(hx0, hx1, z0, std::max(z0, kSquareZ0));
+                rectangle(hx0, hx1, std::min(z1, kSquareZ1), z1);
             }
-            const float hx0 = std::max(x0, kSquareX0), hx1 = std::min(x1, kSquareX1);
-            rectangle(x0, hx0, z0, z1);
-            rectangle(hx1, x1, z0, z1);
-            rectangle(hx0, hx1, z0, std::max(z0, kSquareZ0));
-            rectangle(hx0, hx1, std::min(z1, kSquareZ1), z1);
+        }
+    };
+    for (float x : {-inner, 0.0f}) {
+        for (float z : {-inner, 0.0f}) {
+            PartBuilder ground(Numbered("Ground", ++tiles), "Snow", 8.0f);
+            tile(ground, x, z, x + inner, z + inner);
+            parts.push_back(ground.Finish());
         }
     }
-    parts.push_back(ground.Finish());
+    // The strips on opposite sides share a part (two charts in its map).
+    for (bool alongX : {true, false}) {
+        PartBuilder ground(Numbered("GroundFar", ++farTiles), "Snow", 8.0f);
+        for (float side : {-1.0f, 1.0f}) {
+            const float a = side < 0 ? -half : inner, b = side < 0 ? -inner : half;
+            if (alongX) {
+                tile(ground, -half, a, half, b);
+            } else {
+                tile(ground, a, -inner, b, inner);
+            }
+        }
+        parts.push_back(ground.Finish());
+    }
 }
 
 }  // namespace

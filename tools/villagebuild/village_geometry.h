@@ -22,7 +22,7 @@ struct Vertex {
     Vec3f position;
     Vec3f normal;
     float uv[2];       // colour texture, repeating
-    float lightUv[2];  // light map, inside [0, 1], one cell per face
+    float lightUv[2];  // light map, inside [0, 1]: charts of faces in one plane, see LayOutCharts
 };
 static_assert(sizeof(Vertex) == 40, "the scene files' vertex layout");
 
@@ -40,6 +40,7 @@ struct MeshPart {
     std::vector<uint32_t> indices;
     std::vector<Vec3f> tangents;
     std::vector<Vec3f> binormals;
+    int lightMapSize = 0;  // the light map's side in texels, which the charts were laid out for
 };
 
 // Whether a material's parts are drawn with a height map (the 72-byte vertex layout).

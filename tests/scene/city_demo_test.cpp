@@ -286,8 +286,8 @@ TEST_F(CityDemo, TheCityHoldsWhatItsDrawingNeeds) {
             }
         };
         compare(top->FindChild(String("Children")), &city.GetRoot());
-        EXPECT_GT(compared, 500);
-        EXPECT_GT(named, 500);
+        EXPECT_GT(compared, 400);
+        EXPECT_GT(named, 400);
         reader.CloseDataFile();
     }
     stream->Close();

@@ -51,7 +51,7 @@ TEST(VillageGeometry, MeshesAreWellFormed) {
     std::set<std::string> names;
     std::map<std::string, int> kinds;
     const std::set<std::string> materials = {"Plaster", "PlasterOchre", "PlasterRose", "Timber", "TimberDark",
-                                             "FenceWood", "Snow", "Bark", "Needles", "Stone", "Iron", "Cobbles",
+                                             "FenceWood", "Snow", "Needles", "Stone", "Iron", "Cobbles",
                                              "Foliage"};
     for (const MeshPart& part : parts) {
         SCOPED_TRACE(part.name);
@@ -113,7 +113,7 @@ TEST(VillageGeometry, MeshesAreWellFormed) {
     }
     EXPECT_GE(kinds["Ground"], 2) << "the ground in tiles";
     EXPECT_GE(kinds["House"], 3 * 20) << "twenty houses or more, three parts each";
-    EXPECT_GE(kinds["Fir"], 2 * 100) << "a hundred firs or more, two parts each";
+    EXPECT_GE(kinds["Fir"], 100) << "a hundred firs or more, one part each";
     EXPECT_GE(kinds["Post"], 8);
     EXPECT_GE(kinds["Fence"], 4);
     EXPECT_EQ(kinds["ChurchWalls"] + kinds["ChurchTowerWalls"] + kinds["ChurchRoof"] + kinds["ChurchSpire"], 4);
@@ -317,7 +317,7 @@ TEST(VillageGeometry, HillsBeyondTheVillageWithTheFirsStandingOnThem) {
     int firs = 0;
     for (const MeshPart& part : rh::villagebuild::BuildVillage(kSeed)) {
         const bool ground = part.name.rfind("Ground", 0) == 0;
-        if (!ground && part.name.find("Trunk") == std::string::npos) continue;
+        if (!ground && part.name.rfind("Fir", 0) != 0) continue;
         SCOPED_TRACE(part.name);
         float x = 0, z = 0, lowest = 1e9f;
         for (const Vertex& v : part.vertices) {
@@ -330,7 +330,8 @@ TEST(VillageGeometry, HillsBeyondTheVillageWithTheFirsStandingOnThem) {
         }
         if (ground) continue;
         ++firs;
-        // The trunk's foot: at most a unit and a half into the snow and never above it.
+        // The fir's lowest point, its trunk's foot: at most a unit and a half into the snow and
+        // never above it.
         EXPECT_LE(lowest, GroundHeight(x, z) + 0.01f);
         EXPECT_GE(lowest, GroundHeight(x, z) - 1.5f);
     }
@@ -345,10 +346,10 @@ TEST(VillageGeometry, TheVillageKeepsToItsTriangleBudget) {
     RecordProperty("triangles", int(triangles));
 }
 
-// The needles texture holds bare needles in one band and lying snow in another: sampled where
-// each face of a fir's crown takes its colour, every face is either green or white, both kinds
-// are there on every fir, and the snow ends above the crown's lowest needles, so a green skirt
-// shows beneath it.
+// The needles texture holds bare needles in one band, bark in another and lying snow in a
+// third: sampled where each face of a fir takes its colour, every face is green, white or
+// brown, all three are there on every fir, the trunk's bark reaches below the lowest needles,
+// and the snow ends above the lowest needles, so a green skirt shows beneath it.
 TEST(VillageGeometry, FirsCarrySnowOnTheirTiers) {
     const rh::texturemake::Picture needles = rh::texturemake::NeedlesPicture();
     auto colour = [&](float u, float v, float rgb[3]) {
@@ -370,8 +371,8 @@ TEST(VillageGeometry, FirsCarrySnowOnTheirTiers) {
         if (part.material != "Needles") continue;
         SCOPED_TRACE(part.name);
         ++crowns;
-        int green = 0, white = 0;
-        float lowestGreen = 1e9f, lowestWhite = 1e9f;
+        int green = 0, white = 0, bark = 0;
+        float lowestGreen = 1e9f, lowestWhite = 1e9f, lowestBark = 1e9f;
         // The builder fans each face from its first vertex: a face is a run of triangles
         // sharing it.
         for (size_t t = 0; t < part.indices.size(); t += 3) {
@@ -385,6 +386,11 @@ TEST(VillageGeometry, FirsCarrySnowOnTheirTiers) {
             if (rgb[0] > 170 && rgb[1] > 170 && rgb[2] > 180) {
                 ++white;
                 lowestWhite = std::min(lowestWhite, low);
+            } else if (rgb[0] > rgb[1]) {
+                // The trunk's bark: brown, under the tiers.
+                ASSERT_LT(rgb[0], 120.0f) << "bark, triangle " << t / 3;
+                ++bark;
+                lowestBark = std::min(lowestBark, low);
             } else {
                 ASSERT_GT(rgb[1], rgb[0] + 10) << "green, triangle " << t / 3;
                 ASSERT_LT(rgb[1], 140.0f) << "green, triangle " << t / 3;
@@ -394,7 +400,9 @@ TEST(VillageGeometry, FirsCarrySnowOnTheirTiers) {
         }
         EXPECT_GT(green, 0);
         EXPECT_GT(white, 0);
+        EXPECT_GT(bark, 0);
         EXPECT_GT(lowestWhite, lowestGreen + 2.0f);
+        EXPECT_LT(lowestBark, lowestGreen) << "the trunk stands under the lowest tier";
     }
     EXPECT_GE(crowns, 100);
 }
@@ -435,7 +443,7 @@ TEST(VillageGeometry, AViewOfTheVillage) {
     ASSERT_TRUE(app.Open(kWidth, kHeight));
     const std::map<std::string, DWORD> colours = {
         {"Plaster", 0xE0D2B4}, {"PlasterOchre", 0xDEBC80}, {"PlasterRose", 0xDCB2A4}, {"Timber", 0x5A3820},
-        {"TimberDark", 0x322824}, {"FenceWood", 0x80746A}, {"Snow", 0xEEF2FA}, {"Bark", 0x54423A},
+        {"TimberDark", 0x322824}, {"FenceWood", 0x80746A}, {"Snow", 0xEEF2FA},
         {"Needles", 0x2E5A32}, {"Stone", 0x9A9A94}, {"Iron", 0x303438}, {"Cobbles", 0x7E7A76}, {"Foliage", 0x2A5A34}};
     // One vertex and index buffer per material.
     std::map<std::string, std::pair<std::vector<Vertex>, std::vector<uint32_t>>> batches;

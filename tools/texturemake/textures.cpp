@@ -308,34 +308,20 @@ Picture CobblesHeightPicture() {
     });
 }
 
-Picture BarkPicture() {
-    return Fill(256, 512, [](float u, float v, int x, int y, float* c) {
-        // Plates of bark between deep, wandering furrows along the trunk.
-        const float wander = Fbm(u, v, 4, 2, 3, 43u) - 0.5f;
-        const float furrow = std::abs(std::sin(kPi * (6.0f * u + 0.8f * wander)));
-        const float plate = Smooth(0.12f, 0.45f, furrow);
-        const float scale = Fbm(u, v, 8, 16, 3, 42u) - 0.5f;
-        const float fleck = Unit(Hash(x, y, 44u)) - 0.5f;
-        const float k = 0.4f + 0.6f * plate;
-        c[0] = (86.0f + 28.0f * scale) * k + 6.0f * fleck;
-        c[1] = (68.0f + 20.0f * scale) * k + 6.0f * fleck;
-        c[2] = (54.0f + 14.0f * scale) * k + 6.0f * fleck;
-    });
-}
-
 Picture NeedlesPicture() {
-    return Fill(256, 512, [](float u, float v, int, int, float* c) {
-        // Needles as short strokes in two slanting directions over dark shadow. Two bands: round
-        // v = 0 (the picture wraps) bare needles with a light dusting, for a fir's tiers; round
-        // v = 0.5 snow lying on them with a few needle tips showing through, for the snow on
-        // the tiers. The bands blend smoothly, so the picture still tiles.
+    return Fill(256, 512, [](float u, float v, int x, int y, float* c) {
+        // Needles as short strokes in two slanting directions over dark shadow. Three bands, so
+        // that a whole fir is one part, one draw: round v = 0 (the picture wraps) bare needles
+        // with a light dusting, for the tiers; round v = 0.5 snow lying on them with a few
+        // needle tips showing through, for the snow on the tiers; round v = 0.25 bark, for the
+        // trunk. The bands blend smoothly, so the picture still tiles.
         // Slanted by whole repeats (u +- 2v, the picture twice as tall), so that the strokes tile.
         const float a = Fbm(u + 2.0f * v, v, 64, 16, 2, 81u);
         const float b = Fbm(u - 2.0f * v + 2.0f, v, 64, 16, 2, 82u);
         const float needles = std::max(Smooth(0.45f, 0.7f, a), Smooth(0.45f, 0.7f, b));
         const float depth = Fbm(u, v, 4, 8, 3, 83u);
         const float dusting = Smooth(0.6f, 0.8f, Fbm(u, v, 8, 16, 4, 84u)) * Smooth(0.3f, 0.7f, needles);
-        const float lying = 1.0f - Smooth(0.13f, 0.3f, std::abs(v - 0.5f));  // 1 in the snow band
+        const float lying = 1.0f - Smooth(0.08f, 0.17f, std::abs(v - 0.5f));  // 1 in the snow band
         const float lumps = Fbm(u, v, 6, 12, 3, 85u) - 0.5f;
         const float tips = lying * Smooth(0.62f, 0.72f, a) * 0.35f;
         const float green[3] = {34.0f + 30.0f * needles, 62.0f + 46.0f * needles, 44.0f + 26.0f * needles};
@@ -344,6 +330,20 @@ Picture NeedlesPicture() {
         const float shaded[3] = {green[0] * k, green[1] * k, green[2] * k};
         const float snow = std::max(0.6f * dusting * (1.0f - lying), lying * (1.0f - tips));
         Mix(c, shaded, white, snow);
+        // Bark: plates between furrows running along the trunk (across u, which goes round it).
+        const float trunk = 1.0f - Smooth(0.04f, 0.08f, std::abs(v - 0.25f));
+        if (trunk > 0.0f) {
+            const float wander = Fbm(u, v, 4, 2, 3, 43u) - 0.5f;
+            const float plate = Smooth(0.12f, 0.45f, std::abs(std::sin(kPi * (12.0f * u + 0.8f * wander))));
+            const float scale = Fbm(u, v, 8, 16, 3, 42u) - 0.5f;
+            const float fleck = Unit(Hash(x, y, 44u)) - 0.5f;
+            const float shade = 0.4f + 0.6f * plate;
+            const float bark[3] = {(86.0f + 28.0f * scale) * shade + 6.0f * fleck,
+                                   (68.0f + 20.0f * scale) * shade + 6.0f * fleck,
+                                   (54.0f + 14.0f * scale) * shade + 6.0f * fleck};
+            const float here[3] = {c[0], c[1], c[2]};
+            Mix(c, here, bark, trunk);
+        }
     });
 }
 
@@ -443,7 +443,6 @@ const TextureEntry kTextureEntries[] = {
     {"Media/Txt/stone_height.jpg", &StoneHeightPicture, false},
     {"Media/Txt/cobbles.jpg", &CobblesPicture, false},
     {"Media/Txt/cobbles_height.jpg", &CobblesHeightPicture, false},
-    {"Media/Txt/bark.jpg", &BarkPicture, false},
     {"Media/Txt/needles.jpg", &NeedlesPicture, false},
     {"Media/Txt/fencewood.jpg", &FenceWoodPicture, false},
     {"Media/Txt/iron.jpg", &IronPicture, false},

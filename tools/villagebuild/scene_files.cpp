@@ -29,7 +29,7 @@ const std::map<std::string, std::string>& TextureOf() {
     static const std::map<std::string, std::string> map = {
         {"Plaster", "plaster.jpg"},     {"PlasterOchre", "plaster_ochre.jpg"}, {"PlasterRose", "plaster_rose.jpg"},
         {"Timber", "timber.jpg"},       {"TimberDark", "timber_dark.jpg"},     {"FenceWood", "fencewood.jpg"},
-        {"Snow", "snow.jpg"},           {"Bark", "bark.jpg"},                  {"Needles", "needles.jpg"},
+        {"Snow", "snow.jpg"},           {"Needles", "needles.jpg"},
         {"Stone", "stone.jpg"},         {"Iron", "iron.jpg"},                  {"Cobbles", "cobbles.jpg"},
         {"Foliage", "bush.png"}};
     return map;

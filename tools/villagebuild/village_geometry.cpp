@@ -347,19 +347,20 @@ void Church(std::vector<MeshPart>& parts, const village::Building& nave, const v
     parts.push_back(spire.Finish());
 }
 
-// The needles texture holds bare needles in its band round v = 0 (it wraps) and needles under
-// lying snow in its band round v = 0.5: the crown's tiers take the first, the snow on them the
-// second, so a fir stays two parts.
-constexpr std::array<float, 2> kNeedlesBand{-0.18f, 0.18f};
-constexpr std::array<float, 2> kNeedlesSnowBand{0.38f, 0.62f};
+// The needles texture holds bare needles in its band round v = 0 (it wraps), bark round
+// v = 0.25 and needles under lying snow round v = 0.5: the tiers take the first, the trunk the
+// second, the snow on the tiers the third, so that a fir is one part. A village has more firs
+// than anything else, and each part is a draw call in every view that sees it.
+constexpr std::array<float, 2> kNeedlesBand{-0.15f, 0.15f};
+constexpr std::array<float, 2> kBarkBand{0.22f, 0.28f};
+constexpr std::array<float, 2> kNeedlesSnowBand{0.42f, 0.58f};
 
-// A fir of three tiers standing on the ground at `ground`, snow lying on each tier's upper
-// part down to a ragged edge, so that a green skirt shows below it.
+// A fir of three tiers on a trunk standing on the ground at `ground`, snow lying on each
+// tier's upper part down to a ragged edge, so that a green skirt shows below it.
 void Fir(std::vector<MeshPart>& parts, int n, float x, float z, float ground, float height, Random& random) {
-    PartBuilder trunk(Numbered("Fir", n, "Trunk"), "Bark", 10.0f);
-    trunk.Cone({x, ground, z}, height * 0.04f, height * 0.3f, 6, height * 0.03f);
-    parts.push_back(trunk.Finish());
-    PartBuilder crown(Numbered("Fir", n, "Crown"), "Needles", 15.0f);
+    PartBuilder crown(Numbered("Fir", n, ""), "Needles", 15.0f);
+    crown.Band(kBarkBand[0], kBarkBand[1]);
+    crown.Cone({x, ground, z}, height * 0.04f, height * 0.3f, 6, height * 0.03f);
     constexpr int kSides = 9;
     for (int tier = 0; tier < 3; ++tier) {
         const float base = ground + height * (0.2f + 0.25f * float(tier));

@@ -33,8 +33,8 @@ static_assert(sizeof(Vertex) == 40, "the scene files' vertex layout");
 struct MeshPart {
     std::string name;
     // "Plaster", "PlasterOchre", "PlasterRose", "Timber", "TimberDark", "FenceWood", "Snow",
-    // "Bark", "Needles", "Stone" and "Cobbles" (both bumped), "Iron", "Foliage" (cut-out leaves,
-    // seen from both sides)
+    // "Needles" (with a band of bark for the trunks), "Stone" and "Cobbles" (both bumped),
+    // "Iron", "Foliage" (cut-out leaves, seen from both sides)
     std::string material;
     std::vector<Vertex> vertices;
     std::vector<uint32_t> indices;

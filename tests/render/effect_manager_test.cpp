@@ -166,6 +166,7 @@ class TableMaterial : public LitEffectMaterial {
 public:
     explicit TableMaterial(std::vector<TechniqueInfo> techniques) {
         defaultTechnique_ = "Parallax";
+        lightKinds_ = {String("DIR"), String("POINT")};
         for (const TechniqueInfo& t : techniques) techniques_.insert(t);
     }
     VertexFormat VertexElements() const override { return VertexFormat(); }
@@ -257,14 +258,16 @@ TEST(PassGroups, TheSubMaterialsTechniqueNameChoosesAndAGroupWithoutTechniqueFai
 }
 
 // What AssignLightsToPasses gave: its answer, the total, and per group the technique (light
-// counts, effect) and the lights in binding order.
+// counts, effect), the lights in the order they joined and in the order they are numbered.
 struct Assignment {
     bool ok = false;
     int32_t total = -1;
     std::vector<std::pair<std::vector<int32_t>, EffectResource*>> techniques;
     std::vector<std::vector<const Light*>> lights;
+    std::vector<std::vector<const Light*>> numbered;
     bool operator==(const Assignment& o) const {
-        return ok == o.ok && total == o.total && techniques == o.techniques && lights == o.lights;
+        return ok == o.ok && total == o.total && techniques == o.techniques && lights == o.lights &&
+               numbered == o.numbered;
     }
 };
 
@@ -277,6 +280,7 @@ Assignment Assign(LitEffectMaterial& material, MultiMaterial& multi) {
         a.techniques.emplace_back(counts, group.technique.effect);
         a.lights.emplace_back();
         for (const KindedLight& light : group.lights) a.lights.back().push_back(light.first.Get());
+        a.numbered.push_back(group.bindOrder);
     }
     return a;
 }
@@ -318,6 +322,8 @@ TEST(PassGroups, EachObjectGetsTheGroupsAFreshMaterialWouldBuild) {
         {"the second one brighter", [&] { d2->SetDiffuse(ArgbColor(1.0f, 0.9f, 0.9f, 0.9f)); }},
         {"equal again", [&] { d2->SetDiffuse(ArgbColor(1.0f, 0.5f, 0.5f, 0.5f)); }},
         {"a point light joins", [&] { set({D1, D2, P}); }},
+        {"the kinds in the other order", [&] { kept.lightKinds() = {String("POINT"), String("DIR")}; }},
+        {"and back", [&] { kept.lightKinds() = {String("DIR"), String("POINT")}; }},
         // Point light attenuation 1 and diffuse 1 give influence 1 near it; moving the object
         // out of range gives 0 and changes nothing in the ranking of the others.
         {"the object leaves the point light's range", [&] { context.worldBox.centre = Vec3{500.0f, 0.0f, 0.0f}; }},
@@ -349,11 +355,40 @@ TEST(PassGroups, EachObjectGetsTheGroupsAFreshMaterialWouldBuild) {
         const Assignment got = Assign(kept, multi);
         const TechniqueSet& now = std::as_const(kept).techniques();
         TableMaterial fresh(std::vector<TechniqueInfo>(now.begin(), now.end()));
+        fresh.lightKinds() = std::as_const(kept).lightKinds();
         const Assignment want = Assign(fresh, multi);
         EXPECT_TRUE(got == want) << step.what;
         // A second object lit the same way gets the same again.
         EXPECT_TRUE(Assign(kept, multi) == want) << step.what << ", again";
     }
+}
+
+// Parameters are numbered kind by kind in the material's kind order (directional lights
+// first in the parallax material), whatever order the ranking put the lights in.
+TEST(PassGroups, LightsAreNumberedKindByKindInTheMaterialsKindOrder) {
+    TableMaterial material(ParallaxTechniques());
+    RenderContext context;
+    MultiMaterial multi;
+    multi.SetRenderContext(&context);
+    auto* dir = new DirLight;
+    auto* point = new PointLight;
+    dir->SetDiffuse(ArgbColor(1.0f, 0.2f, 0.2f, 0.2f));
+    point->SetDiffuse(ArgbColor(1.0f, 1.0f, 1.0f, 1.0f));
+    point->SetAttenuation(1.0f, 0.0f, 0.0f);
+    point->SetRange(100.0f);
+    const SharedRef<Light> D(dir), P(point);
+    context.lights.Add(D);
+    context.lights.Add(P);
+    const Assignment first = Assign(material, multi);
+    ASSERT_EQ(first.lights.size(), 1u);
+    // The brighter point light ranks first; the directional one still takes number 1.
+    EXPECT_EQ(first.lights[0], (std::vector<const Light*>{point, dir}));
+    EXPECT_EQ(first.numbered[0], (std::vector<const Light*>{dir, point}));
+    // Other kinds, same lights: the groups could be kept, but the numbering follows the kinds.
+    material.lightKinds() = {String("POINT"), String("DIR")};
+    const Assignment turned = Assign(material, multi);
+    ASSERT_EQ(turned.numbered.size(), 1u);
+    EXPECT_EQ(turned.numbered[0], (std::vector<const Light*>{point, dir}));
 }
 
 }  // namespace

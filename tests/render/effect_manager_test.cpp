@@ -6,6 +6,8 @@
 #include "render/material.h"
 
 #include <gtest/gtest.h>
+#include <cstring>
+#include <limits>
 
 #include <functional>
 #include <string>
@@ -411,6 +413,34 @@ TEST(RenderContextInverse, FollowsEveryChangeOfTheWorldMatrix) {
         for (int r = 0; r < 4; ++r) {
             for (int c = 0; c < 4; ++c) EXPECT_NEAR(product.At(r, c), r == c ? 1.0f : 0.0f, 1e-6f) << "x " << x;
         }
+    }
+}
+
+// Objects placed by a translation take a shorter way to the inverse's kind: it must be the
+// kind the inverse's contents bear out, and the inverse must be D3DX's, bit for bit (signed
+// zeros included), whatever the translation.
+TEST(RenderContextInverse, ATranslationsInverseIsD3dxsWithTheKindItsContentsBearOut) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float tiny = std::numeric_limits<float>::denorm_min();
+    const float rows[][3] = {{0.0f, 0.0f, 0.0f}, {-0.0f, -0.0f, -0.0f}, {0.0f, -0.0f, 0.0f}, {5.0f, 0.0f, 0.0f},
+                             {-2.5f, 3.0f, -0.0f}, {1e30f, -1e-30f, 7.0f}, {tiny, -tiny, 0.0f},
+                             {3.0f, inf, 0.0f}, {nan, 1.0f, 2.0f}};
+    RenderContext context;
+    for (const auto& t : rows) {
+        context.world = IdentityMatrix();
+        context.world.At(3, 0) = t[0];
+        context.world.At(3, 1) = t[1];
+        context.world.At(3, 2) = t[2];
+        context.world.kind = MatrixKindOf(context.world);
+        const TypedMatrix& inverse = context.InverseWorld();
+        D3DXMATRIX source, want;
+        std::memcpy(&source, context.world.m, sizeof source);
+        TypedMatrix expected = IdentityMatrix();
+        if (D3DXMatrixInverse(&want, nullptr, &source) != nullptr) std::memcpy(expected.m, &want, sizeof want);
+        const std::string what = std::to_string(t[0]) + " " + std::to_string(t[1]) + " " + std::to_string(t[2]);
+        EXPECT_EQ(std::memcmp(inverse.m, expected.m, sizeof expected.m), 0) << what;
+        EXPECT_EQ(inverse.kind, MatrixKindOf(inverse)) << what;
     }
 }
 

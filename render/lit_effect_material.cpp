@@ -269,11 +269,14 @@ void LitEffectMaterial::RankingKey(RenderContext* context) {
     influenceScratch_.clear();
     const LightSet& set = context->lights;
     const LightSet::LightMap::Node* node = set.lights.cursor();
+    // Influences only say which lights tie with an earlier one: a lone light ties with none,
+    // and its influence (a virtual call per object) is not needed.
+    const bool compare = set.lights.count() > 1;
     for (int32_t i = 0; i < set.lights.count(); ++i, node = node->next) {
         const Light* light = node->key.Get();
         // RankLights skips empty entries and counts NaN as 0, and so does the key.
         if (light == nullptr) continue;
-        float v = light->Influence(context->worldBox);
+        float v = compare ? light->Influence(context->worldBox) : 0.0f;
         if (std::isnan(v)) v = 0.0f;
         int32_t sameAs = static_cast<int32_t>(influenceScratch_.size());
         for (int32_t j = 0; j < sameAs; ++j) {
@@ -344,6 +347,10 @@ bool LitEffectMaterial::AssignLightsToPasses(MultiMaterial* material, int32_t su
         *total += group.technique.passes;
         passGroups_.push_back(std::move(group));
     }
+    for (PassGroup& built : passGroups_) {
+        OrderGroupLights(built.lights, &built.bindOrder);
+        built.bindOrderKinds = kindsVersion_;
+    }
     groupsKey_.swap(keyScratch_);
     groupsTechnique_ = technique;
     groupsTotal_ = *total;
@@ -387,6 +394,18 @@ void LitEffectMaterial::LookupLightParameterHandles(ID3DXEffect* effect) {
     }
 }
 
+void LitEffectMaterial::OrderGroupLights(const std::vector<KindedLight>& lights,
+                                         std::vector<const Light*>* ordered) const {
+    ordered->clear();
+    for (const String& kind : lightKinds_) {
+        for (const KindedLight& entry : lights) {
+            if (entry.first.Get() != nullptr && CompareText(entry.second.Text(), kind.Text()) == 0) {
+                ordered->push_back(entry.first.Get());
+            }
+        }
+    }
+}
+
 void LitEffectMaterial::BindLightAndFogParameters(const PassGroup& group, bool ambient) {
     ID3DXEffect* effect = group.technique.effect != nullptr ? group.technique.effect->effect() : nullptr;
     RenderContext* context = currentMaterial_ != nullptr ? currentMaterial_->renderContext() : nullptr;
@@ -424,58 +443,65 @@ void LitEffectMaterial::BindLightAndFogParameters(const PassGroup& group, bool a
     D3DXMATRIX inverseWorld;
     std::memcpy(&inverseWorld, inverse.m, sizeof inverse.m);
 
+    // Light numbers run on across the kinds in the material's kind order, whatever order the
+    // lights joined the group in. The group holds that order from when it was built; it is made
+    // here only when the kinds have changed since.
+    std::vector<const Light*> scratch;
+    const std::vector<const Light*>* ordered = &group.bindOrder;
+    if (group.bindOrderKinds != kindsVersion_) {
+        OrderGroupLights(group.lights, &scratch);
+        ordered = &scratch;
+    }
     int32_t number = 1;
-    for (const String& kind : lightKinds_) {
-        for (const KindedLight& entry : group.lights) {
-            if (CompareText(entry.second.Text(), kind.Text()) != 0 || entry.first.Get() == nullptr) continue;
-            const Light& light = *entry.first.Get();
-            if (number > kMaxLightNumber) break;
-            const int p = PrefixIndex(light);
-            D3DXHANDLE* handles = lightHandles_[p][number - 1];
-            ParameterShadow* shadows = lightShadows_[p][number - 1];
-            const D3DLIGHTTYPE type = light.GetType();
-            if (type != D3DLIGHT_POINT && handles[kDir] != nullptr) {
-                // A direction is carried into object space without the translation (a point's
-                // transform would bend it towards the object's origin), then normalised.
-                const Vec3 d = light.GetDirection();
-                D3DXVECTOR3 in{d.x, d.y, d.z};
-                D3DXVECTOR3 out;
-                D3DXVec3TransformNormal(&out, &in, &inverseWorld);
-                const float length = std::sqrt(out.x * out.x + out.y * out.y + out.z * out.z);
-                if (length > 0.0f) {
-                    out.x /= length;
-                    out.y /= length;
-                    out.z /= length;
-                }
-                SetShadowedVector(effect, handles[kDir], &shadows[kDir], Vector(out.x, out.y, out.z, 1.0f));
+    for (const Light* bound : *ordered) {
+        if (bound == nullptr) continue;
+        const Light& light = *bound;
+        if (number > kMaxLightNumber) break;
+        const int p = PrefixIndex(light);
+        D3DXHANDLE* handles = lightHandles_[p][number - 1];
+        ParameterShadow* shadows = lightShadows_[p][number - 1];
+        const D3DLIGHTTYPE type = light.GetType();
+        if (type != D3DLIGHT_POINT && handles[kDir] != nullptr) {
+            // A direction is carried into object space without the translation (a point's
+            // transform would bend it towards the object's origin), then normalised.
+            const Vec3 d = light.GetDirection();
+            D3DXVECTOR3 in{d.x, d.y, d.z};
+            D3DXVECTOR3 out;
+            D3DXVec3TransformNormal(&out, &in, &inverseWorld);
+            const float length = std::sqrt(out.x * out.x + out.y * out.y + out.z * out.z);
+            if (length > 0.0f) {
+                out.x /= length;
+                out.y /= length;
+                out.z /= length;
             }
-            if (type != D3DLIGHT_DIRECTIONAL) {
-                if (handles[kPos] != nullptr) {
-                    const Vec3 position = light.GetPosition();
-                    D3DXVECTOR3 in{position.x, position.y, position.z};
-                    D3DXVECTOR3 out;
-                    D3DXVec3TransformCoord(&out, &in, &inverseWorld);
-                    SetShadowedVector(effect, handles[kPos], &shadows[kPos], Vector(out.x, out.y, out.z, 1.0f));
-                }
-                if (handles[kAtt] != nullptr) {
-                    float a0 = 0.0f, a1 = 0.0f, a2 = 0.0f;
-                    light.GetAttenuation(&a0, &a1, &a2);
-                    SetShadowedVector(effect, handles[kAtt], &shadows[kAtt], Vector(a0, a1, a2, 1.0f));
-                }
-            }
-            if (type == D3DLIGHT_SPOT && handles[kFalloff] != nullptr) {
-                SetShadowedFloat(effect, handles[kFalloff], &shadows[kFalloff], light.GetFalloff());
-            }
-            if (handles[kDiff] != nullptr) {
-                SetShadowedVector(effect, handles[kDiff], &shadows[kDiff],
-                                  Product(light.GetDiffuse(), colors.GetDiffuse()));
-            }
-            if (handles[kSpec] != nullptr) {
-                SetShadowedVector(effect, handles[kSpec], &shadows[kSpec],
-                                  Product(light.GetSpecular(), colors.GetSpecular()));
-            }
-            ++number;
+            SetShadowedVector(effect, handles[kDir], &shadows[kDir], Vector(out.x, out.y, out.z, 1.0f));
         }
+        if (type != D3DLIGHT_DIRECTIONAL) {
+            if (handles[kPos] != nullptr) {
+                const Vec3 position = light.GetPosition();
+                D3DXVECTOR3 in{position.x, position.y, position.z};
+                D3DXVECTOR3 out;
+                D3DXVec3TransformCoord(&out, &in, &inverseWorld);
+                SetShadowedVector(effect, handles[kPos], &shadows[kPos], Vector(out.x, out.y, out.z, 1.0f));
+            }
+            if (handles[kAtt] != nullptr) {
+                float a0 = 0.0f, a1 = 0.0f, a2 = 0.0f;
+                light.GetAttenuation(&a0, &a1, &a2);
+                SetShadowedVector(effect, handles[kAtt], &shadows[kAtt], Vector(a0, a1, a2, 1.0f));
+            }
+        }
+        if (type == D3DLIGHT_SPOT && handles[kFalloff] != nullptr) {
+            SetShadowedFloat(effect, handles[kFalloff], &shadows[kFalloff], light.GetFalloff());
+        }
+        if (handles[kDiff] != nullptr) {
+            SetShadowedVector(effect, handles[kDiff], &shadows[kDiff],
+                              Product(light.GetDiffuse(), colors.GetDiffuse()));
+        }
+        if (handles[kSpec] != nullptr) {
+            SetShadowedVector(effect, handles[kSpec], &shadows[kSpec],
+                              Product(light.GetSpecular(), colors.GetSpecular()));
+        }
+        ++number;
     }
 }
 

@@ -56,6 +56,11 @@ struct PassGroup {
     TechniqueInfo technique;
     // In the order they joined.
     std::vector<KindedLight> lights;
+    // The same lights in the order their parameters are numbered (kind by kind, in the
+    // material's kind order), made when the group was built, and the material's kinds version
+    // it was made for; a group whose version is not the material's is ordered afresh.
+    std::vector<const Light*> bindOrder;
+    uint64_t bindOrderKinds = 0;
 };
 
 // Steps `counts` to the next vector of light counts with each kind between its minimum and
@@ -158,6 +163,9 @@ public:
     void BindLightAndFogParameters(const PassGroup& group, bool ambient);
     // The fog, ambient and light handles of the effect (null where it lacks a parameter).
     void LookupLightParameterHandles(ID3DXEffect* effect);
+    // `lights` (those with a light) kind by kind in lightKinds_ order, in their order within a
+    // kind: the order their parameters are numbered in.
+    void OrderGroupLights(const std::vector<KindedLight>& lights, std::vector<const Light*>* ordered) const;
 
     // Effect name -> quality: the names it registers under.
     NameTable& nameTable() { return nameTable_; }
@@ -173,7 +181,14 @@ public:
     }
     const TechniqueSet& techniques() const { return techniques_; }
     const TechniqueNameSet& techniqueNames() const { return techniqueNames_; }
-    std::vector<String>& lightKinds() { return lightKinds_; }
+    // The mutable access lets callers change the kinds: kept groups are built afresh and the
+    // light order of groups already made is made again.
+    std::vector<String>& lightKinds() {
+        ForgetPassGroups();
+        ++kindsVersion_;
+        return lightKinds_;
+    }
+    const std::vector<String>& lightKinds() const { return lightKinds_; }
     const std::vector<PassGroup>& passGroups() const { return passGroups_; }
     // The handle of light parameter `suffix` ("Diff", "Spec", "Pos", "Dir", "Att", "Falloff")
     // of light `number` (1..8) of kind `prefix` ("Dir", "Point", "Spot"); null when absent.
@@ -188,6 +203,9 @@ protected:
     NameTable nameTable_;
     TechniqueNameSet techniqueNames_;
     std::vector<String> lightKinds_;
+    // Counts the changes of lightKinds_ through lightKinds(); starts above PassGroup's 0 so
+    // that a group made elsewhere is never taken as ordered.
+    uint64_t kindsVersion_ = 1;
     TechniqueSet techniques_;
     std::vector<PassGroup> passGroups_;
     bool handlesStale_ = true;

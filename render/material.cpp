@@ -273,6 +273,29 @@ TypedMatrix RenderContext::WorldViewProjection() const { return MultiplyMatrices
 
 TypedMatrix RenderContext::WorldView() const { return MultiplyMatrices(world, view); }
 
+namespace {
+
+// Whether m is the identity but for a finite row 3, bit for bit, as most objects are placed.
+bool IsPureTranslation(const TypedMatrix& m) {
+    static constexpr uint32_t kIdentityBits[16] = {0x3F800000, 0, 0, 0, 0, 0x3F800000, 0, 0,
+                                                   0, 0, 0x3F800000, 0, 0, 0, 0, 0x3F800000};
+    uint32_t bits[16];
+    std::memcpy(bits, m.m, sizeof bits);
+    uint32_t differs = bits[15] ^ kIdentityBits[15];
+    for (int i = 0; i < 12; ++i) differs |= bits[i] ^ kIdentityBits[i];
+    return differs == 0 && std::isfinite(m.m[12]) && std::isfinite(m.m[13]) && std::isfinite(m.m[14]);
+}
+
+// The kind MatrixKindOf gives the inverse of such a matrix: its 3x3 part and fourth column
+// come out equal to the identity's (zeros may carry a sign, which equality ignores) and its
+// row 3 is the negated translation.
+int32_t TranslationInverseKind(const TypedMatrix& inverse) {
+    const bool moves = inverse.m[12] != 0 || inverse.m[13] != 0 || inverse.m[14] != 0;
+    return moves ? kMatrixTranslation : kMatrixIdentity;
+}
+
+}  // namespace
+
 const TypedMatrix& RenderContext::InverseWorld() {
     if (inverseWorld.valid != 0 && inverseSource.valid != 0 &&
         std::memcmp(inverseSource.m, world.m, sizeof world.m) == 0) {
@@ -284,7 +307,7 @@ const TypedMatrix& RenderContext::InverseWorld() {
     inverseWorld = TypedMatrix();
     if (D3DXMatrixInverse(&inverse, nullptr, &source) != nullptr) {
         std::memcpy(inverseWorld.m, &inverse, sizeof inverseWorld.m);
-        inverseWorld.kind = MatrixKindOf(inverseWorld);
+        inverseWorld.kind = IsPureTranslation(world) ? TranslationInverseKind(inverseWorld) : MatrixKindOf(inverseWorld);
     }
     inverseWorld.valid = 1;
     inverseSource = world;

@@ -57,7 +57,7 @@ bool ParallaxMaterial::Init() {
         techniqueNames_.empty()) {
         return false;
     }
-    lightKinds_ = {String("DIR"), String("POINT")};
+    lightKinds() = {String("DIR"), String("POINT")};
     nameTable_.Insert("Bump", 130, 1);
     nameTable_.Insert("Parallax", 100, 1);
     handlesStale_ = true;

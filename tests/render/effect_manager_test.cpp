@@ -6,6 +6,8 @@
 #include "render/material.h"
 
 #include <gtest/gtest.h>
+#include <cstring>
+#include <limits>
 
 #include <functional>
 #include <string>
@@ -166,6 +168,7 @@ class TableMaterial : public LitEffectMaterial {
 public:
     explicit TableMaterial(std::vector<TechniqueInfo> techniques) {
         defaultTechnique_ = "Parallax";
+        lightKinds_ = {String("DIR"), String("POINT")};
         for (const TechniqueInfo& t : techniques) techniques_.insert(t);
     }
     VertexFormat VertexElements() const override { return VertexFormat(); }
@@ -257,14 +260,16 @@ TEST(PassGroups, TheSubMaterialsTechniqueNameChoosesAndAGroupWithoutTechniqueFai
 }
 
 // What AssignLightsToPasses gave: its answer, the total, and per group the technique (light
-// counts, effect) and the lights in binding order.
+// counts, effect), the lights in the order they joined and in the order they are numbered.
 struct Assignment {
     bool ok = false;
     int32_t total = -1;
     std::vector<std::pair<std::vector<int32_t>, EffectResource*>> techniques;
     std::vector<std::vector<const Light*>> lights;
+    std::vector<std::vector<const Light*>> numbered;
     bool operator==(const Assignment& o) const {
-        return ok == o.ok && total == o.total && techniques == o.techniques && lights == o.lights;
+        return ok == o.ok && total == o.total && techniques == o.techniques && lights == o.lights &&
+               numbered == o.numbered;
     }
 };
 
@@ -277,6 +282,7 @@ Assignment Assign(LitEffectMaterial& material, MultiMaterial& multi) {
         a.techniques.emplace_back(counts, group.technique.effect);
         a.lights.emplace_back();
         for (const KindedLight& light : group.lights) a.lights.back().push_back(light.first.Get());
+        a.numbered.push_back(group.bindOrder);
     }
     return a;
 }
@@ -318,6 +324,8 @@ TEST(PassGroups, EachObjectGetsTheGroupsAFreshMaterialWouldBuild) {
         {"the second one brighter", [&] { d2->SetDiffuse(ArgbColor(1.0f, 0.9f, 0.9f, 0.9f)); }},
         {"equal again", [&] { d2->SetDiffuse(ArgbColor(1.0f, 0.5f, 0.5f, 0.5f)); }},
         {"a point light joins", [&] { set({D1, D2, P}); }},
+        {"the kinds in the other order", [&] { kept.lightKinds() = {String("POINT"), String("DIR")}; }},
+        {"and back", [&] { kept.lightKinds() = {String("DIR"), String("POINT")}; }},
         // Point light attenuation 1 and diffuse 1 give influence 1 near it; moving the object
         // out of range gives 0 and changes nothing in the ranking of the others.
         {"the object leaves the point light's range", [&] { context.worldBox.centre = Vec3{500.0f, 0.0f, 0.0f}; }},
@@ -349,11 +357,40 @@ TEST(PassGroups, EachObjectGetsTheGroupsAFreshMaterialWouldBuild) {
         const Assignment got = Assign(kept, multi);
         const TechniqueSet& now = std::as_const(kept).techniques();
         TableMaterial fresh(std::vector<TechniqueInfo>(now.begin(), now.end()));
+        fresh.lightKinds() = std::as_const(kept).lightKinds();
         const Assignment want = Assign(fresh, multi);
         EXPECT_TRUE(got == want) << step.what;
         // A second object lit the same way gets the same again.
         EXPECT_TRUE(Assign(kept, multi) == want) << step.what << ", again";
     }
+}
+
+// Parameters are numbered kind by kind in the material's kind order (directional lights
+// first in the parallax material), whatever order the ranking put the lights in.
+TEST(PassGroups, LightsAreNumberedKindByKindInTheMaterialsKindOrder) {
+    TableMaterial material(ParallaxTechniques());
+    RenderContext context;
+    MultiMaterial multi;
+    multi.SetRenderContext(&context);
+    auto* dir = new DirLight;
+    auto* point = new PointLight;
+    dir->SetDiffuse(ArgbColor(1.0f, 0.2f, 0.2f, 0.2f));
+    point->SetDiffuse(ArgbColor(1.0f, 1.0f, 1.0f, 1.0f));
+    point->SetAttenuation(1.0f, 0.0f, 0.0f);
+    point->SetRange(100.0f);
+    const SharedRef<Light> D(dir), P(point);
+    context.lights.Add(D);
+    context.lights.Add(P);
+    const Assignment first = Assign(material, multi);
+    ASSERT_EQ(first.lights.size(), 1u);
+    // The brighter point light ranks first; the directional one still takes number 1.
+    EXPECT_EQ(first.lights[0], (std::vector<const Light*>{point, dir}));
+    EXPECT_EQ(first.numbered[0], (std::vector<const Light*>{dir, point}));
+    // Other kinds, same lights: the groups could be kept, but the numbering follows the kinds.
+    material.lightKinds() = {String("POINT"), String("DIR")};
+    const Assignment turned = Assign(material, multi);
+    ASSERT_EQ(turned.numbered.size(), 1u);
+    EXPECT_EQ(turned.numbered[0], (std::vector<const Light*>{point, dir}));
 }
 
 }  // namespace
@@ -376,6 +413,34 @@ TEST(RenderContextInverse, FollowsEveryChangeOfTheWorldMatrix) {
         for (int r = 0; r < 4; ++r) {
             for (int c = 0; c < 4; ++c) EXPECT_NEAR(product.At(r, c), r == c ? 1.0f : 0.0f, 1e-6f) << "x " << x;
         }
+    }
+}
+
+// Objects placed by a translation take a shorter way to the inverse's kind: it must be the
+// kind the inverse's contents bear out, and the inverse must be D3DX's, bit for bit (signed
+// zeros included), whatever the translation.
+TEST(RenderContextInverse, ATranslationsInverseIsD3dxsWithTheKindItsContentsBearOut) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float tiny = std::numeric_limits<float>::denorm_min();
+    const float rows[][3] = {{0.0f, 0.0f, 0.0f}, {-0.0f, -0.0f, -0.0f}, {0.0f, -0.0f, 0.0f}, {5.0f, 0.0f, 0.0f},
+                             {-2.5f, 3.0f, -0.0f}, {1e30f, -1e-30f, 7.0f}, {tiny, -tiny, 0.0f},
+                             {3.0f, inf, 0.0f}, {nan, 1.0f, 2.0f}};
+    RenderContext context;
+    for (const auto& t : rows) {
+        context.world = IdentityMatrix();
+        context.world.At(3, 0) = t[0];
+        context.world.At(3, 1) = t[1];
+        context.world.At(3, 2) = t[2];
+        context.world.kind = MatrixKindOf(context.world);
+        const TypedMatrix& inverse = context.InverseWorld();
+        D3DXMATRIX source, want;
+        std::memcpy(&source, context.world.m, sizeof source);
+        TypedMatrix expected = IdentityMatrix();
+        if (D3DXMatrixInverse(&want, nullptr, &source) != nullptr) std::memcpy(expected.m, &want, sizeof want);
+        const std::string what = std::to_string(t[0]) + " " + std::to_string(t[1]) + " " + std::to_string(t[2]);
+        EXPECT_EQ(std::memcmp(inverse.m, expected.m, sizeof expected.m), 0) << what;
+        EXPECT_EQ(inverse.kind, MatrixKindOf(inverse)) << what;
     }
 }
 

@@ -44,6 +44,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -71,14 +72,20 @@ bool EndsWith(const std::string& text, const char* tail) {
 
 // The archive's member names, from the media folder the archive is built from.
 const std::vector<std::string>& MemberNames() {
+    // The archive's members as its build lists them (member name, a tab, the file packed): the
+    // media folder on disk may also hold files of earlier builds that the archive no longer has.
     static const std::vector<std::string> names = [] {
         std::vector<std::string> out;
-        const std::filesystem::path root(RIMEHOLT_MEDIA_DIR);
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-            // Compiled effects written beside a shader source are no media of the archive.
-            if (entry.is_regular_file() && entry.path().extension() != ".fxo") {
-                out.push_back(entry.path().lexically_relative(root).string());
+        const std::string lists = RH_MEDIA_LISTS;
+        for (size_t start = 0; start < lists.size();) {
+            const size_t end = std::min(lists.find('|', start), lists.size());
+            std::ifstream in(lists.substr(start, end - start));
+            std::string line;
+            while (std::getline(in, line)) {
+                const size_t tab = line.find('\t');
+                if (tab != std::string::npos) out.push_back(line.substr(0, tab));
             }
+            start = end + 1;
         }
         std::sort(out.begin(), out.end());
         return out;

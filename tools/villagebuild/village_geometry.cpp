@@ -210,8 +210,8 @@ const char* const kPlasters[] = {"Plaster", "Plaster", "PlasterOchre", "PlasterR
 const char* const kTimbers[] = {"Timber", "Timber", "TimberDark"};
 
 // A timber-framed house filling its plan box: plaster walls, timber posts and beams, a door
-// towards the nearer lane, and a snow-covered gable roof whose ridge runs along the longer side,
-// its pitch and the house's colours picked by `n`. Everything, the roof's eaves included, stays
+// towards the nearer lane, a snow-covered gable roof whose ridge runs along the longer side and a
+// chimney beside the ridge, its pitch, the house's colours and the chimney's place picked by `n`. Everything, the roof's eaves included, stays
 // inside the box, as the camera flights are planned against the boxes.
 void House(std::vector<MeshPart>& parts, int n, const village::Building& b) {
     Random look(0x40C5E000ull + uint64_t(n));
@@ -220,12 +220,14 @@ void House(std::vector<MeshPart>& parts, int n, const village::Building& b) {
     const float cx = b.centreX, cz = b.centreZ;
     const float x0 = cx - b.halfX + o, x1 = cx + b.halfX - o, z0 = cz - b.halfZ + o, z1 = cz + b.halfZ - o;
     const float pitch = look.Uniform(0.32f, 0.62f);
+    // The chimney rises this far over the ridge, and reaches the box's top.
+    const float chimneyRise = 5.0f;
     const float roof = std::min(2.0f * (ridgeAlongX ? b.halfZ : b.halfX) * pitch, b.height * 0.45f);
-    const float h = b.height - roof;
+    const float h = b.height - chimneyRise - roof;
     const char* const plaster = kPlasters[look.Below(int(std::size(kPlasters)))];
     const char* const timber = kTimbers[look.Below(int(std::size(kTimbers)))];
     PartBuilder walls(Numbered("House", n, "Walls"), plaster, 20.0f);
-    walls.Box({x0, 0, z0}, {x1, h, z1});
+    walls.Box({x0, 0, z0}, {x1, h, z1}, false, false);  // the roof covers the top
     // Gable ends up to the ridge.
     if (ridgeAlongX) {
         walls.Face({{x0, h, z0}, {x0, h + roof, cz}, {x0, h, z1}}, {-1, 0, 0});
@@ -233,6 +235,36 @@ void House(std::vector<MeshPart>& parts, int n, const village::Building& b) {
     } else {
         walls.Face({{x0, h, z0}, {cx, h + roof, z0}, {x1, h, z0}}, {0, 0, -1});
         walls.Face({{x1, h, z1}, {cx, h + roof, z1}, {x0, h, z1}}, {0, 0, 1});
+    }
+
+    // The roof's frame: along the ridge (s) and across it (t), turned to the house's orientation.
+    const float e = h - 1.5f, k = 1.2f, top = h + roof;
+    const float s0 = (ridgeAlongX ? x0 : z0) - o, s1 = (ridgeAlongX ? x1 : z1) + o;
+    const float wall[2] = {ridgeAlongX ? z0 : x0, ridgeAlongX ? z1 : x1};
+    const float mid = ridgeAlongX ? cz : cx;
+    auto at = [ridgeAlongX](float along, float y, float across) {
+        return ridgeAlongX ? Vec3f{along, y, across} : Vec3f{across, y, along};
+    };
+    PartBuilder roofs(Numbered("House", n, "Roof"), "Snow", 30.0f);
+
+    // A plastered chimney through one slope beside the ridge, a quarter of the way in from
+    // either gable, up to the box's top under a cap of snow. It starts below the slope's face,
+    // inside the roof, so no gap shows on its downhill side.
+    {
+        const float half = 3.0f, gap = 2.5f, cap = 1.0f;
+        const float inset = look.Uniform(0.2f, 0.32f);
+        const float along = look.Below(2) == 0 ? s0 + o + (s1 - s0 - 2 * o) * inset : s1 - o - (s1 - s0 - 2 * o) * inset;
+        const float sign = look.Below(2) == 0 ? -1.0f : 1.0f;
+        const float near = mid + sign * gap, far = mid + sign * (gap + 2 * half);
+        const float eave = wall[sign < 0 ? 0 : 1] + sign * o;
+        const float rise = (top - e) / std::abs(mid - eave);
+        const float foot = top - rise * (gap + 2 * half) - 1.5f;
+        const Vec3f a = at(along - half, foot, std::min(near, far)), c = at(along + half, b.height - cap, std::max(near, far));
+        walls.Box({std::min(a.x, c.x), foot, std::min(a.z, c.z)}, {std::max(a.x, c.x), b.height - cap, std::max(a.z, c.z)},
+                  false, false);
+        const float lip = 0.6f;
+        roofs.Box({std::min(a.x, c.x) - lip, b.height - cap, std::min(a.z, c.z) - lip},
+                  {std::max(a.x, c.x) + lip, b.height, std::max(a.z, c.z) + lip}, true, true);
     }
     parts.push_back(walls.Finish());
 
@@ -263,15 +295,6 @@ void House(std::vector<MeshPart>& parts, int n, const village::Building& b) {
     }
 
     // The roof: a slab of snow of thickness k on boards, overhanging the walls by o all round.
-    // Laid out along the ridge (s) and across it (t), then turned to the house's orientation.
-    PartBuilder roofs(Numbered("House", n, "Roof"), "Snow", 30.0f);
-    const float e = h - 1.5f, k = 1.2f, top = h + roof;
-    const float s0 = (ridgeAlongX ? x0 : z0) - o, s1 = (ridgeAlongX ? x1 : z1) + o;
-    const float wall[2] = {ridgeAlongX ? z0 : x0, ridgeAlongX ? z1 : x1};
-    const float mid = ridgeAlongX ? cz : cx;
-    auto at = [ridgeAlongX](float along, float y, float across) {
-        return ridgeAlongX ? Vec3f{along, y, across} : Vec3f{across, y, along};
-    };
     for (int side = 0; side < 2; ++side) {
         const float sign = side == 0 ? -1.0f : 1.0f;
         const float eave = wall[side] + sign * o;
@@ -441,6 +464,59 @@ void ChurchSquare(std::vector<MeshPart>& parts) {
     parts.push_back(square.Finish());
 }
 
+// A well on the square, between the lane and the church: a round stone wall with snow on its rim
+// and fallen in, and a little snow-covered roof on two timber posts with the winding beam
+// between them. The flights along the lane pass it at eye height.
+void Well(std::vector<MeshPart>& parts) {
+    const Vec3f c{(kSquareX0 + kSquareX1) * 0.5f, 0.25f, (kSquareZ0 + kSquareZ1) * 0.5f};
+    const float outer = 7.5f, inner = 5.9f, wallTop = 8.0f, rim = 0.8f;
+    const int sides = 12;
+    PartBuilder stone("WellStone", "Stone", 25.0f);
+    PartBuilder snow("WellSnow", "Snow", 30.0f);
+    const Vec3f up{0, 1, 0};
+    const Vec3f floor = c + up * 2.0f;
+    for (int i = 0; i < sides; ++i) {
+        const float a0 = 2.0f * kPi * float(i) / float(sides), a1 = 2.0f * kPi * float(i + 1) / float(sides);
+        const Vec3f d0{std::cos(a0), 0, std::sin(a0)}, d1{std::cos(a1), 0, std::sin(a1)};
+        const Vec3f out = Normalize(d0 + d1);
+        const Vec3f o0 = c + d0 * outer, o1 = c + d1 * outer, i0 = c + d0 * inner, i1 = c + d1 * inner;
+        const Vec3f h = up * wallTop;
+        stone.Face({o0, o0 + h, o1 + h, o1}, out);
+        stone.Face({i0, i1, i1 + h, i0 + h}, out * -1.0f);
+        // The snow on the rim, heaped a little over its middle, and lying on the well's floor.
+        const Vec3f m0 = c + d0 * ((outer + inner) * 0.5f) + up * (wallTop + rim);
+        const Vec3f m1 = c + d1 * ((outer + inner) * 0.5f) + up * (wallTop + rim);
+        snow.Face({o0 + h, m0, m1, o1 + h}, out + up * 2.0f);
+        snow.Face({m0, i0 + h, i1 + h, m1}, up * 2.0f - out);
+        snow.Face({floor, floor + d1 * inner, floor + d0 * inner}, up);
+    }
+    parts.push_back(stone.Finish());
+
+    // Two posts beside the wall, the beam between them, and the roof along x over them.
+    PartBuilder wood("WellWood", "Timber", 10.0f);
+    const float post = 0.8f, postX = outer + post + 0.3f, ridge = 27.0f, eaveY = 21.0f;
+    const float roofHalfX = postX + 3.0f, roofHalfZ = 9.5f, k = 0.8f;
+    for (float sx : {-1.0f, 1.0f}) {
+        wood.Box({c.x + sx * postX - post, 0, c.z - post}, {c.x + sx * postX + post, ridge - k, c.z + post});
+    }
+    wood.Box({c.x - postX, 15.0f, c.z - 0.7f}, {c.x + postX, 16.4f, c.z + 0.7f}, true);
+    const float xs[2] = {c.x - roofHalfX, c.x + roofHalfX};
+    for (float sz : {-1.0f, 1.0f}) {
+        const Vec3f eave0{xs[0], eaveY, c.z + sz * roofHalfZ}, eave1{xs[1], eaveY, c.z + sz * roofHalfZ};
+        const Vec3f ridge0{xs[0], ridge, c.z}, ridge1{xs[1], ridge, c.z};
+        const Vec3f slope = Normalize(Vec3f{0, roofHalfZ, sz * (ridge - eaveY)});
+        snow.Face({eave0, ridge0, ridge1, eave1}, slope);
+        snow.Face({eave0 - up * k, eave0, eave1, eave1 - up * k}, Vec3f{0, 0, sz});
+        for (int end = 0; end < 2; ++end) {
+            const Vec3f e = end == 0 ? eave0 : eave1, r = end == 0 ? ridge0 : ridge1;
+            snow.Face({e - up * k, r - up * k, r, e}, Vec3f{end == 0 ? -1.0f : 1.0f, 0, 0});
+        }
+        wood.Face({eave0 - up * k, ridge0 - up * k, ridge1 - up * k, eave1 - up * k}, slope * -1.0f);
+    }
+    parts.push_back(wood.Finish());
+    parts.push_back(snow.Finish());
+}
+
 // Small things in the yards (woodpiles), each tucked behind one of the tallest houses, on its
 // side away from the nearest lane along x, where the house hides it from that lane: named "~"
 // so that it is drawn only when a test of its box finds it in sight.
@@ -577,6 +653,7 @@ std::vector<MeshPart> BuildVillage(uint32_t seed) {
     Church(parts, buildings[houseCount], buildings[houseCount + 1]);
 
     ChurchSquare(parts);
+    Well(parts);
 
     // A fenced garden in the middle of every block that has room (between its four houses),
     // with bushes inside its corners.

@@ -1,5 +1,5 @@
-// The village's geometry: ground, timber-and-plaster houses with snow on their roofs, a church
-// with a tower and a cobbled square, fences, firs, bushes in the gardens, small yard things
+// The village's geometry: ground, timber-and-plaster houses with snow on their roofs and a
+// chimney each, a church with a tower and a cobbled square with a well, fences, firs, bushes in the gardens, small yard things
 // behind the big houses ("~" names: drawn only when a test of their box finds them in sight)
 // and lamp posts, as meshes in the layout the scene files carry
 // (position, normal, colour-texture coordinates, light-map coordinates; 40 bytes a vertex).

@@ -249,12 +249,16 @@ bool SaverApp::Create(HINSTANCE instance, SaverMode mode, LONG parent) {
     pathClock_.Reset();
     startTimer_.Reset();
 
+    // The two lines bound the fade for anyone timing the start-up: its length is fixed, the
+    // work before and after it is not.
+    rh::LogTrace("The loading picture fades out");
     IntervalTimer fade;
     for (;;) {
         const int64_t elapsed = fade.Elapsed();
         if (elapsed >= 200) break;
         DrawLoadingScreen(loadingPicture_, 1.0f - static_cast<float>(elapsed) * 0.005f, 1);
     }
+    rh::LogTrace("The loading picture has faded");
     // The pictures are shown only while starting; their memory goes back now.
     ReleasePictures();
 

@@ -32,7 +32,7 @@ struct Output {
         device = 0;
         if (audioSubsystem) SDL_QuitSubSystem(SDL_INIT_AUDIO);
         audioSubsystem = false;
-        mixer.reset();
+        mixer.reset();  // stops and joins any decode still running: its code leaves with us
     }
     // The library's unload: the program frees nothing itself.
     ~Output() { Close(); }
@@ -105,9 +105,11 @@ RH_EXPORT HSAMPLE BASS_SampleLoad(BOOL memory, const void* file, DWORD offset, D
                                   DWORD flags) {
     rh::audio::Mixer* mixer = TheMixer();
     if (mixer == nullptr || !memory || file == nullptr || maximum == 0) return 0;
-    auto sample = rh::audio::DecodeOggVorbis(static_cast<const unsigned char*>(file) + offset, length);
-    if (!sample) return 0;
-    return mixer->AddSample(std::move(*sample), maximum, flags);
+    // The headers are read and checked now; the sound is decoded behind the call, from a copy
+    // of the bytes (the caller's may go as soon as this returns).
+    auto stream = rh::audio::VorbisStream::Open(static_cast<const unsigned char*>(file) + offset, length, true);
+    if (!stream) return 0;
+    return mixer->AddStream(std::move(stream), maximum, flags);
 }
 
 RH_EXPORT HCHANNEL BASS_SampleGetChannel(HSAMPLE sample, BOOL /*onlyNew*/) {

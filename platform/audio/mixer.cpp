@@ -7,15 +7,102 @@ namespace rh::audio {
 
 Mixer::Mixer(long outputRate) : outputRate_(outputRate > 0 ? outputRate : 44100) {}
 
+Mixer::~Mixer() {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        stopping_ = true;
+    }
+    decodeChanged_.notify_all();
+    // Without the lock: a decoder takes it to publish its last block.
+    for (auto& sample : samples_) {
+        if (sample->decoder.joinable()) sample->decoder.join();
+    }
+}
+
 uint32_t Mixer::AddSample(DecodedSample sample, uint32_t maximum, uint32_t flags) {
     if (maximum == 0 || sample.FrameCount() == 0) return 0;
     std::lock_guard<std::mutex> guard(lock_);
     auto added = std::make_unique<Sample>();
     added->sound = std::move(sample);
+    added->ready = added->sound.FrameCount();
     added->maximum = std::min(maximum, kMaxPlaybacks);
     added->loop = (flags & kSampleLoop) != 0;
     samples_.push_back(std::move(added));
     return static_cast<uint32_t>(samples_.size());
+}
+
+uint32_t Mixer::AddStream(std::unique_ptr<VorbisStream> stream, uint32_t maximum, uint32_t flags) {
+    if (maximum == 0 || stream == nullptr) return 0;
+    std::lock_guard<std::mutex> guard(lock_);
+    auto added = std::make_unique<Sample>();
+    added->sound.rate = stream->Rate();
+    added->sound.channels = stream->Channels();
+    added->complete = false;
+    added->maximum = std::min(maximum, kMaxPlaybacks);
+    added->loop = (flags & kSampleLoop) != 0;
+    Sample* sample = added.get();
+    samples_.push_back(std::move(added));
+    // The thread starts under the lock: the sample is in place before it can publish.
+    sample->decoder = std::thread(&Mixer::Decode, this, sample, std::move(stream));
+    return static_cast<uint32_t>(samples_.size());
+}
+
+// Decodes block by block into a buffer of the thread's own, then appends each block to the
+// sample's frames under the lock (reserved for the length the headers give, so the frames
+// move only when a stream runs longer than it said), up to the limit of a sample's length.
+void Mixer::Decode(Sample* sample, std::unique_ptr<VorbisStream> stream) {
+    const size_t channels = static_cast<size_t>(stream->Channels());
+    const uint64_t maxFrames = stream->MaxFrames();
+    std::vector<int16_t> storage;
+    storage.reserve(static_cast<size_t>(stream->ExpectedFrames()) * channels);
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        sample->sound.frames.swap(storage);
+    }
+    std::vector<int16_t> block(8192);
+    const size_t blockFrames = block.size() / channels;
+    uint64_t at = 0;
+    while (at < maxFrames) {
+        {
+            std::unique_lock<std::mutex> guard(lock_);
+            decodeChanged_.wait(guard, [&] { return stopping_ || at < hold_; });
+            if (stopping_) break;
+        }
+        const long got = stream->Next(block.data(), static_cast<size_t>(std::min<uint64_t>(blockFrames, maxFrames - at)));
+        if (got <= 0) break;
+        at += static_cast<uint64_t>(got);
+        std::lock_guard<std::mutex> guard(lock_);
+        sample->sound.frames.insert(sample->sound.frames.end(), block.begin(),
+                                    block.begin() + static_cast<ptrdiff_t>(static_cast<size_t>(got) * channels));
+        sample->ready = at;
+    }
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        sample->complete = true;
+    }
+    decodeChanged_.notify_all();
+}
+
+uint64_t Mixer::DecodedFrames(uint32_t sample) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (sample == 0 || sample > samples_.size()) return 0;
+    return samples_[sample - 1]->ready;
+}
+
+uint64_t Mixer::SampleLength(uint32_t sample) const {
+    std::unique_lock<std::mutex> guard(lock_);
+    if (sample == 0 || sample > samples_.size()) return 0;
+    const Sample& s = *samples_[sample - 1];
+    decodeChanged_.wait(guard, [&] { return s.complete; });
+    return s.ready;
+}
+
+void Mixer::HoldDecoders(uint64_t frames) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        hold_ = frames;
+    }
+    decodeChanged_.notify_all();
 }
 
 uint32_t Mixer::GetChannel(uint32_t sample) {
@@ -102,16 +189,35 @@ void Mixer::Mix(int16_t* out, size_t frames) {
 // Linear interpolation between neighbouring frames at the sample's rate over the output's;
 // at equal rates the step is exactly 1 and the frames pass through unchanged. A looping
 // sample's last frame leads into its first, so the seam has no gap.
+//
+// While the sample is still being decoded, a channel that needs a frame not yet decoded waits
+// on the frame it is at, silent for the rest of the block.
 void Mixer::MixChannel(Channel& channel, size_t frames) {
     const DecodedSample& sound = channel.sample->sound;
     const bool loop = channel.sample->loop;
-    const uint64_t count = sound.FrameCount();
+    const bool complete = channel.sample->complete;
+    const uint64_t count = channel.sample->ready;
+    if (complete && count == 0) {
+        // A decode that broke off before any sound: the channel ends at once.
+        channel.playing = false;
+        channel.position = 0;
+        channel.fraction = 0.0;
+        return;
+    }
+    if (complete && channel.position >= count) {
+        // It waited past the end of what was decoded then, and the decode ended there.
+        channel.position = loop ? channel.position % count : 0;
+        channel.fraction = loop ? channel.fraction : 0.0;
+        channel.playing = loop;
+        if (!loop) return;
+    }
     const int16_t* data = sound.frames.data();
     const bool stereo = sound.channels == 2;
     const double step = static_cast<double>(sound.rate) / static_cast<double>(outputRate_);
     float* acc = accumulator_.data();
     for (size_t i = 0; i < frames; ++i) {
         const uint64_t here = channel.position;
+        if (!complete && here + 1 >= count) return;
         uint64_t next = here + 1;
         if (next >= count) next = loop ? 0 : here;
         const float f = static_cast<float>(channel.fraction);
@@ -126,7 +232,7 @@ void Mixer::MixChannel(Channel& channel, size_t frames) {
         const double whole = std::floor(channel.fraction);
         channel.fraction -= whole;
         channel.position += static_cast<uint64_t>(whole);
-        if (channel.position >= count) {
+        if (complete && channel.position >= count) {
             if (loop) {
                 channel.position %= count;
             } else {

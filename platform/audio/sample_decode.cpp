@@ -1,5 +1,5 @@
-// libvorbisfile reads the file through memory callbacks, so the whole decode happens on the
-// caller's bytes without a copy.
+// libvorbisfile reads the file through memory callbacks, so the decode happens on the bytes
+// without a copy unless the stream is asked to keep one.
 
 #include "platform/audio/sample_decode.h"
 
@@ -39,61 +39,95 @@ int SeekMemory(void* source, ogg_int64_t offset, int whence) {
 
 long TellMemory(void* source) { return static_cast<long>(static_cast<MemorySource*>(source)->position); }
 
-// ov_clear on every way out.
-struct OpenFile {
-    OggVorbis_File file;
+}  // namespace
+
+// Kept at one address: libvorbisfile holds a pointer to the source.
+struct VorbisStream::State {
+    std::vector<unsigned char> copy;
+    MemorySource source{};
+    OggVorbis_File file{};
     bool open = false;
-    ~OpenFile() {
+    ~State() {
         if (open) ov_clear(&file);
     }
 };
 
-}  // namespace
+VorbisStream::~VorbisStream() = default;
 
-std::optional<DecodedSample> DecodeOggVorbis(const void* bytes, size_t size) {
-    if (bytes == nullptr || size == 0) return std::nullopt;
-    MemorySource source{static_cast<const unsigned char*>(bytes), size, 0};
+std::unique_ptr<VorbisStream> VorbisStream::Open(const void* bytes, size_t size, bool keepCopy) {
+    if (bytes == nullptr || size == 0) return nullptr;
+    std::unique_ptr<VorbisStream> stream(new VorbisStream);
+    stream->state_ = std::make_unique<State>();
+    State& s = *stream->state_;
+    const auto* data = static_cast<const unsigned char*>(bytes);
+    if (keepCopy) {
+        s.copy.assign(data, data + size);
+        data = s.copy.data();
+    }
+    s.source = MemorySource{data, size, 0};
     const ov_callbacks callbacks{ReadMemory, SeekMemory, nullptr, TellMemory};
-    OpenFile f;
-    if (ov_open_callbacks(&source, &f.file, nullptr, 0, callbacks) != 0) return std::nullopt;
-    f.open = true;
+    if (ov_open_callbacks(&s.source, &s.file, nullptr, 0, callbacks) != 0) return nullptr;
+    s.open = true;
 
-    const vorbis_info* info = ov_info(&f.file, 0);
+    const vorbis_info* info = ov_info(&s.file, 0);
     if (info == nullptr || info->channels < 1 || info->channels > 2 || info->rate < kMinSampleRate ||
         info->rate > kMaxSampleRate) {
-        return std::nullopt;
+        return nullptr;
     }
-    DecodedSample sample;
-    sample.rate = info->rate;
-    sample.channels = info->channels;
-    const uint64_t maxFrames = kMaxSampleSeconds * static_cast<uint64_t>(sample.rate);
-    const ogg_int64_t total = ov_pcm_total(&f.file, -1);
+    stream->rate_ = info->rate;
+    stream->channels_ = info->channels;
+    // A file read from memory is seekable, so libvorbisfile has found every link's headers
+    // already: a chained file of mixed formats is refused here rather than halfway through.
+    const long links = ov_streams(&s.file);
+    for (long i = 1; i < links; ++i) {
+        const vorbis_info* link = ov_info(&s.file, static_cast<int>(i));
+        if (link == nullptr || link->channels != info->channels || link->rate != info->rate) return nullptr;
+    }
+    const ogg_int64_t total = ov_pcm_total(&s.file, -1);
     if (total > 0) {
-        if (static_cast<uint64_t>(total) > maxFrames) return std::nullopt;
-        sample.frames.reserve(static_cast<size_t>(total) * sample.channels);
+        if (static_cast<uint64_t>(total) > stream->MaxFrames()) return nullptr;
+        stream->expectedFrames_ = static_cast<uint64_t>(total);
     }
+    return stream;
+}
 
-    char block[16384];
-    int link = 0;
+long VorbisStream::Next(int16_t* out, size_t frames) {
+    // 16-bit signed values in the host's byte order.
+    const int bigEndian = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? 1 : 0;
+    const size_t bytes = std::min<size_t>(frames * static_cast<size_t>(channels_) * sizeof(int16_t), 1 << 20);
     for (;;) {
-        // 16-bit signed values in the host's byte order.
-        const int bigEndian = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? 1 : 0;
-        const long got = ov_read(&f.file, block, sizeof block, bigEndian, 2, 1, &link);
-        if (got == 0) break;
+        int link = 0;
+        const long got = ov_read(&state_->file, reinterpret_cast<char*>(out), static_cast<int>(bytes), bigEndian, 2,
+                                 1, &link);
         if (got == OV_HOLE) continue;
+        if (got <= 0) return got == 0 ? 0 : -1;
+        const vorbis_info* linkInfo = ov_info(&state_->file, link);
+        if (linkInfo == nullptr || linkInfo->channels != channels_ || linkInfo->rate != rate_) return -1;
+        // ov_read hands out whole frames; anything else would be a broken decoder.
+        return got / static_cast<long>(channels_ * sizeof(int16_t));
+    }
+}
+
+std::optional<DecodedSample> DecodeOggVorbis(const void* bytes, size_t size) {
+    auto stream = VorbisStream::Open(bytes, size, false);
+    if (!stream) return std::nullopt;
+    DecodedSample sample;
+    sample.rate = stream->Rate();
+    sample.channels = stream->Channels();
+    sample.frames.reserve(stream->ExpectedFrames() * static_cast<size_t>(sample.channels));
+    const uint64_t maxFrames = stream->MaxFrames();
+    int16_t block[8192];
+    const size_t blockFrames = sizeof block / sizeof block[0] / static_cast<size_t>(sample.channels);
+    for (;;) {
+        const long got = stream->Next(block, blockFrames);
+        if (got == 0) break;
         if (got < 0) return std::nullopt;
-        const vorbis_info* linkInfo = ov_info(&f.file, link);
-        if (linkInfo == nullptr || linkInfo->channels != sample.channels || linkInfo->rate != sample.rate) {
-            return std::nullopt;
-        }
-        const size_t values = static_cast<size_t>(got) / sizeof(int16_t);
+        const size_t values = static_cast<size_t>(got) * static_cast<size_t>(sample.channels);
         const size_t old = sample.frames.size();
         if ((old + values) / sample.channels > maxFrames) return std::nullopt;
         sample.frames.resize(old + values);
         std::memcpy(sample.frames.data() + old, block, values * sizeof(int16_t));
     }
-    // ov_read hands out whole frames; anything else would be a broken decoder.
-    sample.frames.resize(sample.frames.size() / sample.channels * sample.channels);
     if (sample.frames.empty()) return std::nullopt;
     return sample;
 }

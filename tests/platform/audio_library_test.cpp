@@ -234,6 +234,26 @@ TEST_F(AudioLibrary, DeviceZeroAcceptsEverythingAndUnloadingForgetsIt) {
     }
 }
 
+// A load answers once the headers are checked and decodes the sound behind it: a sample may be
+// played at once, and unloading the library straight after stops the decode and still takes
+// every byte of the library out of the process (its thread must not outlive its code).
+TEST_F(AudioLibrary, PlayingAndUnloadingWhileASampleDecodes) {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    static const std::string longTone = rh::testing::EncodeOggVorbis(
+        rh::testing::ToneFrames(44100, 2, 44100 * 20, 330.0), 44100, 2, -0.1f);
+    for (int device : {1, 0}) {
+        SCOPED_TRACE(device);
+        Load();
+        ASSERT_TRUE(library_.Init(device, 44100, 0, nullptr, nullptr));
+        library_.SetConfig(BASS_CONFIG_GVOL_SAMPLE, 100);
+        const HSAMPLE sample = library_.SampleLoad(TRUE, longTone.data(), 0, static_cast<DWORD>(longTone.size()),
+                                                   20, BASS_SAMPLE_LOOP);
+        ASSERT_NE(sample, 0u);
+        EXPECT_TRUE(library_.ChannelPlay(library_.SampleGetChannel(sample, TRUE), TRUE));
+        Unload();
+    }
+}
+
 // The program's fallback: when the output cannot be opened, device 0 still can.
 TEST_F(AudioLibrary, NoOutputFailsDeviceOneAndLeavesDeviceZero) {
     setenv("SDL_AUDIODRIVER", "no-such-driver", 1);

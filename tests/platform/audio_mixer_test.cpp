@@ -9,9 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -19,6 +22,7 @@ namespace {
 using rh::audio::DecodedSample;
 using rh::audio::DecodeOggVorbis;
 using rh::audio::Mixer;
+using rh::audio::VorbisStream;
 using rh::testing::Decoded;
 
 struct Sound {
@@ -102,6 +106,8 @@ TEST(AudioDecode, RefusesWhatItCannotPlay) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_FALSE(DecodeOggVorbis(c.bytes.data(), c.bytes.size()).has_value());
+        // All of these are known from the headers, before any sound is decoded.
+        EXPECT_EQ(VorbisStream::Open(c.bytes.data(), c.bytes.size(), true), nullptr);
     }
 }
 
@@ -253,6 +259,139 @@ TEST(AudioMixer, ChannelsUpToTheSamplesMaximum) {
     EXPECT_EQ(mixer.GetChannel(sample + 1), 0u);
     EXPECT_FALSE(mixer.Play(12345, true));
     EXPECT_EQ(mixer.AddSample(Decode(sound.file), 0, 0), 0u) << "a maximum of 0 plays nothing";
+}
+
+// ---- Samples decoded behind the load ----
+
+std::unique_ptr<VorbisStream> OpenStream(const std::string& file) {
+    auto stream = VorbisStream::Open(file.data(), file.size(), true);
+    if (!stream) ADD_FAILURE() << "the test file does not open";
+    return stream;
+}
+
+// Until the sample's decoder has at least `frames` frames (it is held there), or has ended.
+void AwaitDecoded(const Mixer& mixer, uint32_t sample, uint64_t frames) {
+    while (mixer.DecodedFrames(sample) < frames) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+// A channel that plays ahead of the decoder waits, silent, where the decoded sound ends and goes
+// on from that very frame once more is decoded: after the wait the output is the output of the
+// same sample decoded whole, shifted by the wait. Looping and resampling as with a whole sample.
+TEST(AudioStream, AChannelAheadOfTheDecoderWaitsAndGoesOnWhereItStopped) {
+    const Sound& tone = StereoTone();
+    const Sound half = MakeSound(22050, 2, 9001);
+    const struct {
+        const char* name;
+        const Sound& sound;
+        uint32_t flags;
+    } cases[] = {
+        {"at the output's rate", tone, 0},
+        {"looping", tone, rh::audio::kSampleLoop},
+        {"at half the output's rate", half, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const size_t frames = c.sound.Frames();
+        const long rate = c.sound.reference.rate;
+        const size_t outFrames = frames * 44100 / static_cast<size_t>(rate);
+        Mixer whole(44100);
+        Start(whole, whole.AddSample(Decode(c.sound.file), 20, c.flags), 100);
+        const std::vector<int16_t> expected = MixFrames(whole, outFrames * 3);
+
+        Mixer mixer(44100);
+        mixer.HoldDecoders(0);
+        const uint32_t sample = mixer.AddStream(OpenStream(c.sound.file), 20, c.flags);
+        ASSERT_NE(sample, 0u);
+        const uint32_t channel = Start(mixer, sample, 100);
+        EXPECT_EQ(mixer.DecodedFrames(sample), 0u);
+        for (int16_t v : MixFrames(mixer, 3000)) ASSERT_EQ(v, 0) << "nothing is decoded yet";
+        EXPECT_TRUE(mixer.IsPlaying(channel)) << "it waits";
+
+        mixer.HoldDecoders(frames / 3);
+        AwaitDecoded(mixer, sample, frames / 3);
+        const uint64_t ready = mixer.DecodedFrames(sample);
+        ASSERT_LT(ready, frames);
+        const std::vector<int16_t> before = MixFrames(mixer, outFrames);
+        // It plays up to the last decoded frame but one (the one it would lead into), then waits.
+        const size_t played = static_cast<size_t>(ready - 1) * 44100 / static_cast<size_t>(rate);
+        for (size_t i = 0; i < played * 2; ++i) ASSERT_EQ(before[i], expected[i]) << "frame " << i / 2;
+        for (size_t i = played * 2; i < before.size(); ++i) ASSERT_EQ(before[i], 0) << "waiting, frame " << i / 2;
+        EXPECT_TRUE(mixer.IsPlaying(channel));
+
+        mixer.HoldDecoders(Mixer::kNoHold);
+        EXPECT_EQ(mixer.SampleLength(sample), frames);
+        const std::vector<int16_t> after = MixFrames(mixer, outFrames * 2);
+        for (size_t i = 0; i < after.size(); ++i) {
+            ASSERT_EQ(after[i], expected[played * 2 + i]) << "frame " << i / 2 << " after the wait";
+        }
+        EXPECT_EQ(mixer.IsPlaying(channel), c.flags == rh::audio::kSampleLoop);
+    }
+}
+
+// A length query waits for the decode to end; the mixer goes, with its decoders, whether they
+// run, are held, or have ended.
+TEST(AudioStream, QueriesAndTheMixersEndWhileDecoding) {
+    const Sound& tone = StereoTone();
+    {
+        Mixer mixer(44100);
+        mixer.HoldDecoders(0);
+        const uint32_t sample = mixer.AddStream(OpenStream(tone.file), 20, 0);
+        auto length = std::async(std::launch::async, [&] { return mixer.SampleLength(sample); });
+        EXPECT_EQ(mixer.DecodedFrames(sample), 0u);
+        mixer.HoldDecoders(Mixer::kNoHold);
+        EXPECT_EQ(length.get(), tone.Frames());
+        EXPECT_EQ(mixer.DecodedFrames(sample), tone.Frames());
+        EXPECT_EQ(mixer.SampleLength(sample + 1), 0u) << "an unknown sample";
+        EXPECT_EQ(mixer.AddStream(OpenStream(tone.file), 0, 0), 0u) << "a maximum of 0 plays nothing";
+    }
+    for (bool held : {true, false}) {
+        SCOPED_TRACE(held);
+        Mixer mixer(44100);
+        if (held) mixer.HoldDecoders(1000);
+        for (int i = 0; i < 3; ++i) Start(mixer, mixer.AddStream(OpenStream(tone.file), 20, 0), 100);
+        MixFrames(mixer, 2048);
+    }
+}
+
+// Damage after the headers is found only by the decode behind the load: the sample keeps what
+// decoded before it (the length the whole decode of the same bytes gives), and plays and loops
+// on that; with nothing decoded (which the whole decode refuses) a channel of it ends at once.
+TEST(AudioStream, AStreamDamagedAfterItsHeadersPlaysWhatDecodes) {
+    const Sound small = MakeSound(44100, 2, 60000);
+    const Sound large = MakeSound(44100, 2, 200000);
+    std::string corrupted = large.file;
+    for (size_t i = corrupted.size() / 2; i < corrupted.size() / 2 + 64; ++i) corrupted[i] ^= 0x5A;
+    const struct {
+        const char* name;
+        std::string bytes;
+        bool sound;  // whether anything before the damage decodes
+    } cases[] = {
+        {"cut in the middle", large.file.substr(0, large.file.size() / 2), true},
+        {"a page damaged in the middle", corrupted, true},
+        // libvorbisfile finds no length in the few pages left and decodes nothing.
+        {"cut within its first pages", small.file.substr(0, small.file.size() / 2), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto decoded = DecodeOggVorbis(c.bytes.data(), c.bytes.size());
+        ASSERT_EQ(decoded.has_value(), c.sound);
+        const size_t length = decoded ? decoded->FrameCount() : 0;
+        EXPECT_LT(length, large.Frames());
+        std::vector<int16_t> expected(std::max<size_t>(length, 5000) * 2 * 2, 0);
+        if (decoded) {
+            Mixer whole(44100);
+            Start(whole, whole.AddSample(*decoded, 20, rh::audio::kSampleLoop), 100);
+            expected = MixFrames(whole, length * 2);
+        }
+
+        Mixer mixer(44100);
+        const uint32_t sample = mixer.AddStream(OpenStream(c.bytes), 20, rh::audio::kSampleLoop);
+        ASSERT_NE(sample, 0u) << "the headers are whole";
+        EXPECT_EQ(mixer.SampleLength(sample), length);
+        const uint32_t channel = Start(mixer, sample, 100);
+        EXPECT_EQ(MixFrames(mixer, expected.size() / 2), expected);
+        EXPECT_EQ(mixer.IsPlaying(channel), c.sound);
+    }
 }
 
 }  // namespace

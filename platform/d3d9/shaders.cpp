@@ -269,6 +269,8 @@ HRESULT GlslServices::LinkGlslProgram(IDirect3DVertexShader9* vertex, IDirect3DP
     return D3D_OK;
 }
 
+uint64_t GlslServices::BindingsSerial() { return device_->bindingsSerial(); }
+
 int GlslServices::GlslUniformLocation(IDirect3DVertexShader9* vertex, IDirect3DPixelShader9* pixel, const char* name) {
     ShaderProgram* program = Linked(vertex, pixel);
     if (program == nullptr || !program->ok || name == nullptr) return -1;

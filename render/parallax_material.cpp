@@ -98,9 +98,11 @@ bool ParallaxMaterial::PrepareObject(MultiMaterial* material, int32_t sub, int32
         LookupParameterHandles(effect);
         handlesStale_ = false;
     }
-    // Assigned only when it differs: the assignment copies the text.
-    if (material->sub(sub).techniqueName.length() == 0 && CompareText(defaultTechnique_.Text(), "Parallax") != 0) {
+    // Assigned once: nothing else writes the default, and comparing its text object after
+    // object would cost more than the flag.
+    if (material->sub(sub).techniqueName.length() == 0 && !defaultIsParallax_) {
         defaultTechnique_ = "Parallax";
+        defaultIsParallax_ = true;
     }
     int32_t total = 0;
     if (!AssignLightsToPasses(material, sub, &total)) return false;

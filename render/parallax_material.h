@@ -51,4 +51,5 @@ private:
     D3DXHANDLE offsetBias_ = nullptr;
     // The values last set on the parameters that seldom change between objects.
     ParameterShadow diffuseMapShadow_, normalMapShadow_, powerShadow_, offsetBiasShadow_;
+    bool defaultIsParallax_ = false;  // defaultTechnique_ holds "Parallax"
 };

@@ -316,7 +316,10 @@ void ConcatTextStringInto(String& target, const char* a, const String& b) {
 // Comparison
 
 int CompareText(const char* a, const char* b) {
-    return CompareUnits(a, kCText, b, kCText, text_detail::ByteValue);
+    // The C library's comparison orders by unsigned byte too, and is much quicker than a loop
+    // through a unit fold; only its sign is kept.
+    const int order = std::strcmp(a != nullptr ? a : "", b != nullptr ? b : "");
+    return (order > 0) - (order < 0);
 }
 
 int CompareStringText(const String& a, const char* b) {

@@ -208,6 +208,9 @@ public:
     // A shader going away: its GL object and the programs linked from it go too.
     void ForgetShader(GLuint name);
     ShaderProgramCache& shaderPrograms() { return shaderPrograms_; }
+    // Moves on whenever a bound texture, a sampler state or a bound shader changes, so that an
+    // effect pass that set them all can tell that they still hold what it set.
+    uint64_t bindingsSerial() const { return bindingsSerial_; }
     // Makes the device's context current on its window (every GL-touching call does). False
     // once the window was destroyed: the device then draws and shows nothing.
     bool MakeCurrent();
@@ -360,6 +363,7 @@ private:
     TextureStore* textureStores_[kSamplerCount] = {};
     // Moves on whenever textureStores_ changes.
     uint64_t texturesSerial_ = 1;
+    uint64_t bindingsSerial_ = 1;  // see bindingsSerial()
     // ApplyTextures' last full pass: every bound texture complete in GL and bound to its unit,
     // under these serials (0: not so). While both stay and no sampler changed, a pass would
     // find nothing to do.

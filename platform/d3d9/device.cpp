@@ -235,6 +235,7 @@ void Device::ReleaseBindings() {
     for (Binding<IDirect3DBaseTexture9>& texture : textures_) texture.Set(nullptr);
     for (TextureStore*& store : textureStores_) store = nullptr;
     ++texturesSerial_;
+    ++bindingsSerial_;
     vertexShader_.Set(nullptr);
     pixelShader_.Set(nullptr);
     ReleaseStreams();
@@ -246,6 +247,7 @@ void Device::ResetState() {
     ReleaseBindings();
     state_.SetDefaults(pp_.EnableAutoDepthStencil != FALSE, pp_.BackBufferWidth, pp_.BackBufferHeight,
                        caps_.MaxPointSize);
+    ++bindingsSerial_;  // the sampler states are the defaults again
     ClearLights();
     inScene_ = false;
 }

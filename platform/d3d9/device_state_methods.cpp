@@ -108,6 +108,7 @@ HRESULT STDMETHODCALLTYPE Device::SetTexture(DWORD stage, IDirect3DBaseTexture9*
     bound.Set(texture);
     textureStores_[*slot] = store;
     ++texturesSerial_;
+    ++bindingsSerial_;
     state_.dirty |= kDirtyTextures;
     return D3D_OK;
 }
@@ -140,6 +141,7 @@ HRESULT STDMETHODCALLTYPE Device::SetSamplerState(DWORD sampler, D3DSAMPLERSTATE
     DWORD& stored = state_.samplerStates[*slot][type];
     if (stored == value) return D3D_OK;
     stored = value;
+    ++bindingsSerial_;
     state_.dirty |= kDirtySamplers;
     return D3D_OK;
 }

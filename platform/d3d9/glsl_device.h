@@ -5,6 +5,7 @@
 
 #include <d3d9.h>
 
+#include <cstdint>
 #include <string>
 
 namespace rh::d3d9 {
@@ -45,6 +46,10 @@ struct IRhGlslDevice : public IUnknown {
     // True while the device's GL cache is bypassed (every call goes through, to rule out a
     // caching fault): callers that skip values a program already holds then send them all.
     virtual bool SendsEverything() = 0;
+    // A count that moves on whenever the device's bound textures, sampler states or bound
+    // shaders change (by any Set call that changes one, or a reset). Whoever set them and finds
+    // the count where it left it knows they still hold its values.
+    virtual uint64_t BindingsSerial() = 0;
 };
 
 }  // namespace rh::d3d9

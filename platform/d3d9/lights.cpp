@@ -84,6 +84,7 @@ HRESULT STDMETHODCALLTYPE Device::SetVertexShader(IDirect3DVertexShader9* shader
     if (shader == vertexShader_.get()) return D3D_OK;
     if (shader != nullptr && !OwnsObject(shader)) return D3DERR_INVALIDCALL;
     if (vertexShader_.Set(shader)) state_.dirty |= kDirtyVertexInput;
+    ++bindingsSerial_;
     return D3D_OK;
 }
 
@@ -97,6 +98,7 @@ HRESULT STDMETHODCALLTYPE Device::SetPixelShader(IDirect3DPixelShader9* shader) 
     if (shader == pixelShader_.get()) return D3D_OK;
     if (shader != nullptr && !OwnsObject(shader)) return D3DERR_INVALIDCALL;
     if (pixelShader_.Set(shader)) state_.dirty |= kDirtyStages;
+    ++bindingsSerial_;
     return D3D_OK;
 }
 

@@ -269,6 +269,8 @@ HRESULT GlslServices::LinkGlslProgram(IDirect3DVertexShader9* vertex, IDirect3DP
     return D3D_OK;
 }
 
+uint64_t GlslServices::BindingsSerial() { return device_->bindingsSerial(); }
+
 int GlslServices::GlslUniformLocation(IDirect3DVertexShader9* vertex, IDirect3DPixelShader9* pixel, const char* name) {
     ShaderProgram* program = Linked(vertex, pixel);
     if (program == nullptr || !program->ok || name == nullptr) return -1;
@@ -294,9 +296,17 @@ bool Holds(const ShaderProgram& program, const GlslUniform& u) {
     if (u.kind == GlslUniform::kInt) return held.integer == u.integer;
     const uint32_t floats = SentFloats(u);
     if (held.count != floats) return false;
-    // A matrix at its fixed size, compared in place; vectors word by word: a library call
-    // would cost more than these few words.
-    if (floats == 16) return std::memcmp(held.floats, u.floats, 16 * sizeof(float)) == 0;
+    // Word by word, a library call would cost more than these few words. A matrix from the
+    // last word back: the translation row is what mostly differs from one object to the next.
+    if (floats == 16) {
+        for (int i = 15; i >= 0; --i) {
+            uint32_t a, b;
+            std::memcpy(&a, &held.floats[i], sizeof a);
+            std::memcpy(&b, &u.floats[i], sizeof b);
+            if (a != b) return false;
+        }
+        return true;
+    }
     uint32_t differs = 0;
     for (uint32_t i = 0; i < floats; ++i) {
         uint32_t a, b;

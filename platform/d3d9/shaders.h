@@ -95,6 +95,7 @@ public:
     HRESULT SetGlslUniforms(IDirect3DVertexShader9* vertex, IDirect3DPixelShader9* pixel, const GlslUniform* values,
                             UINT count) override;
     bool SendsEverything() override { return GlCache::bypassing(); }
+    uint64_t BindingsSerial() override;
 
     // A shader of the device goes: the pair remembered below may name it.
     void ForgetLinked() {

@@ -393,26 +393,41 @@ public:
         if (!begun_ || current_ == nullptr || index >= current_->passes.size()) return D3DERR_INVALIDCALL;
         PassSlot& pass = *current_->passes[index];
         IDirect3DDevice9* d = device_.get();
+        const bool everything = glsl_->SendsEverything();
+        // Textures, sampler states and shaders are set again only when the device's bindings
+        // moved since this pass set them, or a texture parameter now names another texture:
+        // object after object they are all as the pass left them. Render states are always
+        // set; the application changes those between passes.
+        bool bindingsHold = !everything && pass.bindingsSerial != 0 && pass.bindingsSerial == glsl_->BindingsSerial();
+        for (size_t i = 0; bindingsHold && i < pass.textures.size(); ++i) {
+            bindingsHold = pass.textures[i].bound == pass.textures[i].slot->texture.get();
+        }
         for (const fx::PassState& s : pass.desc->states) {
             switch (s.kind) {
                 case fx::PassState::kRender: d->SetRenderState(static_cast<D3DRENDERSTATETYPE>(s.state), s.value); break;
                 case fx::PassState::kSampler:
-                    d->SetSamplerState(s.index, static_cast<D3DSAMPLERSTATETYPE>(s.state), s.value);
+                    if (!bindingsHold) d->SetSamplerState(s.index, static_cast<D3DSAMPLERSTATETYPE>(s.state), s.value);
                     break;
-                case fx::PassState::kTexture: d->SetTexture(s.index, params_[s.value]->texture.get()); break;
+                case fx::PassState::kTexture:
+                    if (!bindingsHold) d->SetTexture(s.index, params_[s.value]->texture.get());
+                    break;
             }
         }
-        for (const PassSlot::Sampler& sampler : pass.samplers) {
-            const fx::Parameter& desc = desc_.parameters[sampler.parameter];
-            IDirect3DBaseTexture9* texture =
-                desc.texture != fx::Parameter::kNone ? params_[desc.texture]->texture.get() : nullptr;
-            d->SetTexture(sampler.unit, texture);
-            for (const fx::SamplerState& s : desc.samplerStates) {
-                d->SetSamplerState(sampler.unit, static_cast<D3DSAMPLERSTATETYPE>(s.state), s.value);
+        if (!bindingsHold) {
+            for (const PassSlot::Sampler& sampler : pass.samplers) {
+                const fx::Parameter& desc = desc_.parameters[sampler.parameter];
+                IDirect3DBaseTexture9* texture =
+                    desc.texture != fx::Parameter::kNone ? params_[desc.texture]->texture.get() : nullptr;
+                d->SetTexture(sampler.unit, texture);
+                for (const fx::SamplerState& s : desc.samplerStates) {
+                    d->SetSamplerState(sampler.unit, static_cast<D3DSAMPLERSTATETYPE>(s.state), s.value);
+                }
             }
+            d->SetVertexShader(pass.vertex.get());
+            d->SetPixelShader(pass.pixel.get());
+            for (PassSlot::BoundTexture& t : pass.textures) t.bound = t.slot->texture.get();
+            pass.bindingsSerial = glsl_->BindingsSerial();
         }
-        d->SetVertexShader(pass.vertex.get());
-        d->SetPixelShader(pass.pixel.get());
         // The values' list is made once when the pass links: floats are read through pointers
         // to the parameters' storage, only the ints are converted here. The program keeps what
         // it was given, so only values set since this pass last sent them go (a pass's program
@@ -421,7 +436,6 @@ public:
             pass.values[u.value].integer = fx::SaturatedInt(u.slot->values[0]);
         }
         pass.changed.clear();
-        const bool everything = glsl_->SendsEverything();
         for (size_t i = 0; i < pass.values.size(); ++i) {
             const uint64_t version = pass.slots[i]->version;
             if (pass.sent[i] == version && !everything) continue;
@@ -465,6 +479,14 @@ private:
         std::vector<GlslUniform> changed;     // Pass's list of what goes, kept for its storage
         std::vector<IntUniform> ints;
         std::vector<Sampler> samplers;
+        // Each texture parameter the pass binds and the texture it last bound from it; with the
+        // device's bindings serial as it was after those Set calls (0: not set yet).
+        struct BoundTexture {
+            const ParamSlot* slot;
+            IDirect3DBaseTexture9* bound;
+        };
+        std::vector<BoundTexture> textures;
+        uint64_t bindingsSerial = 0;
         std::vector<std::unique_ptr<AnnotationSlot>> annotations;
     };
     struct TechniqueSlot {
@@ -528,6 +550,13 @@ private:
             }
         }
         pass->changed.reserve(pass->values.size());
+        for (const fx::PassState& s : pass->desc->states) {
+            if (s.kind == fx::PassState::kTexture) pass->textures.push_back({params_[s.value], nullptr});
+        }
+        for (const PassSlot::Sampler& sampler : pass->samplers) {
+            const fx::Parameter& desc = desc_.parameters[sampler.parameter];
+            if (desc.texture != fx::Parameter::kNone) pass->textures.push_back({params_[desc.texture], nullptr});
+        }
         if (pass->samplers.size() > 16) {
             *log += "pass '" + pass->desc->name + "' uses more than 16 samplers\n";
             return false;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -495,6 +496,81 @@ TEST_F(EffectTest, SharedParameterOfAnotherTypeFailsTheEffect) {
     ASSERT_NE(errors, nullptr);
     EXPECT_NE(std::string(static_cast<const char*>(errors->GetBufferPointer())).find("WorldViewProj"), std::string::npos);
     errors->Release();
+}
+
+// A pass that finds the device as it left it sets nothing again; whatever moved since, on the
+// device or in the effect, it sets again.
+TEST_F(EffectTest, PassSetsItsTexturesSamplersAndShadersAgainWhenAnythingMoved) {
+    ID3DXEffect* effect = Make(kQuadEffect, nullptr, kMacros);
+    ID3DXEffect* other = Make(kOtherEffect);
+    ASSERT_NE(effect, nullptr);
+    ASSERT_NE(other, nullptr);
+    SetIdentity(effect);
+    IDirect3DTexture9* textures[2] = {};
+    for (IDirect3DTexture9*& t : textures) {
+        ASSERT_EQ(device_->CreateTexture(2, 2, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t, nullptr), D3D_OK);
+    }
+    const D3DXHANDLE picture = effect->GetParameterByName(nullptr, "Picture");
+    struct Case {
+        const char* name;
+        std::function<void()> change;
+        IDirect3DTexture9* expected;
+    };
+    const Case cases[] = {
+        {"nothing", [] {}, textures[0]},
+        {"device texture", [&] { device_->SetTexture(0, textures[1]); }, textures[0]},
+        {"device texture none", [&] { device_->SetTexture(0, nullptr); }, textures[0]},
+        {"device sampler", [&] { device_->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR); }, textures[0]},
+        {"device address", [&] { device_->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_WRAP); }, textures[0]},
+        {"device shaders", [&] { device_->SetVertexShader(nullptr); device_->SetPixelShader(nullptr); }, textures[0]},
+        {"another effect", [&] { DrawWith(other, "T"); }, textures[0]},
+        {"parameter", [&] { effect->SetTexture(picture, textures[1]); }, textures[1]},
+        {"parameter back", [&] { effect->SetTexture(picture, textures[0]); }, textures[0]},
+    };
+    ASSERT_EQ(effect->SetTexture(picture, textures[0]), D3D_OK);
+    ASSERT_EQ(effect->SetTechnique(effect->GetTechniqueByName("Picture")), D3D_OK);
+    UINT passes = 0;
+    for (const Case& c : cases) {
+        // The pass has run once before the change: it remembers what it set.
+        ASSERT_EQ(effect->Begin(&passes, D3DXFX_DONOTSAVESTATE), D3D_OK);
+        ASSERT_EQ(effect->Pass(0), D3D_OK);
+        ASSERT_EQ(effect->End(), D3D_OK);
+        c.change();
+        ASSERT_EQ(effect->SetTechnique(effect->GetTechniqueByName("Picture")), D3D_OK);
+        ASSERT_EQ(effect->Begin(&passes, D3DXFX_DONOTSAVESTATE), D3D_OK);
+        ASSERT_EQ(effect->Pass(0), D3D_OK);
+        IDirect3DBaseTexture9* bound = nullptr;
+        ASSERT_EQ(device_->GetTexture(0, &bound), D3D_OK);
+        EXPECT_EQ(bound, static_cast<IDirect3DBaseTexture9*>(c.expected)) << c.name;
+        if (bound != nullptr) bound->Release();
+        DWORD minFilter = 0, address = 0;
+        device_->GetSamplerState(0, D3DSAMP_MINFILTER, &minFilter);
+        device_->GetSamplerState(0, D3DSAMP_ADDRESSU, &address);
+        EXPECT_EQ(minFilter, static_cast<DWORD>(D3DTEXF_POINT)) << c.name;
+        EXPECT_EQ(address, static_cast<DWORD>(D3DTADDRESS_CLAMP)) << c.name;
+        IDirect3DVertexShader9* vertex = nullptr;
+        IDirect3DPixelShader9* pixel = nullptr;
+        device_->GetVertexShader(&vertex);
+        device_->GetPixelShader(&pixel);
+        EXPECT_NE(vertex, nullptr) << c.name;
+        EXPECT_NE(pixel, nullptr) << c.name;
+        if (vertex != nullptr) vertex->Release();
+        if (pixel != nullptr) pixel->Release();
+        ASSERT_EQ(effect->End(), D3D_OK);
+    }
+    // And it draws with them: the texture's colour fills the target.
+    D3DLOCKED_RECT locked{};
+    ASSERT_EQ(textures[0]->LockRect(0, &locked, nullptr, 0), D3D_OK);
+    for (int y = 0; y < 2; ++y) {
+        auto* row = reinterpret_cast<DWORD*>(static_cast<BYTE*>(locked.pBits) + y * locked.Pitch);
+        row[0] = row[1] = 0xFF20C040;
+    }
+    ASSERT_EQ(textures[0]->UnlockRect(0), D3D_OK);
+    device_->SetTexture(0, nullptr);
+    device_->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+    DrawWith(effect, "Picture");
+    EXPECT_EQ(Middle(), 0x20C040u);
+    for (IDirect3DTexture9* t : textures) t->Release();
 }
 
 }  // namespace

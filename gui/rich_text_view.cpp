@@ -534,7 +534,20 @@ bool RichTextView::BuildBatches() {
             ++i;
         }
     }
-    if (total > 0) {
+    // A background quad of alpha 0 draws nothing: its alpha comes from the vertex colour alone
+    // (times the opacity) and the material alpha-tests it against 1, so its fragments are
+    // dropped before colour or depth is written. Without a visible one (labels over the scene
+    // usually have none) the view keeps no background group, which saves a draw with a
+    // program and vertex layout of its own.
+    bool visibleBackground = false;
+    for (const std::vector<GlyphBox>& row : glyphRows_) {
+        for (const GlyphBox& box : row) {
+            if (box.charset != nullptr && box.charset->GetTexture() != nullptr && (box.background >> 24) != 0) {
+                visibleBackground = true;
+            }
+        }
+    }
+    if (total > 0 && visibleBackground) {
         EnsureBatch(back_, true, total);
     } else {
         ReleaseBatch(back_);
@@ -627,6 +640,7 @@ bool RichTextView::WriteVertices() {
                 target->at += kGlyphStride;
             });
             // The background, inside the view.
+            if (backAt == nullptr) continue;
             int32_t bl = std::max(box.left, clipLeft);
             int32_t br = static_cast<int32_t>(std::min<int64_t>(int64_t{box.right} + box.spacing, clipRight));
             int32_t bt = static_cast<int32_t>(std::max<int64_t>(int64_t{box.bottom} - box.lineHeight, clipTop));

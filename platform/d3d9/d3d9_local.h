@@ -446,6 +446,13 @@ private:
     bool gammaIdentity_ = true;  // gamma_ maps every level to itself
     GammaPass gammaPass_;
     bool inScene_ = false;
+    // What the depth buffer holds as far as the layer can tell: depthValue_ in every sample,
+    // since a Clear reached the whole target and no draw has written depth since. A Clear of
+    // depth to that same value then changes nothing and is left out; on a tiled rasteriser a
+    // clear after a frame's first draw is a pass over the whole buffer (the saver clears depth
+    // again before its labels, over a scene that may have drawn nothing).
+    bool depthUniform_ = false;
+    float depthValue_ = 0.0f;
     bool fullScreen_ = false;  // the window was switched to a display mode
     // Loss: a full-screen device without focus or minimised is lost; once it could draw
     // again it waits for Reset.

@@ -207,6 +207,7 @@ HRESULT Device::ApplyPresentParameters(const D3DPRESENT_PARAMETERS& pp) {
                                backBuffer_.stencilBits(), backBuffer_.alphaLocked()};
     glCache_.Forget();
     ResetState();
+    depthUniform_ = false;
     CheckGlError("ApplyPresentParameters");
     return D3D_OK;
 }
@@ -216,6 +217,7 @@ bool Device::WindowMayServe(const D3DPRESENT_PARAMETERS& pp) const {
 }
 
 void Device::BackBufferMoved() {
+    depthUniform_ = false;  // another depth buffer
     target_.glDepthBits = backBuffer_.depthBits();
     target_.glStencilBits = backBuffer_.stencilBits();
     target_.alphaLocked = backBuffer_.alphaLocked();
@@ -394,6 +396,9 @@ HRESULT Device::PresentToWindow(WindowImage* shown) {
         }
     }
     queryToAwait_ = 0;
+    // A window's buffers other than colour need not survive the swap, and the ramp's pass and
+    // the size probe draw on their own terms.
+    depthUniform_ = false;
     SDL_GL_SwapWindow(window_);
     // Back onto the window once it serves again (its size, the ramp), the picture kept as
     // Direct3D keeps a back buffer of its own. A window system may give the buffer its new size
@@ -460,9 +465,12 @@ HRESULT STDMETHODCALLTYPE Device::Clear(DWORD count, const D3DRECT* rects, DWORD
     // count without rectangles.
     if (count == 0 && rects != nullptr) return D3D_OK;
     if (rects == nullptr) count = 0;
+    const float depth = std::clamp(z, 0.0f, 1.0f);
+    // Depth that every sample holds already is left as it is.
+    const bool depthAsAsked = depthUniform_ && depth == depthValue_;
     GLbitfield mask = 0;
     if (flags & D3DCLEAR_TARGET) mask |= GL_COLOR_BUFFER_BIT;
-    if (flags & D3DCLEAR_ZBUFFER) mask |= GL_DEPTH_BUFFER_BIT;
+    if ((flags & D3DCLEAR_ZBUFFER) != 0 && !depthAsAsked) mask |= GL_DEPTH_BUFFER_BIT;
     if (flags & D3DCLEAR_STENCIL) mask |= GL_STENCIL_BUFFER_BIT;
     if (mask == 0 || !MakeCurrent()) return D3D_OK;
 
@@ -471,7 +479,7 @@ HRESULT STDMETHODCALLTYPE Device::Clear(DWORD count, const D3DRECT* rects, DWORD
     GlColor c = gl_from_d3d_color(color);
     if (target_.alphaLocked) c.a = 1.0f;
     glCache_.ClearColor(c.r, c.g, c.b, c.a);
-    glCache_.ClearDepth(std::clamp(z, 0.0f, 1.0f));
+    glCache_.ClearDepth(depth);
     glCache_.ClearStencil(static_cast<GLint>(stencil));
     glCache_.ColorMask(true, true, true, true);
     glCache_.DepthMask(true);
@@ -492,14 +500,23 @@ HRESULT STDMETHODCALLTYPE Device::Clear(DWORD count, const D3DRECT* rects, DWORD
     }
     const D3DRECT* list = count != 0 ? rects : &whole;
     DWORD n = count != 0 ? count : 1;
+    bool wholeTarget = false;
     for (DWORD i = 0; i < n; ++i) {
         LONG x1 = std::max(list[i].x1, limit.x1);
         LONG y1 = std::max(list[i].y1, limit.y1);
         LONG x2 = std::min(list[i].x2, limit.x2);
         LONG y2 = std::min(list[i].y2, limit.y2);
         if (x1 >= x2 || y1 >= y2) continue;
+        if (x1 <= 0 && y1 <= 0 && x2 >= static_cast<LONG>(target_.width) && y2 >= static_cast<LONG>(target_.height)) {
+            wholeTarget = true;
+        }
         glCache_.Scissor(x1, static_cast<GLint>(target_.height) - y2, x2 - x1, y2 - y1);
         gl.Clear(mask);
+    }
+    if ((mask & GL_DEPTH_BUFFER_BIT) != 0) {
+        // A part cleared to another value leaves the buffer uneven.
+        depthUniform_ = wholeTarget;
+        depthValue_ = depth;
     }
     CheckGlError("Clear");
     return D3D_OK;

@@ -190,6 +190,11 @@ void Device::ApplyDrawState() {
     vertexStageDirty_ |= all ? uint32_t{kDirtyAll} : state_.dirty;
     textureStageDirty_ |= all ? uint32_t{kDirtyAll} : state_.dirty;
     ApplyDeviceState(state_, glCache_, target_, all);
+    // A draw that may write depth leaves it uneven (a test that is off writes nothing).
+    if (target_.depthBits > 0 && state_.renderStates[D3DRS_ZENABLE] != D3DZB_FALSE &&
+        state_.renderStates[D3DRS_ZWRITEENABLE] != FALSE) {
+        depthUniform_ = false;
+    }
     state_.dirty &= ~(kDirtyVertexInput | kDirtyTransforms | kDirtyLighting | kDirtyMaterial | kDirtyTextures |
                       kDirtySamplers | kDirtyStages | kDirtyFog);
     const VertexDeclaration* declaration = this->declaration();

@@ -632,8 +632,13 @@ HRESULT FillFace(IDirect3DBaseTexture9* texture, UINT face, const DecodedImage& 
         } else {
             current = NextLevel(current, mipFilter);
         }
-        LockedLevel to(surface.p, nullptr, 0);
+        // A word format's rows of packed words are written whole below: the level need not be
+        // cleared (or read back) first. Another pitch leaves bytes unwritten, which read as the
+        // clearing left them.
+        const bool whole = IsWordFormat(desc.Format);
+        LockedLevel to(surface.p, nullptr, 0, whole ? LockFor::Overwrite : LockFor::Access);
         if (to.result() != D3D_OK) return to.result();
+        if (whole && to.pitch() != desc.Width * 4) std::memset(to.bits(), 0, size_t{to.pitch()} * desc.Height);
         FromArgb(current, desc.Format, to.bits(), to.pitch());
     }
     return D3D_OK;

@@ -598,6 +598,38 @@ TEST_F(RichTextViewTest, SaverLabelsAtGuiScales) {
     ASSERT_TRUE(ResizeBackBuffer(1024, 768));
 }
 
+std::vector<uint32_t> GlyphColours(RichTextView& view, Texture* texture, uint32_t* background);
+
+// Backgrounds of alpha 0 would draw nothing: the view keeps no background group for them, and
+// makes one when a selection gives glyphs a visible background.
+TEST_F(RichTextViewTest, TransparentBackgroundsMakeNoGroupUntilASelectionShows) {
+    FontStyle style = Style(64);
+    style.background = ArgbColor(0.0f, 0.0f, 0.0f, 0.0f);
+    RichTextView view;
+    view.SetRect(0, 0, 300, 100);
+    view.SetStyle(style);
+    view.SetText(u"abc");
+    view.Show();
+    ASSERT_TRUE(view.OnUpdate());
+    EXPECT_EQ(view.BatchCount(), 1);
+    EXPECT_EQ(view.backMesh(), nullptr);
+
+    view.SetSelection(1, 2);
+    ASSERT_TRUE(view.OnUpdate());
+    ASSERT_NE(view.backMesh(), nullptr) << "the selected glyph's background shows";
+    Texture* texture = g_fontManager.FindCharset(u'a', style)->GetTexture();
+    uint32_t backgrounds[3] = {};
+    EXPECT_EQ(GlyphColours(view, texture, backgrounds).size(), 3u);
+    EXPECT_EQ(backgrounds[0] >> 24, 0u);
+    EXPECT_EQ(backgrounds[1], view.selectionStyle().background.ToARGB());
+    EXPECT_EQ(backgrounds[2] >> 24, 0u);
+
+    view.SetSelection(-1, -1);
+    ASSERT_TRUE(view.OnUpdate());
+    EXPECT_EQ(view.backMesh(), nullptr) << "gone with the selection";
+    view.Hide();
+}
+
 // Colours and a second charset reach the pixels: the text material takes the vertex colour
 // (a red glyph is drawn red, not white), and each charset's texture draws with its own
 // material. Every pixel against the oracle, which takes the text colour into account.

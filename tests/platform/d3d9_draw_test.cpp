@@ -243,6 +243,70 @@ TEST_F(DrawConventionsTest, ReadBackTable) {
     }
 }
 
+// The layer leaves out a depth clear when every sample holds the value already. Each case
+// starts from depth 1 everywhere, disturbs the buffer (or not), clears depth to 1 again over
+// the whole target, and draws a green probe at depth 0.5 under LESSEQUAL: wherever the clear
+// was wrongly left out, an earlier depth of 0.4 or less hides the probe.
+TEST_F(DrawConventionsTest, ADepthClearLeftOutChangesNothing) {
+    struct Case {
+        const char* what;
+        std::function<void()> disturb;
+    };
+    const std::vector<Case> cases = {
+        {"nothing drawn in between", [] {}},
+        {"a draw writing depth", [&] { ASSERT_EQ(DrawScreenQuad(0.0f, 0.0f, kWidth, kHeight, 0.3f, 0xFFFF0000), D3D_OK); }},
+        {"a draw with depth writes off, then one with them on",
+         [&] {
+             device_->SetRenderState(D3DRS_ZWRITEENABLE, FALSE);
+             ASSERT_EQ(DrawScreenQuad(0.0f, 0.0f, kWidth, kHeight, 0.2f, 0xFFFF0000), D3D_OK);
+             device_->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
+             ASSERT_EQ(DrawScreenQuad(0.0f, 0.0f, kWidth, kHeight, 0.3f, 0xFFFF0000), D3D_OK);
+         }},
+        {"a draw with the test off writes nothing, one with it on does",
+         [&] {
+             device_->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
+             ASSERT_EQ(DrawScreenQuad(0.0f, 0.0f, kWidth, kHeight, 0.2f, 0xFFFF0000), D3D_OK);
+             device_->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+             ASSERT_EQ(DrawScreenQuad(0.0f, 0.0f, kWidth, kHeight, 0.3f, 0xFFFF0000), D3D_OK);
+         }},
+        {"a clear to another value", [&] { device_->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 0.4f, 0); }},
+        {"another value in a rectangle, then 1 in another",
+         [&] {
+             const D3DRECT left{0, 0, kWidth / 2, kHeight};
+             const D3DRECT right{kWidth / 2, 0, kWidth, kHeight};
+             device_->Clear(1, &left, D3DCLEAR_ZBUFFER, 0, 0.4f, 0);
+             device_->Clear(1, &right, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+         }},
+        {"another value under a scissor rectangle",
+         [&] {
+             const RECT scissor{0, 0, 40, 30};
+             device_->SetScissorRect(&scissor);
+             device_->SetRenderState(D3DRS_SCISSORTESTENABLE, TRUE);
+             device_->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 0.4f, 0);
+             device_->SetRenderState(D3DRS_SCISSORTESTENABLE, FALSE);
+         }},
+        {"another value in a smaller viewport",
+         [&] {
+             D3DVIEWPORT9 corner{0, 0, 40, 30, 0.0f, 1.0f};
+             device_->SetViewport(&corner);
+             device_->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 0.4f, 0);
+             D3DVIEWPORT9 whole{0, 0, kWidth, kHeight, 0.0f, 1.0f};
+             device_->SetViewport(&whole);
+         }},
+        {"depth and stencil cleared together to another depth",
+         [&] { device_->Clear(0, nullptr, D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0, 0.4f, 0); }},
+    };
+    const RECT frame{0, 0, kWidth, kHeight};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Start();
+        c.disturb();
+        ASSERT_EQ(device_->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0), D3D_OK);
+        ASSERT_EQ(DrawScreenQuad(0.0f, 0.0f, kWidth, kHeight, 0.5f, 0xFF00FF00), D3D_OK);
+        EXPECT_EQ(Count(frame, kGreen), kWidth * kHeight);
+    }
+}
+
 TEST_F(DrawConventionsTest, EveryElementTypeReadsAsDirect3DReadsIt) {
     // COLOR0 in each type the caps offer, holding red (or blue where D3DCOLOR's byte order
     // matters), on a pre-transformed full-frame quad.

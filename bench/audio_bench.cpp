@@ -15,7 +15,7 @@
 #include "platform/audio/sample_decode.h"
 #include "tests/support/ogg_vorbis.h"
 
-#include <vorbis/vorbisfile.h>
+#include "bench/vorbis_memory.h"
 
 #include <algorithm>
 #include <cstring>
@@ -32,27 +32,6 @@ const std::string& Music() {
     return file;
 }
 
-struct Memory {
-    const char* data;
-    size_t size;
-    size_t at;
-};
-
-size_t Read(void* out, size_t size, size_t count, void* source) {
-    auto* m = static_cast<Memory*>(source);
-    const size_t n = std::min(count, (m->size - m->at) / size);
-    std::memcpy(out, m->data + m->at, n * size);
-    m->at += n * size;
-    return n;
-}
-int Seek(void* source, ogg_int64_t offset, int whence) {
-    auto* m = static_cast<Memory*>(source);
-    const ogg_int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? m->at : m->size;
-    if (base + offset < 0 || base + offset > static_cast<ogg_int64_t>(m->size)) return -1;
-    m->at = static_cast<size_t>(base + offset);
-    return 0;
-}
-long Tell(void* source) { return static_cast<long>(static_cast<Memory*>(source)->at); }
 
 void BM_SampleLoad(benchmark::State& state) {
     const std::string& file = Music();
@@ -80,9 +59,9 @@ void BM_SampleLoadAnswer(benchmark::State& state) {
 void BM_PlainLibvorbisfile(benchmark::State& state) {
     const std::string& file = Music();
     for (auto _ : state) {
-        Memory memory{file.data(), file.size(), 0};
+        rh::bench::VorbisMemory memory{file.data(), file.size()};
         OggVorbis_File vf;
-        if (ov_open_callbacks(&memory, &vf, nullptr, 0, ov_callbacks{Read, Seek, nullptr, Tell}) != 0) {
+        if (!memory.Open(&vf)) {
             state.SkipWithError("open failed");
             break;
         }

@@ -33,7 +33,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include <vorbis/vorbisfile.h>
+#include "bench/vorbis_memory.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -100,34 +100,12 @@ const std::vector<std::string>& MemberNames() {
 
 // ---- The peer ----
 
-struct Memory {
-    const uint8_t* data;
-    size_t size;
-    size_t at;
-};
-
-size_t ReadMemory(void* out, size_t size, size_t count, void* source) {
-    auto* m = static_cast<Memory*>(source);
-    const size_t n = size == 0 ? 0 : std::min(count, (m->size - m->at) / size);
-    std::memcpy(out, m->data + m->at, n * size);
-    m->at += n * size;
-    return n;
-}
-int SeekMemory(void* source, ogg_int64_t offset, int whence) {
-    auto* m = static_cast<Memory*>(source);
-    const ogg_int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? static_cast<ogg_int64_t>(m->at)
-                                                                          : static_cast<ogg_int64_t>(m->size);
-    if (base + offset < 0 || base + offset > static_cast<ogg_int64_t>(m->size)) return -1;
-    m->at = static_cast<size_t>(base + offset);
-    return 0;
-}
-long TellMemory(void* source) { return static_cast<long>(static_cast<Memory*>(source)->at); }
 
 // The whole stream as 16-bit PCM, as the audio library keeps a sample.
 bool DecodeMusic(const uint8_t* data, size_t size) {
-    Memory memory{data, size, 0};
+    rh::bench::VorbisMemory memory{data, size};
     OggVorbis_File vf;
-    if (ov_open_callbacks(&memory, &vf, nullptr, 0, ov_callbacks{ReadMemory, SeekMemory, nullptr, TellMemory}) != 0) {
+    if (!memory.Open(&vf)) {
         return false;
     }
     const ogg_int64_t frames = ov_pcm_total(&vf, -1);

@@ -542,16 +542,46 @@ struct OpenLevel {
     }
 };
 
+// Writes a whole level from rows through the layer's WriteWhole; false when the surface is
+// not the layer's or the write fails (the caller then locks the level itself).
+bool WriteWholeLevel(IDirect3DSurface9* surface, const uint8_t* bits, uint32_t pitch) {
+    rh::d3d9::SurfaceAccess* access = nullptr;
+    if (surface->QueryInterface(rh::d3d9::kIidSurfaceAccess, reinterpret_cast<void**>(&access)) != S_OK) {
+        return false;
+    }
+    const bool written = access->WriteWhole(bits, pitch) == D3D_OK;
+    access->Release();
+    return written;
+}
+
 // The word-for-word fill (FillsWordForWord): the picture copied into level 0, then each level
 // halved from the one above while both are locked, with no copy of the picture in between.
+// Level 0 takes the picture's rows as they are when they need no change (the layer then sends
+// them to GL without a copy of its own), and level 1 is halved from the picture.
 HRESULT FillFaceWords(IDirect3DBaseTexture9* texture, UINT face, const ImageLevel& from, D3DFORMAT fromFormat,
                       uint32_t levels) {
     OpenLevel open[2];
+    // The level above the one being made: its rows, pitch and size.
+    const uint8_t* aboveBits = nullptr;
+    uint32_t abovePitch = 0;
+    uint32_t aboveWidth = 0;
+    uint32_t aboveHeight = 0;
     for (uint32_t level = 0; level < levels; ++level) {
         OpenLevel& to = open[level % 2];
         to.Close();
         if (HRESULT hr = SurfaceOf(texture, face, level, &to.surface.p); hr != D3D_OK) return hr;
         if (HRESULT hr = to.surface.p->GetDesc(&to.desc); hr != D3D_OK) return hr;
+        // A decoded X8R8G8B8 picture has its padding ones already.
+        const bool opaque = to.desc.Format == D3DFMT_X8R8G8B8 && fromFormat != D3DFMT_X8R8G8B8;
+        if (level == 0 && !opaque && from.width == to.desc.Width && from.height == to.desc.Height &&
+            from.pitch == from.width * 4 && WriteWholeLevel(to.surface.p, from.bits, from.pitch)) {
+            to.Close();
+            aboveBits = from.bits;
+            abovePitch = from.pitch;
+            aboveWidth = from.width;
+            aboveHeight = from.height;
+            continue;
+        }
         // Every byte of every level is written below: rows are packed words (pitch = width x 4)
         // and each row is written whole.
         to.lock.emplace(to.surface.p, nullptr, 0, LockFor::Overwrite);
@@ -562,8 +592,6 @@ HRESULT FillFaceWords(IDirect3DBaseTexture9* texture, UINT face, const ImageLeve
         }
         if (to.lock->result() != D3D_OK) return to.lock->result();
         if (level == 0) {
-            // A decoded X8R8G8B8 picture has its padding ones already.
-            bool opaque = to.desc.Format == D3DFMT_X8R8G8B8 && fromFormat != D3DFMT_X8R8G8B8;
             for (uint32_t y = 0; y < from.height; ++y) {
                 uint8_t* row = to.lock->bits() + size_t{y} * to.lock->pitch();
                 std::memcpy(row, from.bits + size_t{y} * from.pitch, size_t{from.width} * 4);
@@ -574,12 +602,14 @@ HRESULT FillFaceWords(IDirect3DBaseTexture9* texture, UINT face, const ImageLeve
                 }
             }
         } else {
-            const OpenLevel& above = open[(level + 1) % 2];
-            HalveWords(above.lock->bits(), above.lock->pitch(), above.desc.Width, above.desc.Height, to.lock->bits(),
-                       to.lock->pitch());
+            HalveWords(aboveBits, abovePitch, aboveWidth, aboveHeight, to.lock->bits(), to.lock->pitch());
             // The level above is done with.
             open[(level + 1) % 2].Close();
         }
+        aboveBits = to.lock->bits();
+        abovePitch = to.lock->pitch();
+        aboveWidth = to.desc.Width;
+        aboveHeight = to.desc.Height;
     }
     return D3D_OK;
 }

@@ -558,9 +558,12 @@ bool Texture::ConvertToNormalMap(D3DFORMAT format, DWORD flags, DWORD channel, f
     // the parent's texture and then release it as if it were this one's.
     if (SharesParentTexture()) return false;
     if (texture2D_ != nullptr) {
+        // The normals are worked out in system memory, where every lock is plain memory, and
+        // the finished levels go to the drawn texture once: working in the drawn texture would
+        // send each level to the device, read it back for the heights and send it again.
         Texture normals;
         if (!normals.CreateEmpty(kTextureEmpty, desc_.Width, desc_.Height, static_cast<UINT>(levels_), 0, format,
-                                 D3DPOOL_MANAGED, false, false)) {
+                                 D3DPOOL_SYSTEMMEM, false, false)) {
             return false;
         }
         if (D3DXComputeNormalMap(normals.texture2D_, texture2D_, nullptr, flags, channel, amplitude) != D3D_OK) {
@@ -571,18 +574,18 @@ bool Texture::ConvertToNormalMap(D3DFORMAT format, DWORD flags, DWORD channel, f
 
         for (int level = 0; level < kMaxLevels; ++level) savedLevels_[level] = std::move(normals.savedLevels_[level]);
         ReleaseDeviceTextures();
-        texture2D_ = normals.texture2D_;
-        normals.texture2D_ = nullptr;
         sourceFlags_ = normals.sourceFlags_;
         desc_ = normals.desc_;
+        desc_.Pool = D3DPOOL_MANAGED;
         imageInfo_ = normals.imageInfo_;
         levels_ = normals.levels_;
         // The picture's bytes would only build the height map again.
         ownedData_.Free();
         data_ = nullptr;
         dataSize_ = 0;
-        // The sub-textures that show these pixels held the old texture.
-        UpdateSubTextures();
+        // The managed texture with the saved levels; the sub-textures that show these pixels
+        // held the old texture and are pointed at the new one.
+        if (!CreateDeviceTexture()) return false;
     }
     bool ok = true;
     ForEachChild([&](Texture* sub) {
@@ -642,6 +645,19 @@ bool Texture::CopyHeightToAlpha(Texture& normals, DWORD channel) {
         for (UINT y = 0; y < desc.Height; ++y) {
             const auto* in = static_cast<const uint8_t*>(source.pBits) + static_cast<ptrdiff_t>(y) * source.Pitch;
             auto* out = static_cast<uint8_t*>(target.pBits) + static_cast<ptrdiff_t>(y) * target.Pitch;
+            if (table && fromBytes == 4 && toBytes == 4) {
+                // Words to words, the common case, without the byte-by-byte assembly.
+                const uint32_t mask = LowMask(bits);
+                for (UINT x = 0; x < desc.Width; ++x, in += 4, out += 4) {
+                    uint32_t from = 0;
+                    uint32_t pixel = 0;
+                    std::memcpy(&from, in, 4);
+                    std::memcpy(&pixel, out, 4);
+                    pixel = (pixel & ~alphaMask) | alphaOf[(from >> shift) & mask];
+                    std::memcpy(out, &pixel, 4);
+                }
+                continue;
+            }
             for (UINT x = 0; x < desc.Width; ++x, in += fromBytes, out += toBytes) {
                 const uint32_t v = (ReadPixel(in, fromBytes) >> shift) & LowMask(bits);
                 const uint32_t pixel = ReadPixel(out, toBytes);

@@ -4,6 +4,7 @@
 #include "core/data/data_node.h"
 #include "core/data/data_reader.h"
 #include "core/debug/debug_trace.h"
+#include "core/files/mem_stream.h"
 #include "core/files/stream.h"
 #include "core/math/vec3.h"
 #include "core/object/property_node.h"
@@ -22,6 +23,9 @@
 #include <cstdio>
 #include <cstring>
 #include <d3dx9math.h>
+#include <memory>
+#include <new>
+#include <rimeholt/file_lookups.h>
 
 namespace {
 
@@ -213,15 +217,34 @@ String Scene::NormalMapCacheName(const String& fileName, float amount) {
 
 bool Scene::ReadSceneFile(FileRef locator, const SceneLoadOptions* options) {
     if (options != nullptr) options_ = *options;
+    // Every picture the file names is looked for under several names in several folders: one
+    // batch for the whole load reads each folder's state once rather than once per picture.
+    rh::FileLookupBatch lookups;
     Stream* stream = locator.OpenFile(1);
     if (stream == nullptr) return false;
     searchPaths_.Add(locator.Location());
     nodeBudget_ = kMaxSceneNodesPerFile;
     propertyVisitsLeft_ = kMaxPropertyVisitsPerFile;
+    // A file on disk is read whole and parsed from memory: the reader jumps to every entry's
+    // block, and each jump on the disk stream is a call into the system.
+    std::unique_ptr<char[]> whole;
+    MemStream memory;
+    Stream* source = stream;
+    if (locator.flags == FileRef::kDisk) {
+        const int32_t size = stream->Size();
+        if (size > 0) whole.reset(new (std::nothrow) char[size]);
+        if (whole != nullptr && stream->Seek(0, 0) && stream->Read(whole.get(), size) > 0 && stream->Tell() == size) {
+            memory.Open(String(), 1);
+            memory.ShowData(whole.get(), size, true);
+            source = &memory;
+        } else if (!stream->Seek(0, 0)) {
+            source = nullptr;
+        }
+    }
     bool ok = false;
-    {
+    if (source != nullptr) {
         BinaryDataReader reader;
-        DataNode* root = reader.OpenStream(stream);
+        DataNode* root = reader.OpenStream(source);
         if (root != nullptr && root->Load(0, 0)) {
             ok = true;
             ArgbColor ambient;

@@ -20,6 +20,10 @@ struct SurfaceAccess : public IDirect3DSurface9 {
     // UnlockRect: what the level held before is not kept, and a level never written before
     // is not cleared first.
     virtual HRESULT STDMETHODCALLTYPE LockAnyPoolToOverwrite(D3DLOCKED_RECT* locked) = 0;
+    // The whole level from the caller's rows, `pitch` bytes apart (at least the level's row):
+    // what LockAnyPoolToOverwrite, a copy of every row and UnlockRect give. A level that
+    // crosses to GL at once and keeps no copy there crosses straight from the caller's rows.
+    virtual HRESULT STDMETHODCALLTYPE WriteWhole(const void* bits, UINT pitch) = 0;
 };
 
 }  // namespace rh::d3d9

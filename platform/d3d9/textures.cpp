@@ -217,8 +217,9 @@ uint8_t* TextureStore::Bytes(UINT face, UINT index) {
     return l.bytes.get();
 }
 
-void TextureStore::Specify(UINT face, UINT index) {
-    const uint8_t* bytes = Bytes(face, index);
+void TextureStore::Specify(UINT face, UINT index) { SpecifyFrom(face, index, Bytes(face, index)); }
+
+void TextureStore::SpecifyFrom(UINT face, UINT index, const uint8_t* bytes) {
     const Level& l = level(face, index);
     auto gLevel = static_cast<GLint>(index);
     auto w = static_cast<GLsizei>(l.width);
@@ -359,6 +360,28 @@ HRESULT TextureStore::Unlock(UINT face, UINT index) {
     return D3D_OK;
 }
 
+HRESULT TextureStore::WriteWhole(UINT face, UINT index, const uint8_t* bits, UINT pitch) {
+    if (!ValidLevel(face, index) || bits == nullptr) return D3DERR_INVALIDCALL;
+    Level& l = At(face, index);
+    if (l.locked || pitch < l.pitch) return D3DERR_INVALIDCALL;
+    // A level GL has not had yet, of a store that keeps no copies, goes to GL from the
+    // caller's rows: the copy a lock would make would be sent and dropped at once.
+    if (name_ != 0 && !keepCopies_ && !IsBlocks(format_) && pitch == l.pitch &&
+        !specified_[face * levelCount_ + index] && device_->MakeCurrent()) {
+        device_->glCache().BindTexture(0, target(), name_);
+        SpecifyFrom(face, index, bits);
+        l.bytes.reset();
+        l.cleared = false;
+        return D3D_OK;
+    }
+    D3DLOCKED_RECT locked{};
+    if (HRESULT hr = Lock(face, index, &locked, nullptr, 0, true, true); hr != D3D_OK) return hr;
+    for (UINT row = 0; row < l.rows; ++row) {
+        std::memcpy(static_cast<uint8_t*>(locked.pBits) + size_t{row} * l.pitch, bits + size_t{row} * pitch, l.pitch);
+    }
+    return Unlock(face, index);
+}
+
 void TextureStore::Upload(UINT face, UINT index, UINT top, UINT bottom) {
     const Level& l = level(face, index);
     if (top >= bottom) return;
@@ -477,6 +500,10 @@ HRESULT STDMETHODCALLTYPE Surface::LockAnyPoolToOverwrite(D3DLOCKED_RECT* locked
 }
 
 HRESULT STDMETHODCALLTYPE Surface::UnlockRect() { return store_.Unlock(face_, level_); }
+
+HRESULT STDMETHODCALLTYPE Surface::WriteWhole(const void* bits, UINT pitch) {
+    return store_.WriteWhole(face_, level_, static_cast<const uint8_t*>(bits), pitch);
+}
 
 // ---- The device's creators ----
 

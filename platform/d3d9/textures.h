@@ -95,6 +95,8 @@ public:
     // had yet crosses whole: now when the store keeps no copies (and the copy goes), else it
     // waits for CompleteInGl.
     HRESULT Unlock(UINT face, UINT level);
+    // SurfaceAccess::WriteWhole of one level.
+    HRESULT WriteWhole(UINT face, UINT level, const uint8_t* bits, UINT pitch);
     // Whether levels keep their CPU copy once GL has them: textures without a GL object (system
     // memory), dynamic ones, DXT that GL holds decoded (its blocks cannot be read back), formats
     // GL stores with fewer bits than Direct3D's layout has, and any texture the program locked
@@ -119,6 +121,8 @@ private:
     void Upload(UINT face, UINT level, UINT top, UINT bottom);
     // Gives GL one level's storage and bytes.
     void Specify(UINT face, UINT level);
+    // Specify with the level's bytes taken from `bytes` (the level's own layout).
+    void SpecifyFrom(UINT face, UINT level, const uint8_t* bytes);
     // Frees a level's CPU copy when GL holds it and nothing needs the copy.
     void DropCopy(UINT face, UINT level);
     // Makes a CPU copy of a level that lives in GL alone, its contents read back unless the
@@ -222,6 +226,7 @@ public:
     HRESULT STDMETHODCALLTYPE UnlockRect() override;
     HRESULT STDMETHODCALLTYPE LockAnyPool(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override;
     HRESULT STDMETHODCALLTYPE LockAnyPoolToOverwrite(D3DLOCKED_RECT* locked) override;
+    HRESULT STDMETHODCALLTYPE WriteWhole(const void* bits, UINT pitch) override;
 
 private:
     IDirect3DBaseTexture9* container_;

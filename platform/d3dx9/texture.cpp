@@ -542,16 +542,46 @@ struct OpenLevel {
     }
 };
 
+// Writes a whole level from rows through the layer's WriteWhole; false when the surface is
+// not the layer's or the write fails (the caller then locks the level itself).
+bool WriteWholeLevel(IDirect3DSurface9* surface, const uint8_t* bits, uint32_t pitch) {
+    rh::d3d9::SurfaceAccess* access = nullptr;
+    if (surface->QueryInterface(rh::d3d9::kIidSurfaceAccess, reinterpret_cast<void**>(&access)) != S_OK) {
+        return false;
+    }
+    const bool written = access->WriteWhole(bits, pitch) == D3D_OK;
+    access->Release();
+    return written;
+}
+
 // The word-for-word fill (FillsWordForWord): the picture copied into level 0, then each level
 // halved from the one above while both are locked, with no copy of the picture in between.
+// Level 0 takes the picture's rows as they are when they need no change (the layer then sends
+// them to GL without a copy of its own), and level 1 is halved from the picture.
 HRESULT FillFaceWords(IDirect3DBaseTexture9* texture, UINT face, const ImageLevel& from, D3DFORMAT fromFormat,
                       uint32_t levels) {
     OpenLevel open[2];
+    // The level above the one being made: its rows, pitch and size.
+    const uint8_t* aboveBits = nullptr;
+    uint32_t abovePitch = 0;
+    uint32_t aboveWidth = 0;
+    uint32_t aboveHeight = 0;
     for (uint32_t level = 0; level < levels; ++level) {
         OpenLevel& to = open[level % 2];
         to.Close();
         if (HRESULT hr = SurfaceOf(texture, face, level, &to.surface.p); hr != D3D_OK) return hr;
         if (HRESULT hr = to.surface.p->GetDesc(&to.desc); hr != D3D_OK) return hr;
+        // A decoded X8R8G8B8 picture has its padding ones already.
+        const bool opaque = to.desc.Format == D3DFMT_X8R8G8B8 && fromFormat != D3DFMT_X8R8G8B8;
+        if (level == 0 && !opaque && from.width == to.desc.Width && from.height == to.desc.Height &&
+            from.pitch == from.width * 4 && WriteWholeLevel(to.surface.p, from.bits, from.pitch)) {
+            to.Close();
+            aboveBits = from.bits;
+            abovePitch = from.pitch;
+            aboveWidth = from.width;
+            aboveHeight = from.height;
+            continue;
+        }
         // Every byte of every level is written below: rows are packed words (pitch = width x 4)
         // and each row is written whole.
         to.lock.emplace(to.surface.p, nullptr, 0, LockFor::Overwrite);
@@ -562,8 +592,6 @@ HRESULT FillFaceWords(IDirect3DBaseTexture9* texture, UINT face, const ImageLeve
         }
         if (to.lock->result() != D3D_OK) return to.lock->result();
         if (level == 0) {
-            // A decoded X8R8G8B8 picture has its padding ones already.
-            bool opaque = to.desc.Format == D3DFMT_X8R8G8B8 && fromFormat != D3DFMT_X8R8G8B8;
             for (uint32_t y = 0; y < from.height; ++y) {
                 uint8_t* row = to.lock->bits() + size_t{y} * to.lock->pitch();
                 std::memcpy(row, from.bits + size_t{y} * from.pitch, size_t{from.width} * 4);
@@ -574,12 +602,14 @@ HRESULT FillFaceWords(IDirect3DBaseTexture9* texture, UINT face, const ImageLeve
                 }
             }
         } else {
-            const OpenLevel& above = open[(level + 1) % 2];
-            HalveWords(above.lock->bits(), above.lock->pitch(), above.desc.Width, above.desc.Height, to.lock->bits(),
-                       to.lock->pitch());
+            HalveWords(aboveBits, abovePitch, aboveWidth, aboveHeight, to.lock->bits(), to.lock->pitch());
             // The level above is done with.
             open[(level + 1) % 2].Close();
         }
+        aboveBits = to.lock->bits();
+        abovePitch = to.lock->pitch();
+        aboveWidth = to.desc.Width;
+        aboveHeight = to.desc.Height;
     }
     return D3D_OK;
 }
@@ -786,11 +816,21 @@ HRESULT LoadSurface(IDirect3DSurface9* surface, const RECT* destRect, LPCVOID da
 // ---- Normal maps ----
 
 // The height of a texel, 0 to 1, from the chosen channels.
+// Each byte value of a channel as a fraction of 255, worked out once: the same float the
+// division gives.
+struct UnitTable {
+    float v[256];
+    UnitTable() {
+        for (int i = 0; i < 256; ++i) v[i] = static_cast<float>(i) / 255.0f;
+    }
+};
+const UnitTable kUnit;
+
 float Height(uint32_t argb, DWORD channels) {
-    float r = static_cast<float>((argb >> 16) & 0xFF) / 255.0f;
-    float g = static_cast<float>((argb >> 8) & 0xFF) / 255.0f;
-    float b = static_cast<float>(argb & 0xFF) / 255.0f;
-    float a = static_cast<float>(argb >> 24) / 255.0f;
+    float r = kUnit.v[(argb >> 16) & 0xFF];
+    float g = kUnit.v[(argb >> 8) & 0xFF];
+    float b = kUnit.v[argb & 0xFF];
+    float a = kUnit.v[argb >> 24];
     if ((channels & D3DX_CHANNEL_LUMINANCE) != 0 || (channels & 0x1F) == 0) {
         return 0.2126f * r + 0.7152f * g + 0.0722f * b;
     }
@@ -826,25 +866,25 @@ uint8_t Encode(float v) {
     return static_cast<uint8_t>(std::lround(scaled));
 }
 
-Picture NormalMap(const Picture& heights, DWORD flags, DWORD channel, float amplitude) {
+// The normal map of heights into rows of A8R8G8B8 words, `pitch` bytes apart. Every word of
+// every row is written.
+void NormalMap(const Picture& heights, DWORD flags, DWORD channel, float amplitude, uint8_t* out, size_t pitch) {
     bool mirrorU = (flags & D3DX_NORMALMAP_MIRROR_U) != 0;
     bool mirrorV = (flags & D3DX_NORMALMAP_MIRROR_V) != 0;
     uint32_t w = heights.width;
     uint32_t h = heights.height;
-    std::vector<float> hv(size_t{w} * h);
-    for (size_t i = 0; i < hv.size(); ++i) hv[i] = Height(heights.pixels[i], channel);
-    Picture out;
-    out.width = w;
-    out.height = h;
-    out.pixels.resize(hv.size());
-    if (w == 0 || h == 0) return out;
+    if (w == 0 || h == 0) return;
+    // Every height is written before it is read: no clearing.
+    std::unique_ptr<float[]> hv(new float[size_t{w} * h]);
+    for (size_t i = 0; i < size_t{w} * h; ++i) hv[i] = Height(heights.pixels[i], channel);
     // Only the first and last columns reach past an edge; rows are found once each.
     const uint32_t beforeFirst = Neighbour(-1, w, mirrorU);
     const uint32_t afterLast = Neighbour(int64_t{w}, w, mirrorU);
     for (uint32_t y = 0; y < h; ++y) {
-        const float* row = hv.data() + size_t{y} * w;
-        const float* above = hv.data() + size_t{Neighbour(int64_t{y} - 1, h, mirrorV)} * w;
-        const float* below = hv.data() + size_t{Neighbour(int64_t{y} + 1, h, mirrorV)} * w;
+        const float* row = hv.get() + size_t{y} * w;
+        const float* above = hv.get() + size_t{Neighbour(int64_t{y} - 1, h, mirrorV)} * w;
+        const float* below = hv.get() + size_t{Neighbour(int64_t{y} + 1, h, mirrorV)} * w;
+        auto* to = reinterpret_cast<uint32_t*>(out + size_t{y} * pitch);
         for (uint32_t x = 0; x < w; ++x) {
             float left = row[x == 0 ? beforeFirst : x - 1];
             float right = row[x + 1 == w ? afterLast : x + 1];
@@ -853,11 +893,10 @@ Picture NormalMap(const Picture& heights, DWORD flags, DWORD channel, float ampl
             float nx = -amplitude * (right - left) * 0.5f;
             float ny = -amplitude * (down - up) * 0.5f;
             float length = std::sqrt(nx * nx + ny * ny + 1.0f);
-            out.pixels[size_t{y} * w + x] = 0xFF000000u | uint32_t{Encode(nx / length)} << 16 |
-                                            uint32_t{Encode(ny / length)} << 8 | Encode(1.0f / length);
+            to[x] = 0xFF000000u | uint32_t{Encode(nx / length)} << 16 | uint32_t{Encode(ny / length)} << 8 |
+                    Encode(1.0f / length);
         }
     }
-    return out;
 }
 
 // ---- DDS ----
@@ -1071,7 +1110,23 @@ HRESULT WINAPI D3DXComputeNormalMap(LPDIRECT3DTEXTURE9 texture, LPDIRECT3DTEXTUR
             if (in.result() != D3D_OK) return in.result();
             if (!ToArgb(from.Format, in.bits(), in.pitch(), from.Width, from.Height, &heights)) return D3DERR_INVALIDCALL;
         }
-        Picture normals = NormalMap(heights, flags, channel, amplitude);
+        if (to.Format == D3DFMT_A8R8G8B8) {
+            // The words go straight into the level, which they cover whole.
+            LockedLevel out(target.p, nullptr, 0, LockFor::Overwrite);
+            if (out.result() != D3D_OK) return out.result();
+            if (out.pitch() == to.Width * 4) {
+                NormalMap(heights, flags, channel, amplitude, out.bits(), out.pitch());
+                continue;
+            }
+            // Not the layout promised: cleared, as a plain lock gives it, and filled below.
+            std::memset(out.bits(), 0, size_t{out.pitch()} * to.Height);
+        }
+        Picture normals;
+        normals.width = to.Width;
+        normals.height = to.Height;
+        normals.pixels.resize(size_t{to.Width} * to.Height);
+        NormalMap(heights, flags, channel, amplitude, reinterpret_cast<uint8_t*>(normals.pixels.data()),
+                  size_t{to.Width} * 4);
         LockedLevel out(target.p, nullptr, 0);
         if (out.result() != D3D_OK) return out.result();
         FromArgb(normals, to.Format, out.bits(), out.pitch());

@@ -1,6 +1,7 @@
 // Textures and surfaces of the Direct3D layer as Direct3D documents them: levels, locked memory
 // in each format's layout, what GL receives at unlock, pools and Reset, surface lifetime.
 
+#include "platform/d3d9/texture_access.h"
 #include "tests/platform/d3d9_draw_support.h"
 
 #include <d3d9.h>
@@ -477,6 +478,77 @@ TEST_F(TextureTest, ALockAfterTheUploadGivesWhatWasWritten) {
                 }
             }
         }
+    }
+}
+
+// D3DX fills a level from a decoded picture through the layer's WriteWhole: straight to GL for
+// a fresh level of a store that keeps no copies, through a lock otherwise. Either way the level
+// holds the rows, for locks and for GL alike.
+TEST_F(TextureTest, ALevelWrittenWholeHoldsTheRowsWhicheverWayItWent) {
+    struct Case {
+        const char* what;
+        D3DPOOL pool;
+        DWORD usage;
+        UINT extraPitch;  // bytes past each row of the caller's
+        bool writtenBefore;
+    };
+    const Case cases[] = {
+        {"managed, fresh level", D3DPOOL_MANAGED, 0, 0, false},
+        {"managed, rows wider than the level", D3DPOOL_MANAGED, 0, 12, false},
+        {"managed, level GL already has", D3DPOOL_MANAGED, 0, 0, true},
+        {"dynamic (keeps copies)", D3DPOOL_DEFAULT, D3DUSAGE_DYNAMIC, 0, false},
+        {"system memory (no GL)", D3DPOOL_SYSTEMMEM, 0, 0, false},
+    };
+    constexpr UINT kWidth = 8, kHeight = 4;
+    uint32_t seed = 777;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<BYTE>(seed >> 24);
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        IDirect3DTexture9* texture = Make(kWidth, kHeight, 2, D3DFMT_A8R8G8B8, c.pool, c.usage);
+        ASSERT_NE(texture, nullptr);
+        IDirect3DSurface9* surface = nullptr;
+        ASSERT_EQ(texture->GetSurfaceLevel(0, &surface), D3D_OK);
+        owned_.push_back(surface);
+        rh::d3d9::SurfaceAccess* access = nullptr;
+        ASSERT_EQ(surface->QueryInterface(rh::d3d9::kIidSurfaceAccess, reinterpret_cast<void**>(&access)), S_OK);
+        owned_.push_back(access);
+        if (c.writtenBefore) {
+            D3DLOCKED_RECT locked{};
+            ASSERT_EQ(texture->LockRect(0, &locked, nullptr, 0), D3D_OK);
+            std::memset(locked.pBits, 0x5A, size_t(locked.Pitch) * kHeight);
+            ASSERT_EQ(texture->UnlockRect(0), D3D_OK);
+        }
+        const UINT pitch = kWidth * 4 + c.extraPitch;
+        std::vector<BYTE> rows(size_t{pitch} * kHeight);
+        for (BYTE& b : rows) b = next();
+        ASSERT_EQ(access->WriteWhole(rows.data(), pitch), D3D_OK);
+
+        D3DLOCKED_RECT locked{};
+        ASSERT_EQ(texture->LockRect(0, &locked, nullptr, D3DLOCK_READONLY), D3D_OK);
+        for (UINT y = 0; y < kHeight; ++y) {
+            EXPECT_EQ(std::memcmp(static_cast<const BYTE*>(locked.pBits) + size_t(locked.Pitch) * y,
+                                  rows.data() + size_t{pitch} * y, kWidth * 4),
+                      0)
+                << "row " << y << " through a lock";
+        }
+        ASSERT_EQ(texture->UnlockRect(0), D3D_OK);
+        if (c.pool != D3DPOOL_SYSTEMMEM) {
+            std::vector<DWORD> gl;
+            ASSERT_TRUE(ReadTextureLevel(texture, 0, 0, &gl));
+            for (UINT y = 0; y < kHeight; ++y) {
+                EXPECT_EQ(std::memcmp(gl.data() + size_t{y} * kWidth, rows.data() + size_t{pitch} * y, kWidth * 4), 0)
+                    << "row " << y << " in GL";
+            }
+        }
+
+        // Rows narrower than the level, or a level that is locked, are refused.
+        EXPECT_EQ(access->WriteWhole(rows.data(), kWidth * 4 - 4), D3DERR_INVALIDCALL);
+        ASSERT_EQ(texture->LockRect(0, &locked, nullptr, 0), D3D_OK);
+        EXPECT_EQ(access->WriteWhole(rows.data(), pitch), D3DERR_INVALIDCALL);
+        ASSERT_EQ(texture->UnlockRect(0), D3D_OK);
     }
 }
 

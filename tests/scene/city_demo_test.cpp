@@ -216,8 +216,9 @@ TEST_F(CityDemo, TheCityHoldsWhatItsDrawingNeeds) {
     Scene city;
     ASSERT_TRUE(Read(city, "Media/city.zwf"));
     const VertexFormat parallax = ParallaxMaterial().VertexElements();
-    // The cobbled square and the church's stone walls (nave and tower) draw with height maps.
-    const std::set<std::string> bumpedParts = {"Square", "ChurchWalls", "ChurchTowerWalls"};
+    // The cobbled square and the stone walls of the church (nave and tower) and of the well draw
+    // with height maps.
+    const std::set<std::string> bumpedParts = {"Square", "ChurchWalls", "ChurchTowerWalls", "WellStone"};
     int bumped = 0;
     const Scene::MeshDataMap& meshes = city.meshData();
     const Scene::MeshDataMap::Node* m = meshes.first();

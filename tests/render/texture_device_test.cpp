@@ -9,6 +9,8 @@
 #include "tests/render/support/picture_files.h"
 #include "tests/support/scratch_dir.h"
 
+#include "platform/d3d9/d3d9_testing.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -221,6 +223,8 @@ TEST_F(TextureDeviceTest, NormalMapsCarryTheHeightInAlphaAsTheFormatsAllow) {
         ASSERT_TRUE(texture.ConvertToNormalMap(c.target, 0, c.channel, 2.0f, c.heightToAlpha));
         EXPECT_EQ(texture.GetFormat(), c.target);
         EXPECT_EQ(texture.GetSourceFlags(), kTextureEmpty) << "rebuilt from its saved levels";
+        EXPECT_EQ(rh::d3d9::testing::TextureCpuBytes(texture.GetBaseTexture()), 0u)
+            << "the normals are GL's alone: no level copy kept in the device layer";
 
         const FormatChannelBits to = FormatChannels(c.target);
         uint32_t shift = from.luminanceShift, bits = from.luminanceBits;

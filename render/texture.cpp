@@ -558,29 +558,16 @@ bool Texture::ConvertToNormalMap(D3DFORMAT format, DWORD flags, DWORD channel, f
     // the parent's texture and then release it as if it were this one's.
     if (SharesParentTexture()) return false;
     if (texture2D_ != nullptr) {
-        // The normals are worked out in system memory, where the height-to-alpha pass and the
-        // saving of the levels lock them again at no cost, and then written once into the
-        // texture that is drawn. Worked out in that texture itself, its levels would be read
-        // back from GL for those locks and then kept on the CPU as well as in GL.
-        Texture scratch;
-        if (!scratch.CreateEmpty(kTextureEmpty, desc_.Width, desc_.Height, static_cast<UINT>(levels_), 0, format,
-                                 D3DPOOL_SYSTEMMEM, false, false)) {
-            return false;
-        }
-        if (D3DXComputeNormalMap(scratch.texture2D_, texture2D_, nullptr, flags, channel, amplitude) != D3D_OK) {
-            return false;
-        }
-        if (heightToAlpha && !CopyHeightToAlpha(scratch, channel)) return false;
-        if (!scratch.SaveLevels()) return false;
         Texture normals;
         if (!normals.CreateEmpty(kTextureEmpty, desc_.Width, desc_.Height, static_cast<UINT>(levels_), 0, format,
                                  D3DPOOL_MANAGED, false, false)) {
             return false;
         }
-        for (int level = 0; level < kMaxLevels; ++level) {
-            normals.savedLevels_[level] = std::move(scratch.savedLevels_[level]);
+        if (D3DXComputeNormalMap(normals.texture2D_, texture2D_, nullptr, flags, channel, amplitude) != D3D_OK) {
+            return false;
         }
-        if (!normals.WriteSavedLevels()) return false;
+        if (heightToAlpha && !CopyHeightToAlpha(normals, channel)) return false;
+        if (!normals.SaveLevels()) return false;
 
         for (int level = 0; level < kMaxLevels; ++level) savedLevels_[level] = std::move(normals.savedLevels_[level]);
         ReleaseDeviceTextures();

@@ -67,9 +67,6 @@ bool ReadTextureLevel(IDirect3DBaseTexture9* texture, UINT face, UINT level, std
 // Texels over every level and face of the textures alive with a GL object (not system memory),
 // over every device of the process: four bytes each is their decoded size.
 uint64_t LiveTextureTexels();
-// The bytes of a texture's levels the CPU holds outside GL (their copies); 0 for another
-// object.
-size_t TextureCpuBytes(IDirect3DBaseTexture9* texture);
 // Bytes of the vertex and index buffers alive with a GL object, over every device of the
 // process: the geometry GL holds.
 uint64_t LiveBufferBytes();

@@ -81,19 +81,6 @@ void DisableTextureSwizzle(bool disabled) { swizzleDisabled = disabled; }
 
 uint64_t LiveTextureTexels() { return static_cast<uint64_t>(liveTexels); }
 
-size_t TextureCpuBytes(IDirect3DBaseTexture9* texture) {
-    const TextureStore* store = StoreOf(texture);
-    if (store == nullptr) return 0;
-    size_t bytes = 0;
-    for (UINT face = 0; face < store->faceCount(); ++face) {
-        for (UINT i = 0; i < store->levelCount(); ++i) {
-            const TextureStore::Level& l = store->level(face, i);
-            if (l.bytes != nullptr) bytes += l.size;
-        }
-    }
-    return bytes;
-}
-
 bool ReadTextureLevel(IDirect3DBaseTexture9* texture, UINT face, UINT level, std::vector<DWORD>* pixels) {
     TextureStore* store = StoreOf(texture);
     if (store == nullptr || !store->ValidLevel(face, level) || store->name() == 0) return false;

@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -318,14 +319,14 @@ const TypedMatrix& RenderContext::InverseWorld() {
 // ---- MultiMaterial
 
 MultiMaterial::MultiMaterial() {
-    subs_[0].stages[0].colorOp = kAutomaticOp;
-    subs_[0].stages[0].alphaOp = kAutomaticOp;
+    first_.stages[0].colorOp = kAutomaticOp;
+    first_.stages[0].alphaOp = kAutomaticOp;
 }
 
 MultiMaterial::MultiMaterial(const MultiMaterial& other) : properties_(other.properties_) {
     context_ = other.context_;
     count_ = other.count_;
-    for (int32_t i = 0; i < kMaxSubMaterials; ++i) subs_[i] = other.subs_[i];
+    CopySlots(other);
     alphaTestAllowed_ = other.alphaTestAllowed_;
     savedFogColor_ = other.savedFogColor_;
     fogSaveState_ = other.fogSaveState_;
@@ -340,17 +341,46 @@ void MultiMaterial::Assign(const MultiMaterial& other) {
     if (&other == this) return;
     context_ = other.context_;
     count_ = other.count_;
-    for (int32_t i = 0; i < kMaxSubMaterials; ++i) subs_[i] = other.subs_[i];
+    CopySlots(other);
     alphaTestAllowed_ = other.alphaTestAllowed_;
     properties_.Assign(other.properties_);
     savedFogColor_ = other.savedFogColor_;
     fogSaveState_ = other.fogSaveState_;
 }
 
+void MultiMaterial::CopySlots(const MultiMaterial& other) {
+    first_ = other.first_;
+    for (int32_t i = 0; i < kMaxSubMaterials - 1; ++i) {
+        const std::unique_ptr<SubMaterial>& from = other.more_[i];
+        if (from == nullptr) {
+            more_[i].reset();
+        } else if (more_[i] != nullptr) {
+            *more_[i] = *from;
+        } else {
+            more_[i] = std::make_unique<SubMaterial>(*from);
+        }
+    }
+}
+
+SubMaterial& MultiMaterial::MakeSlot(int32_t i) {
+    std::unique_ptr<SubMaterial>& slot = more_[i - 1];
+    if (slot == nullptr) slot = std::make_unique<SubMaterial>();
+    return *slot;
+}
+
+const SubMaterial& MultiMaterial::sub(int32_t i) const {
+    if (i == 0) return first_;
+    if (const SubMaterial* made = more_[i - 1].get()) return *made;
+    // What a slot never written holds: a default sub-material (only the first slot's first
+    // stage starts automatic).
+    static const SubMaterial kUnwritten;
+    return kUnwritten;
+}
+
 bool MultiMaterial::Equals(const MultiMaterial& other) const {
     if (count_ != other.count_) return false;
     for (int32_t i = 0; i < count_; ++i) {
-        if (!subs_[i].Equals(other.subs_[i])) return false;
+        if (!this->sub(i).Equals(other.sub(i))) return false;
     }
     return true;
 }
@@ -361,22 +391,23 @@ void MultiMaterial::SetCount(int32_t count) {
 
 void MultiMaterial::SelectShaderKind() {
     for (int32_t i = 0; i < count_; ++i) {
-        if (const char* kind = ShaderKindOf(subs_[i])) {
-            subs_[i].effectMaterial = g_effectManager.FindEffectMaterial(kind, 200);
+        // Read through the const view: a slot is written only when it gets an effect.
+        if (const char* kind = ShaderKindOf(std::as_const(*this).sub(i))) {
+            this->sub(i).effectMaterial = g_effectManager.FindEffectMaterial(kind, 200);
         }
     }
 }
 
 void MultiMaterial::BuildStageCombination() {
-    for (int32_t k = 0; k < count_; ++k) subs_[k].stages[0].map = subs_[k].maps[kDiffuseMap];
+    for (int32_t k = 0; k < count_; ++k) this->sub(k).stages[0].map = this->sub(k).maps[kDiffuseMap];
 
     int32_t passes = 0;
     int32_t target = -1;     // the slot of the current pass's first sub-material
     int32_t nextStage = 0;   // the target's next free stage
     for (int32_t k = 0; k < count_; ++k) {
-        SubMaterial& sub = subs_[k];
+        SubMaterial& sub = this->sub(k);
         const int32_t kind = CombineKindOf(sub.name);
-        const bool startsPass = k == 0 || sub.effectMaterial != nullptr || subs_[k - 1].effectMaterial != nullptr;
+        const bool startsPass = k == 0 || sub.effectMaterial != nullptr || this->sub(k - 1).effectMaterial != nullptr;
         if (startsPass) {
             if (sub.blendEnable) {
                 if (k > 0) sub.lit = false;
@@ -390,17 +421,17 @@ void MultiMaterial::BuildStageCombination() {
                 sub.destBlend = D3DBLEND_INVSRCALPHA;
             }
             // Passes move down into the first free slot; a slot below k is never read again.
-            if (passes != k) subs_[passes] = sub;
+            if (passes != k) this->sub(passes) = sub;
             target = passes++;
             nextStage = 0;
             // A sub-material drawn by an effect gets no stages; the next one starts a pass.
-            if (subs_[target].effectMaterial != nullptr) continue;
+            if (this->sub(target).effectMaterial != nullptr) continue;
         }
         if (nextStage >= kMaxTextureStages) continue;
         // Reads from this sub-material go through `source`: when it started the pass it has
         // just been copied into the target slot.
-        const SubMaterial& source = startsPass ? subs_[target] : sub;
-        SubMaterial& owner = subs_[target];
+        const SubMaterial& source = startsPass ? this->sub(target) : sub;
+        SubMaterial& owner = this->sub(target);
         TextureStage& stage = owner.stages[nextStage];
         stage.map = source.maps[kDiffuseMap];
         stage.texCoordIndex = static_cast<DWORD>(k);
@@ -420,11 +451,15 @@ void MultiMaterial::BuildStageCombination() {
         ++nextStage;
     }
     count_ = passes;
-    if (passes == 2) subs_[0].depthBias = kTwoPassDepthBias;
+    if (passes == 2) first_.depthBias = kTwoPassDepthBias;
+    // Slots no pass uses are never drawn: they go back to unwritten.
+    for (int32_t i = passes; i < kMaxSubMaterials; ++i) {
+        if (i > 0) more_[i - 1].reset();
+    }
 }
 
 bool MultiMaterial::HasAlpha(int32_t i) const {
-    const SubMaterial& sub = subs_[i < 0 ? 0 : i];
+    const SubMaterial& sub = this->sub(i < 0 ? 0 : i);
     if (sub.effectMaterial != nullptr) return sub.effectMaterial->HasAlpha();
     if (sub.vertexAlpha) return true;
     for (const TextureStage& stage : sub.stages) {
@@ -435,18 +470,18 @@ bool MultiMaterial::HasAlpha(int32_t i) const {
 }
 
 bool MultiMaterial::IsTransparent() const {
-    return HasAlpha(0) || (subs_[0].blendEnable && subs_[0].destBlend != D3DBLEND_ZERO);
+    return HasAlpha(0) || (this->sub(0).blendEnable && this->sub(0).destBlend != D3DBLEND_ZERO);
 }
 
 LitEffectMaterial* MultiMaterial::FirstEffectMaterial() const {
     for (int32_t i = 0; i < count_; ++i) {
-        if (subs_[i].effectMaterial != nullptr) return subs_[i].effectMaterial;
+        if (this->sub(i).effectMaterial != nullptr) return this->sub(i).effectMaterial;
     }
     return nullptr;
 }
 
 bool MultiMaterial::ApplyMaterialStates(int32_t i) {
-    const SubMaterial& sub = subs_[i];
+    const SubMaterial& sub = this->sub(i);
     if (sub.noFog || sub.ownFogColor) {
         DWORD fogOn = 0;
         DWORD colour = 0;
@@ -513,7 +548,7 @@ bool MultiMaterial::ApplyFixedFunction(int32_t i) {
     if (context_->world.valid) StateCache::SetTransform(D3DTS_WORLD, context_->world.m);
     if (context_->view.valid) StateCache::SetTransform(D3DTS_VIEW, context_->view.m);
     if (context_->projection.valid) StateCache::SetTransform(D3DTS_PROJECTION, context_->projection.m);
-    const SubMaterial& sub = subs_[i];
+    const SubMaterial& sub = this->sub(i);
     if (sub.lit) {
         StateCache::SetMaterial(&sub.colors.record());
         StateCache::SetRenderState(D3DRS_LIGHTING, 1);
@@ -529,7 +564,7 @@ bool MultiMaterial::ApplyFixedFunction(int32_t i) {
 
 bool MultiMaterial::ApplyTextureStages(int32_t i) {
     if (context_ == nullptr) return false;
-    const SubMaterial& sub = subs_[i];
+    const SubMaterial& sub = this->sub(i);
 
     for (int32_t j = 0; j < kMaxTextureStages; ++j) {
         const TextureStage& stage = sub.stages[j];

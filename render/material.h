@@ -25,6 +25,7 @@
 #include <d3d9types.h>
 
 #include <cstdint>
+#include <memory>
 
 class CameraView;
 class LitEffectMaterial;
@@ -257,8 +258,10 @@ public:
     int32_t count() const { return count_; }
     // Clamped to 1..8.
     void SetCount(int32_t count);
-    SubMaterial& sub(int32_t i) { return subs_[i]; }
-    const SubMaterial& sub(int32_t i) const { return subs_[i]; }
+    // Every slot 0..7 reads as a sub-material; a slot beyond the first is stored only once it
+    // is written through here, and until then reads as a default one.
+    SubMaterial& sub(int32_t i) { return i == 0 ? first_ : MakeSlot(i); }
+    const SubMaterial& sub(int32_t i) const;
     bool alphaTestAllowed() const { return alphaTestAllowed_; }
     void SetAlphaTestAllowed(bool allowed) { alphaTestAllowed_ = allowed; }
     PropertyNode& properties() { return properties_; }
@@ -267,9 +270,16 @@ public:
     int32_t fogSaveState() const { return fogSaveState_; }
 
 private:
+    SubMaterial& MakeSlot(int32_t i);
+    void CopySlots(const MultiMaterial& other);
+
     RenderContext* context_ = nullptr;
     int32_t count_ = 1;
-    SubMaterial subs_[kMaxSubMaterials];
+    // Most materials draw one pass, and a sub-material is over a kilobyte: the slots after the
+    // first are made on first write and dropped again when stage combination leaves them
+    // unused.
+    SubMaterial first_;
+    std::unique_ptr<SubMaterial> more_[kMaxSubMaterials - 1];
     bool alphaTestAllowed_ = true;
     PropertyNode properties_;
     D3DCOLOR savedFogColor_ = 0;

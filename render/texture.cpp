@@ -70,9 +70,7 @@ void Texture::Unload(bool clearSubs) {
     data_ = nullptr;
     dataSize_ = 0;
     for (ByteBuffer& level : savedLevels_) level.Free();
-    for (auto& face : savedCubeLevels_) {
-        for (ByteBuffer& level : face) level.Free();
-    }
+    savedCubeLevels_.reset();
     // Released while the parent is still known: a sub-texture must not release what it shares.
     ReleaseDeviceTextures();
     const bool hadParent = parent_ != nullptr;
@@ -332,7 +330,8 @@ bool Texture::WriteSavedLevels() {
             D3DSURFACE_DESC desc{};
             if (cubeTexture_->GetLevelDesc(static_cast<UINT>(level), &desc) != D3D_OK) return false;
             for (int face = 0; face < kCubeFaces; ++face) {
-                const ByteBuffer& saved = savedCubeLevels_[face][level];
+                if (savedCubeLevels_ == nullptr) continue;  // nothing saved
+                const ByteBuffer& saved = savedCubeLevels_->levels[face][level];
                 if (saved.Size() == 0) continue;
                 D3DLOCKED_RECT locked{};
                 const auto f = static_cast<D3DCUBEMAP_FACES>(face);
@@ -531,7 +530,8 @@ bool Texture::SaveLevels() {
                 const bool ok = surface->GetDesc(&desc) == D3D_OK &&
                                 surface->LockRect(&locked, nullptr, D3DLOCK_READONLY) == D3D_OK;
                 if (ok) {
-                    CopyOut(locked, LockedRows(desc), savedCubeLevels_[face][level]);
+                    if (savedCubeLevels_ == nullptr) savedCubeLevels_ = std::make_unique<SavedCubeLevels>();
+                    CopyOut(locked, LockedRows(desc), savedCubeLevels_->levels[face][level]);
                     surface->UnlockRect();
                 }
                 surface->Release();

@@ -31,6 +31,7 @@
 #include <d3dx9tex.h>
 
 #include <cstdint>
+#include <memory>
 
 class Texture;
 
@@ -366,7 +367,12 @@ private:
     int32_t dataSize_ = 0;
     String fileName_;
     ByteBuffer savedLevels_[kMaxLevels];
-    ByteBuffer savedCubeLevels_[kCubeFaces][kMaxLevels];
+    // A cube texture's saved levels, made when a cube first saves them: most textures are flat,
+    // and the 84 empty buffers would cost each of them two kilobytes.
+    struct SavedCubeLevels {
+        ByteBuffer levels[kCubeFaces][kMaxLevels];
+    };
+    std::unique_ptr<SavedCubeLevels> savedCubeLevels_;
     int32_t sourceFlags_ = kTextureEmpty;
     int32_t levels_ = 0;
     DWORD filter_ = D3DX_FILTER_BOX;

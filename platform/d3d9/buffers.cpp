@@ -3,6 +3,7 @@
 #include "platform/d3d9/buffers.h"
 
 #include "platform/d3d9/d3d9_local.h"
+#include "platform/d3d9/d3d9_testing.h"
 #include "platform/d3d9/gl.h"
 #include "platform/d3d9/vertex_input.h"
 
@@ -14,6 +15,9 @@
 
 namespace rh::d3d9 {
 namespace {
+
+// Test hook (d3d9_testing.h): the bytes of every buffer with a GL object.
+uint64_t liveBufferBytes = 0;
 
 // The usages a buffer may have: WRITEONLY, SOFTWAREPROCESSING, DONOTCLIP, POINTS, RTPATCHES
 // (0x80), NPATCHES (0x100) and DYNAMIC.
@@ -80,19 +84,25 @@ bool ValidBufferCreation(UINT length, DWORD usage, D3DPOOL pool) {
 
 // ---- BufferStore ----
 
-BufferStore::BufferStore(Device* device, GLenum target, DWORD usage) : device_(device), target_(target), usage_(usage) {}
+BufferStore::BufferStore(Device* device, GLenum target, DWORD usage, bool keepCopy)
+    : device_(device), target_(target), usage_(usage), keepCopy_(keepCopy) {}
 
 bool BufferStore::Allocate(UINT length) {
+    length_ = length;
+    const bool reached = device_->MakeCurrent();
+    copyKept_ = keepCopy_ || !reached;
+    // Zeros for GL come from the kept copy, or from a block the buffer lets go at once.
+    std::vector<uint8_t> zeros;
     try {
-        bytes_.assign(length, 0);
+        (copyKept_ ? bytes_ : zeros).assign(length, 0);
     } catch (const std::bad_alloc&) {
         return false;
     }
-    if (!device_->MakeCurrent()) return true;  // no GL: the CPU copy alone, nothing draws
+    if (!reached) return true;  // no GL: the CPU copy alone, nothing draws
     gl.GenBuffers(1, &name_);
     GlCache& cache = device_->glCache();
     cache.BindBuffer(target_, name_);
-    gl.BufferData(target_, static_cast<GLsizeiptr>(length), bytes_.data(),
+    gl.BufferData(target_, static_cast<GLsizeiptr>(length), copyKept_ ? bytes_.data() : zeros.data(),
                   (usage_ & D3DUSAGE_DYNAMIC) != 0 ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW);
     if (gl.GetError() == GL_OUT_OF_MEMORY) {
         gl.DeleteBuffers(1, &name_);
@@ -100,11 +110,14 @@ bool BufferStore::Allocate(UINT length) {
         name_ = 0;
         return false;
     }
+    liveBufferBytes += length;
     return true;
 }
 
 BufferStore::~BufferStore() {
-    if (name_ == 0 || !device_->MakeCurrent()) return;
+    if (name_ == 0) return;
+    liveBufferBytes -= length_;
+    if (!device_->MakeCurrent()) return;
     gl.DeleteBuffers(1, &name_);
     device_->glCache().ForgetBuffer(name_);
 }
@@ -121,13 +134,32 @@ HRESULT BufferStore::Lock(UINT offset, UINT size, void** data, DWORD flags) {
     UINT length = this->length();
     if (offset > length || size > length - offset) return D3DERR_INVALIDCALL;
     UINT end = size == 0 ? length : offset + size;
+    if (!copyKept_) {
+        // GL alone holds the bytes: the lock gets a copy of its range, read back, since the
+        // program may read it or write only part of it. Static buffers are locked rarely
+        // (mostly once, to fill them), and only vertex buffers come here, which draws never
+        // write, so the read waits for no drawing. At least one byte, so that an empty lock
+        // still has an address.
+        try {
+            bytes_.assign(std::max<UINT>(end - offset, 1), 0);
+        } catch (const std::bad_alloc&) {
+            return D3DERR_OUTOFVIDEOMEMORY;
+        }
+        bytesBegin_ = offset;
+        if (end > offset && device_->MakeCurrent()) {
+            device_->glCache().BindBuffer(target_, name_);
+            gl.GetBufferSubData(target_, static_cast<GLintptr>(offset), static_cast<GLsizeiptr>(end - offset),
+                                bytes_.data());
+            CheckGlError("BufferStore::Lock");
+        }
+    }
     // DISCARD keeps every byte: Direct3D makes the rest undefined, but buffers shared by many
     // blocks rely on their neighbours staying, and the CPU copy costs nothing to keep. GL
     // orders the upload after the draws that read the old bytes.
     locked_ = true;
     readOnly_ = (flags & D3DLOCK_READONLY) != 0;
     lockedRange_ = Range{offset, end};
-    *data = bytes_.data() + offset;
+    *data = bytes_.data() + (offset - bytesBegin_);
     return D3D_OK;
 }
 
@@ -143,8 +175,14 @@ void BufferStore::Upload(Range range) {
     if (range.begin >= range.end || name_ == 0 || !device_->MakeCurrent()) return;
     device_->glCache().BindBuffer(target_, name_);
     gl.BufferSubData(target_, static_cast<GLintptr>(range.begin), static_cast<GLsizeiptr>(range.end - range.begin),
-                     bytes_.data() + range.begin);
+                     bytes_.data() + (range.begin - bytesBegin_));
     CheckGlError("BufferStore::Upload");
+}
+
+void BufferStore::ReleaseLockCopy() {
+    if (copyKept_ || locked_) return;
+    std::vector<uint8_t>().swap(bytes_);
+    bytesBegin_ = 0;
 }
 
 // ---- DefaultPoolCount ----
@@ -167,7 +205,9 @@ void DefaultPoolCount::Set(bool counted) {
 
 VertexBuffer::VertexBuffer(Device* device, UINT length, DWORD usage, DWORD fvf, D3DPOOL pool)
     : DeviceChild(device),
-      store_(device, GL_ARRAY_BUFFER, usage),
+      // Draws read vertices from GL only: a static buffer's bytes need no CPU copy once GL has
+      // them. A dynamic one is locked often, and system memory is the CPU's.
+      store_(device, GL_ARRAY_BUFFER, usage, (usage & D3DUSAGE_DYNAMIC) != 0 || pool == D3DPOOL_SYSTEMMEM),
       desc_{D3DFMT_VERTEXDATA, D3DRTYPE_VERTEXBUFFER, usage, pool, length, fvf},
       count_(device, pool) {}
 
@@ -180,6 +220,7 @@ HRESULT STDMETHODCALLTYPE VertexBuffer::Unlock() {
     bool readOnly = false;
     if (!store_.EndLock(&range, &readOnly)) return D3DERR_INVALIDCALL;
     if (!readOnly) store_.Upload(range);
+    store_.ReleaseLockCopy();
     return D3D_OK;
 }
 
@@ -193,7 +234,8 @@ HRESULT STDMETHODCALLTYPE VertexBuffer::GetDesc(D3DVERTEXBUFFER_DESC* desc) {
 
 IndexBuffer::IndexBuffer(Device* device, UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool)
     : DeviceChild(device),
-      store_(device, GL_ELEMENT_ARRAY_BUFFER, usage),
+      // The draws' checks read indices on the CPU.
+      store_(device, GL_ELEMENT_ARRAY_BUFFER, usage, true),
       desc_{format, D3DRTYPE_INDEXBUFFER, usage, pool, length},
       indexSize_(format == D3DFMT_INDEX16 ? 2 : 4),
       count_(device, pool) {}
@@ -316,4 +358,9 @@ HRESULT STDMETHODCALLTYPE Device::CreateIndexBuffer(UINT length, DWORD usage, D3
     return D3D_OK;
 }
 
+namespace testing {
+
+uint64_t LiveBufferBytes() { return liveBufferBytes; }
+
+}  // namespace testing
 }  // namespace rh::d3d9

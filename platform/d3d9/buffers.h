@@ -1,5 +1,7 @@
-// Vertex and index buffers: a CPU copy of every byte, mirrored into a GL buffer object range
-// by range as locks end. Private to platform/d3d9.
+// Vertex and index buffers: GL buffer objects, written range by range as locks end. Index
+// buffers and dynamic or system-memory vertex buffers keep a CPU copy of every byte; a static
+// vertex buffer's bytes live in GL alone, and a lock works on a copy of its range read back
+// from GL. Private to platform/d3d9.
 #pragma once
 
 #include "platform/d3d9/device_child.h"
@@ -8,6 +10,7 @@
 
 #include <SDL_opengl.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -27,10 +30,12 @@ public:
         UINT end = 0;
     };
 
-    // target: GL_ARRAY_BUFFER or GL_ELEMENT_ARRAY_BUFFER.
-    BufferStore(Device* device, GLenum target, DWORD usage);
+    // target: GL_ARRAY_BUFFER or GL_ELEMENT_ARRAY_BUFFER. keepCopy: the CPU copy of every
+    // byte stays for the buffer's life; otherwise GL alone holds the bytes between locks.
+    BufferStore(Device* device, GLenum target, DWORD usage, bool keepCopy);
     ~BufferStore();
-    // Makes the CPU copy and the GL object, length bytes of zeros; false when memory runs out.
+    // Makes the GL object, length bytes of zeros, and the CPU copy when one is kept (always
+    // when GL cannot be reached); false when memory runs out.
     bool Allocate(UINT length);
     BufferStore(const BufferStore&) = delete;
     BufferStore& operator=(const BufferStore&) = delete;
@@ -39,19 +44,32 @@ public:
     // Ends the lock: the range it covered and whether it was read-only; false when no lock
     // is open.
     bool EndLock(Range* range, bool* readOnly);
-    // Copies [begin, end) of the CPU bytes into the GL object.
+    // Copies [begin, end) of the CPU bytes (the whole copy's, or the ended lock's) into the
+    // GL object.
     void Upload(Range range);
+    // After a lock has ended and its range went to GL: a buffer without a kept copy lets the
+    // lock's copy go.
+    void ReleaseLockCopy();
 
-    const uint8_t* bytes() const { return bytes_.data(); }
-    UINT length() const { return static_cast<UINT>(bytes_.size()); }
+    // Every byte of the buffer on the CPU; null for a buffer whose bytes GL alone holds.
+    const uint8_t* bytes() const { return copyKept_ ? bytes_.data() : nullptr; }
+    UINT length() const { return length_; }
     GLuint name() const { return name_; }
+    // The bytes the CPU holds for the buffer now: the kept copy, or a lock's range.
+    size_t cpuBytes() const { return bytes_.capacity(); }
 
 private:
     Device* device_;
     GLenum target_;
     DWORD usage_;
-    GLuint name_ = 0;  // 0 when GL could not be reached (the window was gone)
+    bool keepCopy_;
+    bool copyKept_ = true;  // decided by Allocate: keepCopy_, or GL could not be reached
+    GLuint name_ = 0;       // 0 when GL could not be reached (the window was gone)
+    UINT length_ = 0;
+    // The kept copy (from byte 0); without one, during a lock, the locked range from
+    // bytesBegin_ on, else empty.
     std::vector<uint8_t> bytes_;
+    UINT bytesBegin_ = 0;
     bool locked_ = false;
     bool readOnly_ = false;
     Range lockedRange_;

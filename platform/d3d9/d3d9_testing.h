@@ -3,6 +3,7 @@
 
 #include <d3d9.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -40,6 +41,9 @@ void ResetDrawCallCount(IDirect3DDevice9* device);
 // What GL holds of a vertex or index buffer of this layer (the bytes draws read), read back
 // from the GL buffer object. False for another object or when GL cannot be reached.
 bool ReadBufferObject(IDirect3DResource9* buffer, std::vector<BYTE>* bytes);
+// The bytes the CPU holds for a vertex or index buffer of this layer outside GL (its copy, or
+// an open lock's); 0 for another object.
+size_t BufferCpuBytes(IDirect3DResource9* buffer);
 
 // true: occlusion queries answer S_FALSE from GetData as if the result had not arrived yet
 // (OpenGL drivers, llvmpipe among them, often have it at once); false: they answer again.
@@ -63,6 +67,9 @@ bool ReadTextureLevel(IDirect3DBaseTexture9* texture, UINT face, UINT level, std
 // Texels over every level and face of the textures alive with a GL object (not system memory),
 // over every device of the process: four bytes each is their decoded size.
 uint64_t LiveTextureTexels();
+// Bytes of the vertex and index buffers alive with a GL object, over every device of the
+// process: the geometry GL holds.
+uint64_t LiveBufferBytes();
 
 // The generated fixed-function programs the device holds, and how many it dropped to keep
 // its cache bounded.

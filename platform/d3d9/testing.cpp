@@ -63,4 +63,10 @@ bool ReadBufferObject(IDirect3DResource9* buffer, std::vector<BYTE>* bytes) {
     return true;
 }
 
+size_t BufferCpuBytes(IDirect3DResource9* buffer) {
+    if (auto* vertices = dynamic_cast<VertexBuffer*>(buffer)) return vertices->store().cpuBytes();
+    if (auto* indices = dynamic_cast<IndexBuffer*>(buffer)) return indices->store().cpuBytes();
+    return 0;
+}
+
 }  // namespace rh::d3d9::testing

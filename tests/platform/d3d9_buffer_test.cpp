@@ -166,8 +166,11 @@ TEST_F(BufferTest, LocksCheckTheirRangeAndFlags) {
         {"DISCARD with READONLY", dynamic, 0, 0, D3DLOCK_DISCARD | D3DLOCK_READONLY, D3DERR_INVALIDCALL, 0},
         {"an unknown flag", fixed, 0, 0, 0x1, D3DERR_INVALIDCALL, 0},
     };
+    // The static buffer's bytes are their own offsets: its locks work on copies read back from
+    // GL, so where a lock points shows in what it reads there.
     void* base = nullptr;
     ASSERT_EQ(fixed->Lock(0, 0, &base, 0), D3D_OK);
+    for (int i = 0; i < 100; ++i) static_cast<BYTE*>(base)[i] = static_cast<BYTE>(i);
     ASSERT_EQ(fixed->Unlock(), D3D_OK);
     void* dynamicBase = nullptr;
     ASSERT_EQ(dynamic->Lock(0, 0, &dynamicBase, 0), D3D_OK);
@@ -181,8 +184,12 @@ TEST_F(BufferTest, LocksCheckTheirRangeAndFlags) {
             EXPECT_EQ(c.buffer->Unlock(), D3DERR_INVALIDCALL) << "nothing was locked";
             continue;
         }
-        const auto* start = static_cast<const BYTE*>(c.buffer == fixed ? base : dynamicBase);
-        EXPECT_EQ(static_cast<const BYTE*>(p), start + c.pointerOffset);
+        ASSERT_NE(p, nullptr);
+        if (c.buffer == dynamic) {
+            EXPECT_EQ(static_cast<const BYTE*>(p), static_cast<const BYTE*>(dynamicBase) + c.pointerOffset);
+        } else if (c.pointerOffset < 100) {
+            EXPECT_EQ(*static_cast<const BYTE*>(p), c.pointerOffset) << "the byte the pointer shows";
+        }
         void* again = nullptr;
         EXPECT_EQ(c.buffer->Lock(0, 0, &again, 0), D3DERR_INVALIDCALL) << "one lock at a time";
         EXPECT_EQ(c.buffer->Unlock(), D3D_OK);
@@ -191,10 +198,11 @@ TEST_F(BufferTest, LocksCheckTheirRangeAndFlags) {
 }
 
 TEST_F(BufferTest, RandomLocksAgainstAModelOfTheBytes) {
-    // Random writes, read-only looks and refused locks on a dynamic vertex buffer and on
-    // 16- and 32-bit index buffers, against a model of every byte. After each step: a
-    // read-only lock shows the model, GL holds the model, and for indices an indexed draw over
-    // a random range is accepted exactly when the model says its vertices exist.
+    // Random writes, read-only looks and refused locks on dynamic and static vertex buffers
+    // and on 16- and 32-bit index buffers, against a model of every byte. After each step: a
+    // read-only lock shows the model, GL holds the model, a static vertex buffer's bytes are
+    // GL's alone (its locks work on copies read back from GL), and for indices an indexed
+    // draw over a random range is accepted exactly when the model says its vertices exist.
     const UINT vertexCount = 40;
     std::vector<ScreenVertex> quad(vertexCount, ScreenVertex{0.0f, 0.0f, 0.5f, 1.0f, 0xFF000000});
     IDirect3DVertexBuffer9* drawVertices = Vertices(quad, kScreenFvf);
@@ -205,21 +213,30 @@ TEST_F(BufferTest, RandomLocksAgainstAModelOfTheBytes) {
         const char* what;
         UINT length;
         UINT indexSize;  // 0: a vertex buffer
+        DWORD usage;
+        D3DPOOL pool;
     };
-    const Subject subjects[] = {{"dynamic vertex buffer", 1000, 0}, {"16-bit indices", 998, 2}, {"32-bit indices", 2000, 4}};
+    const Subject subjects[] = {
+        {"dynamic vertex buffer", 1000, 0, D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, D3DPOOL_DEFAULT},
+        {"static vertex buffer", 1000, 0, D3DUSAGE_WRITEONLY, D3DPOOL_DEFAULT},
+        {"managed vertex buffer", 997, 0, 0, D3DPOOL_MANAGED},
+        {"16-bit indices", 998, 2, D3DUSAGE_DYNAMIC, D3DPOOL_DEFAULT},
+        {"32-bit indices", 2000, 4, D3DUSAGE_DYNAMIC, D3DPOOL_DEFAULT},
+    };
     std::mt19937 random(20240614);
     for (const Subject& subject : subjects) {
         SCOPED_TRACE(subject.what);
+        const bool dynamic = (subject.usage & D3DUSAGE_DYNAMIC) != 0;
         AnyBuffer buffer;
         if (subject.indexSize == 0) {
-            ASSERT_EQ(device_->CreateVertexBuffer(subject.length, D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, 0,
-                                                  D3DPOOL_DEFAULT, &buffer.vertices, nullptr),
+            ASSERT_EQ(device_->CreateVertexBuffer(subject.length, subject.usage, 0, subject.pool, &buffer.vertices,
+                                                  nullptr),
                       D3D_OK);
             owned_.push_back(buffer.vertices);
         } else {
             D3DFORMAT format = subject.indexSize == 2 ? D3DFMT_INDEX16 : D3DFMT_INDEX32;
-            ASSERT_EQ(device_->CreateIndexBuffer(subject.length, D3DUSAGE_DYNAMIC, format, D3DPOOL_DEFAULT,
-                                                 &buffer.indices, nullptr),
+            ASSERT_EQ(device_->CreateIndexBuffer(subject.length, subject.usage, format, subject.pool, &buffer.indices,
+                                                 nullptr),
                       D3D_OK);
             owned_.push_back(buffer.indices);
             device_->SetIndices(buffer.indices);
@@ -236,7 +253,8 @@ TEST_F(BufferTest, RandomLocksAgainstAModelOfTheBytes) {
             void* p = nullptr;
             if (op < 6) {
                 // A write: random bytes, or for indices mostly vertex numbers near the buffer's size.
-                const DWORD flags = op < 2 ? 0 : op < 4 ? D3DLOCK_DISCARD : D3DLOCK_NOOVERWRITE;
+                // DISCARD and NOOVERWRITE belong to dynamic buffers.
+                const DWORD flags = op < 2 || !dynamic ? 0 : op < 4 ? D3DLOCK_DISCARD : D3DLOCK_NOOVERWRITE;
                 ASSERT_EQ(buffer.Lock(offset, size, &p, flags), D3D_OK);
                 auto* bytes = static_cast<BYTE*>(p);
                 for (UINT i = offset; i < end; ++i) {
@@ -263,6 +281,9 @@ TEST_F(BufferTest, RandomLocksAgainstAModelOfTheBytes) {
             }
             ASSERT_EQ(LockedBytes(buffer, subject.length), model) << "what a lock shows";
             ASSERT_EQ(GlBytes(buffer), model) << "what GL holds";
+            if (subject.indexSize == 0 && !dynamic) {
+                EXPECT_EQ(rh::d3d9::testing::BufferCpuBytes(buffer.resource()), 0u) << "a CPU copy outside locks";
+            }
             if (subject.indexSize != 0) {
                 const UINT indexCount = subject.length / subject.indexSize;
                 const UINT first = pick(indexCount);

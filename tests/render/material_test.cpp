@@ -18,6 +18,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -792,6 +793,44 @@ TEST_F(MaterialTest, CopiesAreDeepAndLibrariesHoldCopies) {
     ASSERT_TRUE(out.properties().GetInt("OffsetBias", value));
     EXPECT_EQ(value, 4);
     EXPECT_FALSE(library.Contains("Stone", &out)) << "names compare with case";
+}
+
+TEST_F(MaterialTest, LaterSlotsCopyAsWrittenAndUnusedOnesReadAsDefaults) {
+    // Slots after the first are stored only once written: a copy or an assignment must carry
+    // exactly the written ones and leave no slot of the target's own behind, and a slot that
+    // stage combination leaves unused reads as a default sub-material again.
+    const MultiMaterial plain;
+    EXPECT_EQ(plain.sub(5).stages[0].colorOp, D3DTOP_DISABLE) << "an unwritten slot reads as a default one";
+    EXPECT_EQ(plain.sub(5).alphaRef, 1);
+
+    MultiMaterial source;
+    source.SetCount(3);
+    source.sub(2).name = "Third";
+    source.sub(2).alphaRef = 9;
+    MultiMaterial target;
+    target.sub(1).name = "Stale";
+    target.sub(2).name = "Old";
+    target = source;
+    EXPECT_EQ(std::as_const(target).sub(1).name.length(), 0) << "the target's own slot 1 goes";
+    EXPECT_TRUE(StringEqualsText(std::as_const(target).sub(2).name, "Third"));
+    EXPECT_EQ(std::as_const(target).sub(2).alphaRef, 9);
+    const MultiMaterial copy(target);
+    EXPECT_TRUE(copy.Equals(source));
+    EXPECT_TRUE(StringEqualsText(copy.sub(2).name, "Third"));
+    source.sub(2).name = "Changed";
+    EXPECT_TRUE(StringEqualsText(copy.sub(2).name, "Third")) << "copies do not share a slot";
+
+    // "Diffuse" and "LightMap" merge into one pass: slot 1 is then unused.
+    MultiMaterial merged;
+    merged.SetCount(2);
+    merged.sub(0).name = "Diffuse";
+    merged.sub(1).name = "LightMap";
+    merged.sub(1).alphaRef = 7;
+    merged.BuildStageCombination();
+    ASSERT_EQ(merged.count(), 1);
+    EXPECT_EQ(std::as_const(merged).sub(1).name.length(), 0);
+    EXPECT_EQ(std::as_const(merged).sub(1).alphaRef, 1);
+    EXPECT_EQ(merged.sub(0).stages[1].colorOp, D3DTOP_MODULATE2X) << "the merged pass keeps its second stage";
 }
 
 // ---- The effect-material registry

@@ -9,6 +9,8 @@
 #include "tests/render/support/picture_files.h"
 #include "tests/support/scratch_dir.h"
 
+#include "platform/d3d9/d3d9_testing.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -86,6 +88,48 @@ TEST_F(TextureDeviceTest, EverySourceKindBuildsTheSamePictureAgainAfterAReset) {
 
         ASSERT_TRUE(app_->LoseAndReset());
         EXPECT_TRUE(rh::test::ShowsAt(ReadLevel(texture.GetTexture2D(), 0), 0, 0, picture));
+    }
+}
+
+TEST_F(TextureDeviceTest, SavedLevelsBuildTheSamePicturesAgainAfterAReset) {
+    // An empty texture is rebuilt from the levels it saved: a flat one, and a cube whose six
+    // faces each hold a colour of their own (each face's level must come back on its face).
+    const DWORD faceColours[6] = {0xFF102030, 0xFF405060, 0xFF708090, 0xFFA0B0C0, 0xFFD0E0F0, 0xFF0A0B0C};
+    auto fill = [](IDirect3DSurface9* surface, DWORD colour) {
+        D3DLOCKED_RECT locked{};
+        ASSERT_EQ(surface->LockRect(&locked, nullptr, 0), D3D_OK);
+        for (int y = 0; y < 4; ++y) {
+            auto* row = reinterpret_cast<DWORD*>(static_cast<uint8_t*>(locked.pBits) + y * locked.Pitch);
+            for (int x = 0; x < 4; ++x) row[x] = colour;
+        }
+        surface->UnlockRect();
+    };
+    Texture flat;
+    ASSERT_TRUE(flat.CreateEmpty(0, 4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, false, false));
+    IDirect3DSurface9* surface = flat.GetSurface(0);
+    ASSERT_NE(surface, nullptr);
+    fill(surface, faceColours[0]);
+    surface->Release();
+    ASSERT_TRUE(flat.SaveLevels());
+
+    Texture cube;
+    ASSERT_TRUE(cube.CreateEmpty(0, 4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, true, false));
+    for (int face = 0; face < 6; ++face) {
+        IDirect3DSurface9* side = cube.GetCubeSurface(static_cast<D3DCUBEMAP_FACES>(face), 0);
+        ASSERT_NE(side, nullptr);
+        fill(side, faceColours[face]);
+        side->Release();
+    }
+    ASSERT_TRUE(cube.SaveLevels());
+
+    ASSERT_TRUE(app_->LoseAndReset());
+    std::vector<DWORD> pixels;
+    ASSERT_TRUE(rh::d3d9::testing::ReadTextureLevel(flat.GetBaseTexture(), 0, 0, &pixels));
+    EXPECT_EQ(pixels, std::vector<DWORD>(16, faceColours[0]));
+    for (UINT face = 0; face < 6; ++face) {
+        SCOPED_TRACE(face);
+        ASSERT_TRUE(rh::d3d9::testing::ReadTextureLevel(cube.GetBaseTexture(), face, 0, &pixels));
+        EXPECT_EQ(pixels, std::vector<DWORD>(16, faceColours[face]));
     }
 }
 

@@ -28,7 +28,8 @@
 // path's end) counts the draw calls and triangles of its frame (DrawPrimitive and
 // DrawIndexedPrimitive in the layer, the snow's point sprites and the GUI included); then the
 // city's triangles (every mesh of the loaded city) and the decoded size of the textures alive
-// (with their mip-maps, four bytes a texel). Exit status 1 when a view has more than 400 draws
+// (with their mip-maps, four bytes a texel) and of the vertex and index buffers alive (what
+// bench/saver_figures sets the peak heap against). Exit status 1 when a view has more than 400 draws
 // or 60,000 triangles, the city more than 200,000 triangles or the textures more than 64 MB
 // (scripts/budgets runs every path).
 
@@ -333,6 +334,8 @@ private:
         std::printf("textures alive: %.1f MB decoded with their mip-maps (budget %llu MB)\n",
                     static_cast<double>(textureBytes) / (1024.0 * 1024.0),
                     static_cast<unsigned long long>(kMaxTextureBytes >> 20));
+        std::printf("geometry alive: %.1f MB in vertex and index buffers\n",
+                    static_cast<double>(rh::d3d9::testing::LiveBufferBytes()) / (1024.0 * 1024.0));
         if (cityTriangles > kMaxCityTriangles || textureBytes > kMaxTextureBytes) overBudget = true;
     }
 

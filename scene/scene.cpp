@@ -9,6 +9,7 @@
 #include "core/math/vec3.h"
 #include "core/object/property_node.h"
 #include "core/text/paths.h"
+#include "core/types/byte_buffer.h"
 #include "render/effect_manager.h"
 #include "render/geometry.h"
 #include "render/mesh.h"
@@ -24,7 +25,6 @@
 #include <cstring>
 #include <d3dx9math.h>
 #include <memory>
-#include <new>
 #include <rimeholt/file_lookups.h>
 
 namespace {
@@ -227,22 +227,16 @@ bool Scene::ReadSceneFile(FileRef locator, const SceneLoadOptions* options) {
     propertyVisitsLeft_ = kMaxPropertyVisitsPerFile;
     // A file on disk is read whole and parsed from memory: the reader jumps to every entry's
     // block, and each jump on the disk stream is a call into the system.
-    std::unique_ptr<char[]> whole;
+    ByteBuffer whole;
     MemStream memory;
     Stream* source = stream;
-    if (locator.flags == FileRef::kDisk) {
-        const int32_t size = stream->Size();
-        if (size > 0) whole.reset(new (std::nothrow) char[size]);
-        if (whole != nullptr && stream->Seek(0, 0) && stream->Read(whole.get(), size) > 0 && stream->Tell() == size) {
-            memory.Open(String(), 1);
-            memory.ShowData(whole.get(), size, true);
-            source = &memory;
-        } else if (!stream->Seek(0, 0)) {
-            source = nullptr;
-        }
+    if (locator.flags == FileRef::kDisk && locator.ReadWholeFile(whole) && whole.Size() > 0) {
+        memory.Open(String(), 1);
+        memory.ShowData(whole.Data(), whole.Size(), true);
+        source = &memory;
     }
     bool ok = false;
-    if (source != nullptr) {
+    {
         BinaryDataReader reader;
         DataNode* root = reader.OpenStream(source);
         if (root != nullptr && root->Load(0, 0)) {
